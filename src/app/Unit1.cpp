@@ -1,0 +1,410 @@
+#include "Unit1.h"
+
+#include "app/ProgramFolders.h"
+#include "app/UiThread.h"
+#include "app/Version.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QFrame>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QStyle>
+#include <QToolButton>
+
+namespace {
+
+constexpr int kWindowHelpContext = 90;
+constexpr char kHelpContextProperty[] = "HelpContext";
+// Below this the Name column would vanish when the user has widened the other
+// columns past the grid's width.
+constexpr int kMinNameColumnWidth = 40;
+
+void SetHint(QWidget *control, const QString &hint, int helpContext = 0)
+{
+    control->setStatusTip(hint);
+    if (helpContext)
+        control->setProperty(kHelpContextProperty, helpContext);
+}
+
+QToolButton *IconButton(QWidget *parent, QStyle::StandardPixmap icon)
+{
+    auto *button = new QToolButton(parent);
+    button->setIcon(parent->style()->standardIcon(icon));
+    button->setIconSize(QSize(16, 16));
+    button->setFixedSize(23, 22);
+    return button;
+}
+
+QPushButton *Button(QWidget *parent, const QString &caption, int width, QStyle::StandardPixmap icon = QStyle::SP_CustomBase)
+{
+    auto *button = new QPushButton(caption, parent);
+    if (icon != QStyle::SP_CustomBase) {
+        button->setIcon(parent->style()->standardIcon(icon));
+        button->setIconSize(QSize(16, 16));
+    }
+    button->setMinimumWidth(width);
+    button->setAutoDefault(false);
+    return button;
+}
+
+} // namespace
+
+TStringGrid::TStringGrid(QWidget *parent) : QTableView(parent), cells_(new CatalogueGrid(this))
+{
+    setModel(cells_);
+    setSelectionBehavior(QAbstractItemView::SelectRows);
+    setSelectionMode(QAbstractItemView::ExtendedSelection);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setShowGrid(true);
+    setWordWrap(false);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    verticalHeader()->hide();
+    verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    verticalHeader()->setDefaultSectionSize(qMax(16, fontMetrics().height() + 2));
+    horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
+    horizontalHeader()->setHighlightSections(false);
+    horizontalHeader()->setStretchLastSection(false);
+}
+
+TForm1::TForm1(DeviceService &deviceService, QWidget *parent)
+    : QMainWindow(parent), Connection(deviceService, Log)
+{
+    setWindowTitle(QStringLiteral("Ferrovane"));
+    setProperty(kHelpContextProperty, kWindowHelpContext);
+    CreateControls();
+    ArrangeControls();
+    SetTabOrder();
+    Log.AttachView(RichEdit1);
+    // The design size, unless the desktop's font needs more room.
+    const QSize least = minimumSizeHint().expandedTo(QSize(569, 798));
+    setMinimumSize(least);
+    resize(least);
+    FormCreate();
+}
+
+TForm1::~TForm1() = default;
+
+int TForm1::HelpContextOf(const QWidget *control)
+{
+    for (const QWidget *w = control; w; w = w->parentWidget()) {
+        const QVariant context = w->property(kHelpContextProperty);
+        if (context.isValid())
+            return context.toInt();
+    }
+    return kWindowHelpContext;
+}
+
+void TForm1::CreateControls()
+{
+    auto *central = new QWidget(this);
+    setCentralWidget(central);
+
+    Label1 = new QLabel(QStringLiteral("Source Device (Camera):"), central);
+
+    DeviceComboBox = new QComboBox(central);
+    DeviceComboBox->setEditable(false);
+    DeviceComboBox->setMinimumWidth(200);
+    SetHint(DeviceComboBox, QStringLiteral("Select the device."), 80);
+    Label1->setBuddy(DeviceComboBox);
+
+    DeviceConnectSpeedButton = Button(central, QStringLiteral("Connect"), 57);
+    SetHint(DeviceConnectSpeedButton, QStringLiteral("Reconnect and display contents of selected device."), 80);
+    ScanPortableDevicesButton = IconButton(central, QStyle::SP_BrowserReload);
+    SetHint(ScanPortableDevicesButton, QStringLiteral("Refresh portable device list."), 80);
+    DeleteDeviceButton = IconButton(central, QStyle::SP_TrashIcon);
+    SetHint(DeleteDeviceButton, QStringLiteral("Delete the device from the list."), 80);
+
+    CopyModeRadioGroup = new RadioGroup(
+        QStringLiteral("Copy Mode:"),
+        {QStringLiteral("Copy files into folders named by source file created date:"),
+         QStringLiteral("Copy folder structure as found on source device")},
+        central);
+    CopyModeRadioGroup->SetItemIndex(0);
+    SetHint(CopyModeRadioGroup, QStringLiteral("Change how files are copied to the destination."), 100);
+
+    DateFormatEdit = new LabeledEdit(QStringLiteral("Date Format:"), CopyModeRadioGroup);
+    DateFormatEdit->setText(QStringLiteral("yyyy-mm-dd"));
+    DateFormatEdit->setFixedWidth(90);
+    SetHint(DateFormatEdit, QStringLiteral("Date format. See Help for tags to use."), 100);
+    DateFormatExampleEdit = new LabeledEdit(QStringLiteral("Date Example:"), CopyModeRadioGroup);
+    DateFormatExampleEdit->setReadOnly(true);
+    DateFormatExampleEdit->setFixedWidth(90);
+    SetHint(DateFormatExampleEdit, QStringLiteral("Example of the date format."), 100);
+
+    Bevel1 = new QFrame(central);
+    Bevel1->setFrameShape(QFrame::StyledPanel);
+    Bevel1->setFrameShadow(QFrame::Sunken);
+    Bevel1->setFixedWidth(124);
+
+    DeviceRootEdit = new LabeledEdit(QStringLiteral("Device Root Path: (Blank is device root)"), central);
+    DeviceRootEdit->setReadOnly(true);
+    SetHint(DeviceRootEdit,
+            QStringLiteral("Enter full path without drive (eg. \\folderA\\folderB) Leave blank for device root."), 110);
+    DeviceRootSpeedButton = IconButton(central, QStyle::SP_DirIcon);
+    DeviceRootSpeedButton->setFocusPolicy(Qt::NoFocus);
+    SetHint(DeviceRootSpeedButton, QStringLiteral("Select device root path."), 110);
+    OptionsBitBtn = Button(Bevel1, QStringLiteral("Options"), 105);
+    SetHint(OptionsBitBtn, QStringLiteral("Application options."), 120);
+
+    DestLabeledEdit = new LabeledEdit(QStringLiteral("Destination Path:"), central);
+    DestLabeledEdit->setReadOnly(true);
+    DestLabeledEdit->Edit->setFocusPolicy(Qt::ClickFocus);
+    SetHint(DestLabeledEdit, QStringLiteral("Path where files will be copied to."), 110);
+    DestSpeedButton = IconButton(central, QStyle::SP_DirOpenIcon);
+    DestSpeedButton->setFocusPolicy(Qt::NoFocus);
+    SetHint(DestSpeedButton, QStringLiteral("Select a destination path."), 110);
+    PostProcessingBitBtn = Button(Bevel1, QStringLiteral("Post Processing"), 105);
+    SetHint(PostProcessingBitBtn, QStringLiteral("Post processing options for current device."), 130);
+
+    SearchLabeledEdit = new LabeledEdit(QStringLiteral("Search:"), central);
+    SearchLabeledEdit->Edit->setFocusPolicy(Qt::ClickFocus);
+    SetHint(SearchLabeledEdit, QStringLiteral("Search for a file\\folder."), 90);
+    SearchBitBtn = Button(central, QStringLiteral("Search"), 75, QStyle::SP_FileDialogContentsView);
+    SetHint(SearchBitBtn, QStringLiteral("Search for files."));
+    SaveSettingsBitBtn = Button(central, QStringLiteral("Save Settings"), 105, QStyle::SP_DialogSaveButton);
+    SetHint(SaveSettingsBitBtn, QStringLiteral("Save the settings for current device and makes it the default."), 90);
+
+    StringGrid1 = new TStringGrid(central);
+    SetHint(StringGrid1, QStringLiteral("Double-click to open the file."), 90);
+    StringGrid2 = new CatalogueGrid(this);
+    for (CatalogueGrid *grid : {StringGrid1->Cells(), StringGrid2})
+        for (int c = 0; c < CatalogueGrid::kCellCount; ++c)
+            grid->SetCell(c, 0, CatalogueGrid::kHeaders[size_t(c)]);
+    // The design widths, widened where the desktop's font needs more for a header.
+    const int widths[] = {30, 208, 70, 130, 88};
+    const QFontMetrics headerMetrics(StringGrid1->horizontalHeader()->font());
+    for (int c = 0; c < 5; ++c)
+        StringGrid1->setColumnWidth(
+            c, qMax(widths[c], headerMetrics.horizontalAdvance(CatalogueGrid::kHeaders[size_t(c)]) + 12));
+
+    PopupMenu1 = new QMenu(StringGrid1);
+    Open1 = new QAction(QStringLiteral("Open"), StringGrid1);
+    Open1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
+    Copy1 = new QAction(QStringLiteral("&Copy"), StringGrid1);
+    Copy1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_C));
+    Copy1->setStatusTip(QStringLiteral("Copy file from device to the Destination Path."));
+    Delete1 = new QAction(QStringLiteral("&Delete"), StringGrid1);
+    Delete1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_D));
+    Delete1->setStatusTip(QStringLiteral("Permanently delete file from the device."));
+    for (QAction *action : {Open1, Copy1, Delete1}) {
+        // The shortcuts work while the grid has the keyboard focus.
+        action->setShortcutContext(Qt::WidgetShortcut);
+        action->setShortcutVisibleInContextMenu(true);
+        StringGrid1->addAction(action);
+        PopupMenu1->addAction(action);
+    }
+    StringGrid1->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(StringGrid1, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint &pos) { PopupMenu1->popup(StringGrid1->viewport()->mapToGlobal(pos)); });
+
+    CopyBitBtn = Button(central, QStringLiteral("Copy"), 105, QStyle::SP_MediaPlay);
+    SetHint(CopyBitBtn, QStringLiteral("Begin copying files."), 160);
+    StopBitBtn = Button(central, QStringLiteral("Stop"), 105, QStyle::SP_MediaStop);
+    StopBitBtn->setEnabled(false);
+    SetHint(StopBitBtn, QStringLiteral("Stop copying files."), 160);
+    ProgressBar1 = new QProgressBar(central);
+    ProgressBar1->setFixedWidth(330);
+    ProgressBar1->setTextVisible(false);
+    ProgressBar1->setRange(0, 100);
+    ProgressBar1->setValue(0);
+
+    RichEdit1 = new QPlainTextEdit(central);
+    RichEdit1->setFixedHeight(228);
+    SetHint(RichEdit1, QStringLiteral("Activity log."), 160);
+
+    ViewLogsBitBtn = Button(central, QStringLiteral("View Logs"), 82, QStyle::SP_FileDialogDetailedView);
+    SetHint(ViewLogsBitBtn, QStringLiteral("View log file location."), 170);
+    HelpButton = Button(central, QStringLiteral("Help"), 82, QStyle::SP_DialogHelpButton);
+    SetHint(HelpButton, QStringLiteral("Show application help."));
+    AboutButton = Button(central, QStringLiteral("About"), 82, QStyle::SP_MessageBoxInformation);
+    SetHint(AboutButton, QStringLiteral("About the application."));
+    CloseButton = Button(central, QStringLiteral("&Close"), 105, QStyle::SP_DialogCloseButton);
+    SetHint(CloseButton, QStringLiteral("Close the application."));
+    connect(CloseButton, &QPushButton::clicked, this, &QWidget::close);
+
+    StatusBar1 = statusBar();
+    StatusBar1->setSizeGripEnabled(true);
+}
+
+void TForm1::ArrangeControls()
+{
+    QWidget *central = centralWidget();
+    auto *main = new QVBoxLayout(central);
+    main->setContentsMargins(8, 6, 8, 4);
+    main->setSpacing(6);
+
+    // Device selector.
+    auto *deviceBox = new QVBoxLayout;
+    deviceBox->setSpacing(2);
+    deviceBox->addWidget(Label1);
+    auto *deviceRow = new QHBoxLayout;
+    deviceRow->addWidget(DeviceComboBox, 1);
+    deviceRow->addWidget(DeviceConnectSpeedButton);
+    deviceRow->addWidget(ScanPortableDevicesButton);
+    deviceRow->addWidget(DeleteDeviceButton);
+    deviceBox->addLayout(deviceRow);
+    main->addLayout(deviceBox);
+
+    // Copy mode, with the date format beside the first option.
+    auto *modeLayout = new QGridLayout(CopyModeRadioGroup);
+    modeLayout->setContentsMargins(8, 4, 8, 4);
+    modeLayout->setVerticalSpacing(2);
+    modeLayout->addWidget(CopyModeRadioGroup->Buttons[0], 0, 0, Qt::AlignTop);
+    modeLayout->addWidget(CopyModeRadioGroup->Buttons[1], 1, 0, Qt::AlignBottom);
+    modeLayout->addWidget(DateFormatEdit, 0, 1, 2, 1, Qt::AlignBottom);
+    modeLayout->addWidget(DateFormatExampleEdit, 0, 2, 2, 1, Qt::AlignBottom);
+    modeLayout->setColumnStretch(0, 1);
+    main->addWidget(CopyModeRadioGroup);
+
+    // Paths and dialog buttons.
+    auto *bevelLayout = new QVBoxLayout(Bevel1);
+    bevelLayout->setContentsMargins(10, 8, 10, 8);
+    bevelLayout->setSpacing(12);
+    bevelLayout->addWidget(OptionsBitBtn);
+    bevelLayout->addWidget(PostProcessingBitBtn);
+
+    auto *paths = new QGridLayout;
+    paths->setHorizontalSpacing(6);
+    paths->setVerticalSpacing(6);
+    paths->addWidget(DeviceRootEdit, 0, 0);
+    paths->addWidget(DeviceRootSpeedButton, 0, 1, Qt::AlignBottom);
+    paths->addWidget(DestLabeledEdit, 1, 0);
+    paths->addWidget(DestSpeedButton, 1, 1, Qt::AlignBottom);
+    auto *searchRow = new QHBoxLayout;
+    searchRow->addWidget(SearchLabeledEdit, 1);
+    searchRow->addWidget(SearchBitBtn, 0, Qt::AlignBottom);
+    paths->addLayout(searchRow, 2, 0, 1, 2);
+    paths->addWidget(Bevel1, 0, 2, 2, 1);
+    paths->addWidget(SaveSettingsBitBtn, 2, 2, Qt::AlignBottom | Qt::AlignHCenter);
+    paths->setColumnStretch(0, 1);
+    paths->setColumnMinimumWidth(2, 124);
+    main->addLayout(paths);
+
+    // The catalogue takes every pixel the window grows by.
+    main->addWidget(StringGrid1, 1);
+
+    auto *copyRow = new QHBoxLayout;
+    copyRow->addWidget(CopyBitBtn);
+    copyRow->addWidget(StopBitBtn);
+    copyRow->addStretch(1);
+    copyRow->addWidget(ProgressBar1);
+    main->addLayout(copyRow);
+
+    main->addWidget(RichEdit1);
+
+    auto *bottomRow = new QHBoxLayout;
+    bottomRow->addWidget(ViewLogsBitBtn);
+    bottomRow->addStretch(1);
+    bottomRow->addWidget(HelpButton);
+    bottomRow->addWidget(AboutButton);
+    bottomRow->addWidget(CloseButton);
+    main->addLayout(bottomRow);
+}
+
+void TForm1::SetTabOrder()
+{
+    const QList<QWidget *> order = {
+        CopyBitBtn,         SaveSettingsBitBtn,   RichEdit1,          ViewLogsBitBtn,           DeviceComboBox,
+        StopBitBtn,         DeviceRootEdit->Edit, StringGrid1,        DateFormatEdit->Edit,     ScanPortableDevicesButton,
+        CopyModeRadioGroup->Buttons[0], CopyModeRadioGroup->Buttons[1], DateFormatExampleEdit->Edit,
+        SearchBitBtn,       OptionsBitBtn,        PostProcessingBitBtn, AboutButton,            CloseButton,
+        DeleteDeviceButton, DeviceConnectSpeedButton, HelpButton,
+    };
+    for (int i = 0; i + 1 < order.size(); ++i)
+        setTabOrder(order[i], order[i + 1]);
+}
+
+void TForm1::FormCreate()
+{
+    SetProgramFolders();
+}
+
+void TForm1::showEvent(QShowEvent *event)
+{
+    QMainWindow::showEvent(event);
+    if (!initDone_) {
+        initDone_ = true;
+        // Runs once the window is on screen.
+        QMetaObject::invokeMethod(this, &TForm1::Init, Qt::QueuedConnection);
+    }
+}
+
+void TForm1::Init()
+{
+    StringGrid1->setColumnHidden(5, true);
+    DisableUI(true);
+    Log.WriteLog(QStringLiteral("Ferrovane - ") + GetVersionText(), LogColor::Blue, LogStyle::Bold);
+    if (Connection.CurrentDeviceName.trimmed().isEmpty())
+        Log.WriteLog(QStringLiteral("Choose a device from the list."), LogColor::Black, LogStyle::Bold);
+    DisableUI(false);
+}
+
+void TForm1::resizeEvent(QResizeEvent *event)
+{
+    QMainWindow::resizeEvent(event);
+    FormResize();
+}
+
+void TForm1::FormResize()
+{
+    AutoSizeGrid(StringGrid1);
+}
+
+void TForm1::DisableUI(bool busy)
+{
+    RunOnUiThread(this, [this, busy] { ApplyDisableUI(busy); }, false);
+}
+
+void TForm1::ApplyDisableUI(bool busy)
+{
+    const bool idle = !busy;
+    for (QWidget *control : {static_cast<QWidget *>(CopyBitBtn), static_cast<QWidget *>(CloseButton),
+                             static_cast<QWidget *>(DestSpeedButton), static_cast<QWidget *>(SaveSettingsBitBtn),
+                             static_cast<QWidget *>(AboutButton), static_cast<QWidget *>(DeviceComboBox),
+                             static_cast<QWidget *>(DestLabeledEdit), static_cast<QWidget *>(ViewLogsBitBtn),
+                             static_cast<QWidget *>(CopyModeRadioGroup)})
+        control->setEnabled(idle);
+
+    // The date fields belong to the dated-folder mode only.
+    const bool showDate = idle && CopyModeRadioGroup->ItemIndex() == 0;
+    DateFormatEdit->setVisible(showDate);
+    DateFormatExampleEdit->setVisible(showDate);
+
+    for (QWidget *control : {static_cast<QWidget *>(DeviceRootEdit), static_cast<QWidget *>(ScanPortableDevicesButton),
+                             static_cast<QWidget *>(DeleteDeviceButton), static_cast<QWidget *>(SearchBitBtn),
+                             static_cast<QWidget *>(SearchLabeledEdit), static_cast<QWidget *>(DeviceRootSpeedButton),
+                             static_cast<QWidget *>(OptionsBitBtn), static_cast<QWidget *>(PostProcessingBitBtn),
+                             static_cast<QWidget *>(DeviceConnectSpeedButton)})
+        control->setEnabled(idle);
+
+    StopBitBtn->setEnabled(busy);
+    ProgressBar1->setEnabled(busy);
+    ProgressBar1->setValue(0);
+}
+
+void TForm1::AutoSizeGrid(TStringGrid *grid)
+{
+    const CatalogueGrid *cells = grid->Cells();
+    const int columns = CatalogueGrid::kColumnCount;
+    int others = 0;
+    for (int c = 0; c <= columns - 2; ++c)
+        if (c != 1 && !grid->isColumnHidden(c))
+            others += grid->columnWidth(c);
+    const int available = grid->width() - others;
+
+    const QFontMetrics metrics(grid->font());
+    int widest = 0;
+    for (int row = 0; row < cells->RowCount(); ++row)
+        widest = qMax(widest, metrics.horizontalAdvance(cells->Cell(1, row)));
+    const int needed = widest + 8;
+    grid->setColumnWidth(1, qMax(kMinNameColumnWidth, needed < available ? needed : available));
+}

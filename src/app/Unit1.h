@@ -1,0 +1,104 @@
+#pragma once
+
+#include "app/Controls.h"
+#include "catalogue/CatalogueGrid.h"
+#include "device/DeviceConnection.h"
+#include "log/ActivityLog.h"
+
+#include <QMainWindow>
+#include <QTableView>
+
+class QAction;
+class QComboBox;
+class QFrame;
+class QMenu;
+class QPlainTextEdit;
+class QProgressBar;
+class QPushButton;
+class QStatusBar;
+class QToolButton;
+
+// The catalogue grid of the main window: a view of a CatalogueGrid.
+class TStringGrid : public QTableView
+{
+    Q_OBJECT
+public:
+    explicit TStringGrid(QWidget *parent = nullptr);
+    CatalogueGrid *Cells() const { return cells_; }
+
+private:
+    CatalogueGrid *cells_;
+};
+
+// The main window.
+class TForm1 : public QMainWindow
+{
+    Q_OBJECT
+public:
+    explicit TForm1(DeviceService &deviceService, QWidget *parent = nullptr);
+    ~TForm1() override;
+
+    // Switches between idle (false) and busy (true). Callable from any
+    // thread; the controls change on the user-interface thread.
+    void DisableUI(bool busy);
+    // Fits the Name column of the grid to the window.
+    void AutoSizeGrid(TStringGrid *grid);
+
+    // The help context of a control: its own, or the window's.
+    static int HelpContextOf(const QWidget *control);
+
+    ActivityLog Log;
+    DeviceConnection Connection;
+
+    // The controls, from top to bottom.
+    QLabel *Label1;
+    QComboBox *DeviceComboBox;
+    QPushButton *DeviceConnectSpeedButton;
+    QToolButton *ScanPortableDevicesButton;
+    QToolButton *DeleteDeviceButton;
+    RadioGroup *CopyModeRadioGroup;
+    LabeledEdit *DateFormatEdit;
+    LabeledEdit *DateFormatExampleEdit;
+    QFrame *Bevel1;
+    LabeledEdit *DeviceRootEdit;
+    QToolButton *DeviceRootSpeedButton;
+    QPushButton *OptionsBitBtn;
+    LabeledEdit *DestLabeledEdit;
+    QToolButton *DestSpeedButton;
+    QPushButton *PostProcessingBitBtn;
+    LabeledEdit *SearchLabeledEdit;
+    QPushButton *SearchBitBtn;
+    QPushButton *SaveSettingsBitBtn;
+    TStringGrid *StringGrid1;
+    CatalogueGrid *StringGrid2;  // every listed object, shown or not
+    QPushButton *CopyBitBtn;
+    QPushButton *StopBitBtn;
+    QProgressBar *ProgressBar1;
+    QPlainTextEdit *RichEdit1;
+    QPushButton *ViewLogsBitBtn;
+    QPushButton *HelpButton;
+    QPushButton *AboutButton;
+    QPushButton *CloseButton;
+    QStatusBar *StatusBar1;
+
+    // The grid's popup menu.
+    QMenu *PopupMenu1;
+    QAction *Open1;
+    QAction *Copy1;
+    QAction *Delete1;
+
+protected:
+    void showEvent(QShowEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+
+private:
+    void CreateControls();
+    void ArrangeControls();
+    void SetTabOrder();
+    void FormCreate();
+    void Init();
+    void FormResize();
+    void ApplyDisableUI(bool busy);
+
+    bool initDone_ = false;
+};

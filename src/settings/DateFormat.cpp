@@ -1,0 +1,223 @@
+#include "DateFormat.h"
+
+namespace {
+
+class DateFormatter
+{
+public:
+    DateFormatter(const QDateTime &value, const FormatSettings &settings)
+        : date_(value.date()), time_(value.time()), settings_(settings)
+    {
+    }
+
+    QString Result() const { return out_; }
+
+    void Append(const QString &format)
+    {
+        // A locale format may itself name "c" or "ddddd"; two levels are enough
+        // and stop a format that names itself from recursing for ever.
+        if (level_ >= 2)
+            return;
+        ++level_;
+        AppendLevel(format.isEmpty() ? QStringLiteral("c") : format);
+        --level_;
+    }
+
+private:
+    static QChar Upper(QChar c)
+    {
+        const char16_t u = c.unicode();
+        return (u >= 'a' && u <= 'z') ? QChar(char16_t(u - 32)) : c;
+    }
+
+    static bool StartsWithNoCase(const QString &s, qsizetype pos, const char *what)
+    {
+        const QString w = QString::fromLatin1(what);
+        return QStringView(s).mid(pos).startsWith(w, Qt::CaseInsensitive);
+    }
+
+    void Number(int value, qsizetype digits)
+    {
+        out_ += QString::number(value).rightJustified(digits, QLatin1Char('0'));
+    }
+
+    // Day of week with Sunday as 0.
+    int DayIndex() const { return date_.dayOfWeek() % 7; }
+
+    void AppendLevel(const QString &f)
+    {
+        QChar lastToken = QLatin1Char(' ');
+        bool use12HourClock = false;
+        const qsizetype n = f.size();
+        qsizetype pos = 0;
+        while (pos < n) {
+            const QChar starter = f.at(pos++);
+            QChar token = Upper(starter);
+            const bool letter = token.unicode() >= 'A' && token.unicode() <= 'Z';
+            if (letter) {
+                if (token == QLatin1Char('M') && lastToken == QLatin1Char('H'))
+                    token = QLatin1Char('N');
+                lastToken = token;
+            }
+            // The run of the same letter, whatever its case.
+            auto count = [&]() {
+                const qsizetype begin = pos - 1;
+                while (pos < n && Upper(f.at(pos)) == Upper(starter))
+                    ++pos;
+                return pos - begin;
+            };
+            switch (letter ? token.toLatin1() : 0) {
+            case 'Y': {
+                const qsizetype c = count();
+                if (c <= 2)
+                    Number(date_.year() % 100, 2);
+                else
+                    Number(date_.year(), 4);
+                break;
+            }
+            case 'M': {
+                const qsizetype c = count();
+                if (c <= 2)
+                    Number(date_.month(), c);
+                else if (c == 3)
+                    out_ += settings_.ShortMonthNames[date_.month() - 1];
+                else
+                    out_ += settings_.LongMonthNames[date_.month() - 1];
+                break;
+            }
+            case 'D': {
+                const qsizetype c = count();
+                if (c <= 2)
+                    Number(date_.day(), c);
+                else if (c == 3)
+                    out_ += settings_.ShortDayNames[DayIndex()];
+                else if (c == 4)
+                    out_ += settings_.LongDayNames[DayIndex()];
+                else if (c == 5)
+                    Append(settings_.ShortDateFormat);
+                else
+                    Append(settings_.LongDateFormat);
+                break;
+            }
+            case 'H': {
+                const qsizetype c = count();
+                // 12-hour clock when the first unquoted "a" after this hour,
+                // before any further hour, starts am/pm, a/p or ampm.
+                bool quoted = false;
+                for (qsizetype p = pos; p < n; ++p) {
+                    const QChar ch = f.at(p);
+                    if (ch == QLatin1Char('\'') || ch == QLatin1Char('"')) {
+                        quoted = !quoted;
+                    } else if (!quoted && (ch == QLatin1Char('a') || ch == QLatin1Char('A'))) {
+                        if (StartsWithNoCase(f, p, "am/pm") || StartsWithNoCase(f, p, "a/p") ||
+                            StartsWithNoCase(f, p, "ampm"))
+                            use12HourClock = true;
+                        break;
+                    } else if (!quoted && (ch == QLatin1Char('h') || ch == QLatin1Char('H'))) {
+                        break;
+                    }
+                }
+                int hour = time_.hour();
+                if (use12HourClock) {
+                    if (hour == 0)
+                        hour = 12;
+                    else if (hour > 12)
+                        hour -= 12;
+                }
+                Number(hour, qMin<qsizetype>(c, 2));
+                break;
+            }
+            case 'N':
+                Number(time_.minute(), qMin<qsizetype>(count(), 2));
+                break;
+            case 'S':
+                Number(time_.second(), qMin<qsizetype>(count(), 2));
+                break;
+            case 'Z':
+                Number(time_.msec(), qMin<qsizetype>(count(), 3));
+                break;
+            case 'T':
+                Append(count() == 1 ? settings_.ShortTimeFormat : settings_.LongTimeFormat);
+                break;
+            case 'C':
+                count();
+                Append(settings_.ShortDateFormat);
+                if (time_.hour() != 0 || time_.minute() != 0 || time_.second() != 0) {
+                    out_ += QLatin1Char(' ');
+                    Append(settings_.LongTimeFormat);
+                }
+                break;
+            case 'E': {
+                // No era calendars: the year of the era is the year.
+                Number(date_.year(), count());
+                break;
+            }
+            case 'G':
+                count();  // no era names
+                break;
+            case 'A': {
+                const qsizetype at = pos - 1;
+                const bool pm = time_.hour() >= 12;
+                if (StartsWithNoCase(f, at, "am/pm")) {
+                    out_ += f.mid(pm ? at + 3 : at, 2);
+                    pos = at + 5;
+                    use12HourClock = true;
+                } else if (StartsWithNoCase(f, at, "a/p")) {
+                    out_ += f.mid(pm ? at + 2 : at, 1);
+                    pos = at + 3;
+                    use12HourClock = true;
+                } else if (StartsWithNoCase(f, at, "ampm")) {
+                    out_ += pm ? settings_.TimePMString : settings_.TimeAMString;
+                    pos = at + 4;
+                    use12HourClock = true;
+                } else if (StartsWithNoCase(f, at, "aaaa")) {
+                    out_ += settings_.LongDayNames[DayIndex()];
+                    pos = at + 4;
+                } else if (StartsWithNoCase(f, at, "aaa")) {
+                    out_ += settings_.ShortDayNames[DayIndex()];
+                    pos = at + 3;
+                } else {
+                    out_ += starter;
+                }
+                break;
+            }
+            default:
+                if (starter == QLatin1Char('/')) {
+                    if (!settings_.DateSeparator.isNull())
+                        out_ += settings_.DateSeparator;
+                } else if (starter == QLatin1Char(':')) {
+                    if (!settings_.TimeSeparator.isNull())
+                        out_ += settings_.TimeSeparator;
+                } else if (starter == QLatin1Char('\'') || starter == QLatin1Char('"')) {
+                    const qsizetype close = f.indexOf(starter, pos);
+                    const qsizetype end = close < 0 ? n : close;
+                    out_ += QStringView(f).mid(pos, end - pos);
+                    pos = close < 0 ? n : close + 1;
+                } else {
+                    out_ += starter;
+                }
+                break;
+            }
+        }
+    }
+
+    QDate date_;
+    QTime time_;
+    const FormatSettings &settings_;
+    QString out_;
+    int level_ = 0;
+};
+
+} // namespace
+
+QString FormatDateTime(const QString &format, const QDateTime &value, const FormatSettings &settings)
+{
+    DateFormatter formatter(value, settings);
+    formatter.Append(format);
+    return formatter.Result();
+}
+
+QString DateTimeToStr(const QDateTime &value, const FormatSettings &settings)
+{
+    return FormatDateTime(QStringLiteral("c"), value, settings);
+}
