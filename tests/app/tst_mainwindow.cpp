@@ -1,0 +1,375 @@
+#include "common/TestMain.h"
+
+#include "app/Unit1.h"
+#include "device/fake/FakeDeviceService.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QHeaderView>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QToolButton>
+
+class TestMainWindow : public QObject
+{
+    Q_OBJECT
+
+private:
+    FakeDeviceService service_;
+    std::unique_ptr<TForm1> form_;
+
+    QWidget *Control(const QString &name)
+    {
+        TForm1 &f = *form_;
+        const QMap<QString, QWidget *> controls = {
+            {"Label1", f.Label1},
+            {"DeviceComboBox", f.DeviceComboBox},
+            {"DeviceConnectSpeedButton", f.DeviceConnectSpeedButton},
+            {"ScanPortableDevicesButton", f.ScanPortableDevicesButton},
+            {"DeleteDeviceButton", f.DeleteDeviceButton},
+            {"CopyModeRadioGroup", f.CopyModeRadioGroup},
+            {"DateFormatEdit", f.DateFormatEdit},
+            {"DateFormatExampleEdit", f.DateFormatExampleEdit},
+            {"DeviceRootEdit", f.DeviceRootEdit},
+            {"DeviceRootSpeedButton", f.DeviceRootSpeedButton},
+            {"OptionsBitBtn", f.OptionsBitBtn},
+            {"DestLabeledEdit", f.DestLabeledEdit},
+            {"DestSpeedButton", f.DestSpeedButton},
+            {"PostProcessingBitBtn", f.PostProcessingBitBtn},
+            {"SearchLabeledEdit", f.SearchLabeledEdit},
+            {"SearchBitBtn", f.SearchBitBtn},
+            {"SaveSettingsBitBtn", f.SaveSettingsBitBtn},
+            {"StringGrid1", f.StringGrid1},
+            {"CopyBitBtn", f.CopyBitBtn},
+            {"StopBitBtn", f.StopBitBtn},
+            {"ProgressBar1", f.ProgressBar1},
+            {"RichEdit1", f.RichEdit1},
+            {"ViewLogsBitBtn", f.ViewLogsBitBtn},
+            {"HelpButton", f.HelpButton},
+            {"AboutButton", f.AboutButton},
+            {"CloseButton", f.CloseButton},
+        };
+        return controls.value(name);
+    }
+
+    static QString Caption(QWidget *w)
+    {
+        if (auto *b = qobject_cast<QAbstractButton *>(w))
+            return b->text();
+        if (auto *l = qobject_cast<QLabel *>(w))
+            return l->text();
+        if (auto *g = qobject_cast<QGroupBox *>(w))
+            return g->title();
+        if (auto *e = qobject_cast<LabeledEdit *>(w))
+            return e->EditLabel->text();
+        return QString();
+    }
+
+    static QPoint TopLeft(QWidget *w) { return w->mapTo(w->window(), QPoint(0, 0)); }
+
+private slots:
+    void init()
+    {
+        form_ = std::make_unique<TForm1>(service_);
+        form_->show();
+        QVERIFY(QTest::qWaitForWindowExposed(form_.get()));
+        QTRY_VERIFY(form_->Log.Document().LineCount() >= 1);  // Init has run
+        QTRY_VERIFY(form_->CopyBitBtn->isEnabled());
+    }
+    void cleanup() { form_.reset(); }
+
+    void controls_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("caption");
+        QTest::addColumn<QString>("hint");
+        QTest::addColumn<int>("help");
+        QTest::newRow("Label1") << "Label1" << "Source Device (Camera):" << "" << 90;
+        QTest::newRow("DeviceComboBox") << "DeviceComboBox" << "" << "Select the device." << 80;
+        QTest::newRow("Connect") << "DeviceConnectSpeedButton" << "Connect"
+                                 << "Reconnect and display contents of selected device." << 80;
+        QTest::newRow("Scan") << "ScanPortableDevicesButton" << "" << "Refresh portable device list." << 80;
+        QTest::newRow("DeleteDevice") << "DeleteDeviceButton" << "" << "Delete the device from the list." << 80;
+        QTest::newRow("CopyMode") << "CopyModeRadioGroup" << "Copy Mode:"
+                                  << "Change how files are copied to the destination." << 100;
+        QTest::newRow("DateFormat") << "DateFormatEdit" << "Date Format:" << "Date format. See Help for tags to use."
+                                    << 100;
+        QTest::newRow("DateExample") << "DateFormatExampleEdit" << "Date Example:" << "Example of the date format."
+                                     << 100;
+        QTest::newRow("DeviceRoot") << "DeviceRootEdit" << "Device Root Path: (Blank is device root)"
+                                    << "Enter full path without drive (eg. \\folderA\\folderB) Leave blank for device root."
+                                    << 110;
+        QTest::newRow("DeviceRootButton") << "DeviceRootSpeedButton" << "" << "Select device root path." << 110;
+        QTest::newRow("Options") << "OptionsBitBtn" << "Options" << "Application options." << 120;
+        QTest::newRow("Dest") << "DestLabeledEdit" << "Destination Path:" << "Path where files will be copied to."
+                              << 110;
+        QTest::newRow("DestButton") << "DestSpeedButton" << "" << "Select a destination path." << 110;
+        QTest::newRow("PostProcessing") << "PostProcessingBitBtn" << "Post Processing"
+                                        << "Post processing options for current device." << 130;
+        QTest::newRow("Search") << "SearchLabeledEdit" << "Search:" << "Search for a file\\folder." << 90;
+        QTest::newRow("SearchButton") << "SearchBitBtn" << "Search" << "Search for files." << 90;
+        QTest::newRow("SaveSettings") << "SaveSettingsBitBtn" << "Save Settings"
+                                      << "Save the settings for current device and makes it the default." << 90;
+        QTest::newRow("Grid") << "StringGrid1" << "" << "Double-click to open the file." << 90;
+        QTest::newRow("Copy") << "CopyBitBtn" << "Copy" << "Begin copying files." << 160;
+        QTest::newRow("Stop") << "StopBitBtn" << "Stop" << "Stop copying files." << 160;
+        QTest::newRow("Progress") << "ProgressBar1" << "" << "" << 90;
+        QTest::newRow("Log") << "RichEdit1" << "" << "Activity log." << 160;
+        QTest::newRow("ViewLogs") << "ViewLogsBitBtn" << "View Logs" << "View log file location." << 170;
+        QTest::newRow("Help") << "HelpButton" << "Help" << "Show application help." << 90;
+        QTest::newRow("About") << "AboutButton" << "About" << "About the application." << 90;
+        QTest::newRow("Close") << "CloseButton" << "&Close" << "Close the application." << 90;
+    }
+    void controls()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, caption);
+        QFETCH(QString, hint);
+        QFETCH(int, help);
+        QWidget *w = Control(name);
+        QVERIFY(w);
+        QVERIFY(w->isVisible());
+        QCOMPARE(Caption(w), caption);
+        QCOMPARE(w->statusTip(), hint);
+        QCOMPARE(w->toolTip(), QString());  // hints go to the status bar only
+        QCOMPARE(TForm1::HelpContextOf(w), help);
+    }
+
+    void designDetails()
+    {
+        TForm1 &f = *form_;
+        QCOMPARE(f.windowTitle(), QStringLiteral("Ferrovane"));
+        QCOMPARE(f.CopyModeRadioGroup->Buttons[0]->text(),
+                 QStringLiteral("Copy files into folders named by source file created date:"));
+        QCOMPARE(f.CopyModeRadioGroup->Buttons[1]->text(),
+                 QStringLiteral("Copy folder structure as found on source device"));
+        QCOMPARE(f.CopyModeRadioGroup->ItemIndex(), 0);
+        QCOMPARE(f.DateFormatEdit->text(), QStringLiteral("yyyy-mm-dd"));
+        QVERIFY(f.DateFormatExampleEdit->Edit->isReadOnly());
+        QVERIFY(f.DeviceRootEdit->Edit->isReadOnly());
+        QVERIFY(f.DestLabeledEdit->Edit->isReadOnly());
+        QVERIFY(f.RichEdit1->isReadOnly());
+        QVERIFY(!f.DeviceComboBox->isEditable());
+        QCOMPARE(f.DeviceRootSpeedButton->focusPolicy(), Qt::NoFocus);
+        QCOMPARE(f.DestSpeedButton->focusPolicy(), Qt::NoFocus);
+        QVERIFY(!(f.DestLabeledEdit->Edit->focusPolicy() & Qt::TabFocus));
+        QVERIFY(!(f.SearchLabeledEdit->Edit->focusPolicy() & Qt::TabFocus));
+        QCOMPARE(f.CloseButton->shortcut(), QKeySequence(Qt::ALT | Qt::Key_C));
+        QVERIFY(f.width() >= 569 && f.height() >= 798);
+        QVERIFY(f.minimumWidth() >= 569 && f.minimumHeight() >= 798);
+        QCOMPARE(f.StringGrid1->Cells()->Header()[1], QStringLiteral("Name"));
+        QCOMPARE(f.StringGrid1->verticalHeader()->isVisible(), false);
+    }
+
+    void popupMenu()
+    {
+        TForm1 &f = *form_;
+        const QList<QAction *> items = f.PopupMenu1->actions();
+        QCOMPARE(items.size(), 3);
+        QCOMPARE(items[0]->text(), QStringLiteral("Open"));
+        QCOMPARE(items[0]->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_O));
+        QCOMPARE(items[1]->text(), QStringLiteral("&Copy"));
+        QCOMPARE(items[1]->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_C));
+        QCOMPARE(items[1]->statusTip(), QStringLiteral("Copy file from device to the Destination Path."));
+        QCOMPARE(items[2]->text(), QStringLiteral("&Delete"));
+        QCOMPARE(items[2]->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_D));
+        QCOMPARE(items[2]->statusTip(), QStringLiteral("Permanently delete file from the device."));
+    }
+
+    // The shortcuts work while the grid has the focus, and only then.
+    void gridShortcuts()
+    {
+        TForm1 &f = *form_;
+        QSignalSpy open(f.Open1, &QAction::triggered);
+        QSignalSpy copy(f.Copy1, &QAction::triggered);
+        QSignalSpy del(f.Delete1, &QAction::triggered);
+        f.activateWindow();
+        f.StringGrid1->setFocus();
+        QTRY_VERIFY(f.StringGrid1->hasFocus());
+        QTest::keyClick(f.StringGrid1, Qt::Key_O, Qt::ControlModifier);
+        QTest::keyClick(f.StringGrid1, Qt::Key_C, Qt::ControlModifier);
+        QTest::keyClick(f.StringGrid1, Qt::Key_D, Qt::ControlModifier);
+        QCOMPARE(open.count(), 1);
+        QCOMPARE(copy.count(), 1);
+        QCOMPARE(del.count(), 1);
+
+        f.SearchLabeledEdit->Edit->setFocus();
+        QTRY_VERIFY(f.SearchLabeledEdit->Edit->hasFocus());
+        QTest::keyClick(f.SearchLabeledEdit->Edit, Qt::Key_D, Qt::ControlModifier);
+        QCOMPARE(del.count(), 1);
+    }
+
+    void tabOrder()
+    {
+        TForm1 &f = *form_;
+        const QList<QWidget *> expected = {
+            f.CopyBitBtn, f.SaveSettingsBitBtn, f.RichEdit1, f.ViewLogsBitBtn, f.DeviceComboBox,
+            // StopBitBtn is disabled while idle, and is passed over.
+            f.DeviceRootEdit->Edit, f.StringGrid1, f.DateFormatEdit->Edit, f.ScanPortableDevicesButton,
+            f.CopyModeRadioGroup->Buttons[0],
+        };
+        f.activateWindow();
+        f.CopyBitBtn->setFocus();
+        QTRY_VERIFY(f.CopyBitBtn->hasFocus());
+        for (int i = 1; i < expected.size(); ++i) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            QVERIFY2(QApplication::focusWidget() == expected[i],
+                     qPrintable(QStringLiteral("step %1: %2").arg(i).arg(
+                         QApplication::focusWidget() ? QApplication::focusWidget()->metaObject()->className()
+                                                     : "none")));
+        }
+    }
+
+    void statusBarShowsHintUnderMouse()
+    {
+        TForm1 &f = *form_;
+        QTest::mouseMove(f.OptionsBitBtn, QPoint(5, 5));
+        QTRY_COMPARE(f.StatusBar1->currentMessage(), QStringLiteral("Application options."));
+        QTest::mouseMove(f.CopyBitBtn, QPoint(5, 5));
+        QTRY_COMPARE(f.StatusBar1->currentMessage(), QStringLiteral("Begin copying files."));
+    }
+
+    // Busy and idle: every control DisableUI switches, and the ones it leaves.
+    void disableUI_data()
+    {
+        QTest::addColumn<bool>("busy");
+        QTest::addColumn<int>("copyMode");
+        QTest::addColumn<bool>("dateShown");
+        QTest::newRow("busy, dated folders") << true << 0 << false;
+        QTest::newRow("busy, folder structure") << true << 1 << false;
+        QTest::newRow("idle, dated folders") << false << 0 << true;
+        QTest::newRow("idle, folder structure") << false << 1 << false;
+    }
+    void disableUI()
+    {
+        QFETCH(bool, busy);
+        QFETCH(int, copyMode);
+        QFETCH(bool, dateShown);
+        TForm1 &f = *form_;
+        f.CopyModeRadioGroup->SetItemIndex(copyMode);
+        f.ProgressBar1->setValue(40);
+        f.DisableUI(true);
+        if (!busy)
+            f.DisableUI(false);
+        const QStringList idleOnly = {
+            "CopyBitBtn", "CloseButton", "DestSpeedButton", "SaveSettingsBitBtn", "AboutButton", "DeviceComboBox",
+            "DestLabeledEdit", "ViewLogsBitBtn", "CopyModeRadioGroup", "DeviceRootEdit", "ScanPortableDevicesButton",
+            "DeleteDeviceButton", "SearchBitBtn", "SearchLabeledEdit", "DeviceRootSpeedButton", "OptionsBitBtn",
+            "PostProcessingBitBtn", "DeviceConnectSpeedButton"};
+        for (const QString &name : idleOnly)
+            QVERIFY2(Control(name)->isEnabled() == !busy, qPrintable(name));
+        QCOMPARE(f.StopBitBtn->isEnabled(), busy);
+        QCOMPARE(f.ProgressBar1->isEnabled(), busy);
+        QCOMPARE(f.ProgressBar1->value(), 0);
+        QCOMPARE(f.DateFormatEdit->isVisible(), dateShown);
+        QCOMPARE(f.DateFormatExampleEdit->isVisible(), dateShown);
+        // Never touched.
+        for (const char *name : {"HelpButton", "StringGrid1", "RichEdit1"})
+            QVERIFY2(Control(QLatin1String(name))->isEnabled(), name);
+    }
+
+    // A worker's DisableUI takes effect on the user-interface thread.
+    void disableUIFromWorker()
+    {
+        TForm1 &f = *form_;
+        QThread *worker = QThread::create([&f] { f.DisableUI(true); });
+        worker->start();
+        QVERIFY(worker->wait(5000));
+        delete worker;
+        QTRY_VERIFY(f.StopBitBtn->isEnabled());
+        QVERIFY(!f.CopyBitBtn->isEnabled());
+        f.DisableUI(false);
+        QVERIFY(f.CopyBitBtn->isEnabled());
+    }
+
+    void autoSizeGrid_data()
+    {
+        QTest::addColumn<QStringList>("names");
+        QTest::addColumn<bool>("fitsText");
+        QTest::newRow("header only") << QStringList{} << true;
+        QTest::newRow("short name") << QStringList{"IMG_0001.JPG"} << true;
+        QTest::newRow("too long name") << QStringList{"a.jpg", QString(400, QLatin1Char('W')) + ".jpg"} << false;
+    }
+    void autoSizeGrid()
+    {
+        QFETCH(QStringList, names);
+        QFETCH(bool, fitsText);
+        TForm1 &f = *form_;
+        CatalogueGrid *cells = f.StringGrid1->Cells();
+        for (const QString &name : names)
+            cells->AppendRow({"1", name, "1 KiB", "", "IMAGE", "/s/" + name, "1"});
+        f.AutoSizeGrid(f.StringGrid1);
+
+        const QFontMetrics metrics(f.StringGrid1->font());
+        int widest = metrics.horizontalAdvance(QStringLiteral("Name"));
+        for (const QString &name : names)
+            widest = qMax(widest, metrics.horizontalAdvance(name));
+        const int others = f.StringGrid1->columnWidth(0) + f.StringGrid1->columnWidth(2) +
+                           f.StringGrid1->columnWidth(3) + f.StringGrid1->columnWidth(4);
+        const int available = f.StringGrid1->width() - others;
+        if (fitsText)
+            QCOMPARE(f.StringGrid1->columnWidth(1), widest + 8);
+        else
+            QCOMPARE(f.StringGrid1->columnWidth(1), available);
+    }
+
+    // With the other columns wider than the grid the Name column keeps a
+    // usable width.
+    void autoSizeGridLowerLimit()
+    {
+        TForm1 &f = *form_;
+        f.StringGrid1->setColumnWidth(3, f.StringGrid1->width() + 200);
+        f.AutoSizeGrid(f.StringGrid1);
+        QCOMPARE(f.StringGrid1->columnWidth(1), 40);
+    }
+
+    // Growing the window: the grid takes the room; the log keeps its height
+    // and moves down; the left buttons stay left; the right ones follow the
+    // corner; the controls above the grid stay where they are.
+    void anchoringOnResize()
+    {
+        TForm1 &f = *form_;
+        const QSize before = f.size();
+        const QRect grid = f.StringGrid1->geometry();
+        const QRect log = f.RichEdit1->geometry();
+        const QPoint copy = TopLeft(f.CopyBitBtn), viewLogs = TopLeft(f.ViewLogsBitBtn);
+        const QPoint close = TopLeft(f.CloseButton), help = TopLeft(f.HelpButton), progress = TopLeft(f.ProgressBar1);
+        const QPoint combo = TopLeft(f.DeviceComboBox), options = TopLeft(f.OptionsBitBtn);
+        const int progressWidth = f.ProgressBar1->width();
+
+        f.resize(before + QSize(100, 120));
+        QTRY_COMPARE(f.size(), before + QSize(100, 120));
+        QCOMPARE(f.StringGrid1->height(), grid.height() + 120);
+        QCOMPARE(f.StringGrid1->width(), grid.width() + 100);
+        QCOMPARE(f.RichEdit1->height(), log.height());
+        QCOMPARE(f.RichEdit1->width(), log.width() + 100);
+        QCOMPARE(f.RichEdit1->y(), log.y() + 120);
+        QCOMPARE(TopLeft(f.CopyBitBtn), copy + QPoint(0, 120));
+        QCOMPARE(TopLeft(f.ViewLogsBitBtn), viewLogs + QPoint(0, 120));
+        QCOMPARE(TopLeft(f.CloseButton), close + QPoint(100, 120));
+        QCOMPARE(TopLeft(f.HelpButton), help + QPoint(100, 120));
+        QCOMPARE(TopLeft(f.ProgressBar1), progress + QPoint(100, 120));
+        QCOMPARE(f.ProgressBar1->width(), progressWidth);
+        QCOMPARE(TopLeft(f.DeviceComboBox), combo);
+        QCOMPARE(f.DeviceComboBox->width() > 0, true);
+        QVERIFY(TopLeft(f.OptionsBitBtn).y() == options.y());
+        // And the Name column was fitted again.
+        const QFontMetrics metrics(f.StringGrid1->font());
+        QCOMPARE(f.StringGrid1->columnWidth(1), metrics.horizontalAdvance(QStringLiteral("Name")) + 8);
+    }
+
+    void startLineIsTheTitleAndVersion()
+    {
+        const LogLine first = form_->Log.Document().Line(0);
+        QCOMPARE(first.text, QStringLiteral("Ferrovane - Version 1.2 Release 0 Build 1"));
+        QCOMPARE(first.color, LogColor::Blue);
+        QCOMPARE(first.style, LogStyle::Bold);
+        QVERIFY(form_->StringGrid1->isColumnHidden(5));
+    }
+};
+
+FERROVANE_TEST_MAIN(TestMainWindow)
+#include "tst_mainwindow.moc"

@@ -1,0 +1,52 @@
+#pragma once
+
+// Every test program runs offscreen in a home of its own: a fresh temporary
+// HOME, XDG folders and TMPDIR, and the C locale, so nothing depends on the
+// machine or touches the real user's files.
+
+#include <QApplication>
+#include <QDir>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <clocale>
+#include <cstdlib>
+
+#include "settings/FormatSettings.h"
+
+namespace testenv {
+
+inline void Prepare(const QString &root)
+{
+    auto set = [&](const char *name, const QString &sub) {
+        const QString path = root + QLatin1Char('/') + sub;
+        QDir().mkpath(path);
+        qputenv(name, QFile::encodeName(path));
+    };
+    set("HOME", QStringLiteral("home"));
+    set("XDG_CONFIG_HOME", QStringLiteral("home/.config"));
+    set("XDG_DATA_HOME", QStringLiteral("home/.local/share"));
+    set("XDG_CACHE_HOME", QStringLiteral("home/.cache"));
+    set("XDG_RUNTIME_DIR", QStringLiteral("runtime"));
+    set("TMPDIR", QStringLiteral("tmp"));
+    QFile::setPermissions(root + QStringLiteral("/runtime"),
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    qputenv("LC_ALL", "C.UTF-8");
+    qputenv("LANG", "C.UTF-8");
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+}
+
+} // namespace testenv
+
+#define FERROVANE_TEST_MAIN(TestClass)                                  \
+    int main(int argc, char *argv[])                                    \
+    {                                                                   \
+        QTemporaryDir testRoot;                                         \
+        testenv::Prepare(testRoot.path());                              \
+        QApplication app(argc, argv);                                   \
+        std::setlocale(LC_NUMERIC, "C");                                \
+        InitFormatSettingsFromSystem();                                 \
+        TestClass test;                                                 \
+        return QTest::qExec(&test, argc, argv);                         \
+    }

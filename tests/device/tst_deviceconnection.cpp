@@ -1,0 +1,324 @@
+#include "common/TestMain.h"
+
+#include "device/DeviceConnection.h"
+#include "device/fake/FakeDeviceService.h"
+#include "log/ActivityLog.h"
+
+namespace {
+
+// One log line as "colour[ bold]: text", the prefix left out.
+QStringList Lines(const ActivityLog &log)
+{
+    static const char *const names[] = {"black", "blue", "red", "green", "purple", "maroon"};
+    QStringList out;
+    for (const LogLine &line : log.Document().Lines(0, log.Document().LineCount()))
+        out << QStringLiteral("%1%2: %3")
+                   .arg(QLatin1String(names[int(line.color)]),
+                        line.style == LogStyle::Bold ? QStringLiteral(" bold") : QString(), line.text);
+    return out;
+}
+
+struct Rig
+{
+    FakeDeviceService service;
+    ActivityLog log;
+    DeviceConnection connection{service, log};
+
+    Rig()
+    {
+        FakeDevice &cam = service.AddDevice(QStringLiteral("usb:002,005"), QStringLiteral("EOS 80D"),
+                                            QStringLiteral("Canon Inc."), QStringLiteral("Canon EOS 80D"));
+        cam.type = WPD_DEVICE_TYPE_CAMERA;
+        cam.model = QStringLiteral("Canon EOS 80D");
+        cam.powerSource = WPD_POWER_SOURCE_BATTERY;
+        cam.powerLevel = 75;
+        cam.serialNumber = QStringLiteral("  0123456789 ");
+        connection.CurrentDeviceName = QStringLiteral("Canon EOS 80D");
+    }
+    FakeDevice &Cam() { return service.devices.front(); }
+};
+
+const QStringList kHeader = {QStringLiteral("blue bold: DEVICE: Canon EOS 80D"),
+                             QStringLiteral("black: DeviceID = usb:002,005")};
+
+} // namespace
+
+class TestDeviceConnection : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init() { DebugFlag = false; }
+    void cleanup() { DebugFlag = false; }
+
+    void openReportsTheDevice()
+    {
+        Rig rig;
+        QVERIFY(rig.connection.OpenDevice(QStringLiteral("usb:002,005"), false));
+        QCOMPARE(Lines(rig.log), (kHeader + QStringList{
+                                               "black: DEVICE TYPE = WPD_DEVICE_TYPE_CAMERA",
+                                               "black: MANUFACTURER: Canon Inc.",
+                                               "black: MODEL: Canon EOS 80D",
+                                               "black: POWER SOURCE = Battery",
+                                               "black: POWER LEVEL = 75%",
+                                               // Shown as the device gives it; only the scan trims it.
+                                               "black: SERIAL No.:   0123456789 ",
+                                           }));
+        const DeviceHandles &h = rig.connection.Handles();
+        QVERIFY(h.aPortableDeviceManager && h.aPortableDevice && h.aPortableDeviceContent &&
+                h.aPortableDeviceProperties && h.aPortableDeviceValues);
+    }
+
+    void openInDebugMode()
+    {
+        Rig rig;
+        DebugFlag = true;
+        QVERIFY(rig.connection.OpenDevice(QStringLiteral("usb:002,005"), false));
+        QCOMPARE(Lines(rig.log), (kHeader + QStringList{
+                                               "purple: res aPortableDevice.Open = 0",
+                                               "purple: res aPortableDevice.Content = 0",
+                                               "purple: res aPortableDeviceContent.Properties = 0",
+                                               "purple: res aPortableDeviceProperties.GetValues = 0",
+                                               "purple: res WPD_DEVICE_TYPE = 0",
+                                               "black: DEVICE TYPE = WPD_DEVICE_TYPE_CAMERA",
+                                               "purple: res WPD_DEVICE_MANUFACTURER = 0",
+                                               "black: MANUFACTURER: Canon Inc.",
+                                               "purple: res WPD_DEVICE_MODEL = 0",
+                                               "black: MODEL: Canon EOS 80D",
+                                               "purple: res WPD_DEVICE_POWER_SOURCE = 0",
+                                               "black: POWER SOURCE = Battery",
+                                               "purple: res WPD_DEVICE_POWER_LEVEL = 0",
+                                               "black: POWER LEVEL = 75%",
+                                               "purple: res WPD_DEVICE_SERIAL_NUMBER = 0",
+                                               "black: SERIAL No.:   0123456789 ",
+                                           }));
+    }
+
+    void quietWritesOnlyDebugLines()
+    {
+        Rig rig;
+        QVERIFY(rig.connection.OpenDevice(QStringLiteral("usb:002,005"), true));
+        QCOMPARE(Lines(rig.log), QStringList());
+
+        rig.Cam().openCode = E_DEVICE_BUSY;
+        QVERIFY(!rig.connection.OpenDevice(QStringLiteral("usb:002,005"), true));
+        QCOMPARE(Lines(rig.log), QStringList());
+
+        DebugFlag = true;
+        QVERIFY(!rig.connection.OpenDevice(QStringLiteral("usb:002,005"), true));
+        QCOMPARE(Lines(rig.log), QStringList{QStringLiteral("purple: res aPortableDevice.Open = %1").arg(E_DEVICE_BUSY)});
+    }
+
+    // Each failure: the line, its colour, and which handles were replaced.
+    void failures_data()
+    {
+        QTest::addColumn<QString>("failure");
+        QTest::addColumn<QStringList>("lines");
+        QTest::newRow("no manager") << "manager" << QStringList{"red: CoPortableDeviceManager.Create failed."};
+        QTest::newRow("no device object") << "device" << QStringList{"red: CoPortableDevice.Create failed."};
+        QTest::newRow("no value set") << "values" << QStringList{"black: aPortableDevValues failed."};
+        QTest::newRow("open fails") << "open"
+                                    << QStringList{"red: aPortableDevice.Open failed. No Portable Devices found."};
+        QTest::newRow("open says S_FALSE") << "open1"
+                                           << QStringList{"red: aPortableDevice.Open failed. No Portable Devices found."};
+        QTest::newRow("device unplugged") << "gone"
+                                          << QStringList{"red: aPortableDevice.Open failed. No Portable Devices found."};
+        QTest::newRow("content fails") << "content" << QStringList{"red: aPortableDevice.Content failed."};
+        QTest::newRow("properties fail") << "properties"
+                                         << QStringList{"red: aPortableDeviceContent.Properties failed."};
+        QTest::newRow("device values fail") << "getvalues"
+                                            << QStringList{"red: aPortableDeviceProperties.GetValues failed."};
+    }
+    void failures()
+    {
+        QFETCH(QString, failure);
+        QFETCH(QStringList, lines);
+        Rig rig;
+        // Handles of an earlier, successful open.
+        QVERIFY(rig.connection.OpenDevice(QStringLiteral("usb:002,005"), true));
+        const DeviceHandles before = rig.connection.Handles();
+
+        FakeDevice &cam = rig.Cam();
+        if (failure == QLatin1String("manager"))
+            rig.service.managerCreateFails = true;
+        else if (failure == QLatin1String("device"))
+            rig.service.deviceCreateFails = true;
+        else if (failure == QLatin1String("values"))
+            rig.service.valuesCreateFails = true;
+        else if (failure == QLatin1String("open"))
+            cam.openCode = E_ACCESSDENIED;
+        else if (failure == QLatin1String("open1"))
+            cam.openCode = S_FALSE;
+        else if (failure == QLatin1String("gone"))
+            rig.service.RemoveDevice(QStringLiteral("usb:002,005"));
+        else if (failure == QLatin1String("content"))
+            cam.contentCode = E_FAIL;
+        else if (failure == QLatin1String("properties"))
+            cam.propertiesCode = E_FAIL;
+        else if (failure == QLatin1String("getvalues"))
+            cam.Object(QStringLiteral("DEVICE")).getValuesCode = E_FAIL;
+
+        QVERIFY(!rig.connection.OpenDevice(QStringLiteral("usb:002,005"), false));
+        QCOMPARE(Lines(rig.log), kHeader + lines);
+
+        // What the open reached before failing is replaced; nothing is restored.
+        const DeviceHandles &after = rig.connection.Handles();
+        if (failure == QLatin1String("manager")) {
+            QVERIFY(!after.aPortableDeviceManager);
+            QCOMPARE(after.aPortableDevice, before.aPortableDevice);
+        } else {
+            QVERIFY(after.aPortableDeviceManager);
+            QVERIFY(after.aPortableDeviceManager != before.aPortableDeviceManager);
+        }
+        if (failure == QLatin1String("content"))
+            QVERIFY(!after.aPortableDeviceContent);
+
+        // With Quiet nothing is written, and the scan's serial read reports
+        // the failure regardless.
+        ActivityLog quietLog;
+        DeviceConnection quiet(rig.service, quietLog);
+        QVERIFY(!quiet.OpenDevice(QStringLiteral("usb:002,005"), true));
+        QCOMPARE(Lines(quietLog), QStringList());
+        QCOMPARE(quiet.GetDeviceSerialNo(QStringLiteral("usb:002,005")), QString());
+        QCOMPARE(Lines(quietLog), lines);
+    }
+
+    // GetValues answering S_FALSE counts as success.
+    void getValuesSFalseIsSuccess()
+    {
+        Rig rig;
+        rig.Cam().Object(QStringLiteral("DEVICE")).getValuesCode = S_FALSE;
+        QVERIFY(rig.connection.OpenDevice(QStringLiteral("usb:002,005"), false));
+    }
+
+    void informationLines_data()
+    {
+        QTest::addColumn<uint>("type");
+        QTest::addColumn<uint>("source");
+        QTest::addColumn<uint>("level");
+        QTest::addColumn<QStringList>("expected");
+        QTest::newRow("phone on mains") << 3u << 1u << 100u
+                                        << QStringList{"black: DEVICE TYPE = WPD_DEVICE_TYPE_PHONE",
+                                                       "black: POWER SOURCE = External", "black: POWER LEVEL = 100%"};
+        QTest::newRow("level 0 gives no level line") << 2u << 0u << 0u
+                                                     << QStringList{"black: DEVICE TYPE = WPD_DEVICE_TYPE_MEDIA_PLAYER",
+                                                                    "black: POWER SOURCE = Battery"};
+        QTest::newRow("source 2 gives no source line") << 6u << 2u << 1u
+                                                       << QStringList{"black: DEVICE TYPE = WPD_DEVICE_TYPE_AUDIO_RECORDER",
+                                                                      "black: POWER LEVEL = 1%"};
+        QTest::newRow("generic") << 0u << 0u << 5u
+                                 << QStringList{"black: DEVICE TYPE = WPD_DEVICE_TYPE_GENERIC",
+                                                "black: POWER SOURCE = Battery", "black: POWER LEVEL = 5%"};
+        QTest::newRow("video") << 4u << 0u << 5u
+                               << QStringList{"black: DEVICE TYPE = WPD_DEVICE_TYPE_VIDEO",
+                                              "black: POWER SOURCE = Battery", "black: POWER LEVEL = 5%"};
+        QTest::newRow("pim") << 5u << 0u << 5u
+                             << QStringList{"black: DEVICE TYPE = WPD_DEVICE_TYPE_PERSONAL_INFORMATION_MANAGER",
+                                            "black: POWER SOURCE = Battery", "black: POWER LEVEL = 5%"};
+        QTest::newRow("type above 6") << 9u << 0u << 5u
+                                      << QStringList{"black: DEVICE TYPE = WPD_DEVICE_TYPE_UNKNOWN (9)",
+                                                     "black: POWER SOURCE = Battery", "black: POWER LEVEL = 5%"};
+    }
+    void informationLines()
+    {
+        QFETCH(uint, type);
+        QFETCH(uint, source);
+        QFETCH(uint, level);
+        QFETCH(QStringList, expected);
+        Rig rig;
+        rig.Cam().type = type;
+        rig.Cam().powerSource = source;
+        rig.Cam().powerLevel = level;
+        QVERIFY(rig.connection.OpenDevice(QStringLiteral("usb:002,005"), false));
+        QStringList lines = Lines(rig.log);
+        lines = lines.filter(QRegularExpression(QStringLiteral("DEVICE TYPE|POWER")));
+        QCOMPARE(lines, expected);
+    }
+
+    // A property the device does not report gives no line, never the value
+    // of another property.
+    void missingPropertiesGiveNoLine()
+    {
+        Rig rig;
+        rig.Cam().missingDeviceProperties = {WPD_DEVICE_TYPE, WPD_DEVICE_MODEL, WPD_DEVICE_POWER_SOURCE,
+                                             WPD_DEVICE_POWER_LEVEL, WPD_DEVICE_SERIAL_NUMBER};
+        DebugFlag = true;
+        QVERIFY(rig.connection.OpenDevice(QStringLiteral("usb:002,005"), false));
+        const QStringList lines = Lines(rig.log);
+        QCOMPARE(lines.filter(QStringLiteral("black:")), (QStringList{"black: DeviceID = usb:002,005",
+                                                                      "black: MANUFACTURER: Canon Inc."}));
+        QVERIFY(lines.contains(QStringLiteral("purple: res WPD_DEVICE_MODEL = %1").arg(E_NOT_FOUND)));
+        QVERIFY(E_NOT_FOUND < 0);
+    }
+
+    void serialNumber_data()
+    {
+        QTest::addColumn<QString>("serial");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("plain") << "ABC123" << "ABC123";
+        QTest::newRow("blanks around") << "  ABC 123 " << "ABC 123";
+        QTest::newRow("control characters") << "\t\r\nABC\x01\x1f" << "ABC";
+        QTest::newRow("blanks only") << "    " << "";
+        QTest::newRow("empty") << "" << "";
+        QTest::newRow("non-ASCII kept") << " Gerät-Ω " << "Gerät-Ω";
+    }
+    void serialNumber()
+    {
+        QFETCH(QString, serial);
+        QFETCH(QString, expected);
+        Rig rig;
+        rig.Cam().serialNumber = serial;
+        QCOMPARE(rig.connection.GetDeviceSerialNo(QStringLiteral("usb:002,005")), expected);
+        QCOMPARE(Lines(rig.log), QStringList());  // nothing outside debug mode
+    }
+
+    void serialNumberDebugLines()
+    {
+        Rig rig;
+        DebugFlag = true;
+        QCOMPARE(rig.connection.GetDeviceSerialNo(QStringLiteral("usb:002,005")), QStringLiteral("0123456789"));
+        QCOMPARE(Lines(rig.log), (QStringList{
+                                     "purple: DEVICE ID: usb:002,005",
+                                     "purple: res aPortableDevice.Open = 0",
+                                     "purple: res aPortableDevice.Content = 0",
+                                     "purple: res aPortableDeviceContent.Properties = 0",
+                                     "purple: res aPortableDeviceProperties.GetValues = 0",
+                                     "purple: res WPD_DEVICE_SERIAL_NUMBER = 0",
+                                     "purple: SERIAL No.:   0123456789 ",
+                                 }));
+    }
+
+    void noSerialNumberGivesEmpty()
+    {
+        Rig rig;
+        rig.Cam().missingDeviceProperties = {WPD_DEVICE_SERIAL_NUMBER};
+        QCOMPARE(rig.connection.GetDeviceSerialNo(QStringLiteral("usb:002,005")), QString());
+    }
+
+    // Every open makes new handles; the scan leaves those of the last device.
+    void everyOpenReplacesTheHandles()
+    {
+        Rig rig;
+        rig.service.AddDevice(QStringLiteral("usb:003,001"), QStringLiteral("Phone")).serialNumber = QStringLiteral("P1");
+        QVERIFY(rig.connection.OpenDevice(QStringLiteral("usb:002,005"), true));
+        const auto first = rig.connection.Handles().aPortableDevice;
+        QCOMPARE(rig.connection.GetDeviceSerialNo(QStringLiteral("usb:003,001")), QStringLiteral("P1"));
+        QVERIFY(rig.connection.Handles().aPortableDevice != first);
+        QCOMPARE(rig.service.managersCreated, 2);
+        QCOMPARE(rig.service.devicesCreated, 2);
+        QString serial;
+        rig.connection.Handles().aPortableDeviceValues->GetStringValue(WPD_DEVICE_SERIAL_NUMBER, serial);
+        QCOMPARE(serial, QStringLiteral("P1"));
+    }
+
+    // A creation that fails with an error ends the operation with it.
+    void creationErrorPropagates()
+    {
+        Rig rig;
+        rig.service.createThrows = true;
+        QVERIFY_THROWS_EXCEPTION(std::runtime_error, rig.connection.OpenDevice(QStringLiteral("usb:002,005"), false));
+    }
+};
+
+FERROVANE_TEST_MAIN(TestDeviceConnection)
+#include "tst_deviceconnection.moc"
