@@ -28,7 +28,6 @@ void ActivityLog::AttachView(QPlainTextEdit *view)
     view_ = view;
     view->setReadOnly(true);
     view->setUndoRedoEnabled(false);
-    view->setMaximumBlockCount(kViewLineLimit);
     view->setLineWrapMode(QPlainTextEdit::WidgetWidth);
     view->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     QPalette palette = view->palette();
@@ -86,6 +85,20 @@ const QTextCharFormat &ActivityLog::Format(LogColor color, LogStyle style) const
     return formats_[size_t(int(color) * 2 + (style == LogStyle::Bold ? 1 : 0))];
 }
 
+void ActivityLog::TrimView()
+{
+    // Dropping the oldest lines one at a time as new ones arrive (the view's
+    // own block limit) costs more than the appending itself; dropping a tenth
+    // of them in one cut is cheap.
+    QTextDocument *doc = view_->document();
+    if (doc->blockCount() <= kViewLineLimit + kViewLineLimit / 10)
+        return;
+    QTextCursor cut(doc);
+    cut.movePosition(QTextCursor::Start);
+    cut.setPosition(doc->findBlockByNumber(doc->blockCount() - kViewLineLimit).position(), QTextCursor::KeepAnchor);
+    cut.removeSelectedText();
+}
+
 void ActivityLog::ShowLines(qsizetype maxLines)
 {
     if (!view_)
@@ -110,6 +123,7 @@ void ActivityLog::ShowLines(qsizetype maxLines)
     }
     cursor.endEditBlock();
     shown_ += qsizetype(lines.size());
+    TrimView();
 
     // The newest line stays in sight and the log view takes the keyboard
     // focus, as after every write.

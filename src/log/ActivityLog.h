@@ -23,7 +23,7 @@ class ActivityLog : public QObject, public LogSink
     Q_OBJECT
 public:
     // Lines shown per event-loop turn; the rest wait for the next turn.
-    static constexpr int kLinesPerTurn = 2000;
+    static constexpr int kLinesPerTurn = 1000;
     // The view keeps the newest lines only; the document keeps them all for
     // the log file.
     static constexpr int kViewLineLimit = 100000;
@@ -52,6 +52,7 @@ private:
     void ScheduleFlush();
     void FlushBatch();
     void ShowLines(qsizetype maxLines);
+    void TrimView();
     const QTextCharFormat &Format(LogColor color, LogStyle style) const;
 
     LogDocument document_;

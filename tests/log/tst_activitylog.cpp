@@ -256,6 +256,25 @@ private slots:
         QCOMPARE(log.Document().Line(2).text, QStringLiteral("after"));
     }
 
+    // A long run: the view drops its oldest lines in large cuts and keeps
+    // the newest in order; the document keeps every line for the log file.
+    void viewKeepsTheNewestLines()
+    {
+        QPlainTextEdit view;
+        ActivityLog log;
+        log.AttachView(&view);
+        const int total = ActivityLog::kViewLineLimit + ActivityLog::kViewLineLimit / 5;
+        for (int i = 0; i < total; ++i)
+            log.WriteLogNoDate(QString::number(i), LogColor::Black);
+        log.Flush();
+        QCOMPARE(log.Document().LineCount(), total);
+        const int shown = view.document()->blockCount();
+        QVERIFY(shown >= ActivityLog::kViewLineLimit);
+        QVERIFY(shown <= ActivityLog::kViewLineLimit + ActivityLog::kViewLineLimit / 10);
+        QCOMPARE(view.document()->lastBlock().text(), QString::number(total - 1));
+        QCOMPARE(view.document()->firstBlock().text(), QString::number(total - shown));
+    }
+
 private:
     FormatSettings saved_;
 };
