@@ -1,8 +1,14 @@
 #include "Unit1.h"
 
+#include "app/Application.h"
 #include "app/ProgramFolders.h"
 #include "app/UiThread.h"
 #include "app/Version.h"
+#include "log/Exception.h"
+#include "settings/FormatSettings.h"
+#include "settings/SpinEdit.h"
+#include "settings/Unit3.h"
+#include "settings/Unit4.h"
 
 #include <QAction>
 #include <QApplication>
@@ -11,7 +17,9 @@
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QLocale>
 #include <QMenu>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
@@ -89,9 +97,26 @@ TForm1::TForm1(DeviceService &deviceService, QWidget *parent)
     setMinimumSize(least);
     resize(least);
     FormCreate();
+    Form3 = new TForm3(Log, Connection.CurrentDeviceName, this);
+    Form4 = new TForm4(Log, Connection.CurrentDeviceName, this);
+    ConnectHandlers();
 }
 
-TForm1::~TForm1() = default;
+TForm1::~TForm1()
+{
+    Application::SetExceptionHandler(nullptr);
+}
+
+void TForm1::ConnectHandlers()
+{
+    connect(SaveSettingsBitBtn, &QPushButton::clicked, this, &TForm1::SaveSettingsClick);
+    connect(DateFormatEdit->Edit, &QLineEdit::textChanged, this, &TForm1::DateFormatEditChange);
+    connect(CopyModeRadioGroup, &RadioGroup::Click, this, &TForm1::CopyModeRadioGroupClick);
+    connect(DestSpeedButton, &QToolButton::clicked, this, &TForm1::SelectDestination);
+    connect(OptionsBitBtn, &QPushButton::clicked, this, &TForm1::OptionsBitBtnClick);
+    connect(PostProcessingBitBtn, &QPushButton::clicked, this, &TForm1::PostProcessingBitBtnClick);
+    connect(CloseButton, &QPushButton::clicked, this, &QWidget::close);
+}
 
 int TForm1::HelpContextOf(const QWidget *control)
 {
@@ -229,7 +254,6 @@ void TForm1::CreateControls()
     SetHint(AboutButton, QStringLiteral("About the application."));
     CloseButton = Button(central, QStringLiteral("&Close"), 105, QStyle::SP_DialogCloseButton);
     SetHint(CloseButton, QStringLiteral("Close the application."));
-    connect(CloseButton, &QPushButton::clicked, this, &QWidget::close);
 
     StatusBar1 = statusBar();
     StatusBar1->setSizeGripEnabled(true);
@@ -325,7 +349,24 @@ void TForm1::SetTabOrder()
 
 void TForm1::FormCreate()
 {
+    Application::SetExceptionHandler([this](QObject *sender, const std::exception &e) {
+        GeneralExceptionHandler(sender, e);
+    });
     SetProgramFolders();
+}
+
+void TForm1::GeneralExceptionHandler(QObject *, const std::exception &e)
+{
+    const QString message = QString::fromUtf8(e.what());
+    const QString className = ExceptionClassName(e);
+    Log.WriteLog(QStringLiteral("Exception Message = ") + message, LogColor::Red, LogStyle::Bold);
+    Log.WriteLog(QStringLiteral("Exception Class Name = ") + className, LogColor::Red, LogStyle::Bold);
+    QMessageBox box(QMessageBox::Critical, QStringLiteral("Ferrovane"), QStringLiteral("GENERAL EXCEPTION ERROR:"),
+                    QMessageBox::Ok, this);
+    box.setInformativeText(message);
+    box.exec();
+    ExceptionOccurred = true;
+    DisableUI(false);
 }
 
 void TForm1::showEvent(QShowEvent *event)
@@ -340,6 +381,10 @@ void TForm1::showEvent(QShowEvent *event)
 
 void TForm1::Init()
 {
+    LoadSettings();
+    LoadFormSettings();
+    UserLocaleSettings() = FormatSettings::FromLocale(QLocale::system());
+    DateFormatEditChange();
     StringGrid1->setColumnHidden(5, true);
     DisableUI(true);
     Log.WriteLog(QStringLiteral("Ferrovane - ") + GetVersionText(), LogColor::Blue, LogStyle::Bold);
@@ -385,6 +430,9 @@ void TForm1::ApplyDisableUI(bool busy)
                              static_cast<QWidget *>(OptionsBitBtn), static_cast<QWidget *>(PostProcessingBitBtn),
                              static_cast<QWidget *>(DeviceConnectSpeedButton)})
         control->setEnabled(idle);
+
+    Form4->MaxLogDaysSpinEdit->setEnabled(idle);
+    Form4->DebugCheckBox->setEnabled(idle);
 
     StopBitBtn->setEnabled(busy);
     ProgressBar1->setEnabled(busy);

@@ -8,6 +8,8 @@
 #include <QMainWindow>
 #include <QTableView>
 
+class TForm3;
+class TForm4;
 class QAction;
 class QComboBox;
 class QFrame;
@@ -46,6 +48,27 @@ public:
 
     // The help context of a control: its own, or the window's.
     static int HelpContextOf(const QWidget *control);
+
+    // Settings file and window geometry.
+    void LoadSettings();
+    void SaveSettings();
+    void LoadFormSettings();
+    void SaveFormSettings();
+    // Event handlers of the settings controls.
+    void SaveSettingsClick();
+    void DateFormatEditChange();
+    void CopyModeRadioGroupClick();
+    void SelectDestination();
+    void OptionsBitBtnClick();
+    void PostProcessingBitBtnClick();
+
+    // Reports an exception that no operation handled.
+    void GeneralExceptionHandler(QObject *sender, const std::exception &e);
+    bool ExceptionOccurred = false;
+
+    // The dialogs, created with the window and kept for the whole run.
+    TForm3 *Form3 = nullptr;
+    TForm4 *Form4 = nullptr;
 
     ActivityLog Log;
     DeviceConnection Connection;
@@ -93,6 +116,7 @@ protected:
 
 private:
     void CreateControls();
+    void ConnectHandlers();
     void ArrangeControls();
     void SetTabOrder();
     void FormCreate();

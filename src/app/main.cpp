@@ -1,17 +1,12 @@
+#include "app/Application.h"
 #include "app/Unit1.h"
 #include "device/SystemDeviceService.h"
 #include "settings/FormatSettings.h"
 
-#include <QApplication>
-
-#include <clocale>
 
 int main(int argc, char *argv[])
 {
-    QApplication app(argc, argv);
-    // QApplication adopted the user's locale for the C library; number
-    // parsing must not depend on it.
-    std::setlocale(LC_NUMERIC, "C");
+    Application app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Ferrovane"));
     QApplication::setApplicationDisplayName(QStringLiteral("Ferrovane"));
     InitFormatSettingsFromSystem();

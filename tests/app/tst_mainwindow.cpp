@@ -363,10 +363,15 @@ private slots:
 
     void startLineIsTheTitleAndVersion()
     {
-        const LogLine first = form_->Log.Document().Line(0);
-        QCOMPARE(first.text, QStringLiteral("Ferrovane - Version 1.2 Release 0 Build 1"));
-        QCOMPARE(first.color, LogColor::Blue);
-        QCOMPARE(first.style, LogStyle::Bold);
+        QCOMPARE(form_->Log.Document().Line(0).text, QStringLiteral("Settings Loaded."));
+        const LogLine title = form_->Log.Document().Line(1);
+        QCOMPARE(title.text, QStringLiteral("Ferrovane - Version 1.2 Release 0 Build 1"));
+        QCOMPARE(title.color, LogColor::Blue);
+        QCOMPARE(title.style, LogStyle::Bold);
+        const LogLine choose = form_->Log.Document().Line(2);
+        QCOMPARE(choose.text, QStringLiteral("Choose a device from the list."));
+        QCOMPARE(choose.color, LogColor::Black);
+        QCOMPARE(choose.style, LogStyle::Bold);
         QVERIFY(form_->StringGrid1->isColumnHidden(5));
     }
 };

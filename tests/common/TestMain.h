@@ -12,6 +12,7 @@
 #include <clocale>
 #include <cstdlib>
 
+#include "app/Application.h"
 #include "settings/FormatSettings.h"
 
 namespace testenv {
@@ -44,8 +45,7 @@ inline void Prepare(const QString &root)
     {                                                                   \
         QTemporaryDir testRoot;                                         \
         testenv::Prepare(testRoot.path());                              \
-        QApplication app(argc, argv);                                   \
-        std::setlocale(LC_NUMERIC, "C");                                \
+        Application app(argc, argv);                                    \
         InitFormatSettingsFromSystem();                                 \
         TestClass test;                                                 \
         return QTest::qExec(&test, argc, argv);                         \

@@ -1,0 +1,228 @@
+// The main window's settings routines: loading and saving the settings file,
+// the window geometry, and the handlers of the settings controls.
+
+#include "Unit1.h"
+
+#include "app/ProgramFolders.h"
+#include "settings/DateFormat.h"
+#include "settings/FileFilter.h"
+#include "settings/IniFile.h"
+#include "settings/SpinEdit.h"
+#include "settings/Style.h"
+#include "settings/Unit3.h"
+#include "settings/Unit4.h"
+
+#include <QComboBox>
+#include <QDir>
+#include <QFileDialog>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QStandardPaths>
+#include <QStatusBar>
+
+namespace {
+
+const QString kProgramSection = QStringLiteral("Ferrovane");
+const QString kDevicesSection = QStringLiteral("Devices");
+const QString kDefaultDateFormat = QStringLiteral("yyyy-mm-dd");
+
+// The device root as stored: trimmed, and a lone "\" means the device's root.
+QString CleanDeviceRoot(const QString &root)
+{
+    const QString trimmed = root.trimmed();
+    return trimmed == QLatin1String("\\") ? QString() : trimmed;
+}
+
+} // namespace
+
+void TForm1::LoadSettings()
+{
+    IniFile ini(IniFilePath);
+    DebugFlag = ini.ReadBool(kProgramSection, QStringLiteral("Debug"), false);
+    Form4->DebugCheckBox->setChecked(DebugFlag.load());
+    Form4->DebugCheckBox->setVisible(DebugFlag.load());
+
+    const int deviceCount = ini.ReadInteger(kProgramSection, QStringLiteral("DeviceCount"), 0);
+    const QString lastDevice = ini.ReadString(kProgramSection, QStringLiteral("LastDevice"), QString());
+    Form4->MaxLogDaysSpinEdit->SetText(ini.ReadString(kProgramSection, QStringLiteral("MaxLogDays"), QStringLiteral("30")));
+    ChosenStyleName = ini.ReadString(kProgramSection, QStringLiteral("StyleName"), QStringLiteral("Auric"));
+
+    DeviceComboBox->clear();
+    for (int i = 0; i < deviceCount; ++i) {
+        const QString name = ini.ReadString(kDevicesSection, QStringLiteral("Item%1").arg(i), QString());
+        DeviceComboBox->addItem(name);
+        Log.WriteDebug(QStringLiteral("Loaded %1 %2").arg(i).arg(name));
+    }
+
+    Connection.CurrentDeviceName = ini.ReadString(lastDevice, QStringLiteral("DeviceName"), QString());
+    Connection.CurrentDeviceSerialNo = ini.ReadString(lastDevice, QStringLiteral("DeviceSerialNo"), QString()).trimmed();
+    DestLabeledEdit->setText(ini.ReadString(lastDevice, QStringLiteral("DestPath"), QString()));
+    DateFormatEdit->setText(ini.ReadString(lastDevice, QStringLiteral("DateFormat"), kDefaultDateFormat));
+    DeviceRootEdit->setText(CleanDeviceRoot(ini.ReadString(lastDevice, QStringLiteral("DeviceRoot"), QString())));
+    CopyModeRadioGroup->SetItemIndex(qBound(0, ini.ReadInteger(lastDevice, QStringLiteral("CopyMode"), 0), 1));
+    CopyModeRadioGroupClick();
+    Form4->ByteLevelCompareCheckBox->setChecked(ini.ReadBool(lastDevice, QStringLiteral("ByteLevelCompare"), false));
+    Form4->DeleteFilesCheckBox->setChecked(ini.ReadBool(lastDevice, QStringLiteral("DeleteFiles"), false));
+
+    int selected = -1;
+    for (int i = 0; i < DeviceComboBox->count(); ++i) {
+        if (DeviceComboBox->itemText(i).compare(Connection.CurrentDeviceName, Qt::CaseInsensitive) == 0) {
+            selected = i;
+            break;
+        }
+    }
+    DeviceComboBox->setCurrentIndex(selected);
+
+    Form3->PostFileCopyCommandCheckBox->setChecked(
+        ini.ReadBool(lastDevice, QStringLiteral("PostFileCopyCommandCheckBox"), false));
+    Form3->PostProcessingCommandCheckBox->setChecked(
+        ini.ReadBool(lastDevice, QStringLiteral("PostProcessingCommandCheckBox"), false));
+    Form3->PostFileCopyCommandLabeledEdit->setText(
+        ini.ReadCommand(lastDevice, QStringLiteral("PostFileCopyCommandLabeledEdit"), QString()));
+    Form3->PostProcessingCommandLabeledEdit->setText(
+        ini.ReadCommand(lastDevice, QStringLiteral("PostProcessingCommandLabeledEdit"), QString()));
+    Form3->PostFileCopyForceCheckBox->setChecked(
+        ini.ReadBool(lastDevice, QStringLiteral("PostFileCopyForceCheckBox"), false));
+    Form3->PostFileCopySuccessCode->setText(
+        ini.ReadString(lastDevice, QStringLiteral("PostFileCopySuccessCode"), QStringLiteral("0")));
+    Form3->PostProcessingSuccessCode->setText(
+        ini.ReadString(lastDevice, QStringLiteral("PostProcessingSuccessCode"), QStringLiteral("0")));
+    Form4->FileFiltersCheckBox->setChecked(ini.ReadBool(lastDevice, QStringLiteral("FileFiltersCheckBox"), true));
+    Form4->SetFilterList(DecodeFileFilter(
+        ini.ReadString(lastDevice, QStringLiteral("FileFilter"), QString::fromLatin1(kDefaultFileFilter))));
+    Form4->FileFiltersCheckBoxClick();
+
+    Log.WriteLog(QStringLiteral("Settings Loaded."), LogColor::Black);
+}
+
+void TForm1::SaveSettings()
+{
+    IniFile ini(IniFilePath);
+    const QString current = DeviceComboBox->currentText();
+    ini.WriteInteger(kProgramSection, QStringLiteral("DeviceCount"), DeviceComboBox->count());
+    ini.WriteString(kProgramSection, QStringLiteral("LastDevice"), current);
+    ini.WriteString(kProgramSection, QStringLiteral("StyleName"), ChosenStyleName);
+
+    ini.EraseSection(kDevicesSection);
+    for (int i = 0; i < DeviceComboBox->count(); ++i) {
+        ini.WriteString(kDevicesSection, QStringLiteral("Item%1").arg(i), DeviceComboBox->itemText(i));
+        Log.WriteDebug(QStringLiteral("Saved %1 %2").arg(i).arg(DeviceComboBox->itemText(i)));
+    }
+
+    if (!current.trimmed().isEmpty()) {
+        const QString &section = current;
+        ini.WriteString(section, QStringLiteral("DeviceName"), current);
+        ini.WriteString(section, QStringLiteral("DeviceSerialNo"), Connection.CurrentDeviceSerialNo.trimmed());
+        ini.WriteString(section, QStringLiteral("DestPath"), DestLabeledEdit->text());
+        ini.WriteString(section, QStringLiteral("DateFormat"), DateFormatEdit->text());
+        DeviceRootEdit->setText(CleanDeviceRoot(DeviceRootEdit->text()));
+        ini.WriteString(section, QStringLiteral("DeviceRoot"), DeviceRootEdit->text());
+        ini.WriteInteger(section, QStringLiteral("CopyMode"), qMax(0, CopyModeRadioGroup->ItemIndex()));
+        ini.WriteBool(section, QStringLiteral("ByteLevelCompare"), Form4->ByteLevelCompareCheckBox->isChecked());
+        ini.WriteBool(section, QStringLiteral("DeleteFiles"), Form4->DeleteFilesCheckBox->isChecked());
+        ini.WriteBool(section, QStringLiteral("PostFileCopyCommandCheckBox"),
+                      Form3->PostFileCopyCommandCheckBox->isChecked());
+        ini.WriteBool(section, QStringLiteral("PostProcessingCommandCheckBox"),
+                      Form3->PostProcessingCommandCheckBox->isChecked());
+        ini.WriteCommand(section, QStringLiteral("PostFileCopyCommandLabeledEdit"),
+                         Form3->PostFileCopyCommandLabeledEdit->text());
+        ini.WriteCommand(section, QStringLiteral("PostProcessingCommandLabeledEdit"),
+                         Form3->PostProcessingCommandLabeledEdit->text());
+        ini.WriteBool(section, QStringLiteral("PostFileCopyForceCheckBox"), Form3->PostFileCopyForceCheckBox->isChecked());
+        ini.WriteString(section, QStringLiteral("PostFileCopySuccessCode"), Form3->PostFileCopySuccessCode->text());
+        ini.WriteString(section, QStringLiteral("PostProcessingSuccessCode"), Form3->PostProcessingSuccessCode->text());
+        ini.WriteBool(section, QStringLiteral("FileFiltersCheckBox"), Form4->FileFiltersCheckBox->isChecked());
+        QStringList filters = Form4->FilterList();
+        SortFileFilter(filters);
+        Form4->SetFilterList(filters);
+        ini.WriteString(section, QStringLiteral("FileFilter"), EncodeFileFilter(filters));
+    }
+    Log.WriteLog(QStringLiteral("Settings Saved."), LogColor::Black);
+}
+
+void TForm1::SaveSettingsClick()
+{
+    SaveSettings();
+}
+
+void TForm1::LoadFormSettings()
+{
+    IniFile ini(IniFilePath);
+    const int width = ini.ReadInteger(kProgramSection, QStringLiteral("Width"), this->width());
+    const int height = ini.ReadInteger(kProgramSection, QStringLiteral("Height"), this->height());
+    resize(width, height);
+    const QScreen *screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
+    const QRect area = screen ? screen->geometry() : QRect(0, 0, 1024, 768);
+    const int left = ini.ReadInteger(kProgramSection, QStringLiteral("Left"), (area.width() - this->width()) / 2);
+    const int top = ini.ReadInteger(kProgramSection, QStringLiteral("Top"), (area.height() - this->height()) / 2);
+    setGeometry(left, top, this->width(), this->height());
+    if (ini.ReadInteger(kProgramSection, QStringLiteral("WindowState"), 0) == 2)
+        setWindowState(Qt::WindowMaximized);
+    else
+        setWindowState(Qt::WindowNoState);
+}
+
+void TForm1::SaveFormSettings()
+{
+    const Qt::WindowStates state = windowState();
+    int stateValue = 0;
+    QRect bounds = geometry();
+    if (state & Qt::WindowMaximized)
+        stateValue = 2;
+    else if (state & Qt::WindowMinimized)
+        stateValue = 1;
+    if (stateValue != 0 && normalGeometry().isValid())
+        bounds = normalGeometry();
+    IniFile ini(IniFilePath);
+    ini.WriteInteger(kProgramSection, QStringLiteral("Width"), bounds.width());
+    ini.WriteInteger(kProgramSection, QStringLiteral("Height"), bounds.height());
+    ini.WriteInteger(kProgramSection, QStringLiteral("Left"), bounds.x());
+    ini.WriteInteger(kProgramSection, QStringLiteral("Top"), bounds.y());
+    ini.WriteInteger(kProgramSection, QStringLiteral("WindowState"), stateValue);
+}
+
+void TForm1::DateFormatEditChange()
+{
+    DateFormatExampleEdit->setText(
+        FormatDateTime(DateFormatEdit->text(), QDateTime::currentDateTime(), ProcessFormatSettings()));
+}
+
+void TForm1::CopyModeRadioGroupClick()
+{
+    const bool dated = CopyModeRadioGroup->ItemIndex() == 0;
+    DateFormatEdit->setVisible(dated);
+    DateFormatExampleEdit->setVisible(dated);
+}
+
+void TForm1::SelectDestination()
+{
+    if (Connection.CurrentDeviceName.trimmed().isEmpty()) {
+        StatusBar1->showMessage(QStringLiteral("No device selected."));
+        return;
+    }
+    QString start = DestLabeledEdit->text();
+    if (start.isEmpty() || !QDir(start).exists())
+        start = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
+    if (!QDir(start).exists())
+        start = QDir::homePath();  // a desktop without a Desktop folder
+    QFileDialog dialog(this, QStringLiteral("Select Destination Folder"), start);
+    dialog.setFileMode(QFileDialog::Directory);
+    dialog.setOption(QFileDialog::ShowDirsOnly, true);
+    dialog.setOption(QFileDialog::DontUseNativeDialog, true);
+    if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty())
+        DestLabeledEdit->setText(dialog.selectedFiles().constFirst());
+}
+
+void TForm1::OptionsBitBtnClick()
+{
+    Form4->exec();
+}
+
+void TForm1::PostProcessingBitBtnClick()
+{
+    if (Connection.CurrentDeviceName.trimmed().isEmpty()) {
+        StatusBar1->showMessage(QStringLiteral("No device selected."));
+        return;
+    }
+    Form3->exec();
+}

@@ -1,0 +1,315 @@
+#include "IniFile.h"
+
+#include "log/Exception.h"
+
+#include <QFile>
+#include <QSaveFile>
+
+#include <limits>
+#include <optional>
+#include <vector>
+
+namespace {
+
+// One line of the file as it stands, its line break included, so that lines
+// the program does not change are written back byte for byte.
+struct Line
+{
+    QByteArray raw;      // with its terminator
+    QString text;        // decoded, without terminator
+};
+
+struct Parsed
+{
+    std::vector<Line> lines;
+    QByteArray eol = "\n";
+    bool exists = false;
+};
+
+bool IsBlank(QChar c)
+{
+    return c == QLatin1Char(' ') || c == QLatin1Char('\t');
+}
+
+QString TrimBlanks(const QString &s)
+{
+    qsizetype b = 0, e = s.size();
+    while (b < e && IsBlank(s.at(b)))
+        ++b;
+    while (e > b && IsBlank(s.at(e - 1)))
+        --e;
+    return s.mid(b, e - b);
+}
+
+Parsed Load(const QString &path)
+{
+    Parsed parsed;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return parsed;
+    parsed.exists = true;
+    QByteArray data = file.readAll();
+    qsizetype pos = 0;
+    bool first = true;
+    while (pos < data.size()) {
+        qsizetype nl = data.indexOf('\n', pos);
+        const qsizetype end = nl < 0 ? data.size() : nl + 1;
+        Line line;
+        line.raw = data.mid(pos, end - pos);
+        QByteArray body = line.raw;
+        if (body.endsWith('\n'))
+            body.chop(1);
+        if (body.endsWith('\r'))
+            body.chop(1);
+        if (first) {
+            if (line.raw.endsWith("\r\n"))
+                parsed.eol = "\r\n";
+            if (body.startsWith("\xEF\xBB\xBF"))
+                body.remove(0, 3);
+            first = false;
+        }
+        line.text = QString::fromUtf8(body);
+        parsed.lines.push_back(std::move(line));
+        pos = end;
+    }
+    return parsed;
+}
+
+// The section name of a header line, or nothing.
+std::optional<QString> SectionOf(const QString &text)
+{
+    const QString t = TrimBlanks(text);
+    if (!t.startsWith(QLatin1Char('[')))
+        return std::nullopt;
+    const qsizetype close = t.lastIndexOf(QLatin1Char(']'));
+    if (close < 1)
+        return std::nullopt;
+    return TrimBlanks(t.mid(1, close - 1));
+}
+
+// The key of a key line, or nothing.
+std::optional<QString> KeyOf(const QString &text)
+{
+    const qsizetype eq = text.indexOf(QLatin1Char('='));
+    if (eq < 0)
+        return std::nullopt;
+    if (SectionOf(text))
+        return std::nullopt;
+    return TrimBlanks(text.left(eq));
+}
+
+bool SameName(const QString &a, const QString &b)
+{
+    return a.compare(b, Qt::CaseInsensitive) == 0;
+}
+
+// Lines [begin, end) of the first section of that name; begin is the header.
+struct Range
+{
+    qsizetype begin = -1;
+    qsizetype end = -1;
+};
+
+Range FindSection(const Parsed &p, const QString &section)
+{
+    Range r;
+    for (qsizetype i = 0; i < qsizetype(p.lines.size()); ++i) {
+        const auto name = SectionOf(p.lines[size_t(i)].text);
+        if (!name)
+            continue;
+        if (r.begin >= 0) {
+            r.end = i;
+            return r;
+        }
+        if (SameName(*name, TrimBlanks(section)))
+            r.begin = i;
+    }
+    if (r.begin >= 0)
+        r.end = qsizetype(p.lines.size());
+    return r;
+}
+
+qsizetype FindKey(const Parsed &p, const Range &r, const QString &key)
+{
+    for (qsizetype i = r.begin + 1; i < r.end; ++i) {
+        const auto k = KeyOf(p.lines[size_t(i)].text);
+        if (k && SameName(*k, TrimBlanks(key)))
+            return i;
+    }
+    return -1;
+}
+
+std::optional<QString> RawValue(const QString &path, const QString &section, const QString &key)
+{
+    const Parsed p = Load(path);
+    const Range r = FindSection(p, section);
+    if (r.begin < 0)
+        return std::nullopt;
+    const qsizetype i = FindKey(p, r, key);
+    if (i < 0)
+        return std::nullopt;
+    const QString &text = p.lines[size_t(i)].text;
+    return text.mid(text.indexOf(QLatin1Char('=')) + 1);
+}
+
+// A name or value must stay on its own line.
+QString OneLine(QString s)
+{
+    s.replace(QLatin1String("\r\n"), QLatin1String(" "));
+    s.replace(QLatin1Char('\r'), QLatin1Char(' '));
+    s.replace(QLatin1Char('\n'), QLatin1Char(' '));
+    return s;
+}
+
+Line MakeLine(const QString &text, const QByteArray &eol)
+{
+    return Line{text.toUtf8() + eol, text};
+}
+
+void Save(const QString &path, Parsed &p)
+{
+    QSaveFile file(path);
+    QByteArray data;
+    for (const Line &line : p.lines)
+        data += line.raw;
+    if (!file.open(QIODevice::WriteOnly) || file.write(data) != data.size() || !file.commit())
+        throw Exception(QStringLiteral("Unable to write to %1").arg(path));
+}
+
+} // namespace
+
+QString IniFile::CleanValue(const QString &raw)
+{
+    QString v = TrimBlanks(raw);
+    if (v.size() >= 2) {
+        const QChar q = v.front();
+        if ((q == QLatin1Char('"') || q == QLatin1Char('\'')) && v.back() == q)
+            v = v.mid(1, v.size() - 2);
+    }
+    if (v.size() > kMaxValueLength)
+        v.truncate(kMaxValueLength);
+    return v;
+}
+
+bool IniFile::ParseInteger(const QString &text, int &value)
+{
+    bool ok = false;
+    qlonglong number = 0;
+    if (text.size() > 2 && text.startsWith(QLatin1String("0x"), Qt::CaseInsensitive)) {
+        // Hexadecimal: the bit pattern of a 32-bit value, as in 0xFFFFFFFF for -1.
+        const qulonglong bits = text.mid(2).toULongLong(&ok, 16);
+        if (!ok || bits > 0xFFFFFFFFull)
+            return false;
+        value = int(quint32(bits));
+        return true;
+    }
+    number = text.toLongLong(&ok, 10);
+    if (!ok || number < std::numeric_limits<int>::min() || number > std::numeric_limits<int>::max())
+        return false;
+    value = int(number);
+    return true;
+}
+
+QString IniFile::ReadString(const QString &section, const QString &key, const QString &defaultValue) const
+{
+    const auto raw = RawValue(path_, section, key);
+    return raw ? CleanValue(*raw) : defaultValue;
+}
+
+int IniFile::ReadInteger(const QString &section, const QString &key, int defaultValue) const
+{
+    const QString text = ReadString(section, key, QString());
+    int value = 0;
+    return ParseInteger(text, value) ? value : defaultValue;
+}
+
+bool IniFile::ReadBool(const QString &section, const QString &key, bool defaultValue) const
+{
+    return ReadInteger(section, key, defaultValue ? 1 : 0) != 0;
+}
+
+QString IniFile::ReadCommand(const QString &section, const QString &key, const QString &defaultValue) const
+{
+    const auto raw = RawValue(path_, section, key);
+    if (!raw)
+        return defaultValue;
+    QString value = CleanValue(*raw);
+    value.replace(QLatin1String("''"), QLatin1String("'"));
+    return value;
+}
+
+bool IniFile::SectionExists(const QString &section) const
+{
+    return FindSection(Load(path_), section).begin >= 0;
+}
+
+QStringList IniFile::ReadSectionNames() const
+{
+    QStringList names;
+    for (const Line &line : Load(path_).lines)
+        if (const auto name = SectionOf(line.text))
+            names << *name;
+    return names;
+}
+
+void IniFile::WriteString(const QString &section, const QString &key, const QString &value)
+{
+    Parsed p = Load(path_);
+    const QString keyName = OneLine(TrimBlanks(key));
+    const QString keyLine = keyName + QLatin1Char('=') + OneLine(value);
+    const Range r = FindSection(p, section);
+    if (r.begin < 0) {
+        // A missing section goes at the end of the file, after a line break
+        // if the last line lacks one.
+        if (!p.lines.empty() && !p.lines.back().raw.endsWith('\n'))
+            p.lines.back().raw += p.eol;
+        p.lines.push_back(MakeLine(QLatin1Char('[') + OneLine(TrimBlanks(section)) + QLatin1Char(']'), p.eol));
+        p.lines.push_back(MakeLine(keyLine, p.eol));
+    } else if (const qsizetype i = FindKey(p, r, key); i >= 0) {
+        // Keep the key's own spelling and the line's own terminator.
+        Line &line = p.lines[size_t(i)];
+        const QString existingKey = line.text.left(line.text.indexOf(QLatin1Char('=')));
+        QByteArray eol;
+        if (line.raw.endsWith("\r\n"))
+            eol = "\r\n";
+        else if (line.raw.endsWith('\n'))
+            eol = "\n";
+        line = MakeLine(TrimBlanks(existingKey) + QLatin1Char('=') + OneLine(value), eol);
+    } else {
+        // After the section's last non-blank line.
+        qsizetype at = r.end;
+        while (at - 1 > r.begin && TrimBlanks(p.lines[size_t(at - 1)].text).isEmpty())
+            --at;
+        if (!p.lines[size_t(at - 1)].raw.endsWith('\n'))
+            p.lines[size_t(at - 1)].raw += p.eol;
+        p.lines.insert(p.lines.begin() + at, MakeLine(keyLine, p.eol));
+    }
+    Save(path_, p);
+}
+
+void IniFile::WriteInteger(const QString &section, const QString &key, int value)
+{
+    WriteString(section, key, QString::number(value));
+}
+
+void IniFile::WriteBool(const QString &section, const QString &key, bool value)
+{
+    WriteString(section, key, value ? QStringLiteral("1") : QStringLiteral("0"));
+}
+
+void IniFile::WriteCommand(const QString &section, const QString &key, const QString &value)
+{
+    QString quoted = value;
+    quoted.replace(QLatin1String("'"), QLatin1String("''"));
+    WriteString(section, key, QLatin1Char('\'') + quoted + QLatin1Char('\''));
+}
+
+void IniFile::EraseSection(const QString &section)
+{
+    Parsed p = Load(path_);
+    const Range r = FindSection(p, section);
+    if (r.begin < 0)
+        return;
+    p.lines.erase(p.lines.begin() + r.begin, p.lines.begin() + r.end);
+    Save(path_, p);
+}

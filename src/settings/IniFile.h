@@ -1,0 +1,55 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+// The settings file: sections of "key=value" lines, read and written by the
+// rules of the classic private-profile functions.
+//
+// - Section and key names compare without regard to case; the first of
+//   duplicates counts.
+// - A missing key, section or file reads as the caller's default; a key with
+//   an empty value reads as the empty text.
+// - Values lose their leading and trailing blanks and one pair of matching
+//   enclosing quotes; at most 2047 characters are returned.
+// - A write replaces the value where the key stands or appends the key at the
+//   end of its section; a missing section goes at the end of the file; a
+//   missing file is created.
+// - Every write reads the file, changes only the lines it must and replaces
+//   the file atomically, so hand-written lines survive byte for byte and a
+//   crash never leaves half a file. A write that fails throws
+//   Exception("Unable to write to <path>") and leaves the old file intact.
+//
+// Nothing is cached between calls. The file is UTF-8.
+class IniFile
+{
+public:
+    explicit IniFile(const QString &path) : path_(path) {}
+    const QString &FileName() const { return path_; }
+
+    QString ReadString(const QString &section, const QString &key, const QString &defaultValue) const;
+    // Decimal, or hexadecimal after "0x"; anything else gives the default.
+    int ReadInteger(const QString &section, const QString &key, int defaultValue) const;
+    bool ReadBool(const QString &section, const QString &key, bool defaultValue) const;
+    // A command written by WriteCommand, exactly as it was written.
+    QString ReadCommand(const QString &section, const QString &key, const QString &defaultValue) const;
+    bool SectionExists(const QString &section) const;
+    QStringList ReadSectionNames() const;
+
+    void WriteString(const QString &section, const QString &key, const QString &value);
+    void WriteInteger(const QString &section, const QString &key, int value);
+    void WriteBool(const QString &section, const QString &key, bool value);
+    // Enclosed in single quotes with inner single quotes doubled, so that
+    // leading/trailing blanks and quotes survive the reading rules.
+    void WriteCommand(const QString &section, const QString &key, const QString &value);
+    void EraseSection(const QString &section);
+
+    static constexpr int kMaxValueLength = 2047;
+
+    // The value-text rules, exposed for the tests.
+    static QString CleanValue(const QString &raw);
+    static bool ParseInteger(const QString &text, int &value);
+
+private:
+    QString path_;
+};

@@ -1,0 +1,3 @@
+#include "Style.h"
+
+QString ChosenStyleName = QStringLiteral("Auric");

@@ -1,0 +1,329 @@
+#include "Unit4.h"
+
+#include "app/ProgramFolders.h"
+#include "log/LogSink.h"
+#include "settings/FileFilter.h"
+#include "settings/IniFile.h"
+#include "settings/NumberFormat.h"
+#include "settings/SpinEdit.h"
+#include "settings/Style.h"
+
+#include <QApplication>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QTimer>
+#include <QVBoxLayout>
+
+namespace {
+
+QLabel *Heading(const QString &text, QWidget *parent)
+{
+    auto *label = new QLabel(text, parent);
+    QFont font = label->font();
+    font.setBold(true);
+    label->setFont(font);
+    return label;
+}
+
+} // namespace
+
+TForm4::TForm4(LogSink &log, const QString &currentDeviceName, QWidget *parent)
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint), log_(log),
+      currentDeviceName_(currentDeviceName)
+{
+    setWindowTitle(QStringLiteral("Options"));
+    setModal(true);
+
+    DeviceHeading = Heading(QStringLiteral("Options Per Device:"), this);
+    ByteLevelCompareCheckBox = new QCheckBox(QStringLiteral("Byte Level File Comparison"), this);
+    ByteLevelCompareCheckBox->setStatusTip(QStringLiteral("Perform a slower byte level comparison of all files."));
+    DeleteFilesCheckBox = new QCheckBox(QStringLiteral("Delete files on source device after transfer"), this);
+    DeleteFilesCheckBox->setStatusTip(QStringLiteral("Delete the files on source device after successful transfer."));
+    FileFiltersCheckBox = new QCheckBox(QStringLiteral("File Display Filters:"), this);
+    FileFiltersCheckBox->setStatusTip(QStringLiteral("Display all files OR file types shown below."));
+
+    ListBox1 = new QListWidget(this);
+    ListBox1->setSelectionMode(QAbstractItemView::SingleSelection);
+    ListBox1->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    ListBox1->setStatusTip(QStringLiteral("Controls files which are displayed and copied."));
+    ListBox1->installEventFilter(this);
+    FilterMenu = new QMenu(ListBox1);
+    InsertFilter1 = FilterMenu->addAction(QStringLiteral("Insert Filter"));
+    DeleteFilter1 = FilterMenu->addAction(QStringLiteral("Delete Filter"));
+    ListBox1->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(ListBox1, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint &pos) { FilterMenu->popup(ListBox1->viewport()->mapToGlobal(pos)); });
+    connect(InsertFilter1, &QAction::triggered, this, &TForm4::InsertFilter1Click);
+    connect(DeleteFilter1, &QAction::triggered, this, &TForm4::DeleteFilter1Click);
+    connect(ListBox1, &QListWidget::itemDoubleClicked, this, &TForm4::ListBox1DblClick);
+
+    FilterHelpLabel = new QLabel(this);
+    FilterHelpLabel->setTextFormat(Qt::RichText);
+    FilterHelpLabel->setText(QStringLiteral(
+        "<b>Mouse:</b><br>Right-click to select menu.<br>Double-click to edit filter.<br><br>"
+        "<b>Keyboard:</b><br>[Insert] Add new filter.<br>[Delete] Delete selected filter.<br>[Enter] Edit filter."));
+    FilterHelpLabel->setAlignment(Qt::AlignTop | Qt::AlignLeft);
+
+    ApplicationHeading = Heading(QStringLiteral("Application Options:"), this);
+    MaxLogDaysSpinEdit = new SpinEdit(this);
+    MaxLogDaysSpinEdit->setRange(0, 999);
+    MaxLogDaysSpinEdit->setSingleStep(1);
+    MaxLogDaysSpinEdit->SetText(QStringLiteral("30"));
+    MaxLogDaysSpinEdit->setStatusTip(QStringLiteral("Number of days to keep log files. Zero = Keep always."));
+    ChangeStyleButton = new QPushButton(QStringLiteral("Change Style"), this);
+    ChangeStyleButton->setStatusTip(QStringLiteral("Change the visible style (skin) of the application."));
+    ChangeStyleButton->setAutoDefault(false);
+    DebugCheckBox = new QCheckBox(QStringLiteral("Debug"), this);
+    DebugCheckBox->setStatusTip(QStringLiteral("Debug the application."));
+    DebugCheckBox->setVisible(false);
+    OKButton = new QPushButton(QStringLiteral("OK"), this);
+    CancelButton = new QPushButton(QStringLiteral("Cancel"), this);
+    OKButton->setAutoDefault(false);
+    CancelButton->setAutoDefault(false);
+
+    connect(FileFiltersCheckBox, &QCheckBox::toggled, this, &TForm4::FileFiltersCheckBoxClick);
+    connect(DeleteFilesCheckBox, &QCheckBox::toggled, this, &TForm4::FileFiltersCheckBoxClick);
+    connect(DebugCheckBox, &QCheckBox::toggled, this, &TForm4::DebugCheckBoxClick);
+    connect(OKButton, &QPushButton::clicked, this, &TForm4::OKButtonClick);
+    connect(CancelButton, &QPushButton::clicked, this, &TForm4::CancelButtonClick);
+
+    auto *layout = new QVBoxLayout(this);
+    layout->addWidget(DeviceHeading);
+    layout->addWidget(ByteLevelCompareCheckBox);
+    layout->addWidget(DeleteFilesCheckBox);
+    layout->addWidget(FileFiltersCheckBox);
+    auto *filterRow = new QHBoxLayout;
+    filterRow->addWidget(ListBox1, 1);
+    filterRow->addWidget(FilterHelpLabel, 1);
+    layout->addLayout(filterRow);
+    layout->addSpacing(8);
+    layout->addWidget(ApplicationHeading);
+    auto *logsRow = new QHBoxLayout;
+    logsRow->addWidget(new QLabel(QStringLiteral("Keep logs"), this));
+    logsRow->addWidget(MaxLogDaysSpinEdit);
+    logsRow->addWidget(new QLabel(QStringLiteral("days"), this));
+    logsRow->addStretch(1);
+    logsRow->addWidget(ChangeStyleButton);
+    layout->addLayout(logsRow);
+    layout->addWidget(DebugCheckBox);
+    auto *buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    buttons->addWidget(OKButton);
+    buttons->addWidget(CancelButton);
+    layout->addLayout(buttons);
+
+    FileFiltersCheckBox->setChecked(true);
+    SetFilterList(DecodeFileFilter(QString::fromLatin1(kDefaultFileFilter)));
+    resize(420, 400);
+}
+
+QStringList TForm4::FilterList() const
+{
+    QStringList entries;
+    for (int i = 0; i < ListBox1->count(); ++i)
+        entries << ListBox1->item(i)->text();
+    return entries;
+}
+
+void TForm4::SetFilterList(const QStringList &entries)
+{
+    ListBox1->clear();
+    ListBox1->addItems(entries);
+}
+
+void TForm4::showEvent(QShowEvent *event)
+{
+    FormShow();
+    QDialog::showEvent(event);
+}
+
+void TForm4::FormShow()
+{
+    keptMaxLogDays_ = MaxLogDaysSpinEdit->Text();
+    DebugCheckBox->setVisible(DebugFlag.load());
+    keptDevice_ = !currentDeviceName_.trimmed().isEmpty();
+    if (!keptDevice_) {
+        for (QWidget *w : {static_cast<QWidget *>(ByteLevelCompareCheckBox), static_cast<QWidget *>(DeleteFilesCheckBox),
+                           static_cast<QWidget *>(FileFiltersCheckBox), static_cast<QWidget *>(ListBox1)})
+            w->setEnabled(false);
+        FilterHelpLabel->setVisible(false);
+    } else {
+        ByteLevelCompareCheckBox->setEnabled(true);
+        DeleteFilesCheckBox->setEnabled(true);
+        FileFiltersCheckBox->setEnabled(true);
+        keptByteLevel_ = ByteLevelCompareCheckBox->isChecked();
+        keptDelete_ = DeleteFilesCheckBox->isChecked();
+        keptFilters_ = FileFiltersCheckBox->isChecked();
+        keptFilterList_ = FilterList();
+        FileFiltersCheckBoxClick();
+    }
+    // On a dark style the help text would vanish into the background.
+    QPalette palette = FilterHelpLabel->palette();
+    const QColor face = QApplication::palette().color(QPalette::Button);
+    if (ChosenStyleName != QLatin1String("Windows") && IsDarkButtonFace(face))
+        palette.setColor(QPalette::WindowText, LightenColor(face, 800));
+    else
+        palette.setColor(QPalette::WindowText, QApplication::palette().color(QPalette::WindowText));
+    FilterHelpLabel->setPalette(palette);
+}
+
+void TForm4::FileFiltersCheckBoxClick()
+{
+    const bool filtering = FileFiltersCheckBox->isChecked();
+    ListBox1->setEnabled(filtering);
+    FilterHelpLabel->setVisible(filtering);
+}
+
+void TForm4::DebugCheckBoxClick()
+{
+    DebugFlag = DebugCheckBox->isChecked();
+}
+
+void TForm4::OKButtonClick()
+{
+    if (editor_)
+        CommitEditor();
+    IniFile ini(IniFilePath);
+    ini.WriteString(QStringLiteral("Ferrovane"), QStringLiteral("MaxLogDays"), MaxLogDaysSpinEdit->Text());
+    ini.WriteBool(QStringLiteral("Ferrovane"), QStringLiteral("Debug"), DebugCheckBox->isChecked());
+    if (!currentDeviceName_.trimmed().isEmpty()) {
+        const QString section = currentDeviceName_;
+        ini.WriteBool(section, QStringLiteral("ByteLevelCompare"), ByteLevelCompareCheckBox->isChecked());
+        ini.WriteBool(section, QStringLiteral("DeleteFiles"), DeleteFilesCheckBox->isChecked());
+        ini.WriteBool(section, QStringLiteral("FileFiltersCheckBox"), FileFiltersCheckBox->isChecked());
+        QStringList entries = FilterList();
+        SortFileFilter(entries);
+        SetFilterList(entries);
+        ini.WriteString(section, QStringLiteral("FileFilter"), EncodeFileFilter(entries));
+    }
+    log_.WriteLog(QStringLiteral("Options Saved."), LogColor::Black);
+    accept();
+}
+
+void TForm4::CancelButtonClick()
+{
+    if (editor_)
+        editor_->deleteLater();
+    MaxLogDaysSpinEdit->SetText(keptMaxLogDays_);
+    if (keptDevice_) {
+        ByteLevelCompareCheckBox->setChecked(keptByteLevel_);
+        DeleteFilesCheckBox->setChecked(keptDelete_);
+        FileFiltersCheckBox->setChecked(keptFilters_);
+        SetFilterList(keptFilterList_);
+        FileFiltersCheckBoxClick();
+    }
+    reject();
+}
+
+void TForm4::keyPressEvent(QKeyEvent *event)
+{
+    // Escape is Cancel; Enter is nobody's default.
+    if (event->key() == Qt::Key_Escape) {
+        CancelButtonClick();
+        return;
+    }
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)
+        return;
+    QDialog::keyPressEvent(event);
+}
+
+// --- the filter list's inline editor ---------------------------------------------
+
+void TForm4::ListBox1DblClick()
+{
+    OpenEditor();
+}
+
+void TForm4::InsertFilter1Click()
+{
+    ListBox1->addItem(QStringLiteral("<New>"));
+    ListBox1->setCurrentRow(ListBox1->count() - 1);
+    OpenEditor();
+}
+
+void TForm4::DeleteFilter1Click()
+{
+    const int row = ListBox1->currentRow();
+    if (row >= 0 && ListBox1->currentItem() && ListBox1->currentItem()->isSelected())
+        delete ListBox1->takeItem(row);
+    ListBox1->setFocus();
+}
+
+void TForm4::OpenEditor()
+{
+    QListWidgetItem *item = ListBox1->currentItem();
+    if (!item || !item->isSelected() || editor_)
+        return;
+    const QRect rect = ListBox1->visualItemRect(item);
+    editor_ = new QLineEdit(ListBox1->viewport());
+    editor_->setGeometry(rect.left(), rect.top() - 2, ListBox1->viewport()->width(), rect.height() + 4);
+    editor_->setText(item->text());
+    editor_->installEventFilter(this);
+    qApp->installEventFilter(this);
+    editor_->show();
+    editor_->setFocus();
+}
+
+bool TForm4::CommitEditor()
+{
+    if (!editor_)
+        return true;
+    if (editor_->text().trimmed().isEmpty())
+        return false;
+    if (QListWidgetItem *item = ListBox1->currentItem())
+        item->setText(editor_->text());
+    QLineEdit *done = editor_;
+    editor_ = nullptr;
+    qApp->removeEventFilter(this);
+    done->removeEventFilter(this);
+    done->hide();
+    done->deleteLater();  // once the current event has been handled
+    ListBox1->setFocus();
+    return true;
+}
+
+bool TForm4::eventFilter(QObject *watched, QEvent *event)
+{
+    if (editor_ && watched == editor_) {
+        if (event->type() == QEvent::KeyPress) {
+            const int key = static_cast<QKeyEvent *>(event)->key();
+            if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+                CommitEditor();
+                return true;
+            }
+            if (key == Qt::Key_Escape)
+                return true;  // nothing special: the editor stays
+        } else if (event->type() == QEvent::FocusOut) {
+            if (!CommitEditor())
+                QTimer::singleShot(0, editor_, [e = editor_] { e->setFocus(); });
+        }
+        return false;
+    }
+    if (editor_ && event->type() == QEvent::MouseButtonPress && watched->isWidgetType()) {
+        auto *widget = static_cast<QWidget *>(watched);
+        if (widget != editor_ && !editor_->isAncestorOf(widget)) {
+            if (!CommitEditor())
+                return true;  // the press belongs to the editor while it stays open
+        }
+        return false;
+    }
+    if (watched == ListBox1 && event->type() == QEvent::KeyPress && !editor_) {
+        const int key = static_cast<QKeyEvent *>(event)->key();
+        if (key == Qt::Key_Insert) {
+            InsertFilter1Click();
+            return true;
+        }
+        if (key == Qt::Key_Delete) {
+            DeleteFilter1Click();
+            return true;
+        }
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+            OpenEditor();
+            return true;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
+}

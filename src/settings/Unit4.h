@@ -1,0 +1,76 @@
+#pragma once
+
+#include <QCheckBox>
+#include <QDialog>
+#include <QLabel>
+#include <QListWidget>
+#include <QPointer>
+#include <QPushButton>
+
+class LogSink;
+class QLineEdit;
+class QMenu;
+class SpinEdit;
+
+// The Options dialog: options of the selected device (byte-level compare,
+// delete after transfer, the file filter list) and of the application (days
+// to keep logs, style, the hidden Debug switch). Its controls hold these
+// settings while the program runs.
+class TForm4 : public QDialog
+{
+    Q_OBJECT
+public:
+    TForm4(LogSink &log, const QString &currentDeviceName, QWidget *parent = nullptr);
+
+    QLabel *DeviceHeading;
+    QCheckBox *ByteLevelCompareCheckBox;
+    QCheckBox *DeleteFilesCheckBox;
+    QCheckBox *FileFiltersCheckBox;
+    QListWidget *ListBox1;
+    QLabel *FilterHelpLabel;
+    QLabel *ApplicationHeading;
+    SpinEdit *MaxLogDaysSpinEdit;
+    QPushButton *ChangeStyleButton;
+    QCheckBox *DebugCheckBox;
+    QPushButton *OKButton;
+    QPushButton *CancelButton;
+    QMenu *FilterMenu;
+    QAction *InsertFilter1;
+    QAction *DeleteFilter1;
+
+    // The filter list's entries, in their order.
+    QStringList FilterList() const;
+    void SetFilterList(const QStringList &entries);
+    // The inline editor over the selected entry, while it is open.
+    QLineEdit *FilterEditor() const { return editor_; }
+
+    void FileFiltersCheckBoxClick();
+    void DebugCheckBoxClick();
+    void ListBox1DblClick();
+    void InsertFilter1Click();
+    void DeleteFilter1Click();
+    void OKButtonClick();
+    void CancelButtonClick();
+
+protected:
+    void showEvent(QShowEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+
+private:
+    void FormShow();
+    void OpenEditor();
+    bool CommitEditor();
+
+    LogSink &log_;
+    const QString &currentDeviceName_;
+    QPointer<QLineEdit> editor_;
+
+    // What Cancel puts back.
+    QString keptMaxLogDays_;
+    bool keptDevice_ = false;
+    bool keptByteLevel_ = false;
+    bool keptDelete_ = false;
+    bool keptFilters_ = false;
+    QStringList keptFilterList_;
+};

@@ -1,0 +1,382 @@
+#include "common/TestMain.h"
+
+#include "log/Exception.h"
+#include "settings/FileFilter.h"
+#include "settings/IniFile.h"
+#include "settings/NumberFormat.h"
+
+#include <unistd.h>
+
+class TestIniFile : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir dir_;
+    QString path_;
+
+    void WriteRaw(const QByteArray &bytes)
+    {
+        QFile f(path_);
+        QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(bytes);
+    }
+    QByteArray ReadRaw()
+    {
+        QFile f(path_);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }
+
+private slots:
+    void init()
+    {
+        path_ = dir_.filePath(QStringLiteral("Ferrovane.ini"));
+        QFile::remove(path_);
+    }
+
+    void readRules_data()
+    {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<QString>("section");
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QString>("expected");
+        const QByteArray basic = "[Ferrovane]\nDebug=1\nEmpty=\n[Canon EOS 80D]\nDestPath=/home/ann/Pictures\n";
+        QTest::newRow("plain") << basic << "Ferrovane" << "Debug" << "1";
+        QTest::newRow("case-insensitive names") << basic << "canon eos 80d" << "DESTPATH" << "/home/ann/Pictures";
+        QTest::newRow("missing key gives default") << basic << "Ferrovane" << "Nope" << "<default>";
+        QTest::newRow("missing section gives default") << basic << "Nikon" << "Debug" << "<default>";
+        QTest::newRow("empty value is empty, not default") << basic << "Ferrovane" << "Empty" << "";
+        QTest::newRow("blanks trimmed") << QByteArray("[s]\n  Key  =   a value  \t\n") << "s" << "Key" << "a value";
+        QTest::newRow("double quotes removed") << QByteArray("[s]\nk=\"  x  \"\n") << "s" << "k" << "  x  ";
+        QTest::newRow("single quotes removed") << QByteArray("[s]\nk='x'\n") << "s" << "k" << "x";
+        QTest::newRow("only one pair removed") << QByteArray("[s]\nk=\"\"x\"\"\n") << "s" << "k" << "\"x\"";
+        QTest::newRow("unmatched quotes kept") << QByteArray("[s]\nk=\"x'\n") << "s" << "k" << "\"x'";
+        QTest::newRow("value of one quote") << QByteArray("[s]\nk=\"\n") << "s" << "k" << "\"";
+        QTest::newRow("first duplicate key wins") << QByteArray("[s]\nk=1\nK=2\n") << "s" << "k" << "1";
+        QTest::newRow("first duplicate section wins") << QByteArray("[s]\nk=1\n[S]\nk=2\n") << "s" << "k" << "1";
+        QTest::newRow("CRLF lines") << QByteArray("[s]\r\nk=v\r\n") << "s" << "k" << "v";
+        QTest::newRow("comments and junk ignored") << QByteArray("; note\n[s]\n# k=no\njunk\nk=v\n") << "s" << "k" << "v";
+        QTest::newRow("equals in value") << QByteArray("[s]\nk=a=b\n") << "s" << "k" << "a=b";
+        QTest::newRow("blanks around section name") << QByteArray(" [ s ] \nk=v\n") << "s" << "k" << "v";
+        QTest::newRow("bracket inside name") << QByteArray("[a]b]\nk=v\n") << "a]b" << "k" << "v";
+        QTest::newRow("key outside any section") << QByteArray("k=v\n[s]\n") << "s" << "k" << "<default>";
+        QTest::newRow("UTF-8 and BOM") << QByteArray("\xEF\xBB\xBF[Gerät]\nName=カメラ\n") << "GERÄT" << "Name"
+                                       << "カメラ";
+        QTest::newRow("no trailing newline") << QByteArray("[s]\nk=v") << "s" << "k" << "v";
+    }
+    void readRules()
+    {
+        QFETCH(QByteArray, file);
+        QFETCH(QString, section);
+        QFETCH(QString, key);
+        QFETCH(QString, expected);
+        WriteRaw(file);
+        QCOMPARE(IniFile(path_).ReadString(section, key, QStringLiteral("<default>")), expected);
+    }
+
+    void missingFileReadsDefaults()
+    {
+        IniFile ini(dir_.filePath(QStringLiteral("none/x.ini")));
+        QCOMPARE(ini.ReadString(QStringLiteral("s"), QStringLiteral("k"), QStringLiteral("d")), QStringLiteral("d"));
+        QCOMPARE(ini.ReadInteger(QStringLiteral("s"), QStringLiteral("k"), 7), 7);
+        QVERIFY(ini.ReadBool(QStringLiteral("s"), QStringLiteral("k"), true));
+    }
+
+    void longValueIsCut()
+    {
+        WriteRaw("[s]\nk=" + QByteArray(3000, 'x') + "\n");
+        QCOMPARE(IniFile(path_).ReadString(QStringLiteral("s"), QStringLiteral("k"), QString()).size(), 2047);
+    }
+
+    void integers_data()
+    {
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<int>("expected");
+        QTest::newRow("decimal") << "42" << 42;
+        QTest::newRow("negative") << "-5" << -5;
+        QTest::newRow("hex lower") << "0x1f" << 31;
+        QTest::newRow("hex upper X") << "0X1F" << 31;
+        QTest::newRow("hex all bits") << "0xFFFFFFFF" << -1;
+        QTest::newRow("just 0x") << "0x" << 99;
+        QTest::newRow("bad hex") << "0xZZ" << 99;
+        QTest::newRow("text") << "abc" << 99;
+        QTest::newRow("trailing junk") << "12abc" << 99;
+        QTest::newRow("empty") << "" << 99;
+        QTest::newRow("too big") << "99999999999" << 99;
+        QTest::newRow("quoted number") << "\"7\"" << 7;
+    }
+    void integers()
+    {
+        QFETCH(QString, value);
+        QFETCH(int, expected);
+        WriteRaw("[s]\nk=" + value.toUtf8() + "\n");
+        QCOMPARE(IniFile(path_).ReadInteger(QStringLiteral("s"), QStringLiteral("k"), 99), expected);
+    }
+
+    void booleans_data()
+    {
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<bool>("defaultValue");
+        QTest::addColumn<bool>("expected");
+        QTest::newRow("1") << "1" << false << true;
+        QTest::newRow("0") << "0" << true << false;
+        QTest::newRow("any non-zero") << "2" << false << true;
+        QTest::newRow("not a number, default true") << "yes" << true << true;
+        QTest::newRow("not a number, default false") << "yes" << false << false;
+    }
+    void booleans()
+    {
+        QFETCH(QString, value);
+        QFETCH(bool, defaultValue);
+        QFETCH(bool, expected);
+        WriteRaw("[s]\nk=" + value.toUtf8() + "\n");
+        QCOMPARE(IniFile(path_).ReadBool(QStringLiteral("s"), QStringLiteral("k"), defaultValue), expected);
+    }
+
+    void commands_data()
+    {
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<QByteArray>("line");
+        QTest::newRow("copy with quotes") << "copy /Y \"[Path][File]\" D:\\Backup\\"
+                                          << QByteArray("Cmd='copy /Y \"[Path][File]\" D:\\Backup\\'");
+        QTest::newRow("it's") << "echo it's done" << QByteArray("Cmd='echo it''s done'");
+        QTest::newRow("wrapped in double quotes") << "\"C:\\Tools\\x.exe\"" << QByteArray("Cmd='\"C:\\Tools\\x.exe\"'");
+        QTest::newRow("blanks kept") << "  cmd  " << QByteArray("Cmd='  cmd  '");
+        QTest::newRow("empty") << "" << QByteArray("Cmd=''");
+        QTest::newRow("quote only") << "'" << QByteArray("Cmd=''''");
+        QTest::newRow("unicode") << "cp \"[Path]写真\" /mnt" << QByteArray("Cmd='cp \"[Path]写真\" /mnt'");
+    }
+    void commands()
+    {
+        QFETCH(QString, command);
+        QFETCH(QByteArray, line);
+        IniFile ini(path_);
+        ini.WriteCommand(QStringLiteral("Dev"), QStringLiteral("Cmd"), command);
+        QVERIFY2(ReadRaw().contains(line + "\n"), ReadRaw().constData());
+        QCOMPARE(ini.ReadCommand(QStringLiteral("Dev"), QStringLiteral("Cmd"), QStringLiteral("x")), command);
+    }
+
+    // A hand-written file keeps every byte that the write does not change.
+    void writesChangeOnlyTheirLine()
+    {
+        const QByteArray before = "; my settings\r\n"
+                                  "[Ferrovane]\r\n"
+                                  "  Debug = 0 ; inline junk\r\n"
+                                  "Width=800\r\n"
+                                  "\r\n"
+                                  "[Unknown Section]\r\n"
+                                  "Whatever=keeps\r\n"
+                                  "\r\n"
+                                  "[Canon]\r\n"
+                                  "DestPath=/a\r\n";
+        WriteRaw(before);
+        IniFile ini(path_);
+        ini.WriteString(QStringLiteral("FERROVANE"), QStringLiteral("debug"), QStringLiteral("1"));
+        QCOMPARE(ReadRaw(), QByteArray(before).replace("  Debug = 0 ; inline junk", "Debug=1"));
+
+        ini.WriteString(QStringLiteral("Ferrovane"), QStringLiteral("Height"), QStringLiteral("600"));
+        QCOMPARE(ReadRaw(), QByteArray(before)
+                                .replace("  Debug = 0 ; inline junk", "Debug=1")
+                                .replace("Width=800\r\n", "Width=800\r\nHeight=600\r\n"));
+
+        ini.WriteString(QStringLiteral("Nikon"), QStringLiteral("DestPath"), QStringLiteral("/b"));
+        QVERIFY(ReadRaw().endsWith("DestPath=/a\r\n[Nikon]\r\nDestPath=/b\r\n"));
+        QVERIFY(ReadRaw().startsWith("; my settings\r\n"));
+    }
+
+    void writeAppendsToFileWithoutFinalNewline()
+    {
+        WriteRaw("[s]\nk=v");
+        IniFile ini(path_);
+        ini.WriteString(QStringLiteral("s"), QStringLiteral("k2"), QStringLiteral("w"));
+        QCOMPARE(ReadRaw(), QByteArray("[s]\nk=v\nk2=w\n"));
+        ini.WriteString(QStringLiteral("t"), QStringLiteral("a"), QStringLiteral("b"));
+        QCOMPARE(ReadRaw(), QByteArray("[s]\nk=v\nk2=w\n[t]\na=b\n"));
+    }
+
+    void writeCreatesMissingFile()
+    {
+        IniFile ini(path_);
+        ini.WriteInteger(QStringLiteral("Ferrovane"), QStringLiteral("DeviceCount"), 0);
+        QCOMPARE(ReadRaw(), QByteArray("[Ferrovane]\nDeviceCount=0\n"));
+    }
+
+    // A hostile name or value cannot add lines of its own.
+    void lineBreaksCannotInjectKeys()
+    {
+        IniFile ini(path_);
+        ini.WriteString(QStringLiteral("Dev\n[Ferrovane]"), QStringLiteral("DestPath"), QStringLiteral("/x\nDebug=1"));
+        QCOMPARE(ini.ReadString(QStringLiteral("Ferrovane"), QStringLiteral("Debug"), QStringLiteral("none")),
+                 QStringLiteral("none"));
+        QCOMPARE(ReadRaw().count('\n'), 2);
+    }
+
+    void eraseSection()
+    {
+        WriteRaw("[Ferrovane]\nDeviceCount=2\n[Devices]\nItem0=a\nItem1=b\n\n[a]\nDeviceName=a\n");
+        IniFile ini(path_);
+        ini.EraseSection(QStringLiteral("devices"));
+        QCOMPARE(ReadRaw(), QByteArray("[Ferrovane]\nDeviceCount=2\n[a]\nDeviceName=a\n"));
+        ini.EraseSection(QStringLiteral("not there"));
+        QCOMPARE(ReadRaw(), QByteArray("[Ferrovane]\nDeviceCount=2\n[a]\nDeviceName=a\n"));
+    }
+
+    void failedWriteRaisesAndKeepsTheOldFile()
+    {
+        IniFile missing(dir_.filePath(QStringLiteral("no/such/folder/Ferrovane.ini")));
+        try {
+            missing.WriteString(QStringLiteral("s"), QStringLiteral("k"), QStringLiteral("v"));
+            QFAIL("no exception");
+        } catch (const Exception &e) {
+            QCOMPARE(e.Message(), QStringLiteral("Unable to write to ") + missing.FileName());
+        }
+
+        if (geteuid() == 0)
+            QSKIP("root writes into read-only folders");
+        QTemporaryDir locked;
+        const QString path = locked.filePath(QStringLiteral("Ferrovane.ini"));
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("[s]\nk=old\n");
+        f.close();
+        QFile::setPermissions(locked.path(), QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+        IniFile ini(path);
+        QVERIFY_THROWS_EXCEPTION(Exception, ini.WriteString(QStringLiteral("s"), QStringLiteral("k"), QStringLiteral("new")));
+        QCOMPARE(ini.ReadString(QStringLiteral("s"), QStringLiteral("k"), QString()), QStringLiteral("old"));
+        QFile::setPermissions(locked.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    }
+
+    // Writes leave no temporary files behind.
+    void writesLeaveNoDebris()
+    {
+        IniFile ini(path_);
+        for (int i = 0; i < 20; ++i)
+            ini.WriteInteger(QStringLiteral("s"), QStringLiteral("k%1").arg(i % 3), i);
+        QCOMPARE(QDir(dir_.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"Ferrovane.ini"});
+    }
+
+    void fileFilter_data()
+    {
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<QStringList>("entries");
+        QTest::newRow("bars") << "jpg|jpeg" << QStringList{"jpg", "jpeg"};
+        QTest::newRow("blank separates") << "jpg jpeg" << QStringList{"jpg", "jpeg"};
+        QTest::newRow("empty entry in middle") << "a||b" << QStringList{"a", "", "b"};
+        QTest::newRow("trailing bar adds empty") << "a|" << QStringList{"a", ""};
+        QTest::newRow("trailing bar and blank adds nothing") << "a| " << QStringList{"a"};
+        QTest::newRow("leading bar") << "|a" << QStringList{"", "a"};
+        QTest::newRow("blanks around") << "  a |  b  " << QStringList{"a", "b"};
+        QTest::newRow("quoted with blank") << "\"my pics\"|jpg" << QStringList{"my pics", "jpg"};
+        QTest::newRow("doubled quote inside") << "\"say \"\"hi\"\"\"" << QStringList{"say \"hi\""};
+        QTest::newRow("unclosed quote runs to end") << "\"ab|cd" << QStringList{"ab|cd"};
+        QTest::newRow("two quotes is one empty entry") << "\"\"" << QStringList{""};
+        QTest::newRow("empty") << "" << QStringList{};
+        QTest::newRow("tar.gz") << "tar.gz|jpg" << QStringList{"tar.gz", "jpg"};
+    }
+    void fileFilter()
+    {
+        QFETCH(QString, value);
+        QFETCH(QStringList, entries);
+        QCOMPARE(DecodeFileFilter(value), entries);
+    }
+
+    void fileFilterRoundTrip_data()
+    {
+        QTest::addColumn<QStringList>("entries");
+        QTest::addColumn<QString>("value");
+        QTest::newRow("plain") << QStringList{"AVI", "jpg", "mov"} << "AVI|jpg|mov";
+        QTest::newRow("blank quoted") << QStringList{"my pics", "jpg"} << "\"my pics\"|jpg";
+        QTest::newRow("quote doubled") << QStringList{"a\"b"} << "\"a\"\"b\"";
+        QTest::newRow("bar quoted") << QStringList{"a|b"} << "\"a|b\"";
+        QTest::newRow("empty list") << QStringList{} << "";
+        QTest::newRow("lone empty entry") << QStringList{""} << "\"\"";
+        QTest::newRow("empty among others") << QStringList{"a", "", "b"} << "a||b";
+        QTest::newRow("control character") << QStringList{"a\tb"} << "\"a\tb\"";
+    }
+    void fileFilterRoundTrip()
+    {
+        QFETCH(QStringList, entries);
+        QFETCH(QString, value);
+        QCOMPARE(EncodeFileFilter(entries), value);
+        QCOMPARE(DecodeFileFilter(value), entries);
+    }
+
+    void fileFilterSortAndDefaults()
+    {
+        QStringList list{"jpg", "AVI", "mov", "Bmp"};
+        SortFileFilter(list);
+        QCOMPARE(list, (QStringList{"AVI", "Bmp", "jpg", "mov"}));
+        const QStringList defaults = DecodeFileFilter(QString::fromLatin1(kDefaultFileFilter));
+        QCOMPARE(defaults.size(), 22);
+        QCOMPARE(defaults.first(), QStringLiteral("jpg"));
+        QCOMPARE(defaults.last(), QStringLiteral("mxf"));
+        QCOMPARE(FileFilterLogText({"jpg", "my pics", "a,b"}), QStringLiteral("jpg,\"my pics\",\"a,b\""));
+    }
+
+    void numbers_data()
+    {
+        QTest::addColumn<qint64>("size");
+        QTest::addColumn<QString>("kib");
+        QTest::newRow("0") << qint64(0) << "0";
+        QTest::newRow("1") << qint64(1) << "1";
+        QTest::newRow("511 still 1") << qint64(511) << "1";
+        QTest::newRow("1023") << qint64(1023) << "1";
+        QTest::newRow("negative") << qint64(-5) << "1";
+        QTest::newRow("1535 rounds down") << qint64(1535) << "1";
+        QTest::newRow("1536 rounds up") << qint64(1536) << "2";
+        QTest::newRow("1 MiB") << qint64(1048576) << "1,024";
+        QTest::newRow("5 GiB") << (qint64(5) << 30) << "5,242,880";
+    }
+    void numbers()
+    {
+        QFETCH(qint64, size);
+        QFETCH(QString, kib);
+        FormatSettings us;
+        QCOMPARE(FormatKiB(size, us), kib);
+        QCOMPARE(FormatSizeKiB(size, us), kib + QStringLiteral(" KiB"));
+    }
+
+    void countsAndMiB()
+    {
+        FormatSettings de;
+        de.ThousandSeparator = QLatin1Char('.');
+        QCOMPARE(FormatCount(0, de), QStringLiteral("0"));
+        QCOMPARE(FormatCount(999, de), QStringLiteral("999"));
+        QCOMPARE(FormatCount(1234567, de), QStringLiteral("1.234.567"));
+        QCOMPARE(FormatCount(-1234, de), QStringLiteral("-1.234"));
+        QCOMPARE(FormatMiB((quint64(6) << 30) + 5, de), QStringLiteral("6.144 MiB"));
+        QCOMPARE(FormatMiB(1048575, de), QStringLiteral("0 MiB"));
+    }
+
+    void lightenColor_data()
+    {
+        QTest::addColumn<QColor>("color");
+        QTest::addColumn<int>("amount");
+        QTest::addColumn<QColor>("expected");
+        QTest::newRow("0 unchanged") << QColor(10, 20, 30) << 0 << QColor(10, 20, 30);
+        QTest::newRow("negative unchanged") << QColor(10, 20, 30) << -5 << QColor(10, 20, 30);
+        QTest::newRow("1000 white") << QColor(10, 20, 30) << 1000 << QColor(255, 255, 255);
+        QTest::newRow("above 1000 white") << QColor(10, 20, 30) << 5000 << QColor(255, 255, 255);
+        QTest::newRow("half truncates") << QColor(0, 1, 100) << 500 << QColor(127, 128, 177);
+        QTest::newRow("800") << QColor(50, 50, 50) << 800 << QColor(214, 214, 214);
+    }
+    void lightenColor()
+    {
+        QFETCH(QColor, color);
+        QFETCH(int, amount);
+        QFETCH(QColor, expected);
+        QCOMPARE(LightenColor(color, amount), expected);
+    }
+
+    void darkButtonFace()
+    {
+        QVERIFY(IsDarkButtonFace(QColor(0x40, 0x40, 0x40)));
+        QVERIFY(!IsDarkButtonFace(QColor(0xF0, 0xF0, 0xF0)));
+        // Blue weighs most: 0x5B8D80 is 6,000,000 exactly.
+        QVERIFY(IsDarkButtonFace(QColor(0x80, 0x8D, 0x5B)));
+        QVERIFY(!IsDarkButtonFace(QColor(0x81, 0x8D, 0x5B)));
+    }
+};
+
+FERROVANE_TEST_MAIN(TestIniFile)
+#include "tst_inifile.moc"

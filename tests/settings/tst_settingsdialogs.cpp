@@ -1,0 +1,621 @@
+#include "common/ModalWatcher.h"
+#include "common/TestMain.h"
+
+#include "app/ProgramFolders.h"
+#include "app/Unit1.h"
+#include "device/fake/FakeDeviceService.h"
+#include "settings/DateFormat.h"
+#include "settings/FileFilter.h"
+#include "settings/IniFile.h"
+#include "settings/SpinEdit.h"
+#include "settings/Style.h"
+#include "settings/Unit3.h"
+#include "settings/Unit4.h"
+
+#include <QComboBox>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QStatusBar>
+#include <QToolButton>
+
+// The settings file through the real windows: loading, saving, the Options
+// and Post Processing dialogs, the date example and the window geometry.
+class TestSettingsDialogs : public QObject
+{
+    Q_OBJECT
+
+private:
+    FakeDeviceService service_;
+    std::unique_ptr<TForm1> form_;
+
+    void Start()
+    {
+        form_ = std::make_unique<TForm1>(service_);
+        form_->show();
+        QVERIFY(QTest::qWaitForWindowExposed(form_.get()));
+        QTRY_VERIFY(LogHas(QStringLiteral("Settings Loaded.")));
+        QTRY_VERIFY(form_->CopyBitBtn->isEnabled());
+    }
+    bool LogHas(const QString &text) const
+    {
+        const LogDocument &doc = form_->Log.Document();
+        for (const LogLine &line : doc.Lines(0, doc.LineCount()))
+            if (line.text == text)
+                return true;
+        return false;
+    }
+    static void WriteIni(const QByteArray &bytes)
+    {
+        QDir().mkpath(QFileInfo(IniFilePath).path());
+        QFile f(IniFilePath);
+        QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(bytes);
+    }
+    static QString Ini(const QString &section, const QString &key)
+    {
+        return IniFile(IniFilePath).ReadString(section, key, QStringLiteral("<none>"));
+    }
+    // Selects a device the way the device list will: its section named in the file.
+    void SelectDevice(const QString &name)
+    {
+        form_->DeviceComboBox->addItem(name);
+        form_->DeviceComboBox->setCurrentText(name);
+        form_->Connection.CurrentDeviceName = name;
+    }
+
+private slots:
+    void init()
+    {
+        SetProgramFolders();
+        QFile::remove(IniFilePath);
+        DebugFlag = false;
+        ChosenStyleName = QStringLiteral("Auric");
+    }
+    void cleanup()
+    {
+        form_.reset();
+        DebugFlag = false;
+    }
+
+    void firstStartHasDefaults()
+    {
+        Start();
+        TForm1 &f = *form_;
+        QCOMPARE(f.DeviceComboBox->count(), 0);
+        QCOMPARE(f.DateFormatEdit->text(), QStringLiteral("yyyy-mm-dd"));
+        QCOMPARE(f.CopyModeRadioGroup->ItemIndex(), 0);
+        QVERIFY(f.Form4->FileFiltersCheckBox->isChecked());
+        QCOMPARE(f.Form4->FilterList(), DecodeFileFilter(QString::fromLatin1(kDefaultFileFilter)));
+        QCOMPARE(f.Form4->MaxLogDaysSpinEdit->Text(), QStringLiteral("30"));
+        QCOMPARE(f.Form3->PostFileCopySuccessCode->text(), QStringLiteral("0"));
+        QVERIFY(!QFile::exists(IniFilePath));  // nothing written by loading
+        // The example shows today in the default format.
+        QCOMPARE(f.DateFormatExampleEdit->text(), QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd")));
+        QTest::mouseClick(f.SaveSettingsBitBtn, Qt::LeftButton);
+        QVERIFY(QFile::exists(IniFilePath));
+        QCOMPARE(Ini("Ferrovane", "DeviceCount"), QStringLiteral("0"));
+        QVERIFY(LogHas(QStringLiteral("Settings Saved.")));
+    }
+
+    // Everything a device section holds goes out through Save Settings and
+    // comes back at the next start.
+    void saveAndLoadRoundTrip()
+    {
+        Start();
+        TForm1 &f = *form_;
+        SelectDevice(QStringLiteral("Canon EOS 80D"));
+        f.Connection.CurrentDeviceSerialNo = QStringLiteral(" SN42 ");
+        f.DestLabeledEdit->setText(QStringLiteral("/home/ann/Pictures"));
+        f.DateFormatEdit->setText(QStringLiteral("yyyy/mm"));
+        f.DeviceRootEdit->setText(QStringLiteral("  \\DCIM  "));
+        f.CopyModeRadioGroup->Buttons[1]->click();
+        f.Form4->ByteLevelCompareCheckBox->setChecked(true);
+        f.Form4->DeleteFilesCheckBox->setChecked(true);
+        f.Form4->SetFilterList({"jpg", "AVI", "my pics"});
+        f.Form3->PostFileCopyCommandCheckBox->setChecked(true);
+        f.Form3->PostFileCopyCommandLabeledEdit->setText(QStringLiteral("cp \"[Path][File]\" /backup/it's"));
+        f.Form3->PostProcessingCommandLabeledEdit->setText(QStringLiteral("\"/usr/bin/sync\""));
+        f.Form3->PostFileCopyForceCheckBox->setChecked(true);
+        f.Form3->PostFileCopySuccessCode->setText(QStringLiteral("3"));
+        QTest::mouseClick(f.SaveSettingsBitBtn, Qt::LeftButton);
+
+        QCOMPARE(Ini("Ferrovane", "LastDevice"), QStringLiteral("Canon EOS 80D"));
+        QCOMPARE(Ini("Devices", "Item0"), QStringLiteral("Canon EOS 80D"));
+        QCOMPARE(Ini("Canon EOS 80D", "DeviceSerialNo"), QStringLiteral("SN42"));
+        QCOMPARE(Ini("Canon EOS 80D", "DeviceRoot"), QStringLiteral("\\DCIM"));
+        QCOMPARE(f.DeviceRootEdit->text(), QStringLiteral("\\DCIM"));
+        QCOMPARE(Ini("Canon EOS 80D", "CopyMode"), QStringLiteral("1"));
+        QCOMPARE(Ini("Canon EOS 80D", "FileFilter"), QStringLiteral("AVI|jpg|\"my pics\""));
+        QCOMPARE(f.Form4->FilterList(), (QStringList{"AVI", "jpg", "my pics"}));
+
+        form_.reset();
+        Start();
+        TForm1 &g = *form_;
+        QCOMPARE(g.DeviceComboBox->currentText(), QStringLiteral("Canon EOS 80D"));
+        QCOMPARE(g.Connection.CurrentDeviceName, QStringLiteral("Canon EOS 80D"));
+        QCOMPARE(g.Connection.CurrentDeviceSerialNo, QStringLiteral("SN42"));
+        QCOMPARE(g.DestLabeledEdit->text(), QStringLiteral("/home/ann/Pictures"));
+        QCOMPARE(g.DateFormatEdit->text(), QStringLiteral("yyyy/mm"));
+        QCOMPARE(g.DeviceRootEdit->text(), QStringLiteral("\\DCIM"));
+        QCOMPARE(g.CopyModeRadioGroup->ItemIndex(), 1);
+        QVERIFY(g.DateFormatEdit->isHidden());
+        QVERIFY(g.Form4->ByteLevelCompareCheckBox->isChecked());
+        QVERIFY(g.Form4->DeleteFilesCheckBox->isChecked());
+        QCOMPARE(g.Form4->FilterList(), (QStringList{"AVI", "jpg", "my pics"}));
+        QVERIFY(g.Form3->PostFileCopyCommandCheckBox->isChecked());
+        QCOMPARE(g.Form3->PostFileCopyCommandLabeledEdit->text(), QStringLiteral("cp \"[Path][File]\" /backup/it's"));
+        QCOMPARE(g.Form3->PostProcessingCommandLabeledEdit->text(), QStringLiteral("\"/usr/bin/sync\""));
+        QVERIFY(g.Form3->PostFileCopyForceCheckBox->isChecked());
+        QCOMPARE(g.Form3->PostFileCopySuccessCode->text(), QStringLiteral("3"));
+    }
+
+    void handEditedFiles_data()
+    {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<QStringList>("devices");
+        QTest::addColumn<int>("copyMode");
+        QTest::addColumn<QString>("root");
+        QTest::addColumn<QString>("current");
+        QTest::newRow("more items counted than present")
+            << QByteArray("[Ferrovane]\nDeviceCount=3\nLastDevice=b\n[Devices]\nItem0=a\nItem1=b\n[b]\nDeviceName=b\n")
+            << QStringList{"a", "b", ""} << 0 << "" << "b";
+        QTest::newRow("root backslash is the root")
+            << QByteArray("[Ferrovane]\nDeviceCount=1\nLastDevice=a\n[Devices]\nItem0=a\n[a]\nDeviceName=a\nDeviceRoot=  \\  \n")
+            << QStringList{"a"} << 0 << "" << "a";
+        QTest::newRow("copy mode above 1 is 1")
+            << QByteArray("[Ferrovane]\nDeviceCount=1\nLastDevice=a\n[Devices]\nItem0=a\n[a]\nDeviceName=a\nCopyMode=5\n")
+            << QStringList{"a"} << 1 << "" << "a";
+        QTest::newRow("negative copy mode is 0, case of names ignored")
+            << QByteArray("[FERROVANE]\r\nDEVICECOUNT=1\r\nlastdevice=A\r\n[devices]\r\nitem0=a\r\n[A]\r\nDeviceName=a\r\nCopyMode=-3\r\n")
+            << QStringList{"a"} << 0 << "" << "a";
+        QTest::newRow("LastDevice naming no section")
+            << QByteArray("[Ferrovane]\nDeviceCount=1\nLastDevice=gone\n[Devices]\nItem0=a\n")
+            << QStringList{"a"} << 0 << "" << "";
+        QTest::newRow("garbage numbers")
+            << QByteArray("[Ferrovane]\nDeviceCount=lots\nDebug=maybe\n") << QStringList{} << 0 << "" << "";
+    }
+    void handEditedFiles()
+    {
+        QFETCH(QByteArray, file);
+        QFETCH(QStringList, devices);
+        QFETCH(int, copyMode);
+        QFETCH(QString, root);
+        QFETCH(QString, current);
+        WriteIni(file);
+        Start();
+        QStringList items;
+        for (int i = 0; i < form_->DeviceComboBox->count(); ++i)
+            items << form_->DeviceComboBox->itemText(i);
+        QCOMPARE(items, devices);
+        QCOMPARE(form_->CopyModeRadioGroup->ItemIndex(), copyMode);
+        QCOMPARE(form_->DateFormatEdit->isHidden(), copyMode == 1);
+        QCOMPARE(form_->DeviceRootEdit->text(), root);
+        QCOMPARE(form_->Connection.CurrentDeviceName, current);
+        QCOMPARE(form_->DeviceComboBox->currentText(), current);
+    }
+
+    // The example follows the date field keystroke by keystroke, in the
+    // program's regional settings.
+    void dateExampleFollowsTyping()
+    {
+        Start();
+        FormatSettings saved = ProcessFormatSettings();
+        ProcessFormatSettings().DateSeparator = QLatin1Char('.');
+        TForm1 &f = *form_;
+        f.DateFormatEdit->Edit->clear();
+        QTest::keyClicks(f.DateFormatEdit->Edit, QStringLiteral("yyyy/mm/dd"));
+        QCOMPARE(f.DateFormatExampleEdit->text(), QDate::currentDate().toString(QStringLiteral("yyyy.MM.dd")));
+        QTest::keyClick(f.DateFormatEdit->Edit, Qt::Key_Backspace);
+        QCOMPARE(f.DateFormatExampleEdit->text(), QDate::currentDate().toString(QStringLiteral("yyyy.MM.")) +
+                                                      QString::number(QDate::currentDate().day()));
+        f.DateFormatEdit->Edit->clear();
+        QCOMPARE(f.DateFormatExampleEdit->text().left(4),
+                 DateTimeToStr(QDateTime::currentDateTime(), ProcessFormatSettings()).left(4));
+        ProcessFormatSettings() = saved;
+    }
+
+    void copyModeSwitchesDateFields()
+    {
+        Start();
+        TForm1 &f = *form_;
+        QTest::mouseClick(f.CopyModeRadioGroup->Buttons[1], Qt::LeftButton, {}, QPoint(5, 5));
+        QVERIFY(f.DateFormatEdit->isHidden() && f.DateFormatExampleEdit->isHidden());
+        f.DisableUI(true);
+        f.DisableUI(false);
+        QVERIFY(f.DateFormatEdit->isHidden());
+        QTest::mouseClick(f.CopyModeRadioGroup->Buttons[0], Qt::LeftButton, {}, QPoint(5, 5));
+        QVERIFY(f.DateFormatEdit->isVisible() && f.DateFormatExampleEdit->isVisible());
+    }
+
+    void noDeviceSelected()
+    {
+        Start();
+        TForm1 &f = *form_;
+        ModalWatcher watcher([](QWidget *w) { static_cast<QDialog *>(w)->reject(); });
+        f.PostProcessingBitBtn->click();
+        QCOMPARE(f.StatusBar1->currentMessage(), QStringLiteral("No device selected."));
+        f.StatusBar1->clearMessage();
+        f.DestSpeedButton->click();
+        QCOMPARE(f.StatusBar1->currentMessage(), QStringLiteral("No device selected."));
+        QCOMPARE(watcher.Seen(), 0);
+    }
+
+    void selectDestination()
+    {
+        Start();
+        TForm1 &f = *form_;
+        SelectDevice(QStringLiteral("Cam"));
+        QTemporaryDir start, chosen;
+        f.DestLabeledEdit->setText(start.path());
+        QString startedAt;
+        {
+            ModalWatcher watcher([&](QWidget *w) {
+                auto *dialog = qobject_cast<QFileDialog *>(w);
+                QVERIFY(dialog);
+                startedAt = dialog->directory().absolutePath();
+                dialog->setDirectory(chosen.path());
+                dialog->selectFile(chosen.path());
+                QMetaObject::invokeMethod(dialog, "accept");
+            });
+            f.DestSpeedButton->click();
+        }
+        QCOMPARE(startedAt, QDir(start.path()).absolutePath());
+        QCOMPARE(f.DestLabeledEdit->text(), chosen.path());
+        // Cancelled: unchanged. A missing folder starts at the desktop.
+        QDir().mkpath(QStandardPaths::writableLocation(QStandardPaths::DesktopLocation));
+        f.DestLabeledEdit->setText(QStringLiteral("/no/such/folder"));
+        {
+            ModalWatcher watcher([&](QWidget *w) {
+                startedAt = qobject_cast<QFileDialog *>(w)->directory().absolutePath();
+                static_cast<QDialog *>(w)->reject();
+            });
+            f.DestSpeedButton->click();
+        }
+        QCOMPARE(f.DestLabeledEdit->text(), QStringLiteral("/no/such/folder"));
+        QCOMPARE(startedAt, QDir(QStandardPaths::writableLocation(QStandardPaths::DesktopLocation)).absolutePath());
+    }
+
+    // --- Options dialog -----------------------------------------------------
+
+    void optionsWithoutThenWithDevice()
+    {
+        WriteIni("[Ferrovane]\nDeviceCount=1\n[Devices]\nItem0=Cam\n[Cam]\nDeviceName=Cam\nByteLevelCompare=1\n");
+        Start();
+        TForm1 &f = *form_;
+        TForm4 &o = *f.Form4;
+        {
+            ModalWatcher watcher([&](QWidget *) {
+                QVERIFY(!o.ByteLevelCompareCheckBox->isEnabled());
+                QVERIFY(!o.DeleteFilesCheckBox->isEnabled());
+                QVERIFY(!o.FileFiltersCheckBox->isEnabled());
+                QVERIFY(!o.ListBox1->isEnabled());
+                QVERIFY(o.FilterHelpLabel->isHidden());
+                QVERIFY(o.DebugCheckBox->isHidden());
+                o.OKButton->click();
+            });
+            f.OptionsBitBtn->click();
+        }
+        QCOMPARE(Ini("Ferrovane", "MaxLogDays"), QStringLiteral("30"));
+        QCOMPARE(Ini("Ferrovane", "Debug"), QStringLiteral("0"));
+        QVERIFY(!IniFile(IniFilePath).SectionExists(QString()));
+
+        // The device list's choice loads its section; here the test does it.
+        f.Connection.CurrentDeviceName = QStringLiteral("Cam");
+        o.ByteLevelCompareCheckBox->setChecked(
+            IniFile(IniFilePath).ReadBool(QStringLiteral("Cam"), QStringLiteral("ByteLevelCompare"), false));
+        {
+            ModalWatcher watcher([&](QWidget *) {
+                QVERIFY(o.ByteLevelCompareCheckBox->isEnabled());
+                QVERIFY(o.ByteLevelCompareCheckBox->isChecked());
+                QVERIFY(o.ListBox1->isEnabled());
+                QVERIFY(o.FilterHelpLabel->isVisible());
+                // Unchecking the filter disables the list and hides the help at once.
+                o.FileFiltersCheckBox->click();
+                QVERIFY(!o.ListBox1->isEnabled());
+                QVERIFY(o.FilterHelpLabel->isHidden());
+                o.FileFiltersCheckBox->click();
+                QVERIFY(o.ListBox1->isEnabled());
+                QVERIFY(o.FilterHelpLabel->isVisible());
+                o.DeleteFilesCheckBox->click();
+                o.OKButton->click();
+            });
+            f.OptionsBitBtn->click();
+        }
+        QCOMPARE(Ini("Cam", "DeleteFiles"), QStringLiteral("1"));
+        QCOMPARE(Ini("Cam", "FileFiltersCheckBox"), QStringLiteral("1"));
+        QVERIFY(LogHas(QStringLiteral("Options Saved.")));
+    }
+
+    void filterListEditing()
+    {
+        Start();
+        TForm1 &f = *form_;
+        TForm4 &o = *f.Form4;
+        SelectDevice(QStringLiteral("Cam"));
+        o.SetFilterList({});
+        ModalWatcher watcher([&](QWidget *) {
+            o.ListBox1->setFocus();
+            QTest::keyClick(o.ListBox1, Qt::Key_Insert);
+            QCOMPARE(o.FilterList(), QStringList{"<New>"});
+            QVERIFY(o.FilterEditor());
+            QCOMPARE(o.FilterEditor()->text(), QStringLiteral("<New>"));
+            QLineEdit *editor = o.FilterEditor();
+            editor->selectAll();
+            QTest::keyClicks(editor, QStringLiteral("png"));
+            QTest::keyClick(editor, Qt::Key_Escape);  // nothing special
+            QVERIFY(o.FilterEditor());
+            QTest::keyClick(editor, Qt::Key_Return);
+            QCOMPARE(o.FilterList(), QStringList{"png"});
+            QVERIFY(!o.FilterEditor());
+
+            // An emptied editor does not commit and stays open.
+            o.ListBox1->setCurrentRow(0);
+            QTest::keyClick(o.ListBox1, Qt::Key_Return);
+            QVERIFY(o.FilterEditor());
+            o.FilterEditor()->clear();
+            QTest::keyClick(o.FilterEditor(), Qt::Key_Return);
+            QVERIFY(o.FilterEditor());
+            QCOMPARE(o.FilterList(), QStringList{"png"});
+            QTest::keyClicks(o.FilterEditor(), QStringLiteral(" my pics "));
+            QTest::keyClick(o.FilterEditor(), Qt::Key_Return);
+            QCOMPARE(o.FilterList(), QStringList{" my pics "});
+
+            // The context menu's entries do the same as the keys.
+            o.InsertFilter1->trigger();
+            QTest::keyClick(o.FilterEditor(), Qt::Key_Return);
+            QCOMPARE(o.FilterList(), (QStringList{" my pics ", "<New>"}));
+            o.DeleteFilter1->trigger();
+            QCOMPARE(o.FilterList(), QStringList{" my pics "});
+            o.ListBox1->setCurrentRow(0);
+            QTest::keyClick(o.ListBox1, Qt::Key_Delete);
+            QCOMPARE(o.FilterList(), QStringList{});
+            QTest::keyClick(o.ListBox1, Qt::Key_Delete);  // nothing selected: nothing happens
+            o.CancelButton->click();
+        });
+        f.OptionsBitBtn->click();
+        QCOMPARE(watcher.Seen(), 1);
+        QCOMPARE(o.FilterList(), QStringList{});  // as it was at opening
+    }
+
+    void okSortsAndCancelRestores()
+    {
+        Start();
+        TForm1 &f = *form_;
+        TForm4 &o = *f.Form4;
+        SelectDevice(QStringLiteral("Cam"));
+        o.SetFilterList({"jpg", "AVI", "mov"});
+        {
+            ModalWatcher watcher([&](QWidget *) { o.OKButton->click(); });
+            f.OptionsBitBtn->click();
+        }
+        QCOMPARE(o.FilterList(), (QStringList{"AVI", "jpg", "mov"}));
+        QCOMPARE(Ini("Cam", "FileFilter"), QStringLiteral("AVI|jpg|mov"));
+
+        o.SetFilterList({"mov", "AVI", "jpg"});
+        {
+            ModalWatcher watcher([&](QWidget *) {
+                o.ListBox1->setCurrentRow(0);
+                o.DeleteFilter1->trigger();
+                o.ListBox1->setCurrentRow(0);
+                o.DeleteFilter1->trigger();
+                o.ByteLevelCompareCheckBox->click();
+                o.MaxLogDaysSpinEdit->SetText(QStringLiteral("7"));
+                o.CancelButton->click();
+            });
+            f.OptionsBitBtn->click();
+        }
+        QCOMPARE(o.FilterList(), (QStringList{"mov", "AVI", "jpg"}));
+        QVERIFY(!o.ByteLevelCompareCheckBox->isChecked());
+        QCOMPARE(o.MaxLogDaysSpinEdit->Text(), QStringLiteral("30"));
+    }
+
+    // The Debug switch acts at once, survives Cancel for this run, and is
+    // stored only by OK.
+    void debugSwitch()
+    {
+        WriteIni("[Ferrovane]\nDebug=1\n");
+        Start();
+        TForm1 &f = *form_;
+        TForm4 &o = *f.Form4;
+        QVERIFY(DebugFlag);
+        {
+            ModalWatcher watcher([&](QWidget *) {
+                QVERIFY(o.DebugCheckBox->isVisible());
+                QVERIFY(o.DebugCheckBox->isChecked());
+                o.DebugCheckBox->click();
+                QVERIFY(!DebugFlag);
+                o.CancelButton->click();
+            });
+            f.OptionsBitBtn->click();
+        }
+        QVERIFY(!DebugFlag);
+        QCOMPARE(Ini("Ferrovane", "Debug"), QStringLiteral("1"));
+        {
+            ModalWatcher watcher([&](QWidget *) { o.OKButton->click(); });
+            f.OptionsBitBtn->click();
+        }
+        QCOMPARE(Ini("Ferrovane", "Debug"), QStringLiteral("0"));
+    }
+
+    void keepLogsField_data()
+    {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("after");
+        QTest::newRow("in range") << "45" << "45";
+        QTest::newRow("too large") << "1500" << "999";
+        QTest::newRow("empty") << "" << "0";
+        QTest::newRow("not a number") << "abc" << "0";
+        QTest::newRow("negative") << "-4" << "0";
+    }
+    void keepLogsField()
+    {
+        QFETCH(QString, typed);
+        QFETCH(QString, after);
+        Start();
+        TForm4 &o = *form_->Form4;
+        QString seen;
+        ModalWatcher watcher([&](QWidget *) {
+            o.MaxLogDaysSpinEdit->setFocus();
+            o.MaxLogDaysSpinEdit->SetText(QString());
+            QTest::keyClicks(o.MaxLogDaysSpinEdit, typed);
+            o.ChangeStyleButton->setFocus();
+            seen = o.MaxLogDaysSpinEdit->Text();
+            o.OKButton->click();
+        });
+        form_->OptionsBitBtn->click();
+        QCOMPARE(seen, after);
+        QCOMPARE(Ini("Ferrovane", "MaxLogDays"), after);
+    }
+
+    void busyDisablesOptionsFields()
+    {
+        Start();
+        form_->DisableUI(true);
+        QVERIFY(!form_->Form4->MaxLogDaysSpinEdit->isEnabled());
+        QVERIFY(!form_->Form4->DebugCheckBox->isEnabled());
+        form_->DisableUI(false);
+        QVERIFY(form_->Form4->MaxLogDaysSpinEdit->isEnabled());
+        QVERIFY(form_->Form4->DebugCheckBox->isEnabled());
+    }
+
+    // --- Post Processing dialog ----------------------------------------------
+
+    void postProcessingEnableRules()
+    {
+        Start();
+        TForm1 &f = *form_;
+        TForm3 &p = *f.Form3;
+        SelectDevice(QStringLiteral("Cam"));
+        ModalWatcher watcher([&](QWidget *) {
+            for (QWidget *w : {static_cast<QWidget *>(p.PostFileCopyCommandLabeledEdit),
+                               static_cast<QWidget *>(p.PostFileCopyForceCheckBox),
+                               static_cast<QWidget *>(p.PostFileCopySuccessCode),
+                               static_cast<QWidget *>(p.PostProcessingCommandLabeledEdit),
+                               static_cast<QWidget *>(p.PostProcessingSuccessCode)})
+                QVERIFY(!w->isEnabled());
+            QVERIFY(p.PostFileCopyHelpLabel->isHidden());
+            QVERIFY(p.PostProcessingHelpLabel->isHidden());
+            p.PostFileCopyCommandCheckBox->click();
+            QVERIFY(p.PostFileCopyCommandLabeledEdit->isEnabled());
+            QVERIFY(p.PostFileCopyForceCheckBox->isEnabled());
+            QVERIFY(p.PostFileCopyHelpLabel->isVisible());
+            QVERIFY(!p.PostProcessingCommandLabeledEdit->isEnabled());
+            // Success codes take digits only.
+            p.PostFileCopySuccessCode->clear();
+            QTest::keyClicks(p.PostFileCopySuccessCode, QStringLiteral("1a2-"));
+            QCOMPARE(p.PostFileCopySuccessCode->text(), QStringLiteral("12"));
+            p.PostFileCopyCommandLabeledEdit->setText(QStringLiteral("copy /Y \"[Path][File]\" D:\\Backup\\"));
+            p.PostProcessingSuccessCode->clear();
+            p.OKButton->click();
+        });
+        f.PostProcessingBitBtn->click();
+        QCOMPARE(watcher.Seen(), 1);
+        QCOMPARE(Ini("Cam", "PostFileCopyCommandCheckBox"), QStringLiteral("1"));
+        QCOMPARE(IniFile(IniFilePath).ReadCommand("Cam", "PostFileCopyCommandLabeledEdit", QString()),
+                 QStringLiteral("copy /Y \"[Path][File]\" D:\\Backup\\"));
+        QCOMPARE(Ini("Cam", "PostFileCopySuccessCode"), QStringLiteral("12"));
+        QCOMPARE(Ini("Cam", "PostProcessingSuccessCode"), QString());
+        QVERIFY(LogHas(QStringLiteral("Post Processing Options Saved.")));
+    }
+
+    void postProcessingCancelRestores()
+    {
+        Start();
+        TForm1 &f = *form_;
+        TForm3 &p = *f.Form3;
+        SelectDevice(QStringLiteral("Cam"));
+        p.PostProcessingCommandCheckBox->setChecked(true);
+        p.PostProcessingCommandLabeledEdit->setText(QStringLiteral("sync"));
+        ModalWatcher watcher([&](QWidget *) {
+            p.PostProcessingCommandCheckBox->click();
+            p.PostProcessingCommandLabeledEdit->setText(QStringLiteral("rm -rf /"));
+            QVERIFY(!p.PostProcessingCommandLabeledEdit->isEnabled());
+            p.CancelButton->click();
+        });
+        f.PostProcessingBitBtn->click();
+        QVERIFY(p.PostProcessingCommandCheckBox->isChecked());
+        QCOMPARE(p.PostProcessingCommandLabeledEdit->text(), QStringLiteral("sync"));
+        QVERIFY(p.PostProcessingCommandLabeledEdit->isEnabled());
+        QVERIFY(!QFile::exists(IniFilePath));
+    }
+
+    // A settings file that cannot be written: the error is reported, the
+    // program goes on.
+    void failedWriteIsReported()
+    {
+        Start();
+        TForm1 &f = *form_;
+        const QString saved = IniFilePath;
+        IniFilePath = QDir::tempPath() + QStringLiteral("/no/such/folder/Ferrovane.ini");
+        QString shown;
+        {
+            ModalWatcher watcher([&](QWidget *w) {
+                auto *box = qobject_cast<QMessageBox *>(w);
+                QVERIFY(box);
+                shown = box->text() + QLatin1Char('|') + box->informativeText();
+                box->accept();
+            });
+            QTest::mouseClick(f.SaveSettingsBitBtn, Qt::LeftButton);
+        }
+        QCOMPARE(shown, QStringLiteral("GENERAL EXCEPTION ERROR:|Unable to write to ") + IniFilePath);
+        QVERIFY(LogHas(QStringLiteral("Exception Message = Unable to write to ") + IniFilePath));
+        QVERIFY(LogHas(QStringLiteral("Exception Class Name = Exception")));
+        QVERIFY(f.ExceptionOccurred);
+        QVERIFY(f.CopyBitBtn->isEnabled());
+        IniFilePath = saved;
+    }
+
+    // --- window geometry -----------------------------------------------------
+
+    void geometryRoundTrip()
+    {
+        Start();
+        form_->setGeometry(100, 80, 700, 900);
+        QTRY_COMPARE(form_->geometry(), QRect(100, 80, 700, 900));
+        form_->SaveFormSettings();
+        QCOMPARE(Ini("Ferrovane", "WindowState"), QStringLiteral("0"));
+        form_.reset();
+        Start();
+        QTRY_COMPARE(form_->geometry(), QRect(100, 80, 700, 900));
+    }
+
+    void maximisedRoundTrip()
+    {
+        Start();
+        form_->setGeometry(50, 60, 650, 850);
+        QTRY_COMPARE(form_->geometry(), QRect(50, 60, 650, 850));
+        form_->showMaximized();
+        QTRY_VERIFY(form_->isMaximized());
+        form_->SaveFormSettings();
+        QCOMPARE(Ini("Ferrovane", "WindowState"), QStringLiteral("2"));
+        QCOMPARE(Ini("Ferrovane", "Width"), QStringLiteral("650"));
+        QCOMPARE(Ini("Ferrovane", "Left"), QStringLiteral("50"));
+        form_.reset();
+        Start();
+        QTRY_VERIFY(form_->isMaximized());
+        form_->showNormal();
+        QTRY_COMPARE(form_->geometry(), QRect(50, 60, 650, 850));
+    }
+
+    void minimisedOpensNormal()
+    {
+        WriteIni("[Ferrovane]\nWidth=640\nHeight=850\nLeft=10\nTop=20\nWindowState=1\n");
+        Start();
+        QVERIFY(!form_->isMinimized());
+        QVERIFY(!form_->isMaximized());
+        QTRY_COMPARE(form_->geometry(), QRect(10, 20, 640, 850));
+    }
+
+    void firstStartIsCentred()
+    {
+        Start();
+        const QRect screen = form_->screen()->geometry();
+        QCOMPARE(form_->geometry().x(), (screen.width() - form_->width()) / 2);
+        // The test screen is barely taller than the window; the platform may
+        // nudge the frame to keep it on screen.
+        QVERIFY(qAbs(form_->geometry().y() - (screen.height() - form_->height()) / 2) <= 2);
+    }
+};
+
+FERROVANE_TEST_MAIN(TestSettingsDialogs)
+#include "tst_settingsdialogs.moc"
