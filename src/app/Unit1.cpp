@@ -7,6 +7,7 @@
 #include "log/Exception.h"
 #include "settings/FormatSettings.h"
 #include "settings/SpinEdit.h"
+#include "catalogue/Unit2.h"
 #include "settings/Unit3.h"
 #include "settings/Unit4.h"
 
@@ -65,26 +66,8 @@ QPushButton *Button(QWidget *parent, const QString &caption, int width, QStyle::
 
 } // namespace
 
-TStringGrid::TStringGrid(QWidget *parent) : QTableView(parent), cells_(new CatalogueGrid(this))
-{
-    setModel(cells_);
-    setSelectionBehavior(QAbstractItemView::SelectRows);
-    setSelectionMode(QAbstractItemView::ExtendedSelection);
-    setEditTriggers(QAbstractItemView::NoEditTriggers);
-    setShowGrid(true);
-    setWordWrap(false);
-    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    verticalHeader()->hide();
-    verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-    verticalHeader()->setDefaultSectionSize(qMax(16, fontMetrics().height() + 2));
-    horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
-    horizontalHeader()->setHighlightSections(false);
-    horizontalHeader()->setStretchLastSection(false);
-}
-
 TForm1::TForm1(DeviceService &deviceService, QWidget *parent)
-    : QMainWindow(parent), Connection(deviceService, Log)
+    : QMainWindow(parent), Connection(deviceService, Log), Walk(Connection.Handles(), Run, Log, *this)
 {
     setWindowTitle(QStringLiteral("Ferrovane"));
     setProperty(kHelpContextProperty, kWindowHelpContext);
@@ -97,6 +80,7 @@ TForm1::TForm1(DeviceService &deviceService, QWidget *parent)
     setMinimumSize(least);
     resize(least);
     FormCreate();
+    Form2 = new TForm2(*StringGrid2, *DeviceRootEdit->Edit, Log, this);
     Form3 = new TForm3(Log, Connection.CurrentDeviceName, this);
     Form4 = new TForm4(Log, Connection.CurrentDeviceName, this);
     ConnectHandlers();
@@ -116,6 +100,11 @@ void TForm1::ConnectHandlers()
     connect(OptionsBitBtn, &QPushButton::clicked, this, &TForm1::OptionsBitBtnClick);
     connect(PostProcessingBitBtn, &QPushButton::clicked, this, &TForm1::PostProcessingBitBtnClick);
     connect(CloseButton, &QPushButton::clicked, this, &QWidget::close);
+    connect(SearchBitBtn, &QPushButton::clicked, this, &TForm1::SearchDeviceContents);
+    connect(SearchLabeledEdit->Edit, &QLineEdit::textChanged, this, &TForm1::SearchLabeledEditChange);
+    SearchLabeledEdit->Edit->installEventFilter(this);
+    connect(DeviceRootEdit->Edit, &QLineEdit::textChanged, this, &TForm1::DeviceRootEditChange);
+    connect(DeviceRootSpeedButton, &QToolButton::clicked, this, &TForm1::SelectDeviceRoot);
 }
 
 int TForm1::HelpContextOf(const QWidget *control)
@@ -201,9 +190,8 @@ void TForm1::CreateControls()
     StringGrid1 = new TStringGrid(central);
     SetHint(StringGrid1, QStringLiteral("Double-click to open the file."), 90);
     StringGrid2 = new CatalogueGrid(this);
-    for (CatalogueGrid *grid : {StringGrid1->Cells(), StringGrid2})
-        for (int c = 0; c < CatalogueGrid::kCellCount; ++c)
-            grid->SetCell(c, 0, CatalogueGrid::kHeaders[size_t(c)]);
+    StringGrid1->Cells()->Clear();
+    StringGrid2->Clear();
     // The design widths, widened where the desktop's font needs more for a header.
     const int widths[] = {30, 208, 70, 130, 88};
     const QFontMetrics headerMetrics(StringGrid1->horizontalHeader()->font());
@@ -441,18 +429,17 @@ void TForm1::ApplyDisableUI(bool busy)
 
 void TForm1::AutoSizeGrid(TStringGrid *grid)
 {
-    const CatalogueGrid *cells = grid->Cells();
+    RunOnUiThread(this, [this, grid] { ApplyAutoSizeGrid(grid); }, false);
+}
+
+void TForm1::ApplyAutoSizeGrid(TStringGrid *grid)
+{
     const int columns = CatalogueGrid::kColumnCount;
     int others = 0;
     for (int c = 0; c <= columns - 2; ++c)
         if (c != 1 && !grid->isColumnHidden(c))
             others += grid->columnWidth(c);
     const int available = grid->width() - others;
-
-    const QFontMetrics metrics(grid->font());
-    int widest = 0;
-    for (int row = 0; row < cells->RowCount(); ++row)
-        widest = qMax(widest, metrics.horizontalAdvance(cells->Cell(1, row)));
-    const int needed = widest + 8;
+    const int needed = grid->Cells()->WidestName(grid->font()) + 8;
     grid->setColumnWidth(1, qMax(kMinNameColumnWidth, needed < available ? needed : available));
 }

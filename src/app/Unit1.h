@@ -2,12 +2,17 @@
 
 #include "app/Controls.h"
 #include "catalogue/CatalogueGrid.h"
+#include "catalogue/ContentWalk.h"
+#include "catalogue/StringGrid.h"
+#include "copy/RunState.h"
 #include "device/DeviceConnection.h"
 #include "log/ActivityLog.h"
 
+#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QTableView>
 
+class TForm2;
 class TForm3;
 class TForm4;
 class QAction;
@@ -20,20 +25,8 @@ class QPushButton;
 class QStatusBar;
 class QToolButton;
 
-// The catalogue grid of the main window: a view of a CatalogueGrid.
-class TStringGrid : public QTableView
-{
-    Q_OBJECT
-public:
-    explicit TStringGrid(QWidget *parent = nullptr);
-    CatalogueGrid *Cells() const { return cells_; }
-
-private:
-    CatalogueGrid *cells_;
-};
-
 // The main window.
-class TForm1 : public QMainWindow
+class TForm1 : public QMainWindow, private WalkHost
 {
     Q_OBJECT
 public:
@@ -62,16 +55,32 @@ public:
     void OptionsBitBtnClick();
     void PostProcessingBitBtnClick();
 
+    // The catalogue.
+    void ClearStringGrid1();
+    void ListDeviceContents();
+    void UpdateUI();
+    void SearchDeviceContents();
+    void SearchLabeledEditChange();
+    void DeviceRootEditChange();
+    void SelectDeviceRoot();
+    // The system's beep; counted so that tests can hear it.
+    void Beep();
+    int BeepCount = 0;
+    int SearchRow = 0;
+
     // Reports an exception that no operation handled.
     void GeneralExceptionHandler(QObject *sender, const std::exception &e);
     bool ExceptionOccurred = false;
 
     // The dialogs, created with the window and kept for the whole run.
+    TForm2 *Form2 = nullptr;
     TForm3 *Form3 = nullptr;
     TForm4 *Form4 = nullptr;
 
     ActivityLog Log;
     DeviceConnection Connection;
+    RunState Run;
+    ContentWalk Walk;
 
     // The controls, from top to bottom.
     QLabel *Label1;
@@ -111,6 +120,7 @@ public:
     QAction *Delete1;
 
 protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
     void showEvent(QShowEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
 
@@ -123,6 +133,14 @@ private:
     void Init();
     void FormResize();
     void ApplyDisableUI(bool busy);
+    void ApplyAutoSizeGrid(TStringGrid *grid);
+
+    // What the walk reads and writes through.
+    QString DeviceRootText() override;
+    FileFilterSettings FileFilters() override;
+    int CopyModeIndex() override;
+    void AppendRow(const CatalogueGrid::Row &row, bool shown) override;
 
     bool initDone_ = false;
+    QElapsedTimer lastRepaint_;
 };

@@ -1,25 +1,52 @@
 #include "CatalogueGrid.h"
 
+#include <QFontMetrics>
+
 const CatalogueGrid::Row CatalogueGrid::kHeaders = {
     QStringLiteral("Level"), QStringLiteral("Name"), QStringLiteral("Size"), QStringLiteral("Date"),
     QStringLiteral("Type"), QStringLiteral("[File Full Path]"), QStringLiteral("[File Size]")};
 
 CatalogueGrid::CatalogueGrid(QObject *parent) : QAbstractTableModel(parent) {}
 
+void CatalogueGrid::ForgetWidths()
+{
+    widest_ = 0;
+    measured_ = -1;
+}
+
 void CatalogueGrid::SetRowCount(int count)
 {
     const int dataRows = qMax(0, count - 1);
-    if (dataRows == int(rows_.size()))
-        return;
     beginResetModel();
     rows_.resize(size_t(dataRows));
+    notified_ = dataRows;
     endResetModel();
+    ForgetWidths();
+}
+
+void CatalogueGrid::Clear()
+{
+    beginResetModel();
+    rows_.clear();
+    rows_.shrink_to_fit();
+    rows_.emplace_back();
+    notified_ = 1;
+    header_ = kHeaders;
+    endResetModel();
+    emit headerDataChanged(Qt::Horizontal, 0, kColumnCount - 1);
+    ForgetWidths();
 }
 
 QString CatalogueGrid::Cell(int column, int row) const
 {
+    return CellRef(column, row);
+}
+
+const QString &CatalogueGrid::CellRef(int column, int row) const
+{
+    static const QString empty;
     if (column < 0 || column >= kCellCount || row < 0 || row >= RowCount())
-        return QString();
+        return empty;
     return row == 0 ? header_[size_t(column)] : rows_[size_t(row - 1)][size_t(column)];
 }
 
@@ -27,6 +54,8 @@ void CatalogueGrid::SetCell(int column, int row, const QString &text)
 {
     if (column < 0 || column >= kCellCount || row < 0 || row >= RowCount())
         return;
+    if (column == 1)
+        ForgetWidths();
     if (row == 0) {
         header_[size_t(column)] = text;
         if (column < kColumnCount)
@@ -34,28 +63,59 @@ void CatalogueGrid::SetCell(int column, int row, const QString &text)
         return;
     }
     rows_[size_t(row - 1)][size_t(column)] = text;
-    if (column < kColumnCount)
+    if (column < kColumnCount && row - 1 < notified_)
         emit dataChanged(index(row - 1, column), index(row - 1, column));
 }
 
 void CatalogueGrid::AppendRow(const Row &row)
 {
-    if (rows_.empty()) {
-        beginInsertRows(QModelIndex(), 0, 0);
+    if (rows_.empty())
         rows_.emplace_back();
-        endInsertRows();
-    }
-    const int last = int(rows_.size()) - 1;
+    const int written = int(rows_.size()) - 1;
     rows_.back() = row;
-    emit dataChanged(index(last, 0), index(last, kColumnCount - 1));
-    beginInsertRows(QModelIndex(), last + 1, last + 1);
+    if (measured_ > written)
+        measured_ = written;  // that row was measured while empty
     rows_.emplace_back();
+    if (written < notified_)
+        emit dataChanged(index(written, 0), index(written, kColumnCount - 1));
+    if (!flushQueued_) {
+        flushQueued_ = true;
+        QMetaObject::invokeMethod(this, &CatalogueGrid::FlushRows, Qt::QueuedConnection);
+    }
+}
+
+void CatalogueGrid::FlushRows()
+{
+    flushQueued_ = false;
+    const int total = int(rows_.size());
+    if (total <= notified_)
+        return;
+    const int first = notified_;
+    beginInsertRows(QModelIndex(), first, total - 1);
+    notified_ = total;
     endInsertRows();
+    // The row that was the empty last one when the views last looked may hold
+    // an object now.
+    if (first > 0)
+        emit dataChanged(index(first - 1, 0), index(first - 1, kColumnCount - 1));
+}
+
+int CatalogueGrid::WidestName(const QFont &font)
+{
+    if (font != widthFont_) {
+        widthFont_ = font;
+        ForgetWidths();
+    }
+    const QFontMetrics metrics(font);
+    for (int row = measured_ + 1; row < RowCount(); ++row)
+        widest_ = qMax(widest_, metrics.horizontalAdvance(CellRef(1, row)));
+    measured_ = RowCount() - 1;
+    return widest_;
 }
 
 int CatalogueGrid::rowCount(const QModelIndex &parent) const
 {
-    return parent.isValid() ? 0 : int(rows_.size());
+    return parent.isValid() ? 0 : notified_;
 }
 
 int CatalogueGrid::columnCount(const QModelIndex &parent) const
@@ -65,7 +125,7 @@ int CatalogueGrid::columnCount(const QModelIndex &parent) const
 
 QVariant CatalogueGrid::data(const QModelIndex &index, int role) const
 {
-    if (!index.isValid() || role != Qt::DisplayRole)
+    if (!index.isValid() || role != Qt::DisplayRole || index.row() >= notified_)
         return QVariant();
     return rows_[size_t(index.row())][size_t(index.column())];
 }

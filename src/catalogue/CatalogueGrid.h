@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QAbstractTableModel>
+#include <QFont>
 #include <QString>
 
 #include <array>
@@ -11,6 +12,10 @@
 // the header: RowCount() counts the header and every data row, the last of
 // which is the empty row that the next object is written into. As a Qt
 // model it shows the six grid columns of the data rows.
+//
+// Appending is amortised constant time. Views hear of appended rows in one
+// batch when control returns to the event loop (or on FlushRows), so a
+// listing of 50,000 objects costs one insertion for the view, not 50,000.
 class CatalogueGrid : public QAbstractTableModel
 {
     Q_OBJECT
@@ -26,11 +31,20 @@ public:
     // Keeps the header; new rows are empty.
     void SetRowCount(int count);
     QString Cell(int column, int row) const;
+    const QString &CellRef(int column, int row) const;
     void SetCell(int column, int row, const QString &text);
     const Row &Header() const { return header_; }
 
+    // Empties the grid to the header and one empty row, headers written.
+    void Clear();
     // Writes the row into the last row and adds a new empty last row.
     void AppendRow(const Row &row);
+    // Tells the views about rows appended since the last time.
+    void FlushRows();
+
+    // The widest Name cell, header included, in the given font; measured once
+    // per row and font.
+    int WidestName(const QFont &font);
 
     int rowCount(const QModelIndex &parent = QModelIndex()) const override;
     int columnCount(const QModelIndex &parent = QModelIndex()) const override;
@@ -38,6 +52,14 @@ public:
     QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
 
 private:
+    void ForgetWidths();
+
     Row header_;
     std::vector<Row> rows_;  // grid rows 1 .. RowCount()-1
+    int notified_ = 0;       // rows the views know of
+    bool flushQueued_ = false;
+    // Name width cache.
+    QFont widthFont_;
+    int widest_ = 0;
+    int measured_ = -1;  // grid rows measured, header is row 0
 };

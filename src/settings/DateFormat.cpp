@@ -221,3 +221,132 @@ QString DateTimeToStr(const QDateTime &value, const FormatSettings &settings)
 {
     return FormatDateTime(QStringLiteral("c"), value, settings);
 }
+
+namespace {
+
+bool ToNumber(const QString &s, int &n)
+{
+    if (s.isEmpty() || s.size() > 9)
+        return false;
+    for (QChar c : s)
+        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+            return false;
+    n = s.toInt();
+    return true;
+}
+
+// The order of day, month and year in a short date format, as "DMY" etc.
+QString FieldOrder(const QString &format)
+{
+    QString order;
+    bool quoted = false;
+    for (QChar c : format) {
+        if (c == QLatin1Char('\'') || c == QLatin1Char('"'))
+            quoted = !quoted;
+        if (quoted)
+            continue;
+        const QChar u = c.toUpper();
+        if ((u == QLatin1Char('D') || u == QLatin1Char('M') || u == QLatin1Char('Y')) && !order.contains(u))
+            order += u;
+    }
+    return order.size() == 3 ? order : QStringLiteral("MDY");
+}
+
+bool ParseDatePart(const QString &text, const FormatSettings &fs, QDate &date)
+{
+    QStringList parts = text.split(fs.DateSeparator);
+    if (parts.size() == 1 && fs.DateSeparator != QLatin1Char('/'))
+        parts = text.split(QLatin1Char('/'));
+    if (parts.size() < 2 || parts.size() > 3)
+        return false;
+    const QString order = FieldOrder(fs.ShortDateFormat);
+    int values[3] = {0, 0, 0};
+    for (int i = 0; i < parts.size(); ++i)
+        if (!ToNumber(parts[i].trimmed(), values[i]))
+            return false;
+    int day = 0, month = 0, year = QDate::currentDate().year();
+    if (parts.size() == 2) {
+        // Without a year: the day and month in their order.
+        const QString dm = QString(order).remove(QLatin1Char('Y'));
+        day = values[dm.indexOf(QLatin1Char('D'))];
+        month = values[dm.indexOf(QLatin1Char('M'))];
+    } else {
+        day = values[order.indexOf(QLatin1Char('D'))];
+        month = values[order.indexOf(QLatin1Char('M'))];
+        year = values[order.indexOf(QLatin1Char('Y'))];
+        if (parts[order.indexOf(QLatin1Char('Y'))].trimmed().size() <= 2) {
+            const int thisYear = QDate::currentDate().year();
+            year += thisYear - thisYear % 100;
+            if (year > thisYear + 50)
+                year -= 100;
+        }
+    }
+    date = QDate(year, month, day);
+    return date.isValid();
+}
+
+bool ParseTimePart(QString text, const FormatSettings &fs, QTime &time)
+{
+    text = text.trimmed();
+    int pm = -1;
+    auto stripSuffix = [&](const QString &suffix, int isPm) {
+        if (!suffix.isEmpty() && text.endsWith(suffix, Qt::CaseInsensitive)) {
+            text.chop(suffix.size());
+            text = text.trimmed();
+            pm = isPm;
+            return true;
+        }
+        return false;
+    };
+    if (!stripSuffix(fs.TimeAMString, 0) && !stripSuffix(fs.TimePMString, 1) && !stripSuffix(QStringLiteral("AM"), 0))
+        stripSuffix(QStringLiteral("PM"), 1);
+    QStringList parts = text.split(fs.TimeSeparator);
+    if (parts.size() < 2 || parts.size() > 3)
+        return false;
+    int hour = 0, minute = 0, second = 0, msec = 0;
+    if (!ToNumber(parts[0].trimmed(), hour) || !ToNumber(parts[1].trimmed(), minute))
+        return false;
+    if (parts.size() == 3) {
+        QString sec = parts[2].trimmed();
+        const qsizetype dot = sec.indexOf(fs.DecimalSeparator == QLatin1Char(',') ? QLatin1Char(',') : QLatin1Char('.'));
+        if (dot >= 0) {
+            if (!ToNumber(sec.mid(dot + 1), msec))
+                return false;
+            sec.truncate(dot);
+        }
+        if (!ToNumber(sec, second))
+            return false;
+    }
+    if (pm >= 0) {
+        if (hour < 1 || hour > 12)
+            return false;
+        hour = hour % 12 + (pm ? 12 : 0);
+    }
+    time = QTime(hour, minute, second, msec);
+    return time.isValid();
+}
+
+} // namespace
+
+bool StrToDateTime(const QString &text, const FormatSettings &settings, QDateTime &value)
+{
+    const QString t = text.trimmed();
+    if (t.isEmpty())
+        return false;
+    const qsizetype space = t.indexOf(QLatin1Char(' '));
+    const QString first = space < 0 ? t : t.left(space);
+    const QString rest = space < 0 ? QString() : t.mid(space + 1);
+    QDate date;
+    QTime time(0, 0);
+    if (ParseDatePart(first, settings, date)) {
+        if (!rest.trimmed().isEmpty() && !ParseTimePart(rest, settings, time))
+            return false;
+    } else {
+        // A time alone, on the zero date.
+        if (!ParseTimePart(t, settings, time))
+            return false;
+        date = QDate(1899, 12, 30);
+    }
+    value = QDateTime(date, time);
+    return true;
+}

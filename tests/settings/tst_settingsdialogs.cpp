@@ -254,7 +254,6 @@ private slots:
                 QVERIFY(dialog);
                 startedAt = dialog->directory().absolutePath();
                 dialog->setDirectory(chosen.path());
-                dialog->selectFile(chosen.path());
                 QMetaObject::invokeMethod(dialog, "accept");
             });
             f.DestSpeedButton->click();

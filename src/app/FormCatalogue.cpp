@@ -1,0 +1,174 @@
+// The main window's catalogue: listing the open device, the progress, the
+// search field, the device root field and its picker.
+
+#include "Unit1.h"
+
+#include "app/UiThread.h"
+#include "catalogue/PathRules.h"
+#include "catalogue/Unit2.h"
+#include "settings/FileFilter.h"
+#include "settings/NumberFormat.h"
+#include "settings/Unit4.h"
+
+#include <QApplication>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QStatusBar>
+
+void TForm1::ClearStringGrid1()
+{
+    StringGrid1->Cells()->Clear();
+    StringGrid2->Clear();
+    Walk.LastFolderLevel = 0;
+}
+
+void TForm1::ListDeviceContents()
+{
+    Log.WriteLog(QStringLiteral("DEVICE CONTENTS:"), LogColor::Blue, LogStyle::Bold);
+    if (Form4->FileFiltersCheckBox->isChecked())
+        Log.WriteLog(QStringLiteral("File Filters: ") + FileFilterLogText(Form4->FilterList()), LogColor::Black);
+    else
+        Log.WriteLog(QStringLiteral("File Filters: *.*"), LogColor::Black);
+
+    Walk.ResetTotals();
+    Walk.ResetWalk();
+    Run.StopSignalled = false;
+    ClearStringGrid1();
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    ProgressBar1->setRange(0, 0);  // the marquee form
+    lastRepaint_.invalidate();
+
+    if (Connection.Handles().aPortableDeviceContent)
+        Walk.EnumerateContent(Connection.Handles().aPortableDeviceContent.get(), QStringLiteral("DEVICE"), true, -1);
+
+    StringGrid1->Cells()->FlushRows();
+    StringGrid2->FlushRows();
+    AutoSizeGrid(StringGrid1);
+    QApplication::restoreOverrideCursor();
+    ProgressBar1->setRange(0, 100);
+
+    Log.WriteLog(QStringLiteral("Total Folders = %1 of %2")
+                     .arg(FormatCount(qint64(Walk.ShownFolders)), FormatCount(qint64(Walk.TotalFolders))),
+                 LogColor::Black);
+    Log.WriteLog(QStringLiteral("Total Files = %1 of %2")
+                     .arg(FormatCount(qint64(Walk.ShownFiles)), FormatCount(qint64(Walk.TotalFiles))),
+                 LogColor::Black);
+    Log.WriteLog(QStringLiteral("Total Size = %1 of %2").arg(FormatMiB(Walk.ShownSize), FormatMiB(Walk.TotalSize)),
+                 LogColor::Black);
+    Walk.ListedFileCount = qint64(Walk.TotalFiles);
+}
+
+void TForm1::UpdateUI()
+{
+    RunOnUiThread(
+        this,
+        [this] {
+            if (ProgressBar1->maximum() == 0 && ProgressBar1->minimum() == 0) {
+                // The marquee only needs a repaint now and then, not after every object.
+                if (!lastRepaint_.isValid() || lastRepaint_.elapsed() > 50) {
+                    ProgressBar1->repaint();
+                    lastRepaint_.restart();
+                }
+                return;
+            }
+            ProgressBar1->setValue(Run.FilesLocated);
+        },
+        true);
+}
+
+QString TForm1::DeviceRootText()
+{
+    return CallOnUiThread(this, [this] { return DeviceRootEdit->text(); });
+}
+
+FileFilterSettings TForm1::FileFilters()
+{
+    return CallOnUiThread(this, [this] {
+        return FileFilterSettings{Form4->FileFiltersCheckBox->isChecked(), Form4->FilterList()};
+    });
+}
+
+int TForm1::CopyModeIndex()
+{
+    return CallOnUiThread(this, [this] { return CopyModeRadioGroup->ItemIndex(); });
+}
+
+void TForm1::AppendRow(const CatalogueGrid::Row &row, bool shown)
+{
+    RunOnUiThread(
+        this,
+        [this, row, shown] {
+            StringGrid2->AppendRow(row);
+            if (shown)
+                StringGrid1->Cells()->AppendRow(row);
+        },
+        false);
+}
+
+void TForm1::Beep()
+{
+    ++BeepCount;
+    QApplication::beep();
+}
+
+void TForm1::SearchDeviceContents()
+{
+    const CatalogueGrid *cells = StringGrid1->Cells();
+    if (cells->RowCount() < 3)
+        return;
+    const QString text = SearchLabeledEdit->text();
+    if (text.trimmed().isEmpty())
+        return;
+    auto fold = [](QString s) {
+        for (QChar &c : s)
+            if (c >= QLatin1Char('A') && c <= QLatin1Char('Z'))
+                c = QChar(c.unicode() + 32);
+        return s;
+    };
+    const QString needle = fold(text);
+    // Row 0 is the header, which cannot be selected.
+    for (int row = qMax(SearchRow, 1); row < cells->RowCount(); ++row) {
+        if (fold(cells->CellRef(1, row)).contains(needle)) {
+            StringGrid1->SetRow(row);
+            SearchRow = row + 1;
+            return;
+        }
+    }
+    SearchRow = 0;
+    Beep();
+}
+
+void TForm1::SearchLabeledEditChange()
+{
+    SearchRow = 0;
+}
+
+bool TForm1::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == SearchLabeledEdit->Edit && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent *>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+            SearchDeviceContents();
+            return true;  // the field never sees the Enter
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void TForm1::DeviceRootEditChange()
+{
+    const QString current = DeviceRootEdit->text();
+    const QString normal = NormalDeviceRoot(current);
+    if (normal != current)
+        DeviceRootEdit->setText(normal);
+}
+
+void TForm1::SelectDeviceRoot()
+{
+    if (Connection.CurrentDeviceName.trimmed().isEmpty()) {
+        StatusBar1->showMessage(QStringLiteral("No device selected."));
+        return;
+    }
+    Form2->exec();
+}

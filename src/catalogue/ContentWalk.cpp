@@ -1,0 +1,203 @@
+#include "ContentWalk.h"
+
+#include "copy/RunState.h"
+#include "log/LogSink.h"
+#include "settings/DateFormat.h"
+#include "settings/NumberFormat.h"
+
+ContentWalk::ContentWalk(DeviceHandles &handles, RunState &run, LogSink &log, WalkHost &host)
+    : handles_(handles), run_(run), log_(log), host_(host)
+{
+}
+
+void ContentWalk::ResetWalk()
+{
+    LastFolderLevel = 0;
+    DeviceObjectSeen = false;
+}
+
+void ContentWalk::ResetTotals()
+{
+    TotalFolders = TotalFiles = TotalSize = 0;
+    ShownFolders = ShownFiles = ShownSize = 0;
+}
+
+QDateTime ZeroDateTime()
+{
+    return QDateTime(QDate(1899, 12, 30), QTime(0, 0));
+}
+
+bool ParseWpdDateTime(const QString &text, QDateTime &value)
+{
+    QString digits;
+    for (QChar c : text)
+        if (c >= QLatin1Char('0') && c <= QLatin1Char('9'))
+            digits += c;
+    if (digits.size() <= 3)
+        return false;
+    auto part = [&](int from, int length, int missing) {
+        const QString piece = digits.mid(from, length);
+        bool ok = false;
+        const int n = piece.toInt(&ok);
+        return ok ? n : missing;
+    };
+    const int year = part(0, 4, 0);
+    const int month = part(4, 2, 1);
+    const int day = part(6, 2, 1);
+    const int hour = part(8, 2, 0);
+    const int minute = part(10, 2, 0);
+    const int second = part(12, 2, 0);
+    const int fraction = part(14, 8, 0);
+    const QDate date(year, month, day);
+    const QTime time(hour, minute, second, fraction % 1000);
+    if (!date.isValid() || !time.isValid() || year < 1)
+        return false;
+    value = QDateTime(date, time);
+    return true;
+}
+
+void ContentWalk::CheckStorageRow(const QString &childId)
+{
+    // The values read last belong to the object read most recently anywhere in
+    // the walk; when they are a functional object's, that object is a storage
+    // (or, the first time, the device itself).
+    const PortableDeviceValues *values = handles_.aPortableDeviceValues.get();
+    QString typeText;
+    const HRESULT typeCode = values ? values->GetStringValue(WPD_OBJECT_CONTENT_TYPE, typeText) : E_POINTER;
+    if (FAILED(typeCode) || ContentTypeName(typeText) != QLatin1String("FUNCTIONAL_OBJECT"))
+        return;
+    log_.WriteDebug(QStringLiteral("ROOT aPortableDeviceValues.GetStringValue WPD_OBJECT_CONTENT_TYPE = %1%2")
+                        .arg(typeCode)
+                        .arg(ContentTypeName(typeText)));
+    QString name;
+    const HRESULT nameCode = values->GetStringValue(WPD_OBJECT_NAME, name);
+    if (FAILED(nameCode))
+        name.clear();
+    log_.WriteDebug(QStringLiteral("ROOT aPortableDeviceValues.GetStringValue WPD_OBJECT_NAME = %1%2").arg(nameCode).arg(name));
+    if (DeviceObjectSeen) {
+        host_.AppendRow({QStringLiteral("0"), name, QString(), QString(), QStringLiteral("STORAGE"), childId,
+                         QStringLiteral("0")},
+                        true);
+        DevPath = name + QLatin1Char('\\');
+    }
+    DeviceObjectSeen = true;
+}
+
+HRESULT ContentWalk::EnumerateContent(IPortableDeviceContent *Content, const QString &ObjectID, bool ListOnly,
+                                      int Level)
+{
+    auto done = [](HRESULT code) { return code == S_FALSE ? S_OK : code; };
+    if (run_.StopSignalled)
+        return S_OK;
+    HRESULT code = Content->Properties(handles_.aPortableDeviceProperties);
+    std::shared_ptr<IEnumPortableDeviceObjectIDs> children;
+    if (code == S_OK) {
+        GetDeviceFileProperties(handles_.aPortableDeviceProperties.get(), ObjectID, ListOnly, Level);
+        code = Content->EnumObjects(0, ObjectID, children);
+    }
+    if (code != S_OK || !children)
+        return done(code == S_OK ? E_POINTER : code);
+
+    for (;;) {
+        if (run_.StopSignalled)
+            return S_OK;
+        QString child;
+        code = children->Next(child);
+        CheckStorageRow(code == S_OK ? child : QString());
+        if (code == S_OK)
+            code = EnumerateContent(Content, child, ListOnly, Level + 1);
+        if (run_.FilesLocated % 50 == 0)
+            host_.UpdateUI();
+        if (run_.StopSignalled || code != S_OK)
+            return done(code);
+    }
+}
+
+HRESULT ContentWalk::GetDeviceFileProperties(IPortableDeviceProperties *Properties, const QString &ObjectID,
+                                             bool ListOnly, int Level)
+{
+    if (run_.StopSignalled)
+        return S_OK;
+    handles_.aPortableDeviceKeys.reset();
+    HRESULT hr = Properties->GetSupportedProperties(ObjectID, handles_.aPortableDeviceKeys);
+    if (FAILED(hr) || !handles_.aPortableDeviceKeys) {
+        log_.WriteLog(QStringLiteral("aPortableDeviceProperties.GetSupportedProperties failed."), LogColor::Black);
+        return S_OK;
+    }
+    std::shared_ptr<PortableDeviceValues> values;
+    hr = Properties->GetValues(ObjectID, handles_.aPortableDeviceKeys.get(), values);
+    handles_.aPortableDeviceValues = SUCCEEDED(hr) ? values : nullptr;
+    QString name, dateText, typeText;
+    std::uint64_t size = 0;
+    bool readable = SUCCEEDED(hr) && values && SUCCEEDED(values->GetStringValue(WPD_OBJECT_ORIGINAL_FILE_NAME, name)) &&
+                    SUCCEEDED(values->GetStringValue(WPD_OBJECT_DATE_CREATED, dateText));
+    if (readable && FAILED(values->GetUnsignedLargeIntegerValue(WPD_OBJECT_SIZE, size)))
+        size = 0;
+    readable = readable && SUCCEEDED(values->GetStringValue(WPD_OBJECT_CONTENT_TYPE, typeText));
+    if (!readable) {
+        log_.WriteDebug(QStringLiteral("No Properties Returned."));
+        return S_OK;
+    }
+
+    QDateTime date;
+    if (dateText.count(QLatin1Char(':')) == 3) {
+        if (!ParseWpdDateTime(dateText, date))
+            date = ZeroDateTime();
+    } else if (!StrToDateTime(dateText, UserLocaleSettings(), date)) {
+        log_.WriteLog(QStringLiteral("DATE TIME CONVERSION ERROR > ") + dateText, LogColor::Red);
+        run_.StopSignalled = true;
+        return S_OK;
+    }
+
+    const QString type = ContentTypeName(typeText);
+    const bool folder = type == QLatin1String("FOLDER");
+    (folder ? TotalFolders : TotalFiles) += 1;
+    TotalSize += size;
+
+    if (folder) {
+        if (Level == LastFolderLevel + 1)
+            DevPath = DevPath + QLatin1Char('\\') + name;
+        else
+            DevPath = KeepPathLevels(DevPath, Level - 1) + name;
+        LastFolderLevel = Level;
+        DevPath = CollapseBackslashes(DevPath);
+        log_.WriteDebug(QStringLiteral("Level=%1 FOLDER=%2").arg(Level).arg(name));
+        log_.WriteDebug(QStringLiteral("DevPath=") + DevPath);
+    }
+
+    const QString dateCell = DateTimeToStr(date, UserLocaleSettings());
+    const CatalogueGrid::Row row = {QString::number(Level), name, FormatSizeKiB(qint64(size)), dateCell, type,
+                                    ObjectID, QString::number(size)};
+    const QString root = host_.DeviceRootText().trimmed();
+    const FileFilterSettings filters = host_.FileFilters();
+    const bool shown = IsInDeviceRootPath(root, QLatin1Char('\\') + DevPath, log_) &&
+                       IsInFileFilter(name, type, filters, log_);
+    if (shown) {
+        (folder ? ShownFolders : ShownFiles) += 1;
+        ShownSize += size;
+    }
+    host_.AppendRow(row, shown);
+
+    log_.WriteDebug(QStringLiteral("%1 %2 %3 [%4] %5 KiB %6")
+                        .arg(Level)
+                        .arg(type, ObjectID, name, FormatKiB(qint64(size)), dateCell));
+
+    if (!ListOnly && IsInFileFilter(name, type, filters, log_) && !folder && type != QLatin1String("STORAGE")) {
+        bool handOver = root.isEmpty();
+        if (!handOver) {
+            const QString rootPath = CollapseBackslashes(QLatin1Char('\\') + root);
+            const QString filePath = CollapseBackslashes(QLatin1Char('\\') + DevPath);
+            if (DebugFlag)
+                log_.WriteLog(QStringLiteral(">>> RootPath=%1 FilePath=%2").arg(rootPath, filePath), LogColor::Green);
+            handOver = MatchesCopyRoot(rootPath, filePath);
+        }
+        if (handOver) {
+            if (DebugFlag)
+                log_.WriteLog(QStringLiteral(">>> TransferFile=") + name, LogColor::Green);
+            const int mode = host_.CopyModeIndex();
+            if (transfer_ && (mode == 0 || mode == 1))
+                transfer_->TransferFile(ObjectID, name, date, size, mode == 1);
+        }
+    }
+    return S_OK;
+}

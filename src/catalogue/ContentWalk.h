@@ -1,0 +1,82 @@
+#pragma once
+
+#include "catalogue/CatalogueGrid.h"
+#include "catalogue/PathRules.h"
+#include "device/DeviceConnection.h"
+
+#include <QDateTime>
+
+class LogSink;
+struct RunState;
+
+// What the walk needs from the window: the live settings, the grids and the
+// progress hand-off.
+class WalkHost
+{
+public:
+    virtual ~WalkHost() = default;
+    virtual QString DeviceRootText() = 0;
+    virtual FileFilterSettings FileFilters() = 0;
+    // 0 dated folders, 1 folder structure, -1 none chosen.
+    virtual int CopyModeIndex() = 0;
+    // Appends to the hidden grid, and to the visible one when shown.
+    virtual void AppendRow(const CatalogueGrid::Row &row, bool shown) = 0;
+    // Shows the progress on the user-interface thread and waits for it.
+    virtual void UpdateUI() = 0;
+};
+
+// Where a copy run's walk hands each file that passes the copy rules.
+class TransferTarget
+{
+public:
+    virtual ~TransferTarget() = default;
+    virtual void TransferFile(const QString &ObjectID, const QString &FileName, const QDateTime &DateCreated,
+                              quint64 Size, bool FolderMode) = 0;
+};
+
+// The depth-first walk of an open device's object tree into the catalogue.
+class ContentWalk
+{
+public:
+    ContentWalk(DeviceHandles &handles, RunState &run, LogSink &log, WalkHost &host);
+
+    void SetTransferTarget(TransferTarget *target) { transfer_ = target; }
+
+    HRESULT EnumerateContent(IPortableDeviceContent *Content, const QString &ObjectID, bool ListOnly, int Level);
+    HRESULT GetDeviceFileProperties(IPortableDeviceProperties *Properties, const QString &ObjectID, bool ListOnly,
+                                    int Level);
+
+    // Before every walk.
+    void ResetWalk();
+    // Before a listing.
+    void ResetTotals();
+
+    // Device path of the storage or folder met most recently: the storage's
+    // name, then folder names, separated by "\".
+    QString DevPath;
+    int LastFolderLevel = 0;
+    bool DeviceObjectSeen = false;
+    // Totals are 64-bit so a phone full of videos adds up correctly.
+    quint64 TotalFolders = 0;
+    quint64 TotalFiles = 0;
+    quint64 TotalSize = 0;
+    quint64 ShownFolders = 0;
+    quint64 ShownFiles = 0;
+    quint64 ShownSize = 0;
+    qint64 ListedFileCount = 0;
+
+private:
+    void CheckStorageRow(const QString &childId);
+
+    DeviceHandles &handles_;
+    RunState &run_;
+    LogSink &log_;
+    WalkHost &host_;
+    TransferTarget *transfer_ = nullptr;
+};
+
+// "2016/08/13:10:22:33.123" and other digit layouts of a device date.
+bool ParseWpdDateTime(const QString &text, QDateTime &value);
+
+// The date that a failed device date leaves: 30 December 1899, 00:00.
+QDateTime ZeroDateTime();
