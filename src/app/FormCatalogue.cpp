@@ -64,6 +64,7 @@ void TForm1::UpdateUI()
     RunOnUiThread(
         this,
         [this] {
+            ++UpdateUICount;
             if (ProgressBar1->maximum() == 0 && ProgressBar1->minimum() == 0) {
                 // The marquee only needs a repaint now and then, not after every object.
                 if (!lastRepaint_.isValid() || lastRepaint_.elapsed() > 50) {

@@ -66,6 +66,7 @@ public:
     // The system's beep; counted so that tests can hear it.
     void Beep();
     int BeepCount = 0;
+    int UpdateUICount = 0;
     int SearchRow = 0;
 
     // Reports an exception that no operation handled.

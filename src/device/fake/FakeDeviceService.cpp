@@ -111,8 +111,11 @@ public:
         FakeDevice *device = FindDevice(service_, deviceId_);
         if (!device)
             return E_DEVICE_NOT_CONNECTED;
-        if (!device->objects.count(objectId))
+        const auto it = device->objects.find(objectId);
+        if (it == device->objects.end())
             return E_NOT_FOUND;
+        if (FAILED(it->second.supportedCode))
+            return it->second.supportedCode;
         keys = std::make_shared<PortableDeviceKeyCollection>();
         for (PROPERTYKEY key : {WPD_OBJECT_ID, WPD_OBJECT_NAME, WPD_OBJECT_ORIGINAL_FILE_NAME,
                                 WPD_OBJECT_DATE_CREATED, WPD_OBJECT_SIZE, WPD_OBJECT_CONTENT_TYPE})
@@ -381,7 +384,9 @@ FakeObject &FakeDevice::AddStorage(const QString &name, const QString &token)
 {
     FakeObject &storage = AddChild(QStringLiteral("DEVICE"), QLatin1Char('/') + token, name,
                                    ContentTypeGuid(QStringLiteral("FUNCTIONAL_OBJECT")));
+    // A storage has a name but no file name, like on a real device.
     storage.originalFileName.clear();
+    storage.missing.insert(WPD_OBJECT_ORIGINAL_FILE_NAME);
     return storage;
 }
 

@@ -27,6 +27,7 @@ struct FakeObject
 
     // Failures of this object.
     std::set<PROPERTYKEY> missing;      // not reported by GetValues
+    HRESULT supportedCode = S_OK;       // GetSupportedProperties answers this
     HRESULT getValuesCode = S_OK;       // GetValues answers this
     HRESULT enumObjectsCode = S_OK;     // EnumObjects of its children
     int nextFailsAfter = -1;            // Next fails after this many children
