@@ -1,0 +1,282 @@
+#include "common/ModalWatcher.h"
+#include "common/TestMain.h"
+
+#include "app/Unit1.h"
+#include "catalogue/Unit2.h"
+#include "device/fake/FakeDeviceService.h"
+
+#include <QPushButton>
+#include <QStatusBar>
+#include <QToolButton>
+#include <QTreeWidget>
+
+// The grid's colours, the search field and the device root picker, driven
+// through the real window.
+class TestCatalogueView : public QObject
+{
+    Q_OBJECT
+
+private:
+    FakeDeviceService service_;
+    std::unique_ptr<TForm1> form_;
+
+    void Fill(const QList<QStringList> &rows)
+    {
+        form_->ClearStringGrid1();
+        for (const QStringList &r : rows) {
+            CatalogueGrid::Row row{r.value(0), r.value(1), QString(), QString(), r.value(2), r.value(3), "0"};
+            form_->StringGrid2->AppendRow(row);
+            form_->StringGrid1->Cells()->AppendRow(row);
+        }
+        form_->StringGrid1->Cells()->FlushRows();
+        form_->StringGrid2->FlushRows();
+    }
+    void FillNames(const QStringList &names)
+    {
+        QList<QStringList> rows;
+        for (const QString &n : names)
+            rows << QStringList{"1", n, "IMAGE", "/s/" + n};
+        Fill(rows);
+    }
+    void Search(const QString &text)
+    {
+        form_->SearchLabeledEdit->Edit->setFocus();
+        if (form_->SearchLabeledEdit->text() != text)
+            form_->SearchLabeledEdit->Edit->setText(text);  // keyClicks cannot type accents
+        QTest::keyClick(form_->SearchLabeledEdit->Edit, Qt::Key_Return);
+    }
+    int Selected() const { return form_->StringGrid1->Row(); }
+    QString OpenPicker(const std::function<void(TForm2 &)> &act)
+    {
+        QString result;
+        ModalWatcher watcher([&](QWidget *) {
+            act(*form_->Form2);
+            if (form_->Form2->isVisible())
+                form_->Form2->CancelBitBtn->click();
+        });
+        form_->DeviceRootSpeedButton->click();
+        return form_->DeviceRootEdit->text();
+    }
+    static QTreeWidgetItem *Item(QTreeWidget *tree, const QStringList &path)
+    {
+        QTreeWidgetItem *item = nullptr;
+        for (const QString &part : path) {
+            const int count = item ? item->childCount() : tree->topLevelItemCount();
+            QTreeWidgetItem *next = nullptr;
+            for (int i = 0; i < count && !next; ++i) {
+                QTreeWidgetItem *c = item ? item->child(i) : tree->topLevelItem(i);
+                if (c->text(0) == part)
+                    next = c;
+            }
+            item = next;
+            if (!item)
+                return nullptr;
+        }
+        return item;
+    }
+
+private slots:
+    void init()
+    {
+        DebugFlag = false;
+        form_ = std::make_unique<TForm1>(service_);
+        form_->show();
+        QVERIFY(QTest::qWaitForWindowExposed(form_.get()));
+        QTRY_VERIFY(form_->CopyBitBtn->isEnabled());
+        form_->Connection.CurrentDeviceName = QStringLiteral("Phone");
+    }
+    void cleanup() { form_.reset(); }
+
+    void searchSteps()
+    {
+        FillNames({"dsc_0001.jpg", "IMG_0002.JPG", "DSC_0003.JPG", "é.jpg", "clip 01.mp4", "x01.jpg"});
+        Search(QStringLiteral("DSC"));
+        QCOMPARE(Selected(), 1);
+        Search(QStringLiteral("DSC"));
+        QCOMPARE(Selected(), 3);
+        QCOMPARE(form_->BeepCount, 0);
+        Search(QStringLiteral("DSC"));
+        QCOMPARE(form_->BeepCount, 1);
+        QCOMPARE(form_->SearchRow, 0);
+        Search(QStringLiteral("DSC"));
+        QCOMPARE(Selected(), 1);
+        // The field never sees the Enter.
+        QCOMPARE(form_->SearchLabeledEdit->text(), QStringLiteral("DSC"));
+    }
+
+    void searchRules_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("row");   // 0: nothing found
+        QTest::addColumn<int>("beeps");
+        QTest::newRow("only A-Z fold") << "É" << 0 << 1;
+        QTest::newRow("accented exact") << "é" << 4 << 0;
+        QTest::newRow("leading blank counts") << " 01" << 5 << 0;
+        QTest::newRow("blanks only do nothing") << "   " << 0 << 0;
+        QTest::newRow("header is not searched") << "name" << 0 << 1;
+    }
+    void searchRules()
+    {
+        QFETCH(QString, text);
+        QFETCH(int, row);
+        QFETCH(int, beeps);
+        FillNames({"dsc_0001.jpg", "IMG_0002.JPG", "DSC_0003.JPG", "é.jpg", "clip 01.mp4", "x01.jpg"});
+        Search(text);
+        QCOMPARE(Selected(), row);
+        QCOMPARE(form_->BeepCount, beeps);
+    }
+
+    void typingRestartsAtTheTop()
+    {
+        FillNames({"a1", "a2", "a3"});
+        Search(QStringLiteral("a"));
+        Search(QStringLiteral("a"));
+        QCOMPARE(Selected(), 2);
+        QTest::keyClick(form_->SearchLabeledEdit->Edit, Qt::Key_1);
+        QTest::keyClick(form_->SearchLabeledEdit->Edit, Qt::Key_Backspace);
+        Search(QStringLiteral("a"));
+        QCOMPARE(Selected(), 1);
+        // The button does the same as Enter.
+        form_->SearchBitBtn->click();
+        QCOMPARE(Selected(), 2);
+    }
+
+    void searchAfterANewListing()
+    {
+        FillNames({"a1", "a2", "a3", "a4"});
+        Search(QStringLiteral("a4"));
+        QCOMPARE(form_->SearchRow, 5);
+        FillNames({"a1"});  // SearchRow survives; it lies beyond the new grid
+        Search(QStringLiteral("a4"));
+        QCOMPARE(form_->BeepCount, 1);
+        QCOMPARE(form_->SearchRow, 0);
+        FillNames({});
+        form_->SearchBitBtn->click();  // nothing listed: nothing happens
+        QCOMPARE(form_->BeepCount, 1);
+    }
+
+    // Storage rows aqua and folder rows silver in every cell, also when selected.
+    void rowColours()
+    {
+        Fill({{"0", "Phone", "STORAGE", ""}, {"1", "DCIM", "FOLDER", "/s/DCIM"}, {"2", "a.jpg", "IMAGE", "/s/a.jpg"}});
+        TStringGrid *grid = form_->StringGrid1;
+        grid->SetRow(1);
+        QApplication::processEvents();
+        const QImage image = grid->viewport()->grab().toImage();
+        auto colourAt = [&](int row, int column) {
+            const QRect r = grid->visualRect(grid->model()->index(row, column));
+            return image.pixelColor(r.right() - 2, r.bottom() - 2);
+        };
+        for (int column = 0; column < 5; ++column) {
+            QCOMPARE(colourAt(0, column), QColor(0x00, 0xFF, 0xFF));
+            QCOMPARE(colourAt(1, column), QColor(0xC0, 0xC0, 0xC0));
+            QVERIFY(colourAt(2, column) != QColor(0xC0, 0xC0, 0xC0));
+            QVERIFY(colourAt(2, column) != QColor(0x00, 0xFF, 0xFF));
+        }
+    }
+
+    // --- the device root picker ------------------------------------------------
+
+    void pickerOnAPhone()
+    {
+        Fill({{"0", "Phone", "STORAGE", ""},
+              {"1", "DCIM", "FOLDER", ""},
+              {"2", "Camera", "FOLDER", ""},
+              {"3", "a.jpg", "IMAGE", ""},
+              {"1", "Music", "FOLDER", ""},
+              {"1", "Alarms", "FOLDER", ""}});
+        QString root = OpenPicker([&](TForm2 &p) {
+            QTreeWidgetItem *camera = Item(p.TreeView1, {"Phone", "DCIM", "Camera"});
+            QVERIFY(camera);
+            // Sorted: Alarms, DCIM, Music.
+            QCOMPARE(Item(p.TreeView1, {"Phone"})->child(0)->text(0), QStringLiteral("Alarms"));
+            p.TreeView1->setCurrentItem(camera);
+            p.SelecTButton->click();
+        });
+        QCOMPARE(root, QStringLiteral("\\Phone\\DCIM\\Camera"));
+
+        // Opening again selects that folder with the rest collapsed.
+        root = OpenPicker([&](TForm2 &p) {
+            QCOMPARE(p.TreeView1->currentItem(), Item(p.TreeView1, {"Phone", "DCIM", "Camera"}));
+            QVERIFY(Item(p.TreeView1, {"Phone", "DCIM"})->isExpanded());
+            QVERIFY(!Item(p.TreeView1, {"Phone", "Music"})->isExpanded());
+            QTreeWidgetItem *phone = Item(p.TreeView1, {"Phone"});
+            p.TreeView1->setCurrentItem(phone);
+            const QPoint at = p.TreeView1->visualItemRect(phone).center();
+            QTest::mouseClick(p.TreeView1->viewport(), Qt::LeftButton, {}, at);
+            QTest::mouseDClick(p.TreeView1->viewport(), Qt::LeftButton, {}, at);
+        });
+        QCOMPARE(root, QStringLiteral("\\Phone"));
+
+        // A root that names no node: nothing selected; Select then does nothing.
+        form_->DeviceRootEdit->setText(QStringLiteral("\\Phone\\Nowhere"));
+        root = OpenPicker([&](TForm2 &p) {
+            QVERIFY(!p.TreeView1->currentItem() || !p.TreeView1->currentItem()->isSelected());
+            p.SelecTButton->click();
+            QVERIFY(p.isVisible());
+        });
+        QCOMPARE(root, QStringLiteral("\\Phone\\Nowhere"));
+
+        // An empty root selects the first top-level node; Cancel keeps the field.
+        form_->DeviceRootEdit->setText(QString());
+        root = OpenPicker([&](TForm2 &p) {
+            QCOMPARE(p.TreeView1->currentItem(), p.TreeView1->topLevelItem(0));
+            p.CancelBitBtn->click();
+        });
+        QCOMPARE(root, QString());
+    }
+
+    void pickerOnADriveDevice()
+    {
+        QTemporaryDir card;
+        Fill({{"0", card.path(), "STORAGE", ""}, {"1", "DCIM", "FOLDER", ""}, {"2", "100CANON", "FOLDER", ""}});
+        QString root = OpenPicker([&](TForm2 &p) {
+            QVERIFY(p.IsDriveDevice());
+            QCOMPARE(p.TreeView1->topLevelItem(0)->text(0), QStringLiteral("\\"));
+            p.TreeView1->setCurrentItem(Item(p.TreeView1, {"\\", "DCIM"}));
+            p.SelecTButton->click();
+        });
+        QCOMPARE(root, QStringLiteral("\\DCIM"));
+        root = OpenPicker([&](TForm2 &p) {
+            QCOMPARE(p.TreeView1->currentItem(), Item(p.TreeView1, {"\\", "DCIM"}));
+            p.TreeView1->setCurrentItem(p.TreeView1->topLevelItem(0));
+            p.SelecTButton->click();
+        });
+        QCOMPARE(root, QString());  // the device's root
+    }
+
+    void pickerTwoStoragesOfOneName()
+    {
+        Fill({{"0", "Card", "STORAGE", ""}, {"1", "A", "FOLDER", ""}, {"0", "Card", "STORAGE", ""},
+              {"1", "B", "FOLDER", ""}});
+        form_->DeviceRootEdit->setText(QStringLiteral("\\Card\\B"));
+        OpenPicker([&](TForm2 &p) {
+            QCOMPARE(p.TreeView1->topLevelItemCount(), 2);
+            // The first Card has no B: nothing is found.
+            QVERIFY(!p.FindNodeByPath(QStringLiteral("Card\\B")));
+            QCOMPARE(p.FindNodeByPath(QStringLiteral("Card\\A")), p.TreeView1->topLevelItem(0)->child(0));
+            QCOMPARE(TForm2::GetNodePath(p.TreeView1->topLevelItem(0)->child(0)), QStringLiteral("Card\\A\\"));
+        });
+    }
+
+    void pickerNeedsADevice()
+    {
+        form_->Connection.CurrentDeviceName.clear();
+        ModalWatcher watcher([](QWidget *w) { static_cast<QDialog *>(w)->reject(); });
+        form_->DeviceRootSpeedButton->click();
+        QCOMPARE(watcher.Seen(), 0);
+        QCOMPARE(form_->StatusBar1->currentMessage(), QStringLiteral("No device selected."));
+    }
+
+    // The field keeps its normal form whatever is put into it.
+    void rootFieldNormalForm()
+    {
+        form_->DeviceRootEdit->setText(QStringLiteral("  \\DCIM\\\\Camera  "));
+        QCOMPARE(form_->DeviceRootEdit->text(), QStringLiteral("\\DCIM\\Camera"));
+        form_->DeviceRootEdit->setText(QStringLiteral("\\\\"));
+        QCOMPARE(form_->DeviceRootEdit->text(), QString());
+    }
+};
+
+FERROVANE_TEST_MAIN(TestCatalogueView)
+#include "tst_catalogueview.moc"
