@@ -1,0 +1,95 @@
+// Lists a fake device of 50,000 files in 500 folders over two storages into
+// the real main window, offscreen, and reports the time, the rows, the peak
+// memory and the time to search for the grid's last name.
+
+#include "app/Application.h"
+#include "app/Unit1.h"
+#include "device/fake/FakeDeviceService.h"
+#include "settings/FormatSettings.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+
+#include <cstdio>
+
+namespace {
+
+long PeakMemoryKiB()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n'))
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLong();
+    return -1;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    Application app(argc, argv);
+    InitFormatSettingsFromSystem();
+    const int files = argc > 1 ? QByteArray(argv[1]).toInt() : 50000;
+    const int folders = 500;
+
+    FakeDeviceService service;
+    FakeDevice &phone = service.AddDevice(QStringLiteral("usb:1"), QStringLiteral("Phone"));
+    phone.serialNumber = QStringLiteral("BENCH");
+    QString lastName;
+    for (int s = 0; s < 2; ++s) {
+        const QString storage = phone.AddStorage(s ? QStringLiteral("SD card") : QStringLiteral("Internal shared storage"),
+                                                 QStringLiteral("store_%1").arg(s + 1))
+                                    .id;
+        const QString dcim = phone.AddFolder(storage, QStringLiteral("DCIM")).id;
+        for (int f = 0; f < folders / 2; ++f) {
+            const QString folder = phone.AddFolder(dcim, QStringLiteral("%1CAMERA").arg(100 + f)).id;
+            for (int i = 0; i < files / folders; ++i) {
+                lastName = QStringLiteral("IMG_%1_%2_%3.JPG").arg(s).arg(f, 3, 10, QLatin1Char('0')).arg(i, 4, 10,
+                                                                                                           QLatin1Char('0'));
+                phone.AddSizedFile(folder, lastName, QStringLiteral("IMAGE"), QStringLiteral("2016/08/13:10:22:33.000"),
+                                   4u << 20);
+            }
+        }
+    }
+    const long baseline = PeakMemoryKiB();
+
+    TForm1 form(service);
+    form.show();
+    QElapsedTimer settle;
+    settle.start();
+    while (settle.elapsed() < 300)
+        app.processEvents();
+
+    QElapsedTimer clock;
+    clock.start();
+    form.Connection.CurrentDeviceName = QStringLiteral("Phone");
+    if (!form.Connection.OpenDevice(QStringLiteral("usb:1"), true)) {
+        std::printf("could not open the fake device\n");
+        return 1;
+    }
+    form.ListDeviceContents();
+    app.processEvents();  // the view takes in the rows and paints
+    const double listSeconds = clock.elapsed() / 1000.0;
+
+    form.SearchLabeledEdit->setText(lastName);
+    QElapsedTimer searchClock;
+    searchClock.start();
+    form.SearchDeviceContents();
+    app.processEvents();
+    const double searchMs = searchClock.nsecsElapsed() / 1e6;
+    const bool found = form.StringGrid1->Row() == form.StringGrid1->Cells()->RowCount() - 2;
+
+    const long peak = PeakMemoryKiB();
+    std::printf("objects: %d files in %d folders over 2 storages\n", files, folders);
+    std::printf("listing: %.3f s, %d rows shown, %d rows catalogued\n", listSeconds,
+                form.StringGrid1->Cells()->RowCount() - 2, form.StringGrid2->RowCount() - 2);
+    std::printf("search for the last name: %.1f ms (%s)\n", searchMs, found ? "found" : "NOT FOUND");
+    std::printf("peak memory: %.1f MB (the fake device itself: %.1f MB)\n", peak / 1024.0, baseline / 1024.0);
+    const bool ok = listSeconds < 3.0 && peak < 300 * 1024 && searchMs < 50 && found;
+    std::printf("targets (< 3 s, < 300 MB, search < 50 ms): %s\n", ok ? "met" : "MISSED");
+    return 0;
+}
