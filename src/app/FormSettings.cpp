@@ -25,6 +25,7 @@ namespace {
 const QString kProgramSection = QStringLiteral("Ferrovane");
 const QString kDevicesSection = QStringLiteral("Devices");
 const QString kDefaultDateFormat = QStringLiteral("yyyy-mm-dd");
+constexpr int kMaxDeviceList = 1000;
 
 // The device root as stored: trimmed, and a lone "\" means the device's root.
 QString CleanDeviceRoot(const QString &root)
@@ -38,11 +39,14 @@ QString CleanDeviceRoot(const QString &root)
 void TForm1::LoadSettings()
 {
     IniFile ini(IniFilePath);
+    ini.Preload();
     DebugFlag = ini.ReadBool(kProgramSection, QStringLiteral("Debug"), false);
     Form4->DebugCheckBox->setChecked(DebugFlag.load());
     Form4->DebugCheckBox->setVisible(DebugFlag.load());
 
-    const int deviceCount = ini.ReadInteger(kProgramSection, QStringLiteral("DeviceCount"), 0);
+    // A hand-edited count in the millions would only fill the list with empty
+    // entries; no one keeps more than a thousand devices.
+    const int deviceCount = qMin(ini.ReadInteger(kProgramSection, QStringLiteral("DeviceCount"), 0), kMaxDeviceList);
     const QString lastDevice = ini.ReadString(kProgramSection, QStringLiteral("LastDevice"), QString());
     Form4->MaxLogDaysSpinEdit->SetText(ini.ReadString(kProgramSection, QStringLiteral("MaxLogDays"), QStringLiteral("30")));
     ChosenStyleName = ini.ReadString(kProgramSection, QStringLiteral("StyleName"), QStringLiteral("Auric"));
@@ -55,14 +59,7 @@ void TForm1::LoadSettings()
     }
 
     Connection.CurrentDeviceName = ini.ReadString(lastDevice, QStringLiteral("DeviceName"), QString());
-    Connection.CurrentDeviceSerialNo = ini.ReadString(lastDevice, QStringLiteral("DeviceSerialNo"), QString()).trimmed();
-    DestLabeledEdit->setText(ini.ReadString(lastDevice, QStringLiteral("DestPath"), QString()));
-    DateFormatEdit->setText(ini.ReadString(lastDevice, QStringLiteral("DateFormat"), kDefaultDateFormat));
-    DeviceRootEdit->setText(CleanDeviceRoot(ini.ReadString(lastDevice, QStringLiteral("DeviceRoot"), QString())));
-    CopyModeRadioGroup->SetItemIndex(qBound(0, ini.ReadInteger(lastDevice, QStringLiteral("CopyMode"), 0), 1));
-    CopyModeRadioGroupClick();
-    Form4->ByteLevelCompareCheckBox->setChecked(ini.ReadBool(lastDevice, QStringLiteral("ByteLevelCompare"), false));
-    Form4->DeleteFilesCheckBox->setChecked(ini.ReadBool(lastDevice, QStringLiteral("DeleteFiles"), false));
+    ReadDeviceSettings(lastDevice);
 
     int selected = -1;
     for (int i = 0; i < DeviceComboBox->count(); ++i) {
@@ -73,26 +70,39 @@ void TForm1::LoadSettings()
     }
     DeviceComboBox->setCurrentIndex(selected);
 
-    Form3->PostFileCopyCommandCheckBox->setChecked(
-        ini.ReadBool(lastDevice, QStringLiteral("PostFileCopyCommandCheckBox"), false));
-    Form3->PostProcessingCommandCheckBox->setChecked(
-        ini.ReadBool(lastDevice, QStringLiteral("PostProcessingCommandCheckBox"), false));
-    Form3->PostFileCopyCommandLabeledEdit->setText(
-        ini.ReadCommand(lastDevice, QStringLiteral("PostFileCopyCommandLabeledEdit"), QString()));
-    Form3->PostProcessingCommandLabeledEdit->setText(
-        ini.ReadCommand(lastDevice, QStringLiteral("PostProcessingCommandLabeledEdit"), QString()));
-    Form3->PostFileCopyForceCheckBox->setChecked(
-        ini.ReadBool(lastDevice, QStringLiteral("PostFileCopyForceCheckBox"), false));
-    Form3->PostFileCopySuccessCode->setText(
-        ini.ReadString(lastDevice, QStringLiteral("PostFileCopySuccessCode"), QStringLiteral("0")));
-    Form3->PostProcessingSuccessCode->setText(
-        ini.ReadString(lastDevice, QStringLiteral("PostProcessingSuccessCode"), QStringLiteral("0")));
-    Form4->FileFiltersCheckBox->setChecked(ini.ReadBool(lastDevice, QStringLiteral("FileFiltersCheckBox"), true));
-    Form4->SetFilterList(DecodeFileFilter(
-        ini.ReadString(lastDevice, QStringLiteral("FileFilter"), QString::fromLatin1(kDefaultFileFilter))));
-    Form4->FileFiltersCheckBoxClick();
-
     Log.WriteLog(QStringLiteral("Settings Loaded."), LogColor::Black);
+}
+
+void TForm1::ReadDeviceSettings(const QString &section)
+{
+    IniFile ini(IniFilePath);
+    ini.Preload();
+    Connection.CurrentDeviceSerialNo = ini.ReadString(section, QStringLiteral("DeviceSerialNo"), QString()).trimmed();
+    DestLabeledEdit->setText(ini.ReadString(section, QStringLiteral("DestPath"), QString()));
+    DateFormatEdit->setText(ini.ReadString(section, QStringLiteral("DateFormat"), kDefaultDateFormat));
+    DeviceRootEdit->setText(CleanDeviceRoot(ini.ReadString(section, QStringLiteral("DeviceRoot"), QString())));
+    CopyModeRadioGroup->SetItemIndex(qBound(0, ini.ReadInteger(section, QStringLiteral("CopyMode"), 0), 1));
+    CopyModeRadioGroupClick();
+    Form4->ByteLevelCompareCheckBox->setChecked(ini.ReadBool(section, QStringLiteral("ByteLevelCompare"), false));
+    Form4->DeleteFilesCheckBox->setChecked(ini.ReadBool(section, QStringLiteral("DeleteFiles"), false));
+    Form3->PostFileCopyCommandCheckBox->setChecked(
+        ini.ReadBool(section, QStringLiteral("PostFileCopyCommandCheckBox"), false));
+    Form3->PostProcessingCommandCheckBox->setChecked(
+        ini.ReadBool(section, QStringLiteral("PostProcessingCommandCheckBox"), false));
+    Form3->PostFileCopyCommandLabeledEdit->setText(
+        ini.ReadCommand(section, QStringLiteral("PostFileCopyCommandLabeledEdit"), QString()));
+    Form3->PostProcessingCommandLabeledEdit->setText(
+        ini.ReadCommand(section, QStringLiteral("PostProcessingCommandLabeledEdit"), QString()));
+    Form3->PostFileCopyForceCheckBox->setChecked(
+        ini.ReadBool(section, QStringLiteral("PostFileCopyForceCheckBox"), false));
+    Form3->PostFileCopySuccessCode->setText(
+        ini.ReadString(section, QStringLiteral("PostFileCopySuccessCode"), QStringLiteral("0")));
+    Form3->PostProcessingSuccessCode->setText(
+        ini.ReadString(section, QStringLiteral("PostProcessingSuccessCode"), QStringLiteral("0")));
+    Form4->FileFiltersCheckBox->setChecked(ini.ReadBool(section, QStringLiteral("FileFiltersCheckBox"), true));
+    Form4->SetFilterList(DecodeFileFilter(
+        ini.ReadString(section, QStringLiteral("FileFilter"), QString::fromLatin1(kDefaultFileFilter))));
+    Form4->FileFiltersCheckBoxClick();
 }
 
 void TForm1::SaveSettings()

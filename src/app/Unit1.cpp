@@ -5,6 +5,10 @@
 #include "app/UiThread.h"
 #include "app/Version.h"
 #include "log/Exception.h"
+#include "log/LogFiles.h"
+#include "log/SystemInfo.h"
+#include "settings/IniFile.h"
+#include "settings/Style.h"
 #include "settings/FormatSettings.h"
 #include "settings/SpinEdit.h"
 #include "catalogue/Unit2.h"
@@ -19,7 +23,12 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLocale>
+#include <QCloseEvent>
+#include <QDesktopServices>
 #include <QMenu>
+#include <QUrl>
+
+#include <cstdio>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QProgressBar>
@@ -100,6 +109,14 @@ void TForm1::ConnectHandlers()
     connect(OptionsBitBtn, &QPushButton::clicked, this, &TForm1::OptionsBitBtnClick);
     connect(PostProcessingBitBtn, &QPushButton::clicked, this, &TForm1::PostProcessingBitBtnClick);
     connect(CloseButton, &QPushButton::clicked, this, &QWidget::close);
+    connect(ViewLogsBitBtn, &QPushButton::clicked, this, &TForm1::ViewLogsClick);
+    connect(ScanPortableDevicesButton, &QToolButton::clicked, this, &TForm1::ScanPortableDevices);
+    connect(DeleteDeviceButton, &QToolButton::clicked, this, &TForm1::DeleteDevice);
+    connect(DeviceConnectSpeedButton, &QPushButton::clicked, this, &TForm1::DeviceConnectSpeedButtonClick);
+    connect(DeviceComboBox, &QComboBox::activated, this, [this] {
+        DeviceComboBoxClick();
+        DeviceComboBoxSelect();
+    });
     connect(SearchBitBtn, &QPushButton::clicked, this, &TForm1::SearchDeviceContents);
     connect(SearchLabeledEdit->Edit, &QLineEdit::textChanged, this, &TForm1::SearchLabeledEditChange);
     SearchLabeledEdit->Edit->installEventFilter(this);
@@ -341,6 +358,8 @@ void TForm1::FormCreate()
         GeneralExceptionHandler(sender, e);
     });
     SetProgramFolders();
+    ChosenStyleName = IniFile(IniFilePath).ReadString(QStringLiteral("Ferrovane"), QStringLiteral("StyleName"),
+                                                      QStringLiteral("Auric"));
 }
 
 void TForm1::GeneralExceptionHandler(QObject *, const std::exception &e)
@@ -354,6 +373,8 @@ void TForm1::GeneralExceptionHandler(QObject *, const std::exception &e)
     box.setInformativeText(message);
     box.exec();
     ExceptionOccurred = true;
+    ++Run.ErrorCount;
+    LastLogFile = SaveLog(Log.Document(), UserDataFolder, QDateTime::currentDateTime());
     DisableUI(false);
 }
 
@@ -376,9 +397,86 @@ void TForm1::Init()
     StringGrid1->setColumnHidden(5, true);
     DisableUI(true);
     Log.WriteLog(QStringLiteral("Ferrovane - ") + GetVersionText(), LogColor::Blue, LogStyle::Bold);
-    if (Connection.CurrentDeviceName.trimmed().isEmpty())
+    ScanPortableDevices();
+    if (Connection.CurrentDeviceName.trimmed().isEmpty()) {
         Log.WriteLog(QStringLiteral("Choose a device from the list."), LogColor::Black, LogStyle::Bold);
+        DisableUI(false);
+        return;
+    }
+    FindCurrentDeviceID();
+    const int entry = DeviceComboBox->findText(Connection.CurrentDeviceName, Qt::MatchExactly | Qt::MatchCaseSensitive);
+    if (entry >= 0)
+        DeviceComboBox->setCurrentIndex(entry);
+    if (Connection.CurrentDeviceID.trimmed().isEmpty()) {
+        Log.WriteLog(QStringLiteral("Device \"%1\" was not found!").arg(Connection.CurrentDeviceName), LogColor::Red,
+                     LogStyle::Bold);
+        Log.WriteLog(QStringLiteral("The device may need to be unlocked before it can be used."), LogColor::Red,
+                     LogStyle::Bold);
+        DisableUI(false);
+        return;
+    }
+    if (Connection.OpenDevice(Connection.CurrentDeviceID, false))
+        ListDeviceContents();
+    else
+        Log.WriteLog(QStringLiteral("Device is not open!"), LogColor::Red, LogStyle::Bold);
     DisableUI(false);
+}
+
+void TForm1::closeEvent(QCloseEvent *event)
+{
+    // The close box, the system menu and the Close button all end here.
+    ExitProg();
+    event->accept();
+}
+
+void TForm1::ExitProg()
+{
+    if (exiting_)
+        return;
+    exiting_ = true;
+    StopCopyRunAndWait();
+    DeleteLogFiles(UserDataFolder, Form4->MaxLogDaysSpinEdit->Text(), QDateTime::currentDateTime());
+    if (ExceptionOccurred) {
+        LogSystemInfo(Log);
+        Log.WriteLogNoDate(QString(70, QLatin1Char('=')), LogColor::Black);
+    }
+    Log.WriteLogNoDate(QString(), LogColor::Black);
+    Log.WriteLog(QStringLiteral("Program exited by user."), LogColor::Black);
+    // Neither a log file nor the settings that cannot be written may keep
+    // the program from ending; say so where it can still be seen.
+    LastLogFile = SaveLog(Log.Document(), UserDataFolder, QDateTime::currentDateTime());
+    if (LastLogFile.isEmpty())
+        std::fprintf(stderr, "Ferrovane: could not write the log file in %s\n", qPrintable(UserDataFolder));
+    try {
+        SaveFormSettings();
+    } catch (const std::exception &e) {
+        std::fprintf(stderr, "Ferrovane: %s\n", e.what());
+    }
+}
+
+void TForm1::StopCopyRunAndWait()
+{
+    if (!CopyThread || !CopyThread->isRunning())
+        return;
+    Run.StopSignalled = true;
+    // The worker hands its window changes to this thread and waits for
+    // them, so keep handling those while waiting.
+    while (CopyThread && !CopyThread->wait(20))
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+}
+
+void TForm1::ViewLogsClick()
+{
+    QDesktopServices::openUrl(QUrl::fromLocalFile(UserDataFolder));
+}
+
+void TForm1::BringToFront()
+{
+    if (isMinimized())
+        showNormal();
+    show();
+    raise();
+    activateWindow();
 }
 
 void TForm1::resizeEvent(QResizeEvent *event)

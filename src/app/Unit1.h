@@ -10,6 +10,10 @@
 
 #include <QElapsedTimer>
 #include <QMainWindow>
+#include <QPointer>
+#include <QThread>
+
+#include <array>
 #include <QTableView>
 
 class TForm2;
@@ -24,6 +28,14 @@ class QProgressBar;
 class QPushButton;
 class QStatusBar;
 class QToolButton;
+
+// One attached device found by the last scan.
+struct TDevice
+{
+    QString DeviceName;      // Trim(manufacturer) + " " + Trim(description)
+    QString DeviceSerialNo;
+    QString DeviceID;
+};
 
 // The main window.
 class TForm1 : public QMainWindow, private WalkHost
@@ -54,6 +66,28 @@ public:
     void SelectDestination();
     void OptionsBitBtnClick();
     void PostProcessingBitBtnClick();
+
+    // Devices.
+    void ScanPortableDevices();
+    void FindCurrentDeviceID();
+    void DeviceComboBoxClick();
+    void DeviceComboBoxSelect();
+    void DeviceConnectSpeedButtonClick();
+    void DeleteDevice();
+    static constexpr int kMaxConnectedDevices = 50;
+    std::array<TDevice, kMaxConnectedDevices> ConnectedDevices;
+    int ConnectedDeviceCount = 0;
+
+    // Program life.
+    void ExitProg();
+    void ViewLogsClick();
+    // Shows the window restored and in front, as when a second start asks.
+    void BringToFront();
+    // A copy run's worker; closing the window stops it and waits for it.
+    QPointer<QThread> CopyThread;
+    void StopCopyRunAndWait();
+    // Where log files go (UserDataFolder unless a test says otherwise).
+    QString LastLogFile;
 
     // The catalogue.
     void ClearStringGrid1();
@@ -121,6 +155,7 @@ public:
     QAction *Delete1;
 
 protected:
+    void closeEvent(QCloseEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
     void showEvent(QShowEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
@@ -133,6 +168,7 @@ private:
     void FormCreate();
     void Init();
     void FormResize();
+    void ReadDeviceSettings(const QString &section);
     void ApplyDisableUI(bool busy);
     void ApplyAutoSizeGrid(TStringGrid *grid);
 
@@ -143,5 +179,6 @@ private:
     void AppendRow(const CatalogueGrid::Row &row, bool shown) override;
 
     bool initDone_ = false;
+    bool exiting_ = false;
     QElapsedTimer lastRepaint_;
 };

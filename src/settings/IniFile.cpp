@@ -19,12 +19,18 @@ struct Line
     QString text;        // decoded, without terminator
 };
 
-struct Parsed
+} // namespace
+
+struct IniContent
 {
     std::vector<Line> lines;
     QByteArray eol = "\n";
     bool exists = false;
 };
+
+namespace {
+
+using Parsed = IniContent;
 
 bool IsBlank(QChar c)
 {
@@ -139,9 +145,8 @@ qsizetype FindKey(const Parsed &p, const Range &r, const QString &key)
     return -1;
 }
 
-std::optional<QString> RawValue(const QString &path, const QString &section, const QString &key)
+std::optional<QString> RawValue(const Parsed &p, const QString &section, const QString &key)
 {
-    const Parsed p = Load(path);
     const Range r = FindSection(p, section);
     if (r.begin < 0)
         return std::nullopt;
@@ -178,6 +183,22 @@ void Save(const QString &path, Parsed &p)
 
 } // namespace
 
+IniFile::~IniFile() = default;
+
+void IniFile::Preload()
+{
+    preloaded_ = std::make_shared<IniContent>(Load(path_));
+}
+
+const IniContent &IniFile::Content() const
+{
+    if (preloaded_)
+        return *preloaded_;
+    thread_local IniContent fresh;
+    fresh = Load(path_);
+    return fresh;
+}
+
 QString IniFile::CleanValue(const QString &raw)
 {
     QString v = TrimBlanks(raw);
@@ -212,7 +233,7 @@ bool IniFile::ParseInteger(const QString &text, int &value)
 
 QString IniFile::ReadString(const QString &section, const QString &key, const QString &defaultValue) const
 {
-    const auto raw = RawValue(path_, section, key);
+    const auto raw = RawValue(Content(), section, key);
     return raw ? CleanValue(*raw) : defaultValue;
 }
 
@@ -230,7 +251,7 @@ bool IniFile::ReadBool(const QString &section, const QString &key, bool defaultV
 
 QString IniFile::ReadCommand(const QString &section, const QString &key, const QString &defaultValue) const
 {
-    const auto raw = RawValue(path_, section, key);
+    const auto raw = RawValue(Content(), section, key);
     if (!raw)
         return defaultValue;
     QString value = CleanValue(*raw);
@@ -240,13 +261,13 @@ QString IniFile::ReadCommand(const QString &section, const QString &key, const Q
 
 bool IniFile::SectionExists(const QString &section) const
 {
-    return FindSection(Load(path_), section).begin >= 0;
+    return FindSection(Content(), section).begin >= 0;
 }
 
 QStringList IniFile::ReadSectionNames() const
 {
     QStringList names;
-    for (const Line &line : Load(path_).lines)
+    for (const Line &line : Content().lines)
         if (const auto name = SectionOf(line.text))
             names << *name;
     return names;
@@ -285,6 +306,8 @@ void IniFile::WriteString(const QString &section, const QString &key, const QStr
         p.lines.insert(p.lines.begin() + at, MakeLine(keyLine, p.eol));
     }
     Save(path_, p);
+    if (preloaded_)
+        *preloaded_ = std::move(p);
 }
 
 void IniFile::WriteInteger(const QString &section, const QString &key, int value)
@@ -312,4 +335,6 @@ void IniFile::EraseSection(const QString &section)
         return;
     p.lines.erase(p.lines.begin() + r.begin, p.lines.begin() + r.end);
     Save(path_, p);
+    if (preloaded_)
+        *preloaded_ = std::move(p);
 }

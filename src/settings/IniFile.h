@@ -3,6 +3,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <memory>
+
 // The settings file: sections of "key=value" lines, read and written by the
 // rules of the classic private-profile functions.
 //
@@ -21,10 +23,17 @@
 //   Exception("Unable to write to <path>") and leaves the old file intact.
 //
 // Nothing is cached between calls. The file is UTF-8.
+struct IniContent;
+
 class IniFile
 {
 public:
     explicit IniFile(const QString &path) : path_(path) {}
+    ~IniFile();
+
+    // Reads the file once for the reads that follow, for a routine that reads
+    // many keys in one go; every write goes to the file and reloads it.
+    void Preload();
     const QString &FileName() const { return path_; }
 
     QString ReadString(const QString &section, const QString &key, const QString &defaultValue) const;
@@ -51,5 +60,8 @@ public:
     static bool ParseInteger(const QString &text, int &value);
 
 private:
+    const IniContent &Content() const;
+
     QString path_;
+    std::shared_ptr<IniContent> preloaded_;
 };

@@ -368,7 +368,7 @@ private slots:
         QCOMPARE(title.text, QStringLiteral("Ferrovane - Version 1.2 Release 0 Build 1"));
         QCOMPARE(title.color, LogColor::Blue);
         QCOMPARE(title.style, LogStyle::Bold);
-        const LogLine choose = form_->Log.Document().Line(2);
+        const LogLine choose = form_->Log.Document().Line(form_->Log.Document().LineCount() - 1);
         QCOMPARE(choose.text, QStringLiteral("Choose a device from the list."));
         QCOMPARE(choose.color, LogColor::Black);
         QCOMPARE(choose.style, LogStyle::Bold);

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QLocalServer>
+#include <QLockFile>
+#include <QObject>
+
+#include <memory>
+
+// One running copy per executable, user and display: the first start holds a
+// lock file and listens on a local socket in the user's runtime folder; a
+// later start finds the lock taken, asks the first to come to the front, and
+// ends.
+class SingleInstance : public QObject
+{
+    Q_OBJECT
+public:
+    // The key of this program's instances: executable path, user and display.
+    static QString DefaultKey();
+
+    explicit SingleInstance(const QString &key, QObject *parent = nullptr);
+    ~SingleInstance() override;
+
+    // True when this is the only instance; it then listens for later starts.
+    bool Claim();
+    // Asks the running instance to come to the front; false when none answered.
+    bool NotifyRunning() const;
+
+signals:
+    void RaiseRequested();
+
+private:
+    QString lockPath_;
+    QString socketPath_;
+    std::unique_ptr<QLockFile> lock_;
+    std::unique_ptr<QLocalServer> server_;
+};
