@@ -2,8 +2,15 @@
 
 void AppendRtfText(QByteArray &out, QStringView text)
 {
+    bool inUnicode = false;
     for (const QChar c : text) {
         const char16_t u = c.unicode();
+        // Each run of \u escapes stands in a group of its own: some readers
+        // otherwise drop the plain text that follows one.
+        if (inUnicode && u < 128) {
+            out += '}';
+            inUnicode = false;
+        }
         if (u == '\\' || u == '{' || u == '}') {
             out += '\\';
             out += char(u);
@@ -18,11 +25,17 @@ void AppendRtfText(QByteArray &out, QStringView text)
         } else {
             // \uN takes a signed 16-bit number; "?" is the fallback for
             // readers without Unicode.
+            if (!inUnicode) {
+                out += '{';
+                inUnicode = true;
+            }
             out += "\\u";
             out += QByteArray::number(qint16(u));
             out += '?';
         }
     }
+    if (inUnicode)
+        out += '}';
 }
 
 QByteArray LogToRtf(const LogDocument &document)

@@ -1,0 +1,589 @@
+#include "common/ModalWatcher.h"
+#include "common/TestMain.h"
+
+#include "app/ProgramFolders.h"
+#include "app/SingleInstance.h"
+#include "app/Unit1.h"
+#include "device/fake/FakeDeviceService.h"
+#include "log/LogFiles.h"
+#include "log/RtfWriter.h"
+#include "settings/IniFile.h"
+#include "settings/SpinEdit.h"
+#include "settings/Unit4.h"
+
+#include <QComboBox>
+#include <QMessageBox>
+#include <QProcess>
+#include <QTextDocumentFragment>
+#include <QPushButton>
+#include <QToolButton>
+
+#include <sys/stat.h>
+#include <utime.h>
+
+namespace {
+
+struct Run
+{
+    QString text;
+    QString color;
+    bool bold;
+};
+
+// unrtf's HTML as runs of text with their colour and weight, one list per line.
+QList<QList<Run>> ParseUnrtfHtml(const QString &html)
+{
+    QList<QList<Run>> lines{{}};
+    QStringList colors{QStringLiteral("#000000")};
+    int bold = 0;
+    const qsizetype body = html.indexOf(QStringLiteral("<body>"));
+    qsizetype i = body < 0 ? 0 : body + 6;
+    QString text;
+    auto flush = [&] {
+        if (!text.isEmpty())
+            lines.last().append(Run{text, colors.last(), bold > 0});
+        text.clear();
+    };
+    while (i < html.size()) {
+        if (html.at(i) == QLatin1Char('<')) {
+            flush();
+            const qsizetype end = html.indexOf(QLatin1Char('>'), i);
+            const QString tag = html.mid(i + 1, end - i - 1);
+            if (tag.startsWith(QStringLiteral("font color=\"")))
+                colors << tag.mid(12, 7).toLower();
+            else if (tag.startsWith(QStringLiteral("font")))
+                colors << colors.last();
+            else if (tag == QLatin1String("/font") && colors.size() > 1)
+                colors.removeLast();
+            else if (tag == QLatin1String("b"))
+                ++bold;
+            else if (tag == QLatin1String("/b"))
+                --bold;
+            else if (tag == QLatin1String("br"))
+                lines.append(QList<Run>());
+            i = end + 1;
+        } else if (html.at(i) == QLatin1Char('&')) {
+            const qsizetype end = html.indexOf(QLatin1Char(';'), i);
+            const QString entity = html.mid(i + 1, end - i - 1);
+            if (entity.startsWith(QLatin1Char('#')))
+                text += QChar(char16_t(entity.mid(1).toUInt()));
+            else if (entity == QLatin1String("amp"))
+                text += QLatin1Char('&');
+            else if (entity == QLatin1String("lt"))
+                text += QLatin1Char('<');
+            else if (entity == QLatin1String("gt"))
+                text += QLatin1Char('>');
+            else if (entity == QLatin1String("quot"))
+                text += QLatin1Char('"');
+            else  // named letters such as &Auml;
+                text += QTextDocumentFragment::fromHtml(QLatin1Char('&') + entity + QLatin1Char(';')).toPlainText();
+            i = end + 1;
+        } else {
+            if (html.at(i) != QLatin1Char('\n'))
+                text += html.at(i);
+            ++i;
+        }
+    }
+    flush();
+    return lines;
+}
+
+void SetAge(const QString &path, qint64 secondsAgo)
+{
+    const time_t when = time(nullptr) - secondsAgo;
+    utimbuf times{when, when};
+    utime(QFile::encodeName(path).constData(), &times);
+}
+
+} // namespace
+
+class TestProgramLife : public QObject
+{
+    Q_OBJECT
+
+private:
+    FakeDeviceService service_;
+    std::unique_ptr<TForm1> form_;
+
+    void Start()
+    {
+        form_ = std::make_unique<TForm1>(service_);
+        form_->show();
+        QVERIFY(QTest::qWaitForWindowExposed(form_.get()));
+        QTRY_VERIFY(form_->CopyBitBtn->isEnabled());
+    }
+    QStringList Log(qsizetype from = 0) const
+    {
+        QStringList out;
+        const LogDocument &doc = form_->Log.Document();
+        for (const LogLine &line : doc.Lines(from, doc.LineCount()))
+            out << line.text;
+        return out;
+    }
+    static void WriteIni(const QByteArray &bytes)
+    {
+        QFile f(IniFilePath);
+        QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(bytes);
+    }
+    static QString Ini(const QString &section, const QString &key)
+    {
+        return IniFile(IniFilePath).ReadString(section, key, QStringLiteral("<none>"));
+    }
+    FakeDevice &AddCamera(const QString &id, const QString &maker, const QString &model, const QString &serial)
+    {
+        FakeDevice &d = service_.AddDevice(id, maker + QStringLiteral(" friendly"), maker, model);
+        d.serialNumber = serial;
+        const QString storage = d.AddStorage(QStringLiteral("Card"), QStringLiteral("store_") + serial).id;
+        d.AddFile(storage, QStringLiteral("IMG_%1.JPG").arg(serial), QStringLiteral("IMAGE"),
+                  QStringLiteral("2016/08/13:10:22:33.000"), QByteArray("x"));
+        return d;
+    }
+    static QStringList LogFiles()
+    {
+        return QDir(UserDataFolder).entryList({QStringLiteral("Ferrovane Log *.rtf")}, QDir::Files);
+    }
+
+private slots:
+    void init()
+    {
+        SetProgramFolders();
+        QDir(UserDataFolder).removeRecursively();
+        QDir().mkpath(UserDataFolder);
+        service_.devices.clear();
+        DebugFlag = false;
+    }
+    void cleanup()
+    {
+        form_.reset();
+        DebugFlag = false;
+    }
+
+    void firstStart()
+    {
+        Start();
+        QCOMPARE(Log(), (QStringList{"Settings Loaded.", "Ferrovane - Version 1.2 Release 0 Build 1", "0 Devices Found.",
+                                     "No Portable Devices found.", "Choose a device from the list."}));
+        const LogDocument &doc = form_->Log.Document();
+        QCOMPARE(doc.Line(3).color, LogColor::Red);
+        QCOMPARE(doc.Line(4).color, LogColor::Black);
+        QCOMPARE(doc.Line(4).style, LogStyle::Bold);
+        QVERIFY(!form_->StopBitBtn->isEnabled());
+    }
+
+    // The remembered device among others, in any order, is found, opened and listed.
+    void rememberedDeviceIsOpened_data()
+    {
+        QTest::addColumn<QStringList>("order");
+        QTest::newRow("first") << QStringList{"canon", "nikon", "sony"};
+        QTest::newRow("middle") << QStringList{"nikon", "canon", "sony"};
+        QTest::newRow("last") << QStringList{"sony", "nikon", "canon"};
+    }
+    void rememberedDeviceIsOpened()
+    {
+        QFETCH(QStringList, order);
+        for (const QString &which : order) {
+            if (which == QLatin1String("canon"))
+                AddCamera(QStringLiteral("usb:canon"), QStringLiteral("Canon"), QStringLiteral("EOS 80D"), "SN1");
+            else if (which == QLatin1String("nikon"))
+                AddCamera(QStringLiteral("usb:nikon"), QStringLiteral("Nikon"), QStringLiteral("D750"), "SN2");
+            else
+                AddCamera(QStringLiteral("usb:sony"), QStringLiteral("Sony"), QStringLiteral("A7"), "SN3");
+        }
+        WriteIni("[Ferrovane]\nDeviceCount=1\nLastDevice=Canon EOS 80D\n[Devices]\nItem0=Canon EOS 80D\n"
+                 "[Canon EOS 80D]\nDeviceName=Canon EOS 80D\nDeviceSerialNo=SN1\n");
+        Start();
+        QCOMPARE(form_->Connection.CurrentDeviceID, QStringLiteral("usb:canon"));
+        QCOMPARE(form_->DeviceComboBox->currentText(), QStringLiteral("Canon EOS 80D"));
+        QCOMPARE(form_->ConnectedDeviceCount, 3);
+        const QStringList log = Log();
+        QVERIFY(log.contains(QStringLiteral("3 Devices Found.")));
+        QVERIFY(log.contains(QStringLiteral("3 Portable Devices found.")));
+        QVERIFY(log.contains(QStringLiteral("Device = Canon EOS 80D")));
+        QVERIFY(log.contains(QStringLiteral("New device found \"Nikon D750\"")));
+        QVERIFY(log.contains(QStringLiteral("DEVICE: Canon EOS 80D")));
+        QVERIFY(log.contains(QStringLiteral("DeviceID = usb:canon")));
+        QCOMPARE(form_->StringGrid2->Cell(1, 2), QStringLiteral("IMG_SN1.JPG"));
+        // New devices are remembered in the settings file, the known one is not rewritten.
+        QCOMPARE(Ini("Nikon D750", "DeviceSerialNo"), QStringLiteral("SN2"));
+        QCOMPARE(Ini("Sony A7", "DeviceName"), QStringLiteral("Sony A7"));
+        QVERIFY(form_->CopyBitBtn->isEnabled());
+    }
+
+    void rememberedDeviceWithAnotherSerial()
+    {
+        AddCamera(QStringLiteral("usb:canon"), QStringLiteral("Canon"), QStringLiteral("EOS 80D"), "OTHER");
+        WriteIni("[Ferrovane]\nDeviceCount=1\nLastDevice=Canon EOS 80D\n[Devices]\nItem0=Canon EOS 80D\n"
+                 "[Canon EOS 80D]\nDeviceName=Canon EOS 80D\nDeviceSerialNo=SN1\n");
+        Start();
+        const QStringList log = Log();
+        QCOMPARE(log.mid(log.size() - 2), (QStringList{"Device \"Canon EOS 80D\" was not found!",
+                                                       "The device may need to be unlocked before it can be used."}));
+        QCOMPARE(form_->Log.Document().Line(form_->Log.Document().LineCount() - 1).style, LogStyle::Bold);
+        QVERIFY(!log.contains(QStringLiteral("DEVICE: Canon EOS 80D")));
+        // The remembered serial number is not replaced by the one attached.
+        QCOMPARE(Ini("Canon EOS 80D", "DeviceSerialNo"), QStringLiteral("SN1"));
+        QVERIFY(form_->CopyBitBtn->isEnabled());
+    }
+
+    void twoDevicesOfOneModel()
+    {
+        AddCamera(QStringLiteral("usb:a"), QStringLiteral("Canon"), QStringLiteral("EOS 80D"), "SNA");
+        AddCamera(QStringLiteral("usb:b"), QStringLiteral("Canon"), QStringLiteral("EOS 80D"), "SNB");
+        WriteIni("[Ferrovane]\nDeviceCount=1\nLastDevice=Canon EOS 80D\n[Devices]\nItem0=Canon EOS 80D\n"
+                 "[Canon EOS 80D]\nDeviceName=Canon EOS 80D\nDeviceSerialNo=SNB\n");
+        Start();
+        QCOMPARE(form_->ConnectedDeviceCount, 2);
+        QCOMPARE(form_->DeviceComboBox->count(), 1);
+        QCOMPARE(form_->Connection.CurrentDeviceID, QStringLiteral("usb:b"));
+        QCOMPARE(form_->StringGrid2->Cell(1, 2), QStringLiteral("IMG_SNB.JPG"));
+    }
+
+    void deviceWithoutSerial()
+    {
+        FakeDevice &d = AddCamera(QStringLiteral("usb:x"), QStringLiteral("Acme"), QStringLiteral("Cam"), "");
+        d.missingDeviceProperties = {WPD_DEVICE_SERIAL_NUMBER};
+        Start();
+        QCOMPARE(Ini("Acme Cam", "DeviceSerialNo"), QString());
+        QVERIFY(Log().contains(QStringLiteral("Serial No. = ")));
+        // Chosen from the list: it matches its empty remembered serial number.
+        form_->DeviceComboBox->setCurrentIndex(0);
+        form_->DeviceComboBoxClick();
+        form_->DeviceComboBoxSelect();
+        QCOMPARE(form_->Connection.CurrentDeviceID, QStringLiteral("usb:x"));
+        QVERIFY(Log().contains(QStringLiteral("DEVICE CONTENTS:")));
+    }
+
+    // A scan that finds nothing leaves the table and the catalogue as they were.
+    void emptyScanKeepsWhatWasThere()
+    {
+        AddCamera(QStringLiteral("usb:c"), QStringLiteral("Canon"), QStringLiteral("EOS"), "S");
+        Start();
+        form_->DeviceComboBox->setCurrentIndex(0);
+        form_->DeviceComboBoxClick();
+        form_->DeviceComboBoxSelect();
+        const int rows = form_->StringGrid2->RowCount();
+        QVERIFY(rows > 2);
+        service_.devices.clear();
+        const qsizetype from = form_->Log.Document().LineCount();
+        form_->ScanPortableDevicesButton->click();
+        QCOMPARE(Log(from), (QStringList{"0 Devices Found.", "No Portable Devices found."}));
+        QCOMPARE(form_->ConnectedDeviceCount, 1);
+        QCOMPARE(form_->StringGrid2->RowCount(), rows);
+    }
+
+    void moreThanFiftyDevices()
+    {
+        for (int i = 0; i < 52; ++i)
+            service_.AddDevice(QStringLiteral("usb:%1").arg(i), QStringLiteral("cam"), QStringLiteral("Maker"),
+                               QStringLiteral("Model %1").arg(i));
+        Start();
+        QCOMPARE(form_->ConnectedDeviceCount, 50);
+        QCOMPARE(form_->DeviceComboBox->count(), 50);
+        QVERIFY(Log().contains(QStringLiteral("Only the first 50 devices are used; 2 more attached devices are ignored.")));
+    }
+
+    void chooseAndConnect()
+    {
+        AddCamera(QStringLiteral("usb:c"), QStringLiteral("Canon"), QStringLiteral("EOS"), "S1");
+        WriteIni("[Ferrovane]\nDeviceCount=2\n[Devices]\nItem0=Canon EOS\nItem1=Old Phone\n"
+                 "[Canon EOS]\nDeviceName=Canon EOS\nDeviceSerialNo=S1\nDestPath=/pics\nDeviceRoot= \\ \nCopyMode=1\n");
+        Start();
+        // Connect with nothing chosen does nothing.
+        form_->DeviceComboBox->setCurrentIndex(-1);
+        const qsizetype from = form_->Log.Document().LineCount();
+        form_->DeviceConnectSpeedButton->click();
+        QCOMPARE(form_->Log.Document().LineCount(), from);
+
+        // Choosing an entry loads its section, then finds, opens and lists it.
+        form_->DeviceComboBox->setCurrentIndex(0);
+        emit form_->DeviceComboBox->activated(0);
+        QCOMPARE(form_->DestLabeledEdit->text(), QStringLiteral("/pics"));
+        QCOMPARE(form_->DeviceRootEdit->text(), QString());
+        QCOMPARE(form_->CopyModeRadioGroup->ItemIndex(), 1);
+        QCOMPARE(form_->Connection.CurrentDeviceSerialNo, QStringLiteral("S1"));
+        QVERIFY(Log(from).contains(QStringLiteral("DEVICE CONTENTS:")));
+        QVERIFY(form_->CopyBitBtn->isEnabled());
+
+        // A device that is not attached.
+        form_->DeviceComboBox->setCurrentIndex(1);
+        emit form_->DeviceComboBox->activated(1);
+        QVERIFY(Log().contains(QStringLiteral("Device \"Old Phone\" was not found!")));
+
+        // Connect reopens the chosen one without reading its settings again.
+        form_->DeviceComboBox->setCurrentIndex(0);
+        emit form_->DeviceComboBox->activated(0);
+        form_->DestLabeledEdit->setText(QStringLiteral("/changed"));
+        const qsizetype before = form_->Log.Document().LineCount();
+        form_->DeviceConnectSpeedButton->click();
+        QCOMPARE(form_->DestLabeledEdit->text(), QStringLiteral("/changed"));
+        QVERIFY(Log(before).contains(QStringLiteral("DEVICE: Canon EOS")));
+    }
+
+    void deleteDevice()
+    {
+        WriteIni("[Ferrovane]\nDeviceCount=3\nLastDevice=B\n[Devices]\nItem0=A\nItem1=B\nItem2=C\n[A]\nDeviceName=A\n"
+                 "[B]\nDeviceName=B\nDestPath=/b\n[C]\nDeviceName=C\n");
+        Start();
+        QCOMPARE(form_->DeviceComboBox->currentText(), QStringLiteral("B"));
+        {
+            // No is the default: Enter keeps the device.
+            ModalWatcher watcher([](QWidget *w) {
+                auto *box = qobject_cast<QMessageBox *>(w);
+                QCOMPARE(box->windowTitle(), QStringLiteral("Ferrovane"));
+                QCOMPARE(box->text(), QStringLiteral("Delete Device?"));
+                QCOMPARE(box->informativeText(),
+                         QStringLiteral("Do you want to delete the device \"B\" from the list?"));
+                QCOMPARE(box->defaultButton(), box->button(QMessageBox::No));
+                box->defaultButton()->click();
+            });
+            form_->DeleteDeviceButton->click();
+            QCOMPARE(watcher.Seen(), 1);
+        }
+        QCOMPARE(form_->DeviceComboBox->count(), 3);
+        {
+            ModalWatcher watcher([](QWidget *w) { qobject_cast<QMessageBox *>(w)->button(QMessageBox::Yes)->click(); });
+            form_->DeleteDeviceButton->click();
+        }
+        QCOMPARE(form_->DeviceComboBox->count(), 2);
+        QCOMPARE(Ini("Ferrovane", "DeviceCount"), QStringLiteral("2"));
+        QCOMPARE(Ini("Devices", "Item0"), QStringLiteral("A"));
+        QCOMPARE(Ini("Devices", "Item1"), QStringLiteral("C"));
+        QCOMPARE(Ini("Devices", "Item2"), QStringLiteral("<none>"));
+        // LastDevice is the list's text after the removal, not the removed name.
+        QCOMPARE(Ini("Ferrovane", "LastDevice"), form_->DeviceComboBox->currentText());
+        QVERIFY(Ini("Ferrovane", "LastDevice") != QLatin1String("B"));
+        QVERIFY(!IniFile(IniFilePath).SectionExists(QStringLiteral("B")));
+        QVERIFY(IniFile(IniFilePath).SectionExists(QStringLiteral("A")));
+        QCOMPARE(Log().last(), QStringLiteral("Device \"B\" was removed from the list."));
+    }
+
+    // --- exit -----------------------------------------------------------------
+
+    void exitWritesTheLogAndGeometry()
+    {
+        Start();
+        form_->Form4->MaxLogDaysSpinEdit->SetText(QStringLiteral("1"));
+        const QString dir = UserDataFolder;
+        auto make = [&](const QString &name, qint64 age) {
+            QFile f(dir + name);
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write("x");
+            f.close();
+            SetAge(dir + name, age);
+        };
+        make(QStringLiteral("Ferrovane Log 2016-01-01 10.00.00.rtf"), 25 * 3600);
+        make(QStringLiteral("Ferrovane Log 2016-01-02 10.00.00.rtf"), 23 * 3600);
+        make(QStringLiteral("Other.rtf"), 100 * 86400);
+        QDir().mkpath(dir + QStringLiteral("Ferrovane Log folder.rtf"));
+        SetAge(dir + QStringLiteral("Ferrovane Log folder.rtf"), 100 * 86400);
+
+        form_->close();
+        QVERIFY(!QFile::exists(dir + QStringLiteral("Ferrovane Log 2016-01-01 10.00.00.rtf")));
+        QVERIFY(QFile::exists(dir + QStringLiteral("Ferrovane Log 2016-01-02 10.00.00.rtf")));
+        QVERIFY(QFile::exists(dir + QStringLiteral("Other.rtf")));
+        QVERIFY(QFileInfo(dir + QStringLiteral("Ferrovane Log folder.rtf")).isDir());
+        QVERIFY(QFile::exists(form_->LastLogFile));
+        QVERIFY(QFileInfo(form_->LastLogFile).fileName().contains(
+            QRegularExpression(QStringLiteral("^Ferrovane Log \\d{4}-\\d{2}-\\d{2} \\d{2}\\.\\d{2}\\.\\d{2}\\.rtf$"))));
+        const QStringList log = Log();
+        QCOMPARE(log.mid(log.size() - 2), (QStringList{"", "Program exited by user."}));
+        QVERIFY(!log.contains(QStringLiteral("System Info:")));
+        QCOMPARE(Ini("Ferrovane", "WindowState"), QStringLiteral("0"));
+        // The saved file ends with the closing line.
+        QFile saved(form_->LastLogFile);
+        QVERIFY(saved.open(QIODevice::ReadOnly));
+        QVERIFY(saved.readAll().contains("Program exited by user."));
+        // Closing twice does nothing more.
+        const qsizetype lines = form_->Log.Document().LineCount();
+        form_->ExitProg();
+        QCOMPARE(form_->Log.Document().LineCount(), lines);
+    }
+
+    void keepLogsForEver_data()
+    {
+        QTest::addColumn<QString>("days");
+        QTest::newRow("zero") << "0";
+        QTest::newRow("empty") << "";
+        QTest::newRow("text") << "abc";
+    }
+    void keepLogsForEver()
+    {
+        QFETCH(QString, days);
+        const QString old = UserDataFolder + QStringLiteral("Ferrovane Log 2000-01-01 00.00.00.rtf");
+        QFile f(old);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.close();
+        SetAge(old, 5000LL * 86400);
+        QCOMPARE(DeleteLogFiles(UserDataFolder, days, QDateTime::currentDateTime()), 0);
+        QVERIFY(QFile::exists(old));
+    }
+
+    void exitAfterAnException()
+    {
+        Start();
+        form_->ExceptionOccurred = true;
+        form_->ExitProg();
+        const QStringList log = Log();
+        const qsizetype info = log.indexOf(QStringLiteral("System Info:"));
+        QVERIFY(info > 0);
+        QCOMPARE(log.at(info - 1), QString(70, QLatin1Char('=')));
+        QVERIFY(log.at(info + 1).startsWith(QStringLiteral("LogSystemInfo App.ExeName : ")));
+        QVERIFY(log.contains(QStringLiteral("LogSystemInfo OS.OSVersion : wvUnknown")));
+        QVERIFY(log.contains(QStringLiteral("LogSystemInfo App.Version : Version 1.2 Release 0 Build 1")));
+        QCOMPARE(log.mid(log.size() - 3), (QStringList{QString(70, QLatin1Char('=')), "", "Program exited by user."}));
+        QCOMPARE(log.size() - info, 34 + 2);
+    }
+
+    // A log file that cannot be written does not stop the exit.
+    void exitWithUnwritableFolder()
+    {
+        Start();
+        const QString saved = UserDataFolder;
+        UserDataFolder = QDir::tempPath() + QStringLiteral("/gone/away/");
+        IniFilePath = UserDataFolder + QStringLiteral("Ferrovane.ini");
+        form_->ExitProg();
+        QVERIFY(form_->LastLogFile.isEmpty());
+        QCOMPARE(Log().last(), QStringLiteral("Program exited by user."));
+        UserDataFolder = saved;
+        IniFilePath = saved + QStringLiteral("Ferrovane.ini");
+    }
+
+    // Closing during a copy run stops the run and waits for it; the worker's
+    // hand-offs to this thread keep being served meanwhile.
+    void exitStopsACopyRun()
+    {
+        Start();
+        std::atomic<int> handedOver{0};
+        TForm1 *form = form_.get();
+        QThread *worker = QThread::create([form, &handedOver] {
+            while (!form->Run.StopSignalled) {
+                form->UpdateUI();  // waits for the user-interface thread
+                ++handedOver;
+                QThread::msleep(5);
+            }
+            form->Log.WriteLog(QStringLiteral("Stop Signalled."), LogColor::Red);
+        });
+        form_->CopyThread = worker;
+        worker->start();
+        QTRY_VERIFY(handedOver > 3);
+        form_->close();
+        QVERIFY(worker->isFinished());
+        const QStringList log = Log();
+        QCOMPARE(log.mid(log.size() - 3), (QStringList{"Stop Signalled.", "", "Program exited by user."}));
+        delete worker;
+    }
+
+    // --- the log file as rich text ----------------------------------------------
+
+    void logFileReadsBackInARealReader()
+    {
+        const QString unrtf = QStandardPaths::findExecutable(QStringLiteral("unrtf"));
+        if (unrtf.isEmpty())
+            QSKIP("unrtf is not installed (scripts/test installs it)");
+        ActivityLog log;
+        log.SetClock([] { return QDateTime(QDate(2016, 8, 13), QTime(8, 41, 21)); });
+        const QString japanese = QStringLiteral("写真_0001.JPG");
+        const QString emoji = QStringLiteral("party 🎉 time");
+        log.WriteLog(QStringLiteral("Ferrovane - Version 1.2 Release 0 Build 1"), LogColor::Blue, LogStyle::Bold);
+        log.WriteLog(QStringLiteral("ERROR: ") + japanese, LogColor::Red, LogStyle::Bold);
+        log.WriteLog(QStringLiteral("Copied file ") + emoji, LogColor::Green);
+        log.WriteLogNoDate(QStringLiteral("braces {x} and \\ backslash"), LogColor::Maroon);
+        log.WriteLog(QStringLiteral("Ärger, naïve café"), LogColor::Purple);
+        const QString path = SaveLog(log.Document(), UserDataFolder, QDateTime(QDate(2016, 8, 13), QTime(8, 41, 21)));
+        QCOMPARE(QFileInfo(path).fileName(), QStringLiteral("Ferrovane Log 2016-08-13 08.41.21.rtf"));
+
+        QProcess reader;
+        reader.start(unrtf, {QStringLiteral("--html"), path});
+        QVERIFY(reader.waitForFinished(20000));
+        const auto lines = ParseUnrtfHtml(QString::fromUtf8(reader.readAllStandardOutput()));
+        const QString prefix = log.Document().Line(0).prefix;
+        struct Expect
+        {
+            QString prefix, text, color;
+            bool bold;
+        };
+        const QList<Expect> expected = {
+            {prefix, QStringLiteral("Ferrovane - Version 1.2 Release 0 Build 1"), "#0000ff", true},
+            {prefix, QStringLiteral("ERROR: ") + japanese, "#ff0000", true},
+            {prefix, QStringLiteral("Copied file ") + emoji, "#008000", false},
+            {QString(), QStringLiteral("braces {x} and \\ backslash"), "#800000", false},
+            {prefix, QStringLiteral("Ärger, naïve café"), "#800080", false},
+        };
+        QVERIFY(lines.size() >= expected.size());
+        for (int i = 0; i < expected.size(); ++i) {
+            QString prefixSeen, textSeen;
+            for (const Run &run : lines[i]) {
+                if (run.color == QLatin1String("#000000") && !run.bold && textSeen.isEmpty())
+                    prefixSeen += run.text;
+                else {
+                    textSeen += run.text;
+                    QCOMPARE(run.color, expected[i].color);
+                    QCOMPARE(run.bold, expected[i].bold);
+                }
+            }
+            QCOMPARE(prefixSeen, expected[i].prefix);
+            QCOMPARE(textSeen, expected[i].text);
+        }
+    }
+
+    // --- one instance ------------------------------------------------------------
+
+    void secondInstanceIsRefused()
+    {
+        const QString key = QStringLiteral("test-key-") + QString::number(QCoreApplication::applicationPid());
+        SingleInstance first(key);
+        QVERIFY(first.Claim());
+        QSignalSpy raised(&first, &SingleInstance::RaiseRequested);
+        SingleInstance second(key);
+        QVERIFY(!second.Claim());
+        QVERIFY(second.NotifyRunning());
+        QTRY_COMPARE(raised.count(), 1);
+    }
+
+    void secondStartOfTheProgram()
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        QProcess first;
+        first.setProcessEnvironment(env);
+        first.start(QStringLiteral(FERROVANE_EXE), {});
+        QVERIFY(first.waitForStarted());
+        // The first instance is up once it has read its settings... and shown its window.
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(UserDataFolder), 10000);
+        QTest::qWait(1500);
+        WriteIni("[Ferrovane]\nDebug=0\n");
+        const QByteArray settingsBefore = [] {
+            QFile f(IniFilePath);
+            return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+        }();
+        const QStringList logsBefore = LogFiles();
+
+        QProcess second;
+        second.setProcessEnvironment(env);
+        second.start(QStringLiteral(FERROVANE_EXE), {});
+        QVERIFY(second.waitForFinished(10000));
+        QCOMPARE(second.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(second.exitCode(), 0);
+        QCOMPARE(LogFiles(), logsBefore);
+        QFile f(IniFilePath);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(f.readAll(), settingsBefore);
+        QCOMPARE(first.state(), QProcess::Running);
+        first.kill();
+        first.waitForFinished();
+    }
+
+    void bringToFrontRestoresAMinimisedWindow()
+    {
+        Start();
+        form_->showMinimized();
+        QTRY_VERIFY(form_->isMinimized());
+        form_->BringToFront();
+        QTRY_VERIFY(!form_->isMinimized());
+        QVERIFY(form_->isVisible());
+    }
+};
+
+FERROVANE_TEST_MAIN(TestProgramLife)
+#include "tst_programlife.moc"
