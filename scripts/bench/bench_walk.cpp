@@ -7,25 +7,12 @@
 #include "device/fake/FakeDeviceService.h"
 #include "settings/FormatSettings.h"
 
+#include "PeakMemory.h"
+
 #include <QElapsedTimer>
 #include <QFile>
 
 #include <cstdio>
-
-namespace {
-
-long PeakMemoryKiB()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n'))
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLong();
-    return -1;
-}
-
-} // namespace
 
 int main(int argc, char *argv[])
 {

@@ -88,19 +88,23 @@ void TForm1::DeviceComboBoxSelect()
     DisableUI(true);
     ScanPortableDevices();
     FindCurrentDeviceID();
+    OpenAndListCurrentDevice();
+    DisableUI(false);
+}
+
+void TForm1::OpenAndListCurrentDevice()
+{
     if (Connection.CurrentDeviceID.trimmed().isEmpty()) {
         Log.WriteLog(QStringLiteral("Device \"%1\" was not found!").arg(Connection.CurrentDeviceName), LogColor::Red,
                      LogStyle::Bold);
         Log.WriteLog(QStringLiteral("The device may need to be unlocked before it can be used."), LogColor::Red,
                      LogStyle::Bold);
-        DisableUI(false);
         return;
     }
     if (Connection.OpenDevice(Connection.CurrentDeviceID, false))
         ListDeviceContents();
     else
         Log.WriteLog(QStringLiteral("Device is not open!"), LogColor::Red, LogStyle::Bold);
-    DisableUI(false);
 }
 
 void TForm1::DeviceConnectSpeedButtonClick()

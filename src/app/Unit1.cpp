@@ -407,18 +407,7 @@ void TForm1::Init()
     const int entry = DeviceComboBox->findText(Connection.CurrentDeviceName, Qt::MatchExactly | Qt::MatchCaseSensitive);
     if (entry >= 0)
         DeviceComboBox->setCurrentIndex(entry);
-    if (Connection.CurrentDeviceID.trimmed().isEmpty()) {
-        Log.WriteLog(QStringLiteral("Device \"%1\" was not found!").arg(Connection.CurrentDeviceName), LogColor::Red,
-                     LogStyle::Bold);
-        Log.WriteLog(QStringLiteral("The device may need to be unlocked before it can be used."), LogColor::Red,
-                     LogStyle::Bold);
-        DisableUI(false);
-        return;
-    }
-    if (Connection.OpenDevice(Connection.CurrentDeviceID, false))
-        ListDeviceContents();
-    else
-        Log.WriteLog(QStringLiteral("Device is not open!"), LogColor::Red, LogStyle::Bold);
+    OpenAndListCurrentDevice();
     DisableUI(false);
 }
 

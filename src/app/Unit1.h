@@ -169,6 +169,9 @@ private:
     void Init();
     void FormResize();
     void ReadDeviceSettings(const QString &section);
+    // Opens the device found for the current name and serial number and
+    // lists it, or says why not.
+    void OpenAndListCurrentDevice();
     void ApplyDisableUI(bool busy);
     void ApplyAutoSizeGrid(TStringGrid *grid);
 
