@@ -9,6 +9,7 @@
 #include "log/SystemInfo.h"
 #include "settings/IniFile.h"
 #include "settings/Style.h"
+#include "settings/DateFormat.h"
 #include "settings/FormatSettings.h"
 #include "settings/SpinEdit.h"
 #include "catalogue/Unit2.h"
@@ -215,6 +216,9 @@ void TForm1::CreateControls()
     for (int c = 0; c < 5; ++c)
         StringGrid1->setColumnWidth(
             c, qMax(widths[c], headerMetrics.horizontalAdvance(CatalogueGrid::kHeaders[size_t(c)]) + 12));
+    const QString sampleDate = DateTimeToStr(QDateTime(QDate(2016, 12, 28), QTime(23, 58, 58)), ProcessFormatSettings());
+    StringGrid1->setColumnWidth(3, qMax(StringGrid1->columnWidth(3),
+                                        QFontMetrics(StringGrid1->font()).horizontalAdvance(sampleDate) + 12));
 
     PopupMenu1 = new QMenu(StringGrid1);
     Open1 = new QAction(QStringLiteral("Open"), StringGrid1);

@@ -56,6 +56,9 @@ bool DeviceConnection::OpenHandles(const QString &DeviceID, bool report)
     log_.WriteResult(QStringLiteral("aPortableDevice.Open"), res);
     if (res != S_OK) {
         Failure(report, QStringLiteral("aPortableDevice.Open failed. No Portable Devices found."), LogColor::Red);
+        const QString explanation = DeviceErrorText(res);
+        if (!explanation.isEmpty())
+            Failure(report, explanation, LogColor::Red);
         return false;
     }
 

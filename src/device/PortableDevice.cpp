@@ -213,3 +213,31 @@ QString ContentTypeGuid(const QString &name)
             return QLatin1Char('{') + QLatin1String(type.guid) + QLatin1Char('}');
     return QString();
 }
+
+QString DeviceErrorText(HRESULT code)
+{
+    switch (code) {
+    case E_DEVICE_BUSY:
+    case -53:   // libgphoto2: could not claim the USB device
+    case -60:   // libgphoto2: could not lock the device
+    case -110:  // libgphoto2: camera busy
+        return QStringLiteral("The device is busy: another program is using it. Most often the desktop's file manager "
+                              "has opened the camera or phone by itself. Unmount or eject it in the file manager (or "
+                              "close the program that uses it), then press Connect.");
+    case E_DEVICE_NOT_CONNECTED:
+    case -52:  // libgphoto2: USB device not found
+    case -7:   // libgphoto2: input/output error
+        return QStringLiteral("The device is no longer connected. Check the cable, unlock the phone and allow "
+                              "file transfer on it, then press Connect.");
+    case E_ACCESSDENIED:
+        return QStringLiteral("Access was denied. The file may be protected, or the card locked against writing.");
+    case E_NOT_FOUND:
+    case -107:  // libgphoto2: directory not found
+    case -108:  // libgphoto2: file not found
+        return QStringLiteral("The file or folder is no longer on the device.");
+    case E_OUTOFMEMORY:
+        return QStringLiteral("The system ran out of resources (memory or open files).");
+    default:
+        return QString();
+    }
+}

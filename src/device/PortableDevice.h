@@ -227,6 +227,10 @@ QString ContentTypeName(const QString &contentType);
 // "{EF2107D5-...}"); empty for an unknown name. Backends use it.
 QString ContentTypeGuid(const QString &name);
 
+// What a failure code means, in words a user can act on; empty for codes
+// that say nothing more than "failed".
+QString DeviceErrorText(HRESULT code);
+
 // Reads that are short by design must not look complete: callers compare the
 // bytes received with the object's size.
 inline constexpr std::uint32_t kTransferChunkSize = 131072;

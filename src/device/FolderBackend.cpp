@@ -1,0 +1,391 @@
+#include "FolderBackend.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
+#include <QHash>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <mutex>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+const QString kPrefix = QStringLiteral("folder:");
+
+QByteArray ReadSmallFile(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.read(4096) : QByteArray();
+}
+
+// Mount table fields escape blanks and the like as \ooo.
+QString UnescapeMountField(const QByteArray &field)
+{
+    QByteArray out;
+    for (qsizetype i = 0; i < field.size(); ++i) {
+        if (field[i] == '\\' && i + 3 < field.size()) {
+            bool ok = false;
+            const int code = field.mid(i + 1, 3).toInt(&ok, 8);
+            if (ok) {
+                out += char(code);
+                i += 3;
+                continue;
+            }
+        }
+        out += field[i];
+    }
+    return QString::fromUtf8(out);
+}
+
+// The name in /dev/disk/by-label or by-uuid that points at a device node.
+QString LinkNameFor(const QString &folder, const QString &node)
+{
+    QDirIterator it(folder, QDir::Files | QDir::System | QDir::NoDotAndDotDot);
+    while (it.hasNext()) {
+        it.next();
+        if (QFileInfo(it.filePath()).canonicalFilePath() == node) {
+            // udev escapes blanks and slashes as \x20 and \x2f.
+            QString name = it.fileName();
+            name.replace(QStringLiteral("\\x20"), QStringLiteral(" "));
+            name.replace(QStringLiteral("\\x2f"), QStringLiteral("/"));
+            return name;
+        }
+    }
+    return QString();
+}
+
+class FdStream : public IStream
+{
+public:
+    explicit FdStream(int fd) : fd_(fd) {}
+    ~FdStream() override { ::close(fd_); }
+
+    HRESULT Seek(std::int64_t offset, SeekOrigin origin, std::uint64_t *newPosition) override
+    {
+        const int whence = origin == STREAM_SEEK_SET ? SEEK_SET : origin == STREAM_SEEK_CUR ? SEEK_CUR : SEEK_END;
+        const off_t at = ::lseek(fd_, off_t(offset), whence);
+        if (at < 0)
+            return HResultFromErrno(errno);
+        if (newPosition)
+            *newPosition = std::uint64_t(at);
+        return S_OK;
+    }
+
+    HRESULT Read(void *buffer, std::uint32_t count, std::uint32_t *read) override
+    {
+        if (read)
+            *read = 0;
+        std::uint32_t total = 0;
+        char *out = static_cast<char *>(buffer);
+        while (total < count) {
+            const ssize_t n = ::read(fd_, out + total, count - total);
+            if (n < 0) {
+                if (errno == EINTR)
+                    continue;
+                return HResultFromErrno(errno);
+            }
+            if (n == 0)
+                break;
+            total += std::uint32_t(n);
+        }
+        if (read)
+            *read = total;
+        return S_OK;
+    }
+
+private:
+    int fd_;
+};
+
+class FolderSession : public DeviceSession
+{
+public:
+    FolderSession(QString root, DeviceEntry entry, VolumeIdentity volume)
+        : root_(std::move(root)), entry_(std::move(entry)), volume_(std::move(volume))
+    {
+        token_ = QFileInfo(root_).fileName();
+        if (token_.isEmpty())
+            token_ = QStringLiteral("root");
+        storageId_ = QLatin1Char('/') + token_;
+    }
+
+    HRESULT DeviceValues(PortableDeviceValues &values) override
+    {
+        const bool card = QFileInfo(root_ + QStringLiteral("/DCIM")).isDir() ||
+                          QFileInfo(root_ + QStringLiteral("/dcim")).isDir();
+        values.SetUnsignedIntegerValue(WPD_DEVICE_TYPE, card ? WPD_DEVICE_TYPE_CAMERA : WPD_DEVICE_TYPE_GENERIC);
+        values.SetStringValue(WPD_DEVICE_MANUFACTURER, entry_.manufacturer);
+        values.SetStringValue(WPD_DEVICE_MODEL, entry_.description);
+        values.SetStringValue(WPD_DEVICE_FRIENDLY_NAME, entry_.friendlyName);
+        values.SetStringValue(WPD_OBJECT_NAME, entry_.friendlyName);
+        // The volume's UUID recognises a card again; a plain folder is known by its path.
+        values.SetStringValue(WPD_DEVICE_SERIAL_NUMBER, volume_.uuid.isEmpty() ? root_ : volume_.uuid);
+        // A card reader has no battery to report, so neither power value is set.
+        return S_OK;
+    }
+
+    HRESULT Children(const QString &parentId, QStringList &childIds) override
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        childIds.clear();
+        if (parentId == QLatin1String("DEVICE")) {
+            if (!QFileInfo(root_).isDir())
+                return E_DEVICE_NOT_CONNECTED;
+            childIds << storageId_;
+            return S_OK;
+        }
+        const QString dir = LocalPath(parentId);
+        if (dir.isEmpty())
+            return E_NOT_FOUND;
+        const QFileInfo self(dir);
+        if (self.exists() && !self.isDir())
+            return S_OK;  // a file has no children
+        QDir folder(dir);
+        if (!folder.exists())
+            return QFileInfo(root_).isDir() ? E_NOT_FOUND : E_DEVICE_NOT_CONNECTED;
+        const QFileInfoList entries = folder.entryInfoList(
+            QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name | QDir::DirsLast);
+        for (const QFileInfo &fi : entries) {
+            if (fi.isSymLink()) {
+                // Only links to files inside the folder; never to folders (a
+                // link to a parent would never end).
+                const QString target = fi.canonicalFilePath();
+                if (target.isEmpty() || fi.isDir() || !target.startsWith(root_ + QLatin1Char('/')))
+                    continue;
+            }
+            if (!fi.isDir() && !fi.isFile())
+                continue;  // devices, sockets, pipes
+            const QString id = parentId + QLatin1Char('/') + fi.fileName();
+            cache_.insert(id, MakeInfo(fi));
+            childIds << id;
+        }
+        return S_OK;
+    }
+
+    HRESULT Info(const QString &objectId, ObjectInfo &info) override
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (objectId == storageId_) {
+            info = ObjectInfo{};
+            info.name = root_;
+            info.isStorage = true;
+            info.contentType = ContentTypeGuid(QStringLiteral("FUNCTIONAL_OBJECT"));
+            info.dateCreated = WpdDateText(QFileInfo(root_).lastModified());
+            return QFileInfo(root_).isDir() ? S_OK : E_DEVICE_NOT_CONNECTED;
+        }
+        const auto cached = cache_.constFind(objectId);
+        if (cached != cache_.constEnd()) {
+            info = *cached;
+            return S_OK;
+        }
+        const QString path = LocalPath(objectId);
+        const QFileInfo fi(path);
+        if (path.isEmpty() || !fi.exists())
+            return E_NOT_FOUND;
+        info = MakeInfo(fi);
+        return S_OK;
+    }
+
+    HRESULT OpenStream(const QString &objectId, std::shared_ptr<IStream> &stream) override
+    {
+        const QString path = LocalPath(objectId);
+        if (path.isEmpty())
+            return E_NOT_FOUND;
+        const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0)
+            return HResultFromErrno(errno);
+        struct stat st {};
+        if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+            ::close(fd);
+            return E_ACCESSDENIED;
+        }
+        ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+        stream = std::make_shared<FdStream>(fd);
+        return S_OK;
+    }
+
+    HRESULT Delete(const QString &objectId) override
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        const QString path = LocalPath(objectId);
+        if (path.isEmpty() || objectId == storageId_)
+            return E_ACCESSDENIED;
+        const QByteArray native = QFile::encodeName(path);
+        struct stat st {};
+        if (::lstat(native.constData(), &st) != 0)
+            return HResultFromErrno(errno);
+        if (S_ISDIR(st.st_mode))
+            return ::rmdir(native.constData()) == 0 ? S_OK : HResultFromErrno(errno);
+        // Cameras mark protected pictures read-only; such a file stays.
+        if (!(st.st_mode & S_IWUSR))
+            return E_ACCESSDENIED;
+        if (::unlink(native.constData()) != 0)
+            return HResultFromErrno(errno);
+        cache_.remove(objectId);
+        return S_OK;
+    }
+
+private:
+    // The local path of an object identifier, or empty when the identifier
+    // does not name a place inside the folder.
+    QString LocalPath(const QString &objectId) const
+    {
+        if (objectId == storageId_)
+            return root_;
+        if (!objectId.startsWith(storageId_ + QLatin1Char('/')))
+            return QString();
+        const QString relative = objectId.mid(storageId_.size() + 1);
+        for (const QString &part : relative.split(QLatin1Char('/')))
+            if (part.isEmpty() || part == QLatin1String(".") || part == QLatin1String(".."))
+                return QString();
+        return root_ + QLatin1Char('/') + relative;
+    }
+
+    static ObjectInfo MakeInfo(const QFileInfo &fi)
+    {
+        ObjectInfo info;
+        info.name = fi.fileName();
+        info.originalFileName = fi.fileName();
+        info.dateCreated = WpdDateText(fi.lastModified());
+        if (fi.isDir()) {
+            info.contentType = ContentTypeGuid(QStringLiteral("FOLDER"));
+        } else {
+            info.contentType = ContentTypeForFileName(fi.fileName());
+            info.size = std::uint64_t(fi.size());
+        }
+        return info;
+    }
+
+    QString root_;
+    DeviceEntry entry_;
+    VolumeIdentity volume_;
+    QString token_;
+    QString storageId_;
+    std::mutex mutex_;
+    QHash<QString, ObjectInfo> cache_;
+};
+
+} // namespace
+
+VolumeIdentity IdentifyVolume(const QString &folder)
+{
+    VolumeIdentity id;
+    QFile mounts(QStringLiteral("/proc/self/mounts"));
+    const QByteArray table = mounts.open(QIODevice::ReadOnly) ? mounts.readAll() : QByteArray();
+    QString node;
+    for (const QByteArray &line : table.split('\n')) {
+        const QList<QByteArray> fields = line.split(' ');
+        if (fields.size() < 3)
+            continue;
+        if (UnescapeMountField(fields[1]) == folder) {
+            id.mountRoot = true;
+            node = QFileInfo(UnescapeMountField(fields[0])).canonicalFilePath();
+        }
+    }
+    if (node.startsWith(QStringLiteral("/dev/"))) {
+        const QString name = QFileInfo(node).fileName();
+        // A partition's block directory sits inside its disk's, which has the device.
+        QString sys = QFileInfo(QStringLiteral("/sys/class/block/") + name).canonicalFilePath();
+        for (int up = 0; up < 3 && !sys.isEmpty(); ++up) {
+            if (QFile::exists(sys + QStringLiteral("/device/vendor")) || QFile::exists(sys + QStringLiteral("/device/model"))) {
+                id.vendor = QString::fromUtf8(ReadSmallFile(sys + QStringLiteral("/device/vendor"))).trimmed();
+                id.model = QString::fromUtf8(ReadSmallFile(sys + QStringLiteral("/device/model"))).trimmed();
+                break;
+            }
+            sys = QFileInfo(sys).path();
+        }
+        id.label = LinkNameFor(QStringLiteral("/dev/disk/by-label"), node);
+        id.uuid = LinkNameFor(QStringLiteral("/dev/disk/by-uuid"), node);
+    }
+    return id;
+}
+
+FolderBackend::FolderBackend(std::function<QStringList()> folders)
+    : folders_(folders ? std::move(folders) : std::function<QStringList()>(&FolderBackend::DefaultFolders))
+{
+}
+
+QString FolderBackend::DeviceIdFor(const QString &folder)
+{
+    return kPrefix + folder;
+}
+
+bool FolderBackend::Owns(const QString &deviceId) const
+{
+    return deviceId.startsWith(kPrefix);
+}
+
+QStringList FolderBackend::CardMounts(const QByteArray &mountsTable)
+{
+    QStringList mounts;
+    for (const QByteArray &line : mountsTable.split('\n')) {
+        const QList<QByteArray> fields = line.split(' ');
+        if (fields.size() < 3)
+            continue;
+        const QString point = UnescapeMountField(fields[1]);
+        if (point == QLatin1String("/") || point.startsWith(QStringLiteral("/proc")) ||
+            point.startsWith(QStringLiteral("/sys")) || point.startsWith(QStringLiteral("/dev")))
+            continue;
+        if (QFileInfo(point + QStringLiteral("/DCIM")).isDir() || QFileInfo(point + QStringLiteral("/dcim")).isDir())
+            mounts << point;
+    }
+    return mounts;
+}
+
+QStringList FolderBackend::DefaultFolders()
+{
+    QFile mounts(QStringLiteral("/proc/self/mounts"));
+    QStringList folders;
+    if (mounts.open(QIODevice::ReadOnly))
+        folders = CardMounts(mounts.readAll());
+    for (const QString &folder : qEnvironmentVariable("FERROVANE_FOLDER_DEVICES").split(QLatin1Char(':'), Qt::SkipEmptyParts))
+        folders << folder;
+    return folders;
+}
+
+HRESULT FolderBackend::Enumerate(std::vector<DeviceEntry> &devices)
+{
+    devices.clear();
+    QStringList seen;
+    for (const QString &folder : folders_()) {
+        const QString path = QFileInfo(folder).canonicalFilePath();
+        if (path.isEmpty() || !QFileInfo(path).isDir() || seen.contains(path))
+            continue;
+        seen << path;
+        const VolumeIdentity volume = IdentifyVolume(path);
+        DeviceEntry entry;
+        entry.deviceId = DeviceIdFor(path);
+        if (volume.mountRoot) {
+            entry.manufacturer = volume.vendor.isEmpty() ? QStringLiteral("Memory Card") : volume.vendor;
+            entry.description = !volume.label.isEmpty() ? volume.label
+                                : !volume.model.isEmpty() ? volume.model
+                                                          : QFileInfo(path).fileName();
+        } else {
+            entry.manufacturer = QStringLiteral("Folder");
+            entry.description = QFileInfo(path).fileName();
+        }
+        entry.friendlyName = volume.label.isEmpty() ? path : volume.label;
+        devices.push_back(std::move(entry));
+    }
+    return S_OK;
+}
+
+HRESULT FolderBackend::Open(const QString &deviceId, std::shared_ptr<DeviceSession> &session)
+{
+    const QString path = deviceId.mid(kPrefix.size());
+    if (!QFileInfo(path).isDir())
+        return E_DEVICE_NOT_CONNECTED;
+    std::vector<DeviceEntry> devices;
+    Enumerate(devices);
+    DeviceEntry entry{deviceId, QStringLiteral("Folder"), QFileInfo(path).fileName(), path};
+    for (const DeviceEntry &d : devices)
+        if (d.deviceId == deviceId)
+            entry = d;
+    session = std::make_shared<FolderSession>(path, entry, IdentifyVolume(path));
+    return S_OK;
+}

@@ -1,0 +1,41 @@
+#pragma once
+
+#include "device/DeviceSession.h"
+
+#include <functional>
+
+// Memory cards and folders read straight from the file system: mounted
+// volumes whose root holds a DCIM folder, and the folders named in
+// FERROVANE_FOLDER_DEVICES (colon-separated). Every file is listed, hidden
+// ones included; symbolic links never lead out of the folder.
+class FolderBackend : public DeviceBackend
+{
+public:
+    // The folders to offer; by default the mounted cards and the
+    // environment's folders.
+    explicit FolderBackend(std::function<QStringList()> folders = {});
+
+    bool Owns(const QString &deviceId) const override;
+    HRESULT Enumerate(std::vector<DeviceEntry> &devices) override;
+    HRESULT Open(const QString &deviceId, std::shared_ptr<DeviceSession> &session) override;
+
+    static QString DeviceIdFor(const QString &folder);
+    // Mount points from a mounts table (/proc/self/mounts syntax) whose
+    // root holds a DCIM folder.
+    static QStringList CardMounts(const QByteArray &mountsTable);
+    static QStringList DefaultFolders();
+
+private:
+    std::function<QStringList()> folders_;
+};
+
+// What the system knows of the volume a folder is, or lies on.
+struct VolumeIdentity
+{
+    bool mountRoot = false;  // the folder is a mount point
+    QString vendor;          // from sysfs, for a removable drive
+    QString model;
+    QString label;
+    QString uuid;
+};
+VolumeIdentity IdentifyVolume(const QString &folder);

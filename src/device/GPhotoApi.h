@@ -1,0 +1,62 @@
+#pragma once
+
+// The few libgphoto2 calls the program makes, behind an interface of its own
+// so that everything above them can be tested without a camera. Results are
+// libgphoto2's: 0 or more success, negative failure.
+
+#include <QString>
+#include <QStringList>
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+struct GPhotoCamera
+{
+    QString model;  // as the library knows it
+    QString port;   // "usb:002,005"
+};
+
+struct GPhotoStorage
+{
+    QString baseDir;      // "/store_00010001"
+    QString label;
+    QString description;
+};
+
+struct GPhotoFileInfo
+{
+    bool hasSize = false;
+    std::uint64_t size = 0;
+    bool hasTime = false;
+    std::int64_t mtime = 0;  // seconds since 1970
+};
+
+// An opened camera. Not thread-safe by itself; implementations serialise.
+class GPhotoConnection
+{
+public:
+    virtual ~GPhotoConnection() = default;
+    virtual int Storages(std::vector<GPhotoStorage> &storages) = 0;
+    virtual int ListFolders(const QString &folder, QStringList &names) = 0;
+    virtual int ListFiles(const QString &folder, QStringList &names) = 0;
+    virtual int FileInfo(const QString &folder, const QString &name, GPhotoFileInfo &info) = 0;
+    // Reads up to size bytes at offset; size becomes the bytes read.
+    virtual int Read(const QString &folder, const QString &name, std::uint64_t offset, char *buffer,
+                     std::uint64_t &size) = 0;
+    virtual int Delete(const QString &folder, const QString &name) = 0;
+    // A configuration value as text ("manufacturer", "serialnumber", ...).
+    virtual int ConfigText(const char *key, QString &value) = 0;
+};
+
+class GPhotoApi
+{
+public:
+    virtual ~GPhotoApi() = default;
+    virtual int Detect(std::vector<GPhotoCamera> &cameras) = 0;
+    virtual int Open(const GPhotoCamera &camera, std::unique_ptr<GPhotoConnection> &connection) = 0;
+    virtual QString ResultText(int result) const = 0;
+};
+
+// libgphoto2 itself.
+std::shared_ptr<GPhotoApi> CreateLibGPhotoApi();

@@ -1,0 +1,333 @@
+#include "GPhotoBackend.h"
+
+#include <QDateTime>
+#include <QHash>
+
+namespace {
+
+const QString kPrefix = QStringLiteral("gphoto2:");
+constexpr int kGpErrorIo = -7;
+
+// Splits "Canon EOS 80D" into maker and model.
+std::pair<QString, QString> SplitModel(const QString &model)
+{
+    const QString trimmed = model.trimmed();
+    const qsizetype space = trimmed.indexOf(QLatin1Char(' '));
+    if (space < 0)
+        return {trimmed, QString()};
+    return {trimmed.left(space), trimmed.mid(space + 1)};
+}
+
+std::pair<QString, QString> SplitPath(const QString &objectId)
+{
+    const qsizetype slash = objectId.lastIndexOf(QLatin1Char('/'));
+    const QString folder = slash <= 0 ? QStringLiteral("/") : objectId.left(slash);
+    return {folder, objectId.mid(slash + 1)};
+}
+
+class GPhotoSession;
+
+class GPhotoStream : public IStream
+{
+public:
+    GPhotoStream(std::shared_ptr<GPhotoSession> session, QString objectId, std::uint64_t size)
+        : session_(std::move(session)), objectId_(std::move(objectId)), size_(size)
+    {
+    }
+
+    HRESULT Seek(std::int64_t offset, SeekOrigin origin, std::uint64_t *newPosition) override
+    {
+        std::int64_t base = origin == STREAM_SEEK_CUR ? std::int64_t(position_)
+                            : origin == STREAM_SEEK_END ? std::int64_t(size_)
+                                                        : 0;
+        if (base + offset < 0)
+            return E_INVALIDARG;
+        position_ = std::uint64_t(base + offset);
+        if (newPosition)
+            *newPosition = position_;
+        return S_OK;
+    }
+
+    HRESULT Read(void *buffer, std::uint32_t count, std::uint32_t *read) override;
+
+private:
+    std::shared_ptr<GPhotoSession> session_;
+    QString objectId_;
+    std::uint64_t size_;
+    std::uint64_t position_ = 0;
+};
+
+class GPhotoSession : public DeviceSession, public std::enable_shared_from_this<GPhotoSession>
+{
+public:
+    GPhotoSession(std::shared_ptr<GPhotoApi> api, GPhotoCamera camera, std::unique_ptr<GPhotoConnection> connection)
+        : api_(std::move(api)), camera_(std::move(camera)), connection_(std::move(connection))
+    {
+    }
+
+    HRESULT DeviceValues(PortableDeviceValues &values) override
+    {
+        std::lock_guard<std::recursive_mutex> lock(mutex_);
+        HRESULT hr = Connect();
+        if (FAILED(hr))
+            return hr;
+        const auto [maker, model] = SplitModel(camera_.model);
+        QString text;
+        values.SetUnsignedIntegerValue(WPD_DEVICE_TYPE, WPD_DEVICE_TYPE_CAMERA);
+        values.SetStringValue(WPD_DEVICE_MANUFACTURER,
+                              connection_->ConfigText("manufacturer", text) >= 0 && !text.isEmpty() ? text : maker);
+        text.clear();
+        values.SetStringValue(WPD_DEVICE_MODEL,
+                              connection_->ConfigText("cameramodel", text) >= 0 && !text.isEmpty() ? text : model);
+        values.SetStringValue(WPD_DEVICE_FRIENDLY_NAME, camera_.model);
+        values.SetStringValue(WPD_OBJECT_NAME, camera_.model);
+        text.clear();
+        if (connection_->ConfigText("serialnumber", text) >= 0 && !text.trimmed().isEmpty())
+            values.SetStringValue(WPD_DEVICE_SERIAL_NUMBER, text);
+        text.clear();
+        if (connection_->ConfigText("batterylevel", text) >= 0) {
+            // "50%", sometimes "50" or "Full"; only a number is a level.
+            QString digits;
+            for (QChar c : text)
+                if (c.isDigit())
+                    digits += c;
+            bool ok = false;
+            const uint level = digits.toUInt(&ok);
+            if (ok && level <= 100)
+                values.SetUnsignedIntegerValue(WPD_DEVICE_POWER_LEVEL, level);
+        }
+        return S_OK;
+    }
+
+    HRESULT Children(const QString &parentId, QStringList &childIds) override
+    {
+        std::lock_guard<std::recursive_mutex> lock(mutex_);
+        childIds.clear();
+        HRESULT hr = Connect();
+        if (FAILED(hr))
+            return hr;
+        if (parentId == QLatin1String("DEVICE")) {
+            std::vector<GPhotoStorage> storages;
+            const int result = connection_->Storages(storages);
+            if (result < 0)
+                return Failed(result);
+            for (const GPhotoStorage &storage : storages) {
+                if (storage.baseDir.isEmpty())
+                    continue;
+                childIds << storage.baseDir;
+                kinds_.insert(storage.baseDir, Kind::Storage);
+                storageNames_.insert(storage.baseDir, !storage.description.isEmpty() ? storage.description
+                                                      : !storage.label.isEmpty()     ? storage.label
+                                                                                     : storage.baseDir.mid(1));
+            }
+            return S_OK;
+        }
+        if (kinds_.value(parentId, Kind::Folder) == Kind::File)
+            return S_OK;  // a file has no children
+        QStringList folders, files;
+        int result = connection_->ListFolders(parentId, folders);
+        if (result >= 0)
+            result = connection_->ListFiles(parentId, files);
+        if (result < 0)
+            return Failed(result);
+        // Files first, then folders, as cameras list them.
+        for (const QString &name : std::as_const(files)) {
+            const QString id = parentId + QLatin1Char('/') + name;
+            kinds_.insert(id, Kind::File);
+            childIds << id;
+        }
+        for (const QString &name : std::as_const(folders)) {
+            const QString id = parentId + QLatin1Char('/') + name;
+            kinds_.insert(id, Kind::Folder);
+            childIds << id;
+        }
+        return S_OK;
+    }
+
+    HRESULT Info(const QString &objectId, ObjectInfo &info) override
+    {
+        std::lock_guard<std::recursive_mutex> lock(mutex_);
+        const auto kind = kinds_.constFind(objectId);
+        if (kind == kinds_.constEnd())
+            return E_NOT_FOUND;
+        info = ObjectInfo{};
+        const auto [folder, name] = SplitPath(objectId);
+        if (*kind == Kind::Storage) {
+            info.name = storageNames_.value(objectId);
+            info.isStorage = true;
+            info.contentType = ContentTypeGuid(QStringLiteral("FUNCTIONAL_OBJECT"));
+            info.dateCreated = QString::fromLatin1(kUnknownWpdDate);
+            return S_OK;
+        }
+        info.name = name;
+        info.originalFileName = name;
+        info.dateCreated = QString::fromLatin1(kUnknownWpdDate);
+        if (*kind == Kind::Folder) {
+            info.contentType = ContentTypeGuid(QStringLiteral("FOLDER"));
+            return S_OK;
+        }
+        HRESULT hr = Connect();
+        if (FAILED(hr))
+            return hr;
+        GPhotoFileInfo file;
+        const int result = connection_->FileInfo(folder, name, file);
+        if (result < 0)
+            return Failed(result);
+        info.contentType = ContentTypeForFileName(name);
+        info.size = file.hasSize ? file.size : 0;
+        if (file.hasTime && file.mtime > 0)
+            info.dateCreated = WpdDateText(QDateTime::fromSecsSinceEpoch(file.mtime));
+        sizes_.insert(objectId, info.size);
+        return S_OK;
+    }
+
+    HRESULT OpenStream(const QString &objectId, std::shared_ptr<IStream> &stream) override
+    {
+        std::lock_guard<std::recursive_mutex> lock(mutex_);
+        if (kinds_.value(objectId, Kind::Folder) != Kind::File)
+            return E_NOT_FOUND;
+        if (!sizes_.contains(objectId)) {
+            ObjectInfo info;
+            const HRESULT hr = Info(objectId, info);
+            if (FAILED(hr))
+                return hr;
+        }
+        stream = std::make_shared<GPhotoStream>(shared_from_this(), objectId, sizes_.value(objectId));
+        return S_OK;
+    }
+
+    HRESULT Delete(const QString &objectId) override
+    {
+        std::lock_guard<std::recursive_mutex> lock(mutex_);
+        HRESULT hr = Connect();
+        if (FAILED(hr))
+            return hr;
+        const auto [folder, name] = SplitPath(objectId);
+        const int result = connection_->Delete(folder, name);
+        if (result < 0)
+            return Failed(result);
+        kinds_.remove(objectId);
+        sizes_.remove(objectId);
+        return S_OK;
+    }
+
+    HRESULT ReadAt(const QString &objectId, std::uint64_t offset, char *buffer, std::uint64_t &size)
+    {
+        std::lock_guard<std::recursive_mutex> lock(mutex_);
+        HRESULT hr = Connect();
+        if (FAILED(hr))
+            return hr;
+        const auto [folder, name] = SplitPath(objectId);
+        const int result = connection_->Read(folder, name, offset, buffer, size);
+        return result < 0 ? Failed(result) : S_OK;
+    }
+
+    // After a failure the camera is opened afresh: a half-done transfer
+    // leaves the library's session unusable.
+    HRESULT Failed(int result)
+    {
+        std::lock_guard<std::recursive_mutex> lock(mutex_);
+        connection_.reset();
+        return HRESULT(result);
+    }
+
+private:
+    enum class Kind { Storage, Folder, File };
+
+    HRESULT Connect()
+    {
+        if (connection_)
+            return S_OK;
+        const int result = api_->Open(camera_, connection_);
+        return result < 0 ? HRESULT(result) : S_OK;
+    }
+
+    std::shared_ptr<GPhotoApi> api_;
+    GPhotoCamera camera_;
+    std::unique_ptr<GPhotoConnection> connection_;
+    std::recursive_mutex mutex_;
+    QHash<QString, Kind> kinds_;
+    QHash<QString, QString> storageNames_;
+    QHash<QString, std::uint64_t> sizes_;
+};
+
+HRESULT GPhotoStream::Read(void *buffer, std::uint32_t count, std::uint32_t *read)
+{
+    if (read)
+        *read = 0;
+    if (position_ >= size_)
+        return S_OK;  // the end
+    std::uint64_t got = std::min<std::uint64_t>(count, size_ - position_);
+    const HRESULT hr = session_->ReadAt(objectId_, position_, static_cast<char *>(buffer), got);
+    if (FAILED(hr))
+        return hr;
+    // Nothing before the reported end means the transfer broke off: never let
+    // that look like a complete file.
+    if (got == 0)
+        return session_->Failed(kGpErrorIo);
+    position_ += got;
+    if (read)
+        *read = std::uint32_t(got);
+    return S_OK;
+}
+
+} // namespace
+
+GPhotoBackend::GPhotoBackend(std::shared_ptr<GPhotoApi> api) : api_(std::move(api)) {}
+
+QString GPhotoBackend::DeviceIdFor(const QString &port)
+{
+    return kPrefix + port;
+}
+
+bool GPhotoBackend::Owns(const QString &deviceId) const
+{
+    return deviceId.startsWith(kPrefix);
+}
+
+HRESULT GPhotoBackend::Enumerate(std::vector<DeviceEntry> &devices)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::vector<GPhotoCamera> cameras;
+    const int result = api_->Detect(cameras);
+    if (result < 0)
+        return HRESULT(result);
+    detected_.clear();
+    for (const GPhotoCamera &camera : cameras) {
+        // Memory cards come through the file system instead.
+        if (!camera.port.startsWith(QStringLiteral("usb:")))
+            continue;
+        detected_.push_back(camera);
+        const auto [maker, model] = SplitModel(camera.model);
+        devices.push_back({DeviceIdFor(camera.port), maker, model, camera.model});
+    }
+    return S_OK;
+}
+
+HRESULT GPhotoBackend::Open(const QString &deviceId, std::shared_ptr<DeviceSession> &session)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    const QString port = deviceId.mid(kPrefix.size());
+    auto find = [&]() -> const GPhotoCamera * {
+        for (const GPhotoCamera &camera : detected_)
+            if (camera.port == port)
+                return &camera;
+        return nullptr;
+    };
+    if (!find()) {
+        std::vector<GPhotoCamera> cameras;
+        if (api_->Detect(cameras) >= 0)
+            for (const GPhotoCamera &camera : cameras)
+                if (camera.port.startsWith(QStringLiteral("usb:")))
+                    detected_.push_back(camera);
+    }
+    const GPhotoCamera *camera = find();
+    if (!camera)
+        return E_DEVICE_NOT_CONNECTED;
+    std::unique_ptr<GPhotoConnection> connection;
+    const int result = api_->Open(*camera, connection);
+    if (result < 0)
+        return HRESULT(result);
+    session = std::make_shared<GPhotoSession>(api_, *camera, std::move(connection));
+    return S_OK;
+}

@@ -1,0 +1,302 @@
+// The portable-device interfaces on top of a DeviceSession: what every real
+// backend shares.
+
+#include "device/DeviceSession.h"
+
+#include <QDateTime>
+#include <QFileInfo>
+#include <QHash>
+#include <QSet>
+
+#include <cerrno>
+
+QString ContentTypeForFileName(const QString &name)
+{
+    static const QSet<QString> images = {"jpg", "jpeg", "jpe", "png", "gif", "bmp", "tif", "tiff", "heic", "heif",
+                                         "webp", "raw", "dng", "cr2", "cr3", "crw", "nef", "nrw", "arw", "srf", "sr2",
+                                         "orf", "rw2", "raf", "pef", "srw", "x3f", "3fr", "kdc", "mrw", "erf"};
+    static const QSet<QString> videos = {"mp4", "m4v", "mov", "avi", "mts", "m2ts", "mkv", "wmv", "mpg", "mpeg",
+                                         "3gp", "3g2", "mxf", "webm", "asf", "mod", "tod", "vob", "insv", "lrv"};
+    static const QSet<QString> audio = {"mp3", "wav", "m4a", "mp4a", "aac", "flac", "ogg", "oga", "opus", "wma",
+                                        "aif", "aiff", "amr", "rec", "3ga"};
+    const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
+    const QString ext = dot < 0 ? QString() : name.mid(dot + 1).toLower();
+    if (images.contains(ext))
+        return ContentTypeGuid(QStringLiteral("IMAGE"));
+    if (videos.contains(ext))
+        return ContentTypeGuid(QStringLiteral("VIDEO"));
+    if (audio.contains(ext))
+        return ContentTypeGuid(QStringLiteral("AUDIO"));
+    return ContentTypeGuid(QStringLiteral("GENERIC_FILE"));
+}
+
+QString WpdDateText(const QDateTime &when)
+{
+    return when.toLocalTime().toString(QStringLiteral("yyyy/MM/dd:HH:mm:ss.zzz"));
+}
+
+HRESULT HResultFromErrno(int error)
+{
+    switch (error) {
+    case 0: return S_OK;
+    case ENOENT:
+    case ENOTDIR: return E_NOT_FOUND;
+    case EACCES:
+    case EPERM:
+    case EROFS: return E_ACCESSDENIED;
+    case EBUSY: return E_DEVICE_BUSY;
+    case ENODEV:
+    case ENXIO:
+    case EIO: return E_DEVICE_NOT_CONNECTED;
+    case ENOMEM:
+    case EMFILE:
+    case ENFILE: return E_OUTOFMEMORY;
+    default: return HRESULT(0x80070000u | (unsigned(error) & 0xFFFF));
+    }
+}
+
+namespace {
+
+class SessionEnumerator : public IEnumPortableDeviceObjectIDs
+{
+public:
+    explicit SessionEnumerator(QStringList ids) : ids_(std::move(ids)) {}
+    HRESULT Next(QString &objectId) override
+    {
+        if (next_ >= ids_.size())
+            return S_FALSE;
+        objectId = ids_.at(next_++);
+        return S_OK;
+    }
+
+private:
+    QStringList ids_;
+    qsizetype next_ = 0;
+};
+
+class SessionProperties : public IPortableDeviceProperties
+{
+public:
+    explicit SessionProperties(std::shared_ptr<DeviceSession> session) : session_(std::move(session)) {}
+
+    HRESULT GetSupportedProperties(const QString &objectId, std::shared_ptr<PortableDeviceKeyCollection> &keys) override
+    {
+        keys = std::make_shared<PortableDeviceKeyCollection>();
+        if (objectId == QLatin1String("DEVICE")) {
+            for (PROPERTYKEY key : {WPD_OBJECT_ID, WPD_OBJECT_NAME, WPD_OBJECT_CONTENT_TYPE, WPD_DEVICE_TYPE,
+                                    WPD_DEVICE_MANUFACTURER, WPD_DEVICE_MODEL, WPD_DEVICE_POWER_SOURCE,
+                                    WPD_DEVICE_POWER_LEVEL, WPD_DEVICE_SERIAL_NUMBER, WPD_DEVICE_FRIENDLY_NAME})
+                keys->Add(key);
+            return S_OK;
+        }
+        ObjectInfo info;
+        const HRESULT hr = session_->Info(objectId, info);
+        if (FAILED(hr))
+            return hr;
+        for (PROPERTYKEY key : {WPD_OBJECT_ID, WPD_OBJECT_NAME, WPD_OBJECT_CONTENT_TYPE, WPD_OBJECT_SIZE,
+                                WPD_OBJECT_DATE_CREATED})
+            keys->Add(key);
+        if (!info.isStorage)
+            keys->Add(WPD_OBJECT_ORIGINAL_FILE_NAME);
+        return S_OK;
+    }
+
+    HRESULT GetValues(const QString &objectId, const PortableDeviceKeyCollection *keys,
+                      std::shared_ptr<PortableDeviceValues> &values) override
+    {
+        auto all = std::make_shared<PortableDeviceValues>();
+        if (objectId == QLatin1String("DEVICE")) {
+            const HRESULT hr = session_->DeviceValues(*all);
+            if (FAILED(hr))
+                return hr;
+            all->SetStringValue(WPD_OBJECT_ID, objectId);
+            all->SetStringValue(WPD_OBJECT_CONTENT_TYPE, ContentTypeGuid(QStringLiteral("FUNCTIONAL_OBJECT")));
+        } else {
+            ObjectInfo info;
+            const HRESULT hr = session_->Info(objectId, info);
+            if (FAILED(hr))
+                return hr;
+            all->SetStringValue(WPD_OBJECT_ID, objectId);
+            all->SetStringValue(WPD_OBJECT_NAME, info.name);
+            all->SetStringValue(WPD_OBJECT_CONTENT_TYPE, info.contentType);
+            all->SetStringValue(WPD_OBJECT_DATE_CREATED, info.dateCreated);
+            all->SetUnsignedLargeIntegerValue(WPD_OBJECT_SIZE, info.size);
+            if (!info.isStorage)
+                all->SetStringValue(WPD_OBJECT_ORIGINAL_FILE_NAME, info.originalFileName);
+        }
+        if (!keys) {
+            values = all;
+            return S_OK;
+        }
+        values = std::make_shared<PortableDeviceValues>();
+        for (std::size_t i = 0; i < keys->GetCount(); ++i) {
+            PROPVARIANT value;
+            if (SUCCEEDED(all->GetValue(keys->GetAt(i), value)))
+                values->SetValue(keys->GetAt(i), value);
+        }
+        return S_OK;
+    }
+
+private:
+    std::shared_ptr<DeviceSession> session_;
+};
+
+class SessionResources : public IPortableDeviceResources
+{
+public:
+    explicit SessionResources(std::shared_ptr<DeviceSession> session) : session_(std::move(session)) {}
+    HRESULT GetStream(const QString &objectId, PROPERTYKEY resource, std::uint32_t,
+                      std::shared_ptr<IStream> &stream) override
+    {
+        if (resource != WPD_RESOURCE_DEFAULT)
+            return E_INVALIDARG;
+        return session_->OpenStream(objectId, stream);
+    }
+
+private:
+    std::shared_ptr<DeviceSession> session_;
+};
+
+class SessionContent : public IPortableDeviceContent
+{
+public:
+    explicit SessionContent(std::shared_ptr<DeviceSession> session) : session_(std::move(session)) {}
+
+    HRESULT Properties(std::shared_ptr<IPortableDeviceProperties> &properties) override
+    {
+        properties = std::make_shared<SessionProperties>(session_);
+        return S_OK;
+    }
+    HRESULT EnumObjects(std::uint32_t, const QString &parentId,
+                        std::shared_ptr<IEnumPortableDeviceObjectIDs> &enumerator) override
+    {
+        QStringList ids;
+        const HRESULT hr = session_->Children(parentId, ids);
+        if (FAILED(hr))
+            return hr;
+        enumerator = std::make_shared<SessionEnumerator>(std::move(ids));
+        return S_OK;
+    }
+    HRESULT Transfer(std::shared_ptr<IPortableDeviceResources> &resources) override
+    {
+        resources = std::make_shared<SessionResources>(session_);
+        return S_OK;
+    }
+    HRESULT Delete(std::uint32_t, const PortableDevicePropVariantCollection &ids,
+                   std::shared_ptr<PortableDevicePropVariantCollection> *results) override
+    {
+        if (results)
+            *results = std::make_shared<PortableDevicePropVariantCollection>();
+        for (std::size_t i = 0; i < ids.GetCount(); ++i) {
+            const QString *id = std::get_if<QString>(&ids.GetAt(i));
+            if (!id)
+                return E_INVALIDARG;
+            const HRESULT hr = session_->Delete(*id);
+            if (FAILED(hr))
+                return hr;
+        }
+        return S_OK;
+    }
+
+private:
+    std::shared_ptr<DeviceSession> session_;
+};
+
+class BackendDevice : public IPortableDevice
+{
+public:
+    explicit BackendDevice(const std::vector<std::shared_ptr<DeviceBackend>> &backends) : backends_(backends) {}
+
+    HRESULT Open(const QString &deviceId, const PortableDeviceValues *) override
+    {
+        for (const auto &backend : backends_) {
+            if (backend->Owns(deviceId)) {
+                session_.reset();
+                return backend->Open(deviceId, session_);
+            }
+        }
+        return E_DEVICE_NOT_CONNECTED;
+    }
+    HRESULT Content(std::shared_ptr<IPortableDeviceContent> &content) override
+    {
+        if (!session_)
+            return E_FAIL;
+        content = std::make_shared<SessionContent>(session_);
+        return S_OK;
+    }
+
+private:
+    std::vector<std::shared_ptr<DeviceBackend>> backends_;
+    std::shared_ptr<DeviceSession> session_;
+};
+
+class BackendManager : public IPortableDeviceManager
+{
+public:
+    explicit BackendManager(const std::vector<std::shared_ptr<DeviceBackend>> &backends)
+    {
+        // The list is taken once, so that the count and the texts of one scan agree.
+        for (const auto &backend : backends) {
+            std::vector<DeviceEntry> found;
+            if (SUCCEEDED(backend->Enumerate(found)))
+                for (DeviceEntry &entry : found)
+                    entries_.push_back(std::move(entry));
+        }
+    }
+
+    HRESULT GetDevices(QStringList &deviceIds) override
+    {
+        deviceIds.clear();
+        for (const DeviceEntry &entry : entries_)
+            deviceIds << entry.deviceId;
+        return S_OK;
+    }
+    HRESULT GetDeviceManufacturer(const QString &deviceId, QString &text) override
+    {
+        return Text(deviceId, text, &DeviceEntry::manufacturer);
+    }
+    HRESULT GetDeviceDescription(const QString &deviceId, QString &text) override
+    {
+        return Text(deviceId, text, &DeviceEntry::description);
+    }
+    HRESULT GetDeviceFriendlyName(const QString &deviceId, QString &text) override
+    {
+        return Text(deviceId, text, &DeviceEntry::friendlyName);
+    }
+
+private:
+    HRESULT Text(const QString &deviceId, QString &text, QString DeviceEntry::*field) const
+    {
+        text.clear();
+        for (const DeviceEntry &entry : entries_) {
+            if (entry.deviceId == deviceId) {
+                text = entry.*field;
+                return S_OK;
+            }
+        }
+        return E_DEVICE_NOT_CONNECTED;
+    }
+
+    std::vector<DeviceEntry> entries_;
+};
+
+class BackendService : public DeviceService
+{
+public:
+    explicit BackendService(std::vector<std::shared_ptr<DeviceBackend>> backends) : backends_(std::move(backends)) {}
+    std::shared_ptr<IPortableDeviceManager> CreateManager() override
+    {
+        return std::make_shared<BackendManager>(backends_);
+    }
+    std::shared_ptr<IPortableDevice> CreateDevice() override { return std::make_shared<BackendDevice>(backends_); }
+
+private:
+    std::vector<std::shared_ptr<DeviceBackend>> backends_;
+};
+
+} // namespace
+
+std::unique_ptr<DeviceService> CreateBackendService(std::vector<std::shared_ptr<DeviceBackend>> backends)
+{
+    return std::make_unique<BackendService>(std::move(backends));
+}
