@@ -118,11 +118,19 @@ private slots:
         QTest::newRow("no device object") << "device" << QStringList{"red: CoPortableDevice.Create failed."};
         QTest::newRow("no value set") << "values" << QStringList{"black: aPortableDevValues failed."};
         QTest::newRow("open fails") << "open"
-                                    << QStringList{"red: aPortableDevice.Open failed. No Portable Devices found."};
+                                    << QStringList{"red: aPortableDevice.Open failed. No Portable Devices found.",
+                                                   "red: " + DeviceErrorText(E_ACCESSDENIED)};
         QTest::newRow("open says S_FALSE") << "open1"
                                            << QStringList{"red: aPortableDevice.Open failed. No Portable Devices found."};
         QTest::newRow("device unplugged") << "gone"
-                                          << QStringList{"red: aPortableDevice.Open failed. No Portable Devices found."};
+                                          << QStringList{"red: aPortableDevice.Open failed. No Portable Devices found.",
+                                                         "red: " + DeviceErrorText(E_DEVICE_NOT_CONNECTED)};
+        QTest::newRow("device busy") << "busy"
+                                     << QStringList{"red: aPortableDevice.Open failed. No Portable Devices found.",
+                                                    "red: The device is busy: another program is using it. Most often "
+                                                    "the desktop's file manager has opened the camera or phone by "
+                                                    "itself. Unmount or eject it in the file manager (or close the "
+                                                    "program that uses it), then press Connect."};
         QTest::newRow("content fails") << "content" << QStringList{"red: aPortableDevice.Content failed."};
         QTest::newRow("properties fail") << "properties"
                                          << QStringList{"red: aPortableDeviceContent.Properties failed."};
@@ -147,6 +155,8 @@ private slots:
             rig.service.valuesCreateFails = true;
         else if (failure == QLatin1String("open"))
             cam.openCode = E_ACCESSDENIED;
+        else if (failure == QLatin1String("busy"))
+            cam.openCode = -53;
         else if (failure == QLatin1String("open1"))
             cam.openCode = S_FALSE;
         else if (failure == QLatin1String("gone"))
