@@ -1,0 +1,294 @@
+#include "common/TestMain.h"
+
+#include "device/DeviceConnection.h"
+#include "device/DeviceSession.h"
+#include "device/FolderBackend.h"
+#include "log/ActivityLog.h"
+
+#include <sys/stat.h>
+
+// The drive backend against real folders: nothing is faked here.
+class TestFolderBackend : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir outside_;
+    QTemporaryDir parent_;
+    QString card_;   // .../EOS_DIGITAL
+    std::unique_ptr<DeviceService> service_;
+    std::shared_ptr<IPortableDeviceContent> content_;
+
+    static void Write(const QString &path, const QByteArray &data)
+    {
+        QDir().mkpath(QFileInfo(path).path());
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        QCOMPARE(f.write(data), data.size());
+    }
+    static QByteArray Pattern(qint64 size)
+    {
+        QByteArray data(size, Qt::Uninitialized);
+        for (qint64 i = 0; i < size; ++i)
+            data[i] = char((i * 7 + i / 251) & 0xFF);
+        return data;
+    }
+    QString Id(const QString &relative) const { return QStringLiteral("/EOS_DIGITAL/") + relative; }
+
+    // Every object below the storage, depth first, as "id|type|size".
+    QStringList Walk(const QString &id)
+    {
+        QStringList out;
+        std::shared_ptr<IEnumPortableDeviceObjectIDs> children;
+        if (FAILED(content_->EnumObjects(0, id, children)))
+            return {QStringLiteral("enumeration failed")};
+        std::shared_ptr<IPortableDeviceProperties> properties;
+        content_->Properties(properties);
+        QString child;
+        while (children->Next(child) == S_OK) {
+            std::shared_ptr<PortableDeviceValues> values;
+            properties->GetValues(child, nullptr, values);
+            QString type;
+            std::uint64_t size = 0;
+            values->GetStringValue(WPD_OBJECT_CONTENT_TYPE, type);
+            values->GetUnsignedLargeIntegerValue(WPD_OBJECT_SIZE, size);
+            out << QStringLiteral("%1|%2|%3").arg(child, ContentTypeName(type)).arg(size);
+            out << Walk(child);
+        }
+        return out;
+    }
+    HRESULT ReadAll(const QString &id, QByteArray &data, QList<int> &chunks)
+    {
+        std::shared_ptr<IPortableDeviceResources> resources;
+        content_->Transfer(resources);
+        std::shared_ptr<IStream> stream;
+        HRESULT hr = resources->GetStream(id, WPD_RESOURCE_DEFAULT, STGM_READ, stream);
+        if (FAILED(hr))
+            return hr;
+        stream->Seek(0, IStream::STREAM_SEEK_SET, nullptr);
+        QByteArray buffer(kTransferChunkSize, Qt::Uninitialized);
+        for (;;) {
+            std::uint32_t read = 0;
+            hr = stream->Read(buffer.data(), kTransferChunkSize, &read);
+            if (FAILED(hr) || read == 0)
+                return hr;
+            chunks << int(read);
+            data.append(buffer.constData(), read);
+        }
+    }
+    HRESULT Delete(const QString &id)
+    {
+        PortableDevicePropVariantCollection ids;
+        PROPVARIANT value;
+        StringToPropVariant(*service_, id, value);
+        ids.Add(value);
+        return content_->Delete(PORTABLE_DEVICE_DELETE_NO_RECURSION, ids, nullptr);
+    }
+
+private slots:
+    void init()
+    {
+        card_ = parent_.path() + QStringLiteral("/EOS_DIGITAL");
+        QDir(card_).removeRecursively();
+        Write(card_ + QStringLiteral("/DCIM/100CANON/IMG_0001.JPG"), "jpeg");
+        Write(card_ + QStringLiteral("/DCIM/100CANON/with blank 'and' \"quotes\".jpg"), "q");
+        Write(card_ + QStringLiteral("/DCIM/100CANON/Straße_写真.JPG"), "u");
+        Write(card_ + QStringLiteral("/DCIM/100CANON/empty.MOV"), QByteArray());
+        Write(card_ + QStringLiteral("/DCIM/100CANON/chunk.WAV"), Pattern(131072));
+        Write(card_ + QStringLiteral("/DCIM/100CANON/three.MP4"), Pattern(300000));
+        Write(card_ + QStringLiteral("/DCIM/.hidden.jpg"), "h");
+        Write(card_ + QStringLiteral("/MISC/notes.txt"), "n");
+        Write(outside_.path() + QStringLiteral("/secret.jpg"), "s");
+        QFile::link(outside_.path() + QStringLiteral("/secret.jpg"), card_ + QStringLiteral("/DCIM/outside.jpg"));
+        QFile::link(card_ + QStringLiteral("/MISC/notes.txt"), card_ + QStringLiteral("/DCIM/inside.txt"));
+        QFile::link(card_, card_ + QStringLiteral("/DCIM/loop"));
+        const QString folder = card_;
+        service_ = CreateBackendService({std::make_shared<FolderBackend>([folder] { return QStringList{folder}; })});
+        auto device = service_->CreateDevice();
+        QCOMPARE(device->Open(FolderBackend::DeviceIdFor(card_), nullptr), S_OK);
+        QCOMPARE(device->Content(content_), S_OK);
+    }
+    void cleanup()
+    {
+        content_.reset();
+        service_.reset();
+    }
+
+    void foundByTheManager()
+    {
+        auto manager = service_->CreateManager();
+        QStringList ids;
+        QCOMPARE(manager->GetDevices(ids), S_OK);
+        QCOMPARE(ids, QStringList{FolderBackend::DeviceIdFor(card_)});
+        QString maker, description, friendly;
+        manager->GetDeviceManufacturer(ids[0], maker);
+        manager->GetDeviceDescription(ids[0], description);
+        manager->GetDeviceFriendlyName(ids[0], friendly);
+        QCOMPARE(maker, QStringLiteral("Folder"));
+        QCOMPARE(description, QStringLiteral("EOS_DIGITAL"));
+        QCOMPARE(friendly, card_);
+    }
+
+    void openedAndReported()
+    {
+        ActivityLog log;
+        DeviceConnection connection(*service_, log);
+        connection.CurrentDeviceName = QStringLiteral("Folder EOS_DIGITAL");
+        QVERIFY(connection.OpenDevice(FolderBackend::DeviceIdFor(card_), false));
+        QStringList lines;
+        for (const LogLine &line : log.Document().Lines(0, 100))
+            lines << line.text;
+        QVERIFY(lines.contains(QStringLiteral("DEVICE TYPE = WPD_DEVICE_TYPE_CAMERA")));
+        QVERIFY(lines.contains(QStringLiteral("MANUFACTURER: Folder")));
+        QVERIFY(lines.contains(QStringLiteral("SERIAL No.: ") + card_));
+        QVERIFY(!lines.join(QLatin1Char(',')).contains(QStringLiteral("POWER")));
+        QCOMPARE(connection.GetDeviceSerialNo(FolderBackend::DeviceIdFor(card_)), card_);
+    }
+
+    void walk()
+    {
+        std::shared_ptr<IEnumPortableDeviceObjectIDs> top;
+        QCOMPARE(content_->EnumObjects(0, QStringLiteral("DEVICE"), top), S_OK);
+        QString storage;
+        QCOMPARE(top->Next(storage), S_OK);
+        QCOMPARE(storage, QStringLiteral("/EOS_DIGITAL"));
+        std::shared_ptr<IPortableDeviceProperties> properties;
+        content_->Properties(properties);
+        std::shared_ptr<PortableDeviceValues> values;
+        QCOMPARE(properties->GetValues(storage, nullptr, values), S_OK);
+        QString name, type, original;
+        values->GetStringValue(WPD_OBJECT_NAME, name);
+        values->GetStringValue(WPD_OBJECT_CONTENT_TYPE, type);
+        QCOMPARE(name, card_);  // a drive device: the folder's absolute path
+        QCOMPARE(ContentTypeName(type), QStringLiteral("FUNCTIONAL_OBJECT"));
+        QVERIFY(FAILED(values->GetStringValue(WPD_OBJECT_ORIGINAL_FILE_NAME, original)));
+
+        const QStringList all = Walk(storage);
+        const QStringList expected = {
+            Id("DCIM") + "|FOLDER|0",
+            Id("DCIM/.hidden.jpg") + "|IMAGE|1",
+            Id("DCIM/inside.txt") + "|GENERIC_FILE|1",
+            Id("DCIM/100CANON") + "|FOLDER|0",
+        };
+        for (const QString &e : expected)
+            QVERIFY2(all.contains(e), qPrintable(e + " in " + all.join(", ")));
+        for (const QString &file :
+             {QStringLiteral("IMG_0001.JPG|IMAGE|4"), QStringLiteral("with blank 'and' \"quotes\".jpg|IMAGE|1"),
+              QStringLiteral("Straße_写真.JPG|IMAGE|1"), QStringLiteral("empty.MOV|VIDEO|0"),
+              QStringLiteral("chunk.WAV|AUDIO|131072"), QStringLiteral("three.MP4|VIDEO|300000")})
+            QVERIFY2(all.contains(Id("DCIM/100CANON/") + file), qPrintable(file));
+        QVERIFY(all.contains(Id("MISC/notes.txt") + "|GENERIC_FILE|1"));
+        // Links never lead out of the folder, nor round in circles.
+        QVERIFY(!all.join(',').contains(QStringLiteral("outside.jpg")));
+        QVERIFY(!all.join(',').contains(QStringLiteral("loop")));
+        QCOMPARE(all.size(), 12);
+
+        QCOMPARE(properties->GetValues(Id("DCIM/100CANON/IMG_0001.JPG"), nullptr, values), S_OK);
+        QString date;
+        values->GetStringValue(WPD_OBJECT_DATE_CREATED, date);
+        QCOMPARE(date, QFileInfo(card_ + "/DCIM/100CANON/IMG_0001.JPG")
+                           .lastModified()
+                           .toString(QStringLiteral("yyyy/MM/dd:HH:mm:ss.zzz")));
+        values->GetStringValue(WPD_OBJECT_ORIGINAL_FILE_NAME, original);
+        QCOMPARE(original, QStringLiteral("IMG_0001.JPG"));
+    }
+
+    void reads_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QList<int>>("chunks");
+        QTest::newRow("empty") << "empty.MOV" << QList<int>{};
+        QTest::newRow("one chunk exactly") << "chunk.WAV" << QList<int>{131072};
+        QTest::newRow("300000 bytes") << "three.MP4" << QList<int>{131072, 131072, 37856};
+    }
+    void reads()
+    {
+        QFETCH(QString, name);
+        QFETCH(QList<int>, chunks);
+        Walk(QStringLiteral("/EOS_DIGITAL"));
+        QByteArray data;
+        QList<int> got;
+        QCOMPARE(ReadAll(Id("DCIM/100CANON/") + name, data, got), S_OK);
+        QCOMPARE(got, chunks);
+        QFile f(card_ + "/DCIM/100CANON/" + name);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(data, f.readAll());
+    }
+
+    void bigFilesKeepTheirSize()
+    {
+        QFile big(card_ + QStringLiteral("/DCIM/100CANON/BIG.MOV"));
+        QVERIFY(big.open(QIODevice::WriteOnly));
+        QVERIFY(big.resize(5ll << 30));  // sparse: costs no disk
+        big.close();
+        const QStringList all = Walk(QStringLiteral("/EOS_DIGITAL"));
+        QVERIFY(all.contains(Id("DCIM/100CANON/BIG.MOV") + "|VIDEO|5368709120"));
+    }
+
+    void failures()
+    {
+        Walk(QStringLiteral("/EOS_DIGITAL"));
+        QByteArray data;
+        QList<int> chunks;
+        // Removed between listing and reading.
+        QFile::remove(card_ + QStringLiteral("/DCIM/100CANON/IMG_0001.JPG"));
+        QCOMPARE(ReadAll(Id("DCIM/100CANON/IMG_0001.JPG"), data, chunks), E_NOT_FOUND);
+        // A folder that is not there.
+        std::shared_ptr<IEnumPortableDeviceObjectIDs> children;
+        QCOMPARE(content_->EnumObjects(0, Id("NOPE"), children), E_NOT_FOUND);
+        // Identifiers cannot climb out of the folder.
+        QCOMPARE(ReadAll(QStringLiteral("/EOS_DIGITAL/../") + QFileInfo(outside_.path()).fileName() +
+                             QStringLiteral("/secret.jpg"),
+                         data, chunks),
+                 E_NOT_FOUND);
+        QCOMPARE(ReadAll(QStringLiteral("/OTHER/DCIM/x.jpg"), data, chunks), E_NOT_FOUND);
+        // The whole card gone.
+        QVERIFY(QDir(card_).removeRecursively());
+        QCOMPARE(content_->EnumObjects(0, QStringLiteral("DEVICE"), children), E_DEVICE_NOT_CONNECTED);
+    }
+
+    void deletes()
+    {
+        Walk(QStringLiteral("/EOS_DIGITAL"));
+        QCOMPARE(Delete(Id("DCIM/100CANON/IMG_0001.JPG")), S_OK);
+        QVERIFY(!QFile::exists(card_ + QStringLiteral("/DCIM/100CANON/IMG_0001.JPG")));
+        QCOMPARE(Delete(Id("DCIM/100CANON/IMG_0001.JPG")), E_NOT_FOUND);
+        // A protected (read-only) picture stays, with a code that says so.
+        const QString locked = card_ + QStringLiteral("/DCIM/100CANON/three.MP4");
+        QVERIFY(QFile::setPermissions(locked, QFileDevice::ReadOwner | QFileDevice::ReadGroup));
+        QCOMPARE(Delete(Id("DCIM/100CANON/three.MP4")), E_ACCESSDENIED);
+        QVERIFY(QFile::exists(locked));
+        // The storage itself is never deleted.
+        QCOMPARE(Delete(QStringLiteral("/EOS_DIGITAL")), E_ACCESSDENIED);
+    }
+
+    void cardMountsFromTheMountTable()
+    {
+        QTemporaryDir mounts;
+        const QString withDcim = mounts.path() + QStringLiteral("/NIKON D750");
+        const QString without = mounts.path() + QStringLiteral("/USB STICK");
+        QDir().mkpath(withDcim + QStringLiteral("/DCIM"));
+        QDir().mkpath(without + QStringLiteral("/Music"));
+        auto escaped = [](QString path) { return path.replace(QLatin1Char(' '), QStringLiteral("\\040")).toUtf8(); };
+        const QByteArray table = "proc /proc proc rw 0 0\n/dev/sdb1 " + escaped(withDcim) +
+                                 " vfat rw 0 0\n/dev/sdc1 " + escaped(without) + " vfat rw 0 0\n/dev/sda1 / ext4 rw 0 0\n";
+        QCOMPARE(FolderBackend::CardMounts(table), QStringList{withDcim});
+    }
+
+    void environmentFolders()
+    {
+        qputenv("FERROVANE_FOLDER_DEVICES", QFile::encodeName(card_ + QStringLiteral(":/no/such/folder:")));
+        QVERIFY(FolderBackend::DefaultFolders().contains(card_));
+        FolderBackend backend;
+        std::vector<DeviceEntry> devices;
+        QCOMPARE(backend.Enumerate(devices), S_OK);
+        bool found = false;
+        for (const DeviceEntry &d : devices)
+            found |= d.deviceId == FolderBackend::DeviceIdFor(card_);
+        QVERIFY(found);
+        qunsetenv("FERROVANE_FOLDER_DEVICES");
+    }
+};
+
+FERROVANE_TEST_MAIN(TestFolderBackend)
+#include "tst_folderbackend.moc"

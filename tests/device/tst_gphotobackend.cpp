@@ -1,0 +1,327 @@
+#include "common/TestMain.h"
+
+#include "device/DeviceConnection.h"
+#include "device/DeviceSession.h"
+#include "device/GPhotoBackend.h"
+#include "log/ActivityLog.h"
+
+#include <map>
+
+namespace {
+
+// A camera as libgphoto2 would show it: storages under /store_..., folders,
+// files, config values, and failures on demand.
+struct FakeCamera
+{
+    GPhotoCamera id{QStringLiteral("Canon EOS 80D"), QStringLiteral("usb:002,005")};
+    std::vector<GPhotoStorage> storages{{QStringLiteral("/store_00010001"), QStringLiteral("EOS_DIGITAL"),
+                                         QStringLiteral("SD")},
+                                        {QStringLiteral("/store_00020001"), QString(), QString()}};
+    std::map<QString, QStringList> folders{{QStringLiteral("/store_00010001"), {QStringLiteral("DCIM")}},
+                                           {QStringLiteral("/store_00010001/DCIM"), {QStringLiteral("100CANON")}}};
+    std::map<QString, QStringList> files{{QStringLiteral("/store_00010001/DCIM/100CANON"),
+                                          {QStringLiteral("IMG_0001.JPG"), QStringLiteral("MVI_0002.MOV")}}};
+    std::map<QString, QByteArray> data{{QStringLiteral("/store_00010001/DCIM/100CANON/IMG_0001.JPG"), QByteArray(5, 'j')},
+                                       {QStringLiteral("/store_00010001/DCIM/100CANON/MVI_0002.MOV"),
+                                        QByteArray(300000, 'm')}};
+    std::map<QString, QString> config{{QStringLiteral("manufacturer"), QStringLiteral("Canon Inc.")},
+                                      {QStringLiteral("cameramodel"), QStringLiteral("Canon EOS 80D")},
+                                      {QStringLiteral("serialnumber"), QStringLiteral("0123456789")},
+                                      {QStringLiteral("batterylevel"), QStringLiteral("50%")}};
+    int openResult = 0;
+    std::int64_t readFailsAt = -1;   // offset at which a read fails
+    std::int64_t readShortAt = -1;   // offset at which reads return nothing
+    int opens = 0;
+    std::vector<QString> deleted;
+};
+
+class FakeConnection : public GPhotoConnection
+{
+public:
+    explicit FakeConnection(FakeCamera &camera) : camera_(camera) {}
+    int Storages(std::vector<GPhotoStorage> &storages) override
+    {
+        storages = camera_.storages;
+        return 0;
+    }
+    int ListFolders(const QString &folder, QStringList &names) override { return List(camera_.folders, folder, names); }
+    int ListFiles(const QString &folder, QStringList &names) override { return List(camera_.files, folder, names); }
+    int FileInfo(const QString &folder, const QString &name, GPhotoFileInfo &info) override
+    {
+        const auto it = camera_.data.find(folder + QLatin1Char('/') + name);
+        if (it == camera_.data.end())
+            return -108;
+        info.hasSize = true;
+        info.size = std::uint64_t(it->second.size());
+        info.hasTime = true;
+        info.mtime = QDateTime(QDate(2016, 8, 13), QTime(10, 22, 33)).toSecsSinceEpoch();
+        return 0;
+    }
+    int Read(const QString &folder, const QString &name, std::uint64_t offset, char *buffer,
+             std::uint64_t &size) override
+    {
+        const auto it = camera_.data.find(folder + QLatin1Char('/') + name);
+        if (it == camera_.data.end())
+            return -108;
+        if (camera_.readFailsAt >= 0 && std::int64_t(offset) >= camera_.readFailsAt)
+            return -7;
+        if (camera_.readShortAt >= 0 && std::int64_t(offset) >= camera_.readShortAt) {
+            size = 0;
+            return 0;
+        }
+        size = std::min<std::uint64_t>(size, std::uint64_t(it->second.size()) - offset);
+        std::memcpy(buffer, it->second.constData() + offset, size);
+        return 0;
+    }
+    int Delete(const QString &folder, const QString &name) override
+    {
+        camera_.deleted.push_back(folder + QLatin1Char('/') + name);
+        return 0;
+    }
+    int ConfigText(const char *key, QString &value) override
+    {
+        const auto it = camera_.config.find(QString::fromLatin1(key));
+        if (it == camera_.config.end())
+            return -6;  // not supported
+        value = it->second;
+        return 0;
+    }
+
+private:
+    static int List(const std::map<QString, QStringList> &map, const QString &folder, QStringList &names)
+    {
+        const auto it = map.find(folder);
+        names = it == map.end() ? QStringList() : it->second;
+        return 0;
+    }
+    FakeCamera &camera_;
+};
+
+class FakeApi : public GPhotoApi
+{
+public:
+    FakeCamera camera;
+    std::vector<GPhotoCamera> extra;  // other ports the library reports
+
+    int Detect(std::vector<GPhotoCamera> &cameras) override
+    {
+        cameras = extra;
+        cameras.push_back(camera.id);
+        return 0;
+    }
+    int Open(const GPhotoCamera &wanted, std::unique_ptr<GPhotoConnection> &connection) override
+    {
+        if (wanted.port != camera.id.port)
+            return -52;
+        ++camera.opens;
+        if (camera.openResult < 0)
+            return camera.openResult;
+        connection = std::make_unique<FakeConnection>(camera);
+        return 0;
+    }
+    QString ResultText(int result) const override { return QString::number(result); }
+};
+
+} // namespace
+
+class TestGPhotoBackend : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::shared_ptr<FakeApi> api_;
+    std::unique_ptr<DeviceService> service_;
+    std::unique_ptr<ActivityLog> log_;
+    std::unique_ptr<DeviceConnection> connection_;
+    const QString deviceId_ = GPhotoBackend::DeviceIdFor(QStringLiteral("usb:002,005"));
+
+    QStringList Lines()
+    {
+        QStringList out;
+        for (const LogLine &line : log_->Document().Lines(0, log_->Document().LineCount()))
+            out << line.text;
+        return out;
+    }
+    QStringList Children(const QString &id)
+    {
+        std::shared_ptr<IEnumPortableDeviceObjectIDs> children;
+        if (FAILED(connection_->Handles().aPortableDeviceContent->EnumObjects(0, id, children)))
+            return {QStringLiteral("failed")};
+        QStringList ids;
+        QString child;
+        while (children->Next(child) == S_OK)
+            ids << child;
+        return ids;
+    }
+    std::shared_ptr<IStream> Stream(const QString &id, HRESULT *result = nullptr)
+    {
+        std::shared_ptr<IPortableDeviceResources> resources;
+        connection_->Handles().aPortableDeviceContent->Transfer(resources);
+        std::shared_ptr<IStream> stream;
+        const HRESULT hr = resources->GetStream(id, WPD_RESOURCE_DEFAULT, STGM_READ, stream);
+        if (result)
+            *result = hr;
+        return stream;
+    }
+
+private slots:
+    void init()
+    {
+        api_ = std::make_shared<FakeApi>();
+        service_ = CreateBackendService({std::make_shared<GPhotoBackend>(api_)});
+        log_ = std::make_unique<ActivityLog>();
+        connection_ = std::make_unique<DeviceConnection>(*service_, *log_);
+        connection_->CurrentDeviceName = QStringLiteral("Canon EOS 80D");
+    }
+
+    void listedByTheManager()
+    {
+        api_->extra = {{QStringLiteral("Mass Storage Camera"), QStringLiteral("disk:/media/card")}};
+        auto manager = service_->CreateManager();
+        QStringList ids;
+        manager->GetDevices(ids);
+        QCOMPARE(ids, QStringList{deviceId_});  // cards come through the file system
+        QString maker, model;
+        manager->GetDeviceManufacturer(ids[0], maker);
+        manager->GetDeviceDescription(ids[0], model);
+        QCOMPARE(maker + QLatin1Char(' ') + model, QStringLiteral("Canon EOS 80D"));
+    }
+
+    void propertiesFromTheConfig()
+    {
+        QVERIFY(connection_->OpenDevice(deviceId_, false));
+        const QStringList lines = Lines();
+        QVERIFY(lines.contains(QStringLiteral("DEVICE TYPE = WPD_DEVICE_TYPE_CAMERA")));
+        QVERIFY(lines.contains(QStringLiteral("MANUFACTURER: Canon Inc.")));
+        QVERIFY(lines.contains(QStringLiteral("MODEL: Canon EOS 80D")));
+        QVERIFY(lines.contains(QStringLiteral("POWER LEVEL = 50%")));
+        QVERIFY(lines.contains(QStringLiteral("SERIAL No.: 0123456789")));
+        QVERIFY(!lines.join(',').contains(QStringLiteral("POWER SOURCE")));  // libgphoto2 reports none
+    }
+
+    void noSerialNoBattery()
+    {
+        api_->camera.config.erase(QStringLiteral("serialnumber"));
+        api_->camera.config[QStringLiteral("batterylevel")] = QStringLiteral("Full");
+        api_->camera.config.erase(QStringLiteral("manufacturer"));
+        QVERIFY(connection_->OpenDevice(deviceId_, false));
+        const QStringList lines = Lines();
+        QVERIFY(!lines.join(',').contains(QStringLiteral("SERIAL No.")));
+        QVERIFY(!lines.join(',').contains(QStringLiteral("POWER LEVEL")));
+        QVERIFY(lines.contains(QStringLiteral("MANUFACTURER: Canon")));  // from the model name
+        QCOMPARE(connection_->GetDeviceSerialNo(deviceId_), QString());
+    }
+
+    void storesFoldersFiles()
+    {
+        QVERIFY(connection_->OpenDevice(deviceId_, true));
+        QCOMPARE(Children(QStringLiteral("DEVICE")),
+                 (QStringList{"/store_00010001", "/store_00020001"}));
+        QCOMPARE(Children(QStringLiteral("/store_00010001")), QStringList{"/store_00010001/DCIM"});
+        QCOMPARE(Children(QStringLiteral("/store_00010001/DCIM/100CANON")),
+                 (QStringList{"/store_00010001/DCIM/100CANON/IMG_0001.JPG", "/store_00010001/DCIM/100CANON/MVI_0002.MOV"}));
+        QCOMPARE(Children(QStringLiteral("/store_00010001/DCIM/100CANON/IMG_0001.JPG")), QStringList{});
+
+        std::shared_ptr<IPortableDeviceProperties> properties;
+        connection_->Handles().aPortableDeviceContent->Properties(properties);
+        std::shared_ptr<PortableDeviceValues> values;
+        QString text;
+        QCOMPARE(properties->GetValues(QStringLiteral("/store_00010001"), nullptr, values), S_OK);
+        values->GetStringValue(WPD_OBJECT_NAME, text);
+        QCOMPARE(text, QStringLiteral("SD"));
+        properties->GetValues(QStringLiteral("/store_00020001"), nullptr, values);
+        values->GetStringValue(WPD_OBJECT_NAME, text);
+        QCOMPARE(text, QStringLiteral("store_00020001"));
+        QCOMPARE(properties->GetValues(QStringLiteral("/store_00010001/DCIM/100CANON/MVI_0002.MOV"), nullptr, values),
+                 S_OK);
+        std::uint64_t size = 0;
+        values->GetUnsignedLargeIntegerValue(WPD_OBJECT_SIZE, size);
+        QCOMPARE(size, 300000ull);
+        values->GetStringValue(WPD_OBJECT_CONTENT_TYPE, text);
+        QCOMPARE(ContentTypeName(text), QStringLiteral("VIDEO"));
+        values->GetStringValue(WPD_OBJECT_DATE_CREATED, text);
+        QCOMPARE(text, QStringLiteral("2016/08/13:10:22:33.000"));
+        properties->GetValues(QStringLiteral("/store_00010001/DCIM"), nullptr, values);
+        values->GetStringValue(WPD_OBJECT_CONTENT_TYPE, text);
+        QCOMPARE(ContentTypeName(text), QStringLiteral("FOLDER"));
+    }
+
+    void readsInChunks()
+    {
+        QVERIFY(connection_->OpenDevice(deviceId_, true));
+        Children(QStringLiteral("/store_00010001/DCIM/100CANON"));
+        auto stream = Stream(QStringLiteral("/store_00010001/DCIM/100CANON/MVI_0002.MOV"));
+        QVERIFY(stream);
+        QByteArray buffer(kTransferChunkSize, Qt::Uninitialized);
+        QList<int> chunks;
+        std::uint32_t read = 0;
+        while (stream->Read(buffer.data(), kTransferChunkSize, &read) == S_OK && read > 0)
+            chunks << int(read);
+        QCOMPARE(chunks, (QList<int>{131072, 131072, 37856}));
+    }
+
+    // A read that fails midway, or that stops giving data before the end,
+    // is a failure, and the camera is opened afresh for what follows.
+    void brokenTransfers_data()
+    {
+        QTest::addColumn<bool>("silent");
+        QTest::newRow("read error") << false;
+        QTest::newRow("silent end") << true;
+    }
+    void brokenTransfers()
+    {
+        QFETCH(bool, silent);
+        (silent ? api_->camera.readShortAt : api_->camera.readFailsAt) = 131072;
+        QVERIFY(connection_->OpenDevice(deviceId_, true));
+        Children(QStringLiteral("/store_00010001/DCIM/100CANON"));
+        auto stream = Stream(QStringLiteral("/store_00010001/DCIM/100CANON/MVI_0002.MOV"));
+        QByteArray buffer(kTransferChunkSize, Qt::Uninitialized);
+        std::uint32_t read = 0;
+        QCOMPARE(stream->Read(buffer.data(), kTransferChunkSize, &read), S_OK);
+        QCOMPARE(read, 131072u);
+        const HRESULT failed = stream->Read(buffer.data(), kTransferChunkSize, &read);
+        QVERIFY(FAILED(failed));
+        QCOMPARE(read, 0u);
+        QCOMPARE(failed, -7);
+        QVERIFY(!DeviceErrorText(failed).isEmpty());
+        const int opens = api_->camera.opens;
+        api_->camera.readFailsAt = api_->camera.readShortAt = -1;
+        auto again = Stream(QStringLiteral("/store_00010001/DCIM/100CANON/IMG_0001.JPG"));
+        QCOMPARE(again->Read(buffer.data(), kTransferChunkSize, &read), S_OK);
+        QCOMPARE(read, 5u);
+        QCOMPARE(api_->camera.opens, opens + 1);
+    }
+
+    void deviceBusy()
+    {
+        api_->camera.openResult = -53;  // could not claim the USB device
+        QVERIFY(!connection_->OpenDevice(deviceId_, false));
+        const QStringList lines = Lines();
+        QVERIFY(lines.contains(QStringLiteral("aPortableDevice.Open failed. No Portable Devices found.")));
+        QVERIFY(lines.last().startsWith(QStringLiteral("The device is busy")));
+        QVERIFY(lines.last().contains(QStringLiteral("file manager")));
+    }
+
+    void deleteAndMissing()
+    {
+        QVERIFY(connection_->OpenDevice(deviceId_, true));
+        Children(QStringLiteral("/store_00010001/DCIM/100CANON"));
+        PortableDevicePropVariantCollection ids;
+        ids.Add(QStringLiteral("/store_00010001/DCIM/100CANON/IMG_0001.JPG"));
+        QCOMPARE(connection_->Handles().aPortableDeviceContent->Delete(0, ids, nullptr), S_OK);
+        QCOMPARE(api_->camera.deleted, std::vector<QString>{"/store_00010001/DCIM/100CANON/IMG_0001.JPG"});
+        HRESULT hr = S_OK;
+        QVERIFY(!Stream(QStringLiteral("/store_00010001/DCIM/100CANON/NOPE.JPG"), &hr));
+        QCOMPARE(hr, E_NOT_FOUND);
+    }
+
+    void unpluggedCamera()
+    {
+        api_->camera.id.port = QStringLiteral("usb:009,009");  // gone from where it was
+        QVERIFY(!connection_->OpenDevice(deviceId_, false));
+        QVERIFY(Lines().contains(DeviceErrorText(E_DEVICE_NOT_CONNECTED)));
+    }
+};
+
+FERROVANE_TEST_MAIN(TestGPhotoBackend)
+#include "tst_gphotobackend.moc"
