@@ -31,6 +31,7 @@ struct ObjectInfo
     QString dateCreated;        // "YYYY/MM/DD:HH:MM:SS.mmm"
     std::uint64_t size = 0;
     bool isStorage = false;
+    bool isFolder = false;
 };
 
 class DeviceSession
@@ -63,6 +64,7 @@ QString ContentTypeForFileName(const QString &name);
 
 // A date as device dates read: "YYYY/MM/DD:HH:MM:SS.mmm", local time.
 QString WpdDateText(const QDateTime &when);
+QString WpdDateText(std::int64_t secondsSinceEpoch, int milliseconds);
 
 // A result code for an errno value.
 HRESULT HResultFromErrno(int error);

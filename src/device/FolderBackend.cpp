@@ -7,7 +7,11 @@
 #include <QFileInfo>
 #include <QHash>
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
+#include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <mutex>
 #include <sys/stat.h>
@@ -139,29 +143,71 @@ public:
             childIds << storageId_;
             return S_OK;
         }
+        const auto known = cache_.constFind(parentId);
+        if (known != cache_.constEnd() && !known->isFolder)
+            return S_OK;  // a file has no children
         const QString dir = LocalPath(parentId);
         if (dir.isEmpty())
             return E_NOT_FOUND;
-        const QFileInfo self(dir);
-        if (self.exists() && !self.isDir())
-            return S_OK;  // a file has no children
-        QDir folder(dir);
-        if (!folder.exists())
-            return QFileInfo(root_).isDir() ? E_NOT_FOUND : E_DEVICE_NOT_CONNECTED;
-        const QFileInfoList entries = folder.entryInfoList(
-            QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name | QDir::DirsLast);
-        for (const QFileInfo &fi : entries) {
-            if (fi.isSymLink()) {
+        const QByteArray native = QFile::encodeName(dir);
+        DIR *folder = ::opendir(native.constData());
+        if (!folder) {
+            const int error = errno;
+            if (error == ENOTDIR)
+                return S_OK;  // a file has no children
+            return QFileInfo(root_).isDir() ? HResultFromErrno(error) : E_DEVICE_NOT_CONNECTED;
+        }
+        // Straight from the directory, one stat per entry: a phone folder can
+        // hold thousands of files.
+        struct Entry
+        {
+            QString name;
+            ObjectInfo info;
+            bool folder;
+        };
+        std::vector<Entry> entries;
+        const QByteArray rootPrefix = QFile::encodeName(root_) + '/';
+        while (const dirent *e = ::readdir(folder)) {
+            const char *name = e->d_name;
+            if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0)
+                continue;
+            struct stat st {};
+            if (::fstatat(::dirfd(folder), name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+                continue;
+            if (S_ISLNK(st.st_mode)) {
                 // Only links to files inside the folder; never to folders (a
                 // link to a parent would never end).
-                const QString target = fi.canonicalFilePath();
-                if (target.isEmpty() || fi.isDir() || !target.startsWith(root_ + QLatin1Char('/')))
+                char resolved[PATH_MAX];
+                const QByteArray full = native + '/' + name;
+                if (!::realpath(full.constData(), resolved) || !QByteArray(resolved).startsWith(rootPrefix) ||
+                    ::stat(resolved, &st) != 0 || !S_ISREG(st.st_mode))
                     continue;
             }
-            if (!fi.isDir() && !fi.isFile())
+            if (!S_ISDIR(st.st_mode) && !S_ISREG(st.st_mode))
                 continue;  // devices, sockets, pipes
-            const QString id = parentId + QLatin1Char('/') + fi.fileName();
-            cache_.insert(id, MakeInfo(fi));
+            Entry entry{QFile::decodeName(name), {}, S_ISDIR(st.st_mode)};
+            entry.info.name = entry.name;
+            entry.info.originalFileName = entry.name;
+            entry.info.dateCreated = WpdDateText(st.st_mtim.tv_sec, int(st.st_mtim.tv_nsec / 1000000));
+            entry.info.isFolder = entry.folder;
+            if (entry.folder) {
+                static const QString folderType = ContentTypeGuid(QStringLiteral("FOLDER"));
+                entry.info.contentType = folderType;
+            } else {
+                entry.info.contentType = ContentTypeForFileName(entry.name);
+                entry.info.size = std::uint64_t(st.st_size);
+            }
+            entries.push_back(std::move(entry));
+        }
+        ::closedir(folder);
+        // Files before folders, each by name, as a camera lists them.
+        std::sort(entries.begin(), entries.end(), [](const Entry &a, const Entry &b) {
+            return a.folder != b.folder ? !a.folder : a.name < b.name;
+        });
+        childIds.reserve(qsizetype(entries.size()));
+        for (Entry &entry : entries) {
+            const QString id = parentId + QLatin1Char('/') + entry.name;
+            cache_.insert(id, std::move(entry.info));
             childIds << id;
         }
         return S_OK;
@@ -252,6 +298,7 @@ private:
         info.name = fi.fileName();
         info.originalFileName = fi.fileName();
         info.dateCreated = WpdDateText(fi.lastModified());
+        info.isFolder = fi.isDir();
         if (fi.isDir()) {
             info.contentType = ContentTypeGuid(QStringLiteral("FOLDER"));
         } else {

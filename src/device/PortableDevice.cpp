@@ -191,26 +191,52 @@ constexpr std::array<ContentType, 29> kContentTypes{{
     {"ALL", "80E170D2-1055-4A3E-B952-82CC4F8A8689"},
 }};
 
+// The table as parsed values, made once: every listed object asks.
+struct ParsedContentType
+{
+    QUuid uuid;
+    QString name;
+    QString guidText;
+};
+
+const std::array<ParsedContentType, 29> &ParsedContentTypes()
+{
+    static const std::array<ParsedContentType, 29> parsed = [] {
+        std::array<ParsedContentType, 29> out;
+        for (size_t i = 0; i < kContentTypes.size(); ++i) {
+            out[i].uuid = QUuid::fromString(QLatin1String(kContentTypes[i].guid));
+            out[i].name = QString::fromLatin1(kContentTypes[i].name);
+            out[i].guidText = QLatin1Char('{') + QLatin1String(kContentTypes[i].guid) + QLatin1Char('}');
+        }
+        return out;
+    }();
+    return parsed;
+}
+
 } // namespace
 
 QString ContentTypeName(const QString &contentType)
 {
     if (contentType.isEmpty())
         return contentType;
+    // The usual case first: the exact text a backend gave.
+    for (const ParsedContentType &type : ParsedContentTypes())
+        if (type.guidText == contentType)
+            return type.name;
     const QUuid uuid = QUuid::fromString(contentType);
     if (uuid.isNull())
         return contentType;
-    for (const ContentType &type : kContentTypes)
-        if (uuid == QUuid::fromString(QLatin1String(type.guid)))
-            return QString::fromLatin1(type.name);
+    for (const ParsedContentType &type : ParsedContentTypes())
+        if (uuid == type.uuid)
+            return type.name;
     return contentType;
 }
 
 QString ContentTypeGuid(const QString &name)
 {
-    for (const ContentType &type : kContentTypes)
-        if (name == QLatin1String(type.name))
-            return QLatin1Char('{') + QLatin1String(type.guid) + QLatin1Char('}');
+    for (const ParsedContentType &type : ParsedContentTypes())
+        if (name == type.name)
+            return type.guidText;
     return QString();
 }
 

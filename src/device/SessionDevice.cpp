@@ -9,6 +9,8 @@
 #include <QSet>
 
 #include <cerrno>
+#include <cstdio>
+#include <ctime>
 
 QString ContentTypeForFileName(const QString &name)
 {
@@ -19,20 +21,35 @@ QString ContentTypeForFileName(const QString &name)
                                          "3gp", "3g2", "mxf", "webm", "asf", "mod", "tod", "vob", "insv", "lrv"};
     static const QSet<QString> audio = {"mp3", "wav", "m4a", "mp4a", "aac", "flac", "ogg", "oga", "opus", "wma",
                                         "aif", "aiff", "amr", "rec", "3ga"};
+    static const QString image = ContentTypeGuid(QStringLiteral("IMAGE"));
+    static const QString video = ContentTypeGuid(QStringLiteral("VIDEO"));
+    static const QString sound = ContentTypeGuid(QStringLiteral("AUDIO"));
+    static const QString other = ContentTypeGuid(QStringLiteral("GENERIC_FILE"));
     const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
     const QString ext = dot < 0 ? QString() : name.mid(dot + 1).toLower();
     if (images.contains(ext))
-        return ContentTypeGuid(QStringLiteral("IMAGE"));
+        return image;
     if (videos.contains(ext))
-        return ContentTypeGuid(QStringLiteral("VIDEO"));
+        return video;
     if (audio.contains(ext))
-        return ContentTypeGuid(QStringLiteral("AUDIO"));
-    return ContentTypeGuid(QStringLiteral("GENERIC_FILE"));
+        return sound;
+    return other;
 }
 
 QString WpdDateText(const QDateTime &when)
 {
     return when.toLocalTime().toString(QStringLiteral("yyyy/MM/dd:HH:mm:ss.zzz"));
+}
+
+QString WpdDateText(std::int64_t seconds, int milliseconds)
+{
+    const time_t t = time_t(seconds);
+    struct tm local {};
+    localtime_r(&t, &local);
+    char text[40];
+    std::snprintf(text, sizeof text, "%04d/%02d/%02d:%02d:%02d:%02d.%03d", local.tm_year + 1900, local.tm_mon + 1,
+                  local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec, milliseconds);
+    return QString::fromLatin1(text);
 }
 
 HRESULT HResultFromErrno(int error)
@@ -74,6 +91,14 @@ private:
     qsizetype next_ = 0;
 };
 
+std::shared_ptr<PortableDeviceKeyCollection> MakeKeys(std::initializer_list<PROPERTYKEY> list)
+{
+    auto keys = std::make_shared<PortableDeviceKeyCollection>();
+    for (PROPERTYKEY key : list)
+        keys->Add(key);
+    return keys;
+}
+
 class SessionProperties : public IPortableDeviceProperties
 {
 public:
@@ -81,23 +106,25 @@ public:
 
     HRESULT GetSupportedProperties(const QString &objectId, std::shared_ptr<PortableDeviceKeyCollection> &keys) override
     {
-        keys = std::make_shared<PortableDeviceKeyCollection>();
+        // The same few collections serve every object; callers only read them.
+        static const auto deviceKeys = MakeKeys({WPD_OBJECT_ID, WPD_OBJECT_NAME, WPD_OBJECT_CONTENT_TYPE,
+                                                 WPD_DEVICE_TYPE, WPD_DEVICE_MANUFACTURER, WPD_DEVICE_MODEL,
+                                                 WPD_DEVICE_POWER_SOURCE, WPD_DEVICE_POWER_LEVEL,
+                                                 WPD_DEVICE_SERIAL_NUMBER, WPD_DEVICE_FRIENDLY_NAME});
+        static const auto storageKeys = MakeKeys({WPD_OBJECT_ID, WPD_OBJECT_NAME, WPD_OBJECT_CONTENT_TYPE,
+                                                  WPD_OBJECT_SIZE, WPD_OBJECT_DATE_CREATED});
+        static const auto objectKeys = MakeKeys({WPD_OBJECT_ID, WPD_OBJECT_NAME, WPD_OBJECT_CONTENT_TYPE,
+                                                 WPD_OBJECT_SIZE, WPD_OBJECT_DATE_CREATED,
+                                                 WPD_OBJECT_ORIGINAL_FILE_NAME});
         if (objectId == QLatin1String("DEVICE")) {
-            for (PROPERTYKEY key : {WPD_OBJECT_ID, WPD_OBJECT_NAME, WPD_OBJECT_CONTENT_TYPE, WPD_DEVICE_TYPE,
-                                    WPD_DEVICE_MANUFACTURER, WPD_DEVICE_MODEL, WPD_DEVICE_POWER_SOURCE,
-                                    WPD_DEVICE_POWER_LEVEL, WPD_DEVICE_SERIAL_NUMBER, WPD_DEVICE_FRIENDLY_NAME})
-                keys->Add(key);
+            keys = deviceKeys;
             return S_OK;
         }
         ObjectInfo info;
         const HRESULT hr = session_->Info(objectId, info);
         if (FAILED(hr))
             return hr;
-        for (PROPERTYKEY key : {WPD_OBJECT_ID, WPD_OBJECT_NAME, WPD_OBJECT_CONTENT_TYPE, WPD_OBJECT_SIZE,
-                                WPD_OBJECT_DATE_CREATED})
-            keys->Add(key);
-        if (!info.isStorage)
-            keys->Add(WPD_OBJECT_ORIGINAL_FILE_NAME);
+        keys = info.isStorage ? storageKeys : objectKeys;
         return S_OK;
     }
 
@@ -116,13 +143,21 @@ public:
             const HRESULT hr = session_->Info(objectId, info);
             if (FAILED(hr))
                 return hr;
-            all->SetStringValue(WPD_OBJECT_ID, objectId);
-            all->SetStringValue(WPD_OBJECT_NAME, info.name);
-            all->SetStringValue(WPD_OBJECT_CONTENT_TYPE, info.contentType);
-            all->SetStringValue(WPD_OBJECT_DATE_CREATED, info.dateCreated);
-            all->SetUnsignedLargeIntegerValue(WPD_OBJECT_SIZE, info.size);
-            if (!info.isStorage)
-                all->SetStringValue(WPD_OBJECT_ORIGINAL_FILE_NAME, info.originalFileName);
+            values = std::make_shared<PortableDeviceValues>();
+            auto wanted = [keys](PROPERTYKEY key) { return !keys || keys->Contains(key); };
+            if (wanted(WPD_OBJECT_ID))
+                values->SetStringValue(WPD_OBJECT_ID, objectId);
+            if (wanted(WPD_OBJECT_NAME))
+                values->SetStringValue(WPD_OBJECT_NAME, info.name);
+            if (wanted(WPD_OBJECT_CONTENT_TYPE))
+                values->SetStringValue(WPD_OBJECT_CONTENT_TYPE, info.contentType);
+            if (wanted(WPD_OBJECT_DATE_CREATED))
+                values->SetStringValue(WPD_OBJECT_DATE_CREATED, info.dateCreated);
+            if (wanted(WPD_OBJECT_SIZE))
+                values->SetUnsignedLargeIntegerValue(WPD_OBJECT_SIZE, info.size);
+            if (!info.isStorage && wanted(WPD_OBJECT_ORIGINAL_FILE_NAME))
+                values->SetStringValue(WPD_OBJECT_ORIGINAL_FILE_NAME, info.originalFileName);
+            return S_OK;
         }
         if (!keys) {
             values = all;
