@@ -54,7 +54,10 @@ void TForm1::ScanPortableDevices()
             Log.WriteLog(QStringLiteral("Serial No. = ") + serial, LogColor::Black);
             Log.WriteLog(QStringLiteral("Device ID = ") + id, LogColor::Black);
         } else {
+            // Adding to an empty list must not look like a choice the user made.
+            const int chosen = DeviceComboBox->currentIndex();
             DeviceComboBox->addItem(name);
+            DeviceComboBox->setCurrentIndex(chosen);
             Log.WriteLog(QStringLiteral("New device found \"%1\"").arg(name), LogColor::Green);
             Log.WriteLog(QStringLiteral("Name = ") + friendlyName, LogColor::Green);
             Log.WriteLog(QStringLiteral("Serial No. = ") + serial, LogColor::Green);

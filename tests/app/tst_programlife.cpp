@@ -196,6 +196,7 @@ private slots:
         QCOMPARE(form_->Connection.CurrentDeviceID, QStringLiteral("usb:canon"));
         QCOMPARE(form_->DeviceComboBox->currentText(), QStringLiteral("Canon EOS 80D"));
         QCOMPARE(form_->ConnectedDeviceCount, 3);
+        QCOMPARE(form_->DeviceComboBox->count(), 3);
         const QStringList log = Log();
         QVERIFY(log.contains(QStringLiteral("3 Devices Found.")));
         QVERIFY(log.contains(QStringLiteral("3 Portable Devices found.")));
@@ -244,6 +245,9 @@ private slots:
         FakeDevice &d = AddCamera(QStringLiteral("usb:x"), QStringLiteral("Acme"), QStringLiteral("Cam"), "");
         d.missingDeviceProperties = {WPD_DEVICE_SERIAL_NUMBER};
         Start();
+        // Found, but nothing is chosen for the user.
+        QCOMPARE(form_->DeviceComboBox->count(), 1);
+        QCOMPARE(form_->DeviceComboBox->currentIndex(), -1);
         QCOMPARE(Ini("Acme Cam", "DeviceSerialNo"), QString());
         QVERIFY(Log().contains(QStringLiteral("Serial No. = ")));
         // Chosen from the list: it matches its empty remembered serial number.

@@ -7,6 +7,7 @@
 #include "settings/DateFormat.h"
 #include "settings/FileFilter.h"
 #include "settings/IniFile.h"
+#include "settings/NumberFormat.h"
 #include "settings/SpinEdit.h"
 #include "settings/Style.h"
 #include "settings/Unit3.h"
@@ -464,6 +465,51 @@ private slots:
         form_->OptionsBitBtn->click();
         QCOMPARE(seen, after);
         QCOMPARE(Ini("Ferrovane", "MaxLogDays"), after);
+    }
+
+    // On a dark style the help texts stay readable: lighter text in Options,
+    // a light background in Post Processing. The platform's own style keeps them.
+    void darkStyleHelpColours_data()
+    {
+        QTest::addColumn<QString>("style");
+        QTest::addColumn<bool>("adjusted");
+        QTest::newRow("dark style") << "Carbon" << true;
+        QTest::newRow("platform style") << "Windows" << false;
+    }
+    void darkStyleHelpColours()
+    {
+        QFETCH(QString, style);
+        QFETCH(bool, adjusted);
+        Start();
+        SelectDevice(QStringLiteral("Cam"));
+        const QPalette saved = QApplication::palette();
+        QPalette dark = saved;
+        const QColor face(0x30, 0x30, 0x30);
+        dark.setColor(QPalette::Button, face);
+        QApplication::setPalette(dark);
+        ChosenStyleName = style;
+        QColor optionsText, postBackground;
+        {
+            ModalWatcher watcher([&](QWidget *) {
+                optionsText = form_->Form4->FilterHelpLabel->palette().color(QPalette::WindowText);
+                form_->Form4->CancelButton->click();
+            });
+            form_->OptionsBitBtn->click();
+        }
+        form_->Form3->PostFileCopyCommandCheckBox->setChecked(true);
+        {
+            ModalWatcher watcher([&](QWidget *) {
+                postBackground = form_->Form3->PostFileCopyHelpLabel->palette().color(QPalette::Window);
+                QCOMPARE(form_->Form3->PostFileCopyHelpLabel->autoFillBackground(), adjusted);
+                form_->Form3->CancelButton->click();
+            });
+            form_->PostProcessingBitBtn->click();
+        }
+        QApplication::setPalette(saved);
+        ChosenStyleName = QStringLiteral("Auric");
+        QCOMPARE(optionsText == LightenColor(face, 800), adjusted);
+        if (adjusted)
+            QCOMPARE(postBackground, LightenColor(face, 500));
     }
 
     void busyDisablesOptionsFields()
