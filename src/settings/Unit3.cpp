@@ -2,6 +2,7 @@
 
 #include "app/ProgramFolders.h"
 #include "log/LogSink.h"
+#include "settings/DialogKeys.h"
 #include "settings/IniFile.h"
 #include "settings/NumberFormat.h"
 #include "settings/Style.h"
@@ -225,11 +226,6 @@ void TForm3::CancelButtonClick()
 
 void TForm3::keyPressEvent(QKeyEvent *event)
 {
-    if (event->key() == Qt::Key_Escape) {
-        CancelButtonClick();
-        return;
-    }
-    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)
-        return;
-    QDialog::keyPressEvent(event);
+    if (!HandleDialogKey(event, [this] { CancelButtonClick(); }))
+        QDialog::keyPressEvent(event);
 }

@@ -3,6 +3,7 @@
 #include "app/ProgramFolders.h"
 #include "log/LogSink.h"
 #include "settings/FileFilter.h"
+#include "settings/DialogKeys.h"
 #include "settings/IniFile.h"
 #include "settings/NumberFormat.h"
 #include "settings/SpinEdit.h"
@@ -220,14 +221,8 @@ void TForm4::CancelButtonClick()
 
 void TForm4::keyPressEvent(QKeyEvent *event)
 {
-    // Escape is Cancel; Enter is nobody's default.
-    if (event->key() == Qt::Key_Escape) {
-        CancelButtonClick();
-        return;
-    }
-    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)
-        return;
-    QDialog::keyPressEvent(event);
+    if (!HandleDialogKey(event, [this] { CancelButtonClick(); }))
+        QDialog::keyPressEvent(event);
 }
 
 // --- the filter list's inline editor ---------------------------------------------

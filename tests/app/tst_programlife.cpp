@@ -1,4 +1,5 @@
 #include "common/ModalWatcher.h"
+#include "common/IniTestFiles.h"
 #include "common/TestMain.h"
 
 #include "app/ProgramFolders.h"
@@ -119,16 +120,6 @@ private:
         for (const LogLine &line : doc.Lines(from, doc.LineCount()))
             out << line.text;
         return out;
-    }
-    static void WriteIni(const QByteArray &bytes)
-    {
-        QFile f(IniFilePath);
-        QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        f.write(bytes);
-    }
-    static QString Ini(const QString &section, const QString &key)
-    {
-        return IniFile(IniFilePath).ReadString(section, key, QStringLiteral("<none>"));
     }
     FakeDevice &AddCamera(const QString &id, const QString &maker, const QString &model, const QString &serial)
     {

@@ -1,4 +1,5 @@
 #include "common/ModalWatcher.h"
+#include "common/IniTestFiles.h"
 #include "common/TestMain.h"
 
 #include "app/ProgramFolders.h"
@@ -44,17 +45,6 @@ private:
             if (line.text == text)
                 return true;
         return false;
-    }
-    static void WriteIni(const QByteArray &bytes)
-    {
-        QDir().mkpath(QFileInfo(IniFilePath).path());
-        QFile f(IniFilePath);
-        QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        f.write(bytes);
-    }
-    static QString Ini(const QString &section, const QString &key)
-    {
-        return IniFile(IniFilePath).ReadString(section, key, QStringLiteral("<none>"));
     }
     // Selects a device the way the device list will: its section named in the file.
     void SelectDevice(const QString &name)
