@@ -4,32 +4,29 @@
 #include "app/ProgramFolders.h"
 #include "app/UiThread.h"
 #include "app/Version.h"
+#include "catalogue/Unit2.h"
 #include "log/Exception.h"
 #include "log/LogFiles.h"
 #include "log/SystemInfo.h"
-#include "settings/IniFile.h"
-#include "settings/Style.h"
 #include "settings/DateFormat.h"
 #include "settings/FormatSettings.h"
+#include "settings/IniFile.h"
 #include "settings/SpinEdit.h"
-#include "catalogue/Unit2.h"
+#include "settings/Style.h"
 #include "settings/Unit3.h"
 #include "settings/Unit4.h"
 
 #include <QAction>
 #include <QApplication>
+#include <QCloseEvent>
 #include <QComboBox>
+#include <QDesktopServices>
 #include <QFrame>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLocale>
-#include <QCloseEvent>
-#include <QDesktopServices>
 #include <QMenu>
-#include <QUrl>
-
-#include <cstdio>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QProgressBar>
@@ -37,6 +34,9 @@
 #include <QStatusBar>
 #include <QStyle>
 #include <QToolButton>
+#include <QUrl>
+
+#include <cstdio>
 
 namespace {
 
