@@ -218,6 +218,17 @@ private slots:
         QVERIFY(form_->CopyBitBtn->isEnabled());
     }
 
+    void rememberedDeviceWillNotOpen()
+    {
+        AddCamera(QStringLiteral("usb:l"), QStringLiteral("Locked"), QStringLiteral("Phone"), "").openCode = E_ACCESSDENIED;
+        WriteIni("[Ferrovane]\nDeviceCount=1\nLastDevice=Locked Phone\n[Devices]\nItem0=Locked Phone\n"
+                 "[Locked Phone]\nDeviceName=Locked Phone\nDeviceSerialNo=\n");
+        Start();
+        QCOMPARE(Log().last(), QStringLiteral("Device is not open!"));
+        QCOMPARE(form_->Log.Document().Line(form_->Log.Document().LineCount() - 1).color, LogColor::Red);
+        QVERIFY(form_->CopyBitBtn->isEnabled());
+    }
+
     void twoDevicesOfOneModel()
     {
         AddCamera(QStringLiteral("usb:a"), QStringLiteral("Canon"), QStringLiteral("EOS 80D"), "SNA");
