@@ -12,6 +12,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QThread>
+#include <QTemporaryDir>
 #include <QTimer>
 
 #include <clocale>
@@ -21,6 +22,9 @@ int main(int argc, char *argv[])
 {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    // Settings and log files of this run go to a folder of its own.
+    QTemporaryDir config;
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(config.path()));
     QApplication app(argc, argv);
     std::setlocale(LC_NUMERIC, "C");
     InitFormatSettingsFromSystem();
@@ -65,10 +69,14 @@ int main(int argc, char *argv[])
     heartbeat.start();
     worker->start();
     qint64 shownAt = -1;
+    long peakAtEnd = -1;
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, [&] {
         if (form.Log.ShownLineCount() >= before + lines && writtenAt >= 0) {
             shownAt = clock.elapsed();
+            // Measured before quitting: closing the window saves the log file.
+            heartbeat.stop();
+            peakAtEnd = PeakMemoryKiB();
             app.quit();
         } else if (clock.elapsed() > 60000) {
             app.quit();
@@ -80,7 +88,7 @@ int main(int argc, char *argv[])
     delete worker;
 
     const double seconds = shownAt / 1000.0;
-    const long peak = PeakMemoryKiB();
+    const long peak = peakAtEnd;
     std::printf("lines: %d\n", lines);
     std::printf("worker finished writing after: %.3f s\n", writtenAt / 1000.0);
     std::printf("all lines shown after: %.3f s (%.0f lines/s)%s\n", seconds, lines / seconds,

@@ -11,6 +11,7 @@
 
 #include <QElapsedTimer>
 #include <QFile>
+#include <QTemporaryDir>
 
 #include <cstdio>
 
@@ -18,6 +19,9 @@ int main(int argc, char *argv[])
 {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    // Settings and log files of this run go to a folder of its own.
+    QTemporaryDir config;
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(config.path()));
     Application app(argc, argv);
     InitFormatSettingsFromSystem();
     const int files = argc > 1 ? QByteArray(argv[1]).toInt() : 50000;

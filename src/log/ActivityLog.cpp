@@ -6,6 +6,7 @@
 #include <QScrollBar>
 #include <QTextBlock>
 #include <QTextCursor>
+#include <QElapsedTimer>
 #include <QThread>
 
 std::atomic<bool> DebugFlag{false};
@@ -69,7 +70,7 @@ void ActivityLog::ScheduleFlush()
 void ActivityLog::FlushBatch()
 {
     flushScheduled_.store(false);
-    ShowLines(kLinesPerTurn);
+    ShowLines(kMaxLinesPerTurn, kTurnBudgetMs);
     if (shown_ < document_.LineCount())
         ScheduleFlush();
 }
@@ -77,7 +78,7 @@ void ActivityLog::FlushBatch()
 void ActivityLog::Flush()
 {
     Q_ASSERT(QThread::currentThread() == thread());
-    ShowLines(document_.LineCount());
+    ShowLines(document_.LineCount(), -1);
 }
 
 const QTextCharFormat &ActivityLog::Format(LogColor color, LogStyle style) const
@@ -85,26 +86,24 @@ const QTextCharFormat &ActivityLog::Format(LogColor color, LogStyle style) const
     return formats_[size_t(int(color) * 2 + (style == LogStyle::Bold ? 1 : 0))];
 }
 
-void ActivityLog::TrimView()
+void ActivityLog::TrimView(bool all)
 {
     // Dropping the oldest lines one at a time as new ones arrive (the view's
-    // own block limit) costs more than the appending itself; dropping a tenth
-    // of them in one cut is cheap.
+    // own block limit) costs more than the appending itself; dropping a few
+    // thousand in one cut is cheap, and small enough cuts keep each turn short.
     QTextDocument *doc = view_->document();
-    if (doc->blockCount() <= kViewLineLimit + kViewLineLimit / 10)
+    const int excess = doc->blockCount() - kViewLineLimit;
+    if (excess < kViewTrimLines)
         return;
     QTextCursor cut(doc);
     cut.movePosition(QTextCursor::Start);
-    cut.setPosition(doc->findBlockByNumber(doc->blockCount() - kViewLineLimit).position(), QTextCursor::KeepAnchor);
+    cut.setPosition(doc->findBlockByNumber(all ? excess : qMin(excess, 4 * kViewTrimLines)).position(), QTextCursor::KeepAnchor);
     cut.removeSelectedText();
 }
 
-void ActivityLog::ShowLines(qsizetype maxLines)
+void ActivityLog::ShowLines(qsizetype maxLines, int budgetMs)
 {
-    if (!view_)
-        return;
-    const std::vector<LogLine> lines = document_.Lines(shown_, maxLines);
-    if (lines.empty())
+    if (!view_ || shown_ >= document_.LineCount())
         return;
     QTextDocument *doc = view_->document();
     QTextCursor cursor(doc);
@@ -112,18 +111,31 @@ void ActivityLog::ShowLines(qsizetype maxLines)
     cursor.beginEditBlock();
     const QTextCharFormat &plain = Format(LogColor::Black, LogStyle::Normal);
     bool first = shown_ == 0 && doc->isEmpty();
-    for (const LogLine &line : lines) {
-        if (!first)
-            cursor.insertBlock(QTextBlockFormat(), plain);
-        first = false;
-        if (!line.prefix.isEmpty())
-            cursor.insertText(line.prefix, plain);
-        cursor.insertText(line.text, Format(line.color, line.style));
-        cursor.setCharFormat(plain);
+    QElapsedTimer clock;
+    clock.start();
+    // Small steps, so that the time spent in one turn stays bounded however
+    // fast or slow the machine is.
+    constexpr qsizetype kStep = 200;
+    for (qsizetype done = 0; done < maxLines;) {
+        const std::vector<LogLine> lines = document_.Lines(shown_, qMin(kStep, maxLines - done));
+        if (lines.empty())
+            break;
+        for (const LogLine &line : lines) {
+            if (!first)
+                cursor.insertBlock(QTextBlockFormat(), plain);
+            first = false;
+            if (!line.prefix.isEmpty())
+                cursor.insertText(line.prefix, plain);
+            cursor.insertText(line.text, Format(line.color, line.style));
+            cursor.setCharFormat(plain);
+        }
+        shown_ += qsizetype(lines.size());
+        done += qsizetype(lines.size());
+        if (budgetMs >= 0 && clock.elapsed() >= budgetMs)
+            break;
     }
     cursor.endEditBlock();
-    shown_ += qsizetype(lines.size());
-    TrimView();
+    TrimView(budgetMs < 0);
 
     // The newest line stays in sight and the log view takes the keyboard
     // focus, as after every write.

@@ -22,11 +22,14 @@ class ActivityLog : public QObject, public LogSink
 {
     Q_OBJECT
 public:
-    // Lines shown per event-loop turn; the rest wait for the next turn.
-    static constexpr int kLinesPerTurn = 1000;
+    // What one event-loop turn shows at most: as many lines as fit in a few
+    // milliseconds, the rest wait for the next turn.
+    static constexpr int kMaxLinesPerTurn = 5000;
+    static constexpr int kTurnBudgetMs = 8;
     // The view keeps the newest lines only; the document keeps them all for
     // the log file.
     static constexpr int kViewLineLimit = 100000;
+    static constexpr int kViewTrimLines = 2000;
 
     explicit ActivityLog(QObject *parent = nullptr);
 
@@ -51,8 +54,10 @@ private:
     void Append(const QString &prefix, const QString &text, LogColor color, LogStyle style);
     void ScheduleFlush();
     void FlushBatch();
-    void ShowLines(qsizetype maxLines);
-    void TrimView();
+    // budgetMs < 0: no limit.
+    void ShowLines(qsizetype maxLines, int budgetMs);
+    // all: down to the limit at once; otherwise a bounded cut per turn.
+    void TrimView(bool all);
     const QTextCharFormat &Format(LogColor color, LogStyle style) const;
 
     LogDocument document_;

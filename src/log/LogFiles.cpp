@@ -17,8 +17,12 @@ QString SaveLog(const LogDocument &document, const QString &folder, const QDateT
 {
     const QString path = folder + LogFileName(now);
     QSaveFile file(path);
-    const QByteArray rtf = LogToRtf(document);
-    if (!file.open(QIODevice::WriteOnly) || file.write(rtf) != rtf.size() || !file.commit())
+    if (!file.open(QIODevice::WriteOnly))
+        return QString();
+    const bool written = WriteLogRtf(document, [&file](const QByteArray &piece) {
+        return file.write(piece) == piece.size();
+    });
+    if (!written || !file.commit())
         return QString();
     return path;
 }

@@ -38,7 +38,7 @@ void AppendRtfText(QByteArray &out, QStringView text)
         out += '}';
 }
 
-QByteArray LogToRtf(const LogDocument &document)
+bool WriteLogRtf(const LogDocument &document, const std::function<bool(const QByteArray &)> &write)
 {
     QByteArray out;
     out += "{\\rtf1\\ansi\\ansicpg1252\\deff0\\deflang1033"
@@ -64,7 +64,10 @@ QByteArray LogToRtf(const LogDocument &document)
             AppendRtfText(out, line.text);
             out += "\\cf1\\b0\\par\r\n";
         }
+        if (!write(out))
+            return false;
+        out.clear();
     }
     out += "}\r\n";
-    return out;
+    return write(out);
 }
