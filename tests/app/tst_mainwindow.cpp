@@ -1,3 +1,4 @@
+#include "common/FormTest.h"
 #include "common/TestMain.h"
 
 #include "app/Unit1.h"
@@ -73,11 +74,7 @@ private:
 private slots:
     void init()
     {
-        form_ = std::make_unique<TForm1>(service_);
-        form_->show();
-        QVERIFY(QTest::qWaitForWindowExposed(form_.get()));
-        QTRY_VERIFY(form_->Log.Document().LineCount() >= 1);  // Init has run
-        QTRY_VERIFY(form_->CopyBitBtn->isEnabled());
+        StartForm(form_, service_);
     }
     void cleanup() { form_.reset(); }
 

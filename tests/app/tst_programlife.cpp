@@ -1,5 +1,6 @@
 #include "common/ModalWatcher.h"
 #include "common/IniTestFiles.h"
+#include "common/FormTest.h"
 #include "common/TestMain.h"
 
 #include "app/ProgramFolders.h"
@@ -106,21 +107,8 @@ private:
     FakeDeviceService service_;
     std::unique_ptr<TForm1> form_;
 
-    void Start()
-    {
-        form_ = std::make_unique<TForm1>(service_);
-        form_->show();
-        QVERIFY(QTest::qWaitForWindowExposed(form_.get()));
-        QTRY_VERIFY(form_->CopyBitBtn->isEnabled());
-    }
-    QStringList Log(qsizetype from = 0) const
-    {
-        QStringList out;
-        const LogDocument &doc = form_->Log.Document();
-        for (const LogLine &line : doc.Lines(from, doc.LineCount()))
-            out << line.text;
-        return out;
-    }
+    void Start() { StartForm(form_, service_); }
+    QStringList Log(qsizetype from = 0) const { return LogTexts(form_->Log, from); }
     FakeDevice &AddCamera(const QString &id, const QString &maker, const QString &model, const QString &serial)
     {
         FakeDevice &d = service_.AddDevice(id, maker + QStringLiteral(" friendly"), maker, model);

@@ -1,4 +1,5 @@
 #include "common/ModalWatcher.h"
+#include "common/FormTest.h"
 #include "common/TestMain.h"
 
 #include "app/Unit1.h"
@@ -79,10 +80,7 @@ private slots:
     void init()
     {
         DebugFlag = false;
-        form_ = std::make_unique<TForm1>(service_);
-        form_->show();
-        QVERIFY(QTest::qWaitForWindowExposed(form_.get()));
-        QTRY_VERIFY(form_->CopyBitBtn->isEnabled());
+        StartForm(form_, service_);
         form_->Connection.CurrentDeviceName = QStringLiteral("Phone");
     }
     void cleanup() { form_.reset(); }

@@ -1,3 +1,4 @@
+#include "common/FormTest.h"
 #include "common/TestMain.h"
 
 #include "app/Unit1.h"
@@ -76,14 +77,7 @@ private:
             rows << QStringLiteral("%1|%2|%3|%4").arg(grid.Cell(0, r), grid.Cell(1, r), grid.Cell(4, r), grid.Cell(5, r));
         return rows;
     }
-    QStringList LogTexts(qsizetype from = 0) const
-    {
-        QStringList texts;
-        const LogDocument &doc = form_->Log.Document();
-        for (const LogLine &line : doc.Lines(from, doc.LineCount()))
-            texts << line.text;
-        return texts;
-    }
+    QStringList LogTexts(qsizetype from = 0) const { return ::LogTexts(form_->Log, from); }
     qsizetype List()
     {
         const qsizetype before = form_->Log.Document().LineCount();
@@ -100,10 +94,7 @@ private slots:
         DebugFlag = false;
         service_.devices.clear();
         BuildPhone(service_.AddDevice(QStringLiteral("usb:1"), QStringLiteral("Phone")));
-        form_ = std::make_unique<TForm1>(service_);
-        form_->show();
-        QVERIFY(QTest::qWaitForWindowExposed(form_.get()));
-        QTRY_VERIFY(form_->CopyBitBtn->isEnabled());
+        StartForm(form_, service_);
     }
     void cleanup()
     {

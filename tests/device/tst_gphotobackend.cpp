@@ -119,7 +119,6 @@ public:
         connection = std::make_unique<FakeConnection>(camera);
         return 0;
     }
-    QString ResultText(int result) const override { return QString::number(result); }
 };
 
 } // namespace

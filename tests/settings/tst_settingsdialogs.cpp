@@ -1,5 +1,6 @@
 #include "common/ModalWatcher.h"
 #include "common/IniTestFiles.h"
+#include "common/FormTest.h"
 #include "common/TestMain.h"
 
 #include "app/ProgramFolders.h"
@@ -30,22 +31,8 @@ private:
     FakeDeviceService service_;
     std::unique_ptr<TForm1> form_;
 
-    void Start()
-    {
-        form_ = std::make_unique<TForm1>(service_);
-        form_->show();
-        QVERIFY(QTest::qWaitForWindowExposed(form_.get()));
-        QTRY_VERIFY(LogHas(QStringLiteral("Settings Loaded.")));
-        QTRY_VERIFY(form_->CopyBitBtn->isEnabled());
-    }
-    bool LogHas(const QString &text) const
-    {
-        const LogDocument &doc = form_->Log.Document();
-        for (const LogLine &line : doc.Lines(0, doc.LineCount()))
-            if (line.text == text)
-                return true;
-        return false;
-    }
+    void Start() { StartForm(form_, service_); }
+    bool LogHas(const QString &text) const { return LogTexts(form_->Log).contains(text); }
     // Selects a device the way the device list will: its section named in the file.
     void SelectDevice(const QString &name)
     {

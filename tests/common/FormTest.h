@@ -1,0 +1,31 @@
+#pragma once
+
+// Starting the real main window in a test, and reading its log.
+
+#include "app/Unit1.h"
+
+#include <QPushButton>
+#include <QtTest>
+
+#include <memory>
+
+// Shows a new main window over the service and waits until its start-up
+// sequence has run (it runs whole, in one turn, after the first show).
+inline void StartForm(std::unique_ptr<TForm1> &form, DeviceService &service)
+{
+    form = std::make_unique<TForm1>(service);
+    form->show();
+    QVERIFY(QTest::qWaitForWindowExposed(form.get()));
+    QTRY_VERIFY(form->Log.Document().LineCount() >= 1);
+    QVERIFY(form->CopyBitBtn->isEnabled());
+}
+
+// The texts of the log's lines from line `from` on, without their prefixes.
+inline QStringList LogTexts(const ActivityLog &log, qsizetype from = 0)
+{
+    QStringList texts;
+    const LogDocument &doc = log.Document();
+    for (const LogLine &line : doc.Lines(from, doc.LineCount()))
+        texts << line.text;
+    return texts;
+}
