@@ -14,16 +14,6 @@ void CatalogueGrid::ForgetWidths()
     measured_ = -1;
 }
 
-void CatalogueGrid::SetRowCount(int count)
-{
-    const int dataRows = qMax(0, count - 1);
-    beginResetModel();
-    rows_.resize(size_t(dataRows));
-    notified_ = dataRows;
-    endResetModel();
-    ForgetWidths();
-}
-
 void CatalogueGrid::Clear()
 {
     beginResetModel();

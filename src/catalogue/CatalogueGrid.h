@@ -28,8 +28,6 @@ public:
     explicit CatalogueGrid(QObject *parent = nullptr);
 
     int RowCount() const { return int(rows_.size()) + 1; }
-    // Keeps the header; new rows are empty.
-    void SetRowCount(int count);
     QString Cell(int column, int row) const;
     const QString &CellRef(int column, int row) const;
     void SetCell(int column, int row, const QString &text);

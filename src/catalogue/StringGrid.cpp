@@ -1,5 +1,7 @@
 #include "StringGrid.h"
 
+#include "log/LogColor.h"
+
 #include <QHeaderView>
 #include <QPainter>
 
@@ -8,9 +10,9 @@ void CatalogueDelegate::paint(QPainter *painter, const QStyleOptionViewItem &opt
     const QString type = index.siblingAtColumn(4).data().toString();
     QColor fill;
     if (type == QLatin1String("STORAGE"))
-        fill = QColor(0x00, 0xFF, 0xFF);
+        fill = QColor::fromRgb(kGridAqua);
     else if (type == QLatin1String("FOLDER"))
-        fill = QColor(0xC0, 0xC0, 0xC0);
+        fill = QColor::fromRgb(kGridSilver);
     if (!fill.isValid()) {
         QStyledItemDelegate::paint(painter, option, index);
         return;

@@ -20,14 +20,4 @@ struct RunState
     // 64-bit: a sum of 32-bit sizes would make big videos vanish from it.
     std::atomic<std::uint64_t> BytesCopied{0};
     QDateTime RunStartTime;
-
-    void ResetCounters()
-    {
-        FilesLocated = 0;
-        FilesExisting = 0;
-        FilesCopied = 0;
-        FilesDeleted = 0;
-        ErrorCount = 0;
-        BytesCopied = 0;
-    }
 };

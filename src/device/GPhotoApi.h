@@ -55,7 +55,6 @@ public:
     virtual ~GPhotoApi() = default;
     virtual int Detect(std::vector<GPhotoCamera> &cameras) = 0;
     virtual int Open(const GPhotoCamera &camera, std::unique_ptr<GPhotoConnection> &connection) = 0;
-    virtual QString ResultText(int result) const = 0;
 };
 
 // libgphoto2 itself.

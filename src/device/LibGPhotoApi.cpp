@@ -225,8 +225,6 @@ public:
         connection = std::make_unique<LibConnection>(camera, context);
         return GP_OK;
     }
-
-    QString ResultText(int result) const override { return QString::fromUtf8(gp_result_as_string(result)); }
 };
 
 } // namespace

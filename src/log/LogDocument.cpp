@@ -60,15 +60,3 @@ std::vector<LogLine> LogDocument::Lines(qsizetype from, qsizetype maxCount) cons
     return lines;
 }
 
-QString LogDocument::PlainText() const
-{
-    QMutexLocker lock(&mutex_);
-    QString text;
-    for (size_t i = 0; i < records_.size(); ++i) {
-        if (i > 0)
-            text += QLatin1Char('\n');
-        const LogLine line = MakeLine(records_[i]);
-        text += line.prefix + line.text;
-    }
-    return text;
-}

@@ -33,8 +33,6 @@ public:
     LogLine Line(qsizetype index) const;
     // Up to maxCount lines from index on.
     std::vector<LogLine> Lines(qsizetype from, qsizetype maxCount) const;
-    // Every line as prefix + text, joined by "\n"; meant for tests and checks.
-    QString PlainText() const;
 
 private:
     struct Record

@@ -264,15 +264,6 @@ bool IniFile::SectionExists(const QString &section) const
     return FindSection(Content(), section).begin >= 0;
 }
 
-QStringList IniFile::ReadSectionNames() const
-{
-    QStringList names;
-    for (const Line &line : Content().lines)
-        if (const auto name = SectionOf(line.text))
-            names << *name;
-    return names;
-}
-
 void IniFile::WriteString(const QString &section, const QString &key, const QString &value)
 {
     Parsed p = Load(path_);

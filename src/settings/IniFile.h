@@ -43,7 +43,6 @@ public:
     // A command written by WriteCommand, exactly as it was written.
     QString ReadCommand(const QString &section, const QString &key, const QString &defaultValue) const;
     bool SectionExists(const QString &section) const;
-    QStringList ReadSectionNames() const;
 
     void WriteString(const QString &section, const QString &key, const QString &value);
     void WriteInteger(const QString &section, const QString &key, int value);
