@@ -225,6 +225,24 @@ private:
         const QChar next = hasNext ? text_[i + 1] : QChar();
         Level &level = Top();
 
+        if (level.frame == Frame::Backtick) {
+            // The shell finds the end of a backquoted command before it reads
+            // anything inside, quotes and comments included.
+            if (c == QLatin1Char('`')) {
+                Append(c);
+                Leave();
+                return i + 1;
+            }
+            if (c == QLatin1Char('\\') && hasNext && !TagAt(i + 1)) {
+                // Escapes are undone before the inner reading, and shells
+                // differ on some; past one, this scanner no longer follows.
+                unsure_ = true;
+                Append(c);
+                Append(next);
+                return i + 2;
+            }
+        }
+
         if (level.comment) {
             Append(c);
             if (c == QLatin1Char('\n')) {
@@ -259,11 +277,8 @@ private:
                 return i + 1;
             }
             Append(c);
-            if (hasNext) {
+            if (hasNext)
                 Append(next);
-                if (level.frame == Frame::Backtick && next == QLatin1Char('`'))
-                    unsure_ = true; // a backquoted command inside another
-            }
             level.wordStart = false;
             return hasNext ? i + 2 : i + 1;
         }
@@ -305,11 +320,7 @@ private:
         } else if (c == QLatin1Char('"')) {
             level.quote = Quote::Double;
         } else if (c == QLatin1Char('`')) {
-            if (level.frame == Frame::Backtick) {
-                Leave();
-            } else {
-                Enter(Frame::Backtick);
-            }
+            Enter(Frame::Backtick);
         } else if (c == QLatin1Char('$') && next == QLatin1Char('(')) {
             Append(next);
             Enter(Frame::CommandSub);

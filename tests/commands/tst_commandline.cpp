@@ -185,6 +185,8 @@ private slots:
         QTest::newRow("tag in the program is left alone")
             << "/x/[Path]/run [Path]" << p << f << "/x/[Path]/" << "/x/[Path]/run /photos/2016-05-04/"
             << "/x/[Path]/run /photos/2016-05-04/";
+        QTest::newRow("backquotes end even inside a quote")
+            << "echo `true '`[File]" << p << "a b" << kProgramFolder << "echo `true '`'a b'" << "echo `true '`'a b'";
         QTest::newRow("no parameters ends with a blank") << "prog" << p << f << kProgramFolder << "prog " << "prog ";
         QTest::newRow("blank in a bare value is quoted")
             << "cp [Path][File] /b/" << p << "IMG 1.JPG" << kProgramFolder << "cp /photos/2016-05-04/'IMG 1.JPG' /b/"
@@ -217,6 +219,7 @@ private slots:
         QTest::newRow("nested backquotes") << "\"`echo \\`echo [File]\\``\"";
         QTest::newRow("case patterns") << "\"$(case x in x) echo [File];; esac)\"";
         QTest::newRow("here-document") << "<<E [File]";
+        QTest::newRow("escaped quote in backquotes") << "\"`printf %s \\\"[File]\\\"`\"";
     }
     void unfollowedNesting()
     {
