@@ -107,6 +107,7 @@ struct Level
     Frame frame = Frame::Top;
     Quote quote = Quote::None;
     int parens = 0;          // open "(" inside a "$(" level
+    bool arithmetic = false; // "$((": a value would be evaluated as an expression
     bool wordStart = true;
     bool comment = false;
 };
@@ -196,6 +197,12 @@ private:
             return;
         }
         level.wordStart = false;
+        if (level.arithmetic) {
+            // No quoting keeps a name from being read as an expression there.
+            if (error_.isEmpty())
+                error_ = tag.Name;
+            return;
+        }
         if (unsure_) {
             // Where we cannot tell how the shell reads the text, only a value
             // that means nothing to it anywhere may stand.
@@ -291,7 +298,7 @@ private:
                 Enter(Frame::Backtick);
             else if (c == QLatin1Char('$') && next == QLatin1Char('(')) {
                 Append(next);
-                Enter(Frame::CommandSub);
+                Enter(Frame::CommandSub, i + 2);
                 return i + 2;
             } else if (c == QLatin1Char('$') && next == QLatin1Char('{')) {
                 Append(next);
@@ -323,7 +330,7 @@ private:
             Enter(Frame::Backtick);
         } else if (c == QLatin1Char('$') && next == QLatin1Char('(')) {
             Append(next);
-            Enter(Frame::CommandSub);
+            Enter(Frame::CommandSub, i + 2);
             return i + 2;
         } else if (c == QLatin1Char('$') && next == QLatin1Char('{')) {
             Append(next);
@@ -342,11 +349,14 @@ private:
         return i + 1;
     }
 
-    void Enter(Frame frame)
+    void Enter(Frame frame, qsizetype contentStart = -1)
     {
         Top().wordStart = false;
         Level level;
         level.frame = frame;
+        level.arithmetic = Top().arithmetic
+            || (frame == Frame::CommandSub && contentStart >= 0 && contentStart < text_.size()
+                && text_[contentStart] == QLatin1Char('('));
         // Quoting inside "${...}" differs between shells.
         if (frame == Frame::Brace)
             unsure_ = true;

@@ -221,6 +221,13 @@ private slots:
         QTest::newRow("here-document") << "<<E [File]";
         QTest::newRow("escaped quote in backquotes") << "\"`printf %s \\\"[File]\\\"`\"";
     }
+    void arithmeticRefusesEveryValue()
+    {
+        const TagReplacement replaced = ReplaceTags("$((1 + [File]))", {{"[File]", "x"}});
+        QCOMPARE(replaced.Error, QString("[File]"));
+        QVERIFY(ReplaceTags("$((1 + 2)) [File]", {{"[File]", "a b"}}).Error.isEmpty());
+    }
+
     void unfollowedNesting()
     {
         QFETCH(QString, params);
