@@ -197,8 +197,9 @@ private:
             return;
         }
         level.wordStart = false;
-        if (level.arithmetic) {
-            // No quoting keeps a name from being read as an expression there.
+        if (level.arithmetic || tag.Value.contains(QChar(0))) {
+            // No quoting keeps a name from being read as an expression
+            // there, and no command line can carry a NUL.
             if (error_.isEmpty())
                 error_ = tag.Name;
             return;

@@ -221,11 +221,12 @@ private slots:
         QTest::newRow("here-document") << "<<E [File]";
         QTest::newRow("escaped quote in backquotes") << "\"`printf %s \\\"[File]\\\"`\"";
     }
-    void arithmeticRefusesEveryValue()
+    void valuesThatCannotBePlaced()
     {
         const TagReplacement replaced = ReplaceTags("$((1 + [File]))", {{"[File]", "x"}});
         QCOMPARE(replaced.Error, QString("[File]"));
         QVERIFY(ReplaceTags("$((1 + 2)) [File]", {{"[File]", "a b"}}).Error.isEmpty());
+        QCOMPARE(ReplaceTags("[File]", {{"[File]", QString("a") + QChar(0) + "b"}}).Error, QString("[File]"));
     }
 
     void unfollowedNesting()
