@@ -278,7 +278,8 @@ bool StreamTransfer::TransferToTemporary(const QString &ObjectID, const QString 
             zeroTail = true;
         } else {
             w = WriteAll(fd, buffer.data(), n);
-            zeroTail = false;
+            if (n > 0)
+                zeroTail = false;
         }
         if (w < 0) {
             const int error = errno;
