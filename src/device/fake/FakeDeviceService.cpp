@@ -1,17 +1,24 @@
 #include "FakeDeviceService.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <stdexcept>
+#include <thread>
 
 namespace {
 
 using Lock = std::lock_guard<std::recursive_mutex>;
 
+FakeDevice *FindDevice(FakeDeviceService &service, const QString &deviceId);
+
 class FakeStream : public IStream
 {
 public:
-    FakeStream(FakeDeviceService &service, FakeObject object) : service_(service), object_(std::move(object)) {}
+    FakeStream(FakeDeviceService &service, QString deviceId, FakeObject object)
+        : service_(service), deviceId_(std::move(deviceId)), object_(std::move(object))
+    {
+    }
 
     HRESULT Seek(std::int64_t offset, SeekOrigin origin, std::uint64_t *newPosition) override
     {
@@ -31,9 +38,15 @@ public:
 
     HRESULT Read(void *buffer, std::uint32_t count, std::uint32_t *read) override
     {
-        Lock lock(service_.mutex);
         if (read)
             *read = 0;
+        if (object_.readDelayMs > 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(object_.readDelayMs));
+        Lock lock(service_.mutex);
+        if (service_.onRead)
+            service_.onRead(object_.id, position_);
+        if (!FindDevice(service_, deviceId_))
+            return E_DEVICE_NOT_CONNECTED;
         if (object_.readFailsAt >= 0 && std::int64_t(position_) >= object_.readFailsAt)
             return object_.readFailCode;
         std::uint64_t end = object_.size;
@@ -46,6 +59,8 @@ public:
         char *out = static_cast<char *>(buffer);
         if (!object_.data.isEmpty()) {
             std::memcpy(out, object_.data.constData() + position_, n);
+        } else if (object_.zeroData) {
+            std::memset(out, 0, n);
         } else {
             for (std::uint32_t i = 0; i < n; ++i)
                 out[i] = FakeDataByte(position_ + i);
@@ -58,6 +73,7 @@ public:
 
 private:
     FakeDeviceService &service_;
+    QString deviceId_;
     FakeObject object_;
     std::uint64_t position_ = 0;
 };
@@ -190,7 +206,7 @@ public:
             return E_NOT_FOUND;
         if (FAILED(it->second.getStreamCode))
             return it->second.getStreamCode;
-        stream = std::make_shared<FakeStream>(service_, it->second);
+        stream = std::make_shared<FakeStream>(service_, deviceId_, it->second);
         return S_OK;
     }
 

@@ -8,6 +8,8 @@
 
 #include <QDateTime>
 
+#include <functional>
+
 #include <map>
 #include <mutex>
 #include <list>
@@ -36,6 +38,8 @@ struct FakeObject
     std::int64_t readFailsAt = -1;      // Read fails once this offset is reached
     HRESULT readFailCode = E_FAIL;
     std::int64_t readEndsAt = -1;       // Read reports the end early (short data)
+    int readDelayMs = 0;                // every Read waits this long (a slow device)
+    bool zeroData = false;              // a sized file's generated data is all zero
     HRESULT deleteCode = S_OK;
 };
 
@@ -101,6 +105,11 @@ public:
     bool valuesCreateFails = false;
     bool createThrows = false;  // creation of a manager or device throws
     HRESULT getDevicesCode = S_OK;
+
+    // Called by every Read of a data stream, with the object and the offset
+    // reached, before the read is served; may change the service (unplug
+    // the device, for one).
+    std::function<void(const QString &objectId, std::uint64_t offset)> onRead;
 
     // What happened.
     int managersCreated = 0;

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QString>
+
+// What a copy needs from the window. Values are read from the live controls
+// at the moment of use; calls come from the worker thread and take effect on
+// the user-interface thread in the order made.
+class CopyHost
+{
+public:
+    virtual ~CopyHost() = default;
+    // The text of the "Destination Path:" field.
+    virtual QString DestinationPathText() = 0;
+    // The text of the "Date Format:" field.
+    virtual QString DateFormatText() = 0;
+    virtual bool ByteLevelCompare() = 0;
+    virtual bool DeleteFiles() = 0;
+    // "Force Run" of the post file copy command.
+    virtual bool ForceRun() = 0;
+    // Makes the catalogue row with this object identifier the current one.
+    virtual void SelectCatalogueRow(const QString &ObjectID) = 0;
+    // Removes the catalogue row with this object identifier.
+    virtual void RemoveCatalogueRow(const QString &ObjectID) = 0;
+    // A modal error message box; returns when the user has closed it.
+    virtual void ShowErrorMessage(const QString &text) = 0;
+};

@@ -1,0 +1,136 @@
+#pragma once
+
+// Moving one device object into one local file, and comparing local files.
+//
+// Data never lands under its final name while it is arriving: it goes into
+// a hidden temporary file in the destination's own folder (".ferrovane-" six
+// letters ".part", never a photo's name) and is renamed into place only
+// once the whole object arrived with the size the catalogue gave. A failed
+// or short transfer removes its temporary; a file already standing under
+// the final name stays as it is until one rename replaces it, and a
+// different file there is never replaced at all. Temporaries left behind by
+// a killed run are removed the next time a run copies into their folder.
+
+#include "device/DeviceConnection.h"
+#include "log/Exception.h"
+
+#include <QDateTime>
+#include <QFile>
+#include <QSet>
+#include <QString>
+
+#include <cstdint>
+
+class LogSink;
+
+// The system ran out of file handles (EMFILE, ENFILE) during a transfer.
+class OutOfResources : public Exception
+{
+public:
+    using Exception::Exception;
+};
+
+enum class ByteLevelResult { TransferFailed, Same, Replaced };
+
+// A temporary file in a destination folder. Removed when destroyed unless it
+// was placed under a final name.
+class TemporaryFile
+{
+public:
+    TemporaryFile() = default;
+    TemporaryFile(const TemporaryFile &) = delete;
+    TemporaryFile &operator=(const TemporaryFile &) = delete;
+    ~TemporaryFile() { Discard(); }
+
+    bool IsOpen() const { return fd_ >= 0; }
+    const QString &Path() const { return path_; }
+    qint64 Received() const { return received_; }
+    void Discard();
+
+private:
+    friend class StreamTransfer;
+    QString path_;
+    int fd_ = -1;
+    qint64 received_ = 0;
+};
+
+class StreamTransfer
+{
+public:
+    StreamTransfer(DeviceHandles &handles, LogSink &log);
+
+    // Copies the object's data to DestFileName through a temporary in its
+    // folder; the folder must exist. Copied: the file stands under
+    // DestFileName with exactly Size bytes. SizeMismatch: the device gave
+    // another number of bytes (Received() says how many) and nothing was
+    // placed. Failed: a call failed (logged in red) and nothing was placed.
+    // With ReplaceExisting false a file that appears under DestFileName
+    // meanwhile is kept and the copy fails.
+    enum class CopyResult { Failed, SizeMismatch, Copied };
+    CopyResult CopyFileFromDevice(const QString &ObjectID, const QString &DestFileName, qint64 Size,
+                                  bool ReplaceExisting = false, qint64 *Received = nullptr);
+
+    // True when both open files have the same length and the same bytes.
+    static bool CompareFiles(QFile &A, QFile &B);
+    // True when the whole of Shorter equals the start of Longer.
+    static bool IsPrefixOf(QFile &Shorter, QFile &Longer);
+
+    // Runs when a file stands under DestFileName. The object is transferred
+    // once into a temporary in that folder and looked for at DestFileName,
+    // then "NAME (2).EXT", "NAME (3).EXT", ... up to the first free name.
+    // Same: one of them holds the same bytes (PlacedAs names it). Replaced:
+    // the object's data now stands under PlacedAs: either in place of a
+    // truncated earlier copy of it, or, every file found being a different
+    // one, under the first free name; different files are kept. A failed
+    // transfer, a device that gave another number of bytes than Size, or a
+    // file that cannot be read or placed gives TransferFailed.
+    ByteLevelResult ByteLevelCheck(const QString &ObjectID, const QString &DestFileName, qint64 Size,
+                                   QString *PlacedAs = nullptr);
+
+    // Streams the object into a new temporary in Folder. False after a
+    // failure (logged), with nothing left on disk.
+    // With a comparison label, the debug line names the temporary.
+    bool TransferToTemporary(const QString &ObjectID, const QString &Folder, qint64 Size, TemporaryFile &Temp,
+                             bool ForComparison = false);
+    // Puts the temporary under DestFileName in one rename. Without
+    // ReplaceExisting an existing file there is never replaced. False (and
+    // logged) when that fails; the temporary stays for the caller to discard.
+    bool PlaceTemporary(TemporaryFile &Temp, const QString &DestFileName, bool ReplaceExisting);
+
+    // Files written from now on get this modification time (an invalid one
+    // leaves the time of writing).
+    void SetModificationTime(const QDateTime &when) { mtime_ = when; }
+    // Flush written files and their folder to disk before they are placed.
+    void SetSyncToDisk(bool sync) { sync_ = sync; }
+
+    // Forgets which folders were cleared of leftover temporaries; call at
+    // the start of every run.
+    void ResetRun() { cleanedFolders_.clear(); }
+
+    // Removes temporaries that an interrupted run left in Folder (once per
+    // run and folder; those still being written by a live process stay).
+    void RemoveLeftoverTemporaries(const QString &Folder);
+
+    // True when Name has the form of this program's temporary files.
+    static bool IsTemporaryName(const QString &Name);
+
+    // "NAME (n).EXT" for n >= 2 of a full file name; n = 1 gives it back.
+    static QString NumberedName(const QString &FileName, int n);
+
+    // Flushes a file and its folder to disk. False (with errno set) on failure.
+    static bool SyncFileAndFolder(const QString &FileName);
+
+private:
+    void LocalFailure(const QString &line, const QString &path, int error);
+
+    DeviceHandles &handles_;
+    LogSink &log_;
+    QDateTime mtime_;
+    bool sync_ = false;
+    QSet<QString> cleanedFolders_;
+};
+
+// The folder part of a local file name, ending with "/".
+QString FolderOf(const QString &FileName);
+// The name part of a local file name.
+QString NameOf(const QString &FileName);

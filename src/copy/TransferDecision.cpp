@@ -1,0 +1,384 @@
+#include "TransferDecision.h"
+
+#include "copy/CopyHost.h"
+#include "copy/RunState.h"
+#include "device/DeviceConnection.h"
+#include "log/LogSink.h"
+#include "settings/DateFormat.h"
+#include "settings/NumberFormat.h"
+
+#include <QDir>
+
+#include <cerrno>
+#include <cstring>
+#include <new>
+
+#include <sys/stat.h>
+
+namespace {
+
+const QString kResourceError = QStringLiteral("RESOURCE ERROR: Too many files.");
+const QString kTransferError = QStringLiteral("ERROR: Could not transfer the file from the device.");
+
+constexpr int kMaxNumberedNames = 9999;
+
+QByteArray Native(const QString &path) { return QFile::encodeName(path); }
+
+// A name as the log shows it: NUL and other control characters made visible.
+QString Shown(const QString &name)
+{
+    QString text;
+    for (const QChar c : name)
+        text += c.unicode() < 32 ? QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0')) : QString(c);
+    return text;
+}
+
+bool IsRegularFile(const QString &path, struct stat &info)
+{
+    return ::lstat(Native(path).constData(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+bool Occupied(const QString &path)
+{
+    struct stat info;
+    return ::lstat(Native(path).constData(), &info) == 0 || (errno != ENOENT && errno != ENOTDIR);
+}
+
+// The modification time matches the device's date to the precision of the
+// coarsest file system (FAT keeps two seconds).
+bool SameTime(const struct stat &info, const QDateTime &when)
+{
+    if (!when.isValid())
+        return false;
+    const qint64 file = qint64(info.st_mtim.tv_sec) * 1000 + info.st_mtim.tv_nsec / 1000000;
+    const qint64 diff = file - when.toMSecsSinceEpoch();
+    return diff > -2000 && diff < 2000;
+}
+
+} // namespace
+
+// --- names ----------------------------------------------------------------------
+
+bool IsUsableName(const QString &name)
+{
+    return !name.isEmpty() && name != QLatin1String(".") && name != QLatin1String("..") &&
+           !name.contains(QLatin1Char('/')) && !name.contains(QChar(0));
+}
+
+QString RelativeFolder(const QString &ObjectID, bool *ok, QString *badName)
+{
+    if (ok)
+        *ok = true;
+    if (!ObjectID.startsWith(QLatin1Char('/')))
+        return QString();
+    // "", storage, folders..., file name
+    const QStringList parts = ObjectID.split(QLatin1Char('/'));
+    QString folder;
+    for (qsizetype i = 2; i + 1 < parts.size(); ++i) {
+        if (!IsUsableName(parts[i])) {
+            if (ok)
+                *ok = false;
+            if (badName)
+                *badName = parts[i];
+            return QString();
+        }
+        folder += parts[i] + QLatin1Char('/');
+    }
+    return folder;
+}
+
+DestinationName DestinationFileName(const QString &DestinationPath, const QString &DateFormat,
+                                    const FormatSettings &Settings, const QString &ObjectID,
+                                    const QString &FileName, const QDateTime &DateCreated, bool FolderMode)
+{
+    DestinationName result;
+    if (!DestinationPath.startsWith(QLatin1Char('/'))) {
+        result.error = QStringLiteral("ERROR: The Destination Path \"") + DestinationPath +
+                       QStringLiteral("\" is not a full folder path.");
+        return result;
+    }
+    if (!IsUsableName(FileName)) {
+        result.error = QStringLiteral("ERROR: Refused the file name \"") + Shown(FileName) + QStringLiteral("\" of ") +
+                       Shown(ObjectID) + QStringLiteral(": it cannot be a local file name.");
+        return result;
+    }
+    const QString base = DestinationPath.endsWith(QLatin1Char('/')) ? DestinationPath
+                                                                     : DestinationPath + QLatin1Char('/');
+    QString folder;
+    if (FolderMode) {
+        bool ok = true;
+        QString bad;
+        folder = RelativeFolder(ObjectID, &ok, &bad);
+        if (!ok) {
+            result.error = QStringLiteral("ERROR: Refused the folder name \"") + Shown(bad) +
+                           QStringLiteral("\" of ") + Shown(ObjectID) +
+                           QStringLiteral(": it cannot be a local folder name.");
+            return result;
+        }
+    } else {
+        QString dated = FormatDateTime(DateFormat, DateCreated, Settings);
+        dated.replace(QLatin1Char('\\'), QLatin1Char('/'));
+        for (const QString &part : dated.split(QLatin1Char('/'), Qt::SkipEmptyParts)) {
+            if (part == QLatin1String(".."))  {
+                result.error = QStringLiteral("ERROR: The date folder \"") + dated +
+                               QStringLiteral("\" would leave the Destination Path.");
+                return result;
+            }
+            if (part.contains(QChar(0)) || part == QLatin1String("."))
+                continue;
+            folder += part + QLatin1Char('/');
+        }
+    }
+    result.fileName = base + folder + FileName;
+    // Every step was checked; this guards the rule itself.
+    const QString cleanBase = QDir::cleanPath(base);
+    const QString clean = QDir::cleanPath(result.fileName);
+    if (!clean.startsWith(cleanBase == QLatin1String("/") ? cleanBase : cleanBase + QLatin1Char('/'))) {
+        result.error = QStringLiteral("ERROR: Refused ") + Shown(result.fileName) +
+                       QStringLiteral(": it would leave the Destination Path.");
+        result.fileName.clear();
+    }
+    return result;
+}
+
+qint64 GetLocalFileSize(const QString &FileName)
+{
+    struct stat info;
+    if (::lstat(Native(FileName).constData(), &info) != 0)
+        return -1;
+    return qint64(info.st_size);
+}
+
+// --- TransferDecision -------------------------------------------------------------
+
+TransferDecision::TransferDecision(DeviceConnection &connection, RunState &run, LogSink &log, CopyHost &host,
+                                   PostFileCommand command)
+    : connection_(connection), run_(run), log_(log), host_(host), command_(std::move(command)),
+      streams_(connection.Handles(), log)
+{
+}
+
+void TransferDecision::TransferFile(const QString &ObjectID, const QString &FileName, const QDateTime &DateCreated,
+                                    quint64 Size, bool FolderMode)
+{
+    try {
+        Decide(ObjectID, FileName, DateCreated, qint64(Size), FolderMode);
+    } catch (const OutOfResources &e) {
+        log_.WriteLog(e.Message(), LogColor::Red);
+        ResourceError();
+    } catch (const std::bad_alloc &) {
+        ResourceError();
+    }
+}
+
+void TransferDecision::ResourceError()
+{
+    log_.WriteLog(kResourceError, LogColor::Red, LogStyle::Bold);
+    run_.ErrorCount += 1;
+    host_.ShowErrorMessage(kResourceError);
+    throw RunAbort(kResourceError);
+}
+
+// An error ends this file only: the walk goes on with the next one, and the
+// window stays busy with Stop usable until the run ends.
+void TransferDecision::ErrorExit(const QString &line)
+{
+    log_.WriteLog(line, LogColor::Red, LogStyle::Bold);
+    run_.ErrorCount += 1;
+}
+
+void TransferDecision::RunCommand(const QString &Dest)
+{
+    if (command_)
+        command_(FolderOf(Dest), NameOf(Dest));
+}
+
+bool TransferDecision::DeleteSource(const QString &ObjectID, const QString &FileName, const QString &Copy)
+{
+    // The device's copy goes only once ours would survive a power cut.
+    if (!StreamTransfer::SyncFileAndFolder(Copy)) {
+        const int error = errno;
+        if (error == EMFILE || error == ENFILE)
+            throw OutOfResources(Copy + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(error)));
+        log_.WriteLog(Copy + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(error)), LogColor::Red);
+        ErrorExit(QStringLiteral("ERROR: Could not flush ") + Copy +
+                  QStringLiteral(" to disk; the file stays on the device."));
+        return false;
+    }
+    if (!DeleteFileFromDevice(ObjectID)) {
+        ErrorExit(QStringLiteral("ERROR: Could not delete the file ") + FileName + QStringLiteral(" from the device."));
+        return false;
+    }
+    log_.WriteLog(QStringLiteral("Deleted file ") + FileName + QStringLiteral(" from device."), LogColor::Green);
+    run_.FilesDeleted += 1;
+    return true;
+}
+
+void TransferDecision::Decide(const QString &ObjectID, const QString &FileName, const QDateTime &DateCreated,
+                              qint64 Size, bool FolderMode)
+{
+    run_.FilesLocated += 1;
+    log_.WriteLog(QStringLiteral("Source File: ") + ObjectID, LogColor::Blue);
+    log_.WriteLog(QStringLiteral("Dated: ") + DateTimeToStr(DateCreated, UserLocaleSettings()), LogColor::Black);
+    log_.WriteLog(QStringLiteral("Size: ") + FormatKiB(Size) + QStringLiteral(" KiB"), LogColor::Black);
+    host_.SelectCatalogueRow(ObjectID);
+
+    const DestinationName name = DestinationFileName(host_.DestinationPathText(), host_.DateFormatText(),
+                                                     ProcessFormatSettings(), ObjectID, FileName, DateCreated,
+                                                     FolderMode);
+    if (name.fileName.isEmpty()) {
+        ErrorExit(name.error);
+        return;
+    }
+    const QString Dest = name.fileName;
+    const bool byteLevel = host_.ByteLevelCompare();
+    const bool deleteFiles = host_.DeleteFiles();
+    streams_.SetModificationTime(DateCreated);
+    streams_.SetSyncToDisk(deleteFiles);
+
+    QString matched;        // an existing file holding this object's data
+    bool verified = false;  // ... known to hold it byte for byte
+    QString placed;         // where this decision put the object's data
+
+    struct stat info;
+    if (Occupied(Dest)) {
+        bool Mismatch = false;
+        if (IsRegularFile(Dest, info)) {
+            log_.WriteLog(QStringLiteral("Destination file found ") + Dest, LogColor::Black);
+            const qint64 DestSize = GetLocalFileSize(Dest);
+            log_.WriteLog(QStringLiteral("Size: ") + FormatKiB(DestSize) + QStringLiteral(" KiB"), LogColor::Black);
+            if (DestSize != Size) {
+                log_.WriteLog(QStringLiteral("Destination file ") + Dest +
+                                  QStringLiteral(" has SIZE mismatch with Source file."),
+                              LogColor::Red);
+                Mismatch = true;
+            } else if (!byteLevel) {
+                matched = Dest;
+                verified = SameTime(info, DateCreated);
+            }
+        } else {
+            log_.WriteLog(Dest + QStringLiteral(" is not a plain file and is kept."), LogColor::Black);
+            Mismatch = true;
+        }
+        // An earlier run may have put this object beside a different file.
+        for (int n = 2; Mismatch && !byteLevel && matched.isEmpty() && n <= kMaxNumberedNames; ++n) {
+            const QString candidate = StreamTransfer::NumberedName(Dest, n);
+            if (!Occupied(candidate))
+                break;
+            if (IsRegularFile(candidate, info) && qint64(info.st_size) == Size) {
+                log_.WriteLog(QStringLiteral("Destination file found ") + candidate, LogColor::Black);
+                log_.WriteLog(QStringLiteral("Size: ") + FormatKiB(Size) + QStringLiteral(" KiB"), LogColor::Black);
+                matched = candidate;
+                verified = SameTime(info, DateCreated);
+            }
+        }
+        if (matched.isEmpty()) {
+            if (!byteLevel)
+                log_.WriteLog(QStringLiteral("Copying file ") + FileName + QStringLiteral(" to ") + Dest +
+                                  QStringLiteral(" ..."),
+                              LogColor::Black);
+            QString at;
+            switch (streams_.ByteLevelCheck(ObjectID, Dest, Size, &at)) {
+            case ByteLevelResult::TransferFailed:
+                ErrorExit(kTransferError);
+                return;
+            case ByteLevelResult::Same:
+                matched = at;
+                verified = true;
+                break;
+            case ByteLevelResult::Replaced:
+                placed = at;
+                break;
+            }
+        }
+    } else {
+        log_.WriteLog(QStringLiteral("Copying file ") + FileName + QStringLiteral(" to ") + Dest + QStringLiteral(" ..."),
+                      LogColor::Black);
+        const QString Folder = FolderOf(Dest);
+        if (!QFileInfo(Folder).isDir()) {
+            if (!QDir().mkpath(Folder)) {
+                const int error = errno;
+                if (error == EMFILE || error == ENFILE)
+                    throw OutOfResources(Folder + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(error)));
+                ErrorExit(QStringLiteral("ERROR: Directory ") + Folder + QStringLiteral(" Could not be created."));
+                return;
+            }
+            log_.WriteLog(QStringLiteral("Directory ") + Folder + QStringLiteral(" created."), LogColor::Black);
+        }
+        qint64 received = 0;
+        switch (streams_.CopyFileFromDevice(ObjectID, Dest, Size, false, &received)) {
+        case StreamTransfer::CopyResult::Failed:
+            ErrorExit(kTransferError);
+            return;
+        case StreamTransfer::CopyResult::SizeMismatch:
+            // Nothing was placed: the short or long data was thrown away.
+            log_.WriteLog(QStringLiteral("Size: ") + FormatKiB(received) + QStringLiteral(" KiB"), LogColor::Black);
+            ErrorExit(QStringLiteral("FATAL ERROR: Destination file ") + Dest +
+                      QStringLiteral(" file size mismatch with Source file."));
+            return;
+        case StreamTransfer::CopyResult::Copied:
+            placed = Dest;
+            break;
+        }
+    }
+
+    const bool forceRun = host_.ForceRun();
+    if (!placed.isEmpty()) {
+        log_.WriteLog(QStringLiteral("Copied file ") + FileName + QStringLiteral(" to ") + placed, LogColor::Green);
+        run_.FilesCopied += 1;
+        run_.BytesCopied += quint64(Size);
+        const qint64 DestSize = GetLocalFileSize(placed);
+        log_.WriteLog(QStringLiteral("Size: ") + FormatKiB(DestSize) + QStringLiteral(" KiB"), LogColor::Black);
+        if (DestSize != Size) {
+            ErrorExit(QStringLiteral("FATAL ERROR: Destination file ") + placed +
+                      QStringLiteral(" file size mismatch with Source file."));
+            return;
+        }
+        log_.WriteLog(QStringLiteral("Source and Destination files match."), LogColor::Black);
+        if (deleteFiles && !DeleteSource(ObjectID, FileName, placed))
+            return;
+        if (!forceRun)
+            RunCommand(placed);
+    } else {
+        log_.WriteLog(QStringLiteral("Source and Destination files match."), LogColor::Black);
+        run_.FilesExisting += 1;
+        if (deleteFiles) {
+            if (verified) {
+                if (!DeleteSource(ObjectID, FileName, matched))
+                    return;
+            } else {
+                log_.WriteLog(QStringLiteral("The file ") + FileName +
+                                  QStringLiteral(" stays on the device: ") + matched +
+                                  QStringLiteral(" has its size but another date, so it may be another file. "
+                                                 "Byte Level File Comparison can prove it."),
+                              LogColor::Black);
+            }
+        }
+    }
+    if (forceRun)
+        RunCommand(placed.isEmpty() ? matched : placed);
+}
+
+bool TransferDecision::DeleteFileFromDevice(const QString &ObjectID)
+{
+    DeviceService &service = connection_.Service();
+    std::shared_ptr<PortableDevicePropVariantCollection> ids = service.CreatePropVariantCollection();
+    std::shared_ptr<PortableDevicePropVariantCollection> results = service.CreatePropVariantCollection();
+    if (!ids || !results)
+        return false;
+    PROPVARIANT id;
+    StringToPropVariant(service, ObjectID, id);
+    ids->Add(id);
+    HRESULT hr = E_POINTER;
+    if (connection_.Handles().aPortableDeviceContent)
+        hr = connection_.Handles().aPortableDeviceContent->Delete(PORTABLE_DEVICE_DELETE_NO_RECURSION, *ids, &results);
+    if (hr != S_OK) {
+        log_.WriteLog(QStringLiteral("Failed to Delete the file using aPortableDeviceContent.Delete."), LogColor::Red);
+        const QString reason = DeviceErrorText(hr);
+        log_.WriteLog(ObjectID + QStringLiteral(": ") + (reason.isEmpty() ? QStringLiteral("result %1").arg(hr) : reason),
+                      LogColor::Red);
+        return false;
+    }
+    host_.RemoveCatalogueRow(ObjectID);
+    return true;
+}

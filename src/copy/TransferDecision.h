@@ -1,0 +1,95 @@
+#pragma once
+
+// The decision for one file of a copy run: where it goes, whether it is
+// already there, and what to do about it; then deleting the source and the
+// per-file command as the options say. It keeps the run's counters and
+// writes the file's part of the log.
+//
+// Nothing at the destination is ever overwritten by another file: a file
+// under the destination name that is not this object's data is kept, and the
+// object goes to the first free "NAME (n).EXT" beside it; only a truncated
+// earlier copy of the same object is finished in place. A source is deleted
+// only when its copy is in place, verified and flushed to disk.
+
+#include "catalogue/ContentWalk.h"
+#include "copy/StreamTransfer.h"
+#include "log/Exception.h"
+
+#include <QDateTime>
+#include <QString>
+
+#include <functional>
+
+class CopyHost;
+class DeviceConnection;
+class LogSink;
+struct FormatSettings;
+struct RunState;
+
+// Ends the whole run (raised after an out-of-resources error).
+class RunAbort : public Exception
+{
+public:
+    using Exception::Exception;
+};
+
+// The local file name a device file is copied to, or why it cannot have one.
+struct DestinationName
+{
+    QString fileName;  // empty when refused
+    QString error;     // the "ERROR: ..." line when refused
+};
+
+// Date mode: destination / formatted date / file name ("/" and "\" in the
+// formatted date make nested folders). Folder mode: destination / the
+// identifier's folders below its storage / file name. Names from the device
+// that cannot be a local name, or a path that would leave the destination,
+// are refused.
+DestinationName DestinationFileName(const QString &DestinationPath, const QString &DateFormat,
+                                    const FormatSettings &Settings, const QString &ObjectID,
+                                    const QString &FileName, const QDateTime &DateCreated, bool FolderMode);
+
+// The folder part of an identifier below its storage component, ending with
+// "/" unless empty: "/store_1/DCIM/100CANON/IMG_0001.JPG" gives
+// "DCIM/100CANON/". Identifiers of any other form give an empty folder. A
+// folder name that cannot be a local name makes ok false.
+QString RelativeFolder(const QString &ObjectID, bool *ok = nullptr, QString *badName = nullptr);
+
+// True when a device-given name can be one step of a local path.
+bool IsUsableName(const QString &name);
+
+// The size of a local file, or -1 when there is none by that name.
+qint64 GetLocalFileSize(const QString &FileName);
+
+class TransferDecision : public TransferTarget
+{
+public:
+    using PostFileCommand = std::function<void(const QString &Path, const QString &File)>;
+
+    TransferDecision(DeviceConnection &connection, RunState &run, LogSink &log, CopyHost &host,
+                     PostFileCommand command);
+
+    void TransferFile(const QString &ObjectID, const QString &FileName, const QDateTime &DateCreated, quint64 Size,
+                      bool FolderMode) override;
+
+    // Deletes one object from the device and its catalogue row.
+    bool DeleteFileFromDevice(const QString &ObjectID);
+
+    StreamTransfer &Streams() { return streams_; }
+
+private:
+    void Decide(const QString &ObjectID, const QString &FileName, const QDateTime &DateCreated, qint64 Size,
+                bool FolderMode);
+    void ErrorExit(const QString &line);
+    void ResourceError();
+    // False after an error exit.
+    bool DeleteSource(const QString &ObjectID, const QString &FileName, const QString &Copy);
+    void RunCommand(const QString &Dest);
+
+    DeviceConnection &connection_;
+    RunState &run_;
+    LogSink &log_;
+    CopyHost &host_;
+    PostFileCommand command_;
+    StreamTransfer streams_;
+};
