@@ -135,6 +135,10 @@ void TForm1::DeleteDevice()
 
     DeviceComboBox->setUpdatesEnabled(false);
     DeviceComboBox->removeItem(DeviceComboBox->findText(name, Qt::MatchExactly | Qt::MatchCaseSensitive));
+    // Removing the shown entry makes the list show its neighbour, while the
+    // current device stays the removed one; a later save would write it
+    // into the neighbour's section. Show no device instead.
+    DeviceComboBox->setCurrentIndex(-1);
     IniFile ini(IniFilePath);
     ini.EraseSection(QStringLiteral("Devices"));
     for (int i = 0; i < DeviceComboBox->count(); ++i) {

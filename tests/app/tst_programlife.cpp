@@ -352,6 +352,32 @@ private slots:
         QCOMPARE(Log().last(), QStringLiteral("Device \"B\" was removed from the list."));
     }
 
+    // After a delete the list shows no device rather than the next entry, so
+    // that saving cannot write the deleted device's values into another
+    // device's section.
+    void deleteDeviceKeepsOtherSections()
+    {
+        WriteIni("[Ferrovane]\nDeviceCount=3\nLastDevice=B\n[Devices]\nItem0=A\nItem1=B\nItem2=C\n"
+                 "[A]\nDeviceName=A\nDeviceSerialNo=SA\n[B]\nDeviceName=B\nDeviceSerialNo=SB\nDestPath=/b\n"
+                 "[C]\nDeviceName=C\nDeviceSerialNo=SC\n");
+        Start();
+        QCOMPARE(form_->DeviceComboBox->currentText(), QStringLiteral("B"));
+        {
+            ModalWatcher watcher([](QWidget *w) { qobject_cast<QMessageBox *>(w)->button(QMessageBox::Yes)->click(); });
+            form_->DeleteDeviceButton->click();
+        }
+        QCOMPARE(form_->DeviceComboBox->count(), 2);
+        QCOMPARE(form_->DeviceComboBox->currentText(), QString());
+        QCOMPARE(Ini("Ferrovane", "LastDevice"), QString());
+        form_->SaveSettingsBitBtn->click();
+        for (const char *section : {"A", "C"}) {
+            QCOMPARE(Ini(section, "DeviceName"), QString::fromLatin1(section));
+            QCOMPARE(Ini(section, "DeviceSerialNo"), QStringLiteral("S") + QString::fromLatin1(section));
+            QCOMPARE(Ini(section, "DestPath"), QStringLiteral("<none>"));
+        }
+        QVERIFY(!IniFile(IniFilePath).SectionExists(QStringLiteral("B")));
+    }
+
     // --- exit -----------------------------------------------------------------
 
     void exitWritesTheLogAndGeometry()
