@@ -9,6 +9,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QMessageBox>
+#include <QScopeGuard>
 
 void TForm1::ScanPortableDevices()
 {
@@ -133,7 +134,9 @@ void TForm1::DeleteDevice()
     if (question.exec() == QMessageBox::No)
         return;
 
+    // Released on every way out, a failed settings write included.
     DeviceComboBox->setUpdatesEnabled(false);
+    const auto releaseUpdates = qScopeGuard([this] { DeviceComboBox->setUpdatesEnabled(true); });
     DeviceComboBox->removeItem(DeviceComboBox->findText(name, Qt::MatchExactly | Qt::MatchCaseSensitive));
     // Removing the shown entry makes the list show its neighbour, while the
     // current device stays the removed one; a later save would write it
@@ -149,5 +152,4 @@ void TForm1::DeleteDevice()
     ini.WriteString(QStringLiteral("Ferrovane"), QStringLiteral("LastDevice"), DeviceComboBox->currentText());
     ini.EraseSection(name);
     Log.WriteLog(QStringLiteral("Device \"%1\" was removed from the list.").arg(name), LogColor::Black);
-    DeviceComboBox->setUpdatesEnabled(true);
 }

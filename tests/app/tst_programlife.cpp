@@ -7,6 +7,7 @@
 #include "app/SingleInstance.h"
 #include "app/Unit1.h"
 #include "device/fake/FakeDeviceService.h"
+#include "log/Exception.h"
 #include "log/LogFiles.h"
 #include "log/RtfWriter.h"
 #include "settings/IniFile.h"
@@ -376,6 +377,29 @@ private slots:
             QCOMPARE(Ini(section, "DestPath"), QStringLiteral("<none>"));
         }
         QVERIFY(!IniFile(IniFilePath).SectionExists(QStringLiteral("B")));
+    }
+
+    // A settings file that cannot be written ends the delete with an
+    // exception; the device list must still repaint afterwards.
+    void deleteDeviceWithUnwritableSettings()
+    {
+        WriteIni("[Ferrovane]\nDeviceCount=2\nLastDevice=A\n[Devices]\nItem0=A\nItem1=B\n[A]\nDeviceName=A\n");
+        Start();
+        const QString saved = IniFilePath;
+        IniFilePath = QDir::tempPath() + QStringLiteral("/gone/away/Ferrovane.ini");
+        bool thrown = false;
+        {
+            ModalWatcher watcher([](QWidget *w) { qobject_cast<QMessageBox *>(w)->button(QMessageBox::Yes)->click(); });
+            try {
+                form_->DeleteDevice();
+            } catch (const Exception &e) {
+                thrown = true;
+                QVERIFY(e.Message().startsWith(QStringLiteral("Unable to write to ")));
+            }
+        }
+        IniFilePath = saved;
+        QVERIFY(thrown);
+        QVERIFY(form_->DeviceComboBox->updatesEnabled());
     }
 
     // --- exit -----------------------------------------------------------------
