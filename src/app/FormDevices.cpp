@@ -4,6 +4,7 @@
 #include "Unit1.h"
 
 #include "app/ProgramFolders.h"
+#include "device/DeviceDiscovery.h"
 #include "settings/IniFile.h"
 
 #include <QApplication>
@@ -47,7 +48,7 @@ void TForm1::ScanPortableDevices()
         manager->GetDeviceDescription(id, description);
         manager->GetDeviceFriendlyName(id, friendlyName);
         const QString serial = Connection.GetDeviceSerialNo(id);
-        const QString name = TrimControl(manufacturer) + QLatin1Char(' ') + TrimControl(description);
+        const QString name = DeviceDisplayName(manufacturer, description);
 
         if (DeviceComboBox->findText(name, Qt::MatchExactly | Qt::MatchCaseSensitive) >= 0) {
             Log.WriteLog(QStringLiteral("Device = ") + name, LogColor::Blue);

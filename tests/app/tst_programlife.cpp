@@ -402,6 +402,31 @@ private slots:
         QVERIFY(form_->DeviceComboBox->updatesEnabled());
     }
 
+    // A name with line breaks is stored and recognised as one name: the next
+    // start finds the same single entry and section.
+    void deviceNameWithLineBreaks()
+    {
+        FakeDevice &d = AddCamera(QStringLiteral("usb:n"), QStringLiteral("Acme\r\nCorp"), QStringLiteral("Cam\n2"), "S9");
+        Q_UNUSED(d);
+        Start();
+        QCOMPARE(form_->DeviceComboBox->count(), 1);
+        const QString name = form_->DeviceComboBox->itemText(0);
+        QCOMPARE(name, QStringLiteral("Acme Corp Cam 2"));
+        form_->DeviceComboBox->setCurrentIndex(0);
+        emit form_->DeviceComboBox->activated(0);
+        form_->SaveSettingsBitBtn->click();
+        form_->close();
+        form_.reset();
+
+        Start();
+        QCOMPARE(form_->DeviceComboBox->count(), 1);
+        QCOMPARE(form_->DeviceComboBox->currentText(), name);
+        QVERIFY(Log().contains(QStringLiteral("Device = ") + name));
+        QVERIFY(!Log().contains(QStringLiteral("New device found \"%1\"").arg(name)));
+        QCOMPARE(Ini(name, "DeviceSerialNo"), QStringLiteral("S9"));
+        QVERIFY(Log().contains(QStringLiteral("DEVICE CONTENTS:")));
+    }
+
     // --- exit -----------------------------------------------------------------
 
     void exitWritesTheLogAndGeometry()

@@ -1,6 +1,7 @@
 #include "common/TestMain.h"
 
 #include "device/DeviceConnection.h"
+#include "device/DeviceDiscovery.h"
 #include "device/fake/FakeDeviceService.h"
 #include "log/ActivityLog.h"
 
@@ -50,6 +51,30 @@ class TestDeviceConnection : public QObject
 private slots:
     void init() { DebugFlag = false; }
     void cleanup() { DebugFlag = false; }
+
+    // The display name must survive being written as a list entry and a
+    // section name and read back: no line breaks, no blanks at the ends.
+    void displayName_data()
+    {
+        QTest::addColumn<QString>("manufacturer");
+        QTest::addColumn<QString>("description");
+        QTest::addColumn<QString>("name");
+        QTest::newRow("plain") << "Canon" << "EOS 80D" << "Canon EOS 80D";
+        QTest::newRow("ends trimmed") << " Canon\t" << "\nEOS " << "Canon EOS";
+        QTest::newRow("line break inside") << "Acme\r\nCorp" << "Cam\n2" << "Acme Corp Cam 2";
+        QTest::newRow("tab and DEL inside") << "A\t\x7f" "B" << "C" << "A B C";
+        QTest::newRow("inner blanks kept") << "A  B" << "C" << "A  B C";
+        QTest::newRow("no description") << "Maker" << "" << "Maker";
+        QTest::newRow("no manufacturer") << "\r\n" << "Model" << "Model";
+        QTest::newRow("nothing") << "" << "" << "";
+    }
+    void displayName()
+    {
+        QFETCH(QString, manufacturer);
+        QFETCH(QString, description);
+        QFETCH(QString, name);
+        QCOMPARE(DeviceDisplayName(manufacturer, description), name);
+    }
 
     void openReportsTheDevice()
     {
