@@ -1,3 +1,4 @@
+#include "common/DeviceBuilders.h"
 #include "common/ModalWatcher.h"
 #include "common/IniTestFiles.h"
 #include "common/FormTest.h"
@@ -112,12 +113,7 @@ private:
     QStringList Log(qsizetype from = 0) const { return LogTexts(form_->Log, from); }
     FakeDevice &AddCamera(const QString &id, const QString &maker, const QString &model, const QString &serial)
     {
-        FakeDevice &d = service_.AddDevice(id, maker + QStringLiteral(" friendly"), maker, model);
-        d.serialNumber = serial;
-        const QString storage = d.AddStorage(QStringLiteral("Card"), QStringLiteral("store_") + serial).id;
-        d.AddFile(storage, QStringLiteral("IMG_%1.JPG").arg(serial), QStringLiteral("IMAGE"),
-                  QStringLiteral("2016/08/13:10:22:33.000"), QByteArray("x"));
-        return d;
+        return ::AddCamera(service_, id, maker, model, serial);
     }
     static QStringList LogFiles()
     {

@@ -1,3 +1,4 @@
+#include "common/LogLines.h"
 #include "common/TestMain.h"
 
 #include "device/DeviceConnection.h"
@@ -6,18 +7,6 @@
 #include "log/ActivityLog.h"
 
 namespace {
-
-// One log line as "colour[ bold]: text", the prefix left out.
-QStringList Lines(const ActivityLog &log)
-{
-    static const char *const names[] = {"black", "blue", "red", "green", "purple", "maroon"};
-    QStringList out;
-    for (const LogLine &line : log.Document().Lines(0, log.Document().LineCount()))
-        out << QStringLiteral("%1%2: %3")
-                   .arg(QLatin1String(names[int(line.color)]),
-                        line.style == LogStyle::Bold ? QStringLiteral(" bold") : QString(), line.text);
-    return out;
-}
 
 struct Rig
 {
@@ -80,7 +69,7 @@ private slots:
     {
         Rig rig;
         QVERIFY(rig.connection.OpenDevice(QStringLiteral("usb:002,005"), false));
-        QCOMPARE(Lines(rig.log), (kHeader + QStringList{
+        QCOMPARE(ColouredLogLines(rig.log), (kHeader + QStringList{
                                                "black: DEVICE TYPE = WPD_DEVICE_TYPE_CAMERA",
                                                "black: MANUFACTURER: Canon Inc.",
                                                "black: MODEL: Canon EOS 80D",
@@ -99,7 +88,7 @@ private slots:
         Rig rig;
         DebugFlag = true;
         QVERIFY(rig.connection.OpenDevice(QStringLiteral("usb:002,005"), false));
-        QCOMPARE(Lines(rig.log), (kHeader + QStringList{
+        QCOMPARE(ColouredLogLines(rig.log), (kHeader + QStringList{
                                                "purple: res aPortableDevice.Open = 0",
                                                "purple: res aPortableDevice.Content = 0",
                                                "purple: res aPortableDeviceContent.Properties = 0",
@@ -123,15 +112,15 @@ private slots:
     {
         Rig rig;
         QVERIFY(rig.connection.OpenDevice(QStringLiteral("usb:002,005"), true));
-        QCOMPARE(Lines(rig.log), QStringList());
+        QCOMPARE(ColouredLogLines(rig.log), QStringList());
 
         rig.Cam().openCode = E_DEVICE_BUSY;
         QVERIFY(!rig.connection.OpenDevice(QStringLiteral("usb:002,005"), true));
-        QCOMPARE(Lines(rig.log), QStringList());
+        QCOMPARE(ColouredLogLines(rig.log), QStringList());
 
         DebugFlag = true;
         QVERIFY(!rig.connection.OpenDevice(QStringLiteral("usb:002,005"), true));
-        QCOMPARE(Lines(rig.log), QStringList{QStringLiteral("purple: res aPortableDevice.Open = %1").arg(E_DEVICE_BUSY)});
+        QCOMPARE(ColouredLogLines(rig.log), QStringList{QStringLiteral("purple: res aPortableDevice.Open = %1").arg(E_DEVICE_BUSY)});
     }
 
     // Each failure: the line, its colour, and which handles were replaced.
@@ -194,7 +183,7 @@ private slots:
             cam.Object(QStringLiteral("DEVICE")).getValuesCode = E_FAIL;
 
         QVERIFY(!rig.connection.OpenDevice(QStringLiteral("usb:002,005"), false));
-        QCOMPARE(Lines(rig.log), kHeader + lines);
+        QCOMPARE(ColouredLogLines(rig.log), kHeader + lines);
 
         // What the open reached before failing is replaced; nothing is restored.
         const DeviceHandles &after = rig.connection.Handles();
@@ -213,9 +202,9 @@ private slots:
         ActivityLog quietLog;
         DeviceConnection quiet(rig.service, quietLog);
         QVERIFY(!quiet.OpenDevice(QStringLiteral("usb:002,005"), true));
-        QCOMPARE(Lines(quietLog), QStringList());
+        QCOMPARE(ColouredLogLines(quietLog), QStringList());
         QCOMPARE(quiet.GetDeviceSerialNo(QStringLiteral("usb:002,005")), QString());
-        QCOMPARE(Lines(quietLog), lines);
+        QCOMPARE(ColouredLogLines(quietLog), lines);
     }
 
     // GetValues answering S_FALSE counts as success.
@@ -265,7 +254,7 @@ private slots:
         rig.Cam().powerSource = source;
         rig.Cam().powerLevel = level;
         QVERIFY(rig.connection.OpenDevice(QStringLiteral("usb:002,005"), false));
-        QStringList lines = Lines(rig.log);
+        QStringList lines = ColouredLogLines(rig.log);
         lines = lines.filter(QRegularExpression(QStringLiteral("DEVICE TYPE|POWER")));
         QCOMPARE(lines, expected);
     }
@@ -279,7 +268,7 @@ private slots:
                                              WPD_DEVICE_POWER_LEVEL, WPD_DEVICE_SERIAL_NUMBER};
         DebugFlag = true;
         QVERIFY(rig.connection.OpenDevice(QStringLiteral("usb:002,005"), false));
-        const QStringList lines = Lines(rig.log);
+        const QStringList lines = ColouredLogLines(rig.log);
         QCOMPARE(lines.filter(QStringLiteral("black:")), (QStringList{"black: DeviceID = usb:002,005",
                                                                       "black: MANUFACTURER: Canon Inc."}));
         QVERIFY(lines.contains(QStringLiteral("purple: res WPD_DEVICE_MODEL = %1").arg(E_NOT_FOUND)));
@@ -304,7 +293,7 @@ private slots:
         Rig rig;
         rig.Cam().serialNumber = serial;
         QCOMPARE(rig.connection.GetDeviceSerialNo(QStringLiteral("usb:002,005")), expected);
-        QCOMPARE(Lines(rig.log), QStringList());  // nothing outside debug mode
+        QCOMPARE(ColouredLogLines(rig.log), QStringList());  // nothing outside debug mode
     }
 
     void serialNumberDebugLines()
@@ -312,7 +301,7 @@ private slots:
         Rig rig;
         DebugFlag = true;
         QCOMPARE(rig.connection.GetDeviceSerialNo(QStringLiteral("usb:002,005")), QStringLiteral("0123456789"));
-        QCOMPARE(Lines(rig.log), (QStringList{
+        QCOMPARE(ColouredLogLines(rig.log), (QStringList{
                                      "purple: DEVICE ID: usb:002,005",
                                      "purple: res aPortableDevice.Open = 0",
                                      "purple: res aPortableDevice.Content = 0",
