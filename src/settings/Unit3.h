@@ -8,6 +8,7 @@
 #include <QPushButton>
 
 class LogSink;
+struct DeviceSettings;
 
 // The post-processing dialog: the selected device's command run after each
 // copied file and the one run after the whole copy, each with its switch and
@@ -31,6 +32,10 @@ public:
     QLabel *PostProcessingHelpLabel;
     QPushButton *OKButton;
     QPushButton *CancelButton;
+
+    // The device's post-processing keys into the controls, and back.
+    void ShowDeviceSettings(const DeviceSettings &values);
+    void StoreDeviceSettings(DeviceSettings &values) const;
 
     void PostFileCopyCommandCheckBoxClick();
     void PostProcessingCommandCheckBoxClick();

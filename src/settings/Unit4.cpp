@@ -4,6 +4,7 @@
 #include "log/LogSink.h"
 #include "settings/FileFilter.h"
 #include "settings/DialogKeys.h"
+#include "settings/DeviceSettings.h"
 #include "settings/IniFile.h"
 #include "settings/NumberFormat.h"
 #include "settings/SpinEdit.h"
@@ -183,6 +184,26 @@ void TForm4::DebugCheckBoxClick()
     DebugFlag = DebugCheckBox->isChecked();
 }
 
+void TForm4::ShowDeviceSettings(const DeviceSettings &values)
+{
+    ByteLevelCompareCheckBox->setChecked(values.ByteLevelCompare);
+    DeleteFilesCheckBox->setChecked(values.DeleteFiles);
+    FileFiltersCheckBox->setChecked(values.FileFiltersCheckBox);
+    SetFilterList(DecodeFileFilter(values.FileFilter));
+    FileFiltersCheckBoxClick();
+}
+
+void TForm4::StoreDeviceSettings(DeviceSettings &values)
+{
+    values.ByteLevelCompare = ByteLevelCompareCheckBox->isChecked();
+    values.DeleteFiles = DeleteFilesCheckBox->isChecked();
+    values.FileFiltersCheckBox = FileFiltersCheckBox->isChecked();
+    QStringList entries = FilterList();
+    SortFileFilter(entries);
+    SetFilterList(entries);
+    values.FileFilter = EncodeFileFilter(entries);
+}
+
 void TForm4::OKButtonClick()
 {
     if (editor_)
@@ -191,14 +212,9 @@ void TForm4::OKButtonClick()
     ini.WriteString(QStringLiteral("Ferrovane"), QStringLiteral("MaxLogDays"), MaxLogDaysSpinEdit->Text());
     ini.WriteBool(QStringLiteral("Ferrovane"), QStringLiteral("Debug"), DebugCheckBox->isChecked());
     if (!currentDeviceName_.trimmed().isEmpty()) {
-        const QString section = currentDeviceName_;
-        ini.WriteBool(section, QStringLiteral("ByteLevelCompare"), ByteLevelCompareCheckBox->isChecked());
-        ini.WriteBool(section, QStringLiteral("DeleteFiles"), DeleteFilesCheckBox->isChecked());
-        ini.WriteBool(section, QStringLiteral("FileFiltersCheckBox"), FileFiltersCheckBox->isChecked());
-        QStringList entries = FilterList();
-        SortFileFilter(entries);
-        SetFilterList(entries);
-        ini.WriteString(section, QStringLiteral("FileFilter"), EncodeFileFilter(entries));
+        DeviceSettings values;
+        StoreDeviceSettings(values);
+        WriteDeviceSection(ini, currentDeviceName_, values, DeviceKeys::Options);
     }
     log_.WriteLog(QStringLiteral("Options Saved."), LogColor::Black);
     accept();

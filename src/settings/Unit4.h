@@ -8,6 +8,7 @@
 #include <QPushButton>
 
 class LogSink;
+struct DeviceSettings;
 class QLineEdit;
 class QMenu;
 class SpinEdit;
@@ -43,6 +44,11 @@ public:
     void SetFilterList(const QStringList &entries);
     // The inline editor over the selected entry, while it is open.
     QLineEdit *FilterEditor() const { return editor_; }
+
+    // The device's option keys into the controls, and back; storing sorts
+    // the filter list as it is kept.
+    void ShowDeviceSettings(const DeviceSettings &values);
+    void StoreDeviceSettings(DeviceSettings &values);
 
     void FileFiltersCheckBoxClick();
     void DebugCheckBoxClick();

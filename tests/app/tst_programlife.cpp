@@ -171,7 +171,7 @@ private slots:
         Start();
         QCOMPARE(form_->Connection.CurrentDeviceID, QStringLiteral("usb:canon"));
         QCOMPARE(form_->DeviceComboBox->currentText(), QStringLiteral("Canon EOS 80D"));
-        QCOMPARE(form_->ConnectedDeviceCount, 3);
+        QCOMPARE(form_->Discovery.ConnectedDeviceCount(), 3);
         QCOMPARE(form_->DeviceComboBox->count(), 3);
         const QStringList log = Log();
         QVERIFY(log.contains(QStringLiteral("3 Devices Found.")));
@@ -221,7 +221,7 @@ private slots:
         WriteIni("[Ferrovane]\nDeviceCount=1\nLastDevice=Canon EOS 80D\n[Devices]\nItem0=Canon EOS 80D\n"
                  "[Canon EOS 80D]\nDeviceName=Canon EOS 80D\nDeviceSerialNo=SNB\n");
         Start();
-        QCOMPARE(form_->ConnectedDeviceCount, 2);
+        QCOMPARE(form_->Discovery.ConnectedDeviceCount(), 2);
         QCOMPARE(form_->DeviceComboBox->count(), 1);
         QCOMPARE(form_->Connection.CurrentDeviceID, QStringLiteral("usb:b"));
         QCOMPARE(form_->StringGrid2->Cell(1, 2), QStringLiteral("IMG_SNB.JPG"));
@@ -259,7 +259,7 @@ private slots:
         const qsizetype from = form_->Log.Document().LineCount();
         form_->ScanPortableDevicesButton->click();
         QCOMPARE(Log(from), (QStringList{"0 Devices Found.", "No Portable Devices found."}));
-        QCOMPARE(form_->ConnectedDeviceCount, 1);
+        QCOMPARE(form_->Discovery.ConnectedDeviceCount(), 1);
         QCOMPARE(form_->StringGrid2->RowCount(), rows);
     }
 
@@ -269,7 +269,7 @@ private slots:
             service_.AddDevice(QStringLiteral("usb:%1").arg(i), QStringLiteral("cam"), QStringLiteral("Maker"),
                                QStringLiteral("Model %1").arg(i));
         Start();
-        QCOMPARE(form_->ConnectedDeviceCount, 50);
+        QCOMPARE(form_->Discovery.ConnectedDeviceCount(), 50);
         QCOMPARE(form_->DeviceComboBox->count(), 50);
         QVERIFY(Log().contains(QStringLiteral("Only the first 50 devices are used; 2 more attached devices are ignored.")));
     }

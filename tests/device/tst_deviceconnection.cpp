@@ -28,6 +28,21 @@ struct Rig
     FakeDevice &Cam() { return service.devices.front(); }
 };
 
+// The device list around a scan: names it knows, and what the scan tells it.
+struct FakeDiscoveryHost : DiscoveryHost
+{
+    QStringList known;
+    QStringList added;
+    int cleared = 0;
+    bool IsKnownDevice(const QString &name) override { return known.contains(name); }
+    void AddNewDevice(const QString &name, const QString &serial) override
+    {
+        known << name;
+        added << name + QLatin1Char('|') + serial;
+    }
+    void ClearCatalogue() override { ++cleared; }
+};
+
 const QStringList kHeader = {QStringLiteral("blue bold: DEVICE: Canon EOS 80D"),
                              QStringLiteral("black: DeviceID = usb:002,005")};
 
@@ -57,6 +72,34 @@ private slots:
         QTest::newRow("no manufacturer") << "\r\n" << "Model" << "Model";
         QTest::newRow("nothing") << "" << "" << "";
     }
+    void scanFillsTheTableAndTheHost()
+    {
+        Rig rig;
+        FakeDevice &phone = rig.service.AddDevice(QStringLiteral("usb:9"), QStringLiteral("Pixel"),
+                                                  QStringLiteral("Google\n"), QStringLiteral("Pixel\r\n7"));
+        phone.serialNumber = QStringLiteral("P7");
+        DeviceDiscovery discovery(rig.connection, rig.log);
+        FakeDiscoveryHost host;
+        host.known << QStringLiteral("Canon Inc. Canon EOS 80D");
+        discovery.ScanPortableDevices(host);
+        QCOMPARE(host.cleared, 1);
+        QCOMPARE(host.added, QStringList{QStringLiteral("Google Pixel 7|P7")});
+        QCOMPARE(discovery.ConnectedDeviceCount(), 2);
+        QCOMPARE(discovery.ConnectedDevice(0).DeviceSerialNo, QStringLiteral("0123456789"));
+        QCOMPARE(discovery.FindDeviceID(QStringLiteral("Google Pixel 7"), QStringLiteral("P7")), QStringLiteral("usb:9"));
+        QCOMPARE(discovery.FindDeviceID(QStringLiteral("Google Pixel 7"), QString()), QString());
+        const QStringList lines = ColouredLogLines(rig.log);
+        QVERIFY(lines.contains(QStringLiteral("blue: Device = Canon Inc. Canon EOS 80D")));
+        QVERIFY(lines.contains(QStringLiteral("green: New device found \"Google Pixel 7\"")));
+
+        // A scan that finds nothing keeps the table and the catalogue.
+        rig.service.devices.clear();
+        discovery.ScanPortableDevices(host);
+        QCOMPARE(host.cleared, 1);
+        QCOMPARE(discovery.ConnectedDeviceCount(), 2);
+        QCOMPARE(ColouredLogLines(rig.log).last(), QStringLiteral("red: No Portable Devices found."));
+    }
+
     void displayName()
     {
         QFETCH(QString, manufacturer);
