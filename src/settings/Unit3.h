@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/Controls.h"
+#include "settings/Controls.h"
 
 #include <QCheckBox>
 #include <QDialog>
