@@ -430,7 +430,7 @@ void TForm1::ExitProg()
     StopCopyRunAndWait();
     DeleteLogFiles(UserDataFolder, Form4->MaxLogDaysSpinEdit->Text(), QDateTime::currentDateTime());
     if (ExceptionOccurred) {
-        LogSystemInfo(Log);
+        LogSystemInfo(Log, GetVersionText(), ProgramFolder, UserDataFolder);
         Log.WriteLogNoDate(QString(70, QLatin1Char('=')), LogColor::Black);
     }
     Log.WriteLogNoDate(QString(), LogColor::Black);
