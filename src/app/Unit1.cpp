@@ -91,8 +91,8 @@ TForm1::TForm1(DeviceService &deviceService, QWidget *parent)
     resize(least);
     FormCreate();
     Form2 = new TForm2(*StringGrid2, *DeviceRootEdit->Edit, Log, this);
-    Form3 = new TForm3(Log, Connection.CurrentDeviceName, this);
-    Form4 = new TForm4(Log, Connection.CurrentDeviceName, this);
+    Form3 = new TForm3(Log, IniFilePath, Connection.CurrentDeviceName, this);
+    Form4 = new TForm4(Log, IniFilePath, Connection.CurrentDeviceName, this);
     ConnectHandlers();
 }
 

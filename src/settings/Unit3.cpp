@@ -1,6 +1,5 @@
 #include "Unit3.h"
 
-#include "app/ProgramFolders.h"
 #include "log/LogSink.h"
 #include "settings/DialogKeys.h"
 #include "settings/DeviceSettings.h"
@@ -54,8 +53,8 @@ QLineEdit *CodeField(QWidget *parent)
 
 } // namespace
 
-TForm3::TForm3(LogSink &log, const QString &currentDeviceName, QWidget *parent)
-    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint), log_(log),
+TForm3::TForm3(LogSink &log, const QString &iniFilePath, const QString &currentDeviceName, QWidget *parent)
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint), log_(log), iniFilePath_(iniFilePath),
       currentDeviceName_(currentDeviceName)
 {
     setWindowTitle(QStringLiteral("Post Processing"));
@@ -219,7 +218,7 @@ void TForm3::StoreDeviceSettings(DeviceSettings &values) const
 
 void TForm3::OKButtonClick()
 {
-    IniFile ini(IniFilePath);
+    IniFile ini(iniFilePath_);
     DeviceSettings values;
     StoreDeviceSettings(values);
     WriteDeviceSection(ini, currentDeviceName_, values, DeviceKeys::PostProcessing);

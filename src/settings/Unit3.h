@@ -17,7 +17,8 @@ class TForm3 : public QDialog
 {
     Q_OBJECT
 public:
-    TForm3(LogSink &log, const QString &currentDeviceName, QWidget *parent = nullptr);
+    // The settings file is named by the caller; OK writes into it.
+    TForm3(LogSink &log, const QString &iniFilePath, const QString &currentDeviceName, QWidget *parent = nullptr);
 
     QCheckBox *PostFileCopyCommandCheckBox;
     LabeledEdit *PostFileCopyCommandLabeledEdit;
@@ -51,6 +52,7 @@ private:
     void StyleHelp(QLabel *help);
 
     LogSink &log_;
+    const QString &iniFilePath_;
     const QString &currentDeviceName_;
 
     struct Kept

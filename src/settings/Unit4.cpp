@@ -1,6 +1,5 @@
 #include "Unit4.h"
 
-#include "app/ProgramFolders.h"
 #include "log/LogSink.h"
 #include "settings/FileFilter.h"
 #include "settings/DialogKeys.h"
@@ -32,8 +31,8 @@ QLabel *Heading(const QString &text, QWidget *parent)
 
 } // namespace
 
-TForm4::TForm4(LogSink &log, const QString &currentDeviceName, QWidget *parent)
-    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint), log_(log),
+TForm4::TForm4(LogSink &log, const QString &iniFilePath, const QString &currentDeviceName, QWidget *parent)
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint), log_(log), iniFilePath_(iniFilePath),
       currentDeviceName_(currentDeviceName)
 {
     setWindowTitle(QStringLiteral("Options"));
@@ -208,7 +207,7 @@ void TForm4::OKButtonClick()
 {
     if (editor_)
         CommitEditor();
-    IniFile ini(IniFilePath);
+    IniFile ini(iniFilePath_);
     ini.WriteString(QStringLiteral("Ferrovane"), QStringLiteral("MaxLogDays"), MaxLogDaysSpinEdit->Text());
     ini.WriteBool(QStringLiteral("Ferrovane"), QStringLiteral("Debug"), DebugCheckBox->isChecked());
     if (!currentDeviceName_.trimmed().isEmpty()) {

@@ -21,7 +21,8 @@ class TForm4 : public QDialog
 {
     Q_OBJECT
 public:
-    TForm4(LogSink &log, const QString &currentDeviceName, QWidget *parent = nullptr);
+    // The settings file is named by the caller; OK writes into it.
+    TForm4(LogSink &log, const QString &iniFilePath, const QString &currentDeviceName, QWidget *parent = nullptr);
 
     QLabel *DeviceHeading;
     QCheckBox *ByteLevelCompareCheckBox;
@@ -69,6 +70,7 @@ private:
     bool CommitEditor();
 
     LogSink &log_;
+    const QString &iniFilePath_;
     const QString &currentDeviceName_;
     QPointer<QLineEdit> editor_;
 
