@@ -91,8 +91,8 @@ TForm1::TForm1(DeviceService &deviceService, QWidget *parent)
     resize(least);
     FormCreate();
     Form2 = new TForm2(*StringGrid2, *DeviceRootEdit->Edit, Log, this);
-    Form3 = new TForm3(Log, Connection.CurrentDeviceName, this);
-    Form4 = new TForm4(Log, Connection.CurrentDeviceName, this);
+    Form3 = new TForm3(Log, IniFilePath, Connection.CurrentDeviceName, this);
+    Form4 = new TForm4(Log, IniFilePath, Connection.CurrentDeviceName, this);
     ConnectHandlers();
 }
 
@@ -430,7 +430,7 @@ void TForm1::ExitProg()
     StopCopyRunAndWait();
     DeleteLogFiles(UserDataFolder, Form4->MaxLogDaysSpinEdit->Text(), QDateTime::currentDateTime());
     if (ExceptionOccurred) {
-        LogSystemInfo(Log);
+        LogSystemInfo(Log, GetVersionText(), ProgramFolder, UserDataFolder);
         Log.WriteLogNoDate(QString(70, QLatin1Char('=')), LogColor::Black);
     }
     Log.WriteLogNoDate(QString(), LogColor::Black);

@@ -1,11 +1,12 @@
 #pragma once
 
-#include "app/Controls.h"
+#include "settings/Controls.h"
 #include "catalogue/CatalogueGrid.h"
 #include "catalogue/ContentWalk.h"
 #include "catalogue/StringGrid.h"
 #include "copy/RunState.h"
 #include "device/DeviceConnection.h"
+#include "device/DeviceDiscovery.h"
 #include "log/ActivityLog.h"
 
 #include <QElapsedTimer>
@@ -13,7 +14,6 @@
 #include <QPointer>
 #include <QThread>
 
-#include <array>
 #include <QTableView>
 
 class TForm2;
@@ -29,16 +29,8 @@ class QPushButton;
 class QStatusBar;
 class QToolButton;
 
-// One attached device found by the last scan.
-struct TDevice
-{
-    QString DeviceName;      // Trim(manufacturer) + " " + Trim(description)
-    QString DeviceSerialNo;
-    QString DeviceID;
-};
-
 // The main window.
-class TForm1 : public QMainWindow, private WalkHost
+class TForm1 : public QMainWindow, private WalkHost, private DiscoveryHost
 {
     Q_OBJECT
 public:
@@ -74,9 +66,6 @@ public:
     void DeviceComboBoxSelect();
     void DeviceConnectSpeedButtonClick();
     void DeleteDevice();
-    static constexpr int kMaxConnectedDevices = 50;
-    std::array<TDevice, kMaxConnectedDevices> ConnectedDevices;
-    int ConnectedDeviceCount = 0;
 
     // Program life.
     void ExitProg();
@@ -114,6 +103,7 @@ public:
 
     ActivityLog Log;
     DeviceConnection Connection;
+    DeviceDiscovery Discovery{Connection, Log};
     RunState Run;
     ContentWalk Walk;
 
@@ -169,6 +159,8 @@ private:
     void Init();
     void FormResize();
     void ReadDeviceSettings(const QString &section);
+    // The device list's entries, in their order.
+    QStringList DeviceListEntries() const;
     // Opens the device found for the current name and serial number and
     // lists it, or says why not.
     void OpenAndListCurrentDevice();
@@ -180,6 +172,11 @@ private:
     FileFilterSettings FileFilters() override;
     int CopyModeIndex() override;
     void AppendRow(const CatalogueGrid::Row &row, bool shown) override;
+
+    // What the device scan reads and writes through.
+    bool IsKnownDevice(const QString &name) override;
+    void AddNewDevice(const QString &name, const QString &serial) override;
+    void ClearCatalogue() override;
 
     bool initDone_ = false;
     bool exiting_ = false;

@@ -1,8 +1,8 @@
 #include "Unit3.h"
 
-#include "app/ProgramFolders.h"
 #include "log/LogSink.h"
 #include "settings/DialogKeys.h"
+#include "settings/DeviceSettings.h"
 #include "settings/IniFile.h"
 #include "settings/NumberFormat.h"
 #include "settings/Style.h"
@@ -53,8 +53,8 @@ QLineEdit *CodeField(QWidget *parent)
 
 } // namespace
 
-TForm3::TForm3(LogSink &log, const QString &currentDeviceName, QWidget *parent)
-    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint), log_(log),
+TForm3::TForm3(LogSink &log, const QString &iniFilePath, const QString &currentDeviceName, QWidget *parent)
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint), log_(log), iniFilePath_(iniFilePath),
       currentDeviceName_(currentDeviceName)
 {
     setWindowTitle(QStringLiteral("Post Processing"));
@@ -194,18 +194,34 @@ void TForm3::PostProcessingCommandCheckBoxClick()
     StyleHelp(PostProcessingHelpLabel);
 }
 
+void TForm3::ShowDeviceSettings(const DeviceSettings &values)
+{
+    PostFileCopyCommandCheckBox->setChecked(values.PostFileCopyCommandCheckBox);
+    PostProcessingCommandCheckBox->setChecked(values.PostProcessingCommandCheckBox);
+    PostFileCopyCommandLabeledEdit->setText(values.PostFileCopyCommandLabeledEdit);
+    PostProcessingCommandLabeledEdit->setText(values.PostProcessingCommandLabeledEdit);
+    PostFileCopyForceCheckBox->setChecked(values.PostFileCopyForceCheckBox);
+    PostFileCopySuccessCode->setText(values.PostFileCopySuccessCode);
+    PostProcessingSuccessCode->setText(values.PostProcessingSuccessCode);
+}
+
+void TForm3::StoreDeviceSettings(DeviceSettings &values) const
+{
+    values.PostFileCopyCommandCheckBox = PostFileCopyCommandCheckBox->isChecked();
+    values.PostProcessingCommandCheckBox = PostProcessingCommandCheckBox->isChecked();
+    values.PostFileCopyCommandLabeledEdit = PostFileCopyCommandLabeledEdit->text();
+    values.PostProcessingCommandLabeledEdit = PostProcessingCommandLabeledEdit->text();
+    values.PostFileCopyForceCheckBox = PostFileCopyForceCheckBox->isChecked();
+    values.PostFileCopySuccessCode = PostFileCopySuccessCode->text();
+    values.PostProcessingSuccessCode = PostProcessingSuccessCode->text();
+}
+
 void TForm3::OKButtonClick()
 {
-    IniFile ini(IniFilePath);
-    const QString section = currentDeviceName_;
-    ini.WriteBool(section, QStringLiteral("PostFileCopyCommandCheckBox"), PostFileCopyCommandCheckBox->isChecked());
-    ini.WriteBool(section, QStringLiteral("PostProcessingCommandCheckBox"), PostProcessingCommandCheckBox->isChecked());
-    ini.WriteCommand(section, QStringLiteral("PostFileCopyCommandLabeledEdit"), PostFileCopyCommandLabeledEdit->text());
-    ini.WriteCommand(section, QStringLiteral("PostProcessingCommandLabeledEdit"),
-                     PostProcessingCommandLabeledEdit->text());
-    ini.WriteBool(section, QStringLiteral("PostFileCopyForceCheckBox"), PostFileCopyForceCheckBox->isChecked());
-    ini.WriteString(section, QStringLiteral("PostFileCopySuccessCode"), PostFileCopySuccessCode->text());
-    ini.WriteString(section, QStringLiteral("PostProcessingSuccessCode"), PostProcessingSuccessCode->text());
+    IniFile ini(iniFilePath_);
+    DeviceSettings values;
+    StoreDeviceSettings(values);
+    WriteDeviceSection(ini, currentDeviceName_, values, DeviceKeys::PostProcessing);
     log_.WriteLog(QStringLiteral("Post Processing Options Saved."), LogColor::Black);
     accept();
 }

@@ -1,3 +1,4 @@
+#include "common/DeviceBuilders.h"
 #include "common/ModalWatcher.h"
 #include "common/IniTestFiles.h"
 #include "common/FormTest.h"
@@ -7,6 +8,7 @@
 #include "app/SingleInstance.h"
 #include "app/Unit1.h"
 #include "device/fake/FakeDeviceService.h"
+#include "log/Exception.h"
 #include "log/LogFiles.h"
 #include "log/RtfWriter.h"
 #include "settings/IniFile.h"
@@ -111,12 +113,7 @@ private:
     QStringList Log(qsizetype from = 0) const { return LogTexts(form_->Log, from); }
     FakeDevice &AddCamera(const QString &id, const QString &maker, const QString &model, const QString &serial)
     {
-        FakeDevice &d = service_.AddDevice(id, maker + QStringLiteral(" friendly"), maker, model);
-        d.serialNumber = serial;
-        const QString storage = d.AddStorage(QStringLiteral("Card"), QStringLiteral("store_") + serial).id;
-        d.AddFile(storage, QStringLiteral("IMG_%1.JPG").arg(serial), QStringLiteral("IMAGE"),
-                  QStringLiteral("2016/08/13:10:22:33.000"), QByteArray("x"));
-        return d;
+        return ::AddCamera(service_, id, maker, model, serial);
     }
     static QStringList LogFiles()
     {
@@ -174,7 +171,7 @@ private slots:
         Start();
         QCOMPARE(form_->Connection.CurrentDeviceID, QStringLiteral("usb:canon"));
         QCOMPARE(form_->DeviceComboBox->currentText(), QStringLiteral("Canon EOS 80D"));
-        QCOMPARE(form_->ConnectedDeviceCount, 3);
+        QCOMPARE(form_->Discovery.ConnectedDeviceCount(), 3);
         QCOMPARE(form_->DeviceComboBox->count(), 3);
         const QStringList log = Log();
         QVERIFY(log.contains(QStringLiteral("3 Devices Found.")));
@@ -224,7 +221,7 @@ private slots:
         WriteIni("[Ferrovane]\nDeviceCount=1\nLastDevice=Canon EOS 80D\n[Devices]\nItem0=Canon EOS 80D\n"
                  "[Canon EOS 80D]\nDeviceName=Canon EOS 80D\nDeviceSerialNo=SNB\n");
         Start();
-        QCOMPARE(form_->ConnectedDeviceCount, 2);
+        QCOMPARE(form_->Discovery.ConnectedDeviceCount(), 2);
         QCOMPARE(form_->DeviceComboBox->count(), 1);
         QCOMPARE(form_->Connection.CurrentDeviceID, QStringLiteral("usb:b"));
         QCOMPARE(form_->StringGrid2->Cell(1, 2), QStringLiteral("IMG_SNB.JPG"));
@@ -262,7 +259,7 @@ private slots:
         const qsizetype from = form_->Log.Document().LineCount();
         form_->ScanPortableDevicesButton->click();
         QCOMPARE(Log(from), (QStringList{"0 Devices Found.", "No Portable Devices found."}));
-        QCOMPARE(form_->ConnectedDeviceCount, 1);
+        QCOMPARE(form_->Discovery.ConnectedDeviceCount(), 1);
         QCOMPARE(form_->StringGrid2->RowCount(), rows);
     }
 
@@ -272,7 +269,7 @@ private slots:
             service_.AddDevice(QStringLiteral("usb:%1").arg(i), QStringLiteral("cam"), QStringLiteral("Maker"),
                                QStringLiteral("Model %1").arg(i));
         Start();
-        QCOMPARE(form_->ConnectedDeviceCount, 50);
+        QCOMPARE(form_->Discovery.ConnectedDeviceCount(), 50);
         QCOMPARE(form_->DeviceComboBox->count(), 50);
         QVERIFY(Log().contains(QStringLiteral("Only the first 50 devices are used; 2 more attached devices are ignored.")));
     }
@@ -350,6 +347,80 @@ private slots:
         QVERIFY(!IniFile(IniFilePath).SectionExists(QStringLiteral("B")));
         QVERIFY(IniFile(IniFilePath).SectionExists(QStringLiteral("A")));
         QCOMPARE(Log().last(), QStringLiteral("Device \"B\" was removed from the list."));
+    }
+
+    // After a delete the list shows no device rather than the next entry, so
+    // that saving cannot write the deleted device's values into another
+    // device's section.
+    void deleteDeviceKeepsOtherSections()
+    {
+        WriteIni("[Ferrovane]\nDeviceCount=3\nLastDevice=B\n[Devices]\nItem0=A\nItem1=B\nItem2=C\n"
+                 "[A]\nDeviceName=A\nDeviceSerialNo=SA\n[B]\nDeviceName=B\nDeviceSerialNo=SB\nDestPath=/b\n"
+                 "[C]\nDeviceName=C\nDeviceSerialNo=SC\n");
+        Start();
+        QCOMPARE(form_->DeviceComboBox->currentText(), QStringLiteral("B"));
+        {
+            ModalWatcher watcher([](QWidget *w) { qobject_cast<QMessageBox *>(w)->button(QMessageBox::Yes)->click(); });
+            form_->DeleteDeviceButton->click();
+        }
+        QCOMPARE(form_->DeviceComboBox->count(), 2);
+        QCOMPARE(form_->DeviceComboBox->currentText(), QString());
+        QCOMPARE(Ini("Ferrovane", "LastDevice"), QString());
+        form_->SaveSettingsBitBtn->click();
+        for (const char *section : {"A", "C"}) {
+            QCOMPARE(Ini(section, "DeviceName"), QString::fromLatin1(section));
+            QCOMPARE(Ini(section, "DeviceSerialNo"), QStringLiteral("S") + QString::fromLatin1(section));
+            QCOMPARE(Ini(section, "DestPath"), QStringLiteral("<none>"));
+        }
+        QVERIFY(!IniFile(IniFilePath).SectionExists(QStringLiteral("B")));
+    }
+
+    // A settings file that cannot be written ends the delete with an
+    // exception; the device list must still repaint afterwards.
+    void deleteDeviceWithUnwritableSettings()
+    {
+        WriteIni("[Ferrovane]\nDeviceCount=2\nLastDevice=A\n[Devices]\nItem0=A\nItem1=B\n[A]\nDeviceName=A\n");
+        Start();
+        const QString saved = IniFilePath;
+        IniFilePath = QDir::tempPath() + QStringLiteral("/gone/away/Ferrovane.ini");
+        bool thrown = false;
+        {
+            ModalWatcher watcher([](QWidget *w) { qobject_cast<QMessageBox *>(w)->button(QMessageBox::Yes)->click(); });
+            try {
+                form_->DeleteDevice();
+            } catch (const Exception &e) {
+                thrown = true;
+                QVERIFY(e.Message().startsWith(QStringLiteral("Unable to write to ")));
+            }
+        }
+        IniFilePath = saved;
+        QVERIFY(thrown);
+        QVERIFY(form_->DeviceComboBox->updatesEnabled());
+    }
+
+    // A name with line breaks is stored and recognised as one name: the next
+    // start finds the same single entry and section.
+    void deviceNameWithLineBreaks()
+    {
+        FakeDevice &d = AddCamera(QStringLiteral("usb:n"), QStringLiteral("Acme\r\nCorp"), QStringLiteral("Cam\n2"), "S9");
+        Q_UNUSED(d);
+        Start();
+        QCOMPARE(form_->DeviceComboBox->count(), 1);
+        const QString name = form_->DeviceComboBox->itemText(0);
+        QCOMPARE(name, QStringLiteral("Acme Corp Cam 2"));
+        form_->DeviceComboBox->setCurrentIndex(0);
+        emit form_->DeviceComboBox->activated(0);
+        form_->SaveSettingsBitBtn->click();
+        form_->close();
+        form_.reset();
+
+        Start();
+        QCOMPARE(form_->DeviceComboBox->count(), 1);
+        QCOMPARE(form_->DeviceComboBox->currentText(), name);
+        QVERIFY(Log().contains(QStringLiteral("Device = ") + name));
+        QVERIFY(!Log().contains(QStringLiteral("New device found \"%1\"").arg(name)));
+        QCOMPARE(Ini(name, "DeviceSerialNo"), QStringLiteral("S9"));
+        QVERIFY(Log().contains(QStringLiteral("DEVICE CONTENTS:")));
     }
 
     // --- exit -----------------------------------------------------------------

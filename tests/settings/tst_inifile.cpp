@@ -1,6 +1,7 @@
 #include "common/TestMain.h"
 
 #include "log/Exception.h"
+#include "settings/DeviceSettings.h"
 #include "settings/FileFilter.h"
 #include "settings/IniFile.h"
 #include "settings/NumberFormat.h"
@@ -32,6 +33,60 @@ private slots:
     {
         path_ = dir_.filePath(QStringLiteral("Ferrovane.ini"));
         QFile::remove(path_);
+    }
+
+    // Every per-device key goes through one table: what is written reads
+    // back, a missing key reads as its default, and a dialog writes only
+    // its own keys.
+    void deviceSettingsRoundTrip()
+    {
+        IniFile ini(path_);
+        const DeviceSettings defaults = ReadDeviceSection(ini, QStringLiteral("Cam"));
+        QCOMPARE(defaults.DateFormat, QStringLiteral("yyyy-mm-dd"));
+        QCOMPARE(defaults.PostFileCopySuccessCode, QStringLiteral("0"));
+        QCOMPARE(defaults.FileFiltersCheckBox, true);
+        QCOMPARE(defaults.FileFilter, QString::fromLatin1(kDefaultFileFilter));
+
+        DeviceSettings values;
+        values.DeviceName = QStringLiteral("Cam");
+        values.DeviceSerialNo = QStringLiteral("S1");
+        values.DestPath = QStringLiteral("/home/u/Pictures");
+        values.DateFormat = QStringLiteral("yyyy/mm");
+        values.DeviceRoot = QStringLiteral("Card\\DCIM");
+        values.CopyMode = 1;
+        values.ByteLevelCompare = values.DeleteFiles = true;
+        values.PostFileCopyCommandCheckBox = values.PostProcessingCommandCheckBox = true;
+        values.PostFileCopyCommandLabeledEdit = QStringLiteral(" 'cp' [Path][File] ~/b ");
+        values.PostProcessingCommandLabeledEdit = QStringLiteral("\"done\"");
+        values.PostFileCopyForceCheckBox = true;
+        values.PostFileCopySuccessCode = QStringLiteral("1");
+        values.PostProcessingSuccessCode = QStringLiteral("2");
+        values.FileFiltersCheckBox = false;
+        values.FileFilter = QStringLiteral("jpg|png");
+        WriteDeviceSection(ini, QStringLiteral("Cam"), values, DeviceKeys::All);
+        const DeviceSettings back = ReadDeviceSection(ini, QStringLiteral("Cam"));
+        QCOMPARE(back.DeviceName, values.DeviceName);
+        QCOMPARE(back.DeviceSerialNo, values.DeviceSerialNo);
+        QCOMPARE(back.DestPath, values.DestPath);
+        QCOMPARE(back.DateFormat, values.DateFormat);
+        QCOMPARE(back.DeviceRoot, values.DeviceRoot);
+        QCOMPARE(back.CopyMode, 1);
+        QCOMPARE(back.ByteLevelCompare, true);
+        QCOMPARE(back.DeleteFiles, true);
+        QCOMPARE(back.PostFileCopyCommandCheckBox, true);
+        QCOMPARE(back.PostProcessingCommandCheckBox, true);
+        QCOMPARE(back.PostFileCopyCommandLabeledEdit, values.PostFileCopyCommandLabeledEdit);
+        QCOMPARE(back.PostProcessingCommandLabeledEdit, values.PostProcessingCommandLabeledEdit);
+        QCOMPARE(back.PostFileCopyForceCheckBox, true);
+        QCOMPARE(back.PostFileCopySuccessCode, QStringLiteral("1"));
+        QCOMPARE(back.PostProcessingSuccessCode, QStringLiteral("2"));
+        QCOMPARE(back.FileFiltersCheckBox, false);
+        QCOMPARE(back.FileFilter, QStringLiteral("jpg|png"));
+
+        QFile::remove(path_);
+        WriteDeviceSection(ini, QStringLiteral("Cam"), values, DeviceKeys::Options);
+        QCOMPARE(ReadRaw(), QByteArray("[Cam]\nByteLevelCompare=1\nDeleteFiles=1\nFileFiltersCheckBox=0\n"
+                                       "FileFilter=jpg|png\n"));
     }
 
     void readRules_data()
