@@ -59,6 +59,11 @@ public:
     void SaveSettings();
     void LoadFormSettings();
     void SaveFormSettings();
+    // Where a window of the wanted bounds (without its frame) goes: on the
+    // screen area that holds most of it, or centred on the primary one when it
+    // is off every screen or centre is asked for; never larger than that area.
+    static QRect PlaceOnScreen(QRect wanted, const QMargins &frame, const QList<QRect> &areas,
+                               const QRect &primary, bool centre);
     // Event handlers of the settings controls.
     void SaveSettingsClick();
     void DateFormatEditChange();
@@ -159,6 +164,7 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
     void showEvent(QShowEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
+    bool focusNextPrevChild(bool next) override;
 
 private:
     void CreateControls();
@@ -181,6 +187,8 @@ private:
     int CopyModeIndex() override;
     void AppendRow(const CatalogueGrid::Row &row, bool shown) override;
 
+    // The designed Tab order, the copy mode group as one stop.
+    QList<QWidget *> tabStops_;
     bool initDone_ = false;
     bool exiting_ = false;
     QElapsedTimer lastRepaint_;
