@@ -238,6 +238,28 @@ private slots:
         }
     }
 
+    // In the folder-structure mode the date fields are hidden and passed
+    // over, and the group's stop is its chosen option.
+    void tabOrderInFolderMode()
+    {
+        TForm1 &f = *form_;
+        QTest::mouseClick(f.CopyModeRadioGroup->Buttons[1], Qt::LeftButton);
+        QVERIFY(!f.DateFormatEdit->isVisible());
+        const QList<QWidget *> cycle = {
+            f.CopyBitBtn, f.SaveSettingsBitBtn, f.RichEdit1, f.ViewLogsBitBtn, f.DeviceComboBox,
+            f.DeviceRootEdit->Edit, f.StringGrid1, f.ScanPortableDevicesButton, f.CopyModeRadioGroup->Buttons[1],
+            f.SearchBitBtn, f.OptionsBitBtn, f.PostProcessingBitBtn, f.AboutButton, f.CloseButton,
+            f.DeleteDeviceButton, f.DeviceConnectSpeedButton, f.HelpButton,
+        };
+        QVERIFY(QTest::qWaitForWindowActive(&f));
+        f.CopyBitBtn->setFocus(Qt::TabFocusReason);
+        QTRY_VERIFY(f.CopyBitBtn->hasFocus());
+        for (int i = 1; i <= int(cycle.size()); ++i) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            QTRY_VERIFY2(QApplication::focusWidget() == cycle[i % cycle.size()], qPrintable(QString::number(i)));
+        }
+    }
+
     // What a screen reader says for each control: its caption, or its hint
     // where it has none.
     void accessibleNames_data()
