@@ -19,6 +19,9 @@
 #include <QScreen>
 #include <QStandardPaths>
 #include <QStatusBar>
+#include <QWindow>
+
+#include <limits>
 
 namespace {
 
@@ -113,16 +116,55 @@ void TForm1::LoadFormSettings()
     IniFile ini(IniFilePath);
     const int width = ini.ReadInteger(kProgramSection, QStringLiteral("Width"), this->width());
     const int height = ini.ReadInteger(kProgramSection, QStringLiteral("Height"), this->height());
-    resize(width, height);
-    const QScreen *screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
-    const QRect area = screen ? screen->geometry() : QRect(0, 0, 1024, 768);
-    const int left = ini.ReadInteger(kProgramSection, QStringLiteral("Left"), (area.width() - this->width()) / 2);
-    const int top = ini.ReadInteger(kProgramSection, QStringLiteral("Top"), (area.height() - this->height()) / 2);
-    setGeometry(left, top, this->width(), this->height());
+    constexpr int kNone = std::numeric_limits<int>::min();
+    const int left = ini.ReadInteger(kProgramSection, QStringLiteral("Left"), kNone);
+    const int top = ini.ReadInteger(kProgramSection, QStringLiteral("Top"), kNone);
+    const QScreen *primaryScreen = QGuiApplication::primaryScreen();
+    const QRect primary = primaryScreen ? primaryScreen->availableGeometry() : QRect(0, 0, 1024, 768);
+    QList<QRect> areas;
+    for (const QScreen *screen : QGuiApplication::screens())
+        areas << screen->availableGeometry();
+    const QMargins frame = windowHandle() ? windowHandle()->frameMargins() : QMargins();
+    const bool centre = left == kNone || top == kNone;
+    const QRect placed = PlaceOnScreen(QRect(centre ? 0 : left, centre ? 0 : top, width, height), frame, areas,
+                                       primary, centre);
+    // The design minimum gives way to a smaller screen.
+    setMinimumSize(minimumSize().boundedTo(placed.size()));
+    setGeometry(placed);
     if (ini.ReadInteger(kProgramSection, QStringLiteral("WindowState"), 0) == 2)
         setWindowState(Qt::WindowMaximized);
     else
         setWindowState(Qt::WindowNoState);
+}
+
+QRect TForm1::PlaceOnScreen(QRect wanted, const QMargins &frame, const QList<QRect> &areas, const QRect &primary,
+                            bool centre)
+{
+    const QRect outer = wanted.marginsAdded(frame);
+    QRect area;
+    int best = 0;
+    for (const QRect &candidate : areas) {
+        const QRect common = candidate.intersected(outer);
+        const int shared = common.isEmpty() ? 0 : common.width() * common.height();
+        if (shared > best) {
+            best = shared;
+            area = candidate;
+        }
+    }
+    if (centre || area.isEmpty()) {
+        area = primary;
+        centre = true;
+    }
+    const QSize room = area.size().shrunkBy(frame);
+    wanted.setSize(wanted.size().boundedTo(room).expandedTo(QSize(1, 1)));
+    if (centre)
+        wanted.moveTopLeft(area.topLeft() + QPoint(frame.left(), frame.top()) +
+                           QPoint((room.width() - wanted.width()) / 2, (room.height() - wanted.height()) / 2));
+    // Every edge of the frame on that area.
+    const int minX = area.left() + frame.left(), maxX = area.right() - frame.right() - wanted.width() + 1;
+    const int minY = area.top() + frame.top(), maxY = area.bottom() - frame.bottom() - wanted.height() + 1;
+    wanted.moveTo(qBound(minX, wanted.x(), qMax(minX, maxX)), qBound(minY, wanted.y(), qMax(minY, maxY)));
+    return wanted;
 }
 
 void TForm1::SaveFormSettings()

@@ -4,6 +4,7 @@
 #include "app/ProgramFolders.h"
 #include "app/UiThread.h"
 #include "app/Version.h"
+#include "device/SystemDeviceService.h"
 #include "catalogue/Unit2.h"
 #include "log/Exception.h"
 #include "log/LogFiles.h"
@@ -20,7 +21,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
-#include <QDesktopServices>
+#include <QDir>
 #include <QFrame>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -29,12 +30,13 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QPlainTextEdit>
+#include <QProcess>
 #include <QProgressBar>
+#include <QStandardPaths>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QStyle>
 #include <QToolButton>
-#include <QUrl>
 
 #include <cstdio>
 
@@ -49,6 +51,7 @@ constexpr int kMinNameColumnWidth = 40;
 void SetHint(QWidget *control, const QString &hint, int helpContext = 0)
 {
     control->setStatusTip(hint);
+    control->setAccessibleDescription(hint);
     if (helpContext)
         control->setProperty(kHelpContextProperty, helpContext);
 }
@@ -266,6 +269,17 @@ void TForm1::CreateControls()
 
     StatusBar1 = statusBar();
     StatusBar1->setSizeGripEnabled(true);
+
+    // What screen readers and UI automation call each control: its caption,
+    // or its hint where it has none.
+    for (LabeledEdit *edit : {DateFormatEdit, DateFormatExampleEdit, DeviceRootEdit, DestLabeledEdit, SearchLabeledEdit})
+        edit->Edit->setAccessibleName(edit->EditLabel->text());
+    DeviceComboBox->setAccessibleName(Label1->text());
+    for (QWidget *control : {static_cast<QWidget *>(ScanPortableDevicesButton), static_cast<QWidget *>(DeleteDeviceButton),
+                             static_cast<QWidget *>(DeviceRootSpeedButton), static_cast<QWidget *>(DestSpeedButton),
+                             static_cast<QWidget *>(StringGrid1), static_cast<QWidget *>(RichEdit1)})
+        control->setAccessibleName(control->statusTip());
+    ProgressBar1->setAccessibleName(QStringLiteral("Copy progress"));
 }
 
 void TForm1::ArrangeControls()
@@ -354,6 +368,32 @@ void TForm1::SetTabOrder()
     };
     for (int i = 0; i + 1 < order.size(); ++i)
         setTabOrder(order[i], order[i + 1]);
+    tabStops_ = order;
+    tabStops_.removeOne(CopyModeRadioGroup->Buttons[1]);
+}
+
+bool TForm1::focusNextPrevChild(bool next)
+{
+    // Qt's focus chain also holds the labelled edits' containers and the
+    // parts of the scroll areas, and does not lead from the last stop back to
+    // the first: Tab and Shift+Tab walk the designed order here, round and round.
+    auto stopOf = [this](QWidget *w) {
+        return CopyModeRadioGroup->Buttons.contains(w) ? CopyModeRadioGroup->Buttons[0] : w;
+    };
+    const qsizetype at = tabStops_.indexOf(stopOf(QApplication::focusWidget()));
+    if (at < 0)
+        return QMainWindow::focusNextPrevChild(next);
+    const qsizetype count = tabStops_.size();
+    for (qsizetype step = 1; step < count; ++step) {
+        QWidget *w = tabStops_[((at + (next ? step : -step)) % count + count) % count];
+        if (w == CopyModeRadioGroup->Buttons[0] && CopyModeRadioGroup->ItemIndex() > 0)
+            w = CopyModeRadioGroup->Buttons[CopyModeRadioGroup->ItemIndex()];
+        if (w->isEnabled() && w->isVisible() && (w->focusPolicy() & Qt::TabFocus)) {
+            w->setFocus(next ? Qt::TabFocusReason : Qt::BacktabFocusReason);
+            return true;
+        }
+    }
+    return QMainWindow::focusNextPrevChild(next);
 }
 
 void TForm1::FormCreate()
@@ -394,6 +434,8 @@ void TForm1::showEvent(QShowEvent *event)
 
 void TForm1::Init()
 {
+    if (exiting_)
+        return;  // closed (by a signal) before it was first shown
     LoadSettings();
     LoadFormSettings();
     UserLocaleSettings() = FormatSettings::FromLocale(QLocale::system());
@@ -401,6 +443,13 @@ void TForm1::Init()
     StringGrid1->setColumnHidden(5, true);
     DisableUI(true);
     Log.WriteLog(QStringLiteral("Ferrovane - ") + GetVersionText(), LogColor::Blue, LogStyle::Bold);
+    // Said now: at exit there is nobody left to read it.
+    if (const QString trouble = LogFolderTrouble(UserDataFolder); !trouble.isEmpty())
+        Log.WriteLog(QStringLiteral("This run's log cannot be saved in ") + UserDataFolder + QStringLiteral(": ") +
+                         trouble,
+                     LogColor::Red, LogStyle::Bold);
+    for (const QString &line : FolderDeviceTrouble(qEnvironmentVariable("FERROVANE_FOLDER_DEVICES")))
+        Log.WriteLog(line, LogColor::Red);
     ScanPortableDevices();
     if (Connection.CurrentDeviceName.trimmed().isEmpty()) {
         Log.WriteLog(QStringLiteral("Choose a device from the list."), LogColor::Black, LogStyle::Bold);
@@ -437,9 +486,17 @@ void TForm1::ExitProg()
     Log.WriteLog(QStringLiteral("Program exited by user."), LogColor::Black);
     // Neither a log file nor the settings that cannot be written may keep
     // the program from ending; say so where it can still be seen.
-    LastLogFile = SaveLog(Log.Document(), UserDataFolder, QDateTime::currentDateTime());
-    if (LastLogFile.isEmpty())
-        std::fprintf(stderr, "Ferrovane: could not write the log file in %s\n", qPrintable(UserDataFolder));
+    const QDateTime now = QDateTime::currentDateTime();
+    QString error;
+    LastLogFile = SaveLog(Log.Document(), UserDataFolder, now, &error);
+    if (LastLogFile.isEmpty()) {
+        std::fprintf(stderr, "Ferrovane: could not write the log file in %s: %s\n", qPrintable(UserDataFolder),
+                     qPrintable(error));
+        // Kept where it can be written rather than lost.
+        const QString rescued = SaveLog(Log.Document(), IncludeTrailingPathDelimiter(QDir::tempPath()), now, &error);
+        if (!rescued.isEmpty())
+            std::fprintf(stderr, "Ferrovane: the log was saved as %s instead\n", qPrintable(rescued));
+    }
     try {
         SaveFormSettings();
     } catch (const std::exception &e) {
@@ -460,7 +517,39 @@ void TForm1::StopCopyRunAndWait()
 
 void TForm1::ViewLogsClick()
 {
-    QDesktopServices::openUrl(QUrl::fromLocalFile(UserDataFolder));
+    const QString folder = UserDataFolder;
+    auto fail = [this, folder](const QString &reason) {
+        Log.WriteLog(QStringLiteral("Could not open the log folder ") + folder + QStringLiteral(": ") + reason,
+                     LogColor::Red);
+    };
+    // xdg-open's exit code is the only word on whether a file manager took
+    // the folder.
+    if (QStandardPaths::findExecutable(QStringLiteral("xdg-open")).isEmpty()) {
+        fail(QStringLiteral("xdg-open was not found, so no file manager can be asked to show it."));
+        return;
+    }
+    auto *opener = new QProcess(this);
+    opener->setStandardOutputFile(QProcess::nullDevice());
+    opener->setStandardErrorFile(QProcess::nullDevice());
+    connect(opener, &QProcess::finished, this, [opener, fail](int code, QProcess::ExitStatus status) {
+        opener->deleteLater();
+        if (status != QProcess::NormalExit)
+            fail(QStringLiteral("xdg-open ended abnormally."));
+        else if (code == 3)
+            fail(QStringLiteral("no file manager is set up to open folders (xdg-open: no method available)."));
+        else if (code != 0)
+            fail(QStringLiteral("xdg-open ended with code %1.").arg(code));
+    });
+    connect(opener, &QProcess::errorOccurred, this, [opener, fail](QProcess::ProcessError error) {
+        if (error != QProcess::FailedToStart)
+            return;
+        opener->deleteLater();
+        fail(QStringLiteral("the shell could not be started."));
+    });
+    // Through a shell that waits for it: a file manager that xdg-open keeps in
+    // the foreground then outlives this program.
+    opener->start(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), QStringLiteral("xdg-open \"$1\"; exit $?"),
+                                              QStringLiteral("sh"), folder});
 }
 
 void TForm1::BringToFront()

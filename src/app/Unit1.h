@@ -51,6 +51,11 @@ public:
     void SaveSettings();
     void LoadFormSettings();
     void SaveFormSettings();
+    // Where a window of the wanted bounds (without its frame) goes: on the
+    // screen area that holds most of it, or centred on the primary one when it
+    // is off every screen or centre is asked for; never larger than that area.
+    static QRect PlaceOnScreen(QRect wanted, const QMargins &frame, const QList<QRect> &areas,
+                               const QRect &primary, bool centre);
     // Event handlers of the settings controls.
     void SaveSettingsClick();
     void DateFormatEditChange();
@@ -149,6 +154,7 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
     void showEvent(QShowEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
+    bool focusNextPrevChild(bool next) override;
 
 private:
     void CreateControls();
@@ -178,6 +184,8 @@ private:
     void AddNewDevice(const QString &name, const QString &serial) override;
     void ClearCatalogue() override;
 
+    // The designed Tab order, the copy mode group as one stop.
+    QList<QWidget *> tabStops_;
     bool initDone_ = false;
     bool exiting_ = false;
     QElapsedTimer lastRepaint_;

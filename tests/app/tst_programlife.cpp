@@ -22,6 +22,7 @@
 #include <QPushButton>
 #include <QToolButton>
 
+#include <csignal>
 #include <sys/stat.h>
 #include <utime.h>
 
@@ -114,6 +115,17 @@ private:
     FakeDevice &AddCamera(const QString &id, const QString &maker, const QString &model, const QString &serial)
     {
         return ::AddCamera(service_, id, maker, model, serial);
+    }
+    // The sockets that running instances listen on; none before a start.
+    static QStringList InstanceSockets()
+    {
+        return QDir(qEnvironmentVariable("XDG_RUNTIME_DIR")).entryList({QStringLiteral("ferrovane-*.socket")}, QDir::System);
+    }
+    static void RemoveInstanceFiles()
+    {
+        QDir runtime(qEnvironmentVariable("XDG_RUNTIME_DIR"));
+        for (const QString &name : runtime.entryList({QStringLiteral("ferrovane-*")}, QDir::Files | QDir::System))
+            runtime.remove(name);
     }
     static QStringList LogFiles()
     {
@@ -610,13 +622,13 @@ private slots:
     {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        RemoveInstanceFiles();
         QProcess first;
         first.setProcessEnvironment(env);
         first.start(QStringLiteral(FERROVANE_EXE), {});
         QVERIFY(first.waitForStarted());
-        // The first instance is up once it has read its settings... and shown its window.
-        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(UserDataFolder), 10000);
-        QTest::qWait(1500);
+        // The first instance is up once it listens for later starts.
+        QTRY_VERIFY_WITH_TIMEOUT(!InstanceSockets().isEmpty(), 30000);
         WriteIni("[Ferrovane]\nDebug=0\n");
         const QByteArray settingsBefore = [] {
             QFile f(IniFilePath);
@@ -637,6 +649,125 @@ private slots:
         QCOMPARE(first.state(), QProcess::Running);
         first.kill();
         first.waitForFinished();
+    }
+
+    // Every way of writing one display names one desktop, so the second
+    // start there is refused.
+    void displayKey_data()
+    {
+        QTest::addColumn<QString>("wayland1");
+        QTest::addColumn<QString>("x1");
+        QTest::addColumn<QString>("wayland2");
+        QTest::addColumn<QString>("x2");
+        QTest::addColumn<bool>("same");
+        QTest::newRow(":0 and :0.0") << "" << ":0" << "" << ":0.0" << true;
+        QTest::newRow(":0 and :0.1") << "" << ":0" << "" << ":0.1" << true;
+        QTest::newRow("unix:0") << "" << "unix:0" << "" << ":0" << true;
+        QTest::newRow("localhost:10.0") << "" << "localhost:10.0" << "" << ":10" << true;
+        QTest::newRow("this host") << "" << "box:0" << "" << ":0" << true;
+        QTest::newRow("socket path") << "" << "/tmp/.X11-unix/X0" << "" << ":0" << true;
+        QTest::newRow("protocol") << "" << "unix/:0" << "" << ":0" << true;
+        QTest::newRow("leading zero") << "" << ":00" << "" << ":0" << true;
+        QTest::newRow("two servers") << "" << ":0" << "" << ":1" << false;
+        QTest::newRow(":1 and :10") << "" << ":1" << "" << ":10" << false;
+        QTest::newRow("another host") << "" << "other:0" << "" << ":0" << false;
+        QTest::newRow("wayland name and path") << "wayland-0" << ":0" << "/run/user/7/wayland-0" << ":1" << true;
+        QTest::newRow("two wayland") << "wayland-0" << "" << "wayland-1" << "" << false;
+    }
+    void displayKey()
+    {
+        QFETCH(QString, wayland1);
+        QFETCH(QString, x1);
+        QFETCH(QString, wayland2);
+        QFETCH(QString, x2);
+        QFETCH(bool, same);
+        const QString runtime = QStringLiteral("/run/user/7");
+        const QString host = QStringLiteral("box");
+        QCOMPARE(SingleInstance::DisplayKey(wayland1, x1, runtime, host) ==
+                     SingleInstance::DisplayKey(wayland2, x2, runtime, host),
+                 same);
+    }
+
+    // Two runs ending in the same second: each log keeps its own file.
+    void logFilesOfOneSecond()
+    {
+        const QDateTime when(QDate(2016, 8, 13), QTime(8, 41, 21));
+        ActivityLog first, second;
+        first.WriteLog(QStringLiteral("the first run"), LogColor::Black);
+        second.WriteLog(QStringLiteral("the second run"), LogColor::Black);
+        const QString path1 = SaveLog(first.Document(), UserDataFolder, when);
+        const QString path2 = SaveLog(second.Document(), UserDataFolder, when);
+        QCOMPARE(QFileInfo(path1).fileName(), QStringLiteral("Ferrovane Log 2016-08-13 08.41.21.rtf"));
+        QCOMPARE(QFileInfo(path2).fileName(), QStringLiteral("Ferrovane Log 2016-08-13 08.41.21 (2).rtf"));
+        QFile file1(path1), file2(path2);
+        QVERIFY(file1.open(QIODevice::ReadOnly) && file2.open(QIODevice::ReadOnly));
+        QVERIFY(file1.readAll().contains("the first run"));
+        QVERIFY(file2.readAll().contains("the second run"));
+        // Both are log files to prune, and nothing else was left behind.
+        QCOMPARE(LogFiles().size(), 2);
+        QCOMPARE(QDir(UserDataFolder).entryList(QDir::Files | QDir::Hidden).size(), 2);
+    }
+
+    void unwritableLogFolderIsSaidAtStart()
+    {
+        // A settings folder that cannot be made; root may write anywhere else.
+        const QByteArray saved = qgetenv("XDG_CONFIG_HOME");
+        qputenv("XDG_CONFIG_HOME", "/proc/ferrovane-none");
+        Start();
+        qputenv("XDG_CONFIG_HOME", saved);
+        const QString folder = UserDataFolder;
+        SetProgramFolders();
+        QVERIFY(Log().contains(QStringLiteral("This run's log cannot be saved in ") + folder +
+                               QStringLiteral(": the folder does not exist.")));
+        QVERIFY(LogFolderTrouble(UserDataFolder).isEmpty());
+        QVERIFY(!LogFolderTrouble(IniFilePath + QStringLiteral("/")).isEmpty());
+    }
+
+    void missingFolderDevicesAreSaid()
+    {
+        QFile file(UserDataFolder + QStringLiteral("a file"));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.close();
+        const QString missing = UserDataFolder + QStringLiteral("no such card");
+        qputenv("FERROVANE_FOLDER_DEVICES", QFile::encodeName(missing + ":" + UserDataFolder + ":" + file.fileName()));
+        Start();
+        qunsetenv("FERROVANE_FOLDER_DEVICES");
+        const QStringList log = Log();
+        QVERIFY(log.contains(QStringLiteral("Folder device \"%1\" is not offered: it does not exist.").arg(missing)));
+        QVERIFY(log.contains(
+            QStringLiteral("Folder device \"%1\" is not offered: it is not a folder.").arg(file.fileName())));
+        QCOMPARE(log.filter(QStringLiteral("Folder device")).size(), 2);
+    }
+
+    // Logout, shutdown and Ctrl+C end the program as Close does.
+    void exitSignals_data()
+    {
+        QTest::addColumn<int>("signal");
+        QTest::newRow("SIGTERM") << int(SIGTERM);
+        QTest::newRow("SIGHUP") << int(SIGHUP);
+        QTest::newRow("SIGINT") << int(SIGINT);
+    }
+    void exitSignals()
+    {
+        QFETCH(int, signal);
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        RemoveInstanceFiles();
+        QProcess program;
+        program.setProcessEnvironment(env);
+        program.start(QStringLiteral(FERROVANE_EXE), {});
+        QVERIFY(program.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(!InstanceSockets().isEmpty(), 30000);
+        QCOMPARE(::kill(pid_t(program.processId()), signal), 0);
+        QVERIFY(program.waitForFinished(60000));
+        QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(program.exitCode(), 0);
+        const QStringList logs = LogFiles();
+        QCOMPARE(logs.size(), 1);
+        QFile log(UserDataFolder + logs.first());
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        QVERIFY(log.readAll().contains("Program exited by user."));
+        QVERIFY(!Ini("Ferrovane", "Width").isEmpty());
     }
 
     void bringToFrontRestoresAMinimisedWindow()

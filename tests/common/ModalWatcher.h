@@ -22,6 +22,10 @@ public:
             QWidget *modal = QApplication::activeModalWidget();
             if (!modal || modal == last_)
                 return;
+            // Focus moves and typing reach a dialog only once it is the
+            // active window, which comes later than its showing on a busy machine.
+            if (QApplication::activeWindow() != modal)
+                return;
             last_ = modal;
             ++seen_;
             answer_(modal);

@@ -312,6 +312,7 @@ private slots:
         o.SetFilterList({});
         ModalWatcher watcher([&](QWidget *) {
             o.ListBox1->setFocus();
+            QTRY_VERIFY(o.ListBox1->hasFocus());
             QTest::keyClick(o.ListBox1, Qt::Key_Insert);
             QCOMPARE(o.FilterList(), QStringList{"<New>"});
             QVERIFY(o.FilterEditor());
@@ -433,9 +434,12 @@ private slots:
         QString seen;
         ModalWatcher watcher([&](QWidget *) {
             o.MaxLogDaysSpinEdit->setFocus();
+            QTRY_VERIFY(o.MaxLogDaysSpinEdit->hasFocus());
             o.MaxLogDaysSpinEdit->SetText(QString());
             QTest::keyClicks(o.MaxLogDaysSpinEdit, typed);
+            // Leaving the field is what normalises it.
             o.ChangeStyleButton->setFocus();
+            QTRY_VERIFY(o.ChangeStyleButton->hasFocus());
             seen = o.MaxLogDaysSpinEdit->Text();
             o.OKButton->click();
         });
