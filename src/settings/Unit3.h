@@ -44,6 +44,7 @@ protected:
 private:
     void FormShow();
     void StyleHelp(QLabel *help);
+    void FitHeight();
 
     LogSink &log_;
     const QString &currentDeviceName_;
