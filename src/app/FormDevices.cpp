@@ -9,8 +9,36 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QGridLayout>
+#include <QLabel>
 #include <QMessageBox>
 #include <QScopeGuard>
+#include <QScreen>
+
+namespace {
+
+// A message box sizes itself by its short main text, so a longer informative
+// text wraps over several lines in a narrow box. Give it room for that text on
+// one line, up to half the screen.
+void WidenForInformativeText(QMessageBox &box)
+{
+    auto *grid = qobject_cast<QGridLayout *>(box.layout());
+    auto *label = box.findChild<QLabel *>(QStringLiteral("qt_msgbox_informativelabel"));
+    const QScreen *screen = box.screen() ? box.screen() : QGuiApplication::primaryScreen();
+    const int at = grid && label ? grid->indexOf(label) : -1;
+    if (at < 0 || !screen)
+        return;
+    int row = 0, column = 0, rows = 0, columns = 0;
+    grid->getItemPosition(at, &row, &column, &rows, &columns);
+    const QFontMetrics metrics = label->fontMetrics();
+    // A few characters to spare for the label's own margins and indent.
+    const int width = qMin(metrics.horizontalAdvance(box.informativeText()) + 6 * metrics.averageCharWidth(),
+                           screen->availableGeometry().width() / 2);
+    grid->addItem(new QSpacerItem(width, 0, QSizePolicy::Minimum, QSizePolicy::Fixed), grid->rowCount(), column, 1,
+                  columns);
+}
+
+} // namespace
 
 void TForm1::ScanPortableDevices()
 {
@@ -96,6 +124,7 @@ void TForm1::DeleteDevice()
                          QMessageBox::Yes | QMessageBox::No, this);
     question.setInformativeText(QStringLiteral("Do you want to delete the device \"%1\" from the list?").arg(name));
     question.setDefaultButton(QMessageBox::No);
+    WidenForInformativeText(question);
     if (question.exec() == QMessageBox::No)
         return;
 

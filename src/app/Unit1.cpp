@@ -614,6 +614,7 @@ void TForm1::AutoSizeGrid(TStringGrid *grid)
 
 void TForm1::ApplyAutoSizeGrid(TStringGrid *grid)
 {
+    grid->FitSizeColumn();
     const int columns = CatalogueGrid::kColumnCount;
     int others = 0;
     for (int c = 0; c <= columns - 2; ++c)

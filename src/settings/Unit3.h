@@ -50,6 +50,7 @@ protected:
 private:
     void FormShow();
     void StyleHelp(QLabel *help);
+    void FitHeight();
 
     LogSink &log_;
     const QString &iniFilePath_;

@@ -275,6 +275,8 @@ void TForm4::OpenEditor()
     qApp->installEventFilter(this);
     editor_->show();
     editor_->setFocus();
+    // Typing replaces the entry, "<New>" above all; the arrow keys keep it.
+    editor_->selectAll();
 }
 
 bool TForm4::CommitEditor()

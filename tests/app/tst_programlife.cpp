@@ -16,6 +16,7 @@
 #include "settings/Unit4.h"
 
 #include <QComboBox>
+#include <QLabel>
 #include <QMessageBox>
 #include <QProcess>
 #include <QTextDocumentFragment>
@@ -433,6 +434,48 @@ private slots:
         QVERIFY(!Log().contains(QStringLiteral("New device found \"%1\"").arg(name)));
         QCOMPARE(Ini(name, "DeviceSerialNo"), QStringLiteral("S9"));
         QVERIFY(Log().contains(QStringLiteral("DEVICE CONTENTS:")));
+    }
+
+    // The question is wide enough for its text: one line for a short name,
+    // never more than half the screen for a long one.
+    void deleteDeviceQuestionWidth_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<bool>("oneLine");
+        QTest::newRow("short name") << "Cam" << true;
+        QTest::newRow("long name") << QString(200, QLatin1Char('W')) << false;
+    }
+    void deleteDeviceQuestionWidth()
+    {
+        QFETCH(QString, name);
+        QFETCH(bool, oneLine);
+        WriteIni("[Ferrovane]\nDeviceCount=1\nLastDevice=" + name.toUtf8() + "\n[Devices]\nItem0=" + name.toUtf8() +
+                 "\n[" + name.toUtf8() + "]\nDeviceName=" + name.toUtf8() + "\n");
+        Start();
+        QCOMPARE(form_->DeviceComboBox->currentText(), name);
+        int lines = 0, boxWidth = 0, textWidth = 0;
+        ModalWatcher watcher([&](QWidget *w) {
+            auto *box = qobject_cast<QMessageBox *>(w);
+            auto *label = box->findChild<QLabel *>(QStringLiteral("qt_msgbox_informativelabel"));
+            if (label && QTest::qWaitForWindowExposed(box)) {
+                // The height of one line as this label lays it out.
+                const int lineHeight = label->heightForWidth(100000);
+                lines = lineHeight > 0 ? (label->height() + lineHeight / 2) / lineHeight : 0;
+                boxWidth = box->width();
+                textWidth = label->fontMetrics().horizontalAdvance(box->informativeText());
+            }
+            box->button(QMessageBox::No)->click();
+        });
+        form_->DeleteDeviceButton->click();
+        QCOMPARE(watcher.Seen(), 1);
+        QVERIFY(lines >= 1);
+        const int screenWidth = form_->screen()->availableGeometry().width();
+        if (oneLine) {
+            QVERIFY2(textWidth < screenWidth / 2, "the test screen is too narrow for this test");
+            QCOMPARE(lines, 1);
+        }
+        QVERIFY(boxWidth <= screenWidth);
+        QCOMPARE(form_->DeviceComboBox->count(), 1);
     }
 
     // --- exit -----------------------------------------------------------------

@@ -211,6 +211,64 @@ private slots:
         QCOMPARE(ini.ReadCommand(QStringLiteral("Dev"), QStringLiteral("Cmd"), QStringLiteral("x")), command);
     }
 
+    // Whatever a text value holds, it reads back exactly as written; values
+    // that reading would change go out inside a pair of double quotes.
+    void textRoundTrip_data()
+    {
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<QByteArray>("line");
+        QTest::newRow("plain") << "yyyy-mm-dd" << QByteArray("V=yyyy-mm-dd");
+        QTest::newRow("empty") << "" << QByteArray("V=");
+        QTest::newRow("quoted filter alone") << "\"my pics\"" << QByteArray("V=\"\"my pics\"\"");
+        QTest::newRow("quoted first and last entries") << "\"a b\"|jpg|\"c d\"" << QByteArray("V=\"\"a b\"|jpg|\"c d\"\"");
+        QTest::newRow("lone empty filter entry") << "\"\"" << QByteArray("V=\"\"\"\"");
+        QTest::newRow("date format starting with a quote") << "'Y'yyyy'-'mm" << QByteArray("V='Y'yyyy'-'mm");
+        QTest::newRow("date format in single quotes") << "'Y'yyyy'-'mm'.'" << QByteArray("V=\"'Y'yyyy'-'mm'.'\"");
+        QTest::newRow("single quote pair only") << "''" << QByteArray("V=\"''\"");
+        QTest::newRow("leading blank") << " x" << QByteArray("V=\" x\"");
+        QTest::newRow("trailing tab") << "x\t" << QByteArray("V=\"x\t\"");
+        QTest::newRow("blanks only") << "   " << QByteArray("V=\"   \"");
+        QTest::newRow("quote at one end only") << "\"x" << QByteArray("V=\"x");
+        QTest::newRow("different quotes at the ends") << "\"x'" << QByteArray("V=\"x'");
+        QTest::newRow("one quote") << "'" << QByteArray("V='");
+        QTest::newRow("already protected looking") << "\"\"x\"\"" << QByteArray("V=\"\"\"x\"\"\"");
+        QTest::newRow("equals and brackets") << "[a]=b" << QByteArray("V=[a]=b");
+        QTest::newRow("UTF-8") << "'写真' é" << QByteArray("V='写真' é");
+    }
+    void textRoundTrip()
+    {
+        QFETCH(QString, value);
+        QFETCH(QByteArray, line);
+        IniFile ini(path_);
+        ini.WriteString(QStringLiteral("Dev"), QStringLiteral("V"), value);
+        QVERIFY2(ReadRaw().contains(line + "\n"), ReadRaw().constData());
+        QCOMPARE(ini.ReadString(QStringLiteral("Dev"), QStringLiteral("V"), QStringLiteral("<default>")), value);
+        // Again over the existing line, and through a preloaded reader.
+        ini.WriteString(QStringLiteral("Dev"), QStringLiteral("V"), value);
+        IniFile preloaded(path_);
+        preloaded.Preload();
+        QCOMPARE(preloaded.ReadString(QStringLiteral("Dev"), QStringLiteral("V"), QStringLiteral("<default>")), value);
+    }
+
+    // A filter list goes through the file as the list it was.
+    void fileFilterThroughTheFile_data()
+    {
+        QTest::addColumn<QStringList>("entries");
+        QTest::newRow("one entry with a blank") << QStringList{"my pics"};
+        QTest::newRow("quoted first and last") << QStringList{"a b", "jpg", "c d"};
+        QTest::newRow("lone empty entry") << QStringList{""};
+        QTest::newRow("quote inside") << QStringList{"say \"hi\""};
+        QTest::newRow("plain") << QStringList{"AVI", "jpg"};
+    }
+    void fileFilterThroughTheFile()
+    {
+        QFETCH(QStringList, entries);
+        IniFile ini(path_);
+        ini.WriteString(QStringLiteral("Dev"), QStringLiteral("FileFilter"), EncodeFileFilter(entries));
+        QCOMPARE(DecodeFileFilter(ini.ReadString(QStringLiteral("Dev"), QStringLiteral("FileFilter"), QString())),
+                 entries);
+    }
+
     // A hand-written file keeps every byte that the write does not change.
     void writesChangeOnlyTheirLine()
     {
