@@ -9,6 +9,7 @@ int main(int argc, char *argv[])
     Application app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Ferrovane"));
     QApplication::setApplicationDisplayName(QStringLiteral("Ferrovane"));
+    QGuiApplication::setDesktopFileName(QStringLiteral("ferrovane"));
 
     // A second start brings the first one forward and ends without a window,
     // a log or a change to the settings.
