@@ -4,6 +4,7 @@
 #include "log/Exception.h"
 #include "log/LogSink.h"
 #include "log/ProgramIcon.h"
+#include "settings/StyleList.h"
 
 #include <QApplication>
 #include <QDesktopServices>
@@ -87,7 +88,12 @@ void TAboutForm::FormShow()
 {
     CopyrightLabel->setText(QStringLiteral("Copyright \u00A9 2016-2026 Quillmoor"));
     RightsLabel->setText(QStringLiteral("All rights reserved."));
-    URLLabel->setText(QStringLiteral("<a href=\"https://%1\" style=\"color:#0000FF\">%1</a>").arg(WebAddress()));
+    // Blue, unless the style's background would swallow it.
+    QColor link(0x00, 0x00, 0xFF);
+    if (ContrastRatio(link, palette().color(QPalette::Window)) < 4.5)
+        link = palette().color(QPalette::Link);
+    URLLabel->setText(
+        QStringLiteral("<a href=\"https://%1\" style=\"color:%2\">%1</a>").arg(WebAddress(), link.name()));
 
     // The design's places; a desktop font wider than the design's widens
     // the box instead of cutting texts off.
