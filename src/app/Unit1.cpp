@@ -1,12 +1,14 @@
 #include "Unit1.h"
 
 #include "app/Application.h"
+#include "app/DesktopExtras.h"
 #include "app/ProgramFolders.h"
 #include "app/UiThread.h"
 #include "app/Version.h"
 #include "device/SystemDeviceService.h"
 #include "catalogue/Unit2.h"
 #include "log/Exception.h"
+#include "log/ExceptionReport.h"
 #include "log/LogFiles.h"
 #include "log/SystemInfo.h"
 #include "settings/DateFormat.h"
@@ -14,6 +16,7 @@
 #include "settings/IniFile.h"
 #include "settings/SpinEdit.h"
 #include "settings/Style.h"
+#include "settings/StyleList.h"
 #include "settings/Unit3.h"
 #include "settings/Unit4.h"
 
@@ -97,6 +100,8 @@ TForm1::TForm1(DeviceService &deviceService, QWidget *parent)
     Form3 = new TForm3(Log, IniFilePath, Connection.CurrentDeviceName, this);
     Form4 = new TForm4(Log, IniFilePath, Connection.CurrentDeviceName, this);
     ConnectHandlers();
+    InstallDesktopExtras(this, Log, StatusBar1, HelpButton, AboutButton, Form4->ChangeStyleButton,
+                         {{Form2, 110}, {Form3, 130}, {Form4, 120}});
 }
 
 TForm1::~TForm1()
@@ -404,14 +409,14 @@ void TForm1::FormCreate()
     SetProgramFolders();
     ChosenStyleName = IniFile(IniFilePath).ReadString(QStringLiteral("Ferrovane"), QStringLiteral("StyleName"),
                                                       QStringLiteral("Auric"));
+    ApplyStyleAtStart(this, ChosenStyleName);
 }
 
 void TForm1::GeneralExceptionHandler(QObject *, const std::exception &e)
 {
     const QString message = QString::fromUtf8(e.what());
     const QString className = ExceptionClassName(e);
-    Log.WriteLog(QStringLiteral("Exception Message = ") + message, LogColor::Red, LogStyle::Bold);
-    Log.WriteLog(QStringLiteral("Exception Class Name = ") + className, LogColor::Red, LogStyle::Bold);
+    WriteExceptionReport(Log, message, className, &e);
     QMessageBox box(QMessageBox::Critical, QStringLiteral("Ferrovane"), QStringLiteral("GENERAL EXCEPTION ERROR:"),
                     QMessageBox::Ok, this);
     box.setInformativeText(message);

@@ -9,6 +9,7 @@ int main(int argc, char *argv[])
     Application app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Ferrovane"));
     QApplication::setApplicationDisplayName(QStringLiteral("Ferrovane"));
+    QGuiApplication::setDesktopFileName(QStringLiteral("ferrovane"));
 
     // Logout, shutdown and Ctrl+C close the window as the Close button does:
     // a copy run is stopped, the log and the window's place are saved.
