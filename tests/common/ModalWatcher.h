@@ -24,8 +24,12 @@ public:
                 return;
             // Focus moves and typing reach a dialog only once it is the
             // active window, which comes later than its showing on a busy machine.
-            if (QApplication::activeWindow() != modal)
+            // A dialog that comes back after another one closed is not made
+            // active again by every platform: ask for it.
+            if (QApplication::activeWindow() != modal) {
+                modal->activateWindow();
                 return;
+            }
             last_ = modal;
             ++seen_;
             answer_(modal);
