@@ -104,6 +104,8 @@ public:
         return S_OK;
     }
 
+    int LocalFileDescriptor() override { return fd_; }
+
 private:
     int fd_;
 };
