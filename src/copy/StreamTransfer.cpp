@@ -249,15 +249,16 @@ bool StreamTransfer::TransferToTemporary(const QString &ObjectID, const QString 
     if (ForComparison)
         log_.WriteDebug(QStringLiteral("Byte Comparison: Copying ") + ObjectID + QStringLiteral(" to ") + path);
 
-    pObjectDataStream->Seek(0, IStream::STREAM_SEEK_SET, nullptr);
-
-    // A local file is copied inside the kernel; whatever goes wrong there
-    // (another file system, no support, a failing disk) hands the rest to
-    // the ordinary loop, which then names the side that failed.
+    // A local file is copied inside the kernel, at explicit offsets;
+    // whatever goes wrong there (another file system, no support, a failing
+    // disk) hands the rest to the ordinary loop, which then names the side
+    // that failed.
     bool zeroTail = false;
     bool fellBack = false;
     const int source = pObjectDataStream->LocalFileDescriptor();
-    if (source >= 0) {
+    if (source < 0) {
+        pObjectDataStream->Seek(0, IStream::STREAM_SEEK_SET, nullptr);
+    } else {
         if (CopyInKernel(source, fd, Size, Temp, zeroTail))
             return FinishTemporary(Temp, zeroTail, false);
         fellBack = true;
