@@ -152,9 +152,14 @@ bool DeviceDateText::HourShowsFieldsUnchanged(QDate date, int hour)
 
 QString DeviceDateText::Text(QDate date, QTime time, const FormatSettings &settings)
 {
-    if (HourShowsFieldsUnchanged(date, time.hour()))
-        return DateTimeToStr(QDateTime(date, time, Qt::UTC), settings);
-    return DateTimeToStr(QDateTime(date, time), settings);
+    if (lastSettings_ == &settings && date == lastDate_ && time == lastTime_)
+        return lastText_;
+    lastText_ = HourShowsFieldsUnchanged(date, time.hour()) ? DateTimeToStr(QDateTime(date, time, Qt::UTC), settings)
+                                                            : DateTimeToStr(QDateTime(date, time), settings);
+    lastSettings_ = &settings;
+    lastDate_ = date;
+    lastTime_ = time;
+    return lastText_;
 }
 
 void ContentWalk::CheckStorageRow(const QString &childId)

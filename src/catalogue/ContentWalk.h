@@ -57,11 +57,20 @@ class DeviceDateText
 public:
     QString Text(QDate date, QTime time, const FormatSettings &settings);
     // Forget the checked hours (the time zone may change between walks).
-    void Reset() { checkedHours_.clear(); }
+    void Reset()
+    {
+        checkedHours_.clear();
+        lastSettings_ = nullptr;
+    }
 
 private:
     bool HourShowsFieldsUnchanged(QDate date, int hour);
     QHash<qint64, bool> checkedHours_;
+    // Pictures of one burst share their date: the text made last is kept.
+    const FormatSettings *lastSettings_ = nullptr;
+    QDate lastDate_;
+    QTime lastTime_;
+    QString lastText_;
 };
 
 // The depth-first walk of an open device's object tree into the catalogue.
