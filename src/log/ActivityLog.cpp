@@ -9,8 +9,6 @@
 #include <QElapsedTimer>
 #include <QThread>
 
-#include <limits>
-
 std::atomic<bool> DebugFlag{false};
 
 ActivityLog::ActivityLog(QObject *parent)
@@ -73,7 +71,7 @@ void ActivityLog::FlushBatch()
 {
     flushScheduled_.store(false);
     ShowLines(kMaxLinesPerTurn, kTurnBudgetMs);
-    if (shown_ < document_.LineCount() || (view_ && view_->document()->blockCount() - kViewLineLimit >= kViewTrimLines))
+    if (shown_ < document_.LineCount())
         ScheduleFlush();
 }
 
@@ -88,33 +86,24 @@ const QTextCharFormat &ActivityLog::Format(LogColor color, LogStyle style) const
     return formats_[size_t(int(color) * 2 + (style == LogStyle::Bold ? 1 : 0))];
 }
 
-void ActivityLog::TrimView(int maxLines)
+void ActivityLog::TrimView(bool all)
 {
     // Dropping the oldest lines one at a time as new ones arrive (the view's
     // own block limit) costs more than the appending itself; dropping a few
     // thousand in one cut is cheap, and small enough cuts keep each turn short.
     QTextDocument *doc = view_->document();
     const int excess = doc->blockCount() - kViewLineLimit;
-    if (excess < kViewTrimLines || maxLines <= 0)
+    if (excess < kViewTrimLines)
         return;
     QTextCursor cut(doc);
     cut.movePosition(QTextCursor::Start);
-    cut.setPosition(doc->findBlockByNumber(qMin(excess, maxLines)).position(), QTextCursor::KeepAnchor);
+    cut.setPosition(doc->findBlockByNumber(all ? excess : qMin(excess, 4 * kViewTrimLines)).position(), QTextCursor::KeepAnchor);
     cut.removeSelectedText();
 }
 
 void ActivityLog::ShowLines(qsizetype maxLines, int budgetMs)
 {
-    if (!view_)
-        return;
-    const bool bounded = budgetMs >= 0;
-    QElapsedTimer clock;
-    clock.start();
-    // The turn's budget covers the cut as well as the new lines: a cut about
-    // as long as the last turn's lines keeps the view at its limit while a
-    // worker writes, and the lines then take the rest of the budget.
-    TrimView(bounded ? qMax(kViewTrimLines, lastTurnLines_) : std::numeric_limits<int>::max());
-    if (shown_ >= document_.LineCount())
+    if (!view_ || shown_ >= document_.LineCount())
         return;
     QTextDocument *doc = view_->document();
     QTextCursor cursor(doc);
@@ -122,15 +111,13 @@ void ActivityLog::ShowLines(qsizetype maxLines, int budgetMs)
     cursor.beginEditBlock();
     const QTextCharFormat &plain = Format(LogColor::Black, LogStyle::Normal);
     bool first = shown_ == 0 && doc->isEmpty();
+    QElapsedTimer clock;
+    clock.start();
     // Small steps, so that the time spent in one turn stays bounded however
-    // fast or slow the machine is, and on a busy machine too, where a step
-    // takes several times longer than on an idle one.
-    const qsizetype step = bounded ? 25 : 1000;
-    qsizetype done = 0;
-    while (done < maxLines) {
-        if (bounded && done > 0 && clock.elapsed() >= budgetMs)
-            break;
-        const std::vector<LogLine> lines = document_.Lines(shown_, qMin(step, maxLines - done));
+    // fast or slow the machine is.
+    constexpr qsizetype kStep = 200;
+    for (qsizetype done = 0; done < maxLines;) {
+        const std::vector<LogLine> lines = document_.Lines(shown_, qMin(kStep, maxLines - done));
         if (lines.empty())
             break;
         for (const LogLine &line : lines) {
@@ -144,11 +131,11 @@ void ActivityLog::ShowLines(qsizetype maxLines, int budgetMs)
         }
         shown_ += qsizetype(lines.size());
         done += qsizetype(lines.size());
+        if (budgetMs >= 0 && clock.elapsed() >= budgetMs)
+            break;
     }
     cursor.endEditBlock();
-    lastTurnLines_ = int(qMin<qsizetype>(done, std::numeric_limits<int>::max()));
-    if (!bounded)
-        TrimView(std::numeric_limits<int>::max());
+    TrimView(budgetMs < 0);
 
     // The newest line stays in sight and the log view takes the keyboard
     // focus, as after every write.

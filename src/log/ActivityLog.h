@@ -56,14 +56,13 @@ private:
     void FlushBatch();
     // budgetMs < 0: no limit.
     void ShowLines(qsizetype maxLines, int budgetMs);
-    // Drops up to maxLines of the oldest lines when the view holds too many.
-    void TrimView(int maxLines);
+    // all: down to the limit at once; otherwise a bounded cut per turn.
+    void TrimView(bool all);
     const QTextCharFormat &Format(LogColor color, LogStyle style) const;
 
     LogDocument document_;
     QPointer<QPlainTextEdit> view_;
     qsizetype shown_ = 0;
-    int lastTurnLines_ = 0;
     std::atomic<bool> flushScheduled_{false};
     std::function<QDateTime()> clock_;
     std::array<QTextCharFormat, 12> formats_;
