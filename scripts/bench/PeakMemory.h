@@ -4,6 +4,8 @@
 #include <QFile>
 #include <QString>
 
+#include <ctime>
+
 // The process's peak resident memory in KiB (VmHWM), or -1.
 inline long PeakMemoryKiB()
 {
@@ -14,4 +16,22 @@ inline long PeakMemoryKiB()
         if (line.startsWith("VmHWM:"))
             return line.mid(6).trimmed().split(' ').value(0).toLong();
     return -1;
+}
+
+// CPU seconds this process has used, all threads: beside the wall clock it
+// shows how much of a slow run was waiting for a busy machine.
+inline double ProcessCpuSeconds()
+{
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
+}
+
+// The 1-minute load average, or -1.
+inline double LoadAverage()
+{
+    QFile load(QStringLiteral("/proc/loadavg"));
+    if (!load.open(QIODevice::ReadOnly))
+        return -1;
+    return load.readAll().split(' ').value(0).toDouble();
 }

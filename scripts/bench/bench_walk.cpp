@@ -55,6 +55,8 @@ int main(int argc, char *argv[])
     while (settle.elapsed() < 300)
         app.processEvents();
 
+    const double loadAtStart = LoadAverage();
+    const double cpuAtStart = ProcessCpuSeconds();
     QElapsedTimer clock;
     clock.start();
     form.Connection.CurrentDeviceName = QStringLiteral("Phone");
@@ -65,6 +67,7 @@ int main(int argc, char *argv[])
     form.ListDeviceContents();
     app.processEvents();  // the view takes in the rows and paints
     const double listSeconds = clock.elapsed() / 1000.0;
+    const double listCpuSeconds = ProcessCpuSeconds() - cpuAtStart;
 
     form.SearchLabeledEdit->setText(lastName);
     QElapsedTimer searchClock;
@@ -76,11 +79,12 @@ int main(int argc, char *argv[])
 
     const long peak = PeakMemoryKiB();
     std::printf("objects: %d files in %d folders over 2 storages\n", files, folders);
-    std::printf("listing: %.3f s, %d rows shown, %d rows catalogued\n", listSeconds,
-                form.StringGrid1->Cells()->RowCount() - 2, form.StringGrid2->RowCount() - 2);
+    std::printf("listing: %.3f s (%.3f s of CPU; load average %.1f), %d rows shown, %d rows catalogued\n",
+                listSeconds, listCpuSeconds, loadAtStart, form.StringGrid1->Cells()->RowCount() - 2,
+                form.StringGrid2->RowCount() - 2);
     std::printf("search for the last name: %.1f ms (%s)\n", searchMs, found ? "found" : "NOT FOUND");
     std::printf("peak memory: %.1f MB (the fake device itself: %.1f MB)\n", peak / 1024.0, baseline / 1024.0);
-    const bool ok = listSeconds < 3.0 && peak < 300 * 1024 && searchMs < 50 && found;
-    std::printf("targets (< 3 s, < 300 MB, search < 50 ms): %s\n", ok ? "met" : "MISSED");
+    const bool ok = listSeconds < 0.25 && peak < 100 * 1024 && searchMs < 50 && found;
+    std::printf("targets (< 0.25 s, < 100 MB, search < 50 ms): %s\n", ok ? "met" : "MISSED");
     return 0;
 }

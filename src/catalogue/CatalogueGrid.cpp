@@ -2,6 +2,59 @@
 
 #include <QFontMetrics>
 
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace {
+
+constexpr float kUnknown = std::numeric_limits<float>::quiet_NaN();
+
+// Rounding of the engine's total, and shaping that the pair table does not
+// see, stay within this.
+constexpr qreal kEstimateMargin = 1.0;
+
+} // namespace
+
+TextWidthEstimate::TextWidthEstimate(const QFont &font) : font_(font), kerning_(size_t(kChars * kChars), kUnknown)
+{
+    advances_.fill(kUnknown);
+}
+
+float TextWidthEstimate::Advance(char16_t c)
+{
+    float &a = advances_[c];
+    if (std::isnan(a))
+        a = float(QFontMetricsF(font_).horizontalAdvance(QString(QChar(c))));
+    return a;
+}
+
+float TextWidthEstimate::Kerning(char16_t a, char16_t b)
+{
+    float &k = kerning_[size_t(a * kChars + b)];
+    if (std::isnan(k)) {
+        const QChar pair[2] = {QChar(a), QChar(b)};
+        k = float(QFontMetricsF(font_).horizontalAdvance(QString(pair, 2))) - Advance(a) - Advance(b);
+    }
+    return k;
+}
+
+qreal TextWidthEstimate::UpperBound(const QString &text)
+{
+    qreal width = 0;
+    char16_t previous = 0;
+    for (QChar qc : text) {
+        const char16_t c = qc.unicode();
+        if (c < 0x20 || c > 0x7E)
+            return -1;
+        width += Advance(c);
+        if (previous)
+            width += Kerning(previous, c);
+        previous = c;
+    }
+    return width + kEstimateMargin;
+}
+
 const CatalogueGrid::Row CatalogueGrid::kHeaders = {
     QStringLiteral("Level"), QStringLiteral("Name"), QStringLiteral("Size"), QStringLiteral("Date"),
     QStringLiteral("Type"), QStringLiteral("[File Full Path]"), QStringLiteral("[File Size]")};
@@ -11,6 +64,7 @@ CatalogueGrid::CatalogueGrid(QObject *parent) : QAbstractTableModel(parent) {}
 void CatalogueGrid::ForgetWidths(int column)
 {
     widths_[size_t(column)].widest = 0;
+    widths_[size_t(column)].unmeasuredBound = 0;
     widths_[size_t(column)].measured = -1;
 }
 
@@ -104,13 +158,39 @@ int CatalogueGrid::WidestCell(int column, const QFont &font)
     Widths &w = widths_[size_t(column)];
     if (font != w.font) {
         w.font = font;
+        w.estimate.reset();
         ForgetWidths(column);
     }
     const QFontMetrics metrics(font);
-    for (int row = w.measured + 1; row < RowCount(); ++row)
-        w.widest = qMax(w.widest, metrics.horizontalAdvance(CellRef(column, row)));
-    w.measured = RowCount() - 1;
-    return w.widest;
+    const int first = w.measured + 1;
+    const int end = RowCount();
+    if (end - first <= kExactCells) {
+        for (int row = first; row < end; ++row)
+            w.widest = qMax(w.widest, metrics.horizontalAdvance(CellRef(column, row)));
+    } else {
+        // Shaping every name of a large listing costs more than the rest of
+        // the listing: estimate all, measure the few that could be widest.
+        if (!w.estimate)
+            w.estimate = std::make_shared<TextWidthEstimate>(font);
+        std::vector<std::pair<qreal, int>> candidates;
+        for (int row = first; row < end; ++row) {
+            const QString &text = CellRef(column, row);
+            const qreal bound = w.estimate->UpperBound(text);
+            if (bound < 0)
+                w.widest = qMax(w.widest, metrics.horizontalAdvance(text));
+            else if (bound > w.widest)
+                candidates.emplace_back(bound, row);
+        }
+        const size_t exact = qMin(candidates.size(), size_t(kExactCells));
+        std::nth_element(candidates.begin(), candidates.begin() + exact, candidates.end(),
+                         [](const auto &a, const auto &b) { return a.first > b.first; });
+        for (size_t i = 0; i < exact; ++i)
+            w.widest = qMax(w.widest, metrics.horizontalAdvance(CellRef(column, candidates[i].second)));
+        for (size_t i = exact; i < candidates.size(); ++i)
+            w.unmeasuredBound = qMax(w.unmeasuredBound, candidates[i].first);
+    }
+    w.measured = end - 1;
+    return qMax(w.widest, int(std::ceil(w.unmeasuredBound)));
 }
 
 int CatalogueGrid::rowCount(const QModelIndex &parent) const

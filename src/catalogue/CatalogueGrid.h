@@ -5,7 +5,30 @@
 #include <QString>
 
 #include <array>
+#include <deque>
+#include <memory>
 #include <vector>
+
+// Text widths in one font estimated from a table of character advances and
+// of the kerning of character pairs, for printable ASCII; each table entry
+// is measured once. The estimate plus its margin is never below the width
+// the font engine measures for the whole text.
+class TextWidthEstimate
+{
+public:
+    explicit TextWidthEstimate(const QFont &font);
+    // An upper bound of the text's width in pixels, or a negative number for
+    // text that the table does not cover (measure it exactly).
+    qreal UpperBound(const QString &text);
+
+private:
+    static constexpr int kChars = 128;
+    float Advance(char16_t c);
+    float Kerning(char16_t a, char16_t b);
+    QFont font_;
+    std::array<float, kChars> advances_;
+    std::vector<float> kerning_;  // kChars x kChars
+};
 
 // The catalogue: rows of seven text cells (Level, Name, Size, Date, Type,
 // object identifier, size in bytes). Addressed like a grid whose row 0 is
@@ -40,8 +63,10 @@ public:
     // Tells the views about rows appended since the last time.
     void FlushRows();
 
-    // The widest cell of a grid column, header included, in the given font;
-    // each cell is measured once per font.
+    // The widest cell of a grid column, header included, in the given font.
+    // Up to kExactCells new cells are measured exactly; of more, only those
+    // estimated widest, and the result is then never below the widest cell
+    // and at most a pixel or two above it.
     int WidestCell(int column, const QFont &font);
     int WidestName(const QFont &font) { return WidestCell(1, font); }
 
@@ -50,20 +75,26 @@ public:
     QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
     QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
 
+    static constexpr int kExactCells = 32;
+
 private:
     void ForgetWidths();
     void ForgetWidths(int column);
 
     Row header_;
-    std::vector<Row> rows_;  // grid rows 1 .. RowCount()-1
+    // Grid rows 1 .. RowCount()-1. A deque grows without moving the rows
+    // already there or reserving twice what a long listing needs.
+    std::deque<Row> rows_;
     int notified_ = 0;       // rows the views know of
     bool flushQueued_ = false;
     // Width cache per grid column.
     struct Widths
     {
         QFont font;
-        int widest = 0;
-        int measured = -1;  // grid rows measured, header is row 0
+        int widest = 0;            // the widest cell measured exactly
+        qreal unmeasuredBound = 0;  // no cell left unmeasured is wider
+        int measured = -1;         // grid rows accounted for, header is row 0
+        std::shared_ptr<TextWidthEstimate> estimate;
     };
     std::array<Widths, kColumnCount> widths_;
 };

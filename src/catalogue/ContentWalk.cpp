@@ -63,6 +63,14 @@ void ContentWalk::ReadFailed(const QString &ObjectID, HRESULT code)
                   LogColor::Red, LogStyle::Bold);
 }
 
+void ContentWalk::TakeSettings()
+{
+    const WalkSettings settings = host_.CurrentWalkSettings();
+    root_ = settings.deviceRoot.trimmed();
+    filterRule_ = FileFilterRule(settings.filters);
+    dateText_.Reset();
+}
+
 void ContentWalk::ResetTotals()
 {
     TotalFolders = TotalFiles = TotalSize = 0;
@@ -74,19 +82,29 @@ QDateTime ZeroDateTime()
     return QDateTime(QDate(1899, 12, 30), QTime(0, 0));
 }
 
-bool ParseWpdDateTime(const QString &text, QDateTime &value)
+bool ParseWpdFields(const QString &text, QDate &date, QTime &time)
 {
-    QString digits;
-    for (QChar c : text)
-        if (c >= QLatin1Char('0') && c <= QLatin1Char('9'))
-            digits += c;
-    if (digits.size() <= 3)
+    // The digits in order, whatever separates them: four of the year, two
+    // each of month, day, hour, minute and second, up to eight of fraction.
+    constexpr qsizetype kUsed = 22;
+    int digits[kUsed];
+    qsizetype count = 0;
+    for (QChar c : text) {
+        if (c >= QLatin1Char('0') && c <= QLatin1Char('9')) {
+            if (count < kUsed)
+                digits[count] = c.unicode() - '0';
+            ++count;
+        }
+    }
+    if (count <= 3)
         return false;
-    auto part = [&](int from, int length, int missing) {
-        const QString piece = digits.mid(from, length);
-        bool ok = false;
-        const int n = piece.toInt(&ok);
-        return ok ? n : missing;
+    auto part = [&](qsizetype from, qsizetype length, int missing) {
+        if (from >= count)
+            return missing;
+        int n = 0;
+        for (qsizetype i = from; i < qMin(from + length, qMin(count, kUsed)); ++i)
+            n = n * 10 + digits[i];
+        return n;
     };
     const int year = part(0, 4, 0);
     const int month = part(4, 2, 1);
@@ -95,12 +113,53 @@ bool ParseWpdDateTime(const QString &text, QDateTime &value)
     const int minute = part(10, 2, 0);
     const int second = part(12, 2, 0);
     const int fraction = part(14, 8, 0);
-    const QDate date(year, month, day);
-    const QTime time(hour, minute, second, fraction % 1000);
-    if (!date.isValid() || !time.isValid() || year < 1)
+    const QDate d(year, month, day);
+    const QTime t(hour, minute, second, fraction % 1000);
+    if (!d.isValid() || !t.isValid() || year < 1)
+        return false;
+    date = d;
+    time = t;
+    return true;
+}
+
+bool ParseWpdDateTime(const QString &text, QDateTime &value)
+{
+    QDate date;
+    QTime time;
+    if (!ParseWpdFields(text, date, time))
         return false;
     value = QDateTime(date, time);
     return true;
+}
+
+bool DeviceDateText::HourShowsFieldsUnchanged(QDate date, int hour)
+{
+    const qint64 key = date.toJulianDay() * 24 + hour;
+    const auto known = checkedHours_.constFind(key);
+    if (known != checkedHours_.constEnd())
+        return *known;
+    // A clock change inside the hour moves its first or its last moment, or
+    // makes the hour longer or shorter than an hour.
+    const QTime first(hour, 0);
+    const QTime last(hour, 59, 59, 999);
+    const QDateTime from(date, first);
+    const QDateTime to(date, last);
+    const bool unchanged = from.date() == date && from.time() == first && to.date() == date && to.time() == last &&
+                           from.msecsTo(to) == 3599999;
+    checkedHours_.insert(key, unchanged);
+    return unchanged;
+}
+
+QString DeviceDateText::Text(QDate date, QTime time, const FormatSettings &settings)
+{
+    if (lastSettings_ == &settings && date == lastDate_ && time == lastTime_)
+        return lastText_;
+    lastText_ = HourShowsFieldsUnchanged(date, time.hour()) ? DateTimeToStr(QDateTime(date, time, Qt::UTC), settings)
+                                                            : DateTimeToStr(QDateTime(date, time), settings);
+    lastSettings_ = &settings;
+    lastDate_ = date;
+    lastTime_ = time;
+    return lastText_;
 }
 
 void ContentWalk::CheckStorageRow(const QString &childId)
@@ -113,14 +172,18 @@ void ContentWalk::CheckStorageRow(const QString &childId)
     const HRESULT typeCode = values ? values->GetStringValue(WPD_OBJECT_CONTENT_TYPE, typeText) : E_POINTER;
     if (FAILED(typeCode) || ContentTypeName(typeText) != QLatin1String("FUNCTIONAL_OBJECT"))
         return;
-    log_.WriteDebug(QStringLiteral("ROOT aPortableDeviceValues.GetStringValue WPD_OBJECT_CONTENT_TYPE = %1%2")
-                        .arg(typeCode)
-                        .arg(ContentTypeName(typeText)));
+    const bool debug = DebugFlag.load(std::memory_order_relaxed);
+    if (debug)
+        log_.WriteDebug(QStringLiteral("ROOT aPortableDeviceValues.GetStringValue WPD_OBJECT_CONTENT_TYPE = %1%2")
+                            .arg(typeCode)
+                            .arg(ContentTypeName(typeText)));
     QString name;
     const HRESULT nameCode = values->GetStringValue(WPD_OBJECT_NAME, name);
     if (FAILED(nameCode))
         name.clear();
-    log_.WriteDebug(QStringLiteral("ROOT aPortableDeviceValues.GetStringValue WPD_OBJECT_NAME = %1%2").arg(nameCode).arg(name));
+    if (debug)
+        log_.WriteDebug(
+            QStringLiteral("ROOT aPortableDeviceValues.GetStringValue WPD_OBJECT_NAME = %1%2").arg(nameCode).arg(name));
     if (DeviceObjectSeen) {
         host_.AppendRow({QStringLiteral("0"), name, QString(), QString(), QStringLiteral("STORAGE"), childId,
                          QStringLiteral("0")},
@@ -141,6 +204,14 @@ HRESULT ContentWalk::EnumerateContent(IPortableDeviceContent *Content, const QSt
         return S_OK;
     if (DeviceGone)
         return E_DEVICE_NOT_CONNECTED;
+    if (depth_ == 0)
+        TakeSettings();
+    struct Nesting
+    {
+        int &depth;
+        explicit Nesting(int &d) : depth(d) { ++depth; }
+        ~Nesting() { --depth; }
+    } nesting(depth_);
     HRESULT code = Content->Properties(handles_.aPortableDeviceProperties);
     std::shared_ptr<IEnumPortableDeviceObjectIDs> children;
     if (code == S_OK) {
@@ -178,6 +249,9 @@ HRESULT ContentWalk::GetDeviceFileProperties(IPortableDeviceProperties *Properti
 {
     if (run_.StopSignalled)
         return S_OK;
+    if (depth_ == 0)
+        TakeSettings();
+    const bool debug = DebugFlag.load(std::memory_order_relaxed);
     handles_.aPortableDeviceKeys.reset();
     HRESULT hr = Properties->GetSupportedProperties(ObjectID, handles_.aPortableDeviceKeys);
     if (FAILED(hr) || !handles_.aPortableDeviceKeys) {
@@ -203,9 +277,15 @@ HRESULT ContentWalk::GetDeviceFileProperties(IPortableDeviceProperties *Properti
         return S_OK;
     }
 
+    // A device date is kept as its fields until a copy needs the local
+    // date-time.
     QDateTime date;
+    QDate day;
+    QTime clock;
+    bool fields = false;
     if (dateText.count(QLatin1Char(':')) == 3) {
-        if (!ParseWpdDateTime(dateText, date))
+        fields = ParseWpdFields(dateText, day, clock);
+        if (!fields)
             date = ZeroDateTime();
     } else if (!StrToDateTime(dateText, UserLocaleSettings(), date)) {
         log_.WriteLog(QStringLiteral("DATE TIME CONVERSION ERROR > ") + dateText, LogColor::Red);
@@ -226,28 +306,31 @@ HRESULT ContentWalk::GetDeviceFileProperties(IPortableDeviceProperties *Properti
             DevPath = KeepPathLevels(DevPath, Level - 1) + component;
         LastFolderLevel = Level;
         DevPath = CollapseBackslashes(DevPath);
-        log_.WriteDebug(QStringLiteral("Level=%1 FOLDER=%2").arg(Level).arg(name));
-        log_.WriteDebug(QStringLiteral("DevPath=") + DevPath);
+        if (debug) {
+            log_.WriteDebug(QStringLiteral("Level=%1 FOLDER=%2").arg(Level).arg(name));
+            log_.WriteDebug(QStringLiteral("DevPath=") + DevPath);
+        }
     }
 
-    const QString dateCell = DateTimeToStr(date, UserLocaleSettings());
+    const QString dateCell =
+        fields ? dateText_.Text(day, clock, UserLocaleSettings()) : DateTimeToStr(date, UserLocaleSettings());
     const CatalogueGrid::Row row = {QString::number(Level), name, FormatSizeKiB(qint64(size)), dateCell, type,
                                     ObjectID, QString::number(size)};
-    const QString root = host_.DeviceRootText().trimmed();
-    const FileFilterSettings filters = host_.FileFilters();
+    const QString &root = root_;
     const bool shown = IsInDeviceRootPath(root, QLatin1Char('\\') + DevPath, log_) &&
-                       IsInFileFilter(name, type, filters, log_);
+                       IsInFileFilter(name, type, filterRule_, log_);
     if (shown) {
         (folder ? ShownFolders : ShownFiles) += 1;
         ShownSize += size;
     }
     host_.AppendRow(row, shown);
 
-    log_.WriteDebug(QStringLiteral("%1 %2 %3 [%4] %5 KiB %6")
-                        .arg(Level)
-                        .arg(type, ObjectID, name, FormatKiB(qint64(size)), dateCell));
+    if (debug)
+        log_.WriteDebug(QStringLiteral("%1 %2 %3 [%4] %5 KiB %6")
+                            .arg(Level)
+                            .arg(type, ObjectID, name, FormatKiB(qint64(size)), dateCell));
 
-    if (!ListOnly && IsInFileFilter(name, type, filters, log_) && !folder && type != QLatin1String("STORAGE")) {
+    if (!ListOnly && IsInFileFilter(name, type, filterRule_, log_) && !folder && type != QLatin1String("STORAGE")) {
         bool handOver = root.isEmpty();
         if (!handOver) {
             const QString rootPath = CollapseBackslashes(QLatin1Char('\\') + root);
@@ -260,6 +343,8 @@ HRESULT ContentWalk::GetDeviceFileProperties(IPortableDeviceProperties *Properti
             if (DebugFlag)
                 log_.WriteLog(QStringLiteral(">>> TransferFile=") + name, LogColor::Green);
             const int mode = host_.CopyModeIndex();
+            if (fields)
+                date = QDateTime(day, clock);
             if (transfer_ && (mode == 0 || mode == 1))
                 transfer_->TransferFile(ObjectID, name, date, size, mode == 1);
         }

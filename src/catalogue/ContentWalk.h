@@ -5,9 +5,20 @@
 #include "device/DeviceConnection.h"
 
 #include <QDateTime>
+#include <QHash>
+
+struct FormatSettings;
 
 class LogSink;
 struct RunState;
+
+// The settings a walk goes by, read from the controls when it starts: a
+// change made during a walk counts from the next one.
+struct WalkSettings
+{
+    QString deviceRoot;
+    FileFilterSettings filters;
+};
 
 // What the walk needs from the window: the live settings, the grids and the
 // progress hand-off.
@@ -17,6 +28,8 @@ public:
     virtual ~WalkHost() = default;
     virtual QString DeviceRootText() = 0;
     virtual FileFilterSettings FileFilters() = 0;
+    // The settings as the controls show them now.
+    virtual WalkSettings CurrentWalkSettings() { return {DeviceRootText(), FileFilters()}; }
     // 0 dated folders, 1 folder structure, -1 none chosen.
     virtual int CopyModeIndex() = 0;
     // Appends to the hidden grid, and to the visible one when shown.
@@ -32,6 +45,32 @@ public:
     virtual ~TransferTarget() = default;
     virtual void TransferFile(const QString &ObjectID, const QString &FileName, const QDateTime &DateCreated,
                               quint64 Size, bool FolderMode) = 0;
+};
+
+// The catalogue's text for a device date: the fields as the local date-time
+// shows them. Building a local date-time for every object costs a time-zone
+// lookup each; the fields show unchanged except in an hour that holds a
+// clock change, so each hour is checked once and only objects in such an
+// hour take the full conversion.
+class DeviceDateText
+{
+public:
+    QString Text(QDate date, QTime time, const FormatSettings &settings);
+    // Forget the checked hours (the time zone may change between walks).
+    void Reset()
+    {
+        checkedHours_.clear();
+        lastSettings_ = nullptr;
+    }
+
+private:
+    bool HourShowsFieldsUnchanged(QDate date, int hour);
+    QHash<qint64, bool> checkedHours_;
+    // Pictures of one burst share their date: the text made last is kept.
+    const FormatSettings *lastSettings_ = nullptr;
+    QDate lastDate_;
+    QTime lastTime_;
+    QString lastText_;
 };
 
 // The depth-first walk of an open device's object tree into the catalogue.
@@ -72,6 +111,9 @@ public:
     bool DeviceGone = false;
 
 private:
+    // Reads the settings when a walk starts (the outermost EnumerateContent,
+    // or a lone GetDeviceFileProperties call).
+    void TakeSettings();
     void CheckStorageRow(const QString &childId);
     // A folder that could not be listed: logged, counted, and the walk goes
     // on (S_OK); a lost device ends the walk (its code).
@@ -84,10 +126,16 @@ private:
     LogSink &log_;
     WalkHost &host_;
     TransferTarget *transfer_ = nullptr;
+    int depth_ = 0;
+    QString root_;  // trimmed
+    FileFilterRule filterRule_;
+    DeviceDateText dateText_;
 };
 
 // "2016/08/13:10:22:33.123" and other digit layouts of a device date.
 bool ParseWpdDateTime(const QString &text, QDateTime &value);
+// The same, as the date and time of day the text names (no time zone applied).
+bool ParseWpdFields(const QString &text, QDate &date, QTime &time);
 
 // The date that a failed device date leaves: 30 December 1899, 00:00.
 QDateTime ZeroDateTime();

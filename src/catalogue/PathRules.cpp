@@ -37,8 +37,9 @@ bool IsInDeviceRootPath(const QString &RootPath, const QString &FilePath, LogSin
     if (RootPath.isEmpty())
         return true;
     const bool result = FilePath.contains(RootPath, Qt::CaseInsensitive);
-    log.WriteDebug(QStringLiteral("IsInDeviceRootPath RootPath=%1 FilePath=%2 Result=%3")
-                       .arg(RootPath, FilePath, Bool(result)));
+    if (DebugFlag.load(std::memory_order_relaxed))
+        log.WriteDebug(QStringLiteral("IsInDeviceRootPath RootPath=%1 FilePath=%2 Result=%3")
+                           .arg(RootPath, FilePath, Bool(result)));
     return result;
 }
 
@@ -54,20 +55,37 @@ QString ExtractFileExtension(const QString &name)
     return QString();
 }
 
+FileFilterRule::FileFilterRule(const FileFilterSettings &filters)
+    : enabled_(filters.enabled),
+      // A list of one empty entry encodes as two quotes; it still means "no extension".
+      onlyEmpty_(filters.entries.size() == 1 && filters.entries.front().isEmpty()),
+      joined_(QLatin1Char('|') + EncodeFileFilter(filters.entries) + QLatin1Char('|'))
+{
+}
+
+bool FileFilterRule::Passes(const QString &ObjectName, const QString &ObjectType) const
+{
+    if (!enabled_ || ObjectType == QLatin1String("STORAGE") || ObjectType == QLatin1String("FOLDER"))
+        return true;
+    const QString ext = ExtractFileExtension(ObjectName);
+    if (onlyEmpty_)
+        return ext.isEmpty();
+    return joined_.contains(QLatin1Char('|') + ext + QLatin1Char('|'), Qt::CaseInsensitive);
+}
+
+bool IsInFileFilter(const QString &ObjectName, const QString &ObjectType, const FileFilterRule &rule, LogSink &log)
+{
+    const bool result = rule.Passes(ObjectName, ObjectType);
+    if (DebugFlag.load(std::memory_order_relaxed))
+        log.WriteDebug(QStringLiteral("IsInFileFilter sObjectName=%1 sObjectType=%2 Result=%3")
+                           .arg(ObjectName, ObjectType, Bool(result)));
+    return result;
+}
+
 bool IsInFileFilter(const QString &ObjectName, const QString &ObjectType, const FileFilterSettings &filters,
                     LogSink &log)
 {
-    if (!filters.enabled || ObjectType == QLatin1String("STORAGE") || ObjectType == QLatin1String("FOLDER"))
-        return true;
-    const QString ext = ExtractFileExtension(ObjectName);
-    const QString joined = QLatin1Char('|') + EncodeFileFilter(filters.entries) + QLatin1Char('|');
-    // A list of one empty entry encodes as two quotes; it still means "no extension".
-    const bool onlyEmpty = filters.entries.size() == 1 && filters.entries.front().isEmpty();
-    const bool result = onlyEmpty ? ext.isEmpty()
-                                  : joined.contains(QLatin1Char('|') + ext + QLatin1Char('|'), Qt::CaseInsensitive);
-    log.WriteDebug(QStringLiteral("IsInFileFilter sObjectName=%1 sObjectType=%2 Result=%3")
-                       .arg(ObjectName, ObjectType, Bool(result)));
-    return result;
+    return IsInFileFilter(ObjectName, ObjectType, FileFilterRule(filters), log);
 }
 
 bool MatchesCopyRoot(const QString &RootPath, const QString &FilePath)

@@ -23,10 +23,26 @@ struct FileFilterSettings
 // "\" or ":"; empty without such a dot.
 QString ExtractFileExtension(const QString &name);
 
+// The filter settings made ready for testing many names: the entries are
+// encoded once, not once per name.
+class FileFilterRule
+{
+public:
+    FileFilterRule() = default;
+    explicit FileFilterRule(const FileFilterSettings &filters);
+    bool Passes(const QString &ObjectName, const QString &ObjectType) const;
+
+private:
+    bool enabled_ = false;
+    bool onlyEmpty_ = false;
+    QString joined_;  // "|" + encoded entries + "|"
+};
+
 // The filter test: true when filtering is off, for STORAGE and FOLDER, and
 // for a name whose extension is one of the entries (ignoring case).
 bool IsInFileFilter(const QString &ObjectName, const QString &ObjectType, const FileFilterSettings &filters,
                     LogSink &log);
+bool IsInFileFilter(const QString &ObjectName, const QString &ObjectType, const FileFilterRule &rule, LogSink &log);
 
 // The copy hand-off's root test: both texts lose their first two characters,
 // then the root's rest must occur in the path's rest, case counting. An empty

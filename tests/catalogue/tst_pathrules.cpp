@@ -4,6 +4,13 @@
 #include "catalogue/PathRules.h"
 #include "log/ActivityLog.h"
 #include "settings/DateFormat.h"
+#include "settings/FormatSettings.h"
+
+#include <QFontDatabase>
+#include <QFontMetrics>
+#include <QRandomGenerator>
+
+#include <ctime>
 
 class TestPathRules : public QObject
 {
@@ -167,6 +174,103 @@ private slots:
         QCOMPARE(ParseWpdDateTime(text, value), expected.isValid());
         if (expected.isValid())
             QCOMPARE(value, expected);
+    }
+
+    // The catalogue shows a device date from its fields; across a clock
+    // change that must read exactly as the local date-time did.
+    void deviceDateAcrossClockChanges_data()
+    {
+        QTest::addColumn<QByteArray>("zone");
+        QTest::addColumn<QDate>("day");
+        const QByteArray europe = "CET-1CEST,M3.5.0,M10.5.0/3";
+        QTest::newRow("spring forward") << europe << QDate(2016, 3, 27);
+        QTest::newRow("fall back") << europe << QDate(2016, 10, 30);
+        QTest::newRow("ordinary day") << europe << QDate(2016, 8, 13);
+        // A half-hour change, inside an hour.
+        const QByteArray lordHowe = "<+1030>-10:30<+11>-11,M10.1.0,M4.1.0";
+        QTest::newRow("half hour forward") << lordHowe << QDate(2016, 10, 2);
+        QTest::newRow("half hour back") << lordHowe << QDate(2016, 4, 3);
+        QTest::newRow("change at midnight") << QByteArray("<-03>3<-02>,M10.1.0/0,M2.3.0/0") << QDate(2016, 10, 2);
+    }
+    void deviceDateAcrossClockChanges()
+    {
+        QFETCH(QByteArray, zone);
+        QFETCH(QDate, day);
+        const QByteArray oldZone = qgetenv("TZ");
+        const bool hadZone = qEnvironmentVariableIsSet("TZ");
+        qputenv("TZ", zone);
+        tzset();
+        FormatSettings settings = UserLocaleSettings();
+        settings.LongTimeFormat = QStringLiteral("hh:nn:ss.zzz");
+        // The zone is in force: the offset changes during the day.
+        const bool changing = QByteArray(QTest::currentDataTag()) != "ordinary day";
+        QCOMPARE(QDateTime(day, QTime(0, 30)).offsetFromUtc() != QDateTime(day, QTime(23, 30)).offsetFromUtc(),
+                 changing);
+        DeviceDateText text;
+        for (int ms = 0; ms < 24 * 3600 * 1000; ms += 7 * 60 * 1000 + 13 * 1000 + 7) {
+            const QTime time = QTime(0, 0).addMSecs(ms);
+            const QString old = DateTimeToStr(QDateTime(day, time), settings);
+            QCOMPARE(text.Text(day, time, settings), old);
+        }
+        for (QTime edge : {QTime(0, 0), QTime(1, 59, 59, 999), QTime(2, 0), QTime(2, 29, 59, 999), QTime(2, 30),
+                           QTime(2, 59, 59, 999), QTime(3, 0), QTime(23, 59, 59, 999)})
+            QCOMPARE(text.Text(day, edge, settings), DateTimeToStr(QDateTime(day, edge), settings));
+        if (hadZone)
+            qputenv("TZ", oldZone);
+        else
+            qunsetenv("TZ");
+        tzset();
+    }
+
+    // The widest cell of a long column is estimated, with only the likely
+    // widest measured: it must never come out narrower than the widest cell,
+    // nor more than two pixels wider.
+    void widestCellEstimate_data()
+    {
+        QTest::addColumn<QString>("family");
+        QTest::addColumn<int>("pixels");
+        QTest::addColumn<bool>("bold");
+        const QString fixed = QFontDatabase::systemFont(QFontDatabase::FixedFont).family();
+        const QString general = QFontDatabase::systemFont(QFontDatabase::GeneralFont).family();
+        QTest::newRow("general 12") << general << 12 << false;
+        QTest::newRow("general 13 bold") << general << 13 << true;
+        QTest::newRow("general 17") << general << 17 << false;
+        QTest::newRow("fixed 11") << fixed << 11 << false;
+    }
+    void widestCellEstimate()
+    {
+        QFETCH(QString, family);
+        QFETCH(int, pixels);
+        QFETCH(bool, bold);
+        QFont font(family);
+        font.setPixelSize(pixels);
+        font.setBold(bold);
+        const QFontMetrics metrics(font);
+        // Pairs that kern or join in many fonts, and wide and narrow letters.
+        const QStringList pieces = {"AV", "To", "Wa", "Yo", "fi", "ffi", "fl", "LT", "P.", "r,", "y.", "VA", "W",
+                                    "i", "l", "1", "M", "m", "_", ".", "'", "\"", "ij", "-", "(", ")", "IMG_", ".JPG",
+                                    "é", "Ω", "日本"};
+        QRandomGenerator random(pixels * 7 + (bold ? 1 : 0));
+        for (int round = 0; round < 30; ++round) {
+            CatalogueGrid grid;
+            grid.Clear();
+            int widest = metrics.horizontalAdvance(grid.Header()[1]);
+            const int rows = CatalogueGrid::kExactCells + 1 + int(random.bounded(400));
+            for (int r = 0; r < rows; ++r) {
+                QString name;
+                const int parts = 1 + int(random.bounded(8));
+                for (int p = 0; p < parts; ++p) {
+                    // Non-ASCII pieces rarely, so most names are estimated.
+                    const int pick = int(random.bounded(pieces.size() - (random.bounded(20) ? 3 : 0)));
+                    name += pieces.at(pick);
+                }
+                widest = qMax(widest, metrics.horizontalAdvance(name));
+                grid.AppendRow({"1", name, QString(), QString(), "IMAGE", "/" + name, "0"});
+            }
+            const int got = grid.WidestCell(1, font);
+            QVERIFY2(got >= widest && got <= widest + 2,
+                     qPrintable(QStringLiteral("%1 for a widest of %2").arg(got).arg(widest)));
+        }
     }
 
     void userDates_data()
