@@ -92,7 +92,12 @@ HRESULT ContentWalk::EnumerateContent(IPortableDeviceContent *Content, const QSt
     HRESULT code = Content->Properties(handles_.aPortableDeviceProperties);
     std::shared_ptr<IEnumPortableDeviceObjectIDs> children;
     if (code == S_OK) {
+        handedOver_ = false;
         GetDeviceFileProperties(handles_.aPortableDeviceProperties.get(), ObjectID, ListOnly, Level);
+        // A file handed to the copy has no children to ask for, and after a
+        // delete-after-copy it no longer exists: asking would end the walk.
+        if (handedOver_)
+            return S_OK;
         code = Content->EnumObjects(0, ObjectID, children);
     }
     if (code != S_OK || !children)
@@ -195,8 +200,10 @@ HRESULT ContentWalk::GetDeviceFileProperties(IPortableDeviceProperties *Properti
             if (DebugFlag)
                 log_.WriteLog(QStringLiteral(">>> TransferFile=") + name, LogColor::Green);
             const int mode = host_.CopyModeIndex();
-            if (transfer_ && (mode == 0 || mode == 1))
+            if (transfer_ && (mode == 0 || mode == 1)) {
+                handedOver_ = true;
                 transfer_->TransferFile(ObjectID, name, date, size, mode == 1);
+            }
         }
     }
     return S_OK;

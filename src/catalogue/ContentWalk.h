@@ -73,6 +73,7 @@ private:
     LogSink &log_;
     WalkHost &host_;
     TransferTarget *transfer_ = nullptr;
+    bool handedOver_ = false;  // the object just read went to the transfer target
 };
 
 // "2016/08/13:10:22:33.123" and other digit layouts of a device date.

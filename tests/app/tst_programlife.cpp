@@ -244,6 +244,7 @@ private slots:
         form_->DeviceComboBox->setCurrentIndex(0);
         form_->DeviceComboBoxClick();
         form_->DeviceComboBoxSelect();
+        WaitIdle(*form_);
         QCOMPARE(form_->Connection.CurrentDeviceID, QStringLiteral("usb:x"));
         QVERIFY(Log().contains(QStringLiteral("DEVICE CONTENTS:")));
     }
@@ -256,6 +257,7 @@ private slots:
         form_->DeviceComboBox->setCurrentIndex(0);
         form_->DeviceComboBoxClick();
         form_->DeviceComboBoxSelect();
+        WaitIdle(*form_);
         const int rows = form_->StringGrid2->RowCount();
         QVERIFY(rows > 2);
         service_.devices.clear();
@@ -292,6 +294,7 @@ private slots:
         // Choosing an entry loads its section, then finds, opens and lists it.
         form_->DeviceComboBox->setCurrentIndex(0);
         emit form_->DeviceComboBox->activated(0);
+        WaitIdle(*form_);
         QCOMPARE(form_->DestLabeledEdit->text(), QStringLiteral("/pics"));
         QCOMPARE(form_->DeviceRootEdit->text(), QString());
         QCOMPARE(form_->CopyModeRadioGroup->ItemIndex(), 1);
@@ -302,14 +305,17 @@ private slots:
         // A device that is not attached.
         form_->DeviceComboBox->setCurrentIndex(1);
         emit form_->DeviceComboBox->activated(1);
+        WaitIdle(*form_);
         QVERIFY(Log().contains(QStringLiteral("Device \"Old Phone\" was not found!")));
 
         // Connect reopens the chosen one without reading its settings again.
         form_->DeviceComboBox->setCurrentIndex(0);
         emit form_->DeviceComboBox->activated(0);
+        WaitIdle(*form_);
         form_->DestLabeledEdit->setText(QStringLiteral("/changed"));
         const qsizetype before = form_->Log.Document().LineCount();
         form_->DeviceConnectSpeedButton->click();
+        WaitIdle(*form_);
         QCOMPARE(form_->DestLabeledEdit->text(), QStringLiteral("/changed"));
         QVERIFY(Log(before).contains(QStringLiteral("DEVICE: Canon EOS")));
     }
