@@ -71,6 +71,10 @@ void TForm1::ListDeviceContents()
                  LogColor::Black);
     Log.WriteLog(QStringLiteral("Total Size = %1 of %2").arg(FormatMiB(Walk.ShownSize), FormatMiB(Walk.TotalSize)),
                  LogColor::Black);
+    if (Walk.ReadErrors > 0)
+        Log.WriteLog(QStringLiteral("Not read = %1 (named above): the totals leave out what they hold.")
+                         .arg(FormatCount(Walk.ReadErrors)),
+                     LogColor::Red);
     Walk.ListedFileCount = qint64(Walk.TotalFiles);
 }
 

@@ -4,6 +4,7 @@
 #include "Unit1.h"
 
 #include "app/UiThread.h"
+#include "commands/CommandRunner.h"
 #include "copy/CopyRun.h"
 #include "copy/TransferDecision.h"
 #include "log/Exception.h"
@@ -169,12 +170,16 @@ bool TForm1::DeleteFilesOption() const
 
 void TForm1::RunPostProcessingCommand()
 {
+    Commands->RunPostProcessingCommand();
 }
 
 void TForm1::StopCommandWait()
 {
+    if (Commands && Commands->IsWaiting())
+        Commands->StopWaiting();
 }
 
-void TForm1::RunPostFileCopyCommand(const QString &, const QString &)
+void TForm1::RunPostFileCopyCommand(const QString &Path, const QString &File)
 {
+    Commands->RunPostFileCopyCommand(Path, File);
 }

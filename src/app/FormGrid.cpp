@@ -5,6 +5,7 @@
 #include "Unit1.h"
 
 #include "app/UiThread.h"
+#include "commands/CommandRunner.h"
 #include "copy/GridOperations.h"
 #include "copy/TransferDecision.h"
 #include "settings/Unit3.h"
@@ -234,3 +235,39 @@ void TForm1::ShowErrorMessage(const QString &text)
         true);
 }
 
+// --- what the command runner reads ----------------------------------------------
+
+CommandSettings TForm1::PostFileCopyCommand()
+{
+    return CallOnUiThread(this, [this] {
+        return CommandSettings{Form3->PostFileCopyCommandCheckBox->isChecked(),
+                               Form3->PostFileCopyCommandLabeledEdit->text(), Form3->PostFileCopySuccessCode->text()};
+    });
+}
+
+CommandSettings TForm1::PostProcessingCommand()
+{
+    return CallOnUiThread(this, [this] {
+        return CommandSettings{Form3->PostProcessingCommandCheckBox->isChecked(),
+                               Form3->PostProcessingCommandLabeledEdit->text(), Form3->PostProcessingSuccessCode->text()};
+    });
+}
+
+QString TForm1::DestinationText()
+{
+    return DestinationPathText();
+}
+
+void TForm1::ShowExecError(const QString &message)
+{
+    RunOnUiThread(
+        this,
+        [this, message] {
+            QApplication::restoreOverrideCursor();
+            QMessageBox box(QMessageBox::Critical, QStringLiteral("Ferrovane"), QStringLiteral("ExecNewProcess Error:"),
+                            QMessageBox::Ok, this);
+            box.setInformativeText(message);
+            box.exec();
+        },
+        true);
+}

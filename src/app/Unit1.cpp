@@ -95,6 +95,7 @@ TForm1::TForm1(DeviceService &deviceService, QWidget *parent)
     Form2 = new TForm2(*StringGrid2, *DeviceRootEdit->Edit, Log, this);
     Form3 = new TForm3(Log, Connection.CurrentDeviceName, this);
     Form4 = new TForm4(Log, Connection.CurrentDeviceName, this);
+    Commands = std::make_unique<CommandRunner>(Log, Run, static_cast<CommandHost &>(*this), ProgramFolder);
     Decision = std::make_unique<TransferDecision>(
         Connection, Run, Log, static_cast<CopyHost &>(*this),
         [this](const QString &Path, const QString &File) { RunPostFileCopyCommand(Path, File); });

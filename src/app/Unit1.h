@@ -4,6 +4,7 @@
 #include "catalogue/CatalogueGrid.h"
 #include "catalogue/ContentWalk.h"
 #include "catalogue/StringGrid.h"
+#include "commands/CommandRunner.h"
 #include "copy/CopyHost.h"
 #include "copy/CopyRun.h"
 #include "copy/GridOperations.h"
@@ -46,7 +47,7 @@ struct TDevice
 };
 
 // The main window.
-class TForm1 : public QMainWindow, private WalkHost, private CopyHost, private GridHost
+class TForm1 : public QMainWindow, private WalkHost, private CopyHost, private GridHost, private CommandHost
 {
     Q_OBJECT
 public:
@@ -238,6 +239,13 @@ private:
     // Where opened files are copied to: a folder only this user can enter.
     QString OpenedFilesFolder();
 
+    // What the window reads for the user's commands.
+    CommandSettings PostFileCopyCommand() override;
+    CommandSettings PostProcessingCommand() override;
+    QString DestinationText() override;
+    void ShowExecError(const QString &message) override;
+
+    std::unique_ptr<CommandRunner> Commands;
     std::unique_ptr<TransferDecision> Decision;
     std::unique_ptr<GridOperations> Grid;
     std::atomic<bool> workerActive_{false};

@@ -14,6 +14,53 @@ void ContentWalk::ResetWalk()
 {
     LastFolderLevel = 0;
     DeviceObjectSeen = false;
+    ReadErrors = 0;
+    DeviceGone = false;
+}
+
+namespace {
+
+bool MeansDeviceGone(HRESULT code)
+{
+    return code == E_DEVICE_NOT_CONNECTED;
+}
+
+} // namespace
+
+HRESULT ContentWalk::Lost(const QString &ObjectID, HRESULT code)
+{
+    if (!DeviceGone) {
+        DeviceGone = true;
+        ++run_.ErrorCount;
+        log_.WriteLog(QStringLiteral("ERROR: The device was lost while reading \"%1\"; nothing after it was read. %2")
+                          .arg(ObjectID, DeviceFailureReason(code)),
+                      LogColor::Red, LogStyle::Bold);
+    }
+    return E_DEVICE_NOT_CONNECTED;
+}
+
+HRESULT ContentWalk::ListingFailed(const QString &ObjectID, HRESULT code)
+{
+    if (MeansDeviceGone(code))
+        return Lost(ObjectID, code);
+    ++ReadErrors;
+    ++run_.ErrorCount;
+    log_.WriteLog(QStringLiteral("ERROR: Could not list the folder \"%1\"; its contents are left out. %2")
+                      .arg(ObjectID, DeviceFailureReason(code)),
+                  LogColor::Red, LogStyle::Bold);
+    return S_OK;
+}
+
+void ContentWalk::ReadFailed(const QString &ObjectID, HRESULT code)
+{
+    if (MeansDeviceGone(code)) {
+        Lost(ObjectID, code);
+        return;
+    }
+    ++ReadErrors;
+    ++run_.ErrorCount;
+    log_.WriteLog(QStringLiteral("ERROR: Could not read \"%1\"; it is left out. %2").arg(ObjectID, DeviceFailureReason(code)),
+                  LogColor::Red, LogStyle::Bold);
 }
 
 void ContentWalk::ResetTotals()
@@ -78,7 +125,7 @@ void ContentWalk::CheckStorageRow(const QString &childId)
         host_.AppendRow({QStringLiteral("0"), name, QString(), QString(), QStringLiteral("STORAGE"), childId,
                          QStringLiteral("0")},
                         true);
-        DevPath = name + QLatin1Char('\\');
+        DevPath = DevicePathComponent(name) + QLatin1Char('\\');
     }
     DeviceObjectSeen = true;
 }
@@ -86,22 +133,31 @@ void ContentWalk::CheckStorageRow(const QString &childId)
 HRESULT ContentWalk::EnumerateContent(IPortableDeviceContent *Content, const QString &ObjectID, bool ListOnly,
                                       int Level)
 {
-    auto done = [](HRESULT code) { return code == S_FALSE ? S_OK : code; };
+    // A folder that cannot be listed is named in the log and counted, and the
+    // walk goes on with its siblings: ending the whole walk would hide every
+    // later file while the totals still looked complete. Only a device that
+    // is gone ends the walk, with its code.
     if (run_.StopSignalled)
         return S_OK;
+    if (DeviceGone)
+        return E_DEVICE_NOT_CONNECTED;
     HRESULT code = Content->Properties(handles_.aPortableDeviceProperties);
     std::shared_ptr<IEnumPortableDeviceObjectIDs> children;
     if (code == S_OK) {
         handedOver_ = false;
         GetDeviceFileProperties(handles_.aPortableDeviceProperties.get(), ObjectID, ListOnly, Level);
+        if (DeviceGone)
+            return E_DEVICE_NOT_CONNECTED;
         // A file handed to the copy has no children to ask for, and after a
         // delete-after-copy it no longer exists: asking would end the walk.
         if (handedOver_)
             return S_OK;
         code = Content->EnumObjects(0, ObjectID, children);
     }
+    if (code == S_FALSE)
+        return S_OK;
     if (code != S_OK || !children)
-        return done(code == S_OK ? E_POINTER : code);
+        return ListingFailed(ObjectID, code == S_OK ? E_POINTER : code);
 
     for (;;) {
         if (run_.StopSignalled)
@@ -111,10 +167,14 @@ HRESULT ContentWalk::EnumerateContent(IPortableDeviceContent *Content, const QSt
         CheckStorageRow(code == S_OK ? child : QString());
         if (code == S_OK)
             code = EnumerateContent(Content, child, ListOnly, Level + 1);
+        else if (FAILED(code))
+            code = ListingFailed(ObjectID, code) == S_OK ? S_FALSE : E_DEVICE_NOT_CONNECTED;
         if (run_.FilesLocated % 50 == 0)
             host_.UpdateUI();
-        if (run_.StopSignalled || code != S_OK)
-            return done(code);
+        if (run_.StopSignalled || code == S_FALSE)
+            return S_OK;
+        if (code != S_OK)
+            return code;
     }
 }
 
@@ -127,11 +187,15 @@ HRESULT ContentWalk::GetDeviceFileProperties(IPortableDeviceProperties *Properti
     HRESULT hr = Properties->GetSupportedProperties(ObjectID, handles_.aPortableDeviceKeys);
     if (FAILED(hr) || !handles_.aPortableDeviceKeys) {
         log_.WriteLog(QStringLiteral("aPortableDeviceProperties.GetSupportedProperties failed."), LogColor::Black);
+        // Which object, and why: a file that cannot be read must not just vanish.
+        ReadFailed(ObjectID, FAILED(hr) ? hr : E_POINTER);
         return S_OK;
     }
     std::shared_ptr<PortableDeviceValues> values;
     hr = Properties->GetValues(ObjectID, handles_.aPortableDeviceKeys.get(), values);
     handles_.aPortableDeviceValues = SUCCEEDED(hr) ? values : nullptr;
+    if (FAILED(hr))
+        ReadFailed(ObjectID, hr);
     QString name, dateText, typeText;
     std::uint64_t size = 0;
     bool readable = SUCCEEDED(hr) && values && SUCCEEDED(values->GetStringValue(WPD_OBJECT_ORIGINAL_FILE_NAME, name)) &&
@@ -160,10 +224,11 @@ HRESULT ContentWalk::GetDeviceFileProperties(IPortableDeviceProperties *Properti
     TotalSize += size;
 
     if (folder) {
+        const QString component = DevicePathComponent(name);
         if (Level == LastFolderLevel + 1)
-            DevPath = DevPath + QLatin1Char('\\') + name;
+            DevPath = DevPath + QLatin1Char('\\') + component;
         else
-            DevPath = KeepPathLevels(DevPath, Level - 1) + name;
+            DevPath = KeepPathLevels(DevPath, Level - 1) + component;
         LastFolderLevel = Level;
         DevPath = CollapseBackslashes(DevPath);
         log_.WriteDebug(QStringLiteral("Level=%1 FOLDER=%2").arg(Level).arg(name));

@@ -64,9 +64,20 @@ public:
     quint64 ShownFiles = 0;
     quint64 ShownSize = 0;
     qint64 ListedFileCount = 0;
+    // Folders (or objects) of this walk that could not be read: each was
+    // named in the log and added to the run's ErrorCount, and the walk went on.
+    int ReadErrors = 0;
+    // The device went away during this walk: the walk ended there, with a
+    // red line, and EnumerateContent gave E_DEVICE_NOT_CONNECTED.
+    bool DeviceGone = false;
 
 private:
     void CheckStorageRow(const QString &childId);
+    // A folder that could not be listed: logged, counted, and the walk goes
+    // on (S_OK); a lost device ends the walk (its code).
+    HRESULT ListingFailed(const QString &ObjectID, HRESULT code);
+    void ReadFailed(const QString &ObjectID, HRESULT code);
+    HRESULT Lost(const QString &ObjectID, HRESULT code);
 
     DeviceHandles &handles_;
     RunState &run_;

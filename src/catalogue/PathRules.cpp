@@ -25,6 +25,13 @@ QString CollapseBackslashes(const QString &text)
     return out;
 }
 
+QString DevicePathComponent(const QString &name)
+{
+    QString component = name;
+    component.replace(QLatin1Char('\\'), QLatin1Char('/'));
+    return component;
+}
+
 bool IsInDeviceRootPath(const QString &RootPath, const QString &FilePath, LogSink &log)
 {
     if (RootPath.isEmpty())

@@ -42,5 +42,11 @@ QStringList SplitDelimited(QChar Delimiter, const QString &Text);
 // Every "\\" becomes "\", one pass from the left: "\\\" gives "\\".
 QString CollapseBackslashes(const QString &text);
 
+// A storage or folder name as one component of a device path. "\" separates
+// the components there, so a "\" inside a name stands as "/", which no file
+// or folder name can hold: the name stays one component for the root rules,
+// KeepPathLevels and the root picker.
+QString DevicePathComponent(const QString &name);
+
 // The device root field's normal form: trimmed, no "\\", never exactly "\".
 QString NormalDeviceRoot(const QString &text);

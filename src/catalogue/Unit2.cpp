@@ -22,6 +22,18 @@ bool IsLocalFolderStorage(const QString &name)
 
 namespace {
 
+constexpr int kComponentRole = Qt::UserRole + 1;
+
+// A node's part of a device path: its name with any "\\" made "/" (see
+// DevicePathComponent), or "\\" for the top node of a drive device.
+QString NodeComponent(const QTreeWidgetItem *node)
+{
+    const QVariant component = node->data(0, kComponentRole);
+    if (component.isValid())
+        return component.toString();
+    return node->text(0) == QLatin1String("\\") ? node->text(0) : DevicePathComponent(node->text(0));
+}
+
 // Alphabetical in the user's locale; letter case decides only between names
 // that are otherwise equal.
 bool NodeLess(const QTreeWidgetItem *a, const QTreeWidgetItem *b)
@@ -98,8 +110,11 @@ void TForm2::BuildTree()
             continue;
         const int level = grid_.CellRef(0, row).toInt();
         QString text = grid_.CellRef(1, row);
+        // The node shows the name; its path component is the name as the
+        // walk's device paths hold it.
+        QString component = DevicePathComponent(text);
         if (type == QLatin1String("STORAGE") && IsLocalFolderStorage(text))
-            text = QStringLiteral("\\");
+            text = component = QStringLiteral("\\");
         log_.WriteDebug(QStringLiteral("Level=%1 Value=%2").arg(level).arg(text));
         if (!current || level <= 0) {
             current = new QTreeWidgetItem(TreeView1, QStringList{text});
@@ -116,6 +131,7 @@ void TForm2::BuildTree()
             current = new QTreeWidgetItem(current, QStringList{text});
             ++currentLevel;
         }
+        current->setData(0, kComponentRole, component);
     }
     QList<QTreeWidgetItem *> tops;
     while (TreeView1->topLevelItemCount() > 0)
@@ -165,7 +181,7 @@ QTreeWidgetItem *TForm2::FindNodeByPath(QString Path) const
         QTreeWidgetItem *found = nullptr;
         for (; index < count; ++index) {
             QTreeWidgetItem *candidate = parent ? parent->child(index) : TreeView1->topLevelItem(index);
-            if (candidate->text(0) == component) {
+            if (NodeComponent(candidate) == component) {
                 found = candidate;
                 break;
             }
@@ -183,7 +199,7 @@ QString TForm2::GetNodePath(const QTreeWidgetItem *node)
 {
     QString path;
     for (; node; node = node->parent())
-        path = node->text(0) + QLatin1Char('\\') + path;
+        path = NodeComponent(node) + QLatin1Char('\\') + path;
     return path;
 }
 

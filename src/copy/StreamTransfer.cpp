@@ -278,7 +278,8 @@ bool StreamTransfer::TransferToTemporary(const QString &ObjectID, const QString 
             zeroTail = true;
         } else {
             w = WriteAll(fd, buffer.data(), n);
-            zeroTail = false;
+            if (n > 0)
+                zeroTail = false;
         }
         if (w < 0) {
             const int error = errno;
@@ -287,7 +288,8 @@ bool StreamTransfer::TransferToTemporary(const QString &ObjectID, const QString 
             return false;
         }
         Temp.received_ += w;
-        log_.WriteDebug(QStringLiteral("R %1 W %2").arg(n).arg(w));
+        if (DebugFlag.load(std::memory_order_relaxed))
+            log_.WriteDebug(QStringLiteral("R %1 W %2").arg(n).arg(w));
         if (w <= 0 || --passes == 0)
             break;
     }

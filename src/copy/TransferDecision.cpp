@@ -198,6 +198,8 @@ bool TransferDecision::DeleteSource(const QString &ObjectID, const QString &File
     // The device's copy goes only once ours would survive a power cut.
     if (!StreamTransfer::SyncFileAndFolder(Copy)) {
         const int error = errno;
+        if (error == EMFILE || error == ENFILE)
+            throw OutOfResources(Copy + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(error)));
         log_.WriteLog(Copy + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(error)), LogColor::Red);
         ErrorExit(QStringLiteral("ERROR: Could not flush ") + Copy +
                   QStringLiteral(" to disk; the file stays on the device."));

@@ -56,9 +56,9 @@ bool DeviceConnection::OpenHandles(const QString &DeviceID, bool report)
     log_.WriteResult(QStringLiteral("aPortableDevice.Open"), res);
     if (res != S_OK) {
         Failure(report, QStringLiteral("aPortableDevice.Open failed. No Portable Devices found."), LogColor::Red);
-        const QString explanation = DeviceErrorText(res);
-        if (!explanation.isEmpty())
-            Failure(report, explanation, LogColor::Red);
+        // What the code means, and the device library's own words for it.
+        if (!DeviceErrorText(res).isEmpty() || !DeviceErrorMessage(res).isEmpty())
+            Failure(report, DeviceFailureReason(res), LogColor::Red);
         return false;
     }
 

@@ -6,6 +6,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
+#include <QRegularExpression>
+#include <QSet>
 
 #include <algorithm>
 #include <cerrno>
@@ -106,6 +108,20 @@ private:
     int fd_;
 };
 
+// A failure of the file system as a result code, with the system's own words
+// kept for the log. With the folder itself still there, an error below it is
+// that folder's trouble (a bad sector, a permission), not a lost card.
+HRESULT FileSystemFailure(int error, bool rootPresent)
+{
+    HRESULT code = HResultFromErrno(error);
+    if (!rootPresent)
+        code = E_DEVICE_NOT_CONNECTED;
+    else if (code == E_DEVICE_NOT_CONNECTED)
+        code = HRESULT(0x80070000u | (unsigned(error) & 0xFFFF));
+    SetDeviceErrorMessage(code, qt_error_string(error));
+    return code;
+}
+
 class FolderSession : public DeviceSession
 {
 public:
@@ -116,6 +132,7 @@ public:
         if (token_.isEmpty())
             token_ = QStringLiteral("root");
         storageId_ = QLatin1Char('/') + token_;
+        nativeRoot_ = QFile::encodeName(root_);
     }
 
     HRESULT DeviceValues(PortableDeviceValues &values) override
@@ -138,79 +155,22 @@ public:
         std::lock_guard<std::mutex> lock(mutex_);
         childIds.clear();
         if (parentId == QLatin1String("DEVICE")) {
-            if (!QFileInfo(root_).isDir())
+            if (!RootPresent())
                 return E_DEVICE_NOT_CONNECTED;
             childIds << storageId_;
             return S_OK;
         }
         const auto known = cache_.constFind(parentId);
-        if (known != cache_.constEnd() && !known->isFolder)
-            return S_OK;  // a file has no children
-        const QString dir = LocalPath(parentId);
+        if (known != cache_.constEnd()) {
+            // An entry that could not be looked at was reported when its
+            // properties were read; it has nothing more to give.
+            if (FAILED(known->error) || !known->info.isFolder)
+                return S_OK;  // a file has no children
+        }
+        const QByteArray dir = NativePath(parentId);
         if (dir.isEmpty())
             return E_NOT_FOUND;
-        const QByteArray native = QFile::encodeName(dir);
-        DIR *folder = ::opendir(native.constData());
-        if (!folder) {
-            const int error = errno;
-            if (error == ENOTDIR)
-                return S_OK;  // a file has no children
-            return QFileInfo(root_).isDir() ? HResultFromErrno(error) : E_DEVICE_NOT_CONNECTED;
-        }
-        // Straight from the directory, one stat per entry: a phone folder can
-        // hold thousands of files.
-        struct Entry
-        {
-            QString name;
-            ObjectInfo info;
-            bool folder;
-        };
-        std::vector<Entry> entries;
-        const QByteArray rootPrefix = QFile::encodeName(root_) + '/';
-        while (const dirent *e = ::readdir(folder)) {
-            const char *name = e->d_name;
-            if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0)
-                continue;
-            struct stat st {};
-            if (::fstatat(::dirfd(folder), name, &st, AT_SYMLINK_NOFOLLOW) != 0)
-                continue;
-            if (S_ISLNK(st.st_mode)) {
-                // Only links to files inside the folder; never to folders (a
-                // link to a parent would never end).
-                char resolved[PATH_MAX];
-                const QByteArray full = native + '/' + name;
-                if (!::realpath(full.constData(), resolved) || !QByteArray(resolved).startsWith(rootPrefix) ||
-                    ::stat(resolved, &st) != 0 || !S_ISREG(st.st_mode))
-                    continue;
-            }
-            if (!S_ISDIR(st.st_mode) && !S_ISREG(st.st_mode))
-                continue;  // devices, sockets, pipes
-            Entry entry{QFile::decodeName(name), {}, S_ISDIR(st.st_mode)};
-            entry.info.name = entry.name;
-            entry.info.originalFileName = entry.name;
-            entry.info.dateCreated = WpdDateText(st.st_mtim.tv_sec, int(st.st_mtim.tv_nsec / 1000000));
-            entry.info.isFolder = entry.folder;
-            if (entry.folder) {
-                static const QString folderType = ContentTypeGuid(QStringLiteral("FOLDER"));
-                entry.info.contentType = folderType;
-            } else {
-                entry.info.contentType = ContentTypeForFileName(entry.name);
-                entry.info.size = std::uint64_t(st.st_size);
-            }
-            entries.push_back(std::move(entry));
-        }
-        ::closedir(folder);
-        // Files before folders, each by name, as a camera lists them.
-        std::sort(entries.begin(), entries.end(), [](const Entry &a, const Entry &b) {
-            return a.folder != b.folder ? !a.folder : a.name < b.name;
-        });
-        childIds.reserve(qsizetype(entries.size()));
-        for (Entry &entry : entries) {
-            const QString id = parentId + QLatin1Char('/') + entry.name;
-            cache_.insert(id, std::move(entry.info));
-            childIds << id;
-        }
-        return S_OK;
+        return List(parentId, dir, childIds);
     }
 
     HRESULT Info(const QString &objectId, ObjectInfo &info) override
@@ -222,29 +182,29 @@ public:
             info.isStorage = true;
             info.contentType = ContentTypeGuid(QStringLiteral("FUNCTIONAL_OBJECT"));
             info.dateCreated = WpdDateText(QFileInfo(root_).lastModified());
-            return QFileInfo(root_).isDir() ? S_OK : E_DEVICE_NOT_CONNECTED;
+            return RootPresent() ? S_OK : E_DEVICE_NOT_CONNECTED;
         }
-        const auto cached = cache_.constFind(objectId);
-        if (cached != cache_.constEnd()) {
-            info = *cached;
-            return S_OK;
-        }
-        const QString path = LocalPath(objectId);
-        const QFileInfo fi(path);
-        if (path.isEmpty() || !fi.exists())
-            return E_NOT_FOUND;
-        info = MakeInfo(fi);
+        if (NativePath(objectId).isEmpty())
+            return RootPresent() ? E_NOT_FOUND : E_DEVICE_NOT_CONNECTED;
+        const Cached &cached = cache_[objectId];
+        if (FAILED(cached.error))
+            return Recorded(cached.error, cached.errorText);
+        info = cached.info;
         return S_OK;
     }
 
     HRESULT OpenStream(const QString &objectId, std::shared_ptr<IStream> &stream) override
     {
-        const QString path = LocalPath(objectId);
-        if (path.isEmpty())
+        QByteArray path;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            path = NativePath(objectId);
+        }
+        if (path.isEmpty() || objectId == storageId_)
             return E_NOT_FOUND;
-        const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+        const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
         if (fd < 0)
-            return HResultFromErrno(errno);
+            return FileSystemFailure(errno, RootPresent());
         struct stat st {};
         if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
             ::close(fd);
@@ -258,63 +218,178 @@ public:
     HRESULT Delete(const QString &objectId) override
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        const QString path = LocalPath(objectId);
-        if (path.isEmpty() || objectId == storageId_)
+        if (objectId == storageId_)
             return E_ACCESSDENIED;
-        const QByteArray native = QFile::encodeName(path);
+        const QByteArray native = NativePath(objectId);
+        if (native.isEmpty())
+            return RootPresent() ? E_NOT_FOUND : E_DEVICE_NOT_CONNECTED;
         struct stat st {};
         if (::lstat(native.constData(), &st) != 0)
-            return HResultFromErrno(errno);
-        if (S_ISDIR(st.st_mode))
-            return ::rmdir(native.constData()) == 0 ? S_OK : HResultFromErrno(errno);
+            return FileSystemFailure(errno, RootPresent());
+        if (S_ISDIR(st.st_mode)) {
+            if (::rmdir(native.constData()) != 0)
+                return FileSystemFailure(errno, RootPresent());
+            cache_.remove(objectId);
+            return S_OK;
+        }
         // Cameras mark protected pictures read-only; such a file stays.
         if (!(st.st_mode & S_IWUSR))
             return E_ACCESSDENIED;
         if (::unlink(native.constData()) != 0)
-            return HResultFromErrno(errno);
+            return FileSystemFailure(errno, RootPresent());
         cache_.remove(objectId);
         return S_OK;
     }
 
 private:
-    // The local path of an object identifier, or empty when the identifier
-    // does not name a place inside the folder.
-    QString LocalPath(const QString &objectId) const
-    {
-        if (objectId == storageId_)
-            return root_;
-        if (!objectId.startsWith(storageId_ + QLatin1Char('/')))
-            return QString();
-        const QString relative = objectId.mid(storageId_.size() + 1);
-        for (const QString &part : relative.split(QLatin1Char('/')))
-            if (part.isEmpty() || part == QLatin1String(".") || part == QLatin1String(".."))
-                return QString();
-        return root_ + QLatin1Char('/') + relative;
-    }
-
-    static ObjectInfo MakeInfo(const QFileInfo &fi)
+    // What a listing learnt of one entry: its properties, the bytes of its
+    // path (a name need not be valid UTF-8: the shown name then has
+    // replacement characters, and every file-system call uses the bytes),
+    // or why it could not be looked at.
+    struct Cached
     {
         ObjectInfo info;
-        info.name = fi.fileName();
-        info.originalFileName = fi.fileName();
-        info.dateCreated = WpdDateText(fi.lastModified());
-        info.isFolder = fi.isDir();
-        if (fi.isDir()) {
-            info.contentType = ContentTypeGuid(QStringLiteral("FOLDER"));
-        } else {
-            info.contentType = ContentTypeForFileName(fi.fileName());
-            info.size = std::uint64_t(fi.size());
+        QByteArray native;
+        HRESULT error = S_OK;
+        QString errorText;
+    };
+
+    bool RootPresent() const { return QFileInfo(root_).isDir(); }
+
+    static HRESULT Recorded(HRESULT code, const QString &text)
+    {
+        SetDeviceErrorMessage(code, text);
+        return code;
+    }
+
+    // Reads one folder into the cache; childIds in camera order.
+    HRESULT List(const QString &parentId, const QByteArray &native, QStringList &childIds)
+    {
+        DIR *folder = ::opendir(native.constData());
+        if (!folder) {
+            const int error = errno;
+            if (error == ENOTDIR)
+                return S_OK;  // a file has no children
+            return FileSystemFailure(error, RootPresent());
         }
-        return info;
+        // Straight from the directory, one stat per entry: a phone folder can
+        // hold thousands of files.
+        struct Entry
+        {
+            QByteArray raw;
+            Cached cached;
+        };
+        std::vector<Entry> entries;
+        const QByteArray rootPrefix = nativeRoot_ + '/';
+        int readError = 0;
+        for (;;) {
+            errno = 0;
+            const dirent *e = ::readdir(folder);
+            if (!e) {
+                readError = errno;
+                break;
+            }
+            const char *name = e->d_name;
+            if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0)
+                continue;
+            Entry entry{QByteArray(name), {}};
+            entry.cached.native = native + '/' + entry.raw;
+            const QString shown = QFile::decodeName(entry.raw);
+            entry.cached.info.name = shown;
+            entry.cached.info.originalFileName = shown;
+            struct stat st {};
+            if (::fstatat(::dirfd(folder), name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+                const int error = errno;
+                if (error == ENOENT)
+                    continue;  // removed while being listed
+                // Listed, so that reading it fails by name instead of the
+                // file vanishing without a word.
+                entry.cached.error = FileSystemFailure(error, RootPresent());
+                entry.cached.errorText = qt_error_string(error);
+                entry.cached.info.contentType = ContentTypeForFileName(shown);
+                entries.push_back(std::move(entry));
+                continue;
+            }
+            if (S_ISLNK(st.st_mode)) {
+                // Only links to files inside the folder; never to folders (a
+                // link to a parent would never end).
+                char resolved[PATH_MAX];
+                if (!::realpath(entry.cached.native.constData(), resolved) ||
+                    !QByteArray(resolved).startsWith(rootPrefix) || ::stat(resolved, &st) != 0 || !S_ISREG(st.st_mode))
+                    continue;
+            }
+            if (!S_ISDIR(st.st_mode) && !S_ISREG(st.st_mode))
+                continue;  // devices, sockets, pipes
+            ObjectInfo &info = entry.cached.info;
+            info.dateCreated = WpdDateText(st.st_mtim.tv_sec, int(st.st_mtim.tv_nsec / 1000000));
+            info.isFolder = S_ISDIR(st.st_mode);
+            if (info.isFolder) {
+                static const QString folderType = ContentTypeGuid(QStringLiteral("FOLDER"));
+                info.contentType = folderType;
+            } else {
+                info.contentType = ContentTypeForFileName(shown);
+                info.size = std::uint64_t(st.st_size);
+            }
+            entries.push_back(std::move(entry));
+        }
+        ::closedir(folder);
+        if (readError != 0)
+            return FileSystemFailure(readError, RootPresent());
+        // Files before folders, each by name, as a camera lists them.
+        std::sort(entries.begin(), entries.end(), [](const Entry &a, const Entry &b) {
+            if (a.cached.info.isFolder != b.cached.info.isFolder)
+                return !a.cached.info.isFolder;
+            if (a.cached.info.name != b.cached.info.name)
+                return a.cached.info.name < b.cached.info.name;
+            return a.raw < b.raw;
+        });
+        childIds.reserve(qsizetype(entries.size()));
+        QSet<QString> used;
+        for (Entry &entry : entries) {
+            QString id = parentId + QLatin1Char('/') + entry.cached.info.name;
+            // Names that differ only in bytes that are not UTF-8 show alike;
+            // their identifiers must still differ.
+            for (int n = 2; used.contains(id); ++n)
+                id = parentId + QLatin1Char('/') + entry.cached.info.name + QStringLiteral(" (%1)").arg(n);
+            used.insert(id);
+            cache_.insert(id, std::move(entry.cached));
+            childIds << id;
+        }
+        return S_OK;
+    }
+
+    // The bytes of an object's local path, or empty when the identifier does
+    // not name a place inside the folder. Identifiers not met in a listing
+    // yet are found by listing their folder.
+    QByteArray NativePath(const QString &objectId)
+    {
+        if (objectId == storageId_)
+            return nativeRoot_;
+        const auto cached = cache_.constFind(objectId);
+        if (cached != cache_.constEnd())
+            return cached->native;
+        if (!objectId.startsWith(storageId_ + QLatin1Char('/')))
+            return QByteArray();
+        for (const QString &part : objectId.mid(storageId_.size() + 1).split(QLatin1Char('/')))
+            if (part.isEmpty() || part == QLatin1String(".") || part == QLatin1String(".."))
+                return QByteArray();
+        const QString parentId = objectId.left(objectId.lastIndexOf(QLatin1Char('/')));
+        const QByteArray parent = NativePath(parentId);
+        QStringList ignored;
+        if (parent.isEmpty() || FAILED(List(parentId, parent, ignored)))
+            return QByteArray();
+        const auto listed = cache_.constFind(objectId);
+        return listed != cache_.constEnd() ? listed->native : QByteArray();
     }
 
     QString root_;
+    QByteArray nativeRoot_;
     DeviceEntry entry_;
     VolumeIdentity volume_;
     QString token_;
     QString storageId_;
     std::mutex mutex_;
-    QHash<QString, ObjectInfo> cache_;
+    QHash<QString, Cached> cache_;
 };
 
 } // namespace
@@ -395,6 +470,47 @@ QStringList FolderBackend::DefaultFolders()
     return folders;
 }
 
+namespace {
+
+// A text from sysfs that names something: not empty, with a letter in it,
+// and not a bare hexadecimal id ("0x1af4").
+bool ReadableName(const QString &text)
+{
+    static const QRegularExpression hexId(QStringLiteral("^(0x)?[0-9a-fA-F]+$"));
+    bool letter = false;
+    for (QChar c : text)
+        letter |= c.isLetter();
+    return letter && !hexId.match(text).hasMatch();
+}
+
+} // namespace
+
+DeviceEntry FolderBackend::NameDevice(const QString &path, const VolumeIdentity &volume, bool card)
+{
+    DeviceEntry entry;
+    entry.deviceId = DeviceIdFor(path);
+    const QString vendor = volume.vendor.trimmed();
+    const QString model = volume.model.trimmed();
+    const QString label = volume.label.trimmed();
+    QString folderName = QFileInfo(path).fileName();
+    if (folderName.isEmpty())
+        folderName = path;  // "/"
+    if (volume.mountRoot && ReadableName(vendor)) {
+        entry.manufacturer = vendor;
+        entry.description = !label.isEmpty() ? label : ReadableName(model) ? model : folderName;
+    } else if (volume.mountRoot) {
+        // Without a vendor that names anything, the volume is known by its
+        // label or its folder's name.
+        entry.manufacturer = card ? QStringLiteral("Memory Card") : QStringLiteral("Folder");
+        entry.description = !label.isEmpty() ? label : folderName;
+    } else {
+        entry.manufacturer = QStringLiteral("Folder");
+        entry.description = folderName;
+    }
+    entry.friendlyName = label.isEmpty() ? path : label;
+    return entry;
+}
+
 HRESULT FolderBackend::Enumerate(std::vector<DeviceEntry> &devices)
 {
     devices.clear();
@@ -405,19 +521,9 @@ HRESULT FolderBackend::Enumerate(std::vector<DeviceEntry> &devices)
             continue;
         seen << path;
         const VolumeIdentity volume = IdentifyVolume(path);
-        DeviceEntry entry;
-        entry.deviceId = DeviceIdFor(path);
-        if (volume.mountRoot) {
-            entry.manufacturer = volume.vendor.isEmpty() ? QStringLiteral("Memory Card") : volume.vendor;
-            entry.description = !volume.label.isEmpty() ? volume.label
-                                : !volume.model.isEmpty() ? volume.model
-                                                          : QFileInfo(path).fileName();
-        } else {
-            entry.manufacturer = QStringLiteral("Folder");
-            entry.description = QFileInfo(path).fileName();
-        }
-        entry.friendlyName = volume.label.isEmpty() ? path : volume.label;
-        devices.push_back(std::move(entry));
+        const bool card = QFileInfo(path + QStringLiteral("/DCIM")).isDir() ||
+                          QFileInfo(path + QStringLiteral("/dcim")).isDir();
+        devices.push_back(NameDevice(path, volume, card));
     }
     return S_OK;
 }

@@ -4,6 +4,17 @@
 
 #include <functional>
 
+// What the system knows of the volume a folder is, or lies on.
+struct VolumeIdentity
+{
+    bool mountRoot = false;  // the folder is a mount point
+    QString vendor;          // from sysfs, for a removable drive
+    QString model;
+    QString label;
+    QString uuid;
+};
+VolumeIdentity IdentifyVolume(const QString &folder);
+
 // Memory cards and folders read straight from the file system: mounted
 // volumes whose root holds a DCIM folder, and the folders named in
 // FERROVANE_FOLDER_DEVICES (colon-separated). Every file is listed, hidden
@@ -24,18 +35,9 @@ public:
     // root holds a DCIM folder.
     static QStringList CardMounts(const QByteArray &mountsTable);
     static QStringList DefaultFolders();
+    // How the device list names a folder or volume.
+    static DeviceEntry NameDevice(const QString &path, const VolumeIdentity &volume, bool card);
 
 private:
     std::function<QStringList()> folders_;
 };
-
-// What the system knows of the volume a folder is, or lies on.
-struct VolumeIdentity
-{
-    bool mountRoot = false;  // the folder is a mount point
-    QString vendor;          // from sysfs, for a removable drive
-    QString model;
-    QString label;
-    QString uuid;
-};
-VolumeIdentity IdentifyVolume(const QString &folder);

@@ -47,6 +47,9 @@ public:
     virtual int Delete(const QString &folder, const QString &name) = 0;
     // A configuration value as text ("manufacturer", "serialnumber", ...).
     virtual int ConfigText(const char *key, QString &value) = 0;
+    // The library's own words for the last call that failed ("PTP General
+    // Error"); empty when it gave none.
+    virtual QString LastError() const { return QString(); }
 };
 
 class GPhotoApi
@@ -55,6 +58,8 @@ public:
     virtual ~GPhotoApi() = default;
     virtual int Detect(std::vector<GPhotoCamera> &cameras) = 0;
     virtual int Open(const GPhotoCamera &camera, std::unique_ptr<GPhotoConnection> &connection) = 0;
+    // The library's own words for the last Detect or Open that failed.
+    virtual QString LastError() const { return QString(); }
 };
 
 // libgphoto2 itself.

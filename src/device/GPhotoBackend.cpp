@@ -57,35 +57,46 @@ private:
     std::uint64_t position_ = 0;
 };
 
+// The maker and model a camera reports itself, falling back to the
+// library's name for it.
+std::pair<QString, QString> ReportedName(GPhotoConnection *connection, const GPhotoCamera &camera)
+{
+    auto [maker, model] = SplitModel(camera.model);
+    QString text;
+    if (connection && connection->ConfigText("manufacturer", text) >= 0 && !text.trimmed().isEmpty())
+        maker = text.trimmed();
+    text.clear();
+    if (connection && connection->ConfigText("cameramodel", text) >= 0 && !text.trimmed().isEmpty())
+        model = text.trimmed();
+    return {maker, model};
+}
+
 class GPhotoSession : public DeviceSession, public std::enable_shared_from_this<GPhotoSession>
 {
 public:
-    GPhotoSession(std::shared_ptr<GPhotoApi> api, GPhotoCamera camera, std::unique_ptr<GPhotoConnection> connection)
-        : api_(std::move(api)), camera_(std::move(camera)), connection_(std::move(connection))
+    GPhotoSession(std::shared_ptr<GPhotoApi> api, std::shared_ptr<GPhotoLink> link)
+        : api_(std::move(api)), link_(std::move(link)), camera_(link_->camera)
     {
     }
 
     HRESULT DeviceValues(PortableDeviceValues &values) override
     {
-        std::lock_guard<std::recursive_mutex> lock(mutex_);
+        std::lock_guard<std::recursive_mutex> lock(link_->mutex);
         HRESULT hr = Connect();
         if (FAILED(hr))
             return hr;
-        const auto [maker, model] = SplitModel(camera_.model);
+        GPhotoConnection *connection = link_->connection.get();
+        const auto [maker, model] = ReportedName(connection, camera_);
         QString text;
         values.SetUnsignedIntegerValue(WPD_DEVICE_TYPE, WPD_DEVICE_TYPE_CAMERA);
-        values.SetStringValue(WPD_DEVICE_MANUFACTURER,
-                              connection_->ConfigText("manufacturer", text) >= 0 && !text.isEmpty() ? text : maker);
-        text.clear();
-        values.SetStringValue(WPD_DEVICE_MODEL,
-                              connection_->ConfigText("cameramodel", text) >= 0 && !text.isEmpty() ? text : model);
+        values.SetStringValue(WPD_DEVICE_MANUFACTURER, maker);
+        values.SetStringValue(WPD_DEVICE_MODEL, model);
         values.SetStringValue(WPD_DEVICE_FRIENDLY_NAME, camera_.model);
         values.SetStringValue(WPD_OBJECT_NAME, camera_.model);
-        text.clear();
-        if (connection_->ConfigText("serialnumber", text) >= 0 && !text.trimmed().isEmpty())
+        if (connection->ConfigText("serialnumber", text) >= 0 && !text.trimmed().isEmpty())
             values.SetStringValue(WPD_DEVICE_SERIAL_NUMBER, text);
         text.clear();
-        if (connection_->ConfigText("batterylevel", text) >= 0) {
+        if (connection->ConfigText("batterylevel", text) >= 0) {
             // "50%", sometimes "50" or "Full"; only a number is a level.
             QString digits;
             for (QChar c : text)
@@ -101,16 +112,16 @@ public:
 
     HRESULT Children(const QString &parentId, QStringList &childIds) override
     {
-        std::lock_guard<std::recursive_mutex> lock(mutex_);
+        std::lock_guard<std::recursive_mutex> lock(link_->mutex);
         childIds.clear();
         HRESULT hr = Connect();
         if (FAILED(hr))
             return hr;
         if (parentId == QLatin1String("DEVICE")) {
             std::vector<GPhotoStorage> storages;
-            const int result = connection_->Storages(storages);
+            const int result = link_->connection->Storages(storages);
             if (result < 0)
-                return Failed(result);
+                return FailedOrGone(result);
             for (const GPhotoStorage &storage : storages) {
                 if (storage.baseDir.isEmpty())
                     continue;
@@ -125,11 +136,11 @@ public:
         if (kinds_.value(parentId, Kind::Folder) == Kind::File)
             return S_OK;  // a file has no children
         QStringList folders, files;
-        int result = connection_->ListFolders(parentId, folders);
+        int result = link_->connection->ListFolders(parentId, folders);
         if (result >= 0)
-            result = connection_->ListFiles(parentId, files);
+            result = link_->connection->ListFiles(parentId, files);
         if (result < 0)
-            return Failed(result);
+            return FailedOrGone(result);
         // Files first, then folders, as cameras list them.
         for (const QString &name : std::as_const(files)) {
             const QString id = parentId + QLatin1Char('/') + name;
@@ -146,7 +157,7 @@ public:
 
     HRESULT Info(const QString &objectId, ObjectInfo &info) override
     {
-        std::lock_guard<std::recursive_mutex> lock(mutex_);
+        std::lock_guard<std::recursive_mutex> lock(link_->mutex);
         const auto kind = kinds_.constFind(objectId);
         if (kind == kinds_.constEnd())
             return E_NOT_FOUND;
@@ -170,9 +181,9 @@ public:
         if (FAILED(hr))
             return hr;
         GPhotoFileInfo file;
-        const int result = connection_->FileInfo(folder, name, file);
+        const int result = link_->connection->FileInfo(folder, name, file);
         if (result < 0)
-            return Failed(result);
+            return FailedOrGone(result);
         info.contentType = ContentTypeForFileName(name);
         info.size = file.hasSize ? file.size : 0;
         if (file.hasTime && file.mtime > 0)
@@ -183,7 +194,7 @@ public:
 
     HRESULT OpenStream(const QString &objectId, std::shared_ptr<IStream> &stream) override
     {
-        std::lock_guard<std::recursive_mutex> lock(mutex_);
+        std::lock_guard<std::recursive_mutex> lock(link_->mutex);
         if (kinds_.value(objectId, Kind::Folder) != Kind::File)
             return E_NOT_FOUND;
         if (!sizes_.contains(objectId)) {
@@ -198,12 +209,12 @@ public:
 
     HRESULT Delete(const QString &objectId) override
     {
-        std::lock_guard<std::recursive_mutex> lock(mutex_);
+        std::lock_guard<std::recursive_mutex> lock(link_->mutex);
         HRESULT hr = Connect();
         if (FAILED(hr))
             return hr;
         const auto [folder, name] = SplitPath(objectId);
-        const int result = connection_->Delete(folder, name);
+        const int result = link_->connection->Delete(folder, name);
         if (result < 0)
             return Failed(result);
         kinds_.remove(objectId);
@@ -213,39 +224,58 @@ public:
 
     HRESULT ReadAt(const QString &objectId, std::uint64_t offset, char *buffer, std::uint64_t &size)
     {
-        std::lock_guard<std::recursive_mutex> lock(mutex_);
+        std::lock_guard<std::recursive_mutex> lock(link_->mutex);
         HRESULT hr = Connect();
         if (FAILED(hr))
             return hr;
         const auto [folder, name] = SplitPath(objectId);
-        const int result = connection_->Read(folder, name, offset, buffer, size);
+        const int result = link_->connection->Read(folder, name, offset, buffer, size);
         return result < 0 ? Failed(result) : S_OK;
     }
 
     // After a failure the camera is opened afresh: a half-done transfer
-    // leaves the library's session unusable.
+    // leaves the library's session unusable. The library's words for the
+    // failure go with its code.
     HRESULT Failed(int result)
     {
-        std::lock_guard<std::recursive_mutex> lock(mutex_);
-        connection_.reset();
+        std::lock_guard<std::recursive_mutex> lock(link_->mutex);
+        SetDeviceErrorMessage(HRESULT(result), link_->connection ? link_->connection->LastError() : QString());
+        link_->connection.reset();
         return HRESULT(result);
     }
 
 private:
     enum class Kind { Storage, Folder, File };
 
+    // A listing that fails is that folder's trouble only while the camera
+    // can still be opened; otherwise the camera is gone.
+    HRESULT FailedOrGone(int result)
+    {
+        const HRESULT code = Failed(result);
+        const QString said = DeviceErrorMessage(code);
+        const HRESULT again = Connect();
+        if (FAILED(again))
+            return again;
+        SetDeviceErrorMessage(code, said);
+        return code;
+    }
+
     HRESULT Connect()
     {
-        if (connection_)
+        if (link_->connection)
             return S_OK;
-        const int result = api_->Open(camera_, connection_);
-        return result < 0 ? HRESULT(result) : S_OK;
+        const int result = api_->Open(camera_, link_->connection);
+        if (result >= 0)
+            return S_OK;
+        // It opened before; that it will not now means it went away (or
+        // another program took it).
+        SetDeviceErrorMessage(E_DEVICE_NOT_CONNECTED, api_->LastError());
+        return E_DEVICE_NOT_CONNECTED;
     }
 
     std::shared_ptr<GPhotoApi> api_;
+    std::shared_ptr<GPhotoLink> link_;
     GPhotoCamera camera_;
-    std::unique_ptr<GPhotoConnection> connection_;
-    std::recursive_mutex mutex_;
     QHash<QString, Kind> kinds_;
     QHash<QString, QString> storageNames_;
     QHash<QString, std::uint64_t> sizes_;
@@ -253,6 +283,7 @@ private:
 
 HRESULT GPhotoStream::Read(void *buffer, std::uint32_t count, std::uint32_t *read)
 {
+    ClearDeviceErrorMessage();
     if (read)
         *read = 0;
     if (position_ >= size_)
@@ -285,22 +316,46 @@ bool GPhotoBackend::Owns(const QString &deviceId) const
     return deviceId.startsWith(kPrefix);
 }
 
+std::shared_ptr<GPhotoLink> GPhotoBackend::LinkFor(const GPhotoCamera &camera)
+{
+    auto known = links_.find(camera.port);
+    if (known != links_.end()) {
+        if (auto link = known->second.lock(); link && link->camera.model == camera.model)
+            return link;
+    }
+    auto link = std::make_shared<GPhotoLink>();
+    link->camera = camera;
+    links_[camera.port] = link;
+    return link;
+}
+
 HRESULT GPhotoBackend::Enumerate(std::vector<DeviceEntry> &devices)
 {
     std::lock_guard<std::mutex> lock(mutex_);
     std::vector<GPhotoCamera> cameras;
     const int result = api_->Detect(cameras);
-    if (result < 0)
+    if (result < 0) {
+        SetDeviceErrorMessage(HRESULT(result), api_->LastError());
         return HRESULT(result);
+    }
     detected_.clear();
+    std::vector<std::shared_ptr<GPhotoLink>> scanned;
     for (const GPhotoCamera &camera : cameras) {
         // Memory cards come through the file system instead.
         if (!camera.port.startsWith(QStringLiteral("usb:")))
             continue;
         detected_.push_back(camera);
-        const auto [maker, model] = SplitModel(camera.model);
+        std::shared_ptr<GPhotoLink> link = LinkFor(camera);
+        std::lock_guard<std::recursive_mutex> cameraLock(link->mutex);
+        // A camera that will not open now keeps the library's name; opening
+        // it for the serial number then says why.
+        if (!link->connection && api_->Open(camera, link->connection) < 0)
+            link->connection.reset();
+        const auto [maker, model] = ReportedName(link->connection.get(), camera);
         devices.push_back({DeviceIdFor(camera.port), maker, model, camera.model});
+        scanned.push_back(std::move(link));
     }
+    scanned_ = std::move(scanned);
     return S_OK;
 }
 
@@ -314,20 +369,33 @@ HRESULT GPhotoBackend::Open(const QString &deviceId, std::shared_ptr<DeviceSessi
                 return &camera;
         return nullptr;
     };
-    if (!find()) {
-        std::vector<GPhotoCamera> cameras;
-        if (api_->Detect(cameras) >= 0)
-            for (const GPhotoCamera &camera : cameras)
-                if (camera.port.startsWith(QStringLiteral("usb:")))
-                    detected_.push_back(camera);
+    std::shared_ptr<GPhotoLink> link;
+    if (auto known = links_.find(port); known != links_.end())
+        link = known->second.lock();
+    if (!link) {
+        if (!find()) {
+            std::vector<GPhotoCamera> cameras;
+            if (api_->Detect(cameras) >= 0)
+                for (const GPhotoCamera &camera : cameras)
+                    if (camera.port.startsWith(QStringLiteral("usb:")))
+                        detected_.push_back(camera);
+        }
+        const GPhotoCamera *camera = find();
+        if (!camera)
+            return E_DEVICE_NOT_CONNECTED;
+        link = LinkFor(*camera);
     }
-    const GPhotoCamera *camera = find();
-    if (!camera)
-        return E_DEVICE_NOT_CONNECTED;
-    std::unique_ptr<GPhotoConnection> connection;
-    const int result = api_->Open(*camera, connection);
-    if (result < 0)
-        return HRESULT(result);
-    session = std::make_shared<GPhotoSession>(api_, *camera, std::move(connection));
+    {
+        std::lock_guard<std::recursive_mutex> cameraLock(link->mutex);
+        if (!link->connection) {
+            const int result = api_->Open(link->camera, link->connection);
+            if (result < 0) {
+                link->connection.reset();
+                SetDeviceErrorMessage(HRESULT(result), api_->LastError());
+                return HRESULT(result);
+            }
+        }
+    }
+    session = std::make_shared<GPhotoSession>(api_, std::move(link));
     return S_OK;
 }

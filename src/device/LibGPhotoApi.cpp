@@ -44,16 +44,64 @@ QStringList Names(CameraList *list)
     return names;
 }
 
+// A context that keeps what the library says when something fails: the
+// result codes alone lose "PTP General Error", the errno text and the like.
+class Context
+{
+public:
+    Context() : context_(gp_context_new()) { gp_context_set_error_func(context_, &Context::OnError, this); }
+    ~Context()
+    {
+        gp_context_set_error_func(context_, nullptr, nullptr);
+        gp_context_unref(context_);
+    }
+    Context(const Context &) = delete;
+    Context &operator=(const Context &) = delete;
+
+    GPContext *get() { return context_; }
+    // Before each call.
+    void Begin() { said_.clear(); }
+    // After it: the library's words when it failed.
+    int End(int result)
+    {
+        if (result < 0) {
+            last_ = said_.join(QStringLiteral("; "));
+            if (last_.isEmpty())
+                last_ = QString::fromUtf8(gp_result_as_string(result));
+        }
+        return result;
+    }
+    QString Last() const { return last_; }
+
+private:
+    static void OnError(GPContext *, const char *text, void *data)
+    {
+        auto *self = static_cast<Context *>(data);
+        const QString said = QString::fromUtf8(text).trimmed();
+        if (!said.isEmpty() && !self->said_.contains(said))
+            self->said_ << said;
+    }
+
+    GPContext *context_;
+    QStringList said_;
+    QString last_;
+};
+
 class LibConnection : public GPhotoConnection
 {
 public:
-    LibConnection(Camera *camera, GPContext *context) : camera_(camera), context_(context) {}
+    LibConnection(Camera *camera, std::unique_ptr<Context> context) : camera_(camera), context_(std::move(context)) {}
     ~LibConnection() override
     {
         Lock lock(LibraryMutex());
-        gp_camera_exit(camera_, context_);
+        gp_camera_exit(camera_, context_->get());
         gp_camera_unref(camera_);
-        gp_context_unref(context_);
+    }
+
+    QString LastError() const override
+    {
+        Lock lock(LibraryMutex());
+        return context_->Last();
     }
 
     int Storages(std::vector<GPhotoStorage> &storages) override
@@ -61,7 +109,8 @@ public:
         Lock lock(LibraryMutex());
         CameraStorageInformation *info = nullptr;
         int count = 0;
-        const int result = gp_camera_get_storageinfo(camera_, &info, &count, context_);
+        context_->Begin();
+        const int result = context_->End(gp_camera_get_storageinfo(camera_, &info, &count, context_->get()));
         if (result < 0)
             return result;
         for (int i = 0; i < count; ++i) {
@@ -86,8 +135,9 @@ public:
         Lock lock(LibraryMutex());
         CameraFileInfo info;
         std::memset(&info, 0, sizeof info);
-        const int result = gp_camera_file_get_info(camera_, folder.toUtf8().constData(), name.toUtf8().constData(),
-                                                   &info, context_);
+        context_->Begin();
+        const int result = context_->End(gp_camera_file_get_info(camera_, folder.toUtf8().constData(),
+                                                                 name.toUtf8().constData(), &info, context_->get()));
         if (result < 0)
             return result;
         out.hasSize = info.file.fields & GP_FILE_INFO_SIZE;
@@ -101,21 +151,26 @@ public:
              std::uint64_t &size) override
     {
         Lock lock(LibraryMutex());
-        return gp_camera_file_read(camera_, folder.toUtf8().constData(), name.toUtf8().constData(),
-                                   GP_FILE_TYPE_NORMAL, offset, buffer, &size, context_);
+        context_->Begin();
+        return context_->End(gp_camera_file_read(camera_, folder.toUtf8().constData(), name.toUtf8().constData(),
+                                                 GP_FILE_TYPE_NORMAL, offset, buffer, &size, context_->get()));
     }
 
     int Delete(const QString &folder, const QString &name) override
     {
         Lock lock(LibraryMutex());
-        return gp_camera_file_delete(camera_, folder.toUtf8().constData(), name.toUtf8().constData(), context_);
+        context_->Begin();
+        return context_->End(
+            gp_camera_file_delete(camera_, folder.toUtf8().constData(), name.toUtf8().constData(), context_->get()));
     }
 
     int ConfigText(const char *key, QString &value) override
     {
         Lock lock(LibraryMutex());
         CameraWidget *widget = nullptr;
-        int result = gp_camera_get_single_config(camera_, key, &widget, context_);
+        // A camera without this setting is no failure worth telling of.
+        context_->Begin();
+        int result = gp_camera_get_single_config(camera_, key, &widget, context_->get());
         if (result < 0)
             return result;
         const char *text = nullptr;
@@ -139,8 +194,10 @@ private:
         CameraList *list = nullptr;
         gp_list_new(&list);
         const QByteArray path = folder.toUtf8();
-        const int result = folders ? gp_camera_folder_list_folders(camera_, path.constData(), list, context_)
-                                   : gp_camera_folder_list_files(camera_, path.constData(), list, context_);
+        context_->Begin();
+        const int result = context_->End(folders
+                                             ? gp_camera_folder_list_folders(camera_, path.constData(), list, context_->get())
+                                             : gp_camera_folder_list_files(camera_, path.constData(), list, context_->get()));
         if (result >= 0)
             names = Names(list);
         gp_list_free(list);
@@ -148,32 +205,57 @@ private:
     }
 
     Camera *camera_;
-    GPContext *context_;
+    std::unique_ptr<Context> context_;
 };
 
 class LibApi : public GPhotoApi
 {
 public:
+    ~LibApi() override
+    {
+        Lock lock(LibraryMutex());
+        if (abilities_)
+            gp_abilities_list_free(abilities_);
+        if (ports_)
+            gp_port_info_list_free(ports_);
+    }
+
+    QString LastError() const override
+    {
+        Lock lock(LibraryMutex());
+        return last_;
+    }
+
+    // What gp_camera_autodetect does, keeping the port list for the opens
+    // that follow within the same scan, and the camera drivers for good:
+    // loading either costs more than the detection itself.
     int Detect(std::vector<GPhotoCamera> &cameras) override
     {
         Lock lock(LibraryMutex());
         EnsureUtf8CType();
-        GPContext *context = gp_context_new();
+        Context context;
+        int result = LoadPorts();
+        if (result >= 0)
+            result = LoadAbilities(context);
         CameraList *list = nullptr;
         gp_list_new(&list);
-        const int result = gp_camera_autodetect(list, context);
+        if (result >= 0) {
+            context.Begin();
+            result = context.End(gp_abilities_list_detect(abilities_, ports_, list, context.get()));
+        }
         if (result >= 0) {
             for (int i = 0; i < gp_list_count(list); ++i) {
                 const char *model = nullptr;
                 const char *port = nullptr;
                 gp_list_get_name(list, i, &model);
                 gp_list_get_value(list, i, &port);
-                if (model && port)
+                // The bare "usb:" entry is the generic port, not a camera.
+                if (model && port && std::strcmp(port, "usb:") != 0)
                     cameras.push_back({QString::fromUtf8(model), QString::fromUtf8(port)});
             }
         }
         gp_list_free(list);
-        gp_context_unref(context);
+        last_ = result < 0 ? Said(context, result) : QString();
         return result;
     }
 
@@ -181,50 +263,89 @@ public:
     {
         Lock lock(LibraryMutex());
         EnsureUtf8CType();
-        GPContext *context = gp_context_new();
+        auto context = std::make_unique<Context>();
         Camera *camera = nullptr;
         int result = gp_camera_new(&camera);
-        CameraAbilitiesList *abilitiesList = nullptr;
-        GPPortInfoList *ports = nullptr;
         if (result >= 0)
-            result = gp_abilities_list_new(&abilitiesList);
-        if (result >= 0)
-            result = gp_abilities_list_load(abilitiesList, context);
+            result = LoadAbilities(*context);
         int model = -1;
         if (result >= 0)
-            result = model = gp_abilities_list_lookup_model(abilitiesList, wanted.model.toUtf8().constData());
+            result = model = gp_abilities_list_lookup_model(abilities_, wanted.model.toUtf8().constData());
         CameraAbilities abilities;
         if (result >= 0)
-            result = gp_abilities_list_get_abilities(abilitiesList, model, &abilities);
+            result = gp_abilities_list_get_abilities(abilities_, model, &abilities);
         if (result >= 0)
             result = gp_camera_set_abilities(camera, abilities);
-        if (result >= 0)
-            result = gp_port_info_list_new(&ports);
-        if (result >= 0)
-            result = gp_port_info_list_load(ports);
         int port = -1;
-        if (result >= 0)
-            result = port = gp_port_info_list_lookup_path(ports, wanted.port.toUtf8().constData());
+        if (result >= 0) {
+            // A camera plugged in since the last scan is not in the list yet.
+            if (!ports_ || gp_port_info_list_lookup_path(ports_, wanted.port.toUtf8().constData()) < 0)
+                result = LoadPorts();
+            if (result >= 0)
+                result = port = gp_port_info_list_lookup_path(ports_, wanted.port.toUtf8().constData());
+        }
         GPPortInfo info;
         if (result >= 0)
-            result = gp_port_info_list_get_info(ports, port, &info);
+            result = gp_port_info_list_get_info(ports_, port, &info);
         if (result >= 0)
             result = gp_camera_set_port_info(camera, info);
-        if (result >= 0)
-            result = gp_camera_init(camera, context);
-        if (abilitiesList)
-            gp_abilities_list_free(abilitiesList);
-        if (ports)
-            gp_port_info_list_free(ports);
+        if (result >= 0) {
+            context->Begin();
+            result = context->End(gp_camera_init(camera, context->get()));
+        }
         if (result < 0) {
+            last_ = Said(*context, result);
             if (camera)
                 gp_camera_unref(camera);
-            gp_context_unref(context);
             return result;
         }
-        connection = std::make_unique<LibConnection>(camera, context);
+        last_.clear();
+        connection = std::make_unique<LibConnection>(camera, std::move(context));
         return GP_OK;
     }
+
+private:
+    static QString Said(const Context &context, int result)
+    {
+        const QString said = context.Last();
+        return said.isEmpty() ? QString::fromUtf8(gp_result_as_string(result)) : said;
+    }
+
+    int LoadPorts()
+    {
+        if (ports_) {
+            gp_port_info_list_free(ports_);
+            ports_ = nullptr;
+        }
+        int result = gp_port_info_list_new(&ports_);
+        if (result >= 0)
+            result = gp_port_info_list_load(ports_);
+        if (result < 0 && ports_) {
+            gp_port_info_list_free(ports_);
+            ports_ = nullptr;
+        }
+        return result;
+    }
+
+    int LoadAbilities(Context &context)
+    {
+        if (abilities_)
+            return GP_OK;
+        int result = gp_abilities_list_new(&abilities_);
+        if (result >= 0) {
+            context.Begin();
+            result = context.End(gp_abilities_list_load(abilities_, context.get()));
+        }
+        if (result < 0 && abilities_) {
+            gp_abilities_list_free(abilities_);
+            abilities_ = nullptr;
+        }
+        return result;
+    }
+
+    CameraAbilitiesList *abilities_ = nullptr;
+    GPPortInfoList *ports_ = nullptr;
+    QString last_;
 };
 
 } // namespace

@@ -267,3 +267,41 @@ QString DeviceErrorText(HRESULT code)
         return QString();
     }
 }
+
+namespace {
+
+struct ErrorMessage
+{
+    HRESULT code = S_OK;
+    QString text;
+};
+
+ErrorMessage &LastErrorMessage()
+{
+    thread_local ErrorMessage message;
+    return message;
+}
+
+} // namespace
+
+void SetDeviceErrorMessage(HRESULT code, const QString &message)
+{
+    LastErrorMessage() = {code, message.trimmed()};
+}
+
+QString DeviceErrorMessage(HRESULT code)
+{
+    const ErrorMessage &last = LastErrorMessage();
+    return last.code == code && FAILED(code) ? last.text : QString();
+}
+
+QString DeviceFailureReason(HRESULT code)
+{
+    QString reason = DeviceErrorText(code);
+    if (reason.isEmpty())
+        reason = QStringLiteral("Error code %1.").arg(code);
+    const QString message = DeviceErrorMessage(code);
+    if (!message.isEmpty())
+        reason += QStringLiteral(" The device says: \"%1\"").arg(message);
+    return reason;
+}

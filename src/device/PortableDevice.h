@@ -231,6 +231,20 @@ QString ContentTypeGuid(const QString &name);
 // that say nothing more than "failed".
 QString DeviceErrorText(HRESULT code);
 
+// The device library's own words for a failure ("PTP General Error", "Could
+// not claim the USB device"). A backend records them on the calling thread as
+// it returns the failure's code; they are kept with that code, so a later
+// failure with another code never shows them.
+void SetDeviceErrorMessage(HRESULT code, const QString &message);
+QString DeviceErrorMessage(HRESULT code);
+// Forgets them: at the start of every device call, so that a failure without
+// words never shows an earlier one's.
+inline void ClearDeviceErrorMessage() { SetDeviceErrorMessage(S_OK, QString()); }
+
+// Why a device call failed, for a log line: what the code means (or the code
+// itself), then the library's own words when it gave any.
+QString DeviceFailureReason(HRESULT code);
+
 // Reads that are short by design must not look complete: callers compare the
 // bytes received with the object's size.
 inline constexpr std::uint32_t kTransferChunkSize = 131072;

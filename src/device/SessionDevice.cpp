@@ -106,6 +106,7 @@ public:
 
     HRESULT GetSupportedProperties(const QString &objectId, std::shared_ptr<PortableDeviceKeyCollection> &keys) override
     {
+        ClearDeviceErrorMessage();
         // The same few collections serve every object; callers only read them.
         static const auto deviceKeys = MakeKeys({WPD_OBJECT_ID, WPD_OBJECT_NAME, WPD_OBJECT_CONTENT_TYPE,
                                                  WPD_DEVICE_TYPE, WPD_DEVICE_MANUFACTURER, WPD_DEVICE_MODEL,
@@ -131,6 +132,7 @@ public:
     HRESULT GetValues(const QString &objectId, const PortableDeviceKeyCollection *keys,
                       std::shared_ptr<PortableDeviceValues> &values) override
     {
+        ClearDeviceErrorMessage();
         auto all = std::make_shared<PortableDeviceValues>();
         if (objectId == QLatin1String("DEVICE")) {
             const HRESULT hr = session_->DeviceValues(*all);
@@ -183,6 +185,7 @@ public:
     HRESULT GetStream(const QString &objectId, PROPERTYKEY resource, std::uint32_t,
                       std::shared_ptr<IStream> &stream) override
     {
+        ClearDeviceErrorMessage();
         if (resource != WPD_RESOURCE_DEFAULT)
             return E_INVALIDARG;
         return session_->OpenStream(objectId, stream);
@@ -205,6 +208,7 @@ public:
     HRESULT EnumObjects(std::uint32_t, const QString &parentId,
                         std::shared_ptr<IEnumPortableDeviceObjectIDs> &enumerator) override
     {
+        ClearDeviceErrorMessage();
         QStringList ids;
         const HRESULT hr = session_->Children(parentId, ids);
         if (FAILED(hr))
@@ -220,6 +224,7 @@ public:
     HRESULT Delete(std::uint32_t, const PortableDevicePropVariantCollection &ids,
                    std::shared_ptr<PortableDevicePropVariantCollection> *results) override
     {
+        ClearDeviceErrorMessage();
         if (results)
             *results = std::make_shared<PortableDevicePropVariantCollection>();
         for (std::size_t i = 0; i < ids.GetCount(); ++i) {
@@ -244,6 +249,7 @@ public:
 
     HRESULT Open(const QString &deviceId, const PortableDeviceValues *) override
     {
+        ClearDeviceErrorMessage();
         for (const auto &backend : backends_) {
             if (backend->Owns(deviceId)) {
                 session_.reset();
@@ -268,19 +274,11 @@ private:
 class BackendManager : public IPortableDeviceManager
 {
 public:
-    explicit BackendManager(const std::vector<std::shared_ptr<DeviceBackend>> &backends)
-    {
-        // The list is taken once, so that the count and the texts of one scan agree.
-        for (const auto &backend : backends) {
-            std::vector<DeviceEntry> found;
-            if (SUCCEEDED(backend->Enumerate(found)))
-                for (DeviceEntry &entry : found)
-                    entries_.push_back(std::move(entry));
-        }
-    }
+    explicit BackendManager(const std::vector<std::shared_ptr<DeviceBackend>> &backends) : backends_(backends) {}
 
     HRESULT GetDevices(QStringList &deviceIds) override
     {
+        Take();
         deviceIds.clear();
         for (const DeviceEntry &entry : entries_)
             deviceIds << entry.deviceId;
@@ -300,8 +298,25 @@ public:
     }
 
 private:
-    HRESULT Text(const QString &deviceId, QString &text, QString DeviceEntry::*field) const
+    // The list is taken once, on first use, so that the count and the texts
+    // of one scan agree. A manager made only to open a device never asks the
+    // backends: detecting cameras costs time, and opens them.
+    void Take()
     {
+        if (taken_)
+            return;
+        taken_ = true;
+        for (const auto &backend : backends_) {
+            std::vector<DeviceEntry> found;
+            if (SUCCEEDED(backend->Enumerate(found)))
+                for (DeviceEntry &entry : found)
+                    entries_.push_back(std::move(entry));
+        }
+    }
+
+    HRESULT Text(const QString &deviceId, QString &text, QString DeviceEntry::*field)
+    {
+        Take();
         text.clear();
         for (const DeviceEntry &entry : entries_) {
             if (entry.deviceId == deviceId) {
@@ -312,6 +327,8 @@ private:
         return E_DEVICE_NOT_CONNECTED;
     }
 
+    std::vector<std::shared_ptr<DeviceBackend>> backends_;
+    bool taken_ = false;
     std::vector<DeviceEntry> entries_;
 };
 

@@ -257,6 +257,52 @@ private slots:
         });
     }
 
+    // A folder name with "\" in it is one folder for the picker, the root
+    // rules and the listing, however deep the walk goes below it.
+    void backslashInAFolderName()
+    {
+        FakeDevice &d = service_.AddDevice(QStringLiteral("usb:bs"), QStringLiteral("Phone"));
+        const QString date = QStringLiteral("2016/08/13:10:22:33.000");
+        const QString phone = d.AddStorage(QStringLiteral("Phone"), QStringLiteral("store_1")).id;
+        const QString dcim = d.AddFolder(phone, QStringLiteral("DCIM")).id;
+        const QString odd = d.AddFolder(dcim, QStringLiteral("a\\b")).id;
+        const QString sub = d.AddFolder(odd, QStringLiteral("sub")).id;
+        const QString deep = d.AddFolder(sub, QStringLiteral("deep")).id;
+        d.AddFile(deep, QStringLiteral("in_deep.jpg"), QStringLiteral("IMAGE"), date, "1");
+        const QString sub2 = d.AddFolder(odd, QStringLiteral("sub2")).id;
+        d.AddFile(sub2, QStringLiteral("in_sub2.jpg"), QStringLiteral("IMAGE"), date, "2");
+        d.AddFile(d.AddFolder(dcim, QStringLiteral("a")).id, QStringLiteral("not_under.jpg"), QStringLiteral("IMAGE"),
+                  date, "3");
+        auto list = [&] {
+            QVERIFY(form_->Connection.OpenDevice(QStringLiteral("usb:bs"), true));
+            form_->ListDeviceContents();
+        };
+        list();
+        const QString root = OpenPicker([&](TForm2 &p) {
+            QTreeWidgetItem *node = Item(p.TreeView1, {"Phone", "DCIM", "a\\b"});
+            QVERIFY(node);
+            QVERIFY(Item(p.TreeView1, {"Phone", "DCIM", "a\\b", "sub", "deep"}));
+            p.TreeView1->setCurrentItem(node);
+            p.SelecTButton->click();
+        });
+        QCOMPARE(root, QStringLiteral("\\Phone\\DCIM\\a/b"));
+
+        // Listed under that root: everything below a\b, nothing of the folder a.
+        list();
+        QStringList shown;
+        const CatalogueGrid &g = *form_->StringGrid1->Cells();
+        for (int r = 1; r < g.RowCount() - 1; ++r)
+            if (g.Cell(4, r) != QLatin1String("STORAGE"))
+                shown << g.Cell(1, r);
+        QCOMPARE(shown, (QStringList{"a\\b", "sub", "deep", "in_deep.jpg", "sub2", "in_sub2.jpg"}));
+
+        // The picker finds the folder again from the field.
+        OpenPicker([&](TForm2 &p) {
+            QCOMPARE(p.TreeView1->currentItem(), Item(p.TreeView1, {"Phone", "DCIM", "a\\b"}));
+        });
+        service_.RemoveDevice(QStringLiteral("usb:bs"));
+    }
+
     void pickerNeedsADevice()
     {
         form_->Connection.CurrentDeviceName.clear();

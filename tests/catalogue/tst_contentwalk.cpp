@@ -78,6 +78,19 @@ private:
         return rows;
     }
     QStringList LogTexts(qsizetype from = 0) const { return ::LogTexts(form_->Log, from); }
+    // The first red line from `from` on that holds the text.
+    const LogLine *RedLine(qsizetype from, const QString &text)
+    {
+        static LogLine found;
+        const LogDocument &doc = form_->Log.Document();
+        for (const LogLine &line : doc.Lines(from, doc.LineCount())) {
+            if (line.color == LogColor::Red && line.text.contains(text)) {
+                found = line;
+                return &found;
+            }
+        }
+        return nullptr;
+    }
     qsizetype List()
     {
         const qsizetype before = form_->Log.Document().LineCount();
@@ -244,14 +257,74 @@ private slots:
         QVERIFY(rows.contains(QStringLiteral("2|Camera|FOLDER|/store_1/DCIM/Camera")));  // children still walked
         QVERIFY(!rows.join(QLatin1Char(',')).contains(QStringLiteral("song.mp3")));
 
-        // An enumeration error ends the whole walk.
-        Device().Object(QStringLiteral("/store_1/DCIM/Camera")).nextFailsAfter = 1;
-        List();
-        const QStringList cut = Rows(*form_->StringGrid2);
-        QVERIFY(cut.contains(QStringLiteral("3|IMG_0001.JPG|IMAGE|/store_1/DCIM/Camera/IMG_0001.JPG")));
-        QVERIFY(!cut.join(QLatin1Char(',')).contains(QStringLiteral("VID_0002")));
-        QVERIFY(!cut.join(QLatin1Char(',')).contains(QStringLiteral("Music")));
-        QVERIFY(!cut.join(QLatin1Char(',')).contains(QStringLiteral("Card")));
+        // Both failures are named, in red, with the reason, and counted.
+        QVERIFY(RedLine(from, QStringLiteral("/store_1/DCIM")));
+        QVERIFY(RedLine(from, QStringLiteral("/store_1/Music/song.mp3")));
+        QCOMPARE(form_->Walk.ReadErrors, 2);
+    }
+
+    // A folder whose listing fails (at once, or part way) is named in red with
+    // the reason and counted, and every later folder and file is still listed.
+    void folderThatCannotBeListed_data()
+    {
+        QTest::addColumn<bool>("partWay");
+        QTest::newRow("listing refused") << false;
+        QTest::newRow("listing breaks off") << true;
+    }
+    void folderThatCannotBeListed()
+    {
+        QFETCH(bool, partWay);
+        FakeObject &camera = Device().Object(QStringLiteral("/store_1/DCIM/Camera"));
+        if (partWay) {
+            camera.nextFailsAfter = 1;
+            camera.nextFailCode = E_ACCESSDENIED;
+        } else {
+            camera.enumObjectsCode = E_ACCESSDENIED;
+        }
+        form_->Run.ErrorCount = 0;
+        const qsizetype from = List();
+        const QString rows = Rows(*form_->StringGrid2).join(QLatin1Char(','));
+        QCOMPARE(rows.contains(QStringLiteral("IMG_0001.JPG")), partWay);
+        QVERIFY(!rows.contains(QStringLiteral("VID_0002")));
+        for (const char *later : {"after.jpg", "Music", "song.mp3", "Card", "IMG_0003.JPG"})
+            QVERIFY2(rows.contains(QLatin1String(later)), later);
+        const LogLine *red = RedLine(from, QStringLiteral("\"/store_1/DCIM/Camera\""));
+        QVERIFY(red);
+        QCOMPARE(red->style, LogStyle::Bold);
+        QVERIFY(red->text.contains(DeviceErrorText(E_ACCESSDENIED)));
+        QCOMPARE(form_->Walk.ReadErrors, 1);
+        QCOMPARE(form_->Run.ErrorCount.load(), 1);
+        QVERIFY(!form_->Walk.DeviceGone);
+        // The totals say that something is missing.
+        const QStringList log = LogTexts(from);
+        QCOMPARE(log.last(), QStringLiteral("Not read = 1 (named above): the totals leave out what they hold."));
+        QCOMPARE(log.at(log.size() - 3), partWay ? QStringLiteral("Total Files = 4 of 5") : QStringLiteral("Total Files = 3 of 4"));
+    }
+
+    // A device that goes away ends the walk, with a red line that says so.
+    void deviceGone()
+    {
+        Device().Object(QStringLiteral("/store_1/DCIM/Camera")).enumObjectsCode = E_DEVICE_NOT_CONNECTED;
+        const qsizetype from = List();
+        QVERIFY(form_->Walk.DeviceGone);
+        const QString rows = Rows(*form_->StringGrid2).join(QLatin1Char(','));
+        QVERIFY(!rows.contains(QStringLiteral("Music")));
+        QVERIFY(!rows.contains(QStringLiteral("Card")));
+        const LogLine *red = RedLine(from, QStringLiteral("The device was lost"));
+        QVERIFY(red);
+        QVERIFY(red->text.contains(QStringLiteral("/store_1/DCIM/Camera")));
+        QVERIFY(red->text.contains(DeviceErrorText(E_DEVICE_NOT_CONNECTED)));
+        // Said once, not once for every level it ends.
+        QCOMPARE(LogTexts(from).filter(QStringLiteral("The device was lost")).size(), 1);
+
+        // The code reaches whoever started the walk (a copy run stops on it).
+        QVERIFY(form_->Connection.OpenDevice(QStringLiteral("usb:1"), true));
+        form_->ClearStringGrid1();
+        form_->Walk.ResetWalk();
+        QVERIFY(!form_->Walk.DeviceGone);
+        QCOMPARE(form_->Walk.EnumerateContent(form_->Connection.Handles().aPortableDeviceContent.get(),
+                                              QStringLiteral("DEVICE"), false, -1),
+                 E_DEVICE_NOT_CONNECTED);
     }
 
     // In a listing the counter does not move: UpdateUI runs after every child

@@ -12,6 +12,7 @@
 #include "log/LogSink.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QMutex>
 #include <QStringList>

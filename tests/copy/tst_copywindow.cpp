@@ -246,10 +246,10 @@ private slots:
 
     void stopMidRun()
     {
-        Start("PostProcessingCommandCheckBox=1\nPostProcessingCommandLabeledEdit=touch \"" + dest_->path().toUtf8() +
-              "/ran\"\n");
+        Start();
         form_->Form3->PostProcessingCommandCheckBox->setChecked(true);
-        form_->Form3->PostProcessingCommandLabeledEdit->setText(QStringLiteral("touch ran"));
+        form_->Form3->PostProcessingCommandLabeledEdit->setText(QStringLiteral("touch [Path]/ran"));
+        const QString ran = dest_->path() + QStringLiteral("/ran");
         HoldAt(FileId(3));
         const qsizetype from = form_->Log.Document().LineCount();
         QTest::mouseClick(form_->CopyBitBtn, Qt::LeftButton);
@@ -260,7 +260,8 @@ private slots:
         const QStringList log = Log(from);
         QVERIFY(log.contains(QStringLiteral("Stop Signalled.")));
         QVERIFY(Statistics(from).isEmpty());
-        QVERIFY(!log.contains(QStringLiteral("POST PROCESSING COMMAND:")));
+        QVERIFY(!log.contains(QStringLiteral("Post Processing Command:")));
+        QVERIFY(!QFileInfo::exists(ran));
         // The file being handled when Stop came is finished; none after it starts.
         QCOMPARE(ReadFile(DestFile(3)), FileData(3));
         QVERIFY(!QFileInfo::exists(DestFile(4)));
@@ -274,6 +275,9 @@ private slots:
         QCOMPARE(stats.value(1), QStringLiteral("5 Files located at Source."));
         QCOMPARE(stats.value(2), QStringLiteral("3 Files already existing at Destination."));
         QCOMPARE(stats.value(3), QStringLiteral("2 Files copied to Destination."));
+        // A run that was not stopped runs the command, before its statistics.
+        QVERIFY(Log(again).contains(QStringLiteral("Post Processing Command:")));
+        QVERIFY(QFileInfo::exists(ran));
     }
 
     void exceptionOnTheWorker()

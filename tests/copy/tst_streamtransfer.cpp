@@ -168,15 +168,22 @@ private slots:
         QCOMPARE(QFileInfo(dest).lastModified().toMSecsSinceEpoch(), when.toMSecsSinceEpoch());
     }
 
+    void zeroChunksReadBackAsZeros_data()
+    {
+        QTest::addColumn<int>("size");
+        QTest::newRow("partial last chunk") << 400000;
+        QTest::newRow("whole chunks") << 262144;
+    }
     void zeroChunksReadBackAsZeros()
     {
+        QFETCH(int, size);
         FakeObject &o = rig_->Device().AddSizedFile(QStringLiteral("/store_1/DCIM/100CANON"), QStringLiteral("Z.MOV"),
                                                     QStringLiteral("VIDEO"), QStringLiteral("2016/05/04:13:14:15.000"),
-                                                    400000);
+                                                    size);
         o.zeroData = true;
         const QString dest = rig_->Path(QStringLiteral("Z.MOV"));
-        QCOMPARE(Streams().CopyFileFromDevice(Id("Z.MOV"), dest, 400000), StreamTransfer::CopyResult::Copied);
-        QCOMPARE(ReadAll(dest), QByteArray(400000, '\0'));
+        QCOMPARE(Streams().CopyFileFromDevice(Id("Z.MOV"), dest, size), StreamTransfer::CopyResult::Copied);
+        QCOMPARE(ReadAll(dest), QByteArray(size, '\0'));
     }
 
     void compareFiles_data()

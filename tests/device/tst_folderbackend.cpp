@@ -5,7 +5,12 @@
 #include "device/FolderBackend.h"
 #include "log/ActivityLog.h"
 
+#include <QProcess>
+
+#include <climits>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 // The drive backend against real folders: nothing is faked here.
 class TestFolderBackend : public QObject
@@ -112,6 +117,9 @@ private slots:
     {
         content_.reset();
         service_.reset();
+        // Names that are not UTF-8, and paths longer than a path may be, are
+        // beyond QDir; rm takes them as they are.
+        QProcess::execute(QStringLiteral("rm"), {QStringLiteral("-rf"), card_});
     }
 
     void foundByTheManager()
@@ -287,6 +295,138 @@ private slots:
             found |= d.deviceId == FolderBackend::DeviceIdFor(card_);
         QVERIFY(found);
         qunsetenv("FERROVANE_FOLDER_DEVICES");
+    }
+
+    // A name that is not valid UTF-8 is listed (shown with replacement
+    // characters), read, and deleted like any other; two names that differ
+    // only in such bytes stay two objects.
+    void namesThatAreNotUtf8()
+    {
+        const QByteArray folder = QFile::encodeName(card_) + "/DCIM/100CANON/";
+        auto make = [](const QByteArray &path, const QByteArray &data) {
+            const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            QVERIFY(fd >= 0);
+            QCOMPARE(::write(fd, data.constData(), size_t(data.size())), ssize_t(data.size()));
+            ::close(fd);
+        };
+        make(folder + "bad\xff.jpg", "first");
+        make(folder + "bad\xfe.jpg", "second");
+        QCOMPARE(::mkdir((folder + "dir\xfd").constData(), 0755), 0);
+        make(folder + "dir\xfd/in.jpg", "inside");
+
+        const QString bad = QStringLiteral("bad") + QChar(0xFFFD) + QStringLiteral(".jpg");
+        const QString dir = QStringLiteral("dir") + QChar(0xFFFD);
+        const QStringList all = Walk(QStringLiteral("/EOS_DIGITAL"));
+        QVERIFY2(all.contains(Id("DCIM/100CANON/") + bad + "|IMAGE|6"), qPrintable(all.join(", ")));
+        QVERIFY(all.contains(Id("DCIM/100CANON/") + bad + " (2)|IMAGE|5"));
+        QVERIFY(all.contains(Id("DCIM/100CANON/") + dir + "|FOLDER|0"));
+        QVERIFY(all.contains(Id("DCIM/100CANON/") + dir + "/in.jpg|IMAGE|6"));
+
+        std::shared_ptr<IPortableDeviceProperties> properties;
+        content_->Properties(properties);
+        std::shared_ptr<PortableDeviceValues> values;
+        QCOMPARE(properties->GetValues(Id("DCIM/100CANON/") + bad + " (2)", nullptr, values), S_OK);
+        QString original;
+        values->GetStringValue(WPD_OBJECT_ORIGINAL_FILE_NAME, original);
+        QCOMPARE(original, bad);
+
+        QByteArray data;
+        QList<int> chunks;
+        QCOMPARE(ReadAll(Id("DCIM/100CANON/") + bad, data, chunks), S_OK);
+        QCOMPARE(data, QByteArray("second"));  // \xfe sorts first
+        data.clear();
+        QCOMPARE(ReadAll(Id("DCIM/100CANON/") + bad + " (2)", data, chunks), S_OK);
+        QCOMPARE(data, QByteArray("first"));
+        data.clear();
+        QCOMPARE(ReadAll(Id("DCIM/100CANON/") + dir + "/in.jpg", data, chunks), S_OK);
+        QCOMPARE(data, QByteArray("inside"));
+
+        QCOMPARE(Delete(Id("DCIM/100CANON/") + bad + " (2)"), S_OK);
+        struct stat st {};
+        QCOMPARE(::stat((folder + "bad\xff.jpg").constData(), &st), -1);
+        QCOMPARE(::stat((folder + "bad\xfe.jpg").constData(), &st), 0);
+
+        // A session that has not listed the folder yet finds the bytes too.
+        auto device = service_->CreateDevice();
+        QCOMPARE(device->Open(FolderBackend::DeviceIdFor(card_), nullptr), S_OK);
+        QCOMPARE(device->Content(content_), S_OK);
+        data.clear();
+        QCOMPARE(ReadAll(Id("DCIM/100CANON/") + dir + "/in.jpg", data, chunks), S_OK);
+        QCOMPARE(data, QByteArray("inside"));
+    }
+
+    // A folder that cannot be listed says why, in the system's words; its
+    // siblings list as before.
+    void folderThatCannotBeListed()
+    {
+        // Deeper than a path may be: opening it fails even for root.
+        const QByteArray top = QFile::encodeName(card_) + "/DEEP";
+        QCOMPARE(::mkdir(top.constData(), 0755), 0);
+        int fd = ::open(top.constData(), O_RDONLY | O_DIRECTORY);
+        QVERIFY(fd >= 0);
+        const QByteArray part(200, 'd');
+        QString id = Id("DEEP");
+        QByteArray path = top;
+        // The first folder whose path is too long; its parent lists it.
+        while (path.size() < PATH_MAX) {
+            QCOMPARE(::mkdirat(fd, part.constData(), 0755), 0);
+            const int next = ::openat(fd, part.constData(), O_RDONLY | O_DIRECTORY);
+            ::close(fd);
+            QVERIFY(next >= 0);
+            fd = next;
+            id += QLatin1Char('/') + QString::fromLatin1(part);
+            path += '/' + part;
+        }
+        ::close(fd);
+        std::shared_ptr<IEnumPortableDeviceObjectIDs> children;
+        const HRESULT hr = content_->EnumObjects(0, id, children);
+        QVERIFY(FAILED(hr));
+        QVERIFY(hr != E_DEVICE_NOT_CONNECTED);  // the card is still there
+        QVERIFY2(DeviceFailureReason(hr).contains(qt_error_string(ENAMETOOLONG)), qPrintable(DeviceFailureReason(hr)));
+        QCOMPARE(content_->EnumObjects(0, Id("MISC"), children), S_OK);
+    }
+
+    // How the device list names a folder or volume: never after a bare
+    // hexadecimal vendor id, never with an empty part.
+    void deviceNames_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<bool>("mountRoot");
+        QTest::addColumn<QString>("vendor");
+        QTest::addColumn<QString>("model");
+        QTest::addColumn<QString>("label");
+        QTest::addColumn<bool>("card");
+        QTest::addColumn<QString>("name");
+        QTest::newRow("plain folder") << "/home/u/Pictures" << false << "" << "" << "" << false << "Folder Pictures";
+        QTest::newRow("card reader with label") << "/media/u/EOS_DIGITAL" << true << "Generic" << "SD/MMC"
+                                                << "EOS_DIGITAL" << true << "Generic EOS_DIGITAL";
+        QTest::newRow("card reader, no label") << "/media/u/x" << true << "Generic" << "SD/MMC" << "" << true
+                                               << "Generic SD/MMC";
+        QTest::newRow("virtio root disk") << "/" << true << "0x1af4" << "" << "" << false << "Folder /";
+        QTest::newRow("hex vendor, labelled card") << "/media/u/card" << true << "0x1af4" << "0x0001" << "NIKON"
+                                                   << true << "Memory Card NIKON";
+        QTest::newRow("no vendor, no label") << "/media/u/card" << true << "" << "" << "" << true << "Memory Card card";
+        QTest::newRow("vendor, hex model") << "/media/u/card" << true << "SanDisk" << "0x5581" << "" << true
+                                           << "SanDisk card";
+    }
+    void deviceNames()
+    {
+        QFETCH(QString, path);
+        QFETCH(bool, mountRoot);
+        QFETCH(QString, vendor);
+        QFETCH(QString, model);
+        QFETCH(QString, label);
+        QFETCH(bool, card);
+        QFETCH(QString, name);
+        VolumeIdentity volume;
+        volume.mountRoot = mountRoot;
+        volume.vendor = vendor;
+        volume.model = model;
+        volume.label = label;
+        const DeviceEntry entry = FolderBackend::NameDevice(path, volume, card);
+        QVERIFY(!entry.manufacturer.trimmed().isEmpty());
+        QVERIFY(!entry.description.trimmed().isEmpty());
+        QCOMPARE(entry.manufacturer + QLatin1Char(' ') + entry.description, name);
     }
 };
 

@@ -29,6 +29,8 @@ struct FakeCamera
                                       {QStringLiteral("serialnumber"), QStringLiteral("0123456789")},
                                       {QStringLiteral("batterylevel"), QStringLiteral("50%")}};
     int openResult = 0;
+    QString said;                     // the library's words for the last failure
+    std::map<QString, int> listFails;  // folder -> result of listing it
     std::int64_t readFailsAt = -1;   // offset at which a read fails
     std::int64_t readShortAt = -1;   // offset at which reads return nothing
     int opens = 0;
@@ -44,7 +46,14 @@ public:
         storages = camera_.storages;
         return 0;
     }
-    int ListFolders(const QString &folder, QStringList &names) override { return List(camera_.folders, folder, names); }
+    int ListFolders(const QString &folder, QStringList &names) override
+    {
+        const auto fails = camera_.listFails.find(folder);
+        if (fails != camera_.listFails.end())
+            return fails->second;
+        return List(camera_.folders, folder, names);
+    }
+    QString LastError() const override { return camera_.said; }
     int ListFiles(const QString &folder, QStringList &names) override { return List(camera_.files, folder, names); }
     int FileInfo(const QString &folder, const QString &name, GPhotoFileInfo &info) override
     {
@@ -103,8 +112,11 @@ public:
     FakeCamera camera;
     std::vector<GPhotoCamera> extra;  // other ports the library reports
 
+    int detects = 0;
+    QString LastError() const override { return camera.said; }
     int Detect(std::vector<GPhotoCamera> &cameras) override
     {
+        ++detects;
         cameras = extra;
         cameras.push_back(camera.id);
         return 0;
@@ -183,7 +195,88 @@ private slots:
         QString maker, model;
         manager->GetDeviceManufacturer(ids[0], maker);
         manager->GetDeviceDescription(ids[0], model);
-        QCOMPARE(maker + QLatin1Char(' ') + model, QStringLiteral("Canon EOS 80D"));
+        // Named by what the camera reports, as its information lines are.
+        QCOMPARE(maker, QStringLiteral("Canon Inc."));
+        QCOMPARE(model, QStringLiteral("Canon EOS 80D"));
+    }
+
+    // libgphoto2 knows many cameras only by their class: each must still get
+    // a name of its own (the name is its settings section).
+    void cameraKnownOnlyByItsClass()
+    {
+        api_->camera.id.model = QStringLiteral("USB PTP Class Camera");
+        api_->camera.config[QStringLiteral("manufacturer")] = QStringLiteral("Nikon Corporation");
+        api_->camera.config[QStringLiteral("cameramodel")] = QStringLiteral("D750");
+        auto manager = service_->CreateManager();
+        QStringList ids;
+        manager->GetDevices(ids);
+        QString maker, model, friendly;
+        manager->GetDeviceManufacturer(ids[0], maker);
+        manager->GetDeviceDescription(ids[0], model);
+        manager->GetDeviceFriendlyName(ids[0], friendly);
+        QCOMPARE(maker + QLatin1Char(' ') + model, QStringLiteral("Nikon Corporation D750"));
+        QCOMPARE(friendly, QStringLiteral("USB PTP Class Camera"));
+
+        // A camera that will not open keeps the library's name.
+        api_->camera.id.port = QStringLiteral("usb:002,006");  // plugged in again
+        api_->camera.openResult = -53;
+        auto again = service_->CreateManager();
+        again->GetDevices(ids);
+        again->GetDeviceDescription(ids[0], model);
+        QCOMPARE(model, QStringLiteral("PTP Class Camera"));
+    }
+
+    // One Connect (scan, serial number of each device, open of the chosen
+    // one) detects the cameras once and opens the camera once.
+    void oneDetectAndOneOpenPerConnect()
+    {
+        for (int round = 1; round <= 2; ++round) {
+            api_->detects = api_->camera.opens = 0;
+            auto manager = service_->CreateManager();
+            QStringList ids;
+            manager->GetDevices(ids);
+            QString text;
+            for (const QString &id : std::as_const(ids)) {
+                manager->GetDeviceManufacturer(id, text);
+                manager->GetDeviceDescription(id, text);
+                manager->GetDeviceFriendlyName(id, text);
+                QCOMPARE(connection_->GetDeviceSerialNo(id), QStringLiteral("0123456789"));
+            }
+            QVERIFY(connection_->OpenDevice(deviceId_, false));
+            QCOMPARE(Children(QStringLiteral("/store_00010001")), QStringList{"/store_00010001/DCIM"});
+            QCOMPARE(api_->detects, 1);
+            // The second Connect finds the camera still open.
+            QCOMPARE(api_->camera.opens, round == 1 ? 1 : 0);
+        }
+    }
+
+    // The library's own words reach the red lines.
+    void libraryMessages()
+    {
+        api_->camera.openResult = -53;
+        api_->camera.said = QStringLiteral("Could not claim the USB device");
+        QVERIFY(!connection_->OpenDevice(deviceId_, false));
+        QVERIFY(Lines().last().endsWith(QStringLiteral("The device says: \"Could not claim the USB device\"")));
+
+        // A folder that fails while the camera still answers: that folder's
+        // trouble, with the library's words.
+        api_->camera.openResult = 0;
+        api_->camera.listFails[QStringLiteral("/store_00010001/DCIM")] = -1;
+        api_->camera.said = QStringLiteral("PTP General Error");
+        QVERIFY(connection_->OpenDevice(deviceId_, true));
+        std::shared_ptr<IEnumPortableDeviceObjectIDs> children;
+        const HRESULT hr = connection_->Handles().aPortableDeviceContent->EnumObjects(0, QStringLiteral("/store_00010001/DCIM"), children);
+        QCOMPARE(hr, -1);
+        QVERIFY(DeviceFailureReason(hr).endsWith(QStringLiteral("The device says: \"PTP General Error\"")));
+        QCOMPARE(Children(QStringLiteral("/store_00010001")), QStringList{"/store_00010001/DCIM"});
+
+        // When it no longer opens after the failure, the camera is gone.
+        api_->camera.openResult = -52;
+        api_->camera.said = QStringLiteral("Could not find USB device");
+        QCOMPARE(connection_->Handles().aPortableDeviceContent->EnumObjects(0, QStringLiteral("/store_00010001/DCIM"),
+                                                                           children),
+                 E_DEVICE_NOT_CONNECTED);
+        QVERIFY(DeviceFailureReason(E_DEVICE_NOT_CONNECTED).contains(QStringLiteral("Could not find USB device")));
     }
 
     void propertiesFromTheConfig()

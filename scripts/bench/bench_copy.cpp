@@ -1,0 +1,247 @@
+// Copies folder devices through the real walk and transfer decision into a
+// destination on the same disk, beside cp -r of the same tree in the same
+// run: (a) 1 GiB in four files, (b) 5,000 files of 20 KB; and watches the
+// memory while one 5 GB (sparse) file is copied.
+//
+//   bench_copy [FOLDER [CASE]]   (sources made once; default: $TMPDIR/ferrovane-bench-copy;
+//                                 CASE big, small or huge runs that one alone, for profiling)
+
+#include "PeakMemory.h"
+
+#include "catalogue/ContentWalk.h"
+#include "copy/CopyHost.h"
+#include "copy/RunState.h"
+#include "copy/TransferDecision.h"
+#include "device/DeviceConnection.h"
+#include "device/FolderBackend.h"
+#include "log/LogSink.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+
+#include <algorithm>
+#include <cstdio>
+
+namespace {
+
+constexpr int kBigFiles = 4;
+constexpr qint64 kBigFile = 256ll << 20;
+constexpr int kSmallFiles = 5000;
+constexpr int kSmallFolders = 10;
+constexpr qint64 kSmallFile = 20000;
+constexpr qint64 kHugeFile = 5000ll * 1000 * 1000;
+
+class QuietLog : public LogSink
+{
+public:
+    void WriteLog(const QString &text, LogColor color, LogStyle style) override
+    {
+        if (style == LogStyle::Bold && color == LogColor::Red)
+            std::printf("%s\n", qPrintable(text));
+    }
+    void WriteLogNoDate(const QString &, LogColor, LogStyle) override {}
+};
+
+class BenchHost : public WalkHost, public CopyHost
+{
+public:
+    QString DeviceRootText() override { return QString(); }
+    FileFilterSettings FileFilters() override { return {false, {}}; }
+    int CopyModeIndex() override { return 1; }
+    void AppendRow(const CatalogueGrid::Row &, bool) override {}
+    void UpdateUI() override {}
+    QString DestinationPathText() override { return destination; }
+    QString DateFormatText() override { return QStringLiteral("yyyy-mm-dd"); }
+    bool ByteLevelCompare() override { return false; }
+    bool DeleteFiles() override { return false; }
+    bool ForceRun() override { return false; }
+    void SelectCatalogueRow(const QString &) override {}
+    void RemoveCatalogueRow(const QString &) override {}
+    void ShowErrorMessage(const QString &) override {}
+    QString destination;
+};
+
+bool WriteFile(const QString &path, qint64 size, int seed)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    QByteArray block(1 << 20, Qt::Uninitialized);
+    for (int i = 0; i < block.size(); ++i)
+        block[i] = char(i * 31 + seed);
+    for (qint64 written = 0; written < size;) {
+        const qint64 n = std::min<qint64>(block.size(), size - written);
+        if (file.write(block.constData(), n) != n)
+            return false;
+        written += n;
+    }
+    return true;
+}
+
+bool MakeSources(const QString &root)
+{
+    if (QFile::exists(root + QStringLiteral("/.complete")))
+        return true;
+    QDir(root).removeRecursively();
+    if (!QDir().mkpath(root + QStringLiteral("/big/DCIM")) || !QDir().mkpath(root + QStringLiteral("/huge")))
+        return false;
+    for (int i = 0; i < kBigFiles; ++i)
+        if (!WriteFile(root + QStringLiteral("/big/DCIM/MVI_%1.MOV").arg(i), kBigFile, i))
+            return false;
+    for (int f = 0; f < kSmallFolders; ++f) {
+        const QString folder = root + QStringLiteral("/small/DCIM/%1CANON").arg(100 + f);
+        if (!QDir().mkpath(folder))
+            return false;
+        for (int i = 0; i < kSmallFiles / kSmallFolders; ++i)
+            if (!WriteFile(folder + QStringLiteral("/IMG_%1.JPG").arg(f * 1000 + i, 5, 10, QLatin1Char('0')),
+                           kSmallFile, i))
+                return false;
+    }
+    QFile huge(root + QStringLiteral("/huge/HUGE.MOV"));
+    if (!huge.open(QIODevice::WriteOnly) || !huge.resize(kHugeFile))
+        return false;
+    huge.close();
+    QFile marker(root + QStringLiteral("/.complete"));
+    return marker.open(QIODevice::WriteOnly);
+}
+
+double TimeCommand(const QString &shellCommand)
+{
+    QElapsedTimer clock;
+    clock.start();
+    QProcess::execute(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), shellCommand});
+    return clock.nsecsElapsed() / 1e9;
+}
+
+QString Quoted(const QString &path) { return QLatin1Char('\'') + path + QLatin1Char('\''); }
+
+// Copies the folder device at source into destination; the seconds taken,
+// or a negative number when something failed.
+double CopyThroughDecision(const QString &source, const QString &destination, RunState &run)
+{
+    QuietLog log;
+    auto service = CreateBackendService({std::make_shared<FolderBackend>([source] { return QStringList{source}; })});
+    DeviceConnection connection(*service, log);
+    if (!connection.OpenDevice(FolderBackend::DeviceIdFor(source), true))
+        return -1;
+    BenchHost host;
+    host.destination = destination;
+    TransferDecision decision(connection, run, log, host, {});
+    ContentWalk walk(connection.Handles(), run, log, host);
+    walk.SetTransferTarget(&decision);
+    walk.ResetTotals();
+    walk.ResetWalk();
+    QElapsedTimer clock;
+    clock.start();
+    walk.EnumerateContent(connection.Handles().aPortableDeviceContent.get(), QStringLiteral("DEVICE"), false, -1);
+    const double seconds = clock.nsecsElapsed() / 1e9;
+    return run.ErrorCount ? -1 : seconds;
+}
+
+long CurrentMemoryKiB()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n'))
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLong();
+    return -1;
+}
+
+struct Figures
+{
+    double ours = 1e9;
+    double cp = 1e9;
+};
+
+Figures Compare(const QString &root, const QString &name, int runs)
+{
+    Figures f;
+    const QString source = root + QLatin1Char('/') + name;
+    const QString ourDest = root + QStringLiteral("/out/ours-") + name;
+    const QString cpDest = root + QStringLiteral("/out/cp-") + name;
+    TimeCommand(QStringLiteral("cat -- $(find %1 -type f) >/dev/null").arg(Quoted(source)));
+    for (int run = 0; run < runs; ++run) {
+        QDir(ourDest).removeRecursively();
+        QDir(cpDest).removeRecursively();
+        QDir().mkpath(ourDest);
+        TimeCommand(QStringLiteral("sync"));
+        f.cp = std::min(f.cp, TimeCommand(QStringLiteral("cp -r %1 %2").arg(Quoted(source), Quoted(cpDest))));
+        TimeCommand(QStringLiteral("sync"));
+        RunState state;
+        const double ours = CopyThroughDecision(source, ourDest, state);
+        if (ours < 0) {
+            f.ours = -1;
+            return f;
+        }
+        f.ours = std::min(f.ours, ours);
+    }
+    QDir(ourDest).removeRecursively();
+    QDir(cpDest).removeRecursively();
+    return f;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    const QString root = argc > 1 ? QString::fromLocal8Bit(argv[1])
+                                  : QDir::tempPath() + QStringLiteral("/ferrovane-bench-copy");
+    std::printf("test folder: %s (sources made once)\n", qPrintable(root));
+    if (!MakeSources(root)) {
+        std::printf("could not make the sources\n");
+        return 1;
+    }
+
+    if (argc > 2) {
+        const QString only = QString::fromLocal8Bit(argv[2]);
+        RunState state;
+        const QString dest = root + QStringLiteral("/out/ours-") + only;
+        QDir(dest).removeRecursively();
+        QDir().mkpath(dest);
+        const double seconds = CopyThroughDecision(root + QLatin1Char('/') + only, dest, state);
+        std::printf("%s: %.3f s\n", qPrintable(only), seconds);
+        QDir(dest).removeRecursively();
+        return seconds < 0;
+    }
+
+    // Memory first, while the peak still belongs to this copy alone.
+    const long idle = CurrentMemoryKiB();
+    RunState hugeRun;
+    const QString hugeDest = root + QStringLiteral("/out/ours-huge");
+    QDir(hugeDest).removeRecursively();
+    QDir().mkpath(hugeDest);
+    const double hugeSeconds = CopyThroughDecision(root + QStringLiteral("/huge"), hugeDest, hugeRun);
+    const long peak = PeakMemoryKiB();
+    const bool hugeOk = hugeSeconds >= 0 &&
+                        QFileInfo(hugeDest + QStringLiteral("/HUGE.MOV")).size() == kHugeFile;
+    QDir(hugeDest).removeRecursively();
+    const double aboveIdleMB = (peak - idle) / 1024.0;
+
+    const Figures big = Compare(root, QStringLiteral("big"), 2);
+    const Figures small = Compare(root, QStringLiteral("small"), 3);
+    if (big.ours < 0 || small.ours < 0 || !hugeOk) {
+        std::printf("a copy failed\n");
+        std::printf("targets (a >= 0.9x cp, b >= 0.5x cp, memory < 50 MB above idle): MISSED\n");
+        return 1;
+    }
+    const double bigMB = kBigFiles * kBigFile / 1e6;
+    const double smallMB = kSmallFiles * kSmallFile / 1e6;
+    const double bigRatio = big.cp / big.ours;      // throughput relative to cp
+    const double smallRatio = small.cp / small.ours;
+    std::printf("(a) %d files, %.0f MB: ours %.3f s (%.0f MB/s); cp -r %.3f s (%.0f MB/s); %.2fx of cp\n", kBigFiles,
+                bigMB, big.ours, bigMB / big.ours, big.cp, bigMB / big.cp, bigRatio);
+    std::printf("(b) %d files, %.0f MB: ours %.3f s (%.0f files/s); cp -r %.3f s (%.0f files/s); %.2fx of cp\n",
+                kSmallFiles, smallMB, small.ours, kSmallFiles / small.ours, small.cp, kSmallFiles / small.cp,
+                smallRatio);
+    std::printf("memory: one %.0f GB file copied in %.1f s, peak %.1f MB above idle\n", kHugeFile / 1e9, hugeSeconds,
+                aboveIdleMB);
+    const bool ok = bigRatio >= 0.9 && smallRatio >= 0.5 && aboveIdleMB < 50;
+    std::printf("targets (a >= 0.9x cp, b >= 0.5x cp, memory < 50 MB above idle): %s\n", ok ? "met" : "MISSED");
+    return 0;
+}

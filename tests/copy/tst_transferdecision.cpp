@@ -1,0 +1,368 @@
+#include "common/TestMain.h"
+#include "copy/CopyTestSupport.h"
+
+#include "settings/DateFormat.h"
+#include "settings/NumberFormat.h"
+
+#include <utime.h>
+
+namespace {
+
+const QString kId = QStringLiteral("/store_1/DCIM/100CANON/IMG_0001.JPG");
+const QDateTime kDate(QDate(2016, 5, 4), QTime(13, 14, 15));
+
+void SetTime(const QString &path, const QDateTime &when)
+{
+    struct utimbuf times;
+    times.actime = time_t(when.toSecsSinceEpoch());
+    times.modtime = time_t(when.toSecsSinceEpoch());
+    ::utime(QFile::encodeName(path).constData(), &times);
+}
+
+} // namespace
+
+class TestTransferDecision : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::unique_ptr<CopyRig> rig_;
+    QByteArray source_;
+
+    QString Dated(const QString &name) const { return rig_->Path(QStringLiteral("2016-05-04/") + name); }
+    RunState &Run() { return rig_->run; }
+    QString Counters()
+    {
+        return QStringLiteral("located %1 existing %2 copied %3 deleted %4 errors %5")
+            .arg(Run().FilesLocated)
+            .arg(Run().FilesExisting)
+            .arg(Run().FilesCopied)
+            .arg(Run().FilesDeleted)
+            .arg(Run().ErrorCount);
+    }
+
+private slots:
+    void init()
+    {
+        DebugFlag = false;
+        rig_ = std::make_unique<CopyRig>();
+        source_ = Pattern(300000);
+        rig_->AddFile(QStringLiteral("IMG_0001.JPG"), source_);
+        QVERIFY(rig_->Open());
+    }
+
+    void destinationName_data()
+    {
+        QTest::addColumn<QString>("destination");
+        QTest::addColumn<QString>("format");
+        QTest::addColumn<QString>("id");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<bool>("folderMode");
+        QTest::addColumn<QString>("expected");  // "!" + start of the error line when refused
+        const QString id = kId;
+        QTest::newRow("date, with delimiter") << "/D/Photos/" << "yyyy-mm-dd" << id << "IMG_0001.JPG" << false
+                                              << "/D/Photos/2016-05-04/IMG_0001.JPG";
+        QTest::newRow("date, without") << "/D/Photos" << "yyyy-mm-dd" << id << "IMG_0001.JPG" << false
+                                       << "/D/Photos/2016-05-04/IMG_0001.JPG";
+        QTest::newRow("backslash nests") << "/D" << "yyyy\\mm" << id << "a.jpg" << false << "/D/2016/05/a.jpg";
+        QTest::newRow("separator nests") << "/D" << "yyyy/mm/dd" << id << "a.jpg" << false << "/D/2016/05/04/a.jpg";
+        QTest::newRow("folder mode") << "/D/Photos" << "" << id << "IMG_0001.JPG" << true
+                                     << "/D/Photos/DCIM/100CANON/IMG_0001.JPG";
+        QTest::newRow("storage root") << "/D/Photos" << "" << "/store_00010001/IMG_0001.JPG" << "IMG_0001.JPG"
+                                      << true << "/D/Photos/IMG_0001.JPG";
+        QTest::newRow("other identifier") << "/D/Photos" << "" << "IMG_0001.JPG" << "IMG_0001.JPG" << true
+                                          << "/D/Photos/IMG_0001.JPG";
+        QTest::newRow("empty name") << "/D" << "yyyy" << id << "" << false << "!ERROR: Refused the file name";
+        QTest::newRow("dot") << "/D" << "yyyy" << id << "." << false << "!ERROR: Refused the file name";
+        QTest::newRow("dot dot") << "/D" << "yyyy" << id << ".." << false << "!ERROR: Refused the file name";
+        QTest::newRow("slash") << "/D" << "yyyy" << id << "../../etc/passwd" << false << "!ERROR: Refused the file name";
+        QTest::newRow("nul") << "/D" << "yyyy" << id << QString("a") + QChar(0) + "b" << false
+                             << "!ERROR: Refused the file name";
+        QTest::newRow("folder dot dot") << "/D" << "" << "/store_1/../../x/a.jpg" << "a.jpg" << true
+                                        << "!ERROR: Refused the folder name";
+        QTest::newRow("folder empty") << "/D" << "" << "/store_1//a.jpg" << "a.jpg" << true
+                                      << "!ERROR: Refused the folder name";
+        QTest::newRow("date leaves") << "/D" << "'..'" << id << "a.jpg" << false << "!ERROR: The date folder";
+        QTest::newRow("no destination") << "" << "yyyy" << id << "a.jpg" << false << "!ERROR: The Destination Path";
+        QTest::newRow("relative destination") << "Photos" << "yyyy" << id << "a.jpg" << false
+                                              << "!ERROR: The Destination Path";
+    }
+    void destinationName()
+    {
+        QFETCH(QString, destination);
+        QFETCH(QString, format);
+        QFETCH(QString, id);
+        QFETCH(QString, name);
+        QFETCH(bool, folderMode);
+        QFETCH(QString, expected);
+        FormatSettings settings;
+        settings.DateSeparator = QLatin1Char('/');
+        const DestinationName result = DestinationFileName(destination, format, settings, id, name, kDate, folderMode);
+        if (expected.startsWith(QLatin1Char('!'))) {
+            QVERIFY(result.fileName.isEmpty());
+            QVERIFY2(result.error.startsWith(expected.mid(1)), qPrintable(result.error));
+        } else {
+            QCOMPARE(result.fileName, expected);
+            QVERIFY(result.error.isEmpty());
+        }
+    }
+
+    void newFileLines()
+    {
+        rig_->Transfer(kId);
+        const QString dest = Dated(QStringLiteral("IMG_0001.JPG"));
+        const QString folder = rig_->Path(QStringLiteral("2016-05-04/"));
+        const QStringList expected = {
+            "B Source File: " + kId,
+            "K Dated: " + DateTimeToStr(kDate, UserLocaleSettings()),
+            "K Size: 293 KiB",
+            "K Copying file IMG_0001.JPG to " + dest + " ...",
+            "K Directory " + folder + " created.",
+            "G Copied file IMG_0001.JPG to " + dest,
+            "K Size: 293 KiB",
+            "K Source and Destination files match.",
+        };
+        QCOMPARE(rig_->log.Coded(), expected);
+        QCOMPARE(ReadAll(dest), source_);
+        QCOMPARE(QFileInfo(dest).lastModified(), kDate);
+        QCOMPARE(Counters(), QStringLiteral("located 1 existing 0 copied 1 deleted 0 errors 0"));
+        QCOMPARE(Run().BytesCopied.load(), quint64(300000));
+        QCOMPARE(rig_->commands, QStringList{folder + "|IMG_0001.JPG"});
+        QCOMPARE(rig_->host.selected, QStringList{kId});
+        QVERIFY(rig_->OnDevice(kId));
+    }
+
+    void folderMode()
+    {
+        rig_->Transfer(kId, true);
+        QCOMPARE(ReadAll(rig_->Path(QStringLiteral("DCIM/100CANON/IMG_0001.JPG"))), source_);
+    }
+
+    // What a second run finds, and whether the source may go.
+    void existingDestination_data()
+    {
+        QTest::addColumn<QString>("existing");  // same / other bytes / truncated / longer / shorter other
+        QTest::addColumn<bool>("sameTime");
+        QTest::addColumn<bool>("byteLevel");
+        QTest::addColumn<QString>("counters");
+        QTest::addColumn<QString>("copyAt");    // where the source's bytes are afterwards
+        QTest::addColumn<bool>("deleted");
+        QTest::newRow("same, same time") << "same" << true << false
+                                         << "located 1 existing 1 copied 0 deleted 1 errors 0" << "IMG_0001.JPG" << true;
+        QTest::newRow("same size, other time") << "same" << false << false
+                                               << "located 1 existing 1 copied 0 deleted 0 errors 0" << "IMG_0001.JPG"
+                                               << false;
+        QTest::newRow("same, byte level") << "same" << false << true
+                                          << "located 1 existing 1 copied 0 deleted 1 errors 0" << "IMG_0001.JPG" << true;
+        QTest::newRow("other bytes, byte level") << "other" << true << true
+                                                 << "located 1 existing 0 copied 1 deleted 1 errors 0"
+                                                 << "IMG_0001 (2).JPG" << true;
+        QTest::newRow("other bytes, size only") << "other" << false << false
+                                                << "located 1 existing 1 copied 0 deleted 0 errors 0" << "" << false;
+        QTest::newRow("truncated") << "truncated" << true << false << "located 1 existing 0 copied 1 deleted 1 errors 0"
+                                   << "IMG_0001.JPG" << true;
+        QTest::newRow("truncated, byte level") << "truncated" << true << true
+                                               << "located 1 existing 0 copied 1 deleted 1 errors 0" << "IMG_0001.JPG"
+                                               << true;
+        QTest::newRow("longer") << "longer" << true << false << "located 1 existing 0 copied 1 deleted 1 errors 0"
+                                << "IMG_0001 (2).JPG" << true;
+        QTest::newRow("shorter, other") << "shorter" << true << false
+                                        << "located 1 existing 0 copied 1 deleted 1 errors 0" << "IMG_0001 (2).JPG"
+                                        << true;
+    }
+    void existingDestination()
+    {
+        QFETCH(QString, existing);
+        QFETCH(bool, sameTime);
+        QFETCH(bool, byteLevel);
+        QFETCH(QString, counters);
+        QFETCH(QString, copyAt);
+        QFETCH(bool, deleted);
+        QByteArray other = source_;
+        other[100] = char(other[100] ^ 0x55);
+        const QByteArray before = existing == QLatin1String("same")        ? source_
+                                  : existing == QLatin1String("other")     ? other
+                                  : existing == QLatin1String("truncated") ? source_.left(131072)
+                                  : existing == QLatin1String("longer")    ? source_ + "tail"
+                                                                           : other.left(1000);
+        const QString dest = Dated(QStringLiteral("IMG_0001.JPG"));
+        WriteFile(dest, before);
+        SetTime(dest, sameTime ? kDate : kDate.addDays(-3));
+        rig_->host.byteLevel = byteLevel;
+        rig_->host.deleteFiles = true;
+        rig_->Transfer(kId);
+        QCOMPARE(Counters(), counters);
+        if (!copyAt.isEmpty())
+            QCOMPARE(ReadAll(Dated(copyAt)), source_);
+        // A different file is still there, byte for byte.
+        if (copyAt != QLatin1String("IMG_0001.JPG"))
+            QCOMPARE(ReadAll(dest), before);
+        QCOMPARE(!rig_->OnDevice(kId), deleted);
+        if (deleted)
+            QVERIFY(rig_->log.Has(QStringLiteral("Deleted file IMG_0001.JPG from device.")));
+        else
+            QVERIFY(rig_->log.HasPrefix(QStringLiteral("The file IMG_0001.JPG stays on the device: ")));
+        for (const QString &f : FilesBelow(rig_->dest.path()))
+            QVERIFY2(!StreamTransfer::IsTemporaryName(NameOf(f)), qPrintable(f));
+    }
+
+    // A file put beside a different one is found there by the next run.
+    void secondRunFindsNumberedCopy_data()
+    {
+        QTest::addColumn<bool>("byteLevel");
+        QTest::newRow("size only") << false;
+        QTest::newRow("byte level") << true;
+    }
+    void secondRunFindsNumberedCopy()
+    {
+        QFETCH(bool, byteLevel);
+        const QString dest = Dated(QStringLiteral("IMG_0001.JPG"));
+        WriteFile(dest, "another camera's picture");
+        rig_->Transfer(kId);
+        QCOMPARE(ReadAll(Dated(QStringLiteral("IMG_0001 (2).JPG"))), source_);
+        QVERIFY(rig_->log.Has(QStringLiteral("Copying to the free name ") + Dated(QStringLiteral("IMG_0001 (2).JPG")) +
+                              QStringLiteral(" instead.")));
+        rig_->host.byteLevel = byteLevel;
+        rig_->Transfer(kId);
+        QCOMPARE(Counters(), QStringLiteral("located 2 existing 1 copied 1 deleted 0 errors 0"));
+        QCOMPARE(FilesBelow(rig_->Path(QStringLiteral("2016-05-04"))),
+                 (QStringList{"IMG_0001 (2).JPG", "IMG_0001.JPG"}));
+    }
+
+    void sizeMismatchLines()
+    {
+        const QString dest = Dated(QStringLiteral("IMG_0001.JPG"));
+        WriteFile(dest, source_.left(5000));
+        rig_->Transfer(kId);
+        const QStringList coded = rig_->log.Coded();
+        QVERIFY(coded.contains("K Destination file found " + dest));
+        QVERIFY(coded.contains("K Size: 5 KiB"));
+        QVERIFY(coded.contains("R Destination file " + dest + " has SIZE mismatch with Source file."));
+        QVERIFY(coded.contains("R Overwritting Destination file..."));
+        QVERIFY(coded.contains("G Copied file IMG_0001.JPG to " + dest));
+    }
+
+    void forceRun_data()
+    {
+        QTest::addColumn<bool>("present");
+        QTest::addColumn<bool>("forceRun");
+        QTest::addColumn<int>("commands");
+        QTest::newRow("copied") << false << false << 1;
+        QTest::newRow("copied, force") << false << true << 1;
+        QTest::newRow("present") << true << false << 0;
+        QTest::newRow("present, force") << true << true << 1;
+    }
+    void forceRun()
+    {
+        QFETCH(bool, present);
+        QFETCH(bool, forceRun);
+        QFETCH(int, commands);
+        if (present)
+            WriteFile(Dated(QStringLiteral("IMG_0001.JPG")), source_);
+        rig_->host.forceRun = forceRun;
+        rig_->Transfer(kId);
+        QCOMPARE(rig_->commands.size(), commands);
+        if (commands)
+            QCOMPARE(rig_->commands.front(), rig_->Path(QStringLiteral("2016-05-04/")) + "|IMG_0001.JPG");
+    }
+
+    // Every error ends the file with a red bold line, counts it, keeps the
+    // source and runs no command; the next file goes on.
+    void errorExits_data()
+    {
+        QTest::addColumn<QString>("failure");
+        QTest::addColumn<QString>("line");
+        QTest::newRow("read fails") << "read" << "ERROR: Could not transfer the file from the device.";
+        QTest::newRow("short stream") << "short" << "FATAL ERROR: Destination file %DEST file size mismatch with Source file.";
+        QTest::newRow("folder") << "folder" << "ERROR: Directory %FOLDER Could not be created.";
+        QTest::newRow("delete fails") << "delete" << "ERROR: Could not delete the file IMG_0001.JPG from the device.";
+        QTest::newRow("byte level read fails") << "byteread" << "ERROR: Could not transfer the file from the device.";
+        QTest::newRow("hostile name") << "name" << "ERROR: Refused the file name \"..\" of " + kId +
+                                                      ": it cannot be a local file name.";
+    }
+    void errorExits()
+    {
+        QFETCH(QString, failure);
+        QFETCH(QString, line);
+        FakeObject &o = rig_->Device().Object(kId);
+        const QString dest = Dated(QStringLiteral("IMG_0001.JPG"));
+        const QString folder = rig_->Path(QStringLiteral("2016-05-04/"));
+        if (failure == QLatin1String("read"))
+            o.readFailsAt = 131072;
+        else if (failure == QLatin1String("short"))
+            o.readEndsAt = 200000;
+        else if (failure == QLatin1String("folder"))
+            WriteFile(rig_->Path(QStringLiteral("2016-05-04")), "a file where the folder goes");
+        else if (failure == QLatin1String("delete"))
+            o.deleteCode = E_ACCESSDENIED;
+        else if (failure == QLatin1String("byteread")) {
+            WriteFile(dest, source_);
+            rig_->host.byteLevel = true;
+            o.readFailsAt = 131072;
+        } else if (failure == QLatin1String("name"))
+            o.originalFileName = QStringLiteral("..");
+        rig_->host.deleteFiles = true;
+        rig_->Transfer(kId);
+        line.replace(QLatin1String("%DEST"), dest).replace(QLatin1String("%FOLDER"), folder);
+        QVERIFY2(rig_->log.Coded().contains("Rb " + line), qPrintable(rig_->log.Coded().join('\n')));
+        QCOMPARE(Run().ErrorCount.load(), 1);
+        QCOMPARE(Run().FilesDeleted.load(), 0);
+        QVERIFY(rig_->OnDevice(kId));
+        QVERIFY(rig_->commands.isEmpty());
+        QVERIFY(rig_->host.messages.isEmpty());
+        // Nothing under the final name but the source's bytes.
+        if (QFile::exists(dest))
+            QCOMPARE(ReadAll(dest), source_);
+        if (failure == QLatin1String("delete")) {
+            QVERIFY(rig_->log.Has(QStringLiteral("Failed to Delete the file using aPortableDeviceContent.Delete.")));
+            QVERIFY(rig_->host.removed.isEmpty());
+        }
+        // The run goes on.
+        rig_->AddFile(QStringLiteral("NEXT.JPG"), "next");
+        rig_->Transfer(QStringLiteral("/store_1/DCIM/100CANON/NEXT.JPG"));
+        if (failure != QLatin1String("folder"))
+            QCOMPARE(ReadAll(Dated(QStringLiteral("NEXT.JPG"))), QByteArray("next"));
+    }
+
+    void deleteRemovesRow()
+    {
+        rig_->host.deleteFiles = true;
+        rig_->Transfer(kId);
+        QCOMPARE(rig_->host.removed, QStringList{kId});
+        QCOMPARE(Counters(), QStringLiteral("located 1 existing 0 copied 1 deleted 1 errors 0"));
+        QCOMPARE(rig_->service.deletedIds, std::vector<QString>{kId});
+    }
+
+    // Sizes past 4 GiB add up in full.
+    void bytesCopiedIs64Bit()
+    {
+        const quint64 size = 3ull << 30;
+        for (const QString &name : {QStringLiteral("A.MOV"), QStringLiteral("B.MOV")}) {
+            FakeObject &o = rig_->Device().AddSizedFile(QStringLiteral("/store_1/DCIM/100CANON"), name,
+                                                        QStringLiteral("VIDEO"),
+                                                        QStringLiteral("2016/05/04:13:14:15.000"), size);
+            o.zeroData = true;
+            rig_->Transfer(o.id);
+            QVERIFY2(GetLocalFileSize(Dated(name)) == qint64(size), qPrintable(rig_->log.Texts().join('\n')));
+        }
+        QCOMPARE(Run().BytesCopied.load(), 2 * size);
+        QCOMPARE(FormatMiB(Run().BytesCopied.load()), QStringLiteral("6,144 MiB"));
+        QCOMPARE(Run().FilesCopied.load(), 2);
+        QVERIFY(rig_->log.Has(QStringLiteral("Size: 3,145,728 KiB")));
+    }
+
+    void outOfResources()
+    {
+        rig_->host.deleteFiles = true;
+        rig_->service.onRead = [](const QString &, std::uint64_t) { throw std::bad_alloc(); };
+        QVERIFY_THROWS_EXCEPTION(RunAbort, rig_->Transfer(kId));
+        QVERIFY(rig_->log.Coded().contains(QStringLiteral("Rb RESOURCE ERROR: Too many files.")));
+        QCOMPARE(rig_->host.messages, QStringList{"RESOURCE ERROR: Too many files."});
+        QCOMPARE(Run().ErrorCount.load(), 1);
+        QVERIFY(rig_->OnDevice(kId));
+        QCOMPARE(FilesBelow(rig_->dest.path()), QStringList{});
+    }
+};
+
+FERROVANE_TEST_MAIN(TestTransferDecision)
+#include "tst_transferdecision.moc"
