@@ -9,6 +9,9 @@ EXE, HOME, CARD, BIG = sys.argv[1:5]
 CONF = os.path.join(HOME, '.config', 'Quillmoor', 'Ferrovane')
 INI = os.path.join(CONF, 'Ferrovane.ini')
 failures = []
+# Bring the accessibility bus up before any program starts, so that each
+# finds it at its start.
+pyatspi.Registry.getDesktop(0).childCount
 
 
 def check(ok, what):
