@@ -60,7 +60,9 @@ void TForm1::CopyClick()
 {
     DeviceRootEdit->setText(TrimDeviceRootField(DeviceRootEdit->text()));
     RichEdit1->setFocus(Qt::OtherFocusReason);
-    if (workerActive_)
+    // A catalogue operation waiting for a command keeps the window's events
+    // running; it shares the device and the counters, so no run may start.
+    if (workerActive_ || gridOperationActive_)
         return;
     // Cleared here rather than on the worker, so that a Stop pressed while
     // the device is being reopened still ends the run.
