@@ -20,4 +20,9 @@ public:
     static void SetExceptionHandler(ExceptionHandler handler);
     // Reports an exception caught elsewhere (a queued call, a worker's hand-off).
     static void HandleException(QObject *sender, const std::exception &e);
+
+    // From now on SIGTERM, SIGHUP and SIGINT (logout, shutdown, Ctrl+C) end
+    // nothing by themselves: each calls handler on this thread, from the event
+    // loop. A signal that comes before the loop runs waits for it.
+    void CatchExitSignals(std::function<void()> handler);
 };

@@ -4,80 +4,74 @@
 #include "Unit1.h"
 
 #include "app/ProgramFolders.h"
+#include "settings/DeviceSettings.h"
 #include "settings/IniFile.h"
 
 #include <QApplication>
 #include <QComboBox>
+#include <QGridLayout>
+#include <QLabel>
 #include <QMessageBox>
+#include <QScopeGuard>
+#include <QScreen>
 #include <QStatusBar>
+
+namespace {
+
+// A message box sizes itself by its short main text, so a longer informative
+// text wraps over several lines in a narrow box. Give it room for that text on
+// one line, up to half the screen.
+void WidenForInformativeText(QMessageBox &box)
+{
+    auto *grid = qobject_cast<QGridLayout *>(box.layout());
+    auto *label = box.findChild<QLabel *>(QStringLiteral("qt_msgbox_informativelabel"));
+    const QScreen *screen = box.screen() ? box.screen() : QGuiApplication::primaryScreen();
+    const int at = grid && label ? grid->indexOf(label) : -1;
+    if (at < 0 || !screen)
+        return;
+    int row = 0, column = 0, rows = 0, columns = 0;
+    grid->getItemPosition(at, &row, &column, &rows, &columns);
+    const QFontMetrics metrics = label->fontMetrics();
+    // A few characters to spare for the label's own margins and indent.
+    const int width = qMin(metrics.horizontalAdvance(box.informativeText()) + 6 * metrics.averageCharWidth(),
+                           screen->availableGeometry().width() / 2);
+    grid->addItem(new QSpacerItem(width, 0, QSizePolicy::Minimum, QSizePolicy::Fixed), grid->rowCount(), column, 1,
+                  columns);
+}
+
+} // namespace
 
 void TForm1::ScanPortableDevices()
 {
-    const std::shared_ptr<IPortableDeviceManager> manager = Connection.Service().CreateManager();
-    if (!manager) {
-        Log.WriteLog(QStringLiteral("No Portable Devices found."), LogColor::Red);
-        return;
-    }
-    QStringList ids;
-    const HRESULT hr = manager->GetDevices(ids);
-    const int count = SUCCEEDED(hr) ? int(ids.size()) : 0;
-    Log.WriteLog(QString::number(count) + (count == 1 ? QStringLiteral(" Device Found.") : QStringLiteral(" Devices Found.")),
-                 LogColor::Black);
-    if (FAILED(hr) || count == 0) {
-        Log.WriteLog(QStringLiteral("No Portable Devices found."), LogColor::Red);
-        return;
-    }
+    Discovery.ScanPortableDevices(*this);
+}
 
-    ClearStringGrid1();
-    ConnectedDeviceCount = 0;
-    Log.WriteLog(QString::number(count) +
-                     (count == 1 ? QStringLiteral(" Portable Device found.") : QStringLiteral(" Portable Devices found.")),
-                 LogColor::Black);
+bool TForm1::IsKnownDevice(const QString &name)
+{
+    return DeviceComboBox->findText(name, Qt::MatchExactly | Qt::MatchCaseSensitive) >= 0;
+}
+
+void TForm1::AddNewDevice(const QString &name, const QString &serial)
+{
+    // Adding to an empty list must not look like a choice the user made.
+    const int chosen = DeviceComboBox->currentIndex();
+    DeviceComboBox->addItem(name);
+    DeviceComboBox->setCurrentIndex(chosen);
+    DeviceSettings identity;
+    identity.DeviceName = name;
+    identity.DeviceSerialNo = serial;
     IniFile ini(IniFilePath);
-    for (const QString &id : std::as_const(ids)) {
-        if (ConnectedDeviceCount == kMaxConnectedDevices) {
-            Log.WriteLog(QStringLiteral("Only the first %1 devices are used; %2 more attached devices are ignored.")
-                             .arg(kMaxConnectedDevices)
-                             .arg(count - kMaxConnectedDevices),
-                         LogColor::Red);
-            break;
-        }
-        QString manufacturer, description, friendlyName;
-        manager->GetDeviceManufacturer(id, manufacturer);
-        manager->GetDeviceDescription(id, description);
-        manager->GetDeviceFriendlyName(id, friendlyName);
-        const QString serial = Connection.GetDeviceSerialNo(id);
-        const QString name = TrimControl(manufacturer) + QLatin1Char(' ') + TrimControl(description);
+    WriteDeviceSection(ini, name, identity, DeviceKeys::Identity);
+}
 
-        if (DeviceComboBox->findText(name, Qt::MatchExactly | Qt::MatchCaseSensitive) >= 0) {
-            Log.WriteLog(QStringLiteral("Device = ") + name, LogColor::Blue);
-            Log.WriteLog(QStringLiteral("Name = ") + friendlyName, LogColor::Blue);
-            Log.WriteLog(QStringLiteral("Serial No. = ") + serial, LogColor::Black);
-            Log.WriteLog(QStringLiteral("Device ID = ") + id, LogColor::Black);
-        } else {
-            // Adding to an empty list must not look like a choice the user made.
-            const int chosen = DeviceComboBox->currentIndex();
-            DeviceComboBox->addItem(name);
-            DeviceComboBox->setCurrentIndex(chosen);
-            Log.WriteLog(QStringLiteral("New device found \"%1\"").arg(name), LogColor::Green);
-            Log.WriteLog(QStringLiteral("Name = ") + friendlyName, LogColor::Green);
-            Log.WriteLog(QStringLiteral("Serial No. = ") + serial, LogColor::Green);
-            Log.WriteLog(QStringLiteral("Device ID = ") + id, LogColor::Black);
-            ini.WriteString(name, QStringLiteral("DeviceName"), name);
-            ini.WriteString(name, QStringLiteral("DeviceSerialNo"), serial);
-        }
-        ConnectedDevices[size_t(ConnectedDeviceCount++)] = TDevice{name, serial, id};
-    }
+void TForm1::ClearCatalogue()
+{
+    ClearStringGrid1();
 }
 
 void TForm1::FindCurrentDeviceID()
 {
-    Connection.CurrentDeviceID.clear();
-    for (int i = 0; i < ConnectedDeviceCount; ++i) {
-        const TDevice &device = ConnectedDevices[size_t(i)];
-        if (device.DeviceName == Connection.CurrentDeviceName && device.DeviceSerialNo == Connection.CurrentDeviceSerialNo)
-            Connection.CurrentDeviceID = device.DeviceID;
-    }
+    Connection.CurrentDeviceID = Discovery.FindDeviceID(Connection.CurrentDeviceName, Connection.CurrentDeviceSerialNo);
 }
 
 void TForm1::DeviceComboBoxClick()
@@ -139,20 +133,28 @@ void TForm1::DeleteDevice()
                          QMessageBox::Yes | QMessageBox::No, this);
     question.setInformativeText(QStringLiteral("Do you want to delete the device \"%1\" from the list?").arg(name));
     question.setDefaultButton(QMessageBox::No);
+    WidenForInformativeText(question);
     if (question.exec() == QMessageBox::No)
         return;
 
+    // Released on every way out, a failed settings write included.
     DeviceComboBox->setUpdatesEnabled(false);
+    const auto releaseUpdates = qScopeGuard([this] { DeviceComboBox->setUpdatesEnabled(true); });
     DeviceComboBox->removeItem(DeviceComboBox->findText(name, Qt::MatchExactly | Qt::MatchCaseSensitive));
+    // Removing the shown entry makes the list show its neighbour, while the
+    // current device stays the removed one; a later save would write it
+    // into the neighbour's section. Show no device instead.
+    DeviceComboBox->setCurrentIndex(-1);
     IniFile ini(IniFilePath);
-    ini.EraseSection(QStringLiteral("Devices"));
-    for (int i = 0; i < DeviceComboBox->count(); ++i) {
-        ini.WriteString(QStringLiteral("Devices"), QStringLiteral("Item%1").arg(i), DeviceComboBox->itemText(i));
-        Log.WriteDebug(QStringLiteral("Saved %1 %2").arg(i).arg(DeviceComboBox->itemText(i)));
-    }
-    ini.WriteInteger(QStringLiteral("Ferrovane"), QStringLiteral("DeviceCount"), DeviceComboBox->count());
-    ini.WriteString(QStringLiteral("Ferrovane"), QStringLiteral("LastDevice"), DeviceComboBox->currentText());
+    WriteDeviceList(ini, DeviceListEntries(), DeviceComboBox->currentText(), Log);
     ini.EraseSection(name);
     Log.WriteLog(QStringLiteral("Device \"%1\" was removed from the list.").arg(name), LogColor::Black);
-    DeviceComboBox->setUpdatesEnabled(true);
+}
+
+QStringList TForm1::DeviceListEntries() const
+{
+    QStringList entries;
+    for (int i = 0; i < DeviceComboBox->count(); ++i)
+        entries << DeviceComboBox->itemText(i);
+    return entries;
 }

@@ -4,17 +4,46 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QLocalSocket>
+#include <QRegularExpression>
 #include <QStandardPaths>
+#include <QSysInfo>
 
 #include <unistd.h>
 
 QString SingleInstance::DefaultKey()
 {
     const QString exe = QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath();
-    QString display = qEnvironmentVariable("WAYLAND_DISPLAY");
-    if (display.isEmpty())
-        display = qEnvironmentVariable("DISPLAY");
+    const QString display =
+        DisplayKey(qEnvironmentVariable("WAYLAND_DISPLAY"), qEnvironmentVariable("DISPLAY"),
+                   qEnvironmentVariable("XDG_RUNTIME_DIR"), QSysInfo::machineHostName());
     return exe + QLatin1Char('|') + QString::number(getuid()) + QLatin1Char('|') + display;
+}
+
+QString SingleInstance::DisplayKey(const QString &waylandDisplay, const QString &x11Display,
+                                   const QString &runtimeFolder, const QString &hostName)
+{
+    if (!waylandDisplay.isEmpty()) {
+        const QString socket = waylandDisplay.startsWith(QLatin1Char('/'))
+                                   ? waylandDisplay
+                                   : runtimeFolder + QLatin1Char('/') + waylandDisplay;
+        return QStringLiteral("wayland:") + QDir::cleanPath(socket);
+    }
+    // [protocol/][host]:display[.screen], or the server's socket path.
+    static const QRegularExpression socketPath(QStringLiteral("^/tmp/\\.X11-unix/X(\\d+)$"));
+    static const QRegularExpression hostDisplay(QStringLiteral("^(?:([a-z]+)/)?(.*?):(:?)(\\d+)(?:\\.\\d+)?$"));
+    if (const QRegularExpressionMatch m = socketPath.match(x11Display); m.hasMatch())
+        return QStringLiteral("x11::") + QString::number(m.captured(1).toInt());
+    const QRegularExpressionMatch m = hostDisplay.match(x11Display);
+    if (!m.hasMatch())
+        return QStringLiteral("x11:") + x11Display;
+    QString host = m.captured(2);
+    const bool local = host.isEmpty() || host == QLatin1String("unix") || host == QLatin1String("localhost") ||
+                       host == QLatin1String("127.0.0.1") || host == QLatin1String("[::1]") ||
+                       host.compare(hostName, Qt::CaseInsensitive) == 0;
+    if (local)
+        host.clear();
+    // "::" is DECnet, another way to the server; a number keeps no leading zeros.
+    return QStringLiteral("x11:") + host.toLower() + QLatin1Char(':') + QString::number(m.captured(4).toInt());
 }
 
 SingleInstance::SingleInstance(const QString &key, QObject *parent) : QObject(parent)

@@ -16,6 +16,11 @@ class SingleInstance : public QObject
 public:
     // The key of this program's instances: executable path, user and display.
     static QString DefaultKey();
+    // The desktop a display text names, the same for every way of writing it:
+    // ":0", ":0.0", "unix:0" and "localhost:0" are one X server; a Wayland
+    // socket name is taken in the runtime folder. Wayland wins when both are set.
+    static QString DisplayKey(const QString &waylandDisplay, const QString &x11Display, const QString &runtimeFolder,
+                              const QString &hostName);
 
     explicit SingleInstance(const QString &key, QObject *parent = nullptr);
     ~SingleInstance() override;

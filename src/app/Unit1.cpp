@@ -1,12 +1,15 @@
 #include "Unit1.h"
 
 #include "app/Application.h"
+#include "app/DesktopExtras.h"
 #include "app/ProgramFolders.h"
 #include "app/UiThread.h"
 #include "app/Version.h"
+#include "device/SystemDeviceService.h"
 #include "catalogue/Unit2.h"
 #include "copy/TransferDecision.h"
 #include "log/Exception.h"
+#include "log/ExceptionReport.h"
 #include "log/LogFiles.h"
 #include "log/SystemInfo.h"
 #include "settings/DateFormat.h"
@@ -14,6 +17,7 @@
 #include "settings/IniFile.h"
 #include "settings/SpinEdit.h"
 #include "settings/Style.h"
+#include "settings/StyleList.h"
 #include "settings/Unit3.h"
 #include "settings/Unit4.h"
 
@@ -21,7 +25,7 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
-#include <QDesktopServices>
+#include <QDir>
 #include <QFrame>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -30,13 +34,14 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QPlainTextEdit>
+#include <QProcess>
 #include <QProgressBar>
+#include <QStandardPaths>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QStyle>
 #include <QTimer>
 #include <QToolButton>
-#include <QUrl>
 
 #include <cstdio>
 
@@ -51,6 +56,7 @@ constexpr int kMinNameColumnWidth = 40;
 void SetHint(QWidget *control, const QString &hint, int helpContext = 0)
 {
     control->setStatusTip(hint);
+    control->setAccessibleDescription(hint);
     if (helpContext)
         control->setProperty(kHelpContextProperty, helpContext);
 }
@@ -93,8 +99,8 @@ TForm1::TForm1(DeviceService &deviceService, QWidget *parent)
     resize(least);
     FormCreate();
     Form2 = new TForm2(*StringGrid2, *DeviceRootEdit->Edit, Log, this);
-    Form3 = new TForm3(Log, Connection.CurrentDeviceName, this);
-    Form4 = new TForm4(Log, Connection.CurrentDeviceName, this);
+    Form3 = new TForm3(Log, IniFilePath, Connection.CurrentDeviceName, this);
+    Form4 = new TForm4(Log, IniFilePath, Connection.CurrentDeviceName, this);
     Commands = std::make_unique<CommandRunner>(Log, Run, static_cast<CommandHost &>(*this), ProgramFolder);
     Decision = std::make_unique<TransferDecision>(
         Connection, Run, Log, static_cast<CopyHost &>(*this),
@@ -102,6 +108,8 @@ TForm1::TForm1(DeviceService &deviceService, QWidget *parent)
     Grid = std::make_unique<GridOperations>(Run, Log, static_cast<GridHost &>(*this),
                                             [this](const QString &id, QDateTime &date) { return ReadObjectDate(id, date); });
     ConnectHandlers();
+    InstallDesktopExtras(this, Log, StatusBar1, HelpButton, AboutButton, Form4->ChangeStyleButton,
+                         {{Form2, 110}, {Form3, 130}, {Form4, 120}});
 }
 
 TForm1::~TForm1()
@@ -281,6 +289,17 @@ void TForm1::CreateControls()
 
     StatusBar1 = statusBar();
     StatusBar1->setSizeGripEnabled(true);
+
+    // What screen readers and UI automation call each control: its caption,
+    // or its hint where it has none.
+    for (LabeledEdit *edit : {DateFormatEdit, DateFormatExampleEdit, DeviceRootEdit, DestLabeledEdit, SearchLabeledEdit})
+        edit->Edit->setAccessibleName(edit->EditLabel->text());
+    DeviceComboBox->setAccessibleName(Label1->text());
+    for (QWidget *control : {static_cast<QWidget *>(ScanPortableDevicesButton), static_cast<QWidget *>(DeleteDeviceButton),
+                             static_cast<QWidget *>(DeviceRootSpeedButton), static_cast<QWidget *>(DestSpeedButton),
+                             static_cast<QWidget *>(StringGrid1), static_cast<QWidget *>(RichEdit1)})
+        control->setAccessibleName(control->statusTip());
+    ProgressBar1->setAccessibleName(QStringLiteral("Copy progress"));
 }
 
 void TForm1::ArrangeControls()
@@ -369,6 +388,32 @@ void TForm1::SetTabOrder()
     };
     for (int i = 0; i + 1 < order.size(); ++i)
         setTabOrder(order[i], order[i + 1]);
+    tabStops_ = order;
+    tabStops_.removeOne(CopyModeRadioGroup->Buttons[1]);
+}
+
+bool TForm1::focusNextPrevChild(bool next)
+{
+    // Qt's focus chain also holds the labelled edits' containers and the
+    // parts of the scroll areas, and does not lead from the last stop back to
+    // the first: Tab and Shift+Tab walk the designed order here, round and round.
+    auto stopOf = [this](QWidget *w) {
+        return CopyModeRadioGroup->Buttons.contains(w) ? CopyModeRadioGroup->Buttons[0] : w;
+    };
+    const qsizetype at = tabStops_.indexOf(stopOf(QApplication::focusWidget()));
+    if (at < 0)
+        return QMainWindow::focusNextPrevChild(next);
+    const qsizetype count = tabStops_.size();
+    for (qsizetype step = 1; step < count; ++step) {
+        QWidget *w = tabStops_[((at + (next ? step : -step)) % count + count) % count];
+        if (w == CopyModeRadioGroup->Buttons[0] && CopyModeRadioGroup->ItemIndex() > 0)
+            w = CopyModeRadioGroup->Buttons[CopyModeRadioGroup->ItemIndex()];
+        if (w->isEnabled() && w->isVisible() && (w->focusPolicy() & Qt::TabFocus)) {
+            w->setFocus(next ? Qt::TabFocusReason : Qt::BacktabFocusReason);
+            return true;
+        }
+    }
+    return QMainWindow::focusNextPrevChild(next);
 }
 
 void TForm1::FormCreate()
@@ -379,14 +424,14 @@ void TForm1::FormCreate()
     SetProgramFolders();
     ChosenStyleName = IniFile(IniFilePath).ReadString(QStringLiteral("Ferrovane"), QStringLiteral("StyleName"),
                                                       QStringLiteral("Auric"));
+    ApplyStyleAtStart(this, ChosenStyleName);
 }
 
 void TForm1::GeneralExceptionHandler(QObject *, const std::exception &e)
 {
     const QString message = QString::fromUtf8(e.what());
     const QString className = ExceptionClassName(e);
-    Log.WriteLog(QStringLiteral("Exception Message = ") + message, LogColor::Red, LogStyle::Bold);
-    Log.WriteLog(QStringLiteral("Exception Class Name = ") + className, LogColor::Red, LogStyle::Bold);
+    WriteExceptionReport(Log, message, className, &e);
     QMessageBox box(QMessageBox::Critical, QStringLiteral("Ferrovane"), QStringLiteral("GENERAL EXCEPTION ERROR:"),
                     QMessageBox::Ok, this);
     box.setInformativeText(message);
@@ -425,6 +470,8 @@ void TForm1::StartInit()
 
 void TForm1::Init()
 {
+    if (exiting_)
+        return;  // closed (by a signal) before it was first shown
     LoadSettings();
     LoadFormSettings();
     UserLocaleSettings() = FormatSettings::FromLocale(QLocale::system());
@@ -432,6 +479,13 @@ void TForm1::Init()
     StringGrid1->setColumnHidden(5, true);
     DisableUI(true);
     Log.WriteLog(QStringLiteral("Ferrovane - ") + GetVersionText(), LogColor::Blue, LogStyle::Bold);
+    // Said now: at exit there is nobody left to read it.
+    if (const QString trouble = LogFolderTrouble(UserDataFolder); !trouble.isEmpty())
+        Log.WriteLog(QStringLiteral("This run's log cannot be saved in ") + UserDataFolder + QStringLiteral(": ") +
+                         trouble,
+                     LogColor::Red, LogStyle::Bold);
+    for (const QString &line : FolderDeviceTrouble(qEnvironmentVariable("FERROVANE_FOLDER_DEVICES")))
+        Log.WriteLog(line, LogColor::Red);
     ScanPortableDevices();
     if (Connection.CurrentDeviceName.trimmed().isEmpty()) {
         Log.WriteLog(QStringLiteral("Choose a device from the list."), LogColor::Black, LogStyle::Bold);
@@ -460,16 +514,24 @@ void TForm1::ExitProg()
     StopCopyRunAndWait();
     DeleteLogFiles(UserDataFolder, Form4->MaxLogDaysSpinEdit->Text(), QDateTime::currentDateTime());
     if (ExceptionOccurred) {
-        LogSystemInfo(Log);
+        LogSystemInfo(Log, GetVersionText(), ProgramFolder, UserDataFolder);
         Log.WriteLogNoDate(QString(70, QLatin1Char('=')), LogColor::Black);
     }
     Log.WriteLogNoDate(QString(), LogColor::Black);
     Log.WriteLog(QStringLiteral("Program exited by user."), LogColor::Black);
     // Neither a log file nor the settings that cannot be written may keep
     // the program from ending; say so where it can still be seen.
-    LastLogFile = SaveLog(Log.Document(), UserDataFolder, QDateTime::currentDateTime());
-    if (LastLogFile.isEmpty())
-        std::fprintf(stderr, "Ferrovane: could not write the log file in %s\n", qPrintable(UserDataFolder));
+    const QDateTime now = QDateTime::currentDateTime();
+    QString error;
+    LastLogFile = SaveLog(Log.Document(), UserDataFolder, now, &error);
+    if (LastLogFile.isEmpty()) {
+        std::fprintf(stderr, "Ferrovane: could not write the log file in %s: %s\n", qPrintable(UserDataFolder),
+                     qPrintable(error));
+        // Kept where it can be written rather than lost.
+        const QString rescued = SaveLog(Log.Document(), IncludeTrailingPathDelimiter(QDir::tempPath()), now, &error);
+        if (!rescued.isEmpty())
+            std::fprintf(stderr, "Ferrovane: the log was saved as %s instead\n", qPrintable(rescued));
+    }
     try {
         SaveFormSettings();
     } catch (const std::exception &e) {
@@ -491,7 +553,39 @@ void TForm1::StopCopyRunAndWait()
 
 void TForm1::ViewLogsClick()
 {
-    QDesktopServices::openUrl(QUrl::fromLocalFile(UserDataFolder));
+    const QString folder = UserDataFolder;
+    auto fail = [this, folder](const QString &reason) {
+        Log.WriteLog(QStringLiteral("Could not open the log folder ") + folder + QStringLiteral(": ") + reason,
+                     LogColor::Red);
+    };
+    // xdg-open's exit code is the only word on whether a file manager took
+    // the folder.
+    if (QStandardPaths::findExecutable(QStringLiteral("xdg-open")).isEmpty()) {
+        fail(QStringLiteral("xdg-open was not found, so no file manager can be asked to show it."));
+        return;
+    }
+    auto *opener = new QProcess(this);
+    opener->setStandardOutputFile(QProcess::nullDevice());
+    opener->setStandardErrorFile(QProcess::nullDevice());
+    connect(opener, &QProcess::finished, this, [opener, fail](int code, QProcess::ExitStatus status) {
+        opener->deleteLater();
+        if (status != QProcess::NormalExit)
+            fail(QStringLiteral("xdg-open ended abnormally."));
+        else if (code == 3)
+            fail(QStringLiteral("no file manager is set up to open folders (xdg-open: no method available)."));
+        else if (code != 0)
+            fail(QStringLiteral("xdg-open ended with code %1.").arg(code));
+    });
+    connect(opener, &QProcess::errorOccurred, this, [opener, fail](QProcess::ProcessError error) {
+        if (error != QProcess::FailedToStart)
+            return;
+        opener->deleteLater();
+        fail(QStringLiteral("the shell could not be started."));
+    });
+    // Through a shell that waits for it: a file manager that xdg-open keeps in
+    // the foreground then outlives this program.
+    opener->start(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), QStringLiteral("xdg-open \"$1\"; exit $?"),
+                                              QStringLiteral("sh"), folder});
 }
 
 void TForm1::BringToFront()
@@ -556,6 +650,7 @@ void TForm1::AutoSizeGrid(TStringGrid *grid)
 
 void TForm1::ApplyAutoSizeGrid(TStringGrid *grid)
 {
+    grid->FitSizeColumn();
     const int columns = CatalogueGrid::kColumnCount;
     int others = 0;
     for (int c = 0; c <= columns - 2; ++c)

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/Controls.h"
+#include "settings/Controls.h"
 #include "catalogue/CatalogueGrid.h"
 #include "catalogue/ContentWalk.h"
 #include "catalogue/StringGrid.h"
@@ -10,6 +10,7 @@
 #include "copy/GridOperations.h"
 #include "copy/RunState.h"
 #include "device/DeviceConnection.h"
+#include "device/DeviceDiscovery.h"
 #include "log/ActivityLog.h"
 
 #include <QElapsedTimer>
@@ -38,16 +39,9 @@ class QPushButton;
 class QStatusBar;
 class QToolButton;
 
-// One attached device found by the last scan.
-struct TDevice
-{
-    QString DeviceName;      // Trim(manufacturer) + " " + Trim(description)
-    QString DeviceSerialNo;
-    QString DeviceID;
-};
-
 // The main window.
-class TForm1 : public QMainWindow, private WalkHost, private CopyHost, private GridHost, private CommandHost
+class TForm1 : public QMainWindow, private WalkHost, private DiscoveryHost, private CopyHost, private GridHost,
+               private CommandHost
 {
     Q_OBJECT
 public:
@@ -68,6 +62,11 @@ public:
     void SaveSettings();
     void LoadFormSettings();
     void SaveFormSettings();
+    // Where a window of the wanted bounds (without its frame) goes: on the
+    // screen area that holds most of it, or centred on the primary one when it
+    // is off every screen or centre is asked for; never larger than that area.
+    static QRect PlaceOnScreen(QRect wanted, const QMargins &frame, const QList<QRect> &areas,
+                               const QRect &primary, bool centre);
     // Event handlers of the settings controls.
     void SaveSettingsClick();
     void DateFormatEditChange();
@@ -83,9 +82,6 @@ public:
     void DeviceComboBoxSelect();
     void DeviceConnectSpeedButtonClick();
     void DeleteDevice();
-    static constexpr int kMaxConnectedDevices = 50;
-    std::array<TDevice, kMaxConnectedDevices> ConnectedDevices;
-    int ConnectedDeviceCount = 0;
 
     // Program life.
     void ExitProg();
@@ -140,6 +136,7 @@ public:
 
     ActivityLog Log;
     DeviceConnection Connection;
+    DeviceDiscovery Discovery{Connection, Log};
     RunState Run;
     ContentWalk Walk;
 
@@ -186,6 +183,7 @@ protected:
     void showEvent(QShowEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
+    bool focusNextPrevChild(bool next) override;
 
 private:
     void CreateControls();
@@ -197,6 +195,8 @@ private:
     void Init();
     void FormResize();
     void ReadDeviceSettings(const QString &section);
+    // The device list's entries, in their order.
+    QStringList DeviceListEntries() const;
     // Opens the device found for the current name and serial number and
     // lists it, or says why not.
     void OpenAndListCurrentDevice();
@@ -218,6 +218,13 @@ private:
     int CopyModeIndex() override;
     void AppendRow(const CatalogueGrid::Row &row, bool shown) override;
 
+    // What the device scan reads and writes through.
+    bool IsKnownDevice(const QString &name) override;
+    void AddNewDevice(const QString &name, const QString &serial) override;
+    void ClearCatalogue() override;
+
+    // The designed Tab order, the copy mode group as one stop.
+    QList<QWidget *> tabStops_;
     // What the window reads for the transfer decision.
     QString DestinationPathText() override;
     QString DateFormatText() override;

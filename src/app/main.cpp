@@ -9,6 +9,17 @@ int main(int argc, char *argv[])
     Application app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Ferrovane"));
     QApplication::setApplicationDisplayName(QStringLiteral("Ferrovane"));
+    QGuiApplication::setDesktopFileName(QStringLiteral("ferrovane"));
+
+    // Logout, shutdown and Ctrl+C close the window as the Close button does:
+    // a copy run is stopped, the log and the window's place are saved.
+    TForm1 *window = nullptr;
+    app.CatchExitSignals([&window] {
+        if (window)
+            window->close();
+        // A dialog may still be open; every event loop ends here.
+        QCoreApplication::quit();
+    });
 
     // A second start brings the first one forward and ends without a window,
     // a log or a change to the settings.
@@ -21,6 +32,7 @@ int main(int argc, char *argv[])
     InitFormatSettingsFromSystem();
     const std::unique_ptr<DeviceService> devices = CreateSystemDeviceService();
     TForm1 form(*devices);
+    window = &form;
     QObject::connect(&instance, &SingleInstance::RaiseRequested, &form, &TForm1::BringToFront);
     form.show();
     app.exec();

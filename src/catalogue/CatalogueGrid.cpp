@@ -8,10 +8,16 @@ const CatalogueGrid::Row CatalogueGrid::kHeaders = {
 
 CatalogueGrid::CatalogueGrid(QObject *parent) : QAbstractTableModel(parent) {}
 
+void CatalogueGrid::ForgetWidths(int column)
+{
+    widths_[size_t(column)].widest = 0;
+    widths_[size_t(column)].measured = -1;
+}
+
 void CatalogueGrid::ForgetWidths()
 {
-    widest_ = 0;
-    measured_ = -1;
+    for (int column = 0; column < kColumnCount; ++column)
+        ForgetWidths(column);
 }
 
 void CatalogueGrid::Clear()
@@ -44,8 +50,8 @@ void CatalogueGrid::SetCell(int column, int row, const QString &text)
 {
     if (column < 0 || column >= kCellCount || row < 0 || row >= RowCount())
         return;
-    if (column == 1)
-        ForgetWidths();
+    if (column < kColumnCount)
+        ForgetWidths(column);
     if (row == 0) {
         header_[size_t(column)] = text;
         if (column < kColumnCount)
@@ -63,8 +69,9 @@ void CatalogueGrid::AppendRow(const Row &row)
         rows_.emplace_back();
     const int written = int(rows_.size()) - 1;
     rows_.back() = row;
-    if (measured_ > written)
-        measured_ = written;  // that row was measured while empty
+    for (Widths &w : widths_)
+        if (w.measured > written)
+            w.measured = written;  // that row was measured while empty
     rows_.emplace_back();
     if (written < notified_)
         emit dataChanged(index(written, 0), index(written, kColumnCount - 1));
@@ -118,17 +125,20 @@ void CatalogueGrid::RemoveRow(int row)
     ForgetWidths();
 }
 
-int CatalogueGrid::WidestName(const QFont &font)
+int CatalogueGrid::WidestCell(int column, const QFont &font)
 {
-    if (font != widthFont_) {
-        widthFont_ = font;
-        ForgetWidths();
+    if (column < 0 || column >= kColumnCount)
+        return 0;
+    Widths &w = widths_[size_t(column)];
+    if (font != w.font) {
+        w.font = font;
+        ForgetWidths(column);
     }
     const QFontMetrics metrics(font);
-    for (int row = measured_ + 1; row < RowCount(); ++row)
-        widest_ = qMax(widest_, metrics.horizontalAdvance(CellRef(1, row)));
-    measured_ = RowCount() - 1;
-    return widest_;
+    for (int row = w.measured + 1; row < RowCount(); ++row)
+        w.widest = qMax(w.widest, metrics.horizontalAdvance(CellRef(column, row)));
+    w.measured = RowCount() - 1;
+    return w.widest;
 }
 
 int CatalogueGrid::rowCount(const QModelIndex &parent) const

@@ -44,9 +44,10 @@ public:
     // Removes a data row; the rows below move up by one.
     void RemoveRow(int row);
 
-    // The widest Name cell, header included, in the given font; measured once
-    // per row and font.
-    int WidestName(const QFont &font);
+    // The widest cell of a grid column, header included, in the given font;
+    // each cell is measured once per font.
+    int WidestCell(int column, const QFont &font);
+    int WidestName(const QFont &font) { return WidestCell(1, font); }
 
     int rowCount(const QModelIndex &parent = QModelIndex()) const override;
     int columnCount(const QModelIndex &parent = QModelIndex()) const override;
@@ -55,13 +56,18 @@ public:
 
 private:
     void ForgetWidths();
+    void ForgetWidths(int column);
 
     Row header_;
     std::vector<Row> rows_;  // grid rows 1 .. RowCount()-1
     int notified_ = 0;       // rows the views know of
     bool flushQueued_ = false;
-    // Name width cache.
-    QFont widthFont_;
-    int widest_ = 0;
-    int measured_ = -1;  // grid rows measured, header is row 0
+    // Width cache per grid column.
+    struct Widths
+    {
+        QFont font;
+        int widest = 0;
+        int measured = -1;  // grid rows measured, header is row 0
+    };
+    std::array<Widths, kColumnCount> widths_;
 };

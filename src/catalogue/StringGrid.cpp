@@ -64,3 +64,10 @@ void TStringGrid::SetRow(int row)
     selectionModel()->select(target, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
     scrollTo(target);
 }
+
+void TStringGrid::FitSizeColumn()
+{
+    const int needed = cells_->WidestCell(kSizeColumn, font()) + kCellPadding;
+    if (columnWidth(kSizeColumn) < needed)
+        setColumnWidth(kSizeColumn, needed);
+}

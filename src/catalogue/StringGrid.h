@@ -28,6 +28,11 @@ public:
     int Row() const;
     // Makes grid row r current and selected, scrolled into view.
     void SetRow(int row);
+    // Widens the Size column to its widest text (sizes of many gigabytes run
+    // past the design width); never narrows it.
+    void FitSizeColumn();
+    static constexpr int kSizeColumn = 2;
+    static constexpr int kCellPadding = 12;
 
 private:
     CatalogueGrid *cells_;

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include <fcntl.h>
+#include <sys/types.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -248,15 +249,42 @@ bool StreamTransfer::TransferToTemporary(const QString &ObjectID, const QString 
     if (ForComparison)
         log_.WriteDebug(QStringLiteral("Byte Comparison: Copying ") + ObjectID + QStringLiteral(" to ") + path);
 
-    pObjectDataStream->Seek(0, IStream::STREAM_SEEK_SET, nullptr);
+    // A local file is copied inside the kernel, at explicit offsets;
+    // whatever goes wrong there (another file system, no support, a failing
+    // disk) hands the rest to the ordinary loop, which then names the side
+    // that failed.
+    bool zeroTail = false;
+    bool fellBack = false;
+    const int source = pObjectDataStream->LocalFileDescriptor();
+    if (source < 0) {
+        pObjectDataStream->Seek(0, IStream::STREAM_SEEK_SET, nullptr);
+    } else {
+        if (CopyInKernel(source, fd, Size, Temp, zeroTail))
+            return FinishTemporary(Temp, zeroTail, false);
+        fellBack = true;
+        hr = pObjectDataStream->Seek(Temp.received_, IStream::STREAM_SEEK_SET, nullptr);
+        if (FAILED(hr)) {
+            log_.WriteLog(QStringLiteral("pObjectDataStream.Read failed"), LogColor::Red);
+            const QString reason = DeviceErrorText(hr);
+            log_.WriteLog(ObjectID + QStringLiteral(": ") +
+                              (reason.isEmpty() ? QStringLiteral("result %1").arg(hr) : reason),
+                          LogColor::Red);
+            Temp.Discard();
+            return false;
+        }
+        if (::lseek(fd, off_t(Temp.received_), SEEK_SET) < 0) {
+            LocalFailure(QStringLiteral("pFinalFileStream.Write failed."), path, errno);
+            Temp.Discard();
+            return false;
+        }
+    }
 
     // The loop may make one pass more than the whole chunks of Size: the
     // last, partial chunk, or the empty read that ends the stream.
-    std::uint64_t passes = std::uint64_t(std::max<qint64>(Size, 0)) / kTransferChunkSize + 1;
+    std::uint64_t passes = std::uint64_t(std::max<qint64>(Size - Temp.received_, 0)) / kTransferChunkSize + 1;
     log_.WriteDebug(QStringLiteral("Number of %1 byte chunks = %2").arg(kTransferChunkSize).arg(passes));
 
     std::vector<char> buffer(kTransferChunkSize);
-    bool zeroTail = false;
     for (;;) {
         std::uint32_t n = 0;
         hr = pObjectDataStream->Read(buffer.data(), kTransferChunkSize, &n);
@@ -293,8 +321,96 @@ bool StreamTransfer::TransferToTemporary(const QString &ObjectID, const QString 
         if (w <= 0 || --passes == 0)
             break;
     }
+    return FinishTemporary(Temp, zeroTail, fellBack);
+}
 
-    if (zeroTail && ::ftruncate(fd, off_t(Temp.received_)) != 0) {
+bool StreamTransfer::CopyInKernel(int source, int fd, qint64 Size, TemporaryFile &Temp, bool &zeroTail)
+{
+    // Holes are looked for only in a file that has some, as cp does; a
+    // card's file systems have none.
+    struct stat st {};
+    const bool sparse = ::fstat(source, &st) == 0 && S_ISREG(st.st_mode) &&
+                        qint64(st.st_blocks) * 512 < qint64(st.st_size);
+    const bool debug = DebugFlag.load(std::memory_order_relaxed);
+
+    // The same rule as the ordinary loop, in larger chunks: nothing passes
+    // through the program, so a chunk costs a call whatever its length.
+    std::uint64_t passes = std::uint64_t(std::max<qint64>(Size, 0)) / kInKernelChunkSize + 1;
+    log_.WriteDebug(QStringLiteral("Number of %1 byte chunks = %2").arg(kInKernelChunkSize).arg(passes));
+
+    for (;;) {
+        // Each chunk starts at a multiple of the chunk size and is filled
+        // unless the file ends in it; a failure part way leaves the chunk to
+        // be written again from its start.
+        const qint64 start = Temp.received_;
+        const qint64 end = start + kInKernelChunkSize;
+        qint64 at = start;
+        bool tailHole = zeroTail;
+        while (at < end) {
+            qint64 dataEnd = end;
+            if (sparse) {
+                const off_t data = ::lseek(source, off_t(at), SEEK_DATA);
+                if (data != off_t(at)) {
+                    // A hole up to the next data, or to the end of the file:
+                    // left unwritten, it reads as zeros.
+                    qint64 holeEnd = data;
+                    if (data < 0) {
+                        if (errno != ENXIO || ::fstat(source, &st) != 0)
+                            return KernelCopyFailed(Temp, errno);
+                        holeEnd = st.st_size;
+                    }
+                    if (holeEnd <= at)
+                        break;  // the end of the file
+                    at = std::min(holeEnd, end);
+                    tailHole = true;
+                    continue;
+                }
+                const off_t hole = ::lseek(source, off_t(at), SEEK_HOLE);
+                if (hole > off_t(at))
+                    dataEnd = std::min<qint64>(hole, end);
+            }
+            loff_t in = at;
+            loff_t out = at;
+            const ssize_t c = copyRange_(source, &in, fd, &out, size_t(dataEnd - at), 0);
+            if (c < 0) {
+                if (errno == EINTR)
+                    continue;
+                return KernelCopyFailed(Temp, errno);
+            }
+            if (c == 0)
+                break;  // the end of the file
+            at += c;
+            tailHole = false;
+        }
+        const qint64 n = at - start;
+        zeroTail = tailHole;
+        Temp.received_ = at;
+        if (debug)
+            log_.WriteDebug(QStringLiteral("R %1 W %2").arg(n).arg(n));
+        if (n <= 0 || --passes == 0)
+            return true;
+    }
+}
+
+bool StreamTransfer::KernelCopyFailed(const TemporaryFile &Temp, int error)
+{
+    log_.WriteDebug(QStringLiteral("copy_file_range: ") + ErrorText(error) +
+                    QStringLiteral("; copying the rest through the program from byte %1").arg(Temp.received_));
+    return false;
+}
+
+bool StreamTransfer::FinishTemporary(TemporaryFile &Temp, bool zeroTail, bool fellBack)
+{
+    const int fd = Temp.fd_;
+    const QString &path = Temp.path_;
+    // A trailing hole still needs the file's length; a kernel copy that
+    // failed part way may have written past what counts as received.
+    bool resize = zeroTail;
+    if (fellBack && !resize) {
+        struct stat st {};
+        resize = ::fstat(fd, &st) != 0 || qint64(st.st_size) != Temp.received_;
+    }
+    if (resize && ::ftruncate(fd, off_t(Temp.received_)) != 0) {
         const int error = errno;
         LocalFailure(QStringLiteral("pFinalFileStream.Write failed."), path, error);
         Temp.Discard();

@@ -10,6 +10,11 @@
 // the final name stays as it is until one rename replaces it, and a
 // different file there is never replaced at all. Temporaries left behind by
 // a killed run are removed the next time a run copies into their folder.
+//
+// A stream over a local file (a memory card, a folder) is copied inside the
+// kernel with copy_file_range, keeping the source's holes; where that is not
+// possible the bytes pass through the program in 131072-byte chunks, and a
+// chunk of zeros becomes a hole.
 
 #include "device/DeviceConnection.h"
 #include "log/Exception.h"
@@ -20,6 +25,10 @@
 #include <QString>
 
 #include <cstdint>
+#include <functional>
+
+#include <sys/types.h>
+#include <unistd.h>
 
 class LogSink;
 
@@ -120,14 +129,32 @@ public:
     // Flushes a file and its folder to disk. False (with errno set) on failure.
     static bool SyncFileAndFolder(const QString &FileName);
 
+    // The kernel's copy between two descriptors at given offsets, with
+    // copy_file_range's contract. Tests put a failing one here to reach the
+    // ordinary loop that takes over.
+    using CopyRangeFunction = std::function<ssize_t(int, loff_t *, int, loff_t *, size_t, unsigned)>;
+    void SetCopyRange(CopyRangeFunction copy) { copyRange_ = std::move(copy); }
+
+    // A copy inside the kernel moves this many bytes per chunk.
+    static constexpr std::uint32_t kInKernelChunkSize = kTransferChunkSize * 64;
+
 private:
     void LocalFailure(const QString &line, const QString &path, int error);
+    // Copies a local file into the temporary inside the kernel, keeping its
+    // holes. False when it failed and the ordinary loop is to go on from
+    // Temp.Received() (a multiple of the chunk size).
+    bool CopyInKernel(int source, int fd, qint64 Size, TemporaryFile &Temp, bool &zeroTail);
+    bool KernelCopyFailed(const TemporaryFile &Temp, int error);
+    // Length, time and flush of a temporary whose data all arrived;
+    // fellBack after a kernel copy that failed part way.
+    bool FinishTemporary(TemporaryFile &Temp, bool zeroTail, bool fellBack);
 
     DeviceHandles &handles_;
     LogSink &log_;
     QDateTime mtime_;
     bool sync_ = false;
     QSet<QString> cleanedFolders_;
+    CopyRangeFunction copyRange_ = ::copy_file_range;
 };
 
 // The folder part of a local file name, ending with "/".

@@ -104,6 +104,8 @@ public:
         return S_OK;
     }
 
+    int LocalFileDescriptor() override { return fd_; }
+
 private:
     int fd_;
 };
@@ -210,7 +212,9 @@ public:
             ::close(fd);
             return E_ACCESSDENIED;
         }
-        ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+        // Read-ahead as it is covers a photo; a video gains from more.
+        if (st.st_size > off_t(kTransferChunkSize))
+            ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
         stream = std::make_shared<FdStream>(fd);
         return S_OK;
     }

@@ -138,6 +138,12 @@ public:
     virtual HRESULT Seek(std::int64_t offset, SeekOrigin origin, std::uint64_t *newPosition) = 0;
     // Reads up to count bytes; 0 bytes read with S_OK marks the end.
     virtual HRESULT Read(void *buffer, std::uint32_t count, std::uint32_t *read) = 0;
+    // A stream over a local file may give its open descriptor, so that a
+    // copy can stay inside the kernel (copy_file_range); -1 for any other
+    // stream. The descriptor stays the stream's: never closed by the caller,
+    // never used after the stream is gone. A caller using it reads at
+    // explicit offsets and Seeks before going back to Read.
+    virtual int LocalFileDescriptor() { return -1; }
 };
 
 class IEnumPortableDeviceObjectIDs

@@ -4,10 +4,25 @@
 #include "device/FolderBackend.h"
 #include "device/GPhotoBackend.h"
 
+#include <QFileInfo>
+
 std::unique_ptr<DeviceService> CreateSystemDeviceService()
 {
     std::vector<std::shared_ptr<DeviceBackend>> backends;
     backends.push_back(std::make_shared<FolderBackend>());
     backends.push_back(std::make_shared<GPhotoBackend>(CreateLibGPhotoApi()));
     return CreateBackendService(std::move(backends));
+}
+
+QStringList FolderDeviceTrouble(const QString &folderList)
+{
+    QStringList lines;
+    for (const QString &folder : folderList.split(QLatin1Char(':'), Qt::SkipEmptyParts)) {
+        const QFileInfo info(folder);
+        if (!info.exists())
+            lines << QStringLiteral("Folder device \"%1\" is not offered: it does not exist.").arg(folder);
+        else if (!info.isDir())
+            lines << QStringLiteral("Folder device \"%1\" is not offered: it is not a folder.").arg(folder);
+    }
+    return lines;
 }

@@ -4,3 +4,8 @@
 
 // The devices of this computer, as the running program sees them.
 std::unique_ptr<DeviceService> CreateSystemDeviceService();
+
+// What is wrong with the entries of a FERROVANE_FOLDER_DEVICES list (folders
+// separated by ":"), one log line each: an entry that does not exist or is
+// not a folder is not offered as a device.
+QStringList FolderDeviceTrouble(const QString &folderList);

@@ -5,7 +5,13 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <QSaveFile>
+#include <QTemporaryFile>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
 
 QString LogFileName(const QDateTime &when)
 {
@@ -13,18 +19,68 @@ QString LogFileName(const QDateTime &when)
            QStringLiteral(".rtf");
 }
 
-QString SaveLog(const LogDocument &document, const QString &folder, const QDateTime &now)
+namespace {
+
+// Gives the written file its name unless that name is taken; false with
+// errno set otherwise (EEXIST when taken).
+bool NameWithoutReplacing(const QByteArray &from, const QByteArray &to)
 {
-    const QString path = folder + LogFileName(now);
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
+    if (renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0)
+        return true;
+    if (errno != EINVAL && errno != ENOSYS)
+        return false;
+    // A file system without the no-replace rename: a hard link fails the
+    // same way on a taken name.
+    if (link(from.constData(), to.constData()) != 0)
+        return false;
+    unlink(from.constData());
+    return true;
+}
+
+} // namespace
+
+QString SaveLog(const LogDocument &document, const QString &folder, const QDateTime &now, QString *error)
+{
+    auto fail = [error](const QString &reason) {
+        if (error)
+            *error = reason;
         return QString();
+    };
+    // Written whole under a name no log search matches, then named: two runs
+    // ending in the same second never write into one file.
+    QTemporaryFile file(folder + QStringLiteral(".Ferrovane Log XXXXXX.tmp"));
+    if (!file.open())
+        return fail(file.errorString());
     const bool written = WriteLogRtf(document, [&file](const QByteArray &piece) {
         return file.write(piece) == piece.size();
     });
-    if (!written || !file.commit())
-        return QString();
-    return path;
+    if (!written || !file.flush())
+        return fail(file.errorString());
+    file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup |
+                        QFileDevice::ReadOther);
+    file.close();
+    const QString name = LogFileName(now);
+    const QString stem = name.left(name.size() - 4);  // without ".rtf"
+    for (int n = 1; n <= 999; ++n) {
+        const QString path = folder + (n == 1 ? name : stem + QStringLiteral(" (%1).rtf").arg(n));
+        if (NameWithoutReplacing(QFile::encodeName(file.fileName()), QFile::encodeName(path))) {
+            file.setAutoRemove(false);
+            return path;
+        }
+        if (errno != EEXIST)
+            return fail(QString::fromLocal8Bit(std::strerror(errno)));
+    }
+    return fail(QStringLiteral("every name for this second is taken"));
+}
+
+QString LogFolderTrouble(const QString &folder)
+{
+    if (!QFileInfo(folder).isDir())
+        return QStringLiteral("the folder does not exist.");
+    QTemporaryFile probe(folder + QStringLiteral(".Ferrovane Log XXXXXX.tmp"));
+    if (!probe.open())
+        return probe.errorString() + QLatin1Char('.');
+    return QString();
 }
 
 int DeleteLogFiles(const QString &folder, const QString &maxLogDaysText, const QDateTime &now)

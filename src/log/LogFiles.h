@@ -10,9 +10,15 @@ class LogDocument;
 QString LogFileName(const QDateTime &when);
 
 // Writes the whole log as rich text into folder (ending with "/"), named by
-// the time given. Returns the file's path, or an empty text when it could not
-// be written; nothing is thrown.
-QString SaveLog(const LogDocument &document, const QString &folder, const QDateTime &now);
+// the time given. A log file already there keeps its content: this one then
+// gets " (2)", " (3)", ... before ".rtf". Returns the file's path, or an empty
+// text when it could not be written, with the reason in *error when given;
+// nothing is thrown.
+QString SaveLog(const LogDocument &document, const QString &folder, const QDateTime &now,
+                QString *error = nullptr);
+
+// Why no log file can be written into folder now, or an empty text.
+QString LogFolderTrouble(const QString &folder);
 
 // Removes the log files in folder last written before now minus maxLogDays
 // days. maxLogDaysText is the keep-logs field's text: 0, empty or not a whole

@@ -1,7 +1,5 @@
 #include "SystemInfo.h"
 
-#include "app/ProgramFolders.h"
-#include "app/Version.h"
 #include "log/LogSink.h"
 #include "settings/DateFormat.h"
 #include "settings/NumberFormat.h"
@@ -68,7 +66,8 @@ QString OsProductName()
 
 } // namespace
 
-void LogSystemInfo(LogSink &log)
+void LogSystemInfo(LogSink &log, const QString &versionText, const QString &programFolder,
+                   const QString &userDataFolder)
 {
     auto line = [&log](const char *label, const QString &value) {
         log.WriteLogNoDate(QString::fromLatin1(label) + value, LogColor::Black);
@@ -76,9 +75,9 @@ void LogSystemInfo(LogSink &log)
     log.WriteLogNoDate(QString(70, QLatin1Char('=')), LogColor::Black);
     log.WriteLogNoDate(QStringLiteral("System Info:"), LogColor::Blue, LogStyle::Bold);
     line("LogSystemInfo App.ExeName : ", QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath());
-    line("LogSystemInfo App.Version : ", GetVersionText());
-    line("Current Path : ", ProgramFolder);
-    line("User Data Path : ", UserDataFolder);
+    line("LogSystemInfo App.Version : ", versionText);
+    line("Current Path : ", programFolder);
+    line("User Data Path : ", userDataFolder);
     line("WorkingPath : ", QDir::currentPath());
 
     const auto cpu = Fields(ReadAll("/proc/cpuinfo"), ':');

@@ -44,10 +44,34 @@ private:
     // Day of week with Sunday as 0.
     int DayIndex() const { return date_.dayOfWeek() % 7; }
 
+    // Whether the hour that ends just before `from` uses the 12-hour clock:
+    // the first unquoted "a" after it, before any further hour, starts am/pm,
+    // a/p or ampm. Each hour decides for itself, so an am/pm never reaches an
+    // hour that comes after it. A quoted text ends only at its own kind of
+    // quote, as it does when it is copied out.
+    static bool TwelveHourAfter(const QString &f, qsizetype from)
+    {
+        QChar quote;
+        for (qsizetype p = from; p < f.size(); ++p) {
+            const QChar ch = f.at(p);
+            if (!quote.isNull()) {
+                if (ch == quote)
+                    quote = QChar();
+            } else if (ch == QLatin1Char('\'') || ch == QLatin1Char('"')) {
+                quote = ch;
+            } else if (ch == QLatin1Char('a') || ch == QLatin1Char('A')) {
+                return StartsWithNoCase(f, p, "am/pm") || StartsWithNoCase(f, p, "a/p") ||
+                       StartsWithNoCase(f, p, "ampm");
+            } else if (ch == QLatin1Char('h') || ch == QLatin1Char('H')) {
+                return false;
+            }
+        }
+        return false;
+    }
+
     void AppendLevel(const QString &f)
     {
         QChar lastToken = QLatin1Char(' ');
-        bool use12HourClock = false;
         const qsizetype n = f.size();
         qsizetype pos = 0;
         while (pos < n) {
@@ -101,24 +125,8 @@ private:
             }
             case 'H': {
                 const qsizetype c = count();
-                // 12-hour clock when the first unquoted "a" after this hour,
-                // before any further hour, starts am/pm, a/p or ampm.
-                bool quoted = false;
-                for (qsizetype p = pos; p < n; ++p) {
-                    const QChar ch = f.at(p);
-                    if (ch == QLatin1Char('\'') || ch == QLatin1Char('"')) {
-                        quoted = !quoted;
-                    } else if (!quoted && (ch == QLatin1Char('a') || ch == QLatin1Char('A'))) {
-                        if (StartsWithNoCase(f, p, "am/pm") || StartsWithNoCase(f, p, "a/p") ||
-                            StartsWithNoCase(f, p, "ampm"))
-                            use12HourClock = true;
-                        break;
-                    } else if (!quoted && (ch == QLatin1Char('h') || ch == QLatin1Char('H'))) {
-                        break;
-                    }
-                }
                 int hour = time_.hour();
-                if (use12HourClock) {
+                if (TwelveHourAfter(f, pos)) {
                     if (hour == 0)
                         hour = 12;
                     else if (hour > 12)
@@ -142,7 +150,7 @@ private:
             case 'C':
                 count();
                 Append(settings_.ShortDateFormat);
-                if (time_.hour() != 0 || time_.minute() != 0 || time_.second() != 0) {
+                if (time_ != QTime(0, 0)) {
                     out_ += QLatin1Char(' ');
                     Append(settings_.LongTimeFormat);
                 }
@@ -161,15 +169,12 @@ private:
                 if (StartsWithNoCase(f, at, "am/pm")) {
                     out_ += f.mid(pm ? at + 3 : at, 2);
                     pos = at + 5;
-                    use12HourClock = true;
                 } else if (StartsWithNoCase(f, at, "a/p")) {
                     out_ += f.mid(pm ? at + 2 : at, 1);
                     pos = at + 3;
-                    use12HourClock = true;
                 } else if (StartsWithNoCase(f, at, "ampm")) {
                     out_ += pm ? settings_.TimePMString : settings_.TimeAMString;
                     pos = at + 4;
-                    use12HourClock = true;
                 } else if (StartsWithNoCase(f, at, "aaaa")) {
                     out_ += settings_.LongDayNames[DayIndex()];
                     pos = at + 4;
@@ -239,12 +244,17 @@ bool ToNumber(const QString &s, int &n)
 QString FieldOrder(const QString &format)
 {
     QString order;
-    bool quoted = false;
+    QChar quote;
     for (QChar c : format) {
-        if (c == QLatin1Char('\'') || c == QLatin1Char('"'))
-            quoted = !quoted;
-        if (quoted)
+        if (!quote.isNull()) {
+            if (c == quote)
+                quote = QChar();
             continue;
+        }
+        if (c == QLatin1Char('\'') || c == QLatin1Char('"')) {
+            quote = c;
+            continue;
+        }
         const QChar u = c.toUpper();
         if ((u == QLatin1Char('D') || u == QLatin1Char('M') || u == QLatin1Char('Y')) && !order.contains(u))
             order += u;

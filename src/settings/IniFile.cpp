@@ -166,6 +166,22 @@ QString OneLine(QString s)
     return s;
 }
 
+// Reading takes blanks off both ends and one pair of enclosing quotes. A
+// value that would lose something to that is written inside a pair of
+// double quotes, which the reading takes off again, so that it comes back
+// exactly as written: a filter list that starts and ends with a quoted entry,
+// a date format like 'Y'yyyy'-'mm, a name with a trailing blank.
+QString Protected(const QString &value)
+{
+    bool needed = TrimBlanks(value).size() != value.size();
+    if (value.size() >= 2) {
+        const QChar q = value.front();
+        if ((q == QLatin1Char('"') || q == QLatin1Char('\'')) && value.back() == q)
+            needed = true;
+    }
+    return needed ? QLatin1Char('"') + value + QLatin1Char('"') : value;
+}
+
 Line MakeLine(const QString &text, const QByteArray &eol)
 {
     return Line{text.toUtf8() + eol, text};
@@ -266,9 +282,14 @@ bool IniFile::SectionExists(const QString &section) const
 
 void IniFile::WriteString(const QString &section, const QString &key, const QString &value)
 {
+    WriteRaw(section, key, Protected(OneLine(value)));
+}
+
+void IniFile::WriteRaw(const QString &section, const QString &key, const QString &raw)
+{
     Parsed p = Load(path_);
     const QString keyName = OneLine(TrimBlanks(key));
-    const QString keyLine = keyName + QLatin1Char('=') + OneLine(value);
+    const QString keyLine = keyName + QLatin1Char('=') + raw;
     const Range r = FindSection(p, section);
     if (r.begin < 0) {
         // A missing section goes at the end of the file, after a line break
@@ -286,7 +307,7 @@ void IniFile::WriteString(const QString &section, const QString &key, const QStr
             eol = "\r\n";
         else if (line.raw.endsWith('\n'))
             eol = "\n";
-        line = MakeLine(TrimBlanks(existingKey) + QLatin1Char('=') + OneLine(value), eol);
+        line = MakeLine(TrimBlanks(existingKey) + QLatin1Char('=') + raw, eol);
     } else {
         // After the section's last non-blank line.
         qsizetype at = r.end;
@@ -313,9 +334,10 @@ void IniFile::WriteBool(const QString &section, const QString &key, bool value)
 
 void IniFile::WriteCommand(const QString &section, const QString &key, const QString &value)
 {
-    QString quoted = value;
+    // Already enclosed: a second pair would stay in the value when read back.
+    QString quoted = OneLine(value);
     quoted.replace(QLatin1String("'"), QLatin1String("''"));
-    WriteString(section, key, QLatin1Char('\'') + quoted + QLatin1Char('\''));
+    WriteRaw(section, key, QLatin1Char('\'') + quoted + QLatin1Char('\''));
 }
 
 void IniFile::EraseSection(const QString &section)

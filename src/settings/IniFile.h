@@ -13,7 +13,9 @@
 // - A missing key, section or file reads as the caller's default; a key with
 //   an empty value reads as the empty text.
 // - Values lose their leading and trailing blanks and one pair of matching
-//   enclosing quotes; at most 2047 characters are returned.
+//   enclosing quotes; at most 2047 characters are returned. A written value
+//   that would lose something to that goes out inside double quotes, so that
+//   every value reads back exactly as written (line breaks become blanks).
 // - A write replaces the value where the key stands or appends the key at the
 //   end of its section; a missing section goes at the end of the file; a
 //   missing file is created.
@@ -60,6 +62,8 @@ public:
 
 private:
     const IniContent &Content() const;
+    // Writes the value text as it is to stand in the file.
+    void WriteRaw(const QString &section, const QString &key, const QString &raw);
 
     QString path_;
     std::shared_ptr<IniContent> preloaded_;

@@ -1,8 +1,8 @@
 #include "Unit3.h"
 
-#include "app/ProgramFolders.h"
 #include "log/LogSink.h"
 #include "settings/DialogKeys.h"
+#include "settings/DeviceSettings.h"
 #include "settings/IniFile.h"
 #include "settings/NumberFormat.h"
 #include "settings/Style.h"
@@ -53,8 +53,8 @@ QLineEdit *CodeField(QWidget *parent)
 
 } // namespace
 
-TForm3::TForm3(LogSink &log, const QString &currentDeviceName, QWidget *parent)
-    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint), log_(log),
+TForm3::TForm3(LogSink &log, const QString &iniFilePath, const QString &currentDeviceName, QWidget *parent)
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint), log_(log), iniFilePath_(iniFilePath),
       currentDeviceName_(currentDeviceName)
 {
     setWindowTitle(QStringLiteral("Post Processing"));
@@ -76,9 +76,9 @@ TForm3::TForm3(LogSink &log, const QString &currentDeviceName, QWidget *parent)
                            "path delimiter."),
          TagLine("[File]", " represents the file name copied. Can only be used for the Post File Copy Command."),
          QString(), Heading("Example 1:") + Escaped(" Copy the file to another drive."),
-         Escaped("copy /Y \"[Path][File]\" D:\\Backup\\"), QString(),
+         Escaped("cp [Path][File] ~/Backup/"), QString(),
          Heading("Example 2:") + Escaped(" Upload file to DropBox"),
-         Escaped("\"C:\\Tools\\pneumatictube.exe\" -f \"[Path][File]\" -p CameraBackup -c")},
+         Escaped("/usr/local/bin/pneumatictube -f [Path][File] -p CameraBackup -c")},
         this);
 
     PostProcessingCommandCheckBox = new QCheckBox(this);
@@ -94,9 +94,9 @@ TForm3::TForm3(LogSink &log, const QString &currentDeviceName, QWidget *parent)
          TagLine("[Path]", " represents the destination path where the file was copied to. Contains a terminating "
                            "path delimiter."),
          QString(), Heading("Example 1:") + Escaped(" Copy directory to another drive."),
-         Escaped("copy /Y \"[Path]\" \"D:\\Backup Camera\\\""), QString(),
+         Escaped("cp -r [Path] ~/\"Backup Camera\"/"), QString(),
          Heading("Example 2:") + Escaped(" Upload directory to Google Drive"),
-         Escaped("\"C:\\Tools\\gdrive.exe\" upload --no-progress \"[Path]\"")},
+         Escaped("/usr/local/bin/gdrive upload --no-progress [Path]")},
         this);
 
     OKButton = new QPushButton(QStringLiteral("OK"), this);
@@ -133,9 +133,21 @@ TForm3::TForm3(LogSink &log, const QString &currentDeviceName, QWidget *parent)
     layout->addLayout(buttons, 7, 0, 1, 4);
     layout->setRowStretch(6, 1);
 
+    resize(560, 480);
     PostFileCopyCommandCheckBoxClick();
     PostProcessingCommandCheckBoxClick();
-    resize(560, 480);
+}
+
+// The help texts wrap, so the height the dialog needs depends on its width
+// and on which of them are shown: fit it whenever one is shown or hidden,
+// so that neither is ever cut off.
+void TForm3::FitHeight()
+{
+    layout()->activate();
+    const int needed = layout()->hasHeightForWidth() ? layout()->totalHeightForWidth(width())
+                                                     : layout()->totalMinimumSize().height();
+    setMinimumHeight(needed);
+    resize(width(), needed);
 }
 
 void TForm3::showEvent(QShowEvent *event)
@@ -182,6 +194,7 @@ void TForm3::PostFileCopyCommandCheckBoxClick()
         w->setEnabled(on);
     PostFileCopyHelpLabel->setVisible(on);
     StyleHelp(PostFileCopyHelpLabel);
+    FitHeight();
 }
 
 void TForm3::PostProcessingCommandCheckBoxClick()
@@ -192,20 +205,37 @@ void TForm3::PostProcessingCommandCheckBoxClick()
         w->setEnabled(on);
     PostProcessingHelpLabel->setVisible(on);
     StyleHelp(PostProcessingHelpLabel);
+    FitHeight();
+}
+
+void TForm3::ShowDeviceSettings(const DeviceSettings &values)
+{
+    PostFileCopyCommandCheckBox->setChecked(values.PostFileCopyCommandCheckBox);
+    PostProcessingCommandCheckBox->setChecked(values.PostProcessingCommandCheckBox);
+    PostFileCopyCommandLabeledEdit->setText(values.PostFileCopyCommandLabeledEdit);
+    PostProcessingCommandLabeledEdit->setText(values.PostProcessingCommandLabeledEdit);
+    PostFileCopyForceCheckBox->setChecked(values.PostFileCopyForceCheckBox);
+    PostFileCopySuccessCode->setText(values.PostFileCopySuccessCode);
+    PostProcessingSuccessCode->setText(values.PostProcessingSuccessCode);
+}
+
+void TForm3::StoreDeviceSettings(DeviceSettings &values) const
+{
+    values.PostFileCopyCommandCheckBox = PostFileCopyCommandCheckBox->isChecked();
+    values.PostProcessingCommandCheckBox = PostProcessingCommandCheckBox->isChecked();
+    values.PostFileCopyCommandLabeledEdit = PostFileCopyCommandLabeledEdit->text();
+    values.PostProcessingCommandLabeledEdit = PostProcessingCommandLabeledEdit->text();
+    values.PostFileCopyForceCheckBox = PostFileCopyForceCheckBox->isChecked();
+    values.PostFileCopySuccessCode = PostFileCopySuccessCode->text();
+    values.PostProcessingSuccessCode = PostProcessingSuccessCode->text();
 }
 
 void TForm3::OKButtonClick()
 {
-    IniFile ini(IniFilePath);
-    const QString section = currentDeviceName_;
-    ini.WriteBool(section, QStringLiteral("PostFileCopyCommandCheckBox"), PostFileCopyCommandCheckBox->isChecked());
-    ini.WriteBool(section, QStringLiteral("PostProcessingCommandCheckBox"), PostProcessingCommandCheckBox->isChecked());
-    ini.WriteCommand(section, QStringLiteral("PostFileCopyCommandLabeledEdit"), PostFileCopyCommandLabeledEdit->text());
-    ini.WriteCommand(section, QStringLiteral("PostProcessingCommandLabeledEdit"),
-                     PostProcessingCommandLabeledEdit->text());
-    ini.WriteBool(section, QStringLiteral("PostFileCopyForceCheckBox"), PostFileCopyForceCheckBox->isChecked());
-    ini.WriteString(section, QStringLiteral("PostFileCopySuccessCode"), PostFileCopySuccessCode->text());
-    ini.WriteString(section, QStringLiteral("PostProcessingSuccessCode"), PostProcessingSuccessCode->text());
+    IniFile ini(iniFilePath_);
+    DeviceSettings values;
+    StoreDeviceSettings(values);
+    WriteDeviceSection(ini, currentDeviceName_, values, DeviceKeys::PostProcessing);
     log_.WriteLog(QStringLiteral("Post Processing Options Saved."), LogColor::Black);
     accept();
 }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/Controls.h"
+#include "settings/Controls.h"
 
 #include <QCheckBox>
 #include <QDialog>
@@ -8,6 +8,7 @@
 #include <QPushButton>
 
 class LogSink;
+struct DeviceSettings;
 
 // The post-processing dialog: the selected device's command run after each
 // copied file and the one run after the whole copy, each with its switch and
@@ -16,7 +17,8 @@ class TForm3 : public QDialog
 {
     Q_OBJECT
 public:
-    TForm3(LogSink &log, const QString &currentDeviceName, QWidget *parent = nullptr);
+    // The settings file is named by the caller; OK writes into it.
+    TForm3(LogSink &log, const QString &iniFilePath, const QString &currentDeviceName, QWidget *parent = nullptr);
 
     QCheckBox *PostFileCopyCommandCheckBox;
     LabeledEdit *PostFileCopyCommandLabeledEdit;
@@ -32,6 +34,10 @@ public:
     QPushButton *OKButton;
     QPushButton *CancelButton;
 
+    // The device's post-processing keys into the controls, and back.
+    void ShowDeviceSettings(const DeviceSettings &values);
+    void StoreDeviceSettings(DeviceSettings &values) const;
+
     void PostFileCopyCommandCheckBoxClick();
     void PostProcessingCommandCheckBoxClick();
     void OKButtonClick();
@@ -44,8 +50,10 @@ protected:
 private:
     void FormShow();
     void StyleHelp(QLabel *help);
+    void FitHeight();
 
     LogSink &log_;
+    const QString &iniFilePath_;
     const QString &currentDeviceName_;
 
     struct Kept

@@ -1,9 +1,9 @@
 #include "Unit4.h"
 
-#include "app/ProgramFolders.h"
 #include "log/LogSink.h"
 #include "settings/FileFilter.h"
 #include "settings/DialogKeys.h"
+#include "settings/DeviceSettings.h"
 #include "settings/IniFile.h"
 #include "settings/NumberFormat.h"
 #include "settings/SpinEdit.h"
@@ -31,8 +31,8 @@ QLabel *Heading(const QString &text, QWidget *parent)
 
 } // namespace
 
-TForm4::TForm4(LogSink &log, const QString &currentDeviceName, QWidget *parent)
-    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint), log_(log),
+TForm4::TForm4(LogSink &log, const QString &iniFilePath, const QString &currentDeviceName, QWidget *parent)
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint), log_(log), iniFilePath_(iniFilePath),
       currentDeviceName_(currentDeviceName)
 {
     setWindowTitle(QStringLiteral("Options"));
@@ -183,22 +183,37 @@ void TForm4::DebugCheckBoxClick()
     DebugFlag = DebugCheckBox->isChecked();
 }
 
+void TForm4::ShowDeviceSettings(const DeviceSettings &values)
+{
+    ByteLevelCompareCheckBox->setChecked(values.ByteLevelCompare);
+    DeleteFilesCheckBox->setChecked(values.DeleteFiles);
+    FileFiltersCheckBox->setChecked(values.FileFiltersCheckBox);
+    SetFilterList(DecodeFileFilter(values.FileFilter));
+    FileFiltersCheckBoxClick();
+}
+
+void TForm4::StoreDeviceSettings(DeviceSettings &values)
+{
+    values.ByteLevelCompare = ByteLevelCompareCheckBox->isChecked();
+    values.DeleteFiles = DeleteFilesCheckBox->isChecked();
+    values.FileFiltersCheckBox = FileFiltersCheckBox->isChecked();
+    QStringList entries = FilterList();
+    SortFileFilter(entries);
+    SetFilterList(entries);
+    values.FileFilter = EncodeFileFilter(entries);
+}
+
 void TForm4::OKButtonClick()
 {
     if (editor_)
         CommitEditor();
-    IniFile ini(IniFilePath);
+    IniFile ini(iniFilePath_);
     ini.WriteString(QStringLiteral("Ferrovane"), QStringLiteral("MaxLogDays"), MaxLogDaysSpinEdit->Text());
     ini.WriteBool(QStringLiteral("Ferrovane"), QStringLiteral("Debug"), DebugCheckBox->isChecked());
     if (!currentDeviceName_.trimmed().isEmpty()) {
-        const QString section = currentDeviceName_;
-        ini.WriteBool(section, QStringLiteral("ByteLevelCompare"), ByteLevelCompareCheckBox->isChecked());
-        ini.WriteBool(section, QStringLiteral("DeleteFiles"), DeleteFilesCheckBox->isChecked());
-        ini.WriteBool(section, QStringLiteral("FileFiltersCheckBox"), FileFiltersCheckBox->isChecked());
-        QStringList entries = FilterList();
-        SortFileFilter(entries);
-        SetFilterList(entries);
-        ini.WriteString(section, QStringLiteral("FileFilter"), EncodeFileFilter(entries));
+        DeviceSettings values;
+        StoreDeviceSettings(values);
+        WriteDeviceSection(ini, currentDeviceName_, values, DeviceKeys::Options);
     }
     log_.WriteLog(QStringLiteral("Options Saved."), LogColor::Black);
     accept();
@@ -260,6 +275,8 @@ void TForm4::OpenEditor()
     qApp->installEventFilter(this);
     editor_->show();
     editor_->setFocus();
+    // Typing replaces the entry, "<New>" above all; the arrow keys keep it.
+    editor_->selectAll();
 }
 
 bool TForm4::CommitEditor()

@@ -8,6 +8,7 @@
 #include <QPushButton>
 
 class LogSink;
+struct DeviceSettings;
 class QLineEdit;
 class QMenu;
 class SpinEdit;
@@ -20,7 +21,8 @@ class TForm4 : public QDialog
 {
     Q_OBJECT
 public:
-    TForm4(LogSink &log, const QString &currentDeviceName, QWidget *parent = nullptr);
+    // The settings file is named by the caller; OK writes into it.
+    TForm4(LogSink &log, const QString &iniFilePath, const QString &currentDeviceName, QWidget *parent = nullptr);
 
     QLabel *DeviceHeading;
     QCheckBox *ByteLevelCompareCheckBox;
@@ -44,6 +46,11 @@ public:
     // The inline editor over the selected entry, while it is open.
     QLineEdit *FilterEditor() const { return editor_; }
 
+    // The device's option keys into the controls, and back; storing sorts
+    // the filter list as it is kept.
+    void ShowDeviceSettings(const DeviceSettings &values);
+    void StoreDeviceSettings(DeviceSettings &values);
+
     void FileFiltersCheckBoxClick();
     void DebugCheckBoxClick();
     void ListBox1DblClick();
@@ -63,6 +70,7 @@ private:
     bool CommitEditor();
 
     LogSink &log_;
+    const QString &iniFilePath_;
     const QString &currentDeviceName_;
     QPointer<QLineEdit> editor_;
 

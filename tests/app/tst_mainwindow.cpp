@@ -2,8 +2,11 @@
 #include "common/TestMain.h"
 
 #include "app/Unit1.h"
+#include "app/ProgramFolders.h"
 #include "device/fake/FakeDeviceService.h"
+#include "settings/IniFile.h"
 
+#include <QAccessible>
 #include <QAction>
 #include <QComboBox>
 #include <QHeaderView>
@@ -12,6 +15,8 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QStatusBar>
+#include <QScreen>
+#include <QTemporaryDir>
 #include <QToolButton>
 
 class TestMainWindow : public QObject
@@ -199,25 +204,201 @@ private slots:
         QCOMPARE(del.count(), 1);
     }
 
+    // Tab runs through the designed order and back to its start, round and
+    // round; Shift+Tab runs it backwards.
     void tabOrder()
     {
         TForm1 &f = *form_;
-        const QList<QWidget *> expected = {
+        const QList<QWidget *> cycle = {
             f.CopyBitBtn, f.SaveSettingsBitBtn, f.RichEdit1, f.ViewLogsBitBtn, f.DeviceComboBox,
             // StopBitBtn is disabled while idle, and is passed over.
             f.DeviceRootEdit->Edit, f.StringGrid1, f.DateFormatEdit->Edit, f.ScanPortableDevicesButton,
-            f.CopyModeRadioGroup->Buttons[0],
+            f.CopyModeRadioGroup->Buttons[0], f.DateFormatExampleEdit->Edit, f.SearchBitBtn, f.OptionsBitBtn,
+            f.PostProcessingBitBtn, f.AboutButton, f.CloseButton, f.DeleteDeviceButton, f.DeviceConnectSpeedButton,
+            f.HelpButton,
         };
-        f.activateWindow();
-        f.CopyBitBtn->setFocus();
+        auto name = [](QWidget *w) {
+            return w ? QString::fromLatin1(w->metaObject()->className()) + QLatin1Char(' ') + w->accessibleName()
+                     : QStringLiteral("none");
+        };
+        QVERIFY(QTest::qWaitForWindowActive(&f));
+        f.CopyBitBtn->setFocus(Qt::TabFocusReason);
         QTRY_VERIFY(f.CopyBitBtn->hasFocus());
-        for (int i = 1; i < expected.size(); ++i) {
+        const int steps = 2 * int(cycle.size()) + 1;
+        for (int i = 1; i <= steps; ++i) {
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-            QVERIFY2(QApplication::focusWidget() == expected[i],
-                     qPrintable(QStringLiteral("step %1: %2").arg(i).arg(
-                         QApplication::focusWidget() ? QApplication::focusWidget()->metaObject()->className()
-                                                     : "none")));
+            QTRY_VERIFY2(QApplication::focusWidget() == cycle[i % cycle.size()],
+                         qPrintable(QStringLiteral("Tab %1: %2").arg(i).arg(name(QApplication::focusWidget()))));
         }
+        for (int i = steps - 1; i >= -1; --i) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab, Qt::ShiftModifier);
+            const int at = (i + int(cycle.size())) % int(cycle.size());
+            QTRY_VERIFY2(QApplication::focusWidget() == cycle[at],
+                         qPrintable(QStringLiteral("Shift+Tab %1: %2").arg(i).arg(name(QApplication::focusWidget()))));
+        }
+    }
+
+    // In the folder-structure mode the date fields are hidden and passed
+    // over, and the group's stop is its chosen option.
+    void tabOrderInFolderMode()
+    {
+        TForm1 &f = *form_;
+        QTest::mouseClick(f.CopyModeRadioGroup->Buttons[1], Qt::LeftButton);
+        QVERIFY(!f.DateFormatEdit->isVisible());
+        const QList<QWidget *> cycle = {
+            f.CopyBitBtn, f.SaveSettingsBitBtn, f.RichEdit1, f.ViewLogsBitBtn, f.DeviceComboBox,
+            f.DeviceRootEdit->Edit, f.StringGrid1, f.ScanPortableDevicesButton, f.CopyModeRadioGroup->Buttons[1],
+            f.SearchBitBtn, f.OptionsBitBtn, f.PostProcessingBitBtn, f.AboutButton, f.CloseButton,
+            f.DeleteDeviceButton, f.DeviceConnectSpeedButton, f.HelpButton,
+        };
+        QVERIFY(QTest::qWaitForWindowActive(&f));
+        f.CopyBitBtn->setFocus(Qt::TabFocusReason);
+        QTRY_VERIFY(f.CopyBitBtn->hasFocus());
+        for (int i = 1; i <= int(cycle.size()); ++i) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            QTRY_VERIFY2(QApplication::focusWidget() == cycle[i % cycle.size()], qPrintable(QString::number(i)));
+        }
+    }
+
+    // What a screen reader says for each control: its caption, or its hint
+    // where it has none.
+    void accessibleNames_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("spoken");
+        QTest::newRow("DeviceComboBox") << "DeviceComboBox" << "Source Device (Camera):";
+        QTest::newRow("Connect") << "DeviceConnectSpeedButton" << "Connect";
+        QTest::newRow("Scan") << "ScanPortableDevicesButton" << "Refresh portable device list.";
+        QTest::newRow("DeleteDevice") << "DeleteDeviceButton" << "Delete the device from the list.";
+        QTest::newRow("CopyMode") << "CopyModeRadioGroup" << "Copy Mode:";
+        QTest::newRow("DateFormat") << "DateFormatEdit" << "Date Format:";
+        QTest::newRow("DateExample") << "DateFormatExampleEdit" << "Date Example:";
+        QTest::newRow("DeviceRoot") << "DeviceRootEdit" << "Device Root Path: (Blank is device root)";
+        QTest::newRow("DeviceRootButton") << "DeviceRootSpeedButton" << "Select device root path.";
+        QTest::newRow("Options") << "OptionsBitBtn" << "Options";
+        QTest::newRow("Dest") << "DestLabeledEdit" << "Destination Path:";
+        QTest::newRow("DestButton") << "DestSpeedButton" << "Select a destination path.";
+        QTest::newRow("PostProcessing") << "PostProcessingBitBtn" << "Post Processing";
+        QTest::newRow("Search") << "SearchLabeledEdit" << "Search:";
+        QTest::newRow("SearchButton") << "SearchBitBtn" << "Search";
+        QTest::newRow("SaveSettings") << "SaveSettingsBitBtn" << "Save Settings";
+        QTest::newRow("Grid") << "StringGrid1" << "Double-click to open the file.";
+        QTest::newRow("Copy") << "CopyBitBtn" << "Copy";
+        QTest::newRow("Stop") << "StopBitBtn" << "Stop";
+        QTest::newRow("Progress") << "ProgressBar1" << "Copy progress";
+        QTest::newRow("Log") << "RichEdit1" << "Activity log.";
+        QTest::newRow("ViewLogs") << "ViewLogsBitBtn" << "View Logs";
+        QTest::newRow("Help") << "HelpButton" << "Help";
+        QTest::newRow("About") << "AboutButton" << "About";
+        QTest::newRow("Close") << "CloseButton" << "Close";
+    }
+    void accessibleNames()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, spoken);
+        QWidget *w = Control(name);
+        if (auto *edit = qobject_cast<LabeledEdit *>(w))
+            w = edit->Edit;
+        QAccessibleInterface *face = QAccessible::queryAccessibleInterface(w);
+        QVERIFY(face);
+        QCOMPARE(face->text(QAccessible::Name), spoken);
+    }
+    // And no control of the window is left without one.
+    void everyControlIsNamed()
+    {
+        for (QWidget *w : form_->findChildren<QWidget *>()) {
+            const bool control = qobject_cast<QAbstractButton *>(w) || qobject_cast<QLineEdit *>(w) ||
+                                 qobject_cast<QComboBox *>(w) || qobject_cast<QTableView *>(w) ||
+                                 qobject_cast<QPlainTextEdit *>(w) || qobject_cast<QProgressBar *>(w);
+            if (!control || !w->isVisible() || w->window() != form_.get() || w->parentWidget()->inherits("QTableView"))
+                continue;
+            QAccessibleInterface *face = QAccessible::queryAccessibleInterface(w);
+            QVERIFY(face);
+            QVERIFY2(!face->text(QAccessible::Name).isEmpty(), w->metaObject()->className());
+        }
+    }
+
+    // View Logs says so when nothing can show the folder.
+    void viewLogsWithoutAFileManager_data()
+    {
+        QTest::addColumn<QString>("opener");  // the xdg-open on PATH, empty for none
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("no xdg-open") << "" << "xdg-open was not found, so no file manager can be asked to show it.";
+        QTest::newRow("no method") << "exit 3"
+                                   << "no file manager is set up to open folders (xdg-open: no method available).";
+        QTest::newRow("failed") << "exit 4" << "xdg-open ended with code 4.";
+    }
+    void viewLogsWithoutAFileManager()
+    {
+        QFETCH(QString, opener);
+        QFETCH(QString, reason);
+        QTemporaryDir bin;
+        if (!opener.isEmpty()) {
+            QFile script(bin.path() + QStringLiteral("/xdg-open"));
+            QVERIFY(script.open(QIODevice::WriteOnly));
+            script.write("#!/bin/sh\n" + opener.toUtf8() + "\n");
+            script.close();
+            script.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        }
+        const QByteArray path = qgetenv("PATH");
+        qputenv("PATH", QFile::encodeName(bin.path()) + ":/usr/bin:/bin");
+        if (opener.isEmpty())
+            qputenv("PATH", QFile::encodeName(bin.path()));
+        const qsizetype before = form_->Log.Document().LineCount();
+        form_->ViewLogsBitBtn->click();
+        qputenv("PATH", path);
+        const QString line = QStringLiteral("Could not open the log folder ") + UserDataFolder + QStringLiteral(": ") + reason;
+        QTRY_VERIFY_WITH_TIMEOUT(LogTexts(form_->Log, before).contains(line), 30000);
+        QCOMPARE(form_->Log.Document().Line(form_->Log.Document().LineCount() - 1).color, LogColor::Red);
+    }
+
+    // A stored place off every screen, or a height the screen has not, is
+    // not used as it is.
+    void storedGeometryIsKeptOnScreen()
+    {
+        form_.reset();
+        {
+            IniFile ini(IniFilePath);
+            ini.WriteInteger(QStringLiteral("Ferrovane"), QStringLiteral("Left"), -5000);
+            ini.WriteInteger(QStringLiteral("Ferrovane"), QStringLiteral("Top"), 7000);
+            ini.WriteInteger(QStringLiteral("Ferrovane"), QStringLiteral("Width"), 700);
+            ini.WriteInteger(QStringLiteral("Ferrovane"), QStringLiteral("Height"), 9000);
+        }
+        StartForm(form_, service_);
+        const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+        QTRY_VERIFY2(area.contains(form_->frameGeometry()),
+                     qPrintable(QStringLiteral("%1,%2 %3x%4")
+                                    .arg(form_->x())
+                                    .arg(form_->y())
+                                    .arg(form_->width())
+                                    .arg(form_->height())));
+        QCOMPARE(form_->width(), 700);
+        QFile::remove(IniFilePath);
+    }
+
+    void placeOnScreen_data()
+    {
+        QTest::addColumn<QRect>("wanted");
+        QTest::addColumn<bool>("centre");
+        QTest::addColumn<QRect>("placed");
+        // Two screens side by side, a panel at the top of the first; the frame
+        // adds 4 on each side and a 26 high title bar.
+        QTest::newRow("first start on a small screen") << QRect(0, 0, 569, 825) << true << QRect(398, 50, 569, 714);
+        QTest::newRow("first start, fits") << QRect(0, 0, 569, 600) << true << QRect(398, 107, 569, 600);
+        QTest::newRow("stored, fits") << QRect(100, 200, 569, 500) << false << QRect(100, 200, 569, 500);
+        QTest::newRow("above the top") << QRect(100, -15, 569, 500) << false << QRect(100, 50, 569, 500);
+        QTest::newRow("off every screen") << QRect(-3000, 5000, 569, 500) << false << QRect(398, 157, 569, 500);
+        QTest::newRow("on the second screen") << QRect(2000, 300, 569, 500) << false << QRect(2000, 300, 569, 500);
+        QTest::newRow("half off the second") << QRect(3500, 900, 569, 500) << false << QRect(3353, 576, 569, 500);
+        QTest::newRow("too wide and tall") << QRect(50, 50, 1500, 3000) << false << QRect(4, 50, 1358, 714);
+    }
+    void placeOnScreen()
+    {
+        QFETCH(QRect, wanted);
+        QFETCH(bool, centre);
+        QFETCH(QRect, placed);
+        const QRect first(0, 24, 1366, 744), second(1366, 0, 2560, 1080);
+        QCOMPARE(TForm1::PlaceOnScreen(wanted, QMargins(4, 26, 4, 4), {first, second}, first, centre), placed);
     }
 
     void statusBarShowsHintUnderMouse()

@@ -1,3 +1,4 @@
+#include "common/DeviceBuilders.h"
 #include "common/ModalWatcher.h"
 #include "common/IniTestFiles.h"
 #include "common/FormTest.h"
@@ -7,6 +8,7 @@
 #include "app/SingleInstance.h"
 #include "app/Unit1.h"
 #include "device/fake/FakeDeviceService.h"
+#include "log/Exception.h"
 #include "log/LogFiles.h"
 #include "log/RtfWriter.h"
 #include "settings/IniFile.h"
@@ -14,12 +16,14 @@
 #include "settings/Unit4.h"
 
 #include <QComboBox>
+#include <QLabel>
 #include <QMessageBox>
 #include <QProcess>
 #include <QTextDocumentFragment>
 #include <QPushButton>
 #include <QToolButton>
 
+#include <csignal>
 #include <sys/stat.h>
 #include <utime.h>
 
@@ -111,12 +115,18 @@ private:
     QStringList Log(qsizetype from = 0) const { return LogTexts(form_->Log, from); }
     FakeDevice &AddCamera(const QString &id, const QString &maker, const QString &model, const QString &serial)
     {
-        FakeDevice &d = service_.AddDevice(id, maker + QStringLiteral(" friendly"), maker, model);
-        d.serialNumber = serial;
-        const QString storage = d.AddStorage(QStringLiteral("Card"), QStringLiteral("store_") + serial).id;
-        d.AddFile(storage, QStringLiteral("IMG_%1.JPG").arg(serial), QStringLiteral("IMAGE"),
-                  QStringLiteral("2016/08/13:10:22:33.000"), QByteArray("x"));
-        return d;
+        return ::AddCamera(service_, id, maker, model, serial);
+    }
+    // The sockets that running instances listen on; none before a start.
+    static QStringList InstanceSockets()
+    {
+        return QDir(qEnvironmentVariable("XDG_RUNTIME_DIR")).entryList({QStringLiteral("ferrovane-*.socket")}, QDir::System);
+    }
+    static void RemoveInstanceFiles()
+    {
+        QDir runtime(qEnvironmentVariable("XDG_RUNTIME_DIR"));
+        for (const QString &name : runtime.entryList({QStringLiteral("ferrovane-*")}, QDir::Files | QDir::System))
+            runtime.remove(name);
     }
     static QStringList LogFiles()
     {
@@ -174,7 +184,7 @@ private slots:
         Start();
         QCOMPARE(form_->Connection.CurrentDeviceID, QStringLiteral("usb:canon"));
         QCOMPARE(form_->DeviceComboBox->currentText(), QStringLiteral("Canon EOS 80D"));
-        QCOMPARE(form_->ConnectedDeviceCount, 3);
+        QCOMPARE(form_->Discovery.ConnectedDeviceCount(), 3);
         QCOMPARE(form_->DeviceComboBox->count(), 3);
         const QStringList log = Log();
         QVERIFY(log.contains(QStringLiteral("3 Devices Found.")));
@@ -224,7 +234,7 @@ private slots:
         WriteIni("[Ferrovane]\nDeviceCount=1\nLastDevice=Canon EOS 80D\n[Devices]\nItem0=Canon EOS 80D\n"
                  "[Canon EOS 80D]\nDeviceName=Canon EOS 80D\nDeviceSerialNo=SNB\n");
         Start();
-        QCOMPARE(form_->ConnectedDeviceCount, 2);
+        QCOMPARE(form_->Discovery.ConnectedDeviceCount(), 2);
         QCOMPARE(form_->DeviceComboBox->count(), 1);
         QCOMPARE(form_->Connection.CurrentDeviceID, QStringLiteral("usb:b"));
         QCOMPARE(form_->StringGrid2->Cell(1, 2), QStringLiteral("IMG_SNB.JPG"));
@@ -264,7 +274,7 @@ private slots:
         const qsizetype from = form_->Log.Document().LineCount();
         form_->ScanPortableDevicesButton->click();
         QCOMPARE(Log(from), (QStringList{"0 Devices Found.", "No Portable Devices found."}));
-        QCOMPARE(form_->ConnectedDeviceCount, 1);
+        QCOMPARE(form_->Discovery.ConnectedDeviceCount(), 1);
         QCOMPARE(form_->StringGrid2->RowCount(), rows);
     }
 
@@ -274,7 +284,7 @@ private slots:
             service_.AddDevice(QStringLiteral("usb:%1").arg(i), QStringLiteral("cam"), QStringLiteral("Maker"),
                                QStringLiteral("Model %1").arg(i));
         Start();
-        QCOMPARE(form_->ConnectedDeviceCount, 50);
+        QCOMPARE(form_->Discovery.ConnectedDeviceCount(), 50);
         QCOMPARE(form_->DeviceComboBox->count(), 50);
         QVERIFY(Log().contains(QStringLiteral("Only the first 50 devices are used; 2 more attached devices are ignored.")));
     }
@@ -356,6 +366,123 @@ private slots:
         QVERIFY(!IniFile(IniFilePath).SectionExists(QStringLiteral("B")));
         QVERIFY(IniFile(IniFilePath).SectionExists(QStringLiteral("A")));
         QCOMPARE(Log().last(), QStringLiteral("Device \"B\" was removed from the list."));
+    }
+
+    // After a delete the list shows no device rather than the next entry, so
+    // that saving cannot write the deleted device's values into another
+    // device's section.
+    void deleteDeviceKeepsOtherSections()
+    {
+        WriteIni("[Ferrovane]\nDeviceCount=3\nLastDevice=B\n[Devices]\nItem0=A\nItem1=B\nItem2=C\n"
+                 "[A]\nDeviceName=A\nDeviceSerialNo=SA\n[B]\nDeviceName=B\nDeviceSerialNo=SB\nDestPath=/b\n"
+                 "[C]\nDeviceName=C\nDeviceSerialNo=SC\n");
+        Start();
+        QCOMPARE(form_->DeviceComboBox->currentText(), QStringLiteral("B"));
+        {
+            ModalWatcher watcher([](QWidget *w) { qobject_cast<QMessageBox *>(w)->button(QMessageBox::Yes)->click(); });
+            form_->DeleteDeviceButton->click();
+        }
+        QCOMPARE(form_->DeviceComboBox->count(), 2);
+        QCOMPARE(form_->DeviceComboBox->currentText(), QString());
+        QCOMPARE(Ini("Ferrovane", "LastDevice"), QString());
+        form_->SaveSettingsBitBtn->click();
+        for (const char *section : {"A", "C"}) {
+            QCOMPARE(Ini(section, "DeviceName"), QString::fromLatin1(section));
+            QCOMPARE(Ini(section, "DeviceSerialNo"), QStringLiteral("S") + QString::fromLatin1(section));
+            QCOMPARE(Ini(section, "DestPath"), QStringLiteral("<none>"));
+        }
+        QVERIFY(!IniFile(IniFilePath).SectionExists(QStringLiteral("B")));
+    }
+
+    // A settings file that cannot be written ends the delete with an
+    // exception; the device list must still repaint afterwards.
+    void deleteDeviceWithUnwritableSettings()
+    {
+        WriteIni("[Ferrovane]\nDeviceCount=2\nLastDevice=A\n[Devices]\nItem0=A\nItem1=B\n[A]\nDeviceName=A\n");
+        Start();
+        const QString saved = IniFilePath;
+        IniFilePath = QDir::tempPath() + QStringLiteral("/gone/away/Ferrovane.ini");
+        bool thrown = false;
+        {
+            ModalWatcher watcher([](QWidget *w) { qobject_cast<QMessageBox *>(w)->button(QMessageBox::Yes)->click(); });
+            try {
+                form_->DeleteDevice();
+            } catch (const Exception &e) {
+                thrown = true;
+                QVERIFY(e.Message().startsWith(QStringLiteral("Unable to write to ")));
+            }
+        }
+        IniFilePath = saved;
+        QVERIFY(thrown);
+        QVERIFY(form_->DeviceComboBox->updatesEnabled());
+    }
+
+    // A name with line breaks is stored and recognised as one name: the next
+    // start finds the same single entry and section.
+    void deviceNameWithLineBreaks()
+    {
+        FakeDevice &d = AddCamera(QStringLiteral("usb:n"), QStringLiteral("Acme\r\nCorp"), QStringLiteral("Cam\n2"), "S9");
+        Q_UNUSED(d);
+        Start();
+        QCOMPARE(form_->DeviceComboBox->count(), 1);
+        const QString name = form_->DeviceComboBox->itemText(0);
+        QCOMPARE(name, QStringLiteral("Acme Corp Cam 2"));
+        form_->DeviceComboBox->setCurrentIndex(0);
+        emit form_->DeviceComboBox->activated(0);
+        WaitIdle(*form_);
+        form_->SaveSettingsBitBtn->click();
+        form_->close();
+        form_.reset();
+
+        Start();
+        QCOMPARE(form_->DeviceComboBox->count(), 1);
+        QCOMPARE(form_->DeviceComboBox->currentText(), name);
+        QVERIFY(Log().contains(QStringLiteral("Device = ") + name));
+        QVERIFY(!Log().contains(QStringLiteral("New device found \"%1\"").arg(name)));
+        QCOMPARE(Ini(name, "DeviceSerialNo"), QStringLiteral("S9"));
+        QVERIFY(Log().contains(QStringLiteral("DEVICE CONTENTS:")));
+    }
+
+    // The question is wide enough for its text: one line for a short name,
+    // never more than half the screen for a long one.
+    void deleteDeviceQuestionWidth_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<bool>("oneLine");
+        QTest::newRow("short name") << "Cam" << true;
+        QTest::newRow("long name") << QString(200, QLatin1Char('W')) << false;
+    }
+    void deleteDeviceQuestionWidth()
+    {
+        QFETCH(QString, name);
+        QFETCH(bool, oneLine);
+        WriteIni("[Ferrovane]\nDeviceCount=1\nLastDevice=" + name.toUtf8() + "\n[Devices]\nItem0=" + name.toUtf8() +
+                 "\n[" + name.toUtf8() + "]\nDeviceName=" + name.toUtf8() + "\n");
+        Start();
+        QCOMPARE(form_->DeviceComboBox->currentText(), name);
+        int lines = 0, boxWidth = 0, textWidth = 0;
+        ModalWatcher watcher([&](QWidget *w) {
+            auto *box = qobject_cast<QMessageBox *>(w);
+            auto *label = box->findChild<QLabel *>(QStringLiteral("qt_msgbox_informativelabel"));
+            if (label && QTest::qWaitForWindowExposed(box)) {
+                // The height of one line as this label lays it out.
+                const int lineHeight = label->heightForWidth(100000);
+                lines = lineHeight > 0 ? (label->height() + lineHeight / 2) / lineHeight : 0;
+                boxWidth = box->width();
+                textWidth = label->fontMetrics().horizontalAdvance(box->informativeText());
+            }
+            box->button(QMessageBox::No)->click();
+        });
+        form_->DeleteDeviceButton->click();
+        QCOMPARE(watcher.Seen(), 1);
+        QVERIFY(lines >= 1);
+        const int screenWidth = form_->screen()->availableGeometry().width();
+        if (oneLine) {
+            QVERIFY2(textWidth < screenWidth / 2, "the test screen is too narrow for this test");
+            QCOMPARE(lines, 1);
+        }
+        QVERIFY(boxWidth <= screenWidth);
+        QCOMPARE(form_->DeviceComboBox->count(), 1);
     }
 
     // --- exit -----------------------------------------------------------------
@@ -545,13 +672,13 @@ private slots:
     {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        RemoveInstanceFiles();
         QProcess first;
         first.setProcessEnvironment(env);
         first.start(QStringLiteral(FERROVANE_EXE), {});
         QVERIFY(first.waitForStarted());
-        // The first instance is up once it has read its settings... and shown its window.
-        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(UserDataFolder), 10000);
-        QTest::qWait(1500);
+        // The first instance is up once it listens for later starts.
+        QTRY_VERIFY_WITH_TIMEOUT(!InstanceSockets().isEmpty(), 30000);
         WriteIni("[Ferrovane]\nDebug=0\n");
         const QByteArray settingsBefore = [] {
             QFile f(IniFilePath);
@@ -572,6 +699,125 @@ private slots:
         QCOMPARE(first.state(), QProcess::Running);
         first.kill();
         first.waitForFinished();
+    }
+
+    // Every way of writing one display names one desktop, so the second
+    // start there is refused.
+    void displayKey_data()
+    {
+        QTest::addColumn<QString>("wayland1");
+        QTest::addColumn<QString>("x1");
+        QTest::addColumn<QString>("wayland2");
+        QTest::addColumn<QString>("x2");
+        QTest::addColumn<bool>("same");
+        QTest::newRow(":0 and :0.0") << "" << ":0" << "" << ":0.0" << true;
+        QTest::newRow(":0 and :0.1") << "" << ":0" << "" << ":0.1" << true;
+        QTest::newRow("unix:0") << "" << "unix:0" << "" << ":0" << true;
+        QTest::newRow("localhost:10.0") << "" << "localhost:10.0" << "" << ":10" << true;
+        QTest::newRow("this host") << "" << "box:0" << "" << ":0" << true;
+        QTest::newRow("socket path") << "" << "/tmp/.X11-unix/X0" << "" << ":0" << true;
+        QTest::newRow("protocol") << "" << "unix/:0" << "" << ":0" << true;
+        QTest::newRow("leading zero") << "" << ":00" << "" << ":0" << true;
+        QTest::newRow("two servers") << "" << ":0" << "" << ":1" << false;
+        QTest::newRow(":1 and :10") << "" << ":1" << "" << ":10" << false;
+        QTest::newRow("another host") << "" << "other:0" << "" << ":0" << false;
+        QTest::newRow("wayland name and path") << "wayland-0" << ":0" << "/run/user/7/wayland-0" << ":1" << true;
+        QTest::newRow("two wayland") << "wayland-0" << "" << "wayland-1" << "" << false;
+    }
+    void displayKey()
+    {
+        QFETCH(QString, wayland1);
+        QFETCH(QString, x1);
+        QFETCH(QString, wayland2);
+        QFETCH(QString, x2);
+        QFETCH(bool, same);
+        const QString runtime = QStringLiteral("/run/user/7");
+        const QString host = QStringLiteral("box");
+        QCOMPARE(SingleInstance::DisplayKey(wayland1, x1, runtime, host) ==
+                     SingleInstance::DisplayKey(wayland2, x2, runtime, host),
+                 same);
+    }
+
+    // Two runs ending in the same second: each log keeps its own file.
+    void logFilesOfOneSecond()
+    {
+        const QDateTime when(QDate(2016, 8, 13), QTime(8, 41, 21));
+        ActivityLog first, second;
+        first.WriteLog(QStringLiteral("the first run"), LogColor::Black);
+        second.WriteLog(QStringLiteral("the second run"), LogColor::Black);
+        const QString path1 = SaveLog(first.Document(), UserDataFolder, when);
+        const QString path2 = SaveLog(second.Document(), UserDataFolder, when);
+        QCOMPARE(QFileInfo(path1).fileName(), QStringLiteral("Ferrovane Log 2016-08-13 08.41.21.rtf"));
+        QCOMPARE(QFileInfo(path2).fileName(), QStringLiteral("Ferrovane Log 2016-08-13 08.41.21 (2).rtf"));
+        QFile file1(path1), file2(path2);
+        QVERIFY(file1.open(QIODevice::ReadOnly) && file2.open(QIODevice::ReadOnly));
+        QVERIFY(file1.readAll().contains("the first run"));
+        QVERIFY(file2.readAll().contains("the second run"));
+        // Both are log files to prune, and nothing else was left behind.
+        QCOMPARE(LogFiles().size(), 2);
+        QCOMPARE(QDir(UserDataFolder).entryList(QDir::Files | QDir::Hidden).size(), 2);
+    }
+
+    void unwritableLogFolderIsSaidAtStart()
+    {
+        // A settings folder that cannot be made; root may write anywhere else.
+        const QByteArray saved = qgetenv("XDG_CONFIG_HOME");
+        qputenv("XDG_CONFIG_HOME", "/proc/ferrovane-none");
+        Start();
+        qputenv("XDG_CONFIG_HOME", saved);
+        const QString folder = UserDataFolder;
+        SetProgramFolders();
+        QVERIFY(Log().contains(QStringLiteral("This run's log cannot be saved in ") + folder +
+                               QStringLiteral(": the folder does not exist.")));
+        QVERIFY(LogFolderTrouble(UserDataFolder).isEmpty());
+        QVERIFY(!LogFolderTrouble(IniFilePath + QStringLiteral("/")).isEmpty());
+    }
+
+    void missingFolderDevicesAreSaid()
+    {
+        QFile file(UserDataFolder + QStringLiteral("a file"));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.close();
+        const QString missing = UserDataFolder + QStringLiteral("no such card");
+        qputenv("FERROVANE_FOLDER_DEVICES", QFile::encodeName(missing + ":" + UserDataFolder + ":" + file.fileName()));
+        Start();
+        qunsetenv("FERROVANE_FOLDER_DEVICES");
+        const QStringList log = Log();
+        QVERIFY(log.contains(QStringLiteral("Folder device \"%1\" is not offered: it does not exist.").arg(missing)));
+        QVERIFY(log.contains(
+            QStringLiteral("Folder device \"%1\" is not offered: it is not a folder.").arg(file.fileName())));
+        QCOMPARE(log.filter(QStringLiteral("Folder device")).size(), 2);
+    }
+
+    // Logout, shutdown and Ctrl+C end the program as Close does.
+    void exitSignals_data()
+    {
+        QTest::addColumn<int>("signal");
+        QTest::newRow("SIGTERM") << int(SIGTERM);
+        QTest::newRow("SIGHUP") << int(SIGHUP);
+        QTest::newRow("SIGINT") << int(SIGINT);
+    }
+    void exitSignals()
+    {
+        QFETCH(int, signal);
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        RemoveInstanceFiles();
+        QProcess program;
+        program.setProcessEnvironment(env);
+        program.start(QStringLiteral(FERROVANE_EXE), {});
+        QVERIFY(program.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(!InstanceSockets().isEmpty(), 30000);
+        QCOMPARE(::kill(pid_t(program.processId()), signal), 0);
+        QVERIFY(program.waitForFinished(60000));
+        QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(program.exitCode(), 0);
+        const QStringList logs = LogFiles();
+        QCOMPARE(logs.size(), 1);
+        QFile log(UserDataFolder + logs.first());
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        QVERIFY(log.readAll().contains("Program exited by user."));
+        QVERIFY(!Ini("Ferrovane", "Width").isEmpty());
     }
 
     void bringToFrontRestoresAMinimisedWindow()

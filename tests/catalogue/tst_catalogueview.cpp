@@ -1,3 +1,4 @@
+#include "common/IniTestFiles.h"
 #include "common/ModalWatcher.h"
 #include "common/FormTest.h"
 #include "common/TestMain.h"
@@ -174,6 +175,55 @@ private slots:
     }
 
     // --- the device root picker ------------------------------------------------
+
+    // Started with a large saved window and a remembered device holding
+    // videos of many gigabytes: once the window stands, the Name column fills
+    // the room the other columns leave, and the Size column shows every size
+    // whole.
+    void columnsAtStartWithALargeWindow_data()
+    {
+        QTest::addColumn<int>("nameLength");
+        QTest::newRow("long names") << 300;
+        QTest::newRow("short names") << 8;
+    }
+    void columnsAtStartWithALargeWindow()
+    {
+        QFETCH(int, nameLength);
+        form_.reset();
+        FakeDevice &d = service_.AddDevice(QStringLiteral("usb:big"), QStringLiteral("Big"), QStringLiteral("Big"),
+                                           QStringLiteral("Cam"));
+        d.serialNumber = QStringLiteral("SN9");
+        const QString storage = d.AddStorage(QStringLiteral("Card"), QStringLiteral("card")).id;
+        const QString longName = QString(nameLength, QLatin1Char('W')) + QStringLiteral(".MP4");
+        d.AddSizedFile(storage, longName, QStringLiteral("VIDEO"), QStringLiteral("2016/08/13:10:22:33.000"),
+                       std::uint64_t(5) << 40);  // 5 TiB
+        d.AddSizedFile(storage, QStringLiteral("b.mp4"), QStringLiteral("VIDEO"),
+                       QStringLiteral("2016/08/13:10:22:33.000"), 1024);
+        const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+        const QSize large(qMin(1500, area.width()), qMin(1000, area.height()));
+        WriteIni(QStringLiteral("[Ferrovane]\nDeviceCount=1\nLastDevice=Big Cam\nWidth=%1\nHeight=%2\nLeft=%3\nTop=%4\n"
+                                "[Devices]\nItem0=Big Cam\n[Big Cam]\nDeviceName=Big Cam\nDeviceSerialNo=SN9\n"
+                                "FileFiltersCheckBox=0\n")
+                     .arg(large.width())
+                     .arg(large.height())
+                     .arg(area.x())
+                     .arg(area.y())
+                     .toUtf8());
+        StartForm(form_, service_);
+        service_.RemoveDevice(QStringLiteral("usb:big"));
+        TStringGrid *grid = form_->StringGrid1;
+        QCOMPARE(form_->StringGrid2->Cell(1, 2), longName);
+        QTRY_COMPARE(form_->size(), large);
+
+        const QFontMetrics metrics(grid->font());
+        const QString bigSize = form_->StringGrid2->Cell(2, 2);
+        QVERIFY2(grid->columnWidth(2) >= metrics.horizontalAdvance(bigSize) + 12,
+                 qPrintable(QString::number(grid->columnWidth(2))));
+
+        const int others = grid->columnWidth(0) + grid->columnWidth(2) + grid->columnWidth(3) + grid->columnWidth(4);
+        const int needed = qMax(metrics.horizontalAdvance(longName), metrics.horizontalAdvance(QStringLiteral("Name"))) + 8;
+        QTRY_COMPARE(grid->columnWidth(1), qMin(needed, grid->width() - others));
+    }
 
     void pickerOnAPhone()
     {

@@ -1,4 +1,5 @@
 #include "common/FormTest.h"
+#include "common/DeviceBuilders.h"
 #include "common/TestMain.h"
 
 #include "app/Unit1.h"
@@ -9,27 +10,6 @@
 #include <QProgressBar>
 
 namespace {
-
-const QString kDate = QStringLiteral("2016/08/13:10:22:33.000");
-
-// A phone: storage Phone with DCIM\Camera (two files, then a file after the
-// subfolder) and Music; an empty storage; a card with DCIM.
-void BuildPhone(FakeDevice &d)
-{
-    const QString phone = d.AddStorage(QStringLiteral("Phone"), QStringLiteral("store_1")).id;
-    const QString dcim = d.AddFolder(phone, QStringLiteral("DCIM")).id;
-    const QString camera = d.AddFolder(dcim, QStringLiteral("Camera")).id;
-    d.AddFile(camera, QStringLiteral("IMG_0001.JPG"), QStringLiteral("IMAGE"), kDate, QByteArray(2048, 'a'));
-    d.AddFile(camera, QStringLiteral("VID_0002.mp4"), QStringLiteral("VIDEO"), kDate, QByteArray(1536, 'b'));
-    d.AddFile(dcim, QStringLiteral("after.jpg"), QStringLiteral("IMAGE"), kDate, QByteArray(10, 'c'));
-    d.AddFile(dcim, QStringLiteral("notes.txt"), QStringLiteral("DOCUMENT"), kDate, QByteArray(10, 'd'));
-    const QString music = d.AddFolder(phone, QStringLiteral("Music")).id;
-    d.AddFile(music, QStringLiteral("song.mp3"), QStringLiteral("AUDIO"), kDate, QByteArray(100, 'e'));
-    d.AddStorage(QStringLiteral("Empty"), QStringLiteral("store_2"));
-    const QString card = d.AddStorage(QStringLiteral("Card"), QStringLiteral("store_3")).id;
-    const QString cardDcim = d.AddFolder(card, QStringLiteral("DCIM")).id;
-    d.AddFile(cardDcim, QStringLiteral("IMG_0003.JPG"), QStringLiteral("IMAGE"), kDate, QByteArray(5, 'f'));
-}
 
 struct Transfer
 {
@@ -233,9 +213,9 @@ private slots:
     void hugeFiles()
     {
         Device().AddSizedFile(QStringLiteral("/store_1/DCIM/Camera"), QStringLiteral("big.mp4"), QStringLiteral("VIDEO"),
-                              kDate, 5ull << 30);
+                              kFakeDate, 5ull << 30);
         Device().AddSizedFile(QStringLiteral("/store_1/DCIM/Camera"), QStringLiteral("big2.mp4"), QStringLiteral("VIDEO"),
-                              kDate, 3ull << 30);
+                              kFakeDate, 3ull << 30);
         const qsizetype from = List();
         const CatalogueGrid &g = *form_->StringGrid2;
         int row = 1;

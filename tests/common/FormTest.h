@@ -3,6 +3,7 @@
 // Starting the real main window in a test, and reading its log.
 
 #include "app/Unit1.h"
+#include "common/LogLines.h"
 
 #include <QPushButton>
 #include <QtTest>
@@ -26,14 +27,4 @@ inline void StartForm(std::unique_ptr<TForm1> &form, DeviceService &service)
     QVERIFY(QTest::qWaitForWindowExposed(form.get()));
     QTRY_VERIFY(form->Log.Document().LineCount() >= 1);
     WaitIdle(*form);
-}
-
-// The texts of the log's lines from line `from` on, without their prefixes.
-inline QStringList LogTexts(const ActivityLog &log, qsizetype from = 0)
-{
-    QStringList texts;
-    const LogDocument &doc = log.Document();
-    for (const LogLine &line : doc.Lines(from, doc.LineCount()))
-        texts << line.text;
-    return texts;
 }

@@ -22,6 +22,14 @@ public:
             QWidget *modal = QApplication::activeModalWidget();
             if (!modal || modal == last_)
                 return;
+            // Focus moves and typing reach a dialog only once it is the
+            // active window, which comes later than its showing on a busy machine.
+            // A dialog that comes back after another one closed is not made
+            // active again by every platform: ask for it.
+            if (QApplication::activeWindow() != modal) {
+                modal->activateWindow();
+                return;
+            }
             last_ = modal;
             ++seen_;
             answer_(modal);

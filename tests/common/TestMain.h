@@ -34,8 +34,17 @@ inline void Prepare(const QString &root)
                           QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     qputenv("LC_ALL", "C.UTF-8");
     qputenv("LANG", "C.UTF-8");
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    // The offscreen platform's own screen (800 x 600) is smaller than the
+    // window's design size, which then gives way: tests get a desktop's.
+    const QString platform = qEnvironmentVariable("QT_QPA_PLATFORM");
+    if (platform.isEmpty() || platform == QLatin1String("offscreen")) {
+        const QString config = root + QStringLiteral("/screen.json");
+        QFile file(config);
+        if (file.open(QIODevice::WriteOnly))
+            file.write(R"({"screens": [{"name": "Screen1", "x": 0, "y": 0, "width": 1920, "height": 1200,
+                           "logicalDpi": 96, "logicalBaseDpi": 96, "dpr": 1}]})");
+        qputenv("QT_QPA_PLATFORM", QFile::encodeName(QStringLiteral("offscreen:configfile=") + config));
+    }
 }
 
 } // namespace testenv

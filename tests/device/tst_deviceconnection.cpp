@@ -1,22 +1,12 @@
+#include "common/LogLines.h"
 #include "common/TestMain.h"
 
 #include "device/DeviceConnection.h"
+#include "device/DeviceDiscovery.h"
 #include "device/fake/FakeDeviceService.h"
 #include "log/ActivityLog.h"
 
 namespace {
-
-// One log line as "colour[ bold]: text", the prefix left out.
-QStringList Lines(const ActivityLog &log)
-{
-    static const char *const names[] = {"black", "blue", "red", "green", "purple", "maroon"};
-    QStringList out;
-    for (const LogLine &line : log.Document().Lines(0, log.Document().LineCount()))
-        out << QStringLiteral("%1%2: %3")
-                   .arg(QLatin1String(names[int(line.color)]),
-                        line.style == LogStyle::Bold ? QStringLiteral(" bold") : QString(), line.text);
-    return out;
-}
 
 struct Rig
 {
@@ -38,6 +28,21 @@ struct Rig
     FakeDevice &Cam() { return service.devices.front(); }
 };
 
+// The device list around a scan: names it knows, and what the scan tells it.
+struct FakeDiscoveryHost : DiscoveryHost
+{
+    QStringList known;
+    QStringList added;
+    int cleared = 0;
+    bool IsKnownDevice(const QString &name) override { return known.contains(name); }
+    void AddNewDevice(const QString &name, const QString &serial) override
+    {
+        known << name;
+        added << name + QLatin1Char('|') + serial;
+    }
+    void ClearCatalogue() override { ++cleared; }
+};
+
 const QStringList kHeader = {QStringLiteral("blue bold: DEVICE: Canon EOS 80D"),
                              QStringLiteral("black: DeviceID = usb:002,005")};
 
@@ -51,11 +56,63 @@ private slots:
     void init() { DebugFlag = false; }
     void cleanup() { DebugFlag = false; }
 
+    // The display name must survive being written as a list entry and a
+    // section name and read back: no line breaks, no blanks at the ends.
+    void displayName_data()
+    {
+        QTest::addColumn<QString>("manufacturer");
+        QTest::addColumn<QString>("description");
+        QTest::addColumn<QString>("name");
+        QTest::newRow("plain") << "Canon" << "EOS 80D" << "Canon EOS 80D";
+        QTest::newRow("ends trimmed") << " Canon\t" << "\nEOS " << "Canon EOS";
+        QTest::newRow("line break inside") << "Acme\r\nCorp" << "Cam\n2" << "Acme Corp Cam 2";
+        QTest::newRow("tab and DEL inside") << "A\t\x7f" "B" << "C" << "A B C";
+        QTest::newRow("inner blanks kept") << "A  B" << "C" << "A  B C";
+        QTest::newRow("no description") << "Maker" << "" << "Maker";
+        QTest::newRow("no manufacturer") << "\r\n" << "Model" << "Model";
+        QTest::newRow("nothing") << "" << "" << "";
+    }
+    void scanFillsTheTableAndTheHost()
+    {
+        Rig rig;
+        FakeDevice &phone = rig.service.AddDevice(QStringLiteral("usb:9"), QStringLiteral("Pixel"),
+                                                  QStringLiteral("Google\n"), QStringLiteral("Pixel\r\n7"));
+        phone.serialNumber = QStringLiteral("P7");
+        DeviceDiscovery discovery(rig.connection, rig.log);
+        FakeDiscoveryHost host;
+        host.known << QStringLiteral("Canon Inc. Canon EOS 80D");
+        discovery.ScanPortableDevices(host);
+        QCOMPARE(host.cleared, 1);
+        QCOMPARE(host.added, QStringList{QStringLiteral("Google Pixel 7|P7")});
+        QCOMPARE(discovery.ConnectedDeviceCount(), 2);
+        QCOMPARE(discovery.ConnectedDevice(0).DeviceSerialNo, QStringLiteral("0123456789"));
+        QCOMPARE(discovery.FindDeviceID(QStringLiteral("Google Pixel 7"), QStringLiteral("P7")), QStringLiteral("usb:9"));
+        QCOMPARE(discovery.FindDeviceID(QStringLiteral("Google Pixel 7"), QString()), QString());
+        const QStringList lines = ColouredLogLines(rig.log);
+        QVERIFY(lines.contains(QStringLiteral("blue: Device = Canon Inc. Canon EOS 80D")));
+        QVERIFY(lines.contains(QStringLiteral("green: New device found \"Google Pixel 7\"")));
+
+        // A scan that finds nothing keeps the table and the catalogue.
+        rig.service.devices.clear();
+        discovery.ScanPortableDevices(host);
+        QCOMPARE(host.cleared, 1);
+        QCOMPARE(discovery.ConnectedDeviceCount(), 2);
+        QCOMPARE(ColouredLogLines(rig.log).last(), QStringLiteral("red: No Portable Devices found."));
+    }
+
+    void displayName()
+    {
+        QFETCH(QString, manufacturer);
+        QFETCH(QString, description);
+        QFETCH(QString, name);
+        QCOMPARE(DeviceDisplayName(manufacturer, description), name);
+    }
+
     void openReportsTheDevice()
     {
         Rig rig;
         QVERIFY(rig.connection.OpenDevice(QStringLiteral("usb:002,005"), false));
-        QCOMPARE(Lines(rig.log), (kHeader + QStringList{
+        QCOMPARE(ColouredLogLines(rig.log), (kHeader + QStringList{
                                                "black: DEVICE TYPE = WPD_DEVICE_TYPE_CAMERA",
                                                "black: MANUFACTURER: Canon Inc.",
                                                "black: MODEL: Canon EOS 80D",
@@ -74,7 +131,7 @@ private slots:
         Rig rig;
         DebugFlag = true;
         QVERIFY(rig.connection.OpenDevice(QStringLiteral("usb:002,005"), false));
-        QCOMPARE(Lines(rig.log), (kHeader + QStringList{
+        QCOMPARE(ColouredLogLines(rig.log), (kHeader + QStringList{
                                                "purple: res aPortableDevice.Open = 0",
                                                "purple: res aPortableDevice.Content = 0",
                                                "purple: res aPortableDeviceContent.Properties = 0",
@@ -98,15 +155,15 @@ private slots:
     {
         Rig rig;
         QVERIFY(rig.connection.OpenDevice(QStringLiteral("usb:002,005"), true));
-        QCOMPARE(Lines(rig.log), QStringList());
+        QCOMPARE(ColouredLogLines(rig.log), QStringList());
 
         rig.Cam().openCode = E_DEVICE_BUSY;
         QVERIFY(!rig.connection.OpenDevice(QStringLiteral("usb:002,005"), true));
-        QCOMPARE(Lines(rig.log), QStringList());
+        QCOMPARE(ColouredLogLines(rig.log), QStringList());
 
         DebugFlag = true;
         QVERIFY(!rig.connection.OpenDevice(QStringLiteral("usb:002,005"), true));
-        QCOMPARE(Lines(rig.log), QStringList{QStringLiteral("purple: res aPortableDevice.Open = %1").arg(E_DEVICE_BUSY)});
+        QCOMPARE(ColouredLogLines(rig.log), QStringList{QStringLiteral("purple: res aPortableDevice.Open = %1").arg(E_DEVICE_BUSY)});
     }
 
     // Each failure: the line, its colour, and which handles were replaced.
@@ -169,7 +226,7 @@ private slots:
             cam.Object(QStringLiteral("DEVICE")).getValuesCode = E_FAIL;
 
         QVERIFY(!rig.connection.OpenDevice(QStringLiteral("usb:002,005"), false));
-        QCOMPARE(Lines(rig.log), kHeader + lines);
+        QCOMPARE(ColouredLogLines(rig.log), kHeader + lines);
 
         // What the open reached before failing is replaced; nothing is restored.
         const DeviceHandles &after = rig.connection.Handles();
@@ -188,9 +245,9 @@ private slots:
         ActivityLog quietLog;
         DeviceConnection quiet(rig.service, quietLog);
         QVERIFY(!quiet.OpenDevice(QStringLiteral("usb:002,005"), true));
-        QCOMPARE(Lines(quietLog), QStringList());
+        QCOMPARE(ColouredLogLines(quietLog), QStringList());
         QCOMPARE(quiet.GetDeviceSerialNo(QStringLiteral("usb:002,005")), QString());
-        QCOMPARE(Lines(quietLog), lines);
+        QCOMPARE(ColouredLogLines(quietLog), lines);
     }
 
     // GetValues answering S_FALSE counts as success.
@@ -240,7 +297,7 @@ private slots:
         rig.Cam().powerSource = source;
         rig.Cam().powerLevel = level;
         QVERIFY(rig.connection.OpenDevice(QStringLiteral("usb:002,005"), false));
-        QStringList lines = Lines(rig.log);
+        QStringList lines = ColouredLogLines(rig.log);
         lines = lines.filter(QRegularExpression(QStringLiteral("DEVICE TYPE|POWER")));
         QCOMPARE(lines, expected);
     }
@@ -254,7 +311,7 @@ private slots:
                                              WPD_DEVICE_POWER_LEVEL, WPD_DEVICE_SERIAL_NUMBER};
         DebugFlag = true;
         QVERIFY(rig.connection.OpenDevice(QStringLiteral("usb:002,005"), false));
-        const QStringList lines = Lines(rig.log);
+        const QStringList lines = ColouredLogLines(rig.log);
         QCOMPARE(lines.filter(QStringLiteral("black:")), (QStringList{"black: DeviceID = usb:002,005",
                                                                       "black: MANUFACTURER: Canon Inc."}));
         QVERIFY(lines.contains(QStringLiteral("purple: res WPD_DEVICE_MODEL = %1").arg(E_NOT_FOUND)));
@@ -279,7 +336,7 @@ private slots:
         Rig rig;
         rig.Cam().serialNumber = serial;
         QCOMPARE(rig.connection.GetDeviceSerialNo(QStringLiteral("usb:002,005")), expected);
-        QCOMPARE(Lines(rig.log), QStringList());  // nothing outside debug mode
+        QCOMPARE(ColouredLogLines(rig.log), QStringList());  // nothing outside debug mode
     }
 
     void serialNumberDebugLines()
@@ -287,7 +344,7 @@ private slots:
         Rig rig;
         DebugFlag = true;
         QCOMPARE(rig.connection.GetDeviceSerialNo(QStringLiteral("usb:002,005")), QStringLiteral("0123456789"));
-        QCOMPARE(Lines(rig.log), (QStringList{
+        QCOMPARE(ColouredLogLines(rig.log), (QStringList{
                                      "purple: DEVICE ID: usb:002,005",
                                      "purple: res aPortableDevice.Open = 0",
                                      "purple: res aPortableDevice.Content = 0",

@@ -1,3 +1,4 @@
+#include "common/LogLines.h"
 #include "common/TestMain.h"
 
 #include "device/DeviceConnection.h"
@@ -143,9 +144,7 @@ private slots:
         DeviceConnection connection(*service_, log);
         connection.CurrentDeviceName = QStringLiteral("Folder EOS_DIGITAL");
         QVERIFY(connection.OpenDevice(FolderBackend::DeviceIdFor(card_), false));
-        QStringList lines;
-        for (const LogLine &line : log.Document().Lines(0, 100))
-            lines << line.text;
+        const QStringList lines = LogTexts(log);
         QVERIFY(lines.contains(QStringLiteral("DEVICE TYPE = WPD_DEVICE_TYPE_CAMERA")));
         QVERIFY(lines.contains(QStringLiteral("MANUFACTURER: Folder")));
         QVERIFY(lines.contains(QStringLiteral("SERIAL No.: ") + card_));

@@ -1,3 +1,4 @@
+#include "common/LogLines.h"
 #include "common/TestMain.h"
 
 #include "device/DeviceConnection.h"
@@ -146,13 +147,7 @@ private:
     std::unique_ptr<DeviceConnection> connection_;
     const QString deviceId_ = GPhotoBackend::DeviceIdFor(QStringLiteral("usb:002,005"));
 
-    QStringList Lines()
-    {
-        QStringList out;
-        for (const LogLine &line : log_->Document().Lines(0, log_->Document().LineCount()))
-            out << line.text;
-        return out;
-    }
+    QStringList Lines() { return LogTexts(*log_); }
     QStringList Children(const QString &id)
     {
         std::shared_ptr<IEnumPortableDeviceObjectIDs> children;

@@ -89,6 +89,16 @@ private slots:
         QTest::newRow("24h without am/pm") << false << "hh" << afternoon << "13";
         QTest::newRow("quoted am stays 24h") << false << "hh 'am/pm'" << afternoon << "13 am/pm";
         QTest::newRow("later h stops lookahead") << false << "hh h am/pm" << afternoon << "13 1 pm";
+        // Each hour looks ahead for itself; an am/pm never reaches a later hour.
+        QTest::newRow("am/pm before the hour stays 24h") << false << "am/pm h:nn" << afternoon << "pm 13:05";
+        QTest::newRow("h am/pm h") << false << "h am/pm h" << afternoon << "1 pm 13";
+        QTest::newRow("a/p then hh") << false << "hh a/p hh" << afternoon << "01 p 13";
+        QTest::newRow("ampm before hour at midnight") << false << "ampm h" << midnight << "AM 0";
+        // A quoted text ends only at its own kind of quote.
+        QTest::newRow("apostrophe in double quotes") << false << "h \"it's\" am/pm" << afternoon << "1 it's pm";
+        QTest::newRow("double quote in single quotes") << false << "h 'say \"hi\"' am/pm" << afternoon
+                                                      << "1 say \"hi\" pm";
+        QTest::newRow("quoted am/pm after apostrophe") << false << "h \"it's am/pm\"" << afternoon << "13 it's am/pm";
         QTest::newRow("single quotes") << false << "'Year' yyyy" << morning << "Year 2016";
         QTest::newRow("double quotes") << false << "\"d\"d" << morning << "d13";
         QTest::newRow("unclosed quote") << false << "yyyy 'rest" << morning << "2016 rest";
@@ -97,6 +107,12 @@ private slots:
         QTest::newRow("empty is c") << false << "" << morning << "8/13/2016 8:41:21 AM";
         QTest::newRow("c at midnight") << false << "c" << midnight << "5/4/2016";
         QTest::newRow("c german") << true << "c" << afternoon << "13.08.2016 13:05:09";
+        QTest::newRow("c half a second after midnight") << false << "c"
+                                                        << QDateTime(QDate(2016, 5, 4), QTime(0, 0, 0, 500))
+                                                        << "5/4/2016 12:00:00 AM";
+        QTest::newRow("c a millisecond after midnight") << true << "c"
+                                                        << QDateTime(QDate(2016, 5, 4), QTime(0, 0, 0, 1))
+                                                        << "04.05.2016 00:00:00";
         QTest::newRow("t and tt") << false << "t|tt" << afternoon << "1:05 PM|1:05:09 PM";
         QTest::newRow("other characters copied") << false << "[yyyy]_#x" << morning << "[2016]_#x";
         QTest::newRow("non-ASCII letters copied") << false << "yyyyé" << morning << "2016é";

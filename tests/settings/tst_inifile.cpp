@@ -1,6 +1,7 @@
 #include "common/TestMain.h"
 
 #include "log/Exception.h"
+#include "settings/DeviceSettings.h"
 #include "settings/FileFilter.h"
 #include "settings/IniFile.h"
 #include "settings/NumberFormat.h"
@@ -32,6 +33,60 @@ private slots:
     {
         path_ = dir_.filePath(QStringLiteral("Ferrovane.ini"));
         QFile::remove(path_);
+    }
+
+    // Every per-device key goes through one table: what is written reads
+    // back, a missing key reads as its default, and a dialog writes only
+    // its own keys.
+    void deviceSettingsRoundTrip()
+    {
+        IniFile ini(path_);
+        const DeviceSettings defaults = ReadDeviceSection(ini, QStringLiteral("Cam"));
+        QCOMPARE(defaults.DateFormat, QStringLiteral("yyyy-mm-dd"));
+        QCOMPARE(defaults.PostFileCopySuccessCode, QStringLiteral("0"));
+        QCOMPARE(defaults.FileFiltersCheckBox, true);
+        QCOMPARE(defaults.FileFilter, QString::fromLatin1(kDefaultFileFilter));
+
+        DeviceSettings values;
+        values.DeviceName = QStringLiteral("Cam");
+        values.DeviceSerialNo = QStringLiteral("S1");
+        values.DestPath = QStringLiteral("/home/u/Pictures");
+        values.DateFormat = QStringLiteral("yyyy/mm");
+        values.DeviceRoot = QStringLiteral("Card\\DCIM");
+        values.CopyMode = 1;
+        values.ByteLevelCompare = values.DeleteFiles = true;
+        values.PostFileCopyCommandCheckBox = values.PostProcessingCommandCheckBox = true;
+        values.PostFileCopyCommandLabeledEdit = QStringLiteral(" 'cp' [Path][File] ~/b ");
+        values.PostProcessingCommandLabeledEdit = QStringLiteral("\"done\"");
+        values.PostFileCopyForceCheckBox = true;
+        values.PostFileCopySuccessCode = QStringLiteral("1");
+        values.PostProcessingSuccessCode = QStringLiteral("2");
+        values.FileFiltersCheckBox = false;
+        values.FileFilter = QStringLiteral("jpg|png");
+        WriteDeviceSection(ini, QStringLiteral("Cam"), values, DeviceKeys::All);
+        const DeviceSettings back = ReadDeviceSection(ini, QStringLiteral("Cam"));
+        QCOMPARE(back.DeviceName, values.DeviceName);
+        QCOMPARE(back.DeviceSerialNo, values.DeviceSerialNo);
+        QCOMPARE(back.DestPath, values.DestPath);
+        QCOMPARE(back.DateFormat, values.DateFormat);
+        QCOMPARE(back.DeviceRoot, values.DeviceRoot);
+        QCOMPARE(back.CopyMode, 1);
+        QCOMPARE(back.ByteLevelCompare, true);
+        QCOMPARE(back.DeleteFiles, true);
+        QCOMPARE(back.PostFileCopyCommandCheckBox, true);
+        QCOMPARE(back.PostProcessingCommandCheckBox, true);
+        QCOMPARE(back.PostFileCopyCommandLabeledEdit, values.PostFileCopyCommandLabeledEdit);
+        QCOMPARE(back.PostProcessingCommandLabeledEdit, values.PostProcessingCommandLabeledEdit);
+        QCOMPARE(back.PostFileCopyForceCheckBox, true);
+        QCOMPARE(back.PostFileCopySuccessCode, QStringLiteral("1"));
+        QCOMPARE(back.PostProcessingSuccessCode, QStringLiteral("2"));
+        QCOMPARE(back.FileFiltersCheckBox, false);
+        QCOMPARE(back.FileFilter, QStringLiteral("jpg|png"));
+
+        QFile::remove(path_);
+        WriteDeviceSection(ini, QStringLiteral("Cam"), values, DeviceKeys::Options);
+        QCOMPARE(ReadRaw(), QByteArray("[Cam]\nByteLevelCompare=1\nDeleteFiles=1\nFileFiltersCheckBox=0\n"
+                                       "FileFilter=jpg|png\n"));
     }
 
     void readRules_data()
@@ -154,6 +209,64 @@ private slots:
         ini.WriteCommand(QStringLiteral("Dev"), QStringLiteral("Cmd"), command);
         QVERIFY2(ReadRaw().contains(line + "\n"), ReadRaw().constData());
         QCOMPARE(ini.ReadCommand(QStringLiteral("Dev"), QStringLiteral("Cmd"), QStringLiteral("x")), command);
+    }
+
+    // Whatever a text value holds, it reads back exactly as written; values
+    // that reading would change go out inside a pair of double quotes.
+    void textRoundTrip_data()
+    {
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<QByteArray>("line");
+        QTest::newRow("plain") << "yyyy-mm-dd" << QByteArray("V=yyyy-mm-dd");
+        QTest::newRow("empty") << "" << QByteArray("V=");
+        QTest::newRow("quoted filter alone") << "\"my pics\"" << QByteArray("V=\"\"my pics\"\"");
+        QTest::newRow("quoted first and last entries") << "\"a b\"|jpg|\"c d\"" << QByteArray("V=\"\"a b\"|jpg|\"c d\"\"");
+        QTest::newRow("lone empty filter entry") << "\"\"" << QByteArray("V=\"\"\"\"");
+        QTest::newRow("date format starting with a quote") << "'Y'yyyy'-'mm" << QByteArray("V='Y'yyyy'-'mm");
+        QTest::newRow("date format in single quotes") << "'Y'yyyy'-'mm'.'" << QByteArray("V=\"'Y'yyyy'-'mm'.'\"");
+        QTest::newRow("single quote pair only") << "''" << QByteArray("V=\"''\"");
+        QTest::newRow("leading blank") << " x" << QByteArray("V=\" x\"");
+        QTest::newRow("trailing tab") << "x\t" << QByteArray("V=\"x\t\"");
+        QTest::newRow("blanks only") << "   " << QByteArray("V=\"   \"");
+        QTest::newRow("quote at one end only") << "\"x" << QByteArray("V=\"x");
+        QTest::newRow("different quotes at the ends") << "\"x'" << QByteArray("V=\"x'");
+        QTest::newRow("one quote") << "'" << QByteArray("V='");
+        QTest::newRow("already protected looking") << "\"\"x\"\"" << QByteArray("V=\"\"\"x\"\"\"");
+        QTest::newRow("equals and brackets") << "[a]=b" << QByteArray("V=[a]=b");
+        QTest::newRow("UTF-8") << "'写真' é" << QByteArray("V='写真' é");
+    }
+    void textRoundTrip()
+    {
+        QFETCH(QString, value);
+        QFETCH(QByteArray, line);
+        IniFile ini(path_);
+        ini.WriteString(QStringLiteral("Dev"), QStringLiteral("V"), value);
+        QVERIFY2(ReadRaw().contains(line + "\n"), ReadRaw().constData());
+        QCOMPARE(ini.ReadString(QStringLiteral("Dev"), QStringLiteral("V"), QStringLiteral("<default>")), value);
+        // Again over the existing line, and through a preloaded reader.
+        ini.WriteString(QStringLiteral("Dev"), QStringLiteral("V"), value);
+        IniFile preloaded(path_);
+        preloaded.Preload();
+        QCOMPARE(preloaded.ReadString(QStringLiteral("Dev"), QStringLiteral("V"), QStringLiteral("<default>")), value);
+    }
+
+    // A filter list goes through the file as the list it was.
+    void fileFilterThroughTheFile_data()
+    {
+        QTest::addColumn<QStringList>("entries");
+        QTest::newRow("one entry with a blank") << QStringList{"my pics"};
+        QTest::newRow("quoted first and last") << QStringList{"a b", "jpg", "c d"};
+        QTest::newRow("lone empty entry") << QStringList{""};
+        QTest::newRow("quote inside") << QStringList{"say \"hi\""};
+        QTest::newRow("plain") << QStringList{"AVI", "jpg"};
+    }
+    void fileFilterThroughTheFile()
+    {
+        QFETCH(QStringList, entries);
+        IniFile ini(path_);
+        ini.WriteString(QStringLiteral("Dev"), QStringLiteral("FileFilter"), EncodeFileFilter(entries));
+        QCOMPARE(DecodeFileFilter(ini.ReadString(QStringLiteral("Dev"), QStringLiteral("FileFilter"), QString())),
+                 entries);
     }
 
     // A hand-written file keeps every byte that the write does not change.

@@ -127,6 +127,30 @@ private slots:
         QCOMPARE(g.Form3->PostFileCopySuccessCode->text(), QStringLiteral("3"));
     }
 
+    // Values that begin and end with a quote come back as they were saved.
+    void quotedValuesRoundTrip_data()
+    {
+        QTest::addColumn<QStringList>("filters");
+        QTest::addColumn<QString>("dateFormat");
+        QTest::newRow("one quoted entry") << QStringList{"my pics"} << "'Y'yyyy'-'mm'.'";
+        QTest::newRow("quoted first and last") << QStringList{"a b", "jpg", "z z"} << "\"yyyy\"";
+        QTest::newRow("lone empty entry") << QStringList{""} << " yyyy ";
+    }
+    void quotedValuesRoundTrip()
+    {
+        QFETCH(QStringList, filters);
+        QFETCH(QString, dateFormat);
+        Start();
+        SelectDevice(QStringLiteral("Cam"));
+        form_->Form4->SetFilterList(filters);
+        form_->DateFormatEdit->setText(dateFormat);
+        QTest::mouseClick(form_->SaveSettingsBitBtn, Qt::LeftButton);
+        form_.reset();
+        Start();
+        QCOMPARE(form_->Form4->FilterList(), filters);
+        QCOMPARE(form_->DateFormatEdit->text(), dateFormat);
+    }
+
     void handEditedFiles_data()
     {
         QTest::addColumn<QByteArray>("file");
@@ -312,12 +336,14 @@ private slots:
         o.SetFilterList({});
         ModalWatcher watcher([&](QWidget *) {
             o.ListBox1->setFocus();
+            QTRY_VERIFY(o.ListBox1->hasFocus());
             QTest::keyClick(o.ListBox1, Qt::Key_Insert);
             QCOMPARE(o.FilterList(), QStringList{"<New>"});
             QVERIFY(o.FilterEditor());
             QCOMPARE(o.FilterEditor()->text(), QStringLiteral("<New>"));
             QLineEdit *editor = o.FilterEditor();
-            editor->selectAll();
+            // The text is selected, so typing replaces it.
+            QCOMPARE(editor->selectedText(), QStringLiteral("<New>"));
             QTest::keyClicks(editor, QStringLiteral("png"));
             QTest::keyClick(editor, Qt::Key_Escape);  // nothing special
             QVERIFY(o.FilterEditor());
@@ -329,6 +355,7 @@ private slots:
             o.ListBox1->setCurrentRow(0);
             QTest::keyClick(o.ListBox1, Qt::Key_Return);
             QVERIFY(o.FilterEditor());
+            QCOMPARE(o.FilterEditor()->selectedText(), QStringLiteral("png"));
             o.FilterEditor()->clear();
             QTest::keyClick(o.FilterEditor(), Qt::Key_Return);
             QVERIFY(o.FilterEditor());
@@ -433,15 +460,101 @@ private slots:
         QString seen;
         ModalWatcher watcher([&](QWidget *) {
             o.MaxLogDaysSpinEdit->setFocus();
+            QTRY_VERIFY(o.MaxLogDaysSpinEdit->hasFocus());
             o.MaxLogDaysSpinEdit->SetText(QString());
             QTest::keyClicks(o.MaxLogDaysSpinEdit, typed);
+            // Leaving the field is what normalises it.
             o.ChangeStyleButton->setFocus();
+            QTRY_VERIFY(o.ChangeStyleButton->hasFocus());
             seen = o.MaxLogDaysSpinEdit->Text();
             o.OKButton->click();
         });
         form_->OptionsBitBtn->click();
         QCOMPARE(seen, after);
         QCOMPARE(Ini("Ferrovane", "MaxLogDays"), after);
+    }
+
+    // A stored value the field would not accept from its buttons is shown as
+    // it stands, every time the dialog opens, and is normalised only when the
+    // user leaves the field, as typed text is.
+    void keepLogsStoredText_data()
+    {
+        QTest::addColumn<QString>("stored");
+        QTest::addColumn<QString>("normalised");
+        QTest::newRow("too large") << "1500" << "999";
+        QTest::newRow("not a number") << "abc" << "0";
+        QTest::newRow("negative") << "-3" << "0";
+        QTest::newRow("empty") << "" << "0";
+        QTest::newRow("in range") << "45" << "45";
+        QTest::newRow("more digits than a number holds") << "123456789012345678901234" << "999";
+    }
+    void keepLogsStoredText()
+    {
+        QFETCH(QString, stored);
+        QFETCH(QString, normalised);
+        WriteIni("[Ferrovane]\nMaxLogDays=" + stored.toUtf8() + "\n");
+        Start();
+        TForm4 &o = *form_->Form4;
+        QCOMPARE(o.MaxLogDaysSpinEdit->Text(), stored);
+        // Shown, closed and shown again, the field keeps the stored text, and
+        // OK without entering the field writes it back unchanged.
+        for (QPushButton *button : {o.CancelButton, o.OKButton}) {
+            QString seen;
+            ModalWatcher watcher([&](QWidget *) {
+                seen = o.MaxLogDaysSpinEdit->Text();
+                button->click();
+            });
+            form_->OptionsBitBtn->click();
+            QCOMPARE(watcher.Seen(), 1);
+            QCOMPARE(seen, stored);
+            QCOMPARE(o.MaxLogDaysSpinEdit->Text(), stored);
+        }
+        QCOMPARE(Ini("Ferrovane", "MaxLogDays"), stored);
+
+        // Entering and leaving the field normalises it.
+        QString left;
+        bool focusCameAndWent = false;
+        ModalWatcher watcher([&](QWidget *dialog) {
+            if (QTest::qWaitForWindowActive(dialog)) {
+                o.MaxLogDaysSpinEdit->setFocus();
+                if (QTest::qWaitFor([&] { return o.MaxLogDaysSpinEdit->hasFocus(); })) {
+                    o.ChangeStyleButton->setFocus();
+                    focusCameAndWent = QTest::qWaitFor([&] { return !o.MaxLogDaysSpinEdit->hasFocus(); });
+                }
+            }
+            left = o.MaxLogDaysSpinEdit->Text();
+            o.OKButton->click();
+        });
+        form_->OptionsBitBtn->click();
+        QVERIFY(focusCameAndWent);
+        QCOMPARE(left, normalised);
+        QCOMPARE(Ini("Ferrovane", "MaxLogDays"), normalised);
+    }
+
+    // The up and down buttons step within 0 to 999 from the number the text
+    // holds.
+    void keepLogsSteps_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("steps");
+        QTest::addColumn<QString>("after");
+        QTest::newRow("up") << "30" << 1 << "31";
+        QTest::newRow("down") << "30" << -1 << "29";
+        QTest::newRow("down at 0") << "0" << -1 << "0";
+        QTest::newRow("up at 999") << "999" << 1 << "999";
+        QTest::newRow("up from too large") << "1500" << 1 << "999";
+        QTest::newRow("up from text") << "abc" << 1 << "1";
+    }
+    void keepLogsSteps()
+    {
+        QFETCH(QString, text);
+        QFETCH(int, steps);
+        QFETCH(QString, after);
+        Start();
+        SpinEdit *field = form_->Form4->MaxLogDaysSpinEdit;
+        field->SetText(text);
+        field->stepBy(steps);
+        QCOMPARE(field->Text(), after);
     }
 
     // On a dark style the help texts stay readable: lighter text in Options,
@@ -538,6 +651,51 @@ private slots:
         QCOMPARE(Ini("Cam", "PostFileCopySuccessCode"), QStringLiteral("12"));
         QCOMPARE(Ini("Cam", "PostProcessingSuccessCode"), QString());
         QVERIFY(LogHas(QStringLiteral("Post Processing Options Saved.")));
+    }
+
+    // Each help text is shown whole, with one or both commands on, and the
+    // examples are written for the shell the commands run in.
+    void postProcessingHelpFits_data()
+    {
+        QTest::addColumn<bool>("fileOn");
+        QTest::addColumn<bool>("processingOn");
+        QTest::newRow("both") << true << true;
+        QTest::newRow("per file") << true << false;
+        QTest::newRow("after all") << false << true;
+    }
+    void postProcessingHelpFits()
+    {
+        QFETCH(bool, fileOn);
+        QFETCH(bool, processingOn);
+        Start();
+        TForm1 &f = *form_;
+        TForm3 &p = *f.Form3;
+        SelectDevice(QStringLiteral("Cam"));
+        auto whole = [&p](QLabel *help) {
+            return help->isHidden() || (help->height() >= help->heightForWidth(help->width()) &&
+                                        p.rect().contains(help->geometry()));
+        };
+        bool fits = false;
+        ModalWatcher watcher([&](QWidget *) {
+            if (fileOn)
+                p.PostFileCopyCommandCheckBox->click();
+            if (processingOn)
+                p.PostProcessingCommandCheckBox->click();
+            fits = QTest::qWaitFor([&] {
+                return whole(p.PostFileCopyHelpLabel) && whole(p.PostProcessingHelpLabel) &&
+                       p.rect().contains(p.OKButton->geometry());
+            });
+            p.CancelButton->click();
+        });
+        f.PostProcessingBitBtn->click();
+        QCOMPARE(watcher.Seen(), 1);
+        QVERIFY(fits);
+        for (QLabel *help : {p.PostFileCopyHelpLabel, p.PostProcessingHelpLabel}) {
+            const QString text = help->text();
+            QVERIFY2(!text.contains(QLatin1String("C:")) && !text.contains(QLatin1String("copy /Y")), qPrintable(text));
+            QVERIFY(text.contains(QLatin1String("/usr/local/bin/")));
+        }
+        QVERIFY(p.PostFileCopyHelpLabel->text().contains(QLatin1String("cp [Path][File] ~/Backup/")));
     }
 
     void postProcessingCancelRestores()

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QList>
+#include <utility>
+
+class HelpHandler;
+class LogSink;
+class QAbstractButton;
+class QMainWindow;
+class QStatusBar;
+class QWidget;
+class TAboutForm;
+class TVCLStyleSelectorForm;
+
+// What the main window owns besides its own controls: the help handler, the
+// about box and the style selector, made once at start and kept, and the
+// program's icon on every window.
+struct DesktopExtras
+{
+    HelpHandler *Help = nullptr;
+    TAboutForm *AboutForm = nullptr;
+    TVCLStyleSelectorForm *StyleSelector = nullptr;
+};
+
+// Makes them, children of the main window, and connects the Help, About and
+// Change Style buttons. `dialogContexts`: the help context of each dialog.
+DesktopExtras InstallDesktopExtras(QMainWindow *mainWindow, LogSink &log, QStatusBar *statusBar,
+                                   QAbstractButton *helpButton, QAbstractButton *aboutButton,
+                                   QAbstractButton *changeStyleButton,
+                                   const QList<std::pair<QWidget *, int>> &dialogContexts);

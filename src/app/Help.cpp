@@ -1,0 +1,107 @@
+#include "Help.h"
+
+#include "app/ProgramFolders.h"
+#include "log/LogSink.h"
+
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFileInfo>
+#include <QKeyEvent>
+#include <QStatusBar>
+#include <QWidget>
+
+namespace {
+
+constexpr int kStatusMessageMs = 10000;
+
+} // namespace
+
+int HelpContextFor(const QWidget *control)
+{
+    for (const QWidget *w = control; w; w = w->parentWidget()) {
+        const int context = w->property(kHelpContextProperty).toInt();
+        if (context > 0)
+            return context;
+        // Help belongs to each window: a dialog without a number does not
+        // borrow the one of the window it was opened from.
+        if (w->isWindow())
+            break;
+    }
+    return 0;
+}
+
+QString FindHelpFile()
+{
+    const QString name = QStringLiteral("index.html");
+    for (const QString &folder : {QStringLiteral("help/"), QStringLiteral("../share/ferrovane/help/"),
+                                  QStringLiteral("../help/")}) {
+        const QString candidate = QDir::cleanPath(ProgramFolder + folder + name);
+        if (QFileInfo(candidate).isFile())
+            return candidate;
+    }
+    return HelpFilePath;
+}
+
+QUrl HelpUrl(const QString &helpFile, int context)
+{
+    QUrl url = QUrl::fromLocalFile(helpFile);
+    if (context > 0)
+        url.setFragment(QStringLiteral("ctx%1").arg(context));
+    return url;
+}
+
+HelpHandler::HelpHandler(LogSink &log, QStatusBar *statusBar, QObject *parent)
+    : QObject(parent), log_(log), statusBar_(statusBar)
+{
+    QCoreApplication::instance()->installEventFilter(this);
+}
+
+HelpHandler::~HelpHandler()
+{
+    QCoreApplication::instance()->removeEventFilter(this);
+}
+
+void HelpHandler::ShowHelp()
+{
+    const QString file = FindHelpFile();
+    Open(HelpUrl(file, 0), file);
+}
+
+bool HelpHandler::HH(int command, int data)
+{
+    if (command == HELP_CONTEXT && data > 0) {
+        const QString file = FindHelpFile();
+        Open(HelpUrl(file, data), file);
+    }
+    return false;
+}
+
+void HelpHandler::Open(const QUrl &url, const QString &file)
+{
+    QString reason;
+    if (!QFileInfo(file).isFile())
+        reason = QStringLiteral("the help file is missing");
+    else if (!QDesktopServices::openUrl(url))
+        reason = QStringLiteral("no program to show it was found");
+    if (reason.isEmpty())
+        return;
+    const QString text = QStringLiteral("Unable to open help %1: %2.").arg(url.toString(), reason);
+    log_.WriteLog(text, LogColor::Red);
+    if (statusBar_)
+        statusBar_->showMessage(text, kStatusMessageMs);
+}
+
+bool HelpHandler::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() != QEvent::KeyPress || !watched->isWidgetType())
+        return false;
+    auto *key = static_cast<QKeyEvent *>(event);
+    if (key->key() != Qt::Key_F1 || key->modifiers() != Qt::NoModifier)
+        return false;
+    // The first delivery goes to the focused control; answering it ends the
+    // key press, so it never climbs to the parents.
+    auto *control = static_cast<QWidget *>(watched);
+    HH(HELP_CONTEXT, HelpContextFor(control));
+    return true;
+}

@@ -1,0 +1,53 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <QUrl>
+
+class LogSink;
+class QStatusBar;
+class QWidget;
+
+// Help: HTML pages opened in the desktop's browser. A help context number N
+// is the anchor "ctxN" of the start page.
+
+inline constexpr char kHelpContextProperty[] = "HelpContext";
+
+// The help context of a control: its own number, else that of the nearest
+// enclosing control that has one, up to its window; 0 when none has one.
+int HelpContextFor(const QWidget *control);
+
+// The start page: beside the program, where an install puts it
+// (../share/ferrovane/help), or in the build tree; HelpFilePath when none
+// of them exists.
+QString FindHelpFile();
+
+// The address of a topic; context 0 is the start page.
+QUrl HelpUrl(const QString &helpFile, int context);
+
+// The program's help handler: the Help button's start page, and F1 in any
+// window for the focused control's topic. When the page cannot be opened it
+// says so in the log and the status bar.
+class HelpHandler : public QObject
+{
+    Q_OBJECT
+public:
+    static constexpr int HELP_CONTEXT = 1;
+
+    HelpHandler(LogSink &log, QStatusBar *statusBar, QObject *parent = nullptr);
+    ~HelpHandler() override;
+
+    void ShowHelp();
+    // A help request; command HELP_CONTEXT opens topic data. Other commands
+    // do nothing. Never leaves help to the toolkit: the result is always false.
+    bool HH(int command, int data);
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void Open(const QUrl &url, const QString &file);
+
+    LogSink &log_;
+    QStatusBar *statusBar_;
+};

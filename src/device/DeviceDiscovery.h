@@ -1,0 +1,63 @@
+#pragma once
+
+#include <QString>
+
+#include <array>
+
+class DeviceConnection;
+class LogSink;
+
+// The display name of an attached device: its manufacturer and description
+// joined by a blank. The name is also the device's settings section and list
+// entry, so it must read back exactly as it was written: every run of control
+// characters inside (line breaks, tabs) becomes one blank, and the ends lose
+// blanks and control characters.
+QString DeviceDisplayName(const QString &manufacturer, const QString &description);
+
+// One attached device found by the last scan.
+struct TDevice
+{
+    QString DeviceName;      // DeviceDisplayName(manufacturer, description)
+    QString DeviceSerialNo;
+    QString DeviceID;
+};
+
+// What the scan needs from the list of known devices around it.
+class DiscoveryHost
+{
+public:
+    virtual ~DiscoveryHost() = default;
+    // True when an entry of the device list is exactly this name.
+    virtual bool IsKnownDevice(const QString &name) = 0;
+    // A device seen for the first time: the list gains the name, and the
+    // settings remember the name and serial number.
+    virtual void AddNewDevice(const QString &name, const QString &serial) = 0;
+    // The scan empties the catalogue once it knows the attached devices.
+    virtual void ClearCatalogue() = 0;
+};
+
+// Finds the attached devices and keeps the table of the last scan; the
+// device list itself belongs to the host.
+class DeviceDiscovery
+{
+public:
+    DeviceDiscovery(DeviceConnection &connection, LogSink &log);
+
+    // Refills the table from the device manager, logging each device. A scan
+    // that finds nothing keeps the table and the catalogue as they were.
+    void ScanPortableDevices(DiscoveryHost &host);
+
+    // The identifier of the last table entry with exactly this name and
+    // serial number; empty when none matches.
+    QString FindDeviceID(const QString &name, const QString &serial) const;
+
+    static constexpr int kMaxConnectedDevices = 50;
+    const TDevice &ConnectedDevice(int index) const { return connected_[size_t(index)]; }
+    int ConnectedDeviceCount() const { return count_; }
+
+private:
+    DeviceConnection &connection_;
+    LogSink &log_;
+    std::array<TDevice, kMaxConnectedDevices> connected_;
+    int count_ = 0;
+};

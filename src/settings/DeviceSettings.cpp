@@ -1,0 +1,125 @@
+#include "DeviceSettings.h"
+
+#include "settings/FileFilter.h"
+#include "settings/IniFile.h"
+#include "log/LogSink.h"
+
+#include <QStringList>
+
+#include <variant>
+
+namespace {
+
+// How a value is stored: commands keep their blanks and quotes.
+enum class Form { Plain, Command };
+
+using Field = std::variant<QString DeviceSettings::*, int DeviceSettings::*, bool DeviceSettings::*>;
+
+struct Key
+{
+    const char *name;
+    Field field;
+    DeviceKeys group;
+    Form form = Form::Plain;
+};
+
+// In the order the keys are read and written.
+const Key kKeys[] = {
+    {"DeviceName", &DeviceSettings::DeviceName, DeviceKeys::Identity},
+    {"DeviceSerialNo", &DeviceSettings::DeviceSerialNo, DeviceKeys::Identity},
+    {"DestPath", &DeviceSettings::DestPath, DeviceKeys::MainWindow},
+    {"DateFormat", &DeviceSettings::DateFormat, DeviceKeys::MainWindow},
+    {"DeviceRoot", &DeviceSettings::DeviceRoot, DeviceKeys::MainWindow},
+    {"CopyMode", &DeviceSettings::CopyMode, DeviceKeys::MainWindow},
+    {"ByteLevelCompare", &DeviceSettings::ByteLevelCompare, DeviceKeys::Options},
+    {"DeleteFiles", &DeviceSettings::DeleteFiles, DeviceKeys::Options},
+    {"PostFileCopyCommandCheckBox", &DeviceSettings::PostFileCopyCommandCheckBox, DeviceKeys::PostProcessing},
+    {"PostProcessingCommandCheckBox", &DeviceSettings::PostProcessingCommandCheckBox, DeviceKeys::PostProcessing},
+    {"PostFileCopyCommandLabeledEdit", &DeviceSettings::PostFileCopyCommandLabeledEdit, DeviceKeys::PostProcessing,
+     Form::Command},
+    {"PostProcessingCommandLabeledEdit", &DeviceSettings::PostProcessingCommandLabeledEdit,
+     DeviceKeys::PostProcessing, Form::Command},
+    {"PostFileCopyForceCheckBox", &DeviceSettings::PostFileCopyForceCheckBox, DeviceKeys::PostProcessing},
+    {"PostFileCopySuccessCode", &DeviceSettings::PostFileCopySuccessCode, DeviceKeys::PostProcessing},
+    {"PostProcessingSuccessCode", &DeviceSettings::PostProcessingSuccessCode, DeviceKeys::PostProcessing},
+    {"FileFiltersCheckBox", &DeviceSettings::FileFiltersCheckBox, DeviceKeys::Options},
+    {"FileFilter", &DeviceSettings::FileFilter, DeviceKeys::Options},
+};
+
+bool InGroups(DeviceKeys group, DeviceKeys keys)
+{
+    return (unsigned(group) & unsigned(keys)) != 0;
+}
+
+} // namespace
+
+DeviceSettings::DeviceSettings() : FileFilter(QString::fromLatin1(kDefaultFileFilter)) {}
+
+QString CleanDeviceRoot(const QString &root)
+{
+    const QString trimmed = root.trimmed();
+    return trimmed == QLatin1String("\\") ? QString() : trimmed;
+}
+
+DeviceSettings ReadDeviceSection(const IniFile &ini, const QString &section)
+{
+    DeviceSettings values;
+    for (const Key &key : kKeys) {
+        const QString name = QString::fromLatin1(key.name);
+        std::visit(
+            [&](auto member) {
+                auto &value = values.*member;
+                using T = std::decay_t<decltype(value)>;
+                if constexpr (std::is_same_v<T, QString>)
+                    value = key.form == Form::Command ? ini.ReadCommand(section, name, value)
+                                                      : ini.ReadString(section, name, value);
+                else if constexpr (std::is_same_v<T, int>)
+                    value = ini.ReadInteger(section, name, value);
+                else
+                    value = ini.ReadBool(section, name, value);
+            },
+            key.field);
+    }
+    values.DeviceSerialNo = values.DeviceSerialNo.trimmed();
+    values.DeviceRoot = CleanDeviceRoot(values.DeviceRoot);
+    values.CopyMode = qBound(0, values.CopyMode, 1);
+    return values;
+}
+
+void WriteDeviceSection(IniFile &ini, const QString &section, const DeviceSettings &values, DeviceKeys keys)
+{
+    for (const Key &key : kKeys) {
+        if (!InGroups(key.group, keys))
+            continue;
+        const QString name = QString::fromLatin1(key.name);
+        std::visit(
+            [&](auto member) {
+                const auto &value = values.*member;
+                using T = std::decay_t<decltype(value)>;
+                if constexpr (std::is_same_v<T, QString>) {
+                    if (key.form == Form::Command)
+                        ini.WriteCommand(section, name, value);
+                    else
+                        ini.WriteString(section, name, value);
+                } else if constexpr (std::is_same_v<T, int>) {
+                    ini.WriteInteger(section, name, value);
+                } else {
+                    ini.WriteBool(section, name, value);
+                }
+            },
+            key.field);
+    }
+}
+
+void WriteDeviceList(IniFile &ini, const QStringList &entries, const QString &lastDevice, LogSink &log)
+{
+    const QString program = QStringLiteral("Ferrovane");
+    const QString devices = QStringLiteral("Devices");
+    ini.WriteInteger(program, QStringLiteral("DeviceCount"), int(entries.size()));
+    ini.WriteString(program, QStringLiteral("LastDevice"), lastDevice);
+    ini.EraseSection(devices);
+    for (int i = 0; i < entries.size(); ++i) {
+        ini.WriteString(devices, QStringLiteral("Item%1").arg(i), entries.at(i));
+        log.WriteDebug(QStringLiteral("Saved %1 %2").arg(i).arg(entries.at(i)));
+    }
+}

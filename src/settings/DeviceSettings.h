@@ -1,0 +1,61 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+class IniFile;
+
+// The settings a device keeps in its own section of the settings file; the
+// section is named after the device's display name. Every reader and writer
+// goes through the one key table behind ReadDeviceSection and
+// WriteDeviceSection, so a key is spelled, typed and defaulted in one place.
+struct DeviceSettings
+{
+    QString DeviceName;
+    QString DeviceSerialNo;
+    QString DestPath;
+    QString DateFormat = QStringLiteral("yyyy-mm-dd");
+    QString DeviceRoot;
+    int CopyMode = 0;
+    bool ByteLevelCompare = false;
+    bool DeleteFiles = false;
+    bool PostFileCopyCommandCheckBox = false;
+    bool PostProcessingCommandCheckBox = false;
+    QString PostFileCopyCommandLabeledEdit;
+    QString PostProcessingCommandLabeledEdit;
+    bool PostFileCopyForceCheckBox = false;
+    QString PostFileCopySuccessCode = QStringLiteral("0");
+    QString PostProcessingSuccessCode = QStringLiteral("0");
+    bool FileFiltersCheckBox = true;
+    QString FileFilter;  // encoded; see FileFilter.h
+
+    DeviceSettings();
+};
+
+// Which keys a writer owns: the main window saves them all, each dialog only
+// its own.
+enum class DeviceKeys : unsigned {
+    Identity = 1,        // DeviceName, DeviceSerialNo
+    MainWindow = 2,      // DestPath, DateFormat, DeviceRoot, CopyMode
+    Options = 4,         // ByteLevelCompare, DeleteFiles, FileFiltersCheckBox, FileFilter
+    PostProcessing = 8,  // the two commands, their switches, Force and the success codes
+    All = 15,
+};
+
+// Reads the section; a missing key reads as its default. The serial number
+// and the device root come back trimmed, a root of exactly "\" as empty, and
+// the copy mode within 0..1.
+DeviceSettings ReadDeviceSection(const IniFile &ini, const QString &section);
+
+// Writes the keys of the given groups, in the table's order.
+void WriteDeviceSection(IniFile &ini, const QString &section, const DeviceSettings &values, DeviceKeys keys);
+
+// The device root as stored: trimmed, and a lone "\" means the device's root.
+QString CleanDeviceRoot(const QString &root);
+
+class LogSink;
+
+// The list of known devices: DeviceCount and LastDevice in the program
+// section, the entries as Item0, Item1, ... in section Devices (rewritten
+// whole). In debug mode each entry is logged as it is saved.
+void WriteDeviceList(IniFile &ini, const QStringList &entries, const QString &lastDevice, LogSink &log);

@@ -1,0 +1,287 @@
+#include "common/ModalWatcher.h"
+#include "common/TestMain.h"
+
+#include "app/Application.h"
+#include "app/ProgramFolders.h"
+#include "settings/IniFile.h"
+#include "settings/Style.h"
+#include "settings/StyleList.h"
+#include "settings/VCLStyleSelector.h"
+
+#include <QMessageBox>
+#include <QStyle>
+
+#include <algorithm>
+
+namespace {
+
+QString StoredStyle()
+{
+    return IniFile(IniFilePath).ReadString(QStringLiteral("Ferrovane"), QStringLiteral("StyleName"), QStringLiteral("<none>"));
+}
+
+QStringList ListTexts(const QListWidget *list)
+{
+    QStringList texts;
+    for (int i = 0; i < list->count(); ++i)
+        texts << list->item(i)->text();
+    return texts;
+}
+
+void DoubleClickItem(QListWidget *list, const QString &name)
+{
+    QListWidgetItem *item = list->findItems(name, Qt::MatchExactly).value(0);
+    QVERIFY(item);
+    list->scrollToItem(item);
+    const QPoint at = list->visualItemRect(item).center();
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, at);
+    QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, at);
+}
+
+} // namespace
+
+class TestStyles : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        SetProgramFolders();
+    }
+    void init()
+    {
+        QFile::remove(IniFilePath);
+        ChosenStyleName = QStringLiteral("Auric");
+    }
+
+    void namesAreTheTwentyAndTheSystemLook()
+    {
+        const QStringList names = StyleNames();
+        QCOMPARE(names.size(), 21);
+        QCOMPARE(QSet<QString>(names.begin(), names.end()).size(), 21);
+        QVERIFY(names.contains(QStringLiteral("Auric")));
+        QVERIFY(names.contains(QStringLiteral("Windows")));
+        QVERIFY(StyleExists(QStringLiteral("Smokey Quartz Kamri")));
+        QVERIFY(!StyleExists(QStringLiteral("auric")));  // names compare exactly
+        QVERIFY(!StyleExists(QString()));
+    }
+
+    void paletteContrast_data()
+    {
+        QTest::addColumn<QString>("name");
+        for (const QString &name : StyleNames())
+            if (name != kSystemStyleName)
+                QTest::newRow(qPrintable(name)) << name;
+    }
+    // Every text of every style reads at 4.5:1 or better on its background;
+    // disabled texts stay legible.
+    void paletteContrast()
+    {
+        QFETCH(QString, name);
+        const QPalette p = StylePalette(name);
+        const std::pair<QPalette::ColorRole, QPalette::ColorRole> pairs[] = {
+            {QPalette::WindowText, QPalette::Window},     {QPalette::Text, QPalette::Base},
+            {QPalette::Text, QPalette::AlternateBase},    {QPalette::ButtonText, QPalette::Button},
+            {QPalette::HighlightedText, QPalette::Highlight}, {QPalette::ToolTipText, QPalette::ToolTipBase},
+            {QPalette::PlaceholderText, QPalette::Base},  {QPalette::Link, QPalette::Base},
+            {QPalette::LinkVisited, QPalette::Base},
+        };
+        for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive}) {
+            for (const auto &[text, background] : pairs) {
+                const double ratio = ContrastRatio(p.color(group, text), p.color(group, background));
+                QVERIFY2(ratio >= 4.5, qPrintable(QStringLiteral("%1: roles %2 on %3 only %4:1")
+                                                      .arg(name).arg(int(text)).arg(int(background)).arg(ratio)));
+            }
+        }
+        for (const auto &[text, background] : {std::pair{QPalette::WindowText, QPalette::Window},
+                                               std::pair{QPalette::Text, QPalette::Base},
+                                               std::pair{QPalette::ButtonText, QPalette::Button}}) {
+            const double ratio = ContrastRatio(p.color(QPalette::Disabled, text), p.color(QPalette::Disabled, background));
+            QVERIFY2(ratio >= 2.5, qPrintable(QStringLiteral("%1: disabled role %2 only %3:1").arg(name).arg(int(text)).arg(ratio)));
+            // Disabled must look different from enabled.
+            QVERIFY(p.color(QPalette::Disabled, text) != p.color(QPalette::Active, text));
+        }
+        // The log view's fixed black lines sit on the tooltip colour.
+        QVERIFY(ContrastRatio(Qt::black, p.color(QPalette::ToolTipBase)) >= 15);
+    }
+
+    void palettesAreDistinct()
+    {
+        QSet<QString> seen;
+        for (const QString &name : StyleNames()) {
+            if (name == kSystemStyleName)
+                continue;
+            const QPalette p = StylePalette(name);
+            const QString key = p.color(QPalette::Window).name() + p.color(QPalette::Button).name() +
+                                p.color(QPalette::Highlight).name();
+            QVERIFY2(!seen.contains(key), qPrintable(name));
+            seen.insert(key);
+        }
+    }
+
+    void applyStyle()
+    {
+        const QString systemStyle = QApplication::style()->name();
+        const QPalette systemPalette = StylePalette(kSystemStyleName);
+        QVERIFY(ApplyStyle(QStringLiteral("Obsidian")));
+        QCOMPARE(QApplication::style()->name().toLower(), QStringLiteral("fusion"));
+        QCOMPARE(QApplication::palette().color(QPalette::Window), StylePalette(QStringLiteral("Obsidian")).color(QPalette::Window));
+        QVERIFY(!ApplyStyle(QStringLiteral("No Such Style")));
+        QCOMPARE(QApplication::palette().color(QPalette::Window), StylePalette(QStringLiteral("Obsidian")).color(QPalette::Window));
+        QVERIFY(ApplyStyle(kSystemStyleName));
+        QCOMPARE(QApplication::style()->name(), systemStyle);
+        QCOMPARE(QApplication::palette().color(QPalette::Window), systemPalette.color(QPalette::Window));
+    }
+
+    // An unknown name leaves the desktop's look and reaches the exception
+    // report once the event loop runs.
+    void unknownStyleAtStart()
+    {
+        QStringList reported;
+        Application::SetExceptionHandler([&](QObject *, const std::exception &e) { reported << QString::fromUtf8(e.what()); });
+        QObject context;
+        ApplyStyle(QStringLiteral("Light"));
+        ApplyStyleAtStart(&context, QStringLiteral("Glitter"));
+        QCOMPARE(QApplication::palette().color(QPalette::Window), StylePalette(kSystemStyleName).color(QPalette::Window));
+        QVERIFY(reported.isEmpty());
+        QTRY_COMPARE(reported, QStringList{QStringLiteral("Style 'Glitter' not found")});
+        Application::SetExceptionHandler(nullptr);
+    }
+
+    void listIsSortedWithTheChosenStyleSelected()
+    {
+        ChosenStyleName = QStringLiteral("Luna");
+        TVCLStyleSelectorForm selector;
+        const QStringList texts = ListTexts(selector.StyleListBox1);
+        QCOMPARE(texts.size(), 21);
+        QStringList sorted = texts;
+        std::sort(sorted.begin(), sorted.end());
+        QCOMPARE(texts, sorted);
+        QCOMPARE(texts.first(), QStringLiteral("Amethyst Kamri"));
+        QCOMPARE(texts.last(), QStringLiteral("Windows"));
+        QCOMPARE(selector.StyleListBox1->currentItem()->text(), QStringLiteral("Luna"));
+        // Until a click the preview is empty.
+        QVERIFY(selector.Preview->StyleName().isEmpty());
+    }
+
+    void unknownChosenStyleSelectsNothing()
+    {
+        ChosenStyleName = QStringLiteral("Glitter");
+        TVCLStyleSelectorForm selector;
+        QVERIFY(selector.StyleListBox1->selectedItems().isEmpty());
+    }
+
+    void previewFollowsTheClick()
+    {
+        TVCLStyleSelectorForm selector;
+        selector.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&selector));
+        QListWidget *list = selector.StyleListBox1;
+        auto click = [&](const QString &name) {
+            QListWidgetItem *item = list->findItems(name, Qt::MatchExactly).value(0);
+            list->scrollToItem(item);
+            QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(item).center());
+        };
+        click(QStringLiteral("Windows"));
+        QVERIFY(!selector.Panel1->isVisible());
+        click(QStringLiteral("Ruby Graphite"));
+        QVERIFY(selector.Panel1->isVisible());
+        QCOMPARE(selector.Preview->StyleName(), QStringLiteral("Ruby Graphite"));
+        // The preview is drawn in that style: its background is the style's window colour.
+        const QImage shot = selector.Preview->grab().toImage();
+        QCOMPARE(shot.pixelColor(shot.width() / 2, shot.height() / 2 + 10).rgb(),
+                 StylePalette(QStringLiteral("Ruby Graphite")).color(QPalette::Window).rgb());
+        // The keyboard moves the preview along.
+        list->setFocus();
+        QTest::keyClick(list, Qt::Key_Down);
+        QCOMPARE(selector.Preview->StyleName(), list->currentItem()->text());
+        // The running look is not changed by looking.
+        QVERIFY(StoredStyle() == QStringLiteral("<none>"));
+    }
+
+    void doubleClickStoresAndCloses_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::newRow("Obsidian") << "Obsidian";
+        QTest::newRow("Windows") << "Windows";
+    }
+    void doubleClickStoresAndCloses()
+    {
+        QFETCH(QString, name);
+        QWidget owner;
+        owner.resize(600, 400);
+        owner.show();
+        auto *selector = new TVCLStyleSelectorForm(&owner);
+        const QPalette before = QApplication::palette();
+        QString heading, text;
+        QWidget *messageParent = nullptr;
+        {
+            bool answered = false;
+            ModalWatcher watcher([&](QWidget *w) {
+                if (auto *box = qobject_cast<QMessageBox *>(w)) {
+                    heading = box->text();
+                    text = box->informativeText();
+                    messageParent = box->parentWidget();
+                    box->button(QMessageBox::Ok)->click();
+                } else if (w == selector && !answered) {
+                    answered = true;
+                    // Later, so that this watcher is free to answer the message.
+                    QTimer::singleShot(0, selector, [&] { DoubleClickItem(selector->StyleListBox1, name); });
+                }
+            });
+            selector->exec();
+        }
+        QCOMPARE(heading, QStringLiteral("Style Changed:"));
+        QCOMPARE(text, QStringLiteral("The style has been changed to ") + name +
+                           QStringLiteral("\nPlease restart the application for the change to take effect."));
+        QCOMPARE(messageParent, selector);
+        QCOMPARE(StoredStyle(), name);
+        QCOMPARE(ChosenStyleName, name);
+        QVERIFY(!selector->isVisible());
+        QCOMPARE(QApplication::palette(), before);
+    }
+
+    void enterStoresLikeADoubleClick()
+    {
+        TVCLStyleSelectorForm selector;
+        {
+            bool answered = false;
+            ModalWatcher watcher([&](QWidget *w) {
+                if (auto *box = qobject_cast<QMessageBox *>(w))
+                    box->button(QMessageBox::Ok)->click();
+                else if (w == &selector && !answered) {
+                    answered = true;
+                    QTimer::singleShot(0, &selector, [&] {
+                        QListWidget *list = selector.StyleListBox1;
+                        QTRY_COMPARE(QApplication::focusWidget(), list);
+                        list->setCurrentItem(list->findItems(QStringLiteral("Silver"), Qt::MatchExactly).value(0));
+                        QTest::keyClick(list, Qt::Key_Return);
+                    });
+                }
+            });
+            selector.exec();
+        }
+        QCOMPARE(StoredStyle(), QStringLiteral("Silver"));
+    }
+
+    void closeStoresNothing()
+    {
+        TVCLStyleSelectorForm selector;
+        selector.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&selector));
+        QListWidget *list = selector.StyleListBox1;
+        list->setCurrentItem(list->findItems(QStringLiteral("Cyan Dusk"), Qt::MatchExactly).value(0));
+        QTest::mouseClick(selector.CloseButton, Qt::LeftButton);
+        QVERIFY(!selector.isVisible());
+        QCOMPARE(StoredStyle(), QStringLiteral("<none>"));
+        QCOMPARE(ChosenStyleName, QStringLiteral("Auric"));
+        // The close box likewise.
+        selector.show();
+        selector.close();
+        QCOMPARE(StoredStyle(), QStringLiteral("<none>"));
+    }
+};
+
+FERROVANE_TEST_MAIN(TestStyles)
+#include "tst_styles.moc"
