@@ -25,28 +25,43 @@ void TForm1::ClearStringGrid1()
 
 void TForm1::ListDeviceContents()
 {
+    // Runs on the worker (or, when called there, on the user-interface
+    // thread); every change to the window goes through the one ordered
+    // hand-off, so the rows and the lines arrive in the order made.
     Log.WriteLog(QStringLiteral("DEVICE CONTENTS:"), LogColor::Blue, LogStyle::Bold);
-    if (Form4->FileFiltersCheckBox->isChecked())
-        Log.WriteLog(QStringLiteral("File Filters: ") + FileFilterLogText(Form4->FilterList()), LogColor::Black);
+    const FileFilterSettings filters = FileFilters();
+    if (filters.enabled)
+        Log.WriteLog(QStringLiteral("File Filters: ") + FileFilterLogText(filters.entries), LogColor::Black);
     else
         Log.WriteLog(QStringLiteral("File Filters: *.*"), LogColor::Black);
 
     Walk.ResetTotals();
     Walk.ResetWalk();
     Run.StopSignalled = false;
-    ClearStringGrid1();
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-    ProgressBar1->setRange(0, 0);  // the marquee form
-    lastRepaint_.invalidate();
+    RunOnUiThread(
+        this,
+        [this] {
+            StringGrid1->Cells()->Clear();
+            StringGrid2->Clear();
+            QApplication::setOverrideCursor(Qt::WaitCursor);
+            ProgressBar1->setRange(0, 0);  // the marquee form
+            lastRepaint_.invalidate();
+        },
+        false);
 
     if (Connection.Handles().aPortableDeviceContent)
         Walk.EnumerateContent(Connection.Handles().aPortableDeviceContent.get(), QStringLiteral("DEVICE"), true, -1);
 
-    StringGrid1->Cells()->FlushRows();
-    StringGrid2->FlushRows();
-    AutoSizeGrid(StringGrid1);
-    QApplication::restoreOverrideCursor();
-    ProgressBar1->setRange(0, 100);
+    RunOnUiThread(
+        this,
+        [this] {
+            StringGrid1->Cells()->FlushRows();
+            StringGrid2->FlushRows();
+            ApplyAutoSizeGrid(StringGrid1);
+            QApplication::restoreOverrideCursor();
+            ProgressBar1->setRange(0, 100);
+        },
+        false);
 
     Log.WriteLog(QStringLiteral("Total Folders = %1 of %2")
                      .arg(FormatCount(qint64(Walk.ShownFolders)), FormatCount(qint64(Walk.TotalFolders))),

@@ -14,6 +14,7 @@
 #include <QMessageBox>
 #include <QScopeGuard>
 #include <QScreen>
+#include <QStatusBar>
 
 namespace {
 
@@ -86,7 +87,6 @@ void TForm1::DeviceComboBoxSelect()
     ScanPortableDevices();
     FindCurrentDeviceID();
     OpenAndListCurrentDevice();
-    DisableUI(false);
 }
 
 void TForm1::OpenAndListCurrentDevice()
@@ -96,12 +96,21 @@ void TForm1::OpenAndListCurrentDevice()
                      LogStyle::Bold);
         Log.WriteLog(QStringLiteral("The device may need to be unlocked before it can be used."), LogColor::Red,
                      LogStyle::Bold);
+        DisableUI(false);
         return;
     }
-    if (Connection.OpenDevice(Connection.CurrentDeviceID, false))
-        ListDeviceContents();
-    else
-        Log.WriteLog(QStringLiteral("Device is not open!"), LogColor::Red, LogStyle::Bold);
+    // Opening and listing a camera can take many seconds: the worker does
+    // it while the window keeps answering (Stop ends it, closing waits for
+    // it), and returns the window to idle at its end.
+    const QString deviceId = Connection.CurrentDeviceID;
+    const bool started = StartWorker([this, deviceId] {
+        if (Connection.OpenDevice(deviceId, false))
+            ListDeviceContents();
+        else
+            Log.WriteLog(QStringLiteral("Device is not open!"), LogColor::Red, LogStyle::Bold);
+    });
+    if (!started)
+        StatusBar1->showMessage(BusyMessage());
 }
 
 void TForm1::DeviceConnectSpeedButtonClick()

@@ -7,6 +7,7 @@
 #include "app/Version.h"
 #include "device/SystemDeviceService.h"
 #include "catalogue/Unit2.h"
+#include "copy/TransferDecision.h"
 #include "log/Exception.h"
 #include "log/ExceptionReport.h"
 #include "log/LogFiles.h"
@@ -39,6 +40,7 @@
 #include <QPushButton>
 #include <QStatusBar>
 #include <QStyle>
+#include <QTimer>
 #include <QToolButton>
 
 #include <cstdio>
@@ -99,6 +101,12 @@ TForm1::TForm1(DeviceService &deviceService, QWidget *parent)
     Form2 = new TForm2(*StringGrid2, *DeviceRootEdit->Edit, Log, this);
     Form3 = new TForm3(Log, IniFilePath, Connection.CurrentDeviceName, this);
     Form4 = new TForm4(Log, IniFilePath, Connection.CurrentDeviceName, this);
+    Commands = std::make_unique<CommandRunner>(Log, Run, static_cast<CommandHost &>(*this), ProgramFolder);
+    Decision = std::make_unique<TransferDecision>(
+        Connection, Run, Log, static_cast<CopyHost &>(*this),
+        [this](const QString &Path, const QString &File) { RunPostFileCopyCommand(Path, File); });
+    Grid = std::make_unique<GridOperations>(Run, Log, static_cast<GridHost &>(*this),
+                                            [this](const QString &id, QDateTime &date) { return ReadObjectDate(id, date); });
     ConnectHandlers();
     InstallDesktopExtras(this, Log, StatusBar1, HelpButton, AboutButton, Form4->ChangeStyleButton,
                          {{Form2, 110}, {Form3, 130}, {Form4, 120}});
@@ -106,6 +114,7 @@ TForm1::TForm1(DeviceService &deviceService, QWidget *parent)
 
 TForm1::~TForm1()
 {
+    StopCopyRunAndWait();
     Application::SetExceptionHandler(nullptr);
 }
 
@@ -131,6 +140,12 @@ void TForm1::ConnectHandlers()
     SearchLabeledEdit->Edit->installEventFilter(this);
     connect(DeviceRootEdit->Edit, &QLineEdit::textChanged, this, &TForm1::DeviceRootEditChange);
     connect(DeviceRootSpeedButton, &QToolButton::clicked, this, &TForm1::SelectDeviceRoot);
+    connect(CopyBitBtn, &QPushButton::clicked, this, &TForm1::CopyClick);
+    connect(StopBitBtn, &QPushButton::clicked, this, &TForm1::StopCopying);
+    connect(Open1, &QAction::triggered, this, &TForm1::OpenFile);
+    connect(Copy1, &QAction::triggered, this, &TForm1::GridCopyFile);
+    connect(Delete1, &QAction::triggered, this, &TForm1::GridDeleteFile);
+    connect(StringGrid1, &QAbstractItemView::doubleClicked, this, &TForm1::OpenFile);
 }
 
 int TForm1::HelpContextOf(const QWidget *control)
@@ -431,10 +446,26 @@ void TForm1::showEvent(QShowEvent *event)
 {
     QMainWindow::showEvent(event);
     if (!initDone_) {
-        initDone_ = true;
-        // Runs once the window is on screen.
-        QMetaObject::invokeMethod(this, &TForm1::Init, Qt::QueuedConnection);
+        // Start-up waits for the first paint, so the window is never seen
+        // black; a window that is not painted (started minimised) starts a
+        // moment later all the same.
+        QTimer::singleShot(500, this, &TForm1::StartInit);
     }
+}
+
+void TForm1::paintEvent(QPaintEvent *event)
+{
+    QMainWindow::paintEvent(event);
+    if (!initDone_)
+        QMetaObject::invokeMethod(this, &TForm1::StartInit, Qt::QueuedConnection);
+}
+
+void TForm1::StartInit()
+{
+    if (initDone_)
+        return;
+    initDone_ = true;
+    Init();
 }
 
 void TForm1::Init()
@@ -466,7 +497,6 @@ void TForm1::Init()
     if (entry >= 0)
         DeviceComboBox->setCurrentIndex(entry);
     OpenAndListCurrentDevice();
-    DisableUI(false);
 }
 
 void TForm1::closeEvent(QCloseEvent *event)
@@ -513,6 +543,7 @@ void TForm1::StopCopyRunAndWait()
 {
     if (!CopyThread || !CopyThread->isRunning())
         return;
+    StopCommandWait();
     Run.StopSignalled = true;
     // The worker hands its window changes to this thread and waits for
     // them, so keep handling those while waiting.

@@ -4,6 +4,10 @@
 #include "catalogue/CatalogueGrid.h"
 #include "catalogue/ContentWalk.h"
 #include "catalogue/StringGrid.h"
+#include "commands/CommandRunner.h"
+#include "copy/CopyHost.h"
+#include "copy/CopyRun.h"
+#include "copy/GridOperations.h"
 #include "copy/RunState.h"
 #include "device/DeviceConnection.h"
 #include "device/DeviceDiscovery.h"
@@ -14,8 +18,14 @@
 #include <QPointer>
 #include <QThread>
 
+#include <array>
+#include <atomic>
+#include <functional>
+#include <memory>
 #include <QTableView>
 
+class GridOperations;
+class TransferDecision;
 class TForm2;
 class TForm3;
 class TForm4;
@@ -30,7 +40,8 @@ class QStatusBar;
 class QToolButton;
 
 // The main window.
-class TForm1 : public QMainWindow, private WalkHost, private DiscoveryHost
+class TForm1 : public QMainWindow, private WalkHost, private DiscoveryHost, private CopyHost, private GridHost,
+               private CommandHost
 {
     Q_OBJECT
 public:
@@ -77,9 +88,26 @@ public:
     void ViewLogsClick();
     // Shows the window restored and in front, as when a second start asks.
     void BringToFront();
-    // A copy run's worker; closing the window stops it and waits for it.
+    // The worker of a copy run or a listing; closing the window stops it and
+    // waits for it.
     QPointer<QThread> CopyThread;
     void StopCopyRunAndWait();
+
+    // The copy run.
+    void CopyClick();
+    void StartCopying();
+    void StopCopying();
+    // The catalogue's file operations.
+    void GridCopyFile();
+    void GridDeleteFile();
+    void OpenFile();
+    // True from the start of a worker's job to its end.
+    bool WorkerActive() const { return workerActive_; }
+    // What the status bar says when an operation must wait for the worker.
+    static QString BusyMessage()
+    {
+        return QStringLiteral("Busy: wait until the copy run or listing has ended, or press Stop.");
+    }
     // Where log files go (UserDataFolder unless a test says otherwise).
     QString LastLogFile;
 
@@ -153,6 +181,7 @@ protected:
     void closeEvent(QCloseEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
     void showEvent(QShowEvent *event) override;
+    void paintEvent(QPaintEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
     bool focusNextPrevChild(bool next) override;
 
@@ -162,6 +191,7 @@ private:
     void ArrangeControls();
     void SetTabOrder();
     void FormCreate();
+    void StartInit();
     void Init();
     void FormResize();
     void ReadDeviceSettings(const QString &section);
@@ -171,6 +201,15 @@ private:
     // lists it, or says why not.
     void OpenAndListCurrentDevice();
     void ApplyDisableUI(bool busy);
+    // Runs the job on the one worker thread, unless a worker is active
+    // (false then). The window returns to idle when the job has ended.
+    bool StartWorker(std::function<void()> job);
+    void ShowWorkerException(const QString &message);
+    RunHeader CurrentRunHeader() const;
+    bool DeleteFilesOption() const;
+    void RunPostProcessingCommand();
+    void RunPostFileCopyCommand(const QString &Path, const QString &File);
+    void StopCommandWait();
     void ApplyAutoSizeGrid(TStringGrid *grid);
 
     // What the walk reads and writes through.
@@ -186,6 +225,39 @@ private:
 
     // The designed Tab order, the copy mode group as one stop.
     QList<QWidget *> tabStops_;
+    // What the window reads for the transfer decision.
+    QString DestinationPathText() override;
+    QString DateFormatText() override;
+    bool ByteLevelCompare() override;
+    bool DeleteFiles() override;
+    bool ForceRun() override;
+    void SelectCatalogueRow(const QString &ObjectID) override;
+    void RemoveCatalogueRow(const QString &ObjectID) override;
+    void ShowErrorMessage(const QString &text) override;
+    // And for the catalogue's file operations.
+    RunHeader GridRunHeader() override;
+    bool DeleteFilesAfterTransfer() override;
+    void SetBusy(bool busy) override;
+    void OpenWithDesktop(const QString &fileName) override;
+    bool RefuseWhileBusy();
+    bool ReadObjectDate(const QString &ObjectID, QDateTime &date);
+    GridRow GridRowAt(int row) const;
+    std::vector<GridRow> SelectedGridRows() const;
+    // Where opened files are copied to: a folder only this user can enter.
+    QString OpenedFilesFolder();
+
+    // What the window reads for the user's commands.
+    CommandSettings PostFileCopyCommand() override;
+    CommandSettings PostProcessingCommand() override;
+    QString DestinationText() override;
+    void ShowExecError(const QString &message) override;
+
+    std::unique_ptr<CommandRunner> Commands;
+    std::unique_ptr<TransferDecision> Decision;
+    std::unique_ptr<GridOperations> Grid;
+    std::atomic<bool> workerActive_{false};
+    bool gridOperationActive_ = false;
+    QString openedFolder_;
     bool initDone_ = false;
     bool exiting_ = false;
     QElapsedTimer lastRepaint_;

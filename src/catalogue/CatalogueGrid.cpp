@@ -151,6 +151,34 @@ void CatalogueGrid::FlushRows()
         emit dataChanged(index(first - 1, 0), index(first - 1, kColumnCount - 1));
 }
 
+int CatalogueGrid::FindRow(int column, const QString &text) const
+{
+    if (column < 0 || column >= kCellCount)
+        return 0;
+    // The empty last row never matches: it holds no object.
+    for (size_t i = 0; i + 1 < rows_.size(); ++i)
+        if (rows_[i][size_t(column)] == text)
+            return int(i) + 1;
+    return 0;
+}
+
+void CatalogueGrid::RemoveRow(int row)
+{
+    // The empty last row stays: it is where the next object goes.
+    if (row < 1 || row >= RowCount() - 1)
+        return;
+    const int index = row - 1;
+    const bool known = index < notified_;
+    if (known)
+        beginRemoveRows(QModelIndex(), index, index);
+    rows_.erase(rows_.begin() + index);
+    if (known) {
+        --notified_;
+        endRemoveRows();
+    }
+    ForgetWidths();
+}
+
 int CatalogueGrid::WidestCell(int column, const QFont &font)
 {
     if (column < 0 || column >= kColumnCount)

@@ -62,6 +62,10 @@ public:
     void AppendRow(const Row &row);
     // Tells the views about rows appended since the last time.
     void FlushRows();
+    // The first data row whose cell in column holds text exactly; 0 when none.
+    int FindRow(int column, const QString &text) const;
+    // Removes a data row; the rows below move up by one.
+    void RemoveRow(int row);
 
     // The widest cell of a grid column, header included, in the given font.
     // Up to kExactCells new cells are measured exactly; of more, only those

@@ -215,9 +215,14 @@ HRESULT ContentWalk::EnumerateContent(IPortableDeviceContent *Content, const QSt
     HRESULT code = Content->Properties(handles_.aPortableDeviceProperties);
     std::shared_ptr<IEnumPortableDeviceObjectIDs> children;
     if (code == S_OK) {
+        handedOver_ = false;
         GetDeviceFileProperties(handles_.aPortableDeviceProperties.get(), ObjectID, ListOnly, Level);
         if (DeviceGone)
             return E_DEVICE_NOT_CONNECTED;
+        // A file handed to the copy has no children to ask for, and after a
+        // delete-after-copy it no longer exists: asking would end the walk.
+        if (handedOver_)
+            return S_OK;
         code = Content->EnumObjects(0, ObjectID, children);
     }
     if (code == S_FALSE)
@@ -345,8 +350,10 @@ HRESULT ContentWalk::GetDeviceFileProperties(IPortableDeviceProperties *Properti
             const int mode = host_.CopyModeIndex();
             if (fields)
                 date = QDateTime(day, clock);
-            if (transfer_ && (mode == 0 || mode == 1))
+            if (transfer_ && (mode == 0 || mode == 1)) {
+                handedOver_ = true;
                 transfer_->TransferFile(ObjectID, name, date, size, mode == 1);
+            }
         }
     }
     return S_OK;

@@ -130,6 +130,7 @@ private:
     QString root_;  // trimmed
     FileFilterRule filterRule_;
     DeviceDateText dateText_;
+    bool handedOver_ = false;  // the object just read went to the transfer target
 };
 
 // "2016/08/13:10:22:33.123" and other digit layouts of a device date.

@@ -254,6 +254,7 @@ private slots:
         form_->DeviceComboBox->setCurrentIndex(0);
         form_->DeviceComboBoxClick();
         form_->DeviceComboBoxSelect();
+        WaitIdle(*form_);
         QCOMPARE(form_->Connection.CurrentDeviceID, QStringLiteral("usb:x"));
         QVERIFY(Log().contains(QStringLiteral("DEVICE CONTENTS:")));
     }
@@ -266,6 +267,7 @@ private slots:
         form_->DeviceComboBox->setCurrentIndex(0);
         form_->DeviceComboBoxClick();
         form_->DeviceComboBoxSelect();
+        WaitIdle(*form_);
         const int rows = form_->StringGrid2->RowCount();
         QVERIFY(rows > 2);
         service_.devices.clear();
@@ -302,6 +304,7 @@ private slots:
         // Choosing an entry loads its section, then finds, opens and lists it.
         form_->DeviceComboBox->setCurrentIndex(0);
         emit form_->DeviceComboBox->activated(0);
+        WaitIdle(*form_);
         QCOMPARE(form_->DestLabeledEdit->text(), QStringLiteral("/pics"));
         QCOMPARE(form_->DeviceRootEdit->text(), QString());
         QCOMPARE(form_->CopyModeRadioGroup->ItemIndex(), 1);
@@ -312,14 +315,17 @@ private slots:
         // A device that is not attached.
         form_->DeviceComboBox->setCurrentIndex(1);
         emit form_->DeviceComboBox->activated(1);
+        WaitIdle(*form_);
         QVERIFY(Log().contains(QStringLiteral("Device \"Old Phone\" was not found!")));
 
         // Connect reopens the chosen one without reading its settings again.
         form_->DeviceComboBox->setCurrentIndex(0);
         emit form_->DeviceComboBox->activated(0);
+        WaitIdle(*form_);
         form_->DestLabeledEdit->setText(QStringLiteral("/changed"));
         const qsizetype before = form_->Log.Document().LineCount();
         form_->DeviceConnectSpeedButton->click();
+        WaitIdle(*form_);
         QCOMPARE(form_->DestLabeledEdit->text(), QStringLiteral("/changed"));
         QVERIFY(Log(before).contains(QStringLiteral("DEVICE: Canon EOS")));
     }
@@ -423,6 +429,7 @@ private slots:
         QCOMPARE(name, QStringLiteral("Acme Corp Cam 2"));
         form_->DeviceComboBox->setCurrentIndex(0);
         emit form_->DeviceComboBox->activated(0);
+        WaitIdle(*form_);
         form_->SaveSettingsBitBtn->click();
         form_->close();
         form_.reset();

@@ -10,13 +10,21 @@
 
 #include <memory>
 
+// Waits until the window's worker (a listing or a copy run) has ended and
+// the window is idle again.
+inline void WaitIdle(TForm1 &form, int timeoutMs = 30000)
+{
+    QTRY_VERIFY_WITH_TIMEOUT(!form.WorkerActive() && form.CopyBitBtn->isEnabled(), timeoutMs);
+}
+
 // Shows a new main window over the service and waits until its start-up
-// sequence has run (it runs whole, in one turn, after the first show).
+// sequence has run: the scan after the first paint, then the listing of the
+// remembered device on the worker.
 inline void StartForm(std::unique_ptr<TForm1> &form, DeviceService &service)
 {
     form = std::make_unique<TForm1>(service);
     form->show();
     QVERIFY(QTest::qWaitForWindowExposed(form.get()));
     QTRY_VERIFY(form->Log.Document().LineCount() >= 1);
-    QVERIFY(form->CopyBitBtn->isEnabled());
+    WaitIdle(*form);
 }

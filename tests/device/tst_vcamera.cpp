@@ -291,6 +291,7 @@ private slots:
             }
             QTRY_VERIFY2(!LogTexts(form->Log, at).filter(QStringLiteral("Total Files = ")).isEmpty(),
                          qPrintable(LogTexts(form->Log).join(QLatin1Char('\n'))));
+            WaitIdle(*form);
         }
         const QStringList all = LogTexts(form->Log);
         QVERIFY(all.contains(QStringLiteral("MANUFACTURER: GP")));

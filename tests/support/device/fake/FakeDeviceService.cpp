@@ -142,6 +142,8 @@ public:
     HRESULT GetValues(const QString &objectId, const PortableDeviceKeyCollection *keys,
                       std::shared_ptr<PortableDeviceValues> &values) override
     {
+        if (service_.onGetValues)
+            service_.onGetValues(objectId);
         Lock lock(service_.mutex);
         FakeDevice *device = FindDevice(service_, deviceId_);
         if (!device)

@@ -110,6 +110,9 @@ public:
     // reached, before the read is served; may change the service (unplug
     // the device, for one).
     std::function<void(const QString &objectId, std::uint64_t offset)> onRead;
+    // Called on the caller's thread when an object's properties are read,
+    // before the lock is taken: tests hold a walk at an object with it.
+    std::function<void(const QString &objectId)> onGetValues;
 
     // What happened.
     int managersCreated = 0;

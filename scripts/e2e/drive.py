@@ -1,0 +1,190 @@
+#!/usr/bin/python3
+"""Drives the real Ferrovane window through the accessibility bus, as a user
+would: buttons are found by their captions and pressed. Run by scripts/test-e2e."""
+import configparser, filecmp, glob, os, subprocess, sys, time
+
+import pyatspi
+
+EXE, HOME, CARD, BIG = sys.argv[1:5]
+CONF = os.path.join(HOME, '.config', 'Quillmoor', 'Ferrovane')
+INI = os.path.join(CONF, 'Ferrovane.ini')
+failures = []
+# Bring the accessibility bus up before any program starts, so that each
+# finds it at its start.
+pyatspi.Registry.getDesktop(0).childCount
+
+
+def check(ok, what):
+    print(('ok   ' if ok else 'FAIL ') + what, flush=True)
+    if not ok:
+        failures.append(what)
+
+
+def wait(cond, what, timeout=60):
+    end = time.time() + timeout
+    while time.time() < end:
+        try:
+            if cond():
+                return True
+        except Exception:
+            pass
+        time.sleep(0.05)
+    raise SystemExit('timed out waiting for ' + what)
+
+
+def frame():
+    for app in pyatspi.Registry.getDesktop(0):
+        if app is None:
+            continue
+        for child in app:
+            if child is not None and child.name == 'Ferrovane' and child.getRoleName() == 'frame':
+                return child
+    return None
+
+
+def button(caption):
+    f = frame()
+    return pyatspi.findDescendant(f, lambda a: a.getRoleName() == 'push button' and a.name.replace('&', '') == caption)
+
+
+def enabled(caption):
+    b = button(caption)
+    return b is not None and b.getState().contains(pyatspi.STATE_ENABLED)
+
+
+def press(caption):
+    wait(lambda: enabled(caption), caption + ' enabled')
+    button(caption).queryAction().doAction(0)
+
+
+def start(env_extra=None):
+    env = dict(os.environ, QT_ACCESSIBILITY='1', QT_LINUX_ACCESSIBILITY_ALWAYS_ON='1')
+    proc = subprocess.Popen([EXE], env=env)
+    wait(lambda: frame() is not None, 'the window')
+    wait(lambda: enabled('Copy'), 'idle after start-up')
+    return proc
+
+
+def close(proc):
+    press('Close')
+    proc.wait(timeout=60)
+    check(proc.returncode == 0, 'program exits with 0')
+
+
+def log_view():
+    f = frame()
+    view = pyatspi.findDescendant(f, lambda a: a.getRoleName() in ('text', 'paragraph', 'document text')
+                                  and a.getState().contains(pyatspi.STATE_MULTI_LINE))
+    t = view.queryText()
+    return t.getText(0, t.characterCount)
+
+
+def newest_log():
+    logs = sorted(glob.glob(os.path.join(CONF, 'Ferrovane Log *.rtf')), key=os.path.getmtime)
+    return open(logs[-1], encoding='latin-1').read() if logs else ''
+
+
+def settings(device, serial, dest, mode, delete=False, extra=''):
+    with open(INI, 'w') as f:
+        f.write('[Ferrovane]\nDeviceCount=1\nLastDevice=%s\n[Devices]\nItem0=%s\n[%s]\nDeviceName=%s\n'
+                'DeviceSerialNo=%s\nDestPath=%s\nCopyMode=%d\nDateFormat=yyyy-mm-dd\nFileFiltersCheckBox=0\n'
+                'DeleteFiles=%d\n%s' % (device, device, device, device, serial, dest, mode, int(delete), extra))
+
+
+def card_files(card):
+    out = []
+    for root, _, files in os.walk(card):
+        out += [os.path.join(root, f) for f in files]
+    return sorted(out)
+
+
+def copy_run(proc, done):
+    press('Copy')
+    wait(lambda: not enabled('Copy') or done(), 'the run to start')
+    wait(lambda: enabled('Copy') and done(), 'the run to end', timeout=300)
+
+
+# First start: the folder device is found and remembered.
+p = start()
+close(p)
+ini = configparser.ConfigParser(interpolation=None, strict=False)
+ini.optionxform = str
+ini.read(INI)
+names = {}
+for section in ini.sections():
+    if section not in ('Ferrovane', 'Devices') and 'DeviceName' in ini[section]:
+        names[section] = ini[section].get('DeviceSerialNo', '')
+card_name = next(iter(names), None)
+check(card_name is not None, 'the folder device is found: %s' % names)
+if card_name is None:
+    sys.exit(1)
+
+originals = {f: open(f, 'rb').read() for f in card_files(CARD)}
+mtimes = {f: os.path.getmtime(f) for f in originals}
+
+# Date mode.
+dest1 = os.path.join(HOME, 'dest-dated')
+os.makedirs(dest1)
+settings(card_name, names[card_name], dest1, 0)
+expected = {f: os.path.join(dest1, time.strftime('%Y-%m-%d', time.localtime(mtimes[f])), os.path.basename(f))
+            for f in originals}
+p = start()
+copy_run(p, lambda: all(os.path.exists(t) for t in expected.values()))
+close(p)
+check(all(open(t, 'rb').read() == originals[f] for f, t in expected.items()), 'date mode: every file byte for byte')
+check(all(abs(os.path.getmtime(t) - mtimes[f]) < 2 for f, t in expected.items()), 'date mode: file dates kept')
+log = newest_log()
+check('%d Files copied to Destination.' % len(originals) in log, 'log: statistics of the first run')
+check('0 Errors encountered.' in log, 'log: no errors')
+
+# The second run finds every file present.
+p = start()
+press('Copy')
+# The run's end shows as its statistics in the log view.
+wait(lambda: enabled('Copy') and 'Errors encountered.' in log_view(), 'second run end', timeout=120)
+close(p)
+log = newest_log()
+check('%d Files already existing at Destination.' % len(originals) in log and '0 Files copied to Destination.' in log,
+      'second run: every file already present')
+
+# Folder mode with delete after copy.
+dest2 = os.path.join(HOME, 'dest-folders')
+os.makedirs(dest2)
+settings(card_name, names[card_name], dest2, 1, delete=True)
+p = start()
+copy_run(p, lambda: not card_files(CARD))
+close(p)
+for f, data in originals.items():
+    rel = os.path.relpath(f, CARD)
+    target = os.path.join(dest2, rel)
+    check(os.path.exists(target) and open(target, 'rb').read() == data, 'folder mode: ' + rel)
+check(not card_files(CARD), 'delete after copy: the card holds no files')
+check('%d Files delete from Source.' % len(originals) in newest_log(), 'log: seven-line statistics with deletions')
+
+# Stop mid-run on a big card: nothing partial under a final name.
+dest3 = os.path.join(HOME, 'dest-stop')
+os.makedirs(dest3)
+import shutil
+shutil.copytree(BIG, CARD, dirs_exist_ok=True)
+big = card_files(CARD)
+# Each file's command takes a moment, so that Stop meets a run in progress.
+settings(card_name, names[card_name], dest3, 1,
+         extra='PostFileCopyCommandCheckBox=1\nPostFileCopyCommandLabeledEdit=sleep 0.3\n')
+p = start()
+press('Copy')
+wait(lambda: any(files for _, _, files in os.walk(dest3)), 'a first copied file', timeout=120)
+press('Stop')
+wait(lambda: enabled('Copy'), 'idle after Stop', timeout=120)
+copied = card_files(dest3)
+check(0 < len([c for c in copied if not os.path.basename(c).startswith('.')]) < len(big), 'Stop ended the run early (%d of %d)' % (len(copied), len(big)))
+bad = [c for c in copied if not os.path.basename(c).startswith('.') and
+       not filecmp.cmp(c, os.path.join(BIG, os.path.relpath(c, dest3)), shallow=False)]
+check(not any(os.path.basename(c).startswith('IMG_') for c in copied), 'Stop: only the big card was copied')
+check(not bad, 'Stop: every file under a final name is whole %s' % bad[:3])
+check(not [c for c in copied if os.path.basename(c).startswith('.ferrovane-')], 'Stop: no temporary left')
+close(p)
+check('Stop Signalled.' in newest_log() and 'Elapsed Time' not in newest_log().split('Stop Signalled.')[-1],
+      'log: Stop Signalled and no statistics after it')
+
+print('%d failure(s)' % len(failures))
+sys.exit(1 if failures else 0)

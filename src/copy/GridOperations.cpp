@@ -1,0 +1,161 @@
+#include "GridOperations.h"
+
+#include "catalogue/ContentWalk.h"
+#include "copy/RunState.h"
+#include "log/Exception.h"
+#include "log/LogSink.h"
+#include "settings/DateFormat.h"
+#include "settings/NumberFormat.h"
+
+#include <QElapsedTimer>
+
+bool IsFileRow(const GridRow &row)
+{
+    return !row.Type.isEmpty() && row.Type != QLatin1String("FOLDER") && row.Type != QLatin1String("STORAGE");
+}
+
+GridOperations::GridOperations(RunState &run, LogSink &log, GridHost &host, DateFunction deviceDate)
+    : run_(run), log_(log), host_(host), deviceDate_(std::move(deviceDate))
+{
+}
+
+QDateTime GridOperations::RowDate(const GridRow &row) const
+{
+    QDateTime date;
+    if (deviceDate_ && deviceDate_(row.ObjectID, date))
+        return date;
+    if (!StrToDateTime(row.DateText, UserLocaleSettings(), date))
+        throw Exception(QStringLiteral("'%1' is not a valid date and time").arg(row.DateText));
+    return date;
+}
+
+qint64 GridOperations::RowSize(const GridRow &row)
+{
+    bool ok = false;
+    const qint64 size = row.SizeText.toLongLong(&ok);
+    if (!ok || size < 0)
+        throw Exception(QStringLiteral("'%1' is not a valid integer value").arg(row.SizeText));
+    return size;
+}
+
+void GridOperations::WriteLines(const std::vector<RunLogLine> &lines)
+{
+    for (const RunLogLine &line : lines)
+        log_.WriteLog(line.text, line.color, line.style);
+}
+
+void GridOperations::GridCopyFile(const std::vector<GridRow> &rows, TransferTarget &decision)
+{
+    const RunHeader header = host_.GridRunHeader();
+    WriteLines(CopyHeaderLines(QStringLiteral("Copy File(s) Started"), header));
+    host_.SetBusy(true);
+    run_.RunStartTime = QDateTime::currentDateTime();
+    QElapsedTimer elapsed;
+    elapsed.start();
+    run_.ErrorCount = 0;
+    run_.FilesCopied = 0;
+    run_.FilesDeleted = 0;
+    run_.FilesExisting = 0;
+    run_.FilesLocated = 0;
+    run_.BytesCopied = 0;
+
+    struct Idle
+    {
+        GridHost &host;
+        ~Idle() { host.SetBusy(false); }
+    } idle{host_};
+
+    for (auto row = rows.rbegin(); row != rows.rend(); ++row) {
+        if (!IsFileRow(*row))
+            continue;
+        const QDateTime date = RowDate(*row);
+        const qint64 size = RowSize(*row);
+        const std::int32_t errorsBefore = run_.ErrorCount;
+        decision.TransferFile(row->ObjectID, row->FileName, date, quint64(size), header.FolderMode);
+        // An error exit is the one way a decision adds to the error count.
+        if (run_.ErrorCount != errorsBefore)
+            return;
+    }
+    WriteLines(CopyStatisticsLines(RunCounts::Of(run_), elapsed.elapsed(), host_.DeleteFilesAfterTransfer()));
+}
+
+void GridOperations::GridDeleteFile(const std::vector<GridRow> &rows, const DeleteFunction &deleteFromDevice)
+{
+    WriteLines(DeleteHeaderLines(host_.GridRunHeader()));
+    host_.SetBusy(true);
+    run_.RunStartTime = QDateTime::currentDateTime();
+    QElapsedTimer elapsed;
+    elapsed.start();
+    run_.ErrorCount = 0;
+    run_.FilesDeleted = 0;
+    run_.FilesLocated = 0;
+    run_.BytesCopied = 0;
+
+    struct Idle
+    {
+        GridHost &host;
+        ~Idle() { host.SetBusy(false); }
+    } idle{host_};
+
+    for (auto row = rows.rbegin(); row != rows.rend(); ++row) {
+        if (!IsFileRow(*row))
+            continue;
+        const QDateTime date = RowDate(*row);
+        const qint64 size = RowSize(*row);
+        ++run_.FilesLocated;
+        log_.WriteLog(QStringLiteral("Source File: ") + row->ObjectID, LogColor::Blue);
+        log_.WriteLog(QStringLiteral("Dated: ") + DateTimeToStr(date, UserLocaleSettings()), LogColor::Black);
+        log_.WriteLog(QStringLiteral("Size: ") + FormatSizeKiB(size), LogColor::Black);
+        if (deleteFromDevice(row->ObjectID)) {
+            log_.WriteLog(QStringLiteral("Deleted file ") + row->FileName + QStringLiteral(" from device."),
+                          LogColor::Green);
+            ++run_.FilesDeleted;
+            run_.BytesCopied += quint64(size);
+        } else {
+            log_.WriteLog(QStringLiteral("ERROR: Could not delete the file ") + row->FileName +
+                              QStringLiteral(" from the device."),
+                          LogColor::Red, LogStyle::Bold);
+            ++run_.ErrorCount;
+        }
+    }
+    WriteLines(DeleteStatisticsLines(RunCounts::Of(run_), elapsed.elapsed()));
+}
+
+void GridOperations::OpenFile(const GridRow &current, int selectedCount, const QString &folder,
+                              const CopyFunction &copy)
+{
+    if (current.Type.isEmpty())
+        return;
+    if (selectedCount != 1) {
+        log_.WriteLog(QStringLiteral("Only one file can be opened at one time."), LogColor::Black);
+        return;
+    }
+    if (!IsFileRow(current))
+        return;
+    const qint64 size = RowSize(current);
+    log_.WriteLog(QStringLiteral("Transferring File: \"%1\" Size: %2 KiB").arg(current.FileName, FormatKiB(size)),
+                  LogColor::Black);
+    // The name comes from the device: it may only ever be one file inside
+    // our own folder.
+    const QString &name = current.FileName;
+    const bool usable = !name.isEmpty() && name != QLatin1String(".") && name != QLatin1String("..") &&
+                        !name.contains(QLatin1Char('/')) && !name.contains(QChar(0));
+    if (!usable) {
+        log_.WriteLog(QStringLiteral("ERROR: The name \"%1\" cannot be used for a local file.").arg(name),
+                      LogColor::Red, LogStyle::Bold);
+        return;
+    }
+    if (folder.isEmpty()) {
+        log_.WriteLog(QStringLiteral("ERROR: No private folder for opened files could be made."), LogColor::Red,
+                      LogStyle::Bold);
+        return;
+    }
+    const QString target = folder + name;
+    if (!copy(current.ObjectID, target, size)) {
+        log_.WriteLog(QStringLiteral("ERROR: Could not transfer the file from the device."), LogColor::Red,
+                      LogStyle::Bold);
+        return;
+    }
+    log_.WriteLog(QStringLiteral("Opening File: \"%1\"").arg(current.FileName), LogColor::Black);
+    host_.OpenWithDesktop(target);
+}

@@ -1,0 +1,475 @@
+#include "common/FormTest.h"
+#include "common/IniTestFiles.h"
+#include "common/ModalWatcher.h"
+#include "common/TestMain.h"
+
+#include "app/ProgramFolders.h"
+#include "app/Unit1.h"
+#include "device/fake/FakeDeviceService.h"
+#include "settings/Unit3.h"
+#include "settings/Unit4.h"
+
+#include <QDesktopServices>
+#include <QItemSelectionModel>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QStatusBar>
+
+#include <atomic>
+#include <stdexcept>
+
+// Stands in for the desktop's file opener.
+class UrlCatcher : public QObject
+{
+    Q_OBJECT
+public:
+    QList<QUrl> urls;
+public slots:
+    void Open(const QUrl &url) { urls << url; }
+};
+
+// The Copy and Stop buttons, the listing on the worker and the catalogue's
+// file operations, through the real window over a fake camera.
+class TestCopyWindow : public QObject
+{
+    Q_OBJECT
+
+private:
+    FakeDeviceService service_;
+    std::unique_ptr<TForm1> form_;
+    std::unique_ptr<QTemporaryDir> dest_;
+    // Holding the walk at one object.
+    std::atomic<bool> held_{false};
+    std::atomic<bool> release_{false};
+
+    static constexpr int kFiles = 5;
+
+    static QString FileId(int i) { return QStringLiteral("/store_S1/DCIM/IMG_%1.JPG").arg(i); }
+    static QByteArray FileData(int i) { return QByteArray(1000 + i * 100, char('a' + i)); }
+
+    QStringList Log(qsizetype from = 0) const { return LogTexts(form_->Log, from); }
+    LogLine LastLine() const { return form_->Log.Document().Line(form_->Log.Document().LineCount() - 1); }
+
+    void AddCamera()
+    {
+        FakeDevice &d = service_.AddDevice(QStringLiteral("usb:canon"), QStringLiteral("Canon friendly"),
+                                           QStringLiteral("Canon"), QStringLiteral("EOS"));
+        d.serialNumber = QStringLiteral("S1");
+        const QString storage = d.AddStorage(QStringLiteral("Card"), QStringLiteral("store_S1")).id;
+        const QString dcim = d.AddFolder(storage, QStringLiteral("DCIM")).id;
+        for (int i = 1; i <= kFiles; ++i)
+            d.AddFile(dcim, QStringLiteral("IMG_%1.JPG").arg(i), QStringLiteral("IMAGE"),
+                      QStringLiteral("2016/08/1%1:10:22:33.000").arg(i), FileData(i));
+    }
+    void Settings(const QString &dest, const QByteArray &extra = QByteArray())
+    {
+        WriteIni("[Ferrovane]\nDeviceCount=1\nLastDevice=Canon EOS\n[Devices]\nItem0=Canon EOS\n"
+                 "[Canon EOS]\nDeviceName=Canon EOS\nDeviceSerialNo=S1\nFileFiltersCheckBox=0\nDateFormat=yyyy-mm-dd\n"
+                 "DestPath=" + dest.toUtf8() + "\n" + extra);
+    }
+    void Start(const QByteArray &extra = QByteArray())
+    {
+        AddCamera();
+        Settings(dest_->path(), extra);
+        StartForm(form_, service_);
+        QCOMPARE(form_->Connection.CurrentDeviceID, QStringLiteral("usb:canon"));
+    }
+    void HoldAt(const QString &objectId)
+    {
+        held_ = false;
+        release_ = false;
+        TForm1 *form = form_.get();
+        service_.onGetValues = [this, objectId, form](const QString &id) {
+            if (id != objectId)
+                return;
+            held_ = true;
+            QDeadlineTimer limit(60000);
+            while (!release_ && !form->Run.StopSignalled && !limit.hasExpired())
+                QThread::msleep(2);
+        };
+    }
+    QString DestFile(int i) const
+    {
+        return dest_->path() + QStringLiteral("/2016-08-1%1/IMG_%1.JPG").arg(i);
+    }
+    QByteArray ReadFile(const QString &path) const
+    {
+        QFile f(path);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+    }
+    void Copy()
+    {
+        QTest::mouseClick(form_->CopyBitBtn, Qt::LeftButton);
+        WaitIdle(*form_);
+    }
+    // The statistics block at the end of the log, or nothing.
+    QStringList Statistics(qsizetype from)
+    {
+        const QStringList log = Log(from);
+        for (qsizetype i = 0; i < log.size(); ++i)
+            if (log[i].startsWith(QStringLiteral("Elapsed Time: ")))
+                return log.mid(i);
+        return {};
+    }
+    void SelectRows(int first, int last)
+    {
+        form_->StringGrid1->SetRow(first);
+        QItemSelectionModel *selection = form_->StringGrid1->selectionModel();
+        const CatalogueGrid *cells = form_->StringGrid1->Cells();
+        selection->select(QItemSelection(cells->index(first - 1, 0), cells->index(last - 1, 0)),
+                          QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    }
+    // Shortcuts reach the grid only while it has the keyboard focus.
+    void FocusGrid()
+    {
+        form_->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(form_.get()));
+        form_->StringGrid1->setFocus(Qt::OtherFocusReason);
+        QTRY_VERIFY(form_->StringGrid1->hasFocus());
+    }
+    int RowOf(int file) const { return form_->StringGrid1->Cells()->FindRow(5, FileId(file)); }
+
+private slots:
+    void initTestCase() { SetProgramFolders(); }
+    void init()
+    {
+        DebugFlag = false;
+        dest_ = std::make_unique<QTemporaryDir>();
+        QVERIFY(dest_->isValid());
+    }
+    void cleanup()
+    {
+        service_.onGetValues = nullptr;
+        form_.reset();
+        service_.devices.clear();
+        service_.deletedIds.clear();
+    }
+
+    // --- the copy run ----------------------------------------------------------
+
+    void noDevice()
+    {
+        Settings(dest_->path());
+        StartForm(form_, service_);
+        const qsizetype from = form_->Log.Document().LineCount();
+        Copy();
+        QCOMPARE(Log(from), QStringList{"Device is not open!"});
+        QCOMPARE(LastLine().color, LogColor::Red);
+        QCOMPARE(LastLine().style, LogStyle::Bold);
+        QVERIFY(form_->CopyBitBtn->isEnabled());
+        QVERIFY(!form_->StopBitBtn->isEnabled());
+    }
+
+    void missingDestination()
+    {
+        Start();
+        const int rows = form_->StringGrid1->Cells()->RowCount();
+        QVERIFY(rows > kFiles);
+        const QString missing = dest_->path() + QStringLiteral("/gone");
+        form_->DestLabeledEdit->setText(missing);
+        const qsizetype from = form_->Log.Document().LineCount();
+        Copy();
+        QCOMPARE(Log(from), (QStringList{"Copy Started", "Device: Canon EOS", "Copy Mode: Using file date format yyyy-mm-dd",
+                                         "Device Root Path: ", "Destination Path: " + missing,
+                                         "Destination path \"" + missing + "\" does not exist!"}));
+        QCOMPARE(LastLine().color, LogColor::Red);
+        QCOMPARE(LastLine().style, LogStyle::Bold);
+        QCOMPARE(form_->StringGrid1->Cells()->RowCount(), rows);
+        QVERIFY(form_->CopyBitBtn->isEnabled());
+        QVERIFY(!QFileInfo::exists(missing));
+    }
+
+    void rootPathTrimmed_data()
+    {
+        QTest::addColumn<QString>("field");
+        QTest::addColumn<QString>("used");
+        QTest::newRow("blank backslash blank") << " \\ " << "";
+        QTest::newRow("DCIM and a blank") << "\\DCIM " << "\\DCIM";
+    }
+    void rootPathTrimmed()
+    {
+        QFETCH(QString, field);
+        QFETCH(QString, used);
+        Start();
+        form_->DeviceRootEdit->setText(field);
+        const qsizetype from = form_->Log.Document().LineCount();
+        Copy();
+        QCOMPARE(form_->DeviceRootEdit->text(), used);
+        QVERIFY(Log(from).contains(QStringLiteral("Device Root Path: ") + used));
+        QVERIFY(form_->RichEdit1->hasFocus() || !form_->isActiveWindow());
+    }
+
+    void wholeRunCopiesAndCounts_data()
+    {
+        QTest::addColumn<bool>("deleteFiles");
+        QTest::addColumn<int>("lines");
+        QTest::newRow("delete off: six lines") << false << 6;
+        QTest::newRow("delete on: seven lines") << true << 7;
+    }
+    void wholeRunCopiesAndCounts()
+    {
+        QFETCH(bool, deleteFiles);
+        QFETCH(int, lines);
+        Start(deleteFiles ? "DeleteFiles=1\n" : "");
+        const qsizetype from = form_->Log.Document().LineCount();
+        Copy();
+        for (int i = 1; i <= kFiles; ++i)
+            QVERIFY2(ReadFile(DestFile(i)) == FileData(i), qPrintable(Log(from).join('\n')));
+        const QStringList stats = Statistics(from);
+        QCOMPARE(stats.size(), lines);
+        QCOMPARE(stats[1], QStringLiteral("5 Files located at Source."));
+        QCOMPARE(stats[3], QStringLiteral("5 Files copied to Destination."));
+        if (deleteFiles)
+            QCOMPARE(stats[4], QStringLiteral("5 Files delete from Source."));
+        QCOMPARE(stats.last(), QStringLiteral("0 Errors encountered."));
+        QCOMPARE(LastLine().color, LogColor::Blue);
+        QCOMPARE(LastLine().style, LogStyle::Bold);
+        QCOMPARE(service_.deletedIds.size(), size_t(deleteFiles ? kFiles : 0));
+        QCOMPARE(form_->ProgressBar1->value(), 0);  // idle again
+        QVERIFY(!form_->StopBitBtn->isEnabled());
+    }
+
+    void errorsAreRed()
+    {
+        Start();
+        service_.Device(QStringLiteral("usb:canon")).Object(FileId(2)).readFailsAt = 10;
+        const qsizetype from = form_->Log.Document().LineCount();
+        Copy();
+        const QStringList stats = Statistics(from);
+        QCOMPARE(stats.last(), QStringLiteral("1 Errors encountered."));
+        QCOMPARE(LastLine().color, LogColor::Red);
+        QVERIFY(!QFileInfo::exists(DestFile(2)));  // nothing partial under the name
+        QCOMPARE(ReadFile(DestFile(3)), FileData(3));  // the run went on
+    }
+
+    void stopMidRun()
+    {
+        Start();
+        form_->Form3->PostProcessingCommandCheckBox->setChecked(true);
+        form_->Form3->PostProcessingCommandLabeledEdit->setText(QStringLiteral("touch [Path]/ran"));
+        const QString ran = dest_->path() + QStringLiteral("/ran");
+        HoldAt(FileId(3));
+        const qsizetype from = form_->Log.Document().LineCount();
+        QTest::mouseClick(form_->CopyBitBtn, Qt::LeftButton);
+        QTRY_VERIFY(held_);
+        QTRY_VERIFY(form_->StopBitBtn->isEnabled());
+        QTest::mouseClick(form_->StopBitBtn, Qt::LeftButton);
+        WaitIdle(*form_);
+        const QStringList log = Log(from);
+        QVERIFY(log.contains(QStringLiteral("Stop Signalled.")));
+        QVERIFY(Statistics(from).isEmpty());
+        QVERIFY(!log.contains(QStringLiteral("Post Processing Command:")));
+        QVERIFY(!QFileInfo::exists(ran));
+        // The file being handled when Stop came is finished; none after it starts.
+        QCOMPARE(ReadFile(DestFile(3)), FileData(3));
+        QVERIFY(!QFileInfo::exists(DestFile(4)));
+        QCOMPARE(form_->Run.FilesLocated.load(), 3);
+
+        // The next run starts again from zero.
+        service_.onGetValues = nullptr;
+        const qsizetype again = form_->Log.Document().LineCount();
+        Copy();
+        const QStringList stats = Statistics(again);
+        QCOMPARE(stats.value(1), QStringLiteral("5 Files located at Source."));
+        QCOMPARE(stats.value(2), QStringLiteral("3 Files already existing at Destination."));
+        QCOMPARE(stats.value(3), QStringLiteral("2 Files copied to Destination."));
+        // A run that was not stopped runs the command, before its statistics.
+        QVERIFY(Log(again).contains(QStringLiteral("Post Processing Command:")));
+        QVERIFY(QFileInfo::exists(ran));
+    }
+
+    void exceptionOnTheWorker()
+    {
+        Start();
+        service_.onGetValues = [](const QString &id) {
+            if (id == FileId(2))
+                throw std::runtime_error("the device went away");
+        };
+        QString title, text;
+        ModalWatcher watcher([&](QWidget *w) {
+            auto *box = qobject_cast<QMessageBox *>(w);
+            QVERIFY(box);
+            title = box->windowTitle();
+            text = box->text();
+            box->accept();
+        });
+        const qsizetype from = form_->Log.Document().LineCount();
+        Copy();
+        QCOMPARE(title, QStringLiteral("Application Error"));
+        QCOMPARE(text, QStringLiteral("the device went away"));
+        QVERIFY(Statistics(from).isEmpty());
+        QVERIFY(!form_->StopBitBtn->isEnabled());
+        // Not stuck: the next run works.
+        service_.onGetValues = nullptr;
+        Copy();
+        QCOMPARE(Statistics(from).value(1), QStringLiteral("5 Files located at Source."));
+    }
+
+    void neverTwoWorkers()
+    {
+        Start();
+        HoldAt(FileId(1));
+        QTest::mouseClick(form_->CopyBitBtn, Qt::LeftButton);
+        QTRY_VERIFY(held_);
+        QPointer<QThread> first = form_->CopyThread;
+        form_->CopyClick();  // the button is disabled; the handler must refuse all the same
+        QCOMPARE(form_->CopyThread.data(), first.data());
+        // Catalogue operations are refused while the worker owns the device.
+        form_->StringGrid1->SetRow(2);
+        form_->GridDeleteFile();
+        QCOMPARE(form_->StatusBar1->currentMessage(), TForm1::BusyMessage());
+        QVERIFY(service_.deletedIds.empty());
+        release_ = true;
+        WaitIdle(*form_);
+    }
+
+    // --- the listing on the worker -------------------------------------------------
+
+    void listingKeepsTheWindowAnswering()
+    {
+        Start();
+        HoldAt(FileId(2));
+        const qsizetype from = form_->Log.Document().LineCount();
+        form_->DeviceConnectSpeedButton->click();
+        QTRY_VERIFY(held_);
+        // The event loop runs: a timer fires and the window repaints.
+        bool fired = false;
+        QTimer::singleShot(0, [&] { fired = true; });
+        QTRY_VERIFY(fired);
+        form_->resize(form_->width() + 40, form_->height());
+        QTRY_COMPARE(form_->StringGrid1->width() > 0, true);
+        QVERIFY(form_->StopBitBtn->isEnabled());
+        QVERIFY(!form_->CopyBitBtn->isEnabled());
+        QTest::mouseClick(form_->StopBitBtn, Qt::LeftButton);
+        WaitIdle(*form_);
+        const QStringList log = Log(from);
+        QVERIFY(log.contains(QStringLiteral("Stop Signalled.")));
+        // The walk ended at the next look at the stop flag, in order.
+        QCOMPARE(log.last().left(14), QStringLiteral("Total Size = 0"));
+        QVERIFY(RowOf(3) == 0);
+        QVERIFY(RowOf(1) > 0);
+    }
+
+    void closeDuringListing()
+    {
+        Start();
+        HoldAt(FileId(2));
+        form_->DeviceConnectSpeedButton->click();
+        QTRY_VERIFY(held_);
+        QPointer<QThread> worker = form_->CopyThread;
+        form_->close();
+        QVERIFY(!worker || worker->isFinished());
+        QCOMPARE(Log().last(), QStringLiteral("Program exited by user."));
+        QVERIFY(!form_->LastLogFile.isEmpty());
+    }
+
+    // --- the catalogue's file operations ---------------------------------------------
+
+    void gridCopyBottomUpWithDelete()
+    {
+        Start("DeleteFiles=1\n");
+        // Rows: 1 storage, 2 DCIM, 3.. the files 1 to 5.
+        QCOMPARE(RowOf(1), 3);
+        SelectRows(3, 5);
+        const qsizetype from = form_->Log.Document().LineCount();
+        form_->Copy1->trigger();
+        QVERIFY(form_->CopyBitBtn->isEnabled());
+        QStringList sources;
+        for (const QString &line : Log(from))
+            if (line.startsWith(QStringLiteral("Source File: ")))
+                sources << line.mid(13);
+        QCOMPARE(sources, (QStringList{FileId(3), FileId(2), FileId(1)}));
+        QCOMPARE(Log(from).first(), QStringLiteral("Copy File(s) Started"));
+        for (int i = 1; i <= 3; ++i) {
+            QCOMPARE(ReadFile(DestFile(i)), FileData(i));
+            QCOMPARE(RowOf(i), 0);
+        }
+        QCOMPARE(RowOf(4), 3);
+        QCOMPARE(Statistics(from).size(), 7);
+        QCOMPARE(Statistics(from).value(4), QStringLiteral("3 Files delete from Source."));
+    }
+
+    void gridCopyStopsAtAnError()
+    {
+        Start();
+        service_.Device(QStringLiteral("usb:canon")).Object(FileId(2)).readFailsAt = 0;
+        SelectRows(3, 5);
+        const qsizetype from = form_->Log.Document().LineCount();
+        form_->Copy1->trigger();
+        QCOMPARE(ReadFile(DestFile(3)), FileData(3));
+        QVERIFY(Log(from).contains(QStringLiteral("ERROR: Could not transfer the file from the device.")));
+        QVERIFY(!QFileInfo::exists(DestFile(1)));  // the operation ended at the error
+        QVERIFY(Statistics(from).isEmpty());
+        QVERIFY(form_->CopyBitBtn->isEnabled());
+    }
+
+    void gridDeleteWithFailingMiddle()
+    {
+        Start();
+        service_.Device(QStringLiteral("usb:canon")).Object(FileId(2)).deleteCode = E_ACCESSDENIED;
+        SelectRows(3, 5);
+        const qsizetype from = form_->Log.Document().LineCount();
+        FocusGrid();
+        QTest::keyClick(form_->StringGrid1, Qt::Key_D, Qt::ControlModifier);
+        const QStringList log = Log(from);
+        QCOMPARE(log.count(QStringLiteral("Deleted file IMG_3.JPG from device.")) +
+                     log.count(QStringLiteral("Deleted file IMG_1.JPG from device.")),
+                 2);
+        QVERIFY(log.contains(QStringLiteral("ERROR: Could not delete the file IMG_2.JPG from the device.")));
+        QCOMPARE(Statistics(from).mid(1), (QStringList{"3 Files processed.", "2 Files delete from Source.",
+                                                      "0 MiB Total size delete.", "1 Errors encountered."}));
+        QCOMPARE(LastLine().color, LogColor::Red);
+        QCOMPARE(RowOf(1), 0);
+        QVERIFY(RowOf(2) > 0);  // its deletion failed: the row stays
+        QCOMPARE(RowOf(3), 0);
+    }
+
+    void openWithTwoRows()
+    {
+        Start();
+        SelectRows(3, 4);
+        const qsizetype from = form_->Log.Document().LineCount();
+        form_->Open1->trigger();
+        QCOMPARE(Log(from), QStringList{"Only one file can be opened at one time."});
+        // The header row current: nothing at all.
+        form_->StringGrid1->selectionModel()->clear();
+        form_->StringGrid1->setCurrentIndex(QModelIndex());
+        form_->OpenFile();
+        QCOMPARE(Log(from).size(), 1);
+    }
+
+    void openWritesIntoAPrivateFolder()
+    {
+        Start();
+        UrlCatcher catcher;
+        QDesktopServices::setUrlHandler(QStringLiteral("file"), &catcher, "Open");
+        SelectRows(5, 5);  // IMG_3
+        const qsizetype from = form_->Log.Document().LineCount();
+        FocusGrid();
+        QTest::keyClick(form_->StringGrid1, Qt::Key_O, Qt::ControlModifier);
+        QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
+        QCOMPARE(Log(from), (QStringList{"Transferring File: \"IMG_3.JPG\" Size: 1 KiB", "Opening File: \"IMG_3.JPG\""}));
+        QCOMPARE(catcher.urls.size(), 1);
+        const QString opened = catcher.urls.first().toLocalFile();
+        QCOMPARE(QFileInfo(opened).fileName(), QStringLiteral("IMG_3.JPG"));
+        QCOMPARE(ReadFile(opened), FileData(3));
+        QCOMPARE(QFileInfo(QFileInfo(opened).path()).permissions() & 0x0077, QFileDevice::Permissions());
+        QVERIFY(!opened.startsWith(dest_->path()));
+    }
+
+    void openFailingTransfer()
+    {
+        Start();
+        service_.Device(QStringLiteral("usb:canon")).Object(FileId(4)).readFailsAt = 0;
+        SelectRows(6, 6);  // IMG_4, whose transfer fails
+        const qsizetype from = form_->Log.Document().LineCount();
+        form_->OpenFile();
+        QVERIFY(Log(from).contains(QStringLiteral("ERROR: Could not transfer the file from the device.")));
+        QVERIFY(!Log(from).join('\n').contains(QStringLiteral("Opening File: ")));
+    }
+};
+
+FERROVANE_TEST_MAIN(TestCopyWindow)
+#include "tst_copywindow.moc"
