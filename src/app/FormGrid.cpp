@@ -14,6 +14,7 @@
 #include <QApplication>
 #include <QDesktopServices>
 #include <QDir>
+#include <QScopedValueRollback>
 #include <QItemSelectionModel>
 #include <QMessageBox>
 #include <QStandardPaths>
@@ -106,12 +107,7 @@ void TForm1::GridCopyFile()
 {
     if (StringGrid1->Row() == 0 || RefuseWhileBusy())
         return;
-    gridOperationActive_ = true;
-    struct Done
-    {
-        bool &flag;
-        ~Done() { flag = false; }
-    } done{gridOperationActive_};
+    const QScopedValueRollback<bool> active(gridOperationActive_, true);
     Grid->GridCopyFile(SelectedGridRows(), *Decision);
 }
 
@@ -119,12 +115,7 @@ void TForm1::GridDeleteFile()
 {
     if (StringGrid1->Row() == 0 || RefuseWhileBusy())
         return;
-    gridOperationActive_ = true;
-    struct Done
-    {
-        bool &flag;
-        ~Done() { flag = false; }
-    } done{gridOperationActive_};
+    const QScopedValueRollback<bool> active(gridOperationActive_, true);
     Grid->GridDeleteFile(SelectedGridRows(), [this](const QString &id) { return Decision->DeleteFileFromDevice(id); });
 }
 
@@ -133,12 +124,7 @@ void TForm1::OpenFile()
     const int current = StringGrid1->Row();
     if (current == 0 || RefuseWhileBusy())
         return;
-    gridOperationActive_ = true;
-    struct Done
-    {
-        bool &flag;
-        ~Done() { flag = false; }
-    } done{gridOperationActive_};
+    const QScopedValueRollback<bool> active(gridOperationActive_, true);
     const int selected = int(StringGrid1->selectionModel()->selectedRows().size());
     Grid->OpenFile(GridRowAt(current), selected, OpenedFilesFolder(),
                    [this](const QString &id, const QString &fileName, qint64 size) {

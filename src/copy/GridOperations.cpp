@@ -38,6 +38,22 @@ qint64 GridOperations::RowSize(const GridRow &row)
     return size;
 }
 
+GridOperations::BusyOperation::BusyOperation(GridOperations &operations) : host_(operations.host_)
+{
+    RunState &run = operations.run_;
+    host_.SetBusy(true);
+    run.RunStartTime = QDateTime::currentDateTime();
+    run.ErrorCount = 0;
+    run.FilesDeleted = 0;
+    run.FilesLocated = 0;
+    run.BytesCopied = 0;
+}
+
+GridOperations::BusyOperation::~BusyOperation()
+{
+    host_.SetBusy(false);
+}
+
 void GridOperations::WriteLines(const std::vector<RunLogLine> &lines)
 {
     for (const RunLogLine &line : lines)
@@ -48,22 +64,11 @@ void GridOperations::GridCopyFile(const std::vector<GridRow> &rows, TransferTarg
 {
     const RunHeader header = host_.GridRunHeader();
     WriteLines(CopyHeaderLines(QStringLiteral("Copy File(s) Started"), header));
-    host_.SetBusy(true);
-    run_.RunStartTime = QDateTime::currentDateTime();
+    run_.FilesCopied = 0;
+    run_.FilesExisting = 0;
+    const BusyOperation busy(*this);
     QElapsedTimer elapsed;
     elapsed.start();
-    run_.ErrorCount = 0;
-    run_.FilesCopied = 0;
-    run_.FilesDeleted = 0;
-    run_.FilesExisting = 0;
-    run_.FilesLocated = 0;
-    run_.BytesCopied = 0;
-
-    struct Idle
-    {
-        GridHost &host;
-        ~Idle() { host.SetBusy(false); }
-    } idle{host_};
 
     for (auto row = rows.rbegin(); row != rows.rend(); ++row) {
         if (!IsFileRow(*row))
@@ -82,20 +87,10 @@ void GridOperations::GridCopyFile(const std::vector<GridRow> &rows, TransferTarg
 void GridOperations::GridDeleteFile(const std::vector<GridRow> &rows, const DeleteFunction &deleteFromDevice)
 {
     WriteLines(DeleteHeaderLines(host_.GridRunHeader()));
-    host_.SetBusy(true);
-    run_.RunStartTime = QDateTime::currentDateTime();
+    // A delete keeps the copy counters of the last copy.
+    const BusyOperation busy(*this);
     QElapsedTimer elapsed;
     elapsed.start();
-    run_.ErrorCount = 0;
-    run_.FilesDeleted = 0;
-    run_.FilesLocated = 0;
-    run_.BytesCopied = 0;
-
-    struct Idle
-    {
-        GridHost &host;
-        ~Idle() { host.SetBusy(false); }
-    } idle{host_};
 
     for (auto row = rows.rbegin(); row != rows.rend(); ++row) {
         if (!IsFileRow(*row))

@@ -75,6 +75,20 @@ public:
     static qint64 RowSize(const GridRow &row);
 
 private:
+    // Keeps the window busy while it lives; sets the start time and resets
+    // the counters that copy and delete both start from zero.
+    class BusyOperation
+    {
+    public:
+        explicit BusyOperation(GridOperations &operations);
+        ~BusyOperation();
+        BusyOperation(const BusyOperation &) = delete;
+        BusyOperation &operator=(const BusyOperation &) = delete;
+
+    private:
+        GridHost &host_;
+    };
+
     void WriteLines(const std::vector<RunLogLine> &lines);
 
     RunState &run_;
