@@ -6,6 +6,7 @@
 //   bench_copy [FOLDER [CASE]]   (sources made once; default: $TMPDIR/ferrovane-bench-copy;
 //                                 CASE big, small or huge runs that one alone, for profiling)
 
+#include "CopyBench.h"
 #include "PeakMemory.h"
 
 #include "catalogue/ContentWalk.h"
@@ -25,14 +26,9 @@
 #include <algorithm>
 #include <cstdio>
 
-namespace {
+using namespace copybench;
 
-constexpr int kBigFiles = 4;
-constexpr qint64 kBigFile = 256ll << 20;
-constexpr int kSmallFiles = 5000;
-constexpr int kSmallFolders = 10;
-constexpr qint64 kSmallFile = 20000;
-constexpr qint64 kHugeFile = 5000ll * 1000 * 1000;
+namespace {
 
 class QuietLog : public LogSink
 {
@@ -63,60 +59,6 @@ public:
     void ShowErrorMessage(const QString &) override {}
     QString destination;
 };
-
-bool WriteFile(const QString &path, qint64 size, int seed)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    QByteArray block(1 << 20, Qt::Uninitialized);
-    for (int i = 0; i < block.size(); ++i)
-        block[i] = char(i * 31 + seed);
-    for (qint64 written = 0; written < size;) {
-        const qint64 n = std::min<qint64>(block.size(), size - written);
-        if (file.write(block.constData(), n) != n)
-            return false;
-        written += n;
-    }
-    return true;
-}
-
-bool MakeSources(const QString &root)
-{
-    if (QFile::exists(root + QStringLiteral("/.complete")))
-        return true;
-    QDir(root).removeRecursively();
-    if (!QDir().mkpath(root + QStringLiteral("/big/DCIM")) || !QDir().mkpath(root + QStringLiteral("/huge")))
-        return false;
-    for (int i = 0; i < kBigFiles; ++i)
-        if (!WriteFile(root + QStringLiteral("/big/DCIM/MVI_%1.MOV").arg(i), kBigFile, i))
-            return false;
-    for (int f = 0; f < kSmallFolders; ++f) {
-        const QString folder = root + QStringLiteral("/small/DCIM/%1CANON").arg(100 + f);
-        if (!QDir().mkpath(folder))
-            return false;
-        for (int i = 0; i < kSmallFiles / kSmallFolders; ++i)
-            if (!WriteFile(folder + QStringLiteral("/IMG_%1.JPG").arg(f * 1000 + i, 5, 10, QLatin1Char('0')),
-                           kSmallFile, i))
-                return false;
-    }
-    QFile huge(root + QStringLiteral("/huge/HUGE.MOV"));
-    if (!huge.open(QIODevice::WriteOnly) || !huge.resize(kHugeFile))
-        return false;
-    huge.close();
-    QFile marker(root + QStringLiteral("/.complete"));
-    return marker.open(QIODevice::WriteOnly);
-}
-
-double TimeCommand(const QString &shellCommand)
-{
-    QElapsedTimer clock;
-    clock.start();
-    QProcess::execute(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), shellCommand});
-    return clock.nsecsElapsed() / 1e9;
-}
-
-QString Quoted(const QString &path) { return QLatin1Char('\'') + path + QLatin1Char('\''); }
 
 // Copies the folder device at source into destination; the seconds taken,
 // or a negative number when something failed.
@@ -150,52 +92,6 @@ long CurrentMemoryKiB()
         if (line.startsWith("VmRSS:"))
             return line.mid(6).trimmed().split(' ').value(0).toLong();
     return -1;
-}
-
-struct Figures
-{
-    double ours = 1e9;
-    double cp = 1e9;
-};
-
-Figures Compare(const QString &root, const QString &name, int runs)
-{
-    Figures f;
-    const QString source = root + QLatin1Char('/') + name;
-    const QString ourDest = root + QStringLiteral("/out/ours-") + name;
-    const QString cpDest = root + QStringLiteral("/out/cp-") + name;
-    TimeCommand(QStringLiteral("cat -- $(find %1 -type f) >/dev/null").arg(Quoted(source)));
-    // Neither copier may profit from where it stands: on this kind of
-    // virtual machine a copy made while the other's output still fills the
-    // page cache has to take pages the host never gave out before and can
-    // run at a tenth of its speed, and ext4 creates files slowly just after
-    // thousands were deleted. So every run starts with both outputs removed
-    // and the two take turns at going first; the best run of each counts.
-    for (int run = 0; run < runs; ++run) {
-        QDir(ourDest).removeRecursively();
-        QDir(cpDest).removeRecursively();
-        TimeCommand(QStringLiteral("sync"));
-        const auto copyCp = [&] {
-            f.cp = std::min(f.cp, TimeCommand(QStringLiteral("cp -r %1 %2").arg(Quoted(source), Quoted(cpDest))));
-            TimeCommand(QStringLiteral("sync"));
-        };
-        if (run % 2 == 0)
-            copyCp();
-        QDir().mkpath(ourDest);
-        RunState state;
-        const double ours = CopyThroughDecision(source, ourDest, state);
-        if (ours < 0) {
-            f.ours = -1;
-            return f;
-        }
-        TimeCommand(QStringLiteral("sync"));
-        if (run % 2 == 1)
-            copyCp();
-        f.ours = std::min(f.ours, ours);
-    }
-    QDir(ourDest).removeRecursively();
-    QDir(cpDest).removeRecursively();
-    return f;
 }
 
 } // namespace
@@ -237,8 +133,12 @@ int main(int argc, char *argv[])
     const double aboveIdleMB = (peak - idle) / 1024.0;
 
     // Even numbers of runs: each copier goes first as often as second.
-    const Figures big = Compare(root, QStringLiteral("big"), 2);
-    const Figures small = Compare(root, QStringLiteral("small"), 4);
+    const Copier ours = [](const QString &source, const QString &destination) {
+        RunState state;
+        return CopyThroughDecision(source, destination, state);
+    };
+    const Figures big = Compare(root, QStringLiteral("big"), 2, ours);
+    const Figures small = Compare(root, QStringLiteral("small"), 4, ours);
     if (big.ours < 0 || small.ours < 0 || !hugeOk) {
         std::printf("a copy failed\n");
         std::printf("targets (a >= 0.9x cp, b >= 0.5x cp, memory < 50 MB above idle): MISSED\n");

@@ -99,19 +99,17 @@ void TForm1::UpdateUI()
 
 QString TForm1::DeviceRootText()
 {
-    return CallOnUiThread(this, [this] { return DeviceRootEdit->text(); });
+    return LiveControls().DeviceRoot;
 }
 
 FileFilterSettings TForm1::FileFilters()
 {
-    return CallOnUiThread(this, [this] {
-        return FileFilterSettings{Form4->FileFiltersCheckBox->isChecked(), Form4->FilterList()};
-    });
+    return LiveControls().Filters;
 }
 
 int TForm1::CopyModeIndex()
 {
-    return CallOnUiThread(this, [this] { return CopyModeRadioGroup->ItemIndex(); });
+    return LiveControls().CopyMode;
 }
 
 void TForm1::AppendRow(const CatalogueGrid::Row &row, bool shown)

@@ -155,31 +155,59 @@ void TForm1::OpenWithDesktop(const QString &fileName)
     QDesktopServices::openUrl(QUrl::fromLocalFile(fileName));
 }
 
-// --- what the transfer decision reads -----------------------------------------
+// --- what the workers read ----------------------------------------------------
+
+TForm1::ControlValues TForm1::ReadControls() const
+{
+    ControlValues values;
+    values.DeviceRoot = DeviceRootEdit->text();
+    values.Destination = DestLabeledEdit->text();
+    values.DateFormat = DateFormatEdit->text();
+    values.CopyMode = CopyModeRadioGroup->ItemIndex();
+    if (Form3) {
+        values.ForceRun = Form3->PostFileCopyForceCheckBox->isChecked();
+        values.PostFileCopy = {Form3->PostFileCopyCommandCheckBox->isChecked(),
+                               Form3->PostFileCopyCommandLabeledEdit->text(), Form3->PostFileCopySuccessCode->text()};
+        values.PostProcessing = {Form3->PostProcessingCommandCheckBox->isChecked(),
+                                 Form3->PostProcessingCommandLabeledEdit->text(),
+                                 Form3->PostProcessingSuccessCode->text()};
+    }
+    if (Form4) {
+        values.Filters = {Form4->FileFiltersCheckBox->isChecked(), Form4->FilterList()};
+        values.ByteLevel = Form4->ByteLevelCompareCheckBox->isChecked();
+        values.DeleteFiles = DeleteFilesOption();
+    }
+    return values;
+}
+
+TForm1::ControlValues TForm1::LiveControls() const
+{
+    return QThread::currentThread() == thread() ? ReadControls() : controls_.Get();
+}
 
 QString TForm1::DestinationPathText()
 {
-    return CallOnUiThread(this, [this] { return DestLabeledEdit->text(); });
+    return LiveControls().Destination;
 }
 
 QString TForm1::DateFormatText()
 {
-    return CallOnUiThread(this, [this] { return DateFormatEdit->text(); });
+    return LiveControls().DateFormat;
 }
 
 bool TForm1::ByteLevelCompare()
 {
-    return CallOnUiThread(this, [this] { return Form4->ByteLevelCompareCheckBox->isChecked(); });
+    return LiveControls().ByteLevel;
 }
 
 bool TForm1::DeleteFiles()
 {
-    return CallOnUiThread(this, [this] { return DeleteFilesOption(); });
+    return LiveControls().DeleteFiles;
 }
 
 bool TForm1::ForceRun()
 {
-    return CallOnUiThread(this, [this] { return Form3->PostFileCopyForceCheckBox->isChecked(); });
+    return LiveControls().ForceRun;
 }
 
 void TForm1::SelectCatalogueRow(const QString &ObjectID)
@@ -225,18 +253,12 @@ void TForm1::ShowErrorMessage(const QString &text)
 
 CommandSettings TForm1::PostFileCopyCommand()
 {
-    return CallOnUiThread(this, [this] {
-        return CommandSettings{Form3->PostFileCopyCommandCheckBox->isChecked(),
-                               Form3->PostFileCopyCommandLabeledEdit->text(), Form3->PostFileCopySuccessCode->text()};
-    });
+    return LiveControls().PostFileCopy;
 }
 
 CommandSettings TForm1::PostProcessingCommand()
 {
-    return CallOnUiThread(this, [this] {
-        return CommandSettings{Form3->PostProcessingCommandCheckBox->isChecked(),
-                               Form3->PostProcessingCommandLabeledEdit->text(), Form3->PostProcessingSuccessCode->text()};
-    });
+    return LiveControls().PostProcessing;
 }
 
 QString TForm1::DestinationText()

@@ -108,6 +108,9 @@ TForm1::TForm1(DeviceService &deviceService, QWidget *parent)
     Grid = std::make_unique<GridOperations>(Run, Log, static_cast<GridHost &>(*this),
                                             [this](const QString &id, QDateTime &date) { return ReadObjectDate(id, date); });
     ConnectHandlers();
+    // The mirror follows every change from here on.
+    WatchControlChanges(mirrorContext_.get(), {this}, [this] { controls_.Set(ReadControls()); });
+    controls_.Set(ReadControls());
     InstallDesktopExtras(this, Log, StatusBar1, HelpButton, AboutButton, Form4->ChangeStyleButton,
                          {{Form2, 110}, {Form3, 130}, {Form4, 120}});
 }

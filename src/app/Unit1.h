@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/ControlMirror.h"
 #include "settings/Controls.h"
 #include "catalogue/CatalogueGrid.h"
 #include "catalogue/ContentWalk.h"
@@ -212,6 +213,26 @@ private:
     void StopCommandWait();
     void ApplyAutoSizeGrid(TStringGrid *grid);
 
+    // Everything a worker reads of the controls.
+    struct ControlValues
+    {
+        QString DeviceRoot;
+        QString Destination;
+        QString DateFormat;
+        int CopyMode = 0;
+        FileFilterSettings Filters;
+        bool ByteLevel = false;
+        bool DeleteFiles = false;
+        bool ForceRun = false;
+        CommandSettings PostFileCopy;
+        CommandSettings PostProcessing;
+    };
+    // User-interface thread only.
+    ControlValues ReadControls() const;
+    // The controls' values as they are now, from any thread: read from the
+    // controls on the user-interface thread, from their mirror elsewhere.
+    ControlValues LiveControls() const;
+
     // What the walk reads and writes through.
     QString DeviceRootText() override;
     FileFilterSettings FileFilters() override;
@@ -261,4 +282,7 @@ private:
     bool initDone_ = false;
     bool exiting_ = false;
     QElapsedTimer lastRepaint_;
+    ControlMirror<ControlValues> controls_;
+    // Holds the mirror's connections; it goes before the controls do.
+    std::unique_ptr<QObject> mirrorContext_ = std::make_unique<QObject>();
 };

@@ -156,9 +156,15 @@ int CatalogueGrid::FindRow(int column, const QString &text) const
     if (column < 0 || column >= kCellCount)
         return 0;
     // The empty last row never matches: it holds no object.
-    for (size_t i = 0; i + 1 < rows_.size(); ++i)
-        if (rows_[i][size_t(column)] == text)
+    const size_t count = rows_.empty() ? 0 : rows_.size() - 1;
+    const size_t start = searchFrom_ < count ? searchFrom_ : 0;
+    for (size_t n = 0; n < count; ++n) {
+        const size_t i = (start + n) % count;
+        if (rows_[i][size_t(column)] == text) {
+            searchFrom_ = i + 1;
             return int(i) + 1;
+        }
+    }
     return 0;
 }
 

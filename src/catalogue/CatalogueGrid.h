@@ -62,7 +62,8 @@ public:
     void AppendRow(const Row &row);
     // Tells the views about rows appended since the last time.
     void FlushRows();
-    // The first data row whose cell in column holds text exactly; 0 when none.
+    // The data row whose cell in column holds text exactly (the object
+    // identifiers of column 5 are unique); 0 when none.
     int FindRow(int column, const QString &text) const;
     // Removes a data row; the rows below move up by one.
     void RemoveRow(int row);
@@ -89,6 +90,9 @@ private:
     // Grid rows 1 .. RowCount()-1. A deque grows without moving the rows
     // already there or reserving twice what a long listing needs.
     std::deque<Row> rows_;
+    // Where the last search ended: a copy run asks for the rows in the
+    // order they were listed, so the next one is found at once.
+    mutable size_t searchFrom_ = 0;
     int notified_ = 0;       // rows the views know of
     bool flushQueued_ = false;
     // Width cache per grid column.

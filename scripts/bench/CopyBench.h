@@ -1,0 +1,128 @@
+#pragma once
+
+// What both copy benchmarks share: the source trees, made once, and the
+// comparison with cp -r of the same tree in the same run.
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QString>
+
+#include <algorithm>
+#include <functional>
+
+namespace copybench {
+
+constexpr int kBigFiles = 4;
+constexpr qint64 kBigFile = 256ll << 20;
+constexpr int kSmallFiles = 5000;
+constexpr int kSmallFolders = 10;
+constexpr qint64 kSmallFile = 20000;
+constexpr qint64 kHugeFile = 5000ll * 1000 * 1000;
+
+inline bool WriteFile(const QString &path, qint64 size, int seed)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    QByteArray block(1 << 20, Qt::Uninitialized);
+    for (int i = 0; i < block.size(); ++i)
+        block[i] = char(i * 31 + seed);
+    for (qint64 written = 0; written < size;) {
+        const qint64 n = std::min<qint64>(block.size(), size - written);
+        if (file.write(block.constData(), n) != n)
+            return false;
+        written += n;
+    }
+    return true;
+}
+
+inline bool MakeSources(const QString &root)
+{
+    if (QFile::exists(root + QStringLiteral("/.complete")))
+        return true;
+    QDir(root).removeRecursively();
+    if (!QDir().mkpath(root + QStringLiteral("/big/DCIM")) || !QDir().mkpath(root + QStringLiteral("/huge")))
+        return false;
+    for (int i = 0; i < kBigFiles; ++i)
+        if (!WriteFile(root + QStringLiteral("/big/DCIM/MVI_%1.MOV").arg(i), kBigFile, i))
+            return false;
+    for (int f = 0; f < kSmallFolders; ++f) {
+        const QString folder = root + QStringLiteral("/small/DCIM/%1CANON").arg(100 + f);
+        if (!QDir().mkpath(folder))
+            return false;
+        for (int i = 0; i < kSmallFiles / kSmallFolders; ++i)
+            if (!WriteFile(folder + QStringLiteral("/IMG_%1.JPG").arg(f * 1000 + i, 5, 10, QLatin1Char('0')),
+                           kSmallFile, i))
+                return false;
+    }
+    QFile huge(root + QStringLiteral("/huge/HUGE.MOV"));
+    if (!huge.open(QIODevice::WriteOnly) || !huge.resize(kHugeFile))
+        return false;
+    huge.close();
+    QFile marker(root + QStringLiteral("/.complete"));
+    return marker.open(QIODevice::WriteOnly);
+}
+
+inline double TimeCommand(const QString &shellCommand)
+{
+    QElapsedTimer clock;
+    clock.start();
+    QProcess::execute(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), shellCommand});
+    return clock.nsecsElapsed() / 1e9;
+}
+
+inline QString Quoted(const QString &path) { return QLatin1Char('\'') + path + QLatin1Char('\''); }
+
+struct Figures
+{
+    double ours = 1e9;
+    double cp = 1e9;
+};
+
+// The copier copies source into destination and returns the seconds taken,
+// or a negative number when something failed.
+using Copier = std::function<double(const QString &source, const QString &destination)>;
+
+inline Figures Compare(const QString &root, const QString &name, int runs, const Copier &copier)
+{
+    Figures f;
+    const QString source = root + QLatin1Char('/') + name;
+    const QString ourDest = root + QStringLiteral("/out/ours-") + name;
+    const QString cpDest = root + QStringLiteral("/out/cp-") + name;
+    TimeCommand(QStringLiteral("cat -- $(find %1 -type f) >/dev/null").arg(Quoted(source)));
+    // Neither copier may profit from where it stands: on this kind of
+    // virtual machine a copy made while the other's output still fills the
+    // page cache has to take pages the host never gave out before and can
+    // run at a tenth of its speed, and ext4 creates files slowly just after
+    // thousands were deleted. So every run starts with both outputs removed
+    // and the two take turns at going first; the best run of each counts.
+    for (int run = 0; run < runs; ++run) {
+        QDir(ourDest).removeRecursively();
+        QDir(cpDest).removeRecursively();
+        TimeCommand(QStringLiteral("sync"));
+        const auto copyCp = [&] {
+            f.cp = std::min(f.cp, TimeCommand(QStringLiteral("cp -r %1 %2").arg(Quoted(source), Quoted(cpDest))));
+            TimeCommand(QStringLiteral("sync"));
+        };
+        if (run % 2 == 0)
+            copyCp();
+        QDir().mkpath(ourDest);
+        const double ours = copier(source, ourDest);
+        if (ours < 0) {
+            f.ours = -1;
+            return f;
+        }
+        TimeCommand(QStringLiteral("sync"));
+        if (run % 2 == 1)
+            copyCp();
+        f.ours = std::min(f.ours, ours);
+    }
+    QDir(ourDest).removeRecursively();
+    QDir(cpDest).removeRecursively();
+    return f;
+}
+
+
+} // namespace copybench

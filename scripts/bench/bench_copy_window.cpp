@@ -1,0 +1,181 @@
+// Copies the same trees as bench_copy through the real main window, offscreen:
+// the device chosen from the settings, the Copy button pressed, the log and
+// the catalogue live; beside cp -r of the same tree in the same run. Reports
+// the longest time the window's event loop was blocked while copying.
+//
+//   bench_copy_window [FOLDER]   (the sources bench_copy makes, made here too when missing)
+
+#include "CopyBench.h"
+#include "PeakMemory.h"
+
+#include "app/ProgramFolders.h"
+#include "app/Unit1.h"
+#include "device/SystemDeviceService.h"
+#include "settings/FormatSettings.h"
+
+#include <QApplication>
+#include <QDirIterator>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <clocale>
+#include <cstdio>
+
+using namespace copybench;
+
+namespace {
+
+// The longest gap between two ticks of a 1 ms timer on the user-interface
+// thread while it runs: the longest the window could not answer.
+class Heartbeat
+{
+public:
+    Heartbeat()
+    {
+        timer_.setInterval(1);
+        QObject::connect(&timer_, &QTimer::timeout, [this] {
+            const qint64 now = clock_.elapsed();
+            longest_ = qMax(longest_, now - last_);
+            last_ = now;
+        });
+    }
+    void Start()
+    {
+        clock_.start();
+        last_ = 0;
+        timer_.start();
+    }
+    void Stop() { timer_.stop(); }
+    qint64 Longest() const { return longest_; }
+
+private:
+    QTimer timer_;
+    QElapsedTimer clock_;
+    qint64 last_ = 0;
+    qint64 longest_ = 0;
+};
+
+bool WaitFor(const std::function<bool()> &done, int timeoutMs)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!done()) {
+        if (clock.elapsed() > timeoutMs)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    }
+    return true;
+}
+
+bool WriteSettings(const QString &deviceName, const QString &serial, const QString &destination)
+{
+    QDir().mkpath(QFileInfo(IniFilePath).path());
+    QFile ini(IniFilePath);
+    if (!ini.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return false;
+    const QByteArray name = deviceName.toUtf8();
+    ini.write("[Ferrovane]\nDeviceCount=1\nLastDevice=" + name + "\n[Devices]\nItem0=" + name + "\n[" + name +
+              "]\nDeviceName=" + name + "\nDeviceSerialNo=" + serial.toUtf8() + "\nFileFiltersCheckBox=0\nDateFormat=yyyy-mm-dd\nCopyMode=1\nDestPath=" +
+              destination.toUtf8() + "\n");
+    return true;
+}
+
+qsizetype CountFiles(const QString &folder)
+{
+    qsizetype n = 0;
+    QDirIterator it(folder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        it.next();
+        ++n;
+    }
+    return n;
+}
+
+// One copy run through the window: the seconds from the click on Copy until
+// the window is idle again, or a negative number when it failed.
+double CopyThroughWindow(const QString &source, const QString &destination, qsizetype expectedFiles,
+                         Heartbeat &heartbeat)
+{
+    qputenv("FERROVANE_FOLDER_DEVICES", QFile::encodeName(source));
+    if (!WriteSettings(QStringLiteral("Folder ") + QFileInfo(source).fileName(), source, destination))
+        return -1;
+    const std::unique_ptr<DeviceService> devices = CreateSystemDeviceService();
+    TForm1 form(*devices);
+    form.show();
+    const auto idle = [&form] { return !form.WorkerActive() && form.CopyBitBtn->isEnabled(); };
+    // Started: the device from the settings is listed.
+    if (!WaitFor([&] { return idle() && form.StringGrid1->Cells()->rowCount() > 1; }, 30000)) {
+        std::printf("%s was not listed; the log ends:\n", qPrintable(source));
+        const LogDocument &log = form.Log.Document();
+        for (qsizetype i = qMax<qsizetype>(0, log.LineCount() - 8); i < log.LineCount(); ++i)
+            std::printf("  %s\n", qPrintable(log.Line(i).text));
+        return -1;
+    }
+
+    QElapsedTimer clock;
+    clock.start();
+    heartbeat.Start();
+    form.CopyBitBtn->click();
+    const bool finished = WaitFor([&] { return !form.CopyBitBtn->isEnabled(); }, 10000) && WaitFor(idle, 600000);
+    const double seconds = clock.nsecsElapsed() / 1e9;
+    heartbeat.Stop();
+    form.close();
+    const qsizetype copied = CountFiles(destination);
+    if (!finished || copied != expectedFiles) {
+        std::printf("%s: %lld of %lld files copied%s\n", qPrintable(source), static_cast<long long>(copied),
+                    static_cast<long long>(expectedFiles), finished ? "" : ", the run did not end");
+        return -1;
+    }
+    return seconds;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    // Settings and log files of this run go to a folder of its own.
+    QTemporaryDir config;
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(config.path()));
+    QApplication app(argc, argv);
+    std::setlocale(LC_NUMERIC, "C");
+    InitFormatSettingsFromSystem();
+    SetProgramFolders();
+
+    const QString root = argc > 1 ? QString::fromLocal8Bit(argv[1])
+                                  : QDir::tempPath() + QStringLiteral("/ferrovane-bench-copy");
+    std::printf("test folder: %s (sources made once; load average %.1f)\n", qPrintable(root), LoadAverage());
+    if (!MakeSources(root)) {
+        std::printf("could not make the sources\n");
+        return 1;
+    }
+
+    Heartbeat heartbeat;
+    const auto throughWindow = [&heartbeat](qsizetype files) {
+        return [&heartbeat, files](const QString &source, const QString &destination) {
+            return CopyThroughWindow(source, destination, files, heartbeat);
+        };
+    };
+    const Figures big = Compare(root, QStringLiteral("big"), 2, throughWindow(kBigFiles));
+    const Figures small = Compare(root, QStringLiteral("small"), 4, throughWindow(kSmallFiles));
+    if (big.ours < 0 || small.ours < 0) {
+        std::printf("a copy failed\n");
+        std::printf("targets (window: a >= 0.9x cp, b >= 0.5x cp, never blocked > 100 ms): MISSED\n");
+        return 1;
+    }
+    const double bigMB = kBigFiles * kBigFile / 1e6;
+    const double smallMB = kSmallFiles * kSmallFile / 1e6;
+    const double bigRatio = big.cp / big.ours;
+    const double smallRatio = small.cp / small.ours;
+    std::printf("(a) window, %d files, %.0f MB: ours %.3f s (%.0f MB/s); cp -r %.3f s (%.0f MB/s); %.2fx of cp\n",
+                kBigFiles, bigMB, big.ours, bigMB / big.ours, big.cp, bigMB / big.cp, bigRatio);
+    std::printf("(b) window, %d files, %.0f MB: ours %.3f s (%.0f files/s); cp -r %.3f s (%.0f files/s); %.2fx of cp\n",
+                kSmallFiles, smallMB, small.ours, kSmallFiles / small.ours, small.cp, kSmallFiles / small.cp,
+                smallRatio);
+    std::printf("longest event-loop block while copying: %lld ms\n", static_cast<long long>(heartbeat.Longest()));
+    const bool ok = bigRatio >= 0.9 && smallRatio >= 0.5 && heartbeat.Longest() <= 100;
+    std::printf("targets (window: a >= 0.9x cp, b >= 0.5x cp, never blocked > 100 ms): %s\n", ok ? "met" : "MISSED");
+    return 0;
+}
