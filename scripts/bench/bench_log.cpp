@@ -4,8 +4,8 @@
 // then the same again while another process keeps every core busy.
 
 #include "app/Unit1.h"
+#include "base/FormatSettings.h"
 #include "device/fake/FakeDeviceService.h"
-#include "settings/FormatSettings.h"
 
 #include <QApplication>
 #include "PeakMemory.h"

@@ -4,8 +4,8 @@
 
 #include "app/Application.h"
 #include "app/Unit1.h"
+#include "base/FormatSettings.h"
 #include "device/fake/FakeDeviceService.h"
-#include "settings/FormatSettings.h"
 
 #include "PeakMemory.h"
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "settings/Controls.h"
+#include "base/RunState.h"
 #include "catalogue/CatalogueGrid.h"
 #include "catalogue/ContentWalk.h"
 #include "catalogue/StringGrid.h"
@@ -8,10 +8,10 @@
 #include "copy/CopyHost.h"
 #include "copy/CopyRun.h"
 #include "copy/GridOperations.h"
-#include "copy/RunState.h"
 #include "device/DeviceConnection.h"
 #include "device/DeviceDiscovery.h"
 #include "log/ActivityLog.h"
+#include "settings/Controls.h"
 
 #include <QElapsedTimer>
 #include <QMainWindow>

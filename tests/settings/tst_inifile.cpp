@@ -1,10 +1,11 @@
 #include "common/TestMain.h"
 
+#include "base/NumberFormat.h"
+#include "log/ColorRules.h"
 #include "log/Exception.h"
 #include "settings/DeviceSettings.h"
 #include "settings/FileFilter.h"
 #include "settings/IniFile.h"
-#include "settings/NumberFormat.h"
 
 #include <unistd.h>
 
