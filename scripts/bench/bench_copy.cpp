@@ -9,9 +9,9 @@
 #include "CopyBench.h"
 #include "PeakMemory.h"
 
+#include "base/RunState.h"
 #include "catalogue/ContentWalk.h"
 #include "copy/CopyHost.h"
-#include "copy/RunState.h"
 #include "copy/TransferDecision.h"
 #include "device/DeviceConnection.h"
 #include "device/FolderBackend.h"

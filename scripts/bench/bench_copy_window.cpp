@@ -10,8 +10,9 @@
 
 #include "app/ProgramFolders.h"
 #include "app/Unit1.h"
+#include "common/FormProbe.h"
 #include "device/SystemDeviceService.h"
-#include "settings/FormatSettings.h"
+#include "base/FormatSettings.h"
 
 #include <QApplication>
 #include <QDirIterator>
@@ -103,11 +104,11 @@ double CopyThroughWindow(const QString &source, const QString &destination, qsiz
     const std::unique_ptr<DeviceService> devices = CreateSystemDeviceService();
     TForm1 form(*devices);
     form.show();
-    const auto idle = [&form] { return !form.WorkerActive() && form.CopyBitBtn->isEnabled(); };
+    const auto idle = [&form] { return FormProbe::Idle(form); };
     // Started: the device from the settings is listed.
-    if (!WaitFor([&] { return idle() && form.StringGrid1->Cells()->rowCount() > 1; }, 30000)) {
+    if (!WaitFor([&] { return idle() && FormProbe::StringGrid1(form)->Cells()->rowCount() > 1; }, 30000)) {
         std::printf("%s was not listed; the log ends:\n", qPrintable(source));
-        const LogDocument &log = form.Log.Document();
+        const LogDocument &log = FormProbe::Log(form).Document();
         for (qsizetype i = qMax<qsizetype>(0, log.LineCount() - 8); i < log.LineCount(); ++i)
             std::printf("  %s\n", qPrintable(log.Line(i).text));
         return -1;
@@ -116,8 +117,9 @@ double CopyThroughWindow(const QString &source, const QString &destination, qsiz
     QElapsedTimer clock;
     clock.start();
     heartbeat.Start();
-    form.CopyBitBtn->click();
-    const bool finished = WaitFor([&] { return !form.CopyBitBtn->isEnabled(); }, 10000) && WaitFor(idle, 600000);
+    QPushButton *copy = FormProbe::CopyBitBtn(form);
+    copy->click();
+    const bool finished = WaitFor([&] { return !copy->isEnabled(); }, 10000) && WaitFor(idle, 600000);
     const double seconds = clock.nsecsElapsed() / 1e9;
     heartbeat.Stop();
     form.close();

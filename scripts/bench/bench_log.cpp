@@ -4,8 +4,9 @@
 // then the same again while another process keeps every core busy.
 
 #include "app/Unit1.h"
+#include "base/FormatSettings.h"
+#include "common/FormProbe.h"
 #include "device/fake/FakeDeviceService.h"
-#include "settings/FormatSettings.h"
 
 #include <QApplication>
 #include "PeakMemory.h"
@@ -45,7 +46,7 @@ Figures Run(QApplication &app, int lines)
     settle.start();
     while (settle.elapsed() < 300)
         app.processEvents();
-    const qsizetype before = form.Log.Document().LineCount();
+    const qsizetype before = FormProbe::Log(form).Document().LineCount();
 
     // The event loop's heartbeat: the longest gap between two ticks is the
     // longest it was blocked.
@@ -64,7 +65,7 @@ Figures Run(QApplication &app, int lines)
     QElapsedTimer clock;
     QThread *worker = QThread::create([&] {
         for (int i = 0; i < lines; ++i)
-            form.Log.WriteLog(QStringLiteral("Copied file IMG_%1.JPG to /home/user/Pictures/2016-08-13/IMG_%1.JPG")
+            FormProbe::Log(form).WriteLog(QStringLiteral("Copied file IMG_%1.JPG to /home/user/Pictures/2016-08-13/IMG_%1.JPG")
                                   .arg(i, 5, 10, QLatin1Char('0')),
                               colors[i % 6], i % 4 == 0 ? LogStyle::Bold : LogStyle::Normal);
     });
@@ -76,7 +77,7 @@ Figures Run(QApplication &app, int lines)
     worker->start();
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, [&] {
-        if (form.Log.ShownLineCount() >= before + lines && figures.writtenAt >= 0) {
+        if (FormProbe::Log(form).ShownLineCount() >= before + lines && figures.writtenAt >= 0) {
             figures.shownAt = clock.elapsed();
             // Measured before quitting: closing the window saves the log file.
             heartbeat.stop();
@@ -90,8 +91,8 @@ Figures Run(QApplication &app, int lines)
     app.exec();
     worker->wait();
     delete worker;
-    figures.viewLines = form.RichEdit1->document()->blockCount();
-    figures.documentLines = form.Log.Document().LineCount();
+    figures.viewLines = FormProbe::RichEdit1(form)->document()->blockCount();
+    figures.documentLines = FormProbe::Log(form).Document().LineCount();
     return figures;
 }
 

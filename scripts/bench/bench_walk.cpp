@@ -4,8 +4,9 @@
 
 #include "app/Application.h"
 #include "app/Unit1.h"
+#include "base/FormatSettings.h"
+#include "common/FormProbe.h"
 #include "device/fake/FakeDeviceService.h"
-#include "settings/FormatSettings.h"
 
 #include "PeakMemory.h"
 
@@ -59,29 +60,29 @@ int main(int argc, char *argv[])
     const double cpuAtStart = ProcessCpuSeconds();
     QElapsedTimer clock;
     clock.start();
-    form.Connection.CurrentDeviceName = QStringLiteral("Phone");
-    if (!form.Connection.OpenDevice(QStringLiteral("usb:1"), true)) {
+    FormProbe::Connection(form).CurrentDeviceName = QStringLiteral("Phone");
+    if (!FormProbe::Connection(form).OpenDevice(QStringLiteral("usb:1"), true)) {
         std::printf("could not open the fake device\n");
         return 1;
     }
-    form.ListDeviceContents();
+    FormProbe::ListDeviceContents(form);
     app.processEvents();  // the view takes in the rows and paints
     const double listSeconds = clock.elapsed() / 1000.0;
     const double listCpuSeconds = ProcessCpuSeconds() - cpuAtStart;
 
-    form.SearchLabeledEdit->setText(lastName);
+    FormProbe::SearchLabeledEdit(form)->setText(lastName);
     QElapsedTimer searchClock;
     searchClock.start();
-    form.SearchDeviceContents();
+    FormProbe::SearchDeviceContents(form);
     app.processEvents();
     const double searchMs = searchClock.nsecsElapsed() / 1e6;
-    const bool found = form.StringGrid1->Row() == form.StringGrid1->Cells()->RowCount() - 2;
+    const bool found = FormProbe::StringGrid1(form)->Row() == FormProbe::StringGrid1(form)->Cells()->RowCount() - 2;
 
     const long peak = PeakMemoryKiB();
     std::printf("objects: %d files in %d folders over 2 storages\n", files, folders);
     std::printf("listing: %.3f s (%.3f s of CPU; load average %.1f), %d rows shown, %d rows catalogued\n",
-                listSeconds, listCpuSeconds, loadAtStart, form.StringGrid1->Cells()->RowCount() - 2,
-                form.StringGrid2->RowCount() - 2);
+                listSeconds, listCpuSeconds, loadAtStart, FormProbe::StringGrid1(form)->Cells()->RowCount() - 2,
+                FormProbe::StringGrid2(form)->RowCount() - 2);
     std::printf("search for the last name: %.1f ms (%s)\n", searchMs, found ? "found" : "NOT FOUND");
     std::printf("peak memory: %.1f MB (the fake device itself: %.1f MB)\n", peak / 1024.0, baseline / 1024.0);
     const bool ok = listSeconds < 0.25 && peak < 100 * 1024 && searchMs < 50 && found;

@@ -1,6 +1,8 @@
 #include "DesktopExtras.h"
 
 #include "app/Help.h"
+#include "app/ProgramFolders.h"
+#include "app/Version.h"
 #include "log/About.h"
 #include "log/ProgramIcon.h"
 #include "settings/VCLStyleSelector.h"
@@ -21,8 +23,8 @@ DesktopExtras InstallDesktopExtras(QMainWindow *mainWindow, LogSink &log, QStatu
 
     DesktopExtras extras;
     extras.Help = new HelpHandler(log, statusBar, mainWindow);
-    extras.AboutForm = new TAboutForm(log, mainWindow);
-    extras.StyleSelector = new TVCLStyleSelectorForm(mainWindow);
+    extras.AboutForm = new TAboutForm(log, GetVersionText(), mainWindow);
+    extras.StyleSelector = new TVCLStyleSelectorForm(IniFilePath, mainWindow);
     QObject::connect(helpButton, &QAbstractButton::clicked, extras.Help, &HelpHandler::ShowHelp);
     QObject::connect(aboutButton, &QAbstractButton::clicked, extras.AboutForm, [about = extras.AboutForm] { about->exec(); });
     QObject::connect(changeStyleButton, &QAbstractButton::clicked, extras.StyleSelector,

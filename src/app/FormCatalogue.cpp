@@ -4,10 +4,10 @@
 #include "Unit1.h"
 
 #include "app/UiThread.h"
+#include "base/NumberFormat.h"
 #include "catalogue/PathRules.h"
 #include "catalogue/Unit2.h"
 #include "settings/FileFilter.h"
-#include "settings/NumberFormat.h"
 #include "settings/Unit4.h"
 
 #include <QApplication>

@@ -4,7 +4,7 @@
 #include "Unit1.h"
 
 #include "app/ProgramFolders.h"
-#include "settings/DateFormat.h"
+#include "base/DateFormat.h"
 #include "settings/DeviceSettings.h"
 #include "settings/IniFile.h"
 #include "settings/SpinEdit.h"

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "app/ControlMirror.h"
-#include "settings/Controls.h"
+#include "base/RunState.h"
 #include "catalogue/CatalogueGrid.h"
 #include "catalogue/ContentWalk.h"
 #include "catalogue/StringGrid.h"
@@ -9,10 +9,10 @@
 #include "copy/CopyHost.h"
 #include "copy/CopyRun.h"
 #include "copy/GridOperations.h"
-#include "copy/RunState.h"
 #include "device/DeviceConnection.h"
 #include "device/DeviceDiscovery.h"
 #include "log/ActivityLog.h"
+#include "settings/Controls.h"
 
 #include <QElapsedTimer>
 #include <QMainWindow>
@@ -49,25 +49,49 @@ public:
     explicit TForm1(DeviceService &deviceService, QWidget *parent = nullptr);
     ~TForm1() override;
 
+    // Shows the window restored and in front, as when a second start asks.
+    void BringToFront();
+
+    // The help context of a control: its own, or the window's.
+    static int HelpContextOf(const QWidget *control);
+    // Where a window of the wanted bounds (without its frame) goes: on the
+    // screen area that holds most of it, or centred on the primary one when it
+    // is off every screen or centre is asked for; never larger than that area.
+    static QRect PlaceOnScreen(QRect wanted, const QMargins &frame, const QList<QRect> &areas,
+                               const QRect &primary, bool centre);
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+    void paintEvent(QPaintEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+    bool focusNextPrevChild(bool next) override;
+
+private:
+    // Tests drive the window through its own controls and handlers and read
+    // its state; nothing else reaches in.
+    friend struct FormProbe;
+    friend class TestCatalogueView;
+    friend class TestContentWalk;
+    friend class TestCopyWindow;
+    friend class TestHelpAbout;
+    friend class TestMainWindow;
+    friend class TestProgramLife;
+    friend class TestSettingsDialogs;
+    friend class TestVirtualCamera;
+
     // Switches between idle (false) and busy (true). Callable from any
     // thread; the controls change on the user-interface thread.
     void DisableUI(bool busy);
     // Fits the Name column of the grid to the window.
     void AutoSizeGrid(TStringGrid *grid);
 
-    // The help context of a control: its own, or the window's.
-    static int HelpContextOf(const QWidget *control);
-
     // Settings file and window geometry.
     void LoadSettings();
     void SaveSettings();
     void LoadFormSettings();
     void SaveFormSettings();
-    // Where a window of the wanted bounds (without its frame) goes: on the
-    // screen area that holds most of it, or centred on the primary one when it
-    // is off every screen or centre is asked for; never larger than that area.
-    static QRect PlaceOnScreen(QRect wanted, const QMargins &frame, const QList<QRect> &areas,
-                               const QRect &primary, bool centre);
     // Event handlers of the settings controls.
     void SaveSettingsClick();
     void DateFormatEditChange();
@@ -87,8 +111,6 @@ public:
     // Program life.
     void ExitProg();
     void ViewLogsClick();
-    // Shows the window restored and in front, as when a second start asks.
-    void BringToFront();
     // The worker of a copy run or a listing; closing the window stops it and
     // waits for it.
     QPointer<QThread> CopyThread;
@@ -178,15 +200,7 @@ public:
     QAction *Copy1;
     QAction *Delete1;
 
-protected:
-    void closeEvent(QCloseEvent *event) override;
-    bool eventFilter(QObject *watched, QEvent *event) override;
-    void showEvent(QShowEvent *event) override;
-    void paintEvent(QPaintEvent *event) override;
-    void resizeEvent(QResizeEvent *event) override;
-    bool focusNextPrevChild(bool next) override;
 
-private:
     void CreateControls();
     void ConnectHandlers();
     void ArrangeControls();

@@ -1,8 +1,8 @@
 #include "app/Application.h"
 #include "app/SingleInstance.h"
 #include "app/Unit1.h"
+#include "base/FormatSettings.h"
 #include "device/SystemDeviceService.h"
-#include "settings/FormatSettings.h"
 
 int main(int argc, char *argv[])
 {

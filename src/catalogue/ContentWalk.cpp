@@ -1,9 +1,9 @@
 #include "ContentWalk.h"
 
-#include "copy/RunState.h"
+#include "base/DateFormat.h"
+#include "base/NumberFormat.h"
+#include "base/RunState.h"
 #include "log/LogSink.h"
-#include "settings/DateFormat.h"
-#include "settings/NumberFormat.h"
 
 ContentWalk::ContentWalk(DeviceHandles &handles, RunState &run, LogSink &log, WalkHost &host)
     : handles_(handles), run_(run), log_(log), host_(host)

@@ -1,6 +1,6 @@
 #include "PathRules.h"
 
-#include "device/DeviceConnection.h"
+#include "base/TextRules.h"
 #include "log/LogSink.h"
 #include "settings/FileFilter.h"
 

@@ -1,9 +1,15 @@
 #include "StringGrid.h"
 
-#include "log/LogColor.h"
-
 #include <QHeaderView>
 #include <QPainter>
+
+namespace {
+
+// The fills of storage and folder rows.
+constexpr QRgb kGridAqua = 0xFF00FFFF;
+constexpr QRgb kGridSilver = 0xFFC0C0C0;
+
+} // namespace
 
 void CatalogueDelegate::paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const
 {

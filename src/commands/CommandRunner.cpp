@@ -2,7 +2,7 @@
 
 #include "CommandLine.h"
 
-#include "copy/RunState.h"
+#include "base/RunState.h"
 #include "log/Exception.h"
 #include "log/LogSink.h"
 

@@ -1,7 +1,7 @@
 #include "CopyRun.h"
 
-#include "copy/RunState.h"
-#include "settings/NumberFormat.h"
+#include "base/NumberFormat.h"
+#include "base/RunState.h"
 
 RunCounts RunCounts::Of(const RunState &run)
 {

@@ -4,8 +4,8 @@
 // the header lines before it and the statistics block after it. Pure text,
 // so the rules (colours, which lines, number formats) can be checked alone.
 
+#include "base/FormatSettings.h"
 #include "log/LogColor.h"
-#include "settings/FormatSettings.h"
 
 #include <QString>
 

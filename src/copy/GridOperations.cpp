@@ -1,11 +1,11 @@
 #include "GridOperations.h"
 
+#include "base/DateFormat.h"
+#include "base/NumberFormat.h"
+#include "base/RunState.h"
 #include "catalogue/ContentWalk.h"
-#include "copy/RunState.h"
 #include "log/Exception.h"
 #include "log/LogSink.h"
-#include "settings/DateFormat.h"
-#include "settings/NumberFormat.h"
 
 #include <QElapsedTimer>
 

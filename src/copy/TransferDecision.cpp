@@ -1,11 +1,11 @@
 #include "TransferDecision.h"
 
+#include "base/DateFormat.h"
+#include "base/NumberFormat.h"
+#include "base/RunState.h"
 #include "copy/CopyHost.h"
-#include "copy/RunState.h"
 #include "device/DeviceConnection.h"
 #include "log/LogSink.h"
-#include "settings/DateFormat.h"
-#include "settings/NumberFormat.h"
 
 #include <QDir>
 

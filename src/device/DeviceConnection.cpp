@@ -1,19 +1,9 @@
 #include "DeviceConnection.h"
 
+#include "base/TextRules.h"
 #include "log/LogSink.h"
 
 DeviceConnection::DeviceConnection(DeviceService &service, LogSink &log) : service_(service), log_(log) {}
-
-QString TrimControl(const QString &text)
-{
-    qsizetype begin = 0;
-    qsizetype end = text.size();
-    while (begin < end && text.at(begin).unicode() <= 32)
-        ++begin;
-    while (end > begin && text.at(end - 1).unicode() <= 32)
-        --end;
-    return text.mid(begin, end - begin);
-}
 
 QString DeviceConnection::DeviceTypeName(std::uint32_t type)
 {

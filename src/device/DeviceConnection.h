@@ -56,6 +56,3 @@ private:
     LogSink &log_;
     DeviceHandles handles_;
 };
-
-// Trims blanks and control characters (codes 0 to 32) from both ends.
-QString TrimControl(const QString &text);

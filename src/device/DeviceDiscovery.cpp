@@ -1,5 +1,6 @@
 #include "DeviceDiscovery.h"
 
+#include "base/TextRules.h"
 #include "device/DeviceConnection.h"
 #include "log/LogSink.h"
 

@@ -1,10 +1,9 @@
 #include "About.h"
 
-#include "app/Version.h"
+#include "log/ColorRules.h"
 #include "log/Exception.h"
 #include "log/LogSink.h"
 #include "log/ProgramIcon.h"
-#include "settings/StyleList.h"
 
 #include <QApplication>
 #include <QDesktopServices>
@@ -28,8 +27,9 @@ QFont BoldPixels(const QFont &base, int pixels)
 
 } // namespace
 
-TAboutForm::TAboutForm(LogSink &log, QWidget *parent)
-    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint), log_(log)
+TAboutForm::TAboutForm(LogSink &log, QString versionText, QWidget *parent)
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint), log_(log),
+      versionText_(std::move(versionText))
 {
     setWindowTitle(QStringLiteral("About..."));
     setModal(true);
@@ -72,7 +72,7 @@ QString TAboutForm::WebAddress()
 
 void TAboutForm::FormCreate()
 {
-    Version->setText(GetVersionText());
+    Version->setText(versionText_);
     CopyrightLabel->setVisible(true);
     RightsLabel->setVisible(true);
     FormShow();

@@ -13,7 +13,8 @@ class TAboutForm : public QDialog
 {
     Q_OBJECT
 public:
-    explicit TAboutForm(LogSink &log, QWidget *parent = nullptr);
+    // versionText: the line shown under the rights lines.
+    TAboutForm(LogSink &log, QString versionText, QWidget *parent = nullptr);
 
     QLabel *ProgramIcon;
     QLabel *TitleLabel;
@@ -40,4 +41,5 @@ private:
     void FormShow();
 
     LogSink &log_;
+    QString versionText_;
 };

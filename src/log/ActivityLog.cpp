@@ -1,6 +1,6 @@
 #include "ActivityLog.h"
 
-#include "settings/DateFormat.h"
+#include "base/DateFormat.h"
 
 #include <QPlainTextEdit>
 #include <QScrollBar>

@@ -18,7 +18,3 @@ inline QRgb LogColorRgb(LogColor color)
     }
     return qRgb(0, 0, 0);
 }
-
-// The catalogue grid's two colours for storage and folder rows.
-inline constexpr QRgb kGridAqua = 0xFF00FFFF;
-inline constexpr QRgb kGridSilver = 0xFFC0C0C0;

@@ -1,8 +1,8 @@
 #include "SystemInfo.h"
 
+#include "base/DateFormat.h"
+#include "base/NumberFormat.h"
 #include "log/LogSink.h"
-#include "settings/DateFormat.h"
-#include "settings/NumberFormat.h"
 
 #include <QDir>
 #include <QFile>

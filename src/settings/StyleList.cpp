@@ -1,5 +1,6 @@
 #include "StyleList.h"
 
+#include "log/ColorRules.h"
 #include "log/Exception.h"
 
 #include <QApplication>
@@ -8,8 +9,6 @@
 #include <QStyleFactory>
 
 #include <array>
-#include <algorithm>
-#include <cmath>
 #include <optional>
 
 namespace {
@@ -53,20 +52,9 @@ constexpr std::array<StyleColours, 20> kStyles = {{
 constexpr double kReadable = 4.6;   // a margin over 4.5 for rounding
 constexpr double kDisabled = 2.6;   // dimmed, still legible
 
-double Channel(double c)
-{
-    c /= 255.0;
-    return c <= 0.03928 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
-}
-
-double Luminance(const QColor &c)
-{
-    return 0.2126 * Channel(c.red()) + 0.7152 * Channel(c.green()) + 0.0722 * Channel(c.blue());
-}
-
 bool IsDark(const QColor &c)
 {
-    return Luminance(c) < 0.2;
+    return RelativeLuminance(c) < 0.2;
 }
 
 QColor Mix(const QColor &a, const QColor &b, double t)
@@ -161,12 +149,6 @@ SystemLook &System()
 }
 
 } // namespace
-
-double ContrastRatio(const QColor &a, const QColor &b)
-{
-    const double la = Luminance(a), lb = Luminance(b);
-    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
-}
 
 QStringList StyleNames()
 {

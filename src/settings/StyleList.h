@@ -28,6 +28,3 @@ bool ApplyStyle(const QString &name);
 // look and is reported as "Style '<name>' not found" through the program's
 // exception report once the event loop runs (context: the main window).
 void ApplyStyleAtStart(QObject *context, const QString &name);
-
-// WCAG contrast ratio of two colours (1 to 21).
-double ContrastRatio(const QColor &a, const QColor &b);

@@ -1,10 +1,10 @@
 #include "Unit3.h"
 
+#include "log/ColorRules.h"
 #include "log/LogSink.h"
-#include "settings/DialogKeys.h"
 #include "settings/DeviceSettings.h"
+#include "settings/DialogKeys.h"
 #include "settings/IniFile.h"
-#include "settings/NumberFormat.h"
 #include "settings/Style.h"
 
 #include <QApplication>

@@ -1,11 +1,11 @@
 #include "Unit4.h"
 
+#include "log/ColorRules.h"
 #include "log/LogSink.h"
-#include "settings/FileFilter.h"
-#include "settings/DialogKeys.h"
 #include "settings/DeviceSettings.h"
+#include "settings/DialogKeys.h"
+#include "settings/FileFilter.h"
 #include "settings/IniFile.h"
-#include "settings/NumberFormat.h"
 #include "settings/SpinEdit.h"
 #include "settings/Style.h"
 

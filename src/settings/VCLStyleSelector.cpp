@@ -1,6 +1,5 @@
 #include "VCLStyleSelector.h"
 
-#include "app/ProgramFolders.h"
 #include "settings/IniFile.h"
 #include "settings/Style.h"
 #include "settings/StyleList.h"
@@ -127,8 +126,9 @@ void StylePreview::paintEvent(QPaintEvent *)
     }
 }
 
-TVCLStyleSelectorForm::TVCLStyleSelectorForm(QWidget *parent)
-    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint)
+TVCLStyleSelectorForm::TVCLStyleSelectorForm(QString iniFilePath, QWidget *parent)
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
+      iniFilePath_(std::move(iniFilePath))
 {
     setWindowTitle(QStringLiteral("Style Selector"));
     setModal(true);
@@ -207,7 +207,7 @@ void TVCLStyleSelectorForm::StyleListBox1DblClick()
     if (!item || !item->isSelected())
         return;
     ChosenStyleName = item->text();
-    IniFile(IniFilePath).WriteString(QStringLiteral("Ferrovane"), QStringLiteral("StyleName"), ChosenStyleName);
+    IniFile(iniFilePath_).WriteString(QStringLiteral("Ferrovane"), QStringLiteral("StyleName"), ChosenStyleName);
     QMessageBox box(QMessageBox::Information, QApplication::applicationDisplayName(), QStringLiteral("Style Changed:"),
                     QMessageBox::Ok, this);
     box.setInformativeText(QStringLiteral("The style has been changed to ") + ChosenStyleName +

@@ -38,7 +38,8 @@ class TVCLStyleSelectorForm : public QDialog
 {
     Q_OBJECT
 public:
-    explicit TVCLStyleSelectorForm(QWidget *parent = nullptr);
+    // The chosen style is stored in the settings file at iniFilePath.
+    explicit TVCLStyleSelectorForm(QString iniFilePath, QWidget *parent = nullptr);
 
     QLabel *Label1;
     QListWidget *StyleListBox1;
@@ -56,5 +57,6 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    QString iniFilePath_;
     bool building_ = false;
 };

@@ -1,10 +1,10 @@
-#include "common/FormTest.h"
 #include "common/DeviceBuilders.h"
+#include "common/FormTest.h"
 #include "common/TestMain.h"
 
 #include "app/Unit1.h"
+#include "base/DateFormat.h"
 #include "device/fake/FakeDeviceService.h"
-#include "settings/DateFormat.h"
 #include "settings/Unit4.h"
 
 #include <QProgressBar>

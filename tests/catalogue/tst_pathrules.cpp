@@ -1,10 +1,10 @@
 #include "common/TestMain.h"
 
+#include "base/DateFormat.h"
+#include "base/FormatSettings.h"
 #include "catalogue/ContentWalk.h"
 #include "catalogue/PathRules.h"
 #include "log/ActivityLog.h"
-#include "settings/DateFormat.h"
-#include "settings/FormatSettings.h"
 
 #include <QFontDatabase>
 #include <QFontMetrics>

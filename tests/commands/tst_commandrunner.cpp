@@ -1,7 +1,7 @@
 #include "common/TestMain.h"
 
+#include "base/RunState.h"
 #include "commands/CommandRunner.h"
-#include "copy/RunState.h"
 #include "log/Exception.h"
 #include "log/LogSink.h"
 

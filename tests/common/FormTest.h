@@ -3,6 +3,7 @@
 // Starting the real main window in a test, and reading its log.
 
 #include "app/Unit1.h"
+#include "common/FormProbe.h"
 #include "common/LogLines.h"
 
 #include <QPushButton>
@@ -14,7 +15,7 @@
 // the window is idle again.
 inline void WaitIdle(TForm1 &form, int timeoutMs = 30000)
 {
-    QTRY_VERIFY_WITH_TIMEOUT(!form.WorkerActive() && form.CopyBitBtn->isEnabled(), timeoutMs);
+    QTRY_VERIFY_WITH_TIMEOUT(FormProbe::Idle(form), timeoutMs);
 }
 
 // Shows a new main window over the service and waits until its start-up
@@ -25,6 +26,6 @@ inline void StartForm(std::unique_ptr<TForm1> &form, DeviceService &service)
     form = std::make_unique<TForm1>(service);
     form->show();
     QVERIFY(QTest::qWaitForWindowExposed(form.get()));
-    QTRY_VERIFY(form->Log.Document().LineCount() >= 1);
+    QTRY_VERIFY(FormProbe::Log(*form).Document().LineCount() >= 1);
     WaitIdle(*form);
 }

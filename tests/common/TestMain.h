@@ -13,7 +13,7 @@
 #include <cstdlib>
 
 #include "app/Application.h"
-#include "settings/FormatSettings.h"
+#include "base/FormatSettings.h"
 
 namespace testenv {
 

@@ -4,8 +4,8 @@
 // a fake camera opened through the real device connection, and reading
 // files back from disk.
 
+#include "base/RunState.h"
 #include "copy/CopyHost.h"
-#include "copy/RunState.h"
 #include "copy/TransferDecision.h"
 #include "device/DeviceConnection.h"
 #include "device/fake/FakeDeviceService.h"

@@ -1,8 +1,8 @@
 #include "common/TestMain.h"
 #include "copy/CopyTestSupport.h"
 
-#include "settings/DateFormat.h"
-#include "settings/NumberFormat.h"
+#include "base/DateFormat.h"
+#include "base/NumberFormat.h"
 
 #include <utime.h>
 

@@ -1,7 +1,7 @@
 #include "common/TestMain.h"
 
+#include "base/DateFormat.h"
 #include "log/ActivityLog.h"
-#include "settings/DateFormat.h"
 
 #include <QLineEdit>
 #include <QPlainTextEdit>

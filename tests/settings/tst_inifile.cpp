@@ -4,7 +4,6 @@
 #include "settings/DeviceSettings.h"
 #include "settings/FileFilter.h"
 #include "settings/IniFile.h"
-#include "settings/NumberFormat.h"
 
 #include <unistd.h>
 
@@ -424,70 +423,6 @@ private slots:
         QCOMPARE(defaults.first(), QStringLiteral("jpg"));
         QCOMPARE(defaults.last(), QStringLiteral("mxf"));
         QCOMPARE(FileFilterLogText({"jpg", "my pics", "a,b"}), QStringLiteral("jpg,\"my pics\",\"a,b\""));
-    }
-
-    void numbers_data()
-    {
-        QTest::addColumn<qint64>("size");
-        QTest::addColumn<QString>("kib");
-        QTest::newRow("0") << qint64(0) << "0";
-        QTest::newRow("1") << qint64(1) << "1";
-        QTest::newRow("511 still 1") << qint64(511) << "1";
-        QTest::newRow("1023") << qint64(1023) << "1";
-        QTest::newRow("negative") << qint64(-5) << "1";
-        QTest::newRow("1535 rounds down") << qint64(1535) << "1";
-        QTest::newRow("1536 rounds up") << qint64(1536) << "2";
-        QTest::newRow("1 MiB") << qint64(1048576) << "1,024";
-        QTest::newRow("5 GiB") << (qint64(5) << 30) << "5,242,880";
-    }
-    void numbers()
-    {
-        QFETCH(qint64, size);
-        QFETCH(QString, kib);
-        FormatSettings us;
-        QCOMPARE(FormatKiB(size, us), kib);
-        QCOMPARE(FormatSizeKiB(size, us), kib + QStringLiteral(" KiB"));
-    }
-
-    void countsAndMiB()
-    {
-        FormatSettings de;
-        de.ThousandSeparator = QLatin1Char('.');
-        QCOMPARE(FormatCount(0, de), QStringLiteral("0"));
-        QCOMPARE(FormatCount(999, de), QStringLiteral("999"));
-        QCOMPARE(FormatCount(1234567, de), QStringLiteral("1.234.567"));
-        QCOMPARE(FormatCount(-1234, de), QStringLiteral("-1.234"));
-        QCOMPARE(FormatMiB((quint64(6) << 30) + 5, de), QStringLiteral("6.144 MiB"));
-        QCOMPARE(FormatMiB(1048575, de), QStringLiteral("0 MiB"));
-    }
-
-    void lightenColor_data()
-    {
-        QTest::addColumn<QColor>("color");
-        QTest::addColumn<int>("amount");
-        QTest::addColumn<QColor>("expected");
-        QTest::newRow("0 unchanged") << QColor(10, 20, 30) << 0 << QColor(10, 20, 30);
-        QTest::newRow("negative unchanged") << QColor(10, 20, 30) << -5 << QColor(10, 20, 30);
-        QTest::newRow("1000 white") << QColor(10, 20, 30) << 1000 << QColor(255, 255, 255);
-        QTest::newRow("above 1000 white") << QColor(10, 20, 30) << 5000 << QColor(255, 255, 255);
-        QTest::newRow("half truncates") << QColor(0, 1, 100) << 500 << QColor(127, 128, 177);
-        QTest::newRow("800") << QColor(50, 50, 50) << 800 << QColor(214, 214, 214);
-    }
-    void lightenColor()
-    {
-        QFETCH(QColor, color);
-        QFETCH(int, amount);
-        QFETCH(QColor, expected);
-        QCOMPARE(LightenColor(color, amount), expected);
-    }
-
-    void darkButtonFace()
-    {
-        QVERIFY(IsDarkButtonFace(QColor(0x40, 0x40, 0x40)));
-        QVERIFY(!IsDarkButtonFace(QColor(0xF0, 0xF0, 0xF0)));
-        // Blue weighs most: 0x5B8D80 is 6,000,000 exactly.
-        QVERIFY(IsDarkButtonFace(QColor(0x80, 0x8D, 0x5B)));
-        QVERIFY(!IsDarkButtonFace(QColor(0x81, 0x8D, 0x5B)));
     }
 };
 

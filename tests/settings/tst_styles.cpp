@@ -3,6 +3,7 @@
 
 #include "app/Application.h"
 #include "app/ProgramFolders.h"
+#include "log/ColorRules.h"
 #include "settings/IniFile.h"
 #include "settings/Style.h"
 #include "settings/StyleList.h"
@@ -152,7 +153,7 @@ private slots:
     void listIsSortedWithTheChosenStyleSelected()
     {
         ChosenStyleName = QStringLiteral("Luna");
-        TVCLStyleSelectorForm selector;
+        TVCLStyleSelectorForm selector(IniFilePath);
         const QStringList texts = ListTexts(selector.StyleListBox1);
         QCOMPARE(texts.size(), 21);
         QStringList sorted = texts;
@@ -168,13 +169,13 @@ private slots:
     void unknownChosenStyleSelectsNothing()
     {
         ChosenStyleName = QStringLiteral("Glitter");
-        TVCLStyleSelectorForm selector;
+        TVCLStyleSelectorForm selector(IniFilePath);
         QVERIFY(selector.StyleListBox1->selectedItems().isEmpty());
     }
 
     void previewFollowsTheClick()
     {
-        TVCLStyleSelectorForm selector;
+        TVCLStyleSelectorForm selector(IniFilePath);
         selector.show();
         QVERIFY(QTest::qWaitForWindowExposed(&selector));
         QListWidget *list = selector.StyleListBox1;
@@ -212,7 +213,7 @@ private slots:
         QWidget owner;
         owner.resize(600, 400);
         owner.show();
-        auto *selector = new TVCLStyleSelectorForm(&owner);
+        auto *selector = new TVCLStyleSelectorForm(IniFilePath, &owner);
         const QPalette before = QApplication::palette();
         QString heading, text;
         QWidget *messageParent = nullptr;
@@ -244,7 +245,7 @@ private slots:
 
     void enterStoresLikeADoubleClick()
     {
-        TVCLStyleSelectorForm selector;
+        TVCLStyleSelectorForm selector(IniFilePath);
         {
             bool answered = false;
             ModalWatcher watcher([&](QWidget *w) {
@@ -267,7 +268,7 @@ private slots:
 
     void closeStoresNothing()
     {
-        TVCLStyleSelectorForm selector;
+        TVCLStyleSelectorForm selector(IniFilePath);
         selector.show();
         QVERIFY(QTest::qWaitForWindowExposed(&selector));
         QListWidget *list = selector.StyleListBox1;

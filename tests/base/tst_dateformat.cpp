@@ -1,6 +1,6 @@
 #include "common/TestMain.h"
 
-#include "settings/DateFormat.h"
+#include "base/DateFormat.h"
 
 #include <QLocale>
 

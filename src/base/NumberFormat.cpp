@@ -30,18 +30,3 @@ QString FormatMiB(quint64 bytes, const FormatSettings &settings)
     return FormatCount(qint64(bytes >> 20), settings) + QStringLiteral(" MiB");
 }
 
-QColor LightenColor(const QColor &color, int amount)
-{
-    if (amount <= 0)
-        return color;
-    if (amount > 1000)
-        amount = 1000;
-    auto lighten = [amount](int c) { return c + amount * (255 - c) / 1000; };
-    return QColor(lighten(color.red()), lighten(color.green()), lighten(color.blue()));
-}
-
-bool IsDarkButtonFace(const QColor &buttonFace)
-{
-    const long value = long(buttonFace.blue()) * 65536 + long(buttonFace.green()) * 256 + buttonFace.red();
-    return value <= 6000000;
-}

@@ -2,7 +2,6 @@
 
 #include "FormatSettings.h"
 
-#include <QColor>
 #include <QString>
 
 // ",#0": the digits grouped by the thousands separator.
@@ -15,9 +14,3 @@ QString FormatSizeKiB(qint64 size, const FormatSettings &settings = ProcessForma
 // ",#0 MiB" of the byte count shifted right by 20 bits.
 QString FormatMiB(quint64 bytes, const FormatSettings &settings = ProcessFormatSettings());
 
-// A colour moved toward white by amount thousandths (0 or less: unchanged;
-// above 1000: white).
-QColor LightenColor(const QColor &color, int amount);
-// A style is dark when its button face, as blue * 65536 + green * 256 + red,
-// is at most 6,000,000.
-bool IsDarkButtonFace(const QColor &buttonFace);

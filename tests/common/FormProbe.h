@@ -1,0 +1,24 @@
+#pragma once
+
+// The window's insides for code outside its test classes: the shared test
+// helpers and the benchmarks. The window names this struct its friend.
+
+#include "app/Unit1.h"
+
+#include <QPushButton>
+
+struct FormProbe
+{
+    static ActivityLog &Log(TForm1 &form) { return form.Log; }
+    static QPlainTextEdit *RichEdit1(TForm1 &form) { return form.RichEdit1; }
+    // No worker running and the window back to idle.
+    static bool Idle(const TForm1 &form) { return !form.WorkerActive() && form.CopyBitBtn->isEnabled(); }
+    static QPushButton *CopyBitBtn(TForm1 &form) { return form.CopyBitBtn; }
+
+    static DeviceConnection &Connection(TForm1 &form) { return form.Connection; }
+    static void ListDeviceContents(TForm1 &form) { form.ListDeviceContents(); }
+    static LabeledEdit *SearchLabeledEdit(TForm1 &form) { return form.SearchLabeledEdit; }
+    static void SearchDeviceContents(TForm1 &form) { form.SearchDeviceContents(); }
+    static TStringGrid *StringGrid1(TForm1 &form) { return form.StringGrid1; }
+    static CatalogueGrid *StringGrid2(TForm1 &form) { return form.StringGrid2; }
+};
