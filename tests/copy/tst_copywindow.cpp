@@ -280,6 +280,48 @@ private slots:
         QVERIFY(QFileInfo::exists(ran));
     }
 
+    // The worker reads the controls through a copy kept in step with them:
+    // each kind of control, changed by keyboard or mouse, reaches the run.
+    void changedControlsReachTheRun_data()
+    {
+        QTest::addColumn<QString>("change");
+        QTest::newRow("destination picked") << "destination";
+        QTest::newRow("folder mode clicked") << "mode";
+        QTest::newRow("delete files ticked in Options") << "delete";
+        QTest::newRow("command typed in Post Processing") << "command";
+    }
+    void changedControlsReachTheRun()
+    {
+        QFETCH(QString, change);
+        Start();
+        const QString other = dest_->path() + QStringLiteral("/other");
+        QVERIFY(QDir().mkpath(other));
+        if (change == QLatin1String("destination")) {
+            // As the folder picker sets it: the field takes no typing.
+            form_->DestLabeledEdit->Edit->setText(other);
+        } else if (change == QLatin1String("mode")) {
+            QTest::mouseClick(form_->CopyModeRadioGroup->Buttons[1], Qt::LeftButton);
+            QCOMPARE(form_->CopyModeRadioGroup->ItemIndex(), 1);
+        } else if (change == QLatin1String("delete")) {
+            form_->Form4->DeleteFilesCheckBox->click();
+            QVERIFY(form_->Form4->DeleteFilesCheckBox->isChecked());
+        } else {
+            form_->Form3->PostFileCopyCommandCheckBox->click();
+            QTest::keyClicks(form_->Form3->PostFileCopyCommandLabeledEdit->Edit, QStringLiteral("touch [Path]/[File].ran"));
+        }
+        Copy();
+        for (int i = 1; i <= kFiles; ++i) {
+            QString where = DestFile(i);
+            if (change == QLatin1String("destination"))
+                where = other + QStringLiteral("/2016-08-1%1/IMG_%1.JPG").arg(i);
+            else if (change == QLatin1String("mode"))
+                where = dest_->path() + QStringLiteral("/DCIM/IMG_%1.JPG").arg(i);
+            QCOMPARE(ReadFile(where), FileData(i));
+            QCOMPARE(QFileInfo::exists(where + QStringLiteral(".ran")), change == QLatin1String("command"));
+        }
+        QCOMPARE(service_.deletedIds.size(), size_t(change == QLatin1String("delete") ? kFiles : 0));
+    }
+
     void exceptionOnTheWorker()
     {
         Start();
