@@ -3,7 +3,8 @@
 // the catalogue live; beside cp -r of the same tree in the same run. Reports
 // the longest time the window's event loop was blocked while copying.
 //
-//   bench_copy_window [FOLDER]   (the sources bench_copy makes, made here too when missing)
+//   bench_copy_window [FOLDER [CASE]]   (the sources bench_copy makes, made here too when
+//                                        missing; CASE big or small runs that one alone)
 
 #include "CopyBench.h"
 #include "PeakMemory.h"
@@ -155,6 +156,18 @@ int main(int argc, char *argv[])
     }
 
     Heartbeat heartbeat;
+    if (argc > 2) {
+        const QString only = QString::fromLocal8Bit(argv[2]);
+        const QString dest = root + QStringLiteral("/out/ours-") + only;
+        QDir(dest).removeRecursively();
+        QDir().mkpath(dest);
+        const double seconds = CopyThroughWindow(root + QLatin1Char('/') + only, dest,
+                                                 only == QLatin1String("big") ? kBigFiles : kSmallFiles, heartbeat);
+        std::printf("%s: %.3f s, longest block %lld ms\n", qPrintable(only), seconds,
+                    static_cast<long long>(heartbeat.Longest()));
+        QDir(dest).removeRecursively();
+        return seconds < 0;
+    }
     const auto throughWindow = [&heartbeat](qsizetype files) {
         return [&heartbeat, files](const QString &source, const QString &destination) {
             return CopyThroughWindow(source, destination, files, heartbeat);

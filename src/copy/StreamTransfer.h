@@ -115,6 +115,8 @@ public:
     // Forgets which folders were cleared of leftover temporaries; call at
     // the start of every run.
     void ResetRun() { cleanedFolders_.clear(); }
+    // A folder that this run has copied into already.
+    bool IsKnownFolder(const QString &Folder) const { return cleanedFolders_.contains(Folder); }
 
     // Removes temporaries that an interrupted run left in Folder (once per
     // run and folder; those still being written by a live process stay).

@@ -295,7 +295,7 @@ void TransferDecision::Decide(const QString &ObjectID, const QString &FileName, 
         log_.WriteLog(QStringLiteral("Copying file ") + FileName + QStringLiteral(" to ") + Dest + QStringLiteral(" ..."),
                       LogColor::Black);
         const QString Folder = FolderOf(Dest);
-        if (!QFileInfo(Folder).isDir()) {
+        if (!streams_.IsKnownFolder(Folder) && !QFileInfo(Folder).isDir()) {
             if (!QDir().mkpath(Folder)) {
                 const int error = errno;
                 if (error == EMFILE || error == ENFILE)
