@@ -90,7 +90,7 @@ Figures Run(QApplication &app, int lines)
     app.exec();
     worker->wait();
     delete worker;
-    figures.viewLines = form.RichEdit1->document()->blockCount();
+    figures.viewLines = int(form.RichEdit1->LineCount());
     figures.documentLines = form.Log.Document().LineCount();
     return figures;
 }
