@@ -7,6 +7,7 @@
 #include <QClipboard>
 #include <QLineEdit>
 #include <QMenu>
+#include <QRegularExpression>
 #include <QScrollBar>
 #include <QThread>
 #include <QVBoxLayout>
@@ -272,9 +273,17 @@ private slots:
         QThread *b = writer(QStringLiteral("B-"));
         a->start();
         b->start();
-        // Meanwhile the user-interface thread writes too.
-        for (int i = 0; i < 100; ++i)
+        // Meanwhile the user-interface thread writes too, and reads: the
+        // newest line it sees is always whole.
+        for (int i = 0; i < 100; ++i) {
             log.WriteLog(QStringLiteral("UI-") + QString::number(i), LogColor::Black);
+            for (int k = 0; k < 50; ++k) {
+                const LogLine newest = log.Document().Line(log.Document().LineCount() - 1);
+                QVERIFY2(newest.prefix.endsWith(QLatin1Char(' ')) &&
+                             QRegularExpression(QStringLiteral("^(A|B|UI)-\\d+$")).match(newest.text).hasMatch(),
+                         qPrintable(newest.prefix + newest.text));
+            }
+        }
         QVERIFY(a->wait(60000));
         QVERIFY(b->wait(60000));
         delete a;
