@@ -463,6 +463,19 @@ private slots:
         QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("kept"));
     }
 
+    // A double click selects the word under the pointer.
+    void doubleClickSelectsAWord()
+    {
+        Shown shown;
+        QVERIFY(QTest::qWaitForWindowExposed(&shown.window));
+        shown.log.WriteLog(QStringLiteral("Copied file IMG_0001.JPG"), LogColor::Green);
+        shown.log.Flush();
+        const QString before = shown.view->LineText(0).left(shown.view->LineText(0).indexOf(QStringLiteral("IMG")) + 2);
+        const QPoint at = shown.At(0, false) + QPoint(QFontMetrics(shown.view->font()).horizontalAdvance(before), 0);
+        QTest::mouseDClick(shown.view->viewport(), Qt::LeftButton, {}, at);
+        QCOMPARE(shown.view->SelectedText(), QStringLiteral("IMG_0001"));
+    }
+
     void ctrlASelectsEveryLine()
     {
         Shown shown;
