@@ -2,6 +2,7 @@
 
 #include "LogDocument.h"
 
+#include <QAccessibleWidget>
 #include <QApplication>
 #include <QClipboard>
 #include <QContextMenuEvent>
@@ -47,10 +48,43 @@ bool IsWordChar(QChar c)
     return c.isLetterOrNumber() || c == QLatin1Char('_');
 }
 
+// What screen readers get: the lines in sight as a read-only text.
+class LogViewAccessible : public QAccessibleWidget
+{
+public:
+    explicit LogViewAccessible(LogView *view) : QAccessibleWidget(view, QAccessible::EditableText) {}
+
+    QString text(QAccessible::Text t) const override
+    {
+        if (t == QAccessible::Value)
+            return static_cast<const LogView *>(widget())->VisibleText();
+        return QAccessibleWidget::text(t);
+    }
+    QAccessible::State state() const override
+    {
+        QAccessible::State s = QAccessibleWidget::state();
+        s.readOnly = true;
+        s.multiLine = true;
+        return s;
+    }
+};
+
+QAccessibleInterface *AccessibleLogView(const QString &className, QObject *object)
+{
+    if (className == QLatin1String("LogView") && object && object->isWidgetType())
+        return new LogViewAccessible(static_cast<LogView *>(object));
+    return nullptr;
+}
+
 } // namespace
 
 LogView::LogView(QWidget *parent) : QAbstractScrollArea(parent)
 {
+    static const bool accessible = [] {
+        QAccessible::installFactory(AccessibleLogView);
+        return true;
+    }();
+    Q_UNUSED(accessible);
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setFocusPolicy(Qt::StrongFocus);
@@ -225,6 +259,14 @@ QString LogView::LineText(qsizetype line) const
         return {};
     const LogLine entry = document_->Line(line);
     return entry.prefix + entry.text;
+}
+
+QString LogView::VisibleText() const
+{
+    QStringList lines;
+    for (const Placed &p : Visible())
+        lines << LineText(p.line);
+    return lines.join(QLatin1Char('\n'));
 }
 
 QList<QTextLayout::FormatRange> LogView::LineFormats(qsizetype line) const

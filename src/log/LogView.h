@@ -44,6 +44,8 @@ public:
     // A line as shown: its prefix and text, and their colours and weights.
     QString LineText(qsizetype line) const;
     QList<QTextLayout::FormatRange> LineFormats(qsizetype line) const;
+    // The lines in sight, one per line; what screen readers are given.
+    QString VisibleText() const;
     // How many rows a line wraps into at the current width.
     int LineRows(qsizetype line) const;
 

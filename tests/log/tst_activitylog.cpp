@@ -4,6 +4,7 @@
 #include "log/LogView.h"
 #include "settings/DateFormat.h"
 
+#include <QAccessible>
 #include <QClipboard>
 #include <QLineEdit>
 #include <QMenu>
@@ -507,6 +508,21 @@ private slots:
         QGuiApplication::clipboard()->clear();
         menu->actions().at(0)->trigger();
         QCOMPARE(QGuiApplication::clipboard()->text(), shown.Lines(0, 4));
+    }
+
+    // Screen readers get the lines in sight, read-only.
+    void screenReadersGetTheLinesInSight()
+    {
+        Shown shown;
+        QVERIFY(QTest::qWaitForWindowExposed(&shown.window));
+        shown.Write(0, 100);
+        QAccessibleInterface *face = QAccessible::queryAccessibleInterface(shown.view);
+        QVERIFY(face);
+        QCOMPARE(face->role(), QAccessible::EditableText);
+        QVERIFY(face->state().readOnly);
+        const QString value = face->text(QAccessible::Value);
+        QVERIFY(value.endsWith(QStringLiteral("\n8/13/2016 8:41:21 AM line 99")));
+        QVERIFY(!value.contains(QStringLiteral("line 0\n")));
     }
 
     // Read-only: typing changes nothing.
