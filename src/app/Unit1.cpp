@@ -33,7 +33,6 @@
 #include <QLocale>
 #include <QMenu>
 #include <QMessageBox>
-#include <QPlainTextEdit>
 #include <QProcess>
 #include <QProgressBar>
 #include <QStandardPaths>
@@ -277,7 +276,7 @@ void TForm1::CreateControls()
     ProgressBar1->setRange(0, 100);
     ProgressBar1->setValue(0);
 
-    RichEdit1 = new QPlainTextEdit(central);
+    RichEdit1 = new LogView(central);
     RichEdit1->setFixedHeight(228);
     SetHint(RichEdit1, QStringLiteral("Activity log."), 160);
 

@@ -12,7 +12,7 @@
 #include "device/DeviceConnection.h"
 #include "device/DeviceDiscovery.h"
 #include "log/ActivityLog.h"
-#include "settings/Controls.h"
+#include "log/LogView.h"
 
 #include <QElapsedTimer>
 #include <QMainWindow>
@@ -34,7 +34,6 @@ class QAction;
 class QComboBox;
 class QFrame;
 class QMenu;
-class QPlainTextEdit;
 class QProgressBar;
 class QPushButton;
 class QStatusBar;
@@ -187,7 +186,7 @@ private:
     QPushButton *CopyBitBtn;
     QPushButton *StopBitBtn;
     QProgressBar *ProgressBar1;
-    QPlainTextEdit *RichEdit1;
+    LogView *RichEdit1;
     QPushButton *ViewLogsBitBtn;
     QPushButton *HelpButton;
     QPushButton *AboutButton;

@@ -2,38 +2,56 @@
 
 #include <QMutexLocker>
 
-LogDocument::LogDocument() = default;
+#include <algorithm>
+
+LogDocument::LogDocument() : segments_(new Record *[kMaxSegments]()) {}
+
+LogDocument::~LogDocument()
+{
+    for (qsizetype s = 0; s < kMaxSegments; ++s)
+        delete[] segments_[size_t(s)];
+}
 
 qsizetype LogDocument::Append(QStringView prefix, QStringView text, LogColor color, LogStyle style)
 {
     const qsizetype length = prefix.size() + text.size();
-    QMutexLocker lock(&mutex_);
-    if (chunks_.empty() || chunks_.back().size() + length > chunks_.back().capacity()) {
-        QString chunk;
-        chunk.reserve(qMax(kChunkChars, length));
-        chunks_.push_back(std::move(chunk));
+    QMutexLocker lock(&writeMutex_);
+    const qsizetype index = count_.load(std::memory_order_relaxed);
+    // Four billion lines would take far more memory than any machine has
+    // for a log; the limit is there so that the tables stay fixed.
+    if (index >= kSegmentRecords * kMaxSegments)
+        return -1;
+    if (chunks_.empty() || chunkUsed_ + length > chunkCapacity_) {
+        chunkCapacity_ = qMax(kChunkChars, length);
+        chunks_.emplace_back(new char16_t[size_t(chunkCapacity_)]);
+        chunkUsed_ = 0;
     }
-    QString &chunk = chunks_.back();
-    Record record{quint32(chunks_.size() - 1), quint32(chunk.size()), quint32(prefix.size()),
-                  quint32(text.size()), color, style};
-    chunk.append(prefix);
-    chunk.append(text);
-    records_.push_back(record);
-    return qsizetype(records_.size()) - 1;
+    char16_t *chars = chunks_.back().get() + chunkUsed_;
+    std::copy_n(prefix.utf16(), prefix.size(), chars);
+    std::copy_n(text.utf16(), text.size(), chars + prefix.size());
+    chunkUsed_ += length;
+
+    Record *&segment = segments_[size_t(index >> kSegmentBits)];
+    if (!segment)
+        segment = new Record[kSegmentRecords];
+    segment[index & (kSegmentRecords - 1)] =
+        Record{chars, quint32(prefix.size()), quint32(text.size()), color, style};
+    // Publishes the line: a reader that sees the new count sees it whole.
+    count_.store(index + 1, std::memory_order_release);
+    return index;
 }
 
 qsizetype LogDocument::LineCount() const
 {
-    QMutexLocker lock(&mutex_);
-    return qsizetype(records_.size());
+    return count_.load(std::memory_order_acquire);
 }
 
-LogLine LogDocument::MakeLine(const Record &record) const
+LogLine LogDocument::MakeLine(qsizetype index) const
 {
-    const QString &chunk = chunks_[record.chunk];
+    const Record &record = segments_[size_t(index >> kSegmentBits)][index & (kSegmentRecords - 1)];
     LogLine line;
-    line.prefix = chunk.mid(record.offset, record.prefixLength);
-    line.text = chunk.mid(record.offset + record.prefixLength, record.textLength);
+    line.prefix = QString(reinterpret_cast<const QChar *>(record.chars), record.prefixLength);
+    line.text = QString(reinterpret_cast<const QChar *>(record.chars + record.prefixLength), record.textLength);
     line.color = record.color;
     line.style = record.style;
     return line;
@@ -41,22 +59,19 @@ LogLine LogDocument::MakeLine(const Record &record) const
 
 LogLine LogDocument::Line(qsizetype index) const
 {
-    QMutexLocker lock(&mutex_);
-    if (index < 0 || index >= qsizetype(records_.size()))
+    if (index < 0 || index >= LineCount())
         return {};
-    return MakeLine(records_[size_t(index)]);
+    return MakeLine(index);
 }
 
 std::vector<LogLine> LogDocument::Lines(qsizetype from, qsizetype maxCount) const
 {
-    QMutexLocker lock(&mutex_);
     std::vector<LogLine> lines;
-    const qsizetype end = qMin(qsizetype(records_.size()), from + maxCount);
+    const qsizetype end = qMin(LineCount(), from + maxCount);
     if (from < 0 || from >= end)
         return lines;
     lines.reserve(size_t(end - from));
     for (qsizetype i = from; i < end; ++i)
-        lines.push_back(MakeLine(records_[size_t(i)]));
+        lines.push_back(MakeLine(i));
     return lines;
 }
-

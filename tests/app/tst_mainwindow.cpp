@@ -196,7 +196,7 @@ private slots:
         for (QWidget *w : form_->findChildren<QWidget *>()) {
             const bool control = qobject_cast<QAbstractButton *>(w) || qobject_cast<QLineEdit *>(w) ||
                                  qobject_cast<QComboBox *>(w) || qobject_cast<QTableView *>(w) ||
-                                 qobject_cast<QPlainTextEdit *>(w) || qobject_cast<QProgressBar *>(w);
+                                 qobject_cast<LogView *>(w) || qobject_cast<QProgressBar *>(w);
             if (!control || !w->isVisible() || w->window() != form_.get() || w->parentWidget()->inherits("QTableView"))
                 continue;
             QAccessibleInterface *face = QAccessible::queryAccessibleInterface(w);

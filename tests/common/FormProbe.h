@@ -10,7 +10,7 @@
 struct FormProbe
 {
     static ActivityLog &Log(TForm1 &form) { return form.Log; }
-    static QPlainTextEdit *RichEdit1(TForm1 &form) { return form.RichEdit1; }
+    static LogView *RichEdit1(TForm1 &form) { return form.RichEdit1; }
     // No worker running and the window back to idle.
     static bool Idle(const TForm1 &form) { return !form.WorkerActive() && form.CopyBitBtn->isEnabled(); }
     static QPushButton *CopyBitBtn(TForm1 &form) { return form.CopyBitBtn; }

@@ -2,13 +2,19 @@
 
 #include "base/DateFormat.h"
 #include "log/ActivityLog.h"
+#include "log/LogView.h"
 
+#include <QAccessible>
+#include <QClipboard>
 #include <QLineEdit>
-#include <QPlainTextEdit>
+#include <QMenu>
+#include <QRegularExpression>
 #include <QScrollBar>
-#include <QTextBlock>
 #include <QThread>
+#include <QVBoxLayout>
+#include <QWheelEvent>
 
+#include <memory>
 #include <vector>
 
 namespace {
@@ -28,16 +34,60 @@ struct Fragment
     bool bold;
 };
 
-// The runs of one line of the view, as the user sees them.
-std::vector<Fragment> Fragments(const QTextBlock &block)
+// The runs of one line of the view, as it paints them.
+std::vector<Fragment> Fragments(const LogView &view, qsizetype line)
 {
     std::vector<Fragment> out;
-    for (auto it = block.begin(); !it.atEnd(); ++it) {
-        const QTextFragment f = it.fragment();
-        out.push_back({f.text(), f.charFormat().foreground().color(), f.charFormat().fontWeight() == QFont::Bold});
-    }
+    const QString text = view.LineText(line);
+    for (const QTextLayout::FormatRange &range : view.LineFormats(line))
+        out.push_back({text.mid(range.start, range.length), range.format.foreground().color(),
+                       range.format.fontWeight() == QFont::Bold});
     return out;
 }
+
+// A shown window with the log view in it, the way the main window has it.
+struct Shown
+{
+    explicit Shown(int width = 400, int height = 228)
+    {
+        auto *layout = new QVBoxLayout(&window);
+        other = new QLineEdit(&window);
+        view = new LogView(&window);
+        view->setFixedSize(width, height);
+        layout->addWidget(other);
+        layout->addWidget(view);
+        log.SetClock([] { return QDateTime(QDate(2016, 8, 13), QTime(8, 41, 21)); });
+        log.AttachView(view);
+        window.show();
+    }
+    void Write(int from, int to)
+    {
+        for (int i = from; i < to; ++i)
+            log.WriteLog(QStringLiteral("line %1").arg(i), LogColor(i % 6), i % 4 ? LogStyle::Normal : LogStyle::Bold);
+        log.Flush();
+    }
+    QScrollBar *Bar() const { return view->verticalScrollBar(); }
+    // A point on the first or last row of a line, at its left or right end.
+    QPoint At(qsizetype line, bool right, bool lastRow = false) const
+    {
+        const QRect r = view->LineRect(line);
+        const int rowHeight = r.height() / qMax(1, view->LineRows(line));
+        const int y = lastRow ? r.bottom() - rowHeight / 2 : r.top() + rowHeight / 2;
+        return QPoint(right ? view->viewport()->width() - 1 : r.left(), y);
+    }
+    QString Lines(qsizetype from, qsizetype to) const
+    {
+        QStringList lines;
+        for (qsizetype i = from; i <= to; ++i)
+            lines << view->LineText(i);
+        return lines.join(QLatin1Char('\n'));
+    }
+
+    QWidget window;
+    QLineEdit *other;
+    LogView *view;
+    ActivityLog log;
+};
 
 } // namespace
 
@@ -102,7 +152,7 @@ private slots:
     // and weight; nothing carried into the next line.
     void colourAndBoldNeverLeak()
     {
-        QPlainTextEdit view;
+        LogView view;
         ActivityLog log;
         log.AttachView(&view);
         log.SetClock([] { return QDateTime(QDate(2016, 8, 13), QTime(8, 41, 21)); });
@@ -112,11 +162,10 @@ private slots:
         log.WriteLog(QStringLiteral("Copied file a.jpg"), LogColor::Green);
         log.Flush();
 
-        QTextDocument *doc = view.document();
-        QCOMPARE(doc->blockCount(), 4);
+        QCOMPARE(view.LineCount(), 4);
         const QColor black(0, 0, 0);
 
-        auto line0 = Fragments(doc->findBlockByNumber(0));
+        auto line0 = Fragments(view, 0);
         QCOMPARE(int(line0.size()), 2);
         QCOMPARE(line0[0].text, QStringLiteral("8/13/2016 8:41:21 AM "));
         QCOMPARE(line0[0].color, black);
@@ -125,21 +174,52 @@ private slots:
         QCOMPARE(line0[1].color, QColor(0xFF, 0, 0));
         QVERIFY(line0[1].bold);
 
-        auto line1 = Fragments(doc->findBlockByNumber(1));
+        auto line1 = Fragments(view, 1);
+        QCOMPARE(int(line1.size()), 2);
         for (const Fragment &f : line1) {
             QCOMPARE(f.color, black);
             QVERIFY(!f.bold);
         }
 
-        auto line2 = Fragments(doc->findBlockByNumber(2));
+        auto line2 = Fragments(view, 2);
         QCOMPARE(int(line2.size()), 1);
+        QCOMPARE(line2[0].text, QStringLiteral("cmd output"));
         QCOMPARE(line2[0].color, QColor(0x80, 0, 0));
         QVERIFY(!line2[0].bold);
 
-        auto line3 = Fragments(doc->findBlockByNumber(3));
+        auto line3 = Fragments(view, 3);
         QCOMPARE(line3[0].color, black);
         QCOMPARE(line3[1].color, QColor(0, 0x80, 0));
         QVERIFY(!line3[1].bold);
+        QCOMPARE(view.LineText(3), QStringLiteral("8/13/2016 8:41:21 AM Copied file a.jpg"));
+    }
+
+    // The colours reach the screen: a bold red line paints red, its prefix
+    // black, on the tooltip background; a selection paints the highlight.
+    void paintsColoursOnTheTooltipBackground()
+    {
+        Shown shown;
+        QVERIFY(QTest::qWaitForWindowExposed(&shown.window));
+        shown.log.WriteLog(QStringLiteral("ERROR: WWWWWWWW"), LogColor::Red, LogStyle::Bold);
+        shown.log.Flush();
+        auto count = [&](auto match) {
+            const QImage image = shown.view->viewport()->grab().toImage();
+            int n = 0;
+            for (int y = 0; y < image.height(); ++y)
+                for (int x = 0; x < image.width(); ++x)
+                    n += match(QColor(image.pixel(x, y))) ? 1 : 0;
+            return n;
+        };
+        const QColor background = shown.view->palette().color(QPalette::ToolTipBase);
+        QCOMPARE(shown.view->viewport()->grab().toImage().pixelColor(shown.view->viewport()->width() - 2,
+                                                                    shown.view->viewport()->height() - 2),
+                 background);
+        QVERIFY(count([](QColor c) { return c.red() > 200 && c.green() < 60 && c.blue() < 60; }) > 20);
+        QVERIFY(count([](QColor c) { return c.red() < 60 && c.green() < 60 && c.blue() < 60; }) > 20);
+        const QColor highlight = shown.view->palette().color(QPalette::Highlight);
+        QCOMPARE(count([&](QColor c) { return c == highlight; }), 0);
+        shown.view->SelectAll();
+        QVERIFY(count([&](QColor c) { return c == highlight; }) > 50);
     }
 
     void colourVocabulary_data()
@@ -179,7 +259,7 @@ private slots:
     // the order it wrote them, and the view shows every one of them.
     void linesFromTwoThreadsStayWholeAndOrdered()
     {
-        QPlainTextEdit view;
+        LogView view;
         ActivityLog log;
         log.AttachView(&view);
         constexpr int kPerThread = 20000;
@@ -194,9 +274,17 @@ private slots:
         QThread *b = writer(QStringLiteral("B-"));
         a->start();
         b->start();
-        // Meanwhile the user-interface thread writes too.
-        for (int i = 0; i < 100; ++i)
+        // Meanwhile the user-interface thread writes too, and reads: the
+        // newest line it sees is always whole.
+        for (int i = 0; i < 100; ++i) {
             log.WriteLog(QStringLiteral("UI-") + QString::number(i), LogColor::Black);
+            for (int k = 0; k < 50; ++k) {
+                const LogLine newest = log.Document().Line(log.Document().LineCount() - 1);
+                QVERIFY2(newest.prefix.endsWith(QLatin1Char(' ')) &&
+                             QRegularExpression(QStringLiteral("^(A|B|UI)-\\d+$")).match(newest.text).hasMatch(),
+                         qPrintable(newest.prefix + newest.text));
+            }
+        }
         QVERIFY(a->wait(60000));
         QVERIFY(b->wait(60000));
         delete a;
@@ -219,28 +307,236 @@ private slots:
         }
         // The view catches up through the event loop alone.
         QTRY_COMPARE_WITH_TIMEOUT(log.ShownLineCount(), 2 * kPerThread + 100, 20000);
-        QCOMPARE(view.document()->blockCount(), 2 * kPerThread + 100);
-        QCOMPARE(view.document()->lastBlock().text(), doc.Line(doc.LineCount() - 1).prefix +
+        QCOMPARE(view.LineCount(), 2 * kPerThread + 100);
+        QCOMPARE(view.LineText(view.LineCount() - 1), doc.Line(doc.LineCount() - 1).prefix +
                                                           doc.Line(doc.LineCount() - 1).text);
     }
 
     void viewFollowsTheNewestLineAndTakesFocus()
     {
-        QWidget window;
-        auto *other = new QLineEdit(&window);
-        auto *view = new QPlainTextEdit(&window);
-        view->setGeometry(0, 30, 300, 100);
-        window.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&window));
-        other->setFocus();
-        ActivityLog log;
-        log.AttachView(view);
-        for (int i = 0; i < 200; ++i)
-            log.WriteLog(QStringLiteral("line %1").arg(i), LogColor::Black);
-        log.Flush();
-        QCOMPARE(view->verticalScrollBar()->value(), view->verticalScrollBar()->maximum());
-        QVERIFY(view->verticalScrollBar()->maximum() > 0);
-        QCOMPARE(window.focusWidget(), view);
+        Shown shown;
+        QVERIFY(QTest::qWaitForWindowExposed(&shown.window));
+        shown.other->setFocus();
+        shown.Write(0, 200);
+        QVERIFY(shown.Bar()->maximum() > 0);
+        QCOMPARE(shown.Bar()->value(), shown.Bar()->maximum());
+        QCOMPARE(shown.view->LastVisibleLine(), 199);
+        // The newest line is whole, at the bottom of the view.
+        const QRect last = shown.view->LineRect(199);
+        QVERIFY(last.bottom() < shown.view->viewport()->height());
+        QVERIFY(last.bottom() > shown.view->viewport()->height() - last.height() - 8);
+        QCOMPARE(shown.window.focusWidget(), shown.view);
+    }
+
+    // Every write brings the newest line back into sight, even when the
+    // user had scrolled away; the lines arriving through the event loop
+    // alone do the same.
+    void writeScrollsBackToTheEnd()
+    {
+        Shown shown;
+        shown.Write(0, 100);
+        QTest::keyClick(shown.view, Qt::Key_Home, Qt::ControlModifier);
+        QCOMPARE(shown.view->FirstVisibleLine(), 0);
+        shown.Write(100, 101);
+        QCOMPARE(shown.view->LastVisibleLine(), 100);
+        QVERIFY(shown.view->IsAtEnd());
+        QTest::keyClick(shown.view, Qt::Key_Home, Qt::ControlModifier);
+        shown.log.WriteLog(QStringLiteral("later"), LogColor::Blue);
+        QTRY_COMPARE(shown.view->LastVisibleLine(), 101);
+        QCOMPARE(shown.view->LineText(101), QStringLiteral("8/13/2016 8:41:21 AM later"));
+    }
+
+    void keysAndWheelScroll_data()
+    {
+        QTest::addColumn<bool>("fromTop");
+        QTest::addColumn<int>("key");
+        QTest::addColumn<int>("modifiers");
+        QTest::addColumn<int>("wheel");
+        // Where the first line shown ends up: at the top or at the end,
+        // moved by so many lines and so many pages.
+        QTest::addColumn<bool>("toTop");
+        QTest::addColumn<int>("lines");
+        QTest::addColumn<int>("pages");
+        const int ctrl = int(Qt::ControlModifier), none = int(Qt::NoModifier);
+        QTest::newRow("Ctrl+Home") << false << int(Qt::Key_Home) << ctrl << 0 << true << 0 << 0;
+        QTest::newRow("Ctrl+End") << true << int(Qt::Key_End) << ctrl << 0 << false << 0 << 0;
+        QTest::newRow("Up") << false << int(Qt::Key_Up) << none << 0 << false << -1 << 0;
+        QTest::newRow("Down") << true << int(Qt::Key_Down) << none << 0 << true << 1 << 0;
+        QTest::newRow("Up at the top stays") << true << int(Qt::Key_Up) << none << 0 << true << 0 << 0;
+        QTest::newRow("Down at the end stays") << false << int(Qt::Key_Down) << none << 0 << false << 0 << 0;
+        QTest::newRow("PageUp") << false << int(Qt::Key_PageUp) << none << 0 << false << 0 << -1;
+        QTest::newRow("PageDown") << true << int(Qt::Key_PageDown) << none << 0 << true << 0 << 1;
+        QTest::newRow("wheel up") << false << 0 << none << 120 << false << -3 << 0;
+        QTest::newRow("wheel down") << true << 0 << none << -120 << true << 3 << 0;
+    }
+    void keysAndWheelScroll()
+    {
+        QFETCH(bool, fromTop);
+        QFETCH(int, key);
+        QFETCH(int, modifiers);
+        QFETCH(int, wheel);
+        QFETCH(bool, toTop);
+        QFETCH(int, lines);
+        QFETCH(int, pages);
+        Shown shown;
+        QVERIFY(QTest::qWaitForWindowExposed(&shown.window));
+        shown.Write(0, 500);
+        QScrollBar *bar = shown.Bar();
+        QVERIFY(bar->maximum() > 400);
+        QVERIFY(bar->pageStep() > 5);
+        if (fromTop)
+            bar->setValue(0);
+        if (key) {
+            QTest::keyClick(shown.view, Qt::Key(key), Qt::KeyboardModifiers(modifiers));
+        } else {
+            const QPoint at = shown.view->viewport()->rect().center();
+            QWheelEvent event(at, shown.view->viewport()->mapToGlobal(at), QPoint(), QPoint(0, wheel), Qt::NoButton,
+                              Qt::NoModifier, Qt::NoScrollPhase, false);
+            QApplication::sendEvent(shown.view->viewport(), &event);
+        }
+        const int expected = (toTop ? 0 : bar->maximum()) + lines + pages * bar->pageStep();
+        QCOMPARE(bar->value(), expected);
+        // At the end a part of the line above may show over the first whole one.
+        const qsizetype first = shown.view->FirstVisibleLine();
+        if (shown.view->IsAtEnd()) {
+            QVERIFY(first == expected || first == expected - 1);
+            QCOMPARE(shown.view->LastVisibleLine(), 499);
+        } else {
+            QCOMPARE(first, expected);
+        }
+    }
+
+    // Long lines wrap at the view's width and the newest stays whole in sight.
+    void longLinesWrapAtTheWidth()
+    {
+        Shown shown(200);
+        QVERIFY(QTest::qWaitForWindowExposed(&shown.window));
+        shown.log.WriteLogNoDate(QStringLiteral("short"), LogColor::Black);
+        shown.log.WriteLog(QStringLiteral("Copied file IMG_0001.JPG to /home/user/Pictures/2016-08-13/IMG_0001.JPG"),
+                           LogColor::Green);
+        shown.log.WriteLogNoDate(QString(300, QLatin1Char('=')), LogColor::Black);
+        shown.log.Flush();
+        QCOMPARE(shown.view->LineRows(0), 1);
+        const int narrowWords = shown.view->LineRows(1);
+        const int narrowRun = shown.view->LineRows(2);
+        QVERIFY(narrowWords > 1);
+        QVERIFY(narrowRun > 1);
+        QVERIFY(shown.view->LineRect(2).bottom() < shown.view->viewport()->height());
+        shown.view->setFixedWidth(600);
+        QTRY_VERIFY(shown.view->LineRows(2) < narrowRun);
+        QVERIFY(shown.view->LineRows(1) < narrowWords);
+        QCOMPARE(shown.view->LastVisibleLine(), 2);
+    }
+
+    // Dragging selects across lines; Ctrl+C puts the selection on the
+    // clipboard as plain text, one line per line.
+    void dragSelectsAndCtrlCCopies()
+    {
+        Shown shown;
+        QVERIFY(QTest::qWaitForWindowExposed(&shown.window));
+        shown.Write(0, 40);
+        QTest::keyClick(shown.view, Qt::Key_Home, Qt::ControlModifier);
+        QWidget *port = shown.view->viewport();
+        QTest::mousePress(port, Qt::LeftButton, {}, shown.At(2, false));
+        QTest::mouseMove(port, shown.At(3, true));
+        QTest::mouseRelease(port, Qt::LeftButton, {}, shown.At(4, true));
+        QVERIFY(shown.view->HasSelection());
+        QCOMPARE(shown.view->SelectedText(), shown.Lines(2, 4));
+        QGuiApplication::clipboard()->clear();
+        QTest::keyClick(shown.view, Qt::Key_C, Qt::ControlModifier);
+        QCOMPARE(QGuiApplication::clipboard()->text(), shown.Lines(2, 4));
+
+        // Shift+click moves the far end and keeps the start.
+        QTest::mouseClick(port, Qt::LeftButton, Qt::ShiftModifier, shown.At(6, true));
+        QCOMPARE(shown.view->SelectedText(), shown.Lines(2, 6));
+        // Upwards works as well as downwards, and part of a line is a part.
+        QTest::mousePress(port, Qt::LeftButton, {}, shown.At(5, true));
+        const int tenChars = QFontMetrics(shown.view->font()).horizontalAdvance(shown.Lines(5, 5).left(10));
+        QTest::mouseRelease(port, Qt::LeftButton, {}, shown.At(5, false) + QPoint(tenChars, 0));
+        QVERIFY(shown.view->HasSelection());
+        QVERIFY(shown.Lines(5, 5).endsWith(shown.view->SelectedText()));
+        QVERIFY(shown.view->SelectedText().size() < shown.Lines(5, 5).size() - 5);
+        // A plain click selects nothing and Ctrl+C leaves the clipboard alone.
+        QTest::mouseClick(port, Qt::LeftButton, {}, shown.At(7, false));
+        QVERIFY(!shown.view->HasSelection());
+        QGuiApplication::clipboard()->setText(QStringLiteral("kept"));
+        QTest::keyClick(shown.view, Qt::Key_C, Qt::ControlModifier);
+        QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("kept"));
+    }
+
+    // A double click selects the word under the pointer.
+    void doubleClickSelectsAWord()
+    {
+        Shown shown;
+        QVERIFY(QTest::qWaitForWindowExposed(&shown.window));
+        shown.log.WriteLog(QStringLiteral("Copied file IMG_0001.JPG"), LogColor::Green);
+        shown.log.Flush();
+        const QString before = shown.view->LineText(0).left(shown.view->LineText(0).indexOf(QStringLiteral("IMG")) + 2);
+        const QPoint at = shown.At(0, false) + QPoint(QFontMetrics(shown.view->font()).horizontalAdvance(before), 0);
+        QTest::mouseDClick(shown.view->viewport(), Qt::LeftButton, {}, at);
+        QCOMPARE(shown.view->SelectedText(), QStringLiteral("IMG_0001"));
+    }
+
+    void ctrlASelectsEveryLine()
+    {
+        Shown shown;
+        shown.Write(0, 3000);
+        QTest::keyClick(shown.view, Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClick(shown.view, Qt::Key_C, Qt::ControlModifier);
+        const QString copied = QGuiApplication::clipboard()->text();
+        QCOMPARE(copied.count(QLatin1Char('\n')), 2999);
+        QVERIFY(copied.startsWith(shown.view->LineText(0) + QLatin1Char('\n')));
+        QVERIFY(copied.endsWith(QLatin1Char('\n') + shown.view->LineText(2999)));
+        QCOMPARE(copied, shown.Lines(0, 2999));
+    }
+
+    void contextMenuCopiesAndSelectsAll()
+    {
+        Shown shown;
+        shown.Write(0, 5);
+        std::unique_ptr<QMenu> menu(shown.view->CreateContextMenu());
+        QCOMPARE(menu->actions().size(), 2);
+        QAction *copy = menu->actions().at(0);
+        QAction *all = menu->actions().at(1);
+        QCOMPARE(copy->text().remove(QLatin1Char('&')), QStringLiteral("Copy"));
+        QCOMPARE(all->text(), QStringLiteral("Select All"));
+        QVERIFY(!copy->isEnabled());
+        all->trigger();
+        QCOMPARE(shown.view->SelectedText(), shown.Lines(0, 4));
+        menu.reset(shown.view->CreateContextMenu());
+        QVERIFY(menu->actions().at(0)->isEnabled());
+        QGuiApplication::clipboard()->clear();
+        menu->actions().at(0)->trigger();
+        QCOMPARE(QGuiApplication::clipboard()->text(), shown.Lines(0, 4));
+    }
+
+    // Screen readers get the lines in sight, read-only.
+    void screenReadersGetTheLinesInSight()
+    {
+        Shown shown;
+        QVERIFY(QTest::qWaitForWindowExposed(&shown.window));
+        shown.Write(0, 100);
+        QAccessibleInterface *face = QAccessible::queryAccessibleInterface(shown.view);
+        QVERIFY(face);
+        QCOMPARE(face->role(), QAccessible::EditableText);
+        QVERIFY(face->state().readOnly);
+        const QString value = face->text(QAccessible::Value);
+        QVERIFY(value.endsWith(QStringLiteral("\n8/13/2016 8:41:21 AM line 99")));
+        QVERIFY(!value.contains(QStringLiteral("line 0\n")));
+    }
+
+    // Read-only: typing changes nothing.
+    void typingChangesNothing()
+    {
+        Shown shown;
+        shown.Write(0, 3);
+        QVERIFY(shown.view->isReadOnly());
+        QTest::keyClicks(shown.view, QStringLiteral("abc"));
+        QTest::keyClick(shown.view, Qt::Key_Return);
+        QTest::keyClick(shown.view, Qt::Key_Delete);
+        QCOMPARE(shown.view->LineCount(), 3);
+        QCOMPARE(shown.log.Document().LineCount(), 3);
+        QCOMPARE(shown.view->LineText(2), QStringLiteral("8/13/2016 8:41:21 AM line 2"));
     }
 
     // The document keeps every line even when the view keeps only the newest.
@@ -256,23 +552,21 @@ private slots:
         QCOMPARE(log.Document().Line(2).text, QStringLiteral("after"));
     }
 
-    // A long run: the view drops its oldest lines in large cuts and keeps
-    // the newest in order; the document keeps every line for the log file.
-    void viewKeepsTheNewestLines()
+    // A long run: the view shows every line, the oldest still reachable.
+    void viewShowsEveryLine()
     {
-        QPlainTextEdit view;
-        ActivityLog log;
-        log.AttachView(&view);
-        const int total = ActivityLog::kViewLineLimit + ActivityLog::kViewLineLimit / 5;
+        Shown shown;
+        const int total = 120000;
         for (int i = 0; i < total; ++i)
-            log.WriteLogNoDate(QString::number(i), LogColor::Black);
-        log.Flush();
-        QCOMPARE(log.Document().LineCount(), total);
-        const int shown = view.document()->blockCount();
-        QVERIFY(shown >= ActivityLog::kViewLineLimit);
-        QVERIFY(shown <= ActivityLog::kViewLineLimit + ActivityLog::kViewLineLimit / 10);
-        QCOMPARE(view.document()->lastBlock().text(), QString::number(total - 1));
-        QCOMPARE(view.document()->firstBlock().text(), QString::number(total - shown));
+            shown.log.WriteLogNoDate(QString::number(i), LogColor::Black);
+        shown.log.Flush();
+        QCOMPARE(shown.log.Document().LineCount(), total);
+        QCOMPARE(shown.view->LineCount(), total);
+        QCOMPARE(shown.view->LastVisibleLine(), total - 1);
+        QCOMPARE(shown.view->LineText(total - 1), QString::number(total - 1));
+        QTest::keyClick(shown.view, Qt::Key_Home, Qt::ControlModifier);
+        QCOMPARE(shown.view->FirstVisibleLine(), 0);
+        QCOMPARE(shown.view->LineText(0), QStringLiteral("0"));
     }
 
 private:
