@@ -13,6 +13,7 @@
 #include "device/DeviceDiscovery.h"
 #include "log/ActivityLog.h"
 #include "log/LogView.h"
+#include "settings/Controls.h"
 
 #include <QElapsedTimer>
 #include <QMainWindow>
