@@ -215,14 +215,28 @@ void TForm1::SelectCatalogueRow(const QString &ObjectID)
     // A catalogue copy leaves the user's selection as it is.
     if (gridOperationActive_)
         return;
-    RunOnUiThread(
-        this,
-        [this, ObjectID] {
-            const int row = StringGrid1->Cells()->FindRow(5, ObjectID);
-            if (row > 0)
-                StringGrid1->SetRow(row);
-        },
-        false);
+    // A run hands over a row for every file, thousands a second: the grid
+    // follows the newest one at a pace the eye can follow, instead of
+    // scrolling and repainting for each.
+    {
+        const QMutexLocker lock(&rowToSelectMutex_);
+        rowToSelect_ = ObjectID;
+    }
+    if (!rowSelectPending_.exchange(true))
+        RunOnUiThread(this, [this] { rowSelectTimer_.start(); }, false);
+}
+
+void TForm1::ApplyRowToSelect()
+{
+    rowSelectPending_ = false;
+    QString id;
+    {
+        const QMutexLocker lock(&rowToSelectMutex_);
+        id = rowToSelect_;
+    }
+    const int row = StringGrid1->Cells()->FindRow(5, id);
+    if (row > 0)
+        StringGrid1->SetRow(row);
 }
 
 void TForm1::RemoveCatalogueRow(const QString &ObjectID)

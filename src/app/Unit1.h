@@ -17,8 +17,10 @@
 
 #include <QElapsedTimer>
 #include <QMainWindow>
+#include <QMutex>
 #include <QPointer>
 #include <QThread>
+#include <QTimer>
 
 #include <array>
 #include <atomic>
@@ -297,6 +299,12 @@ private:
     bool exiting_ = false;
     QElapsedTimer lastRepaint_;
     ControlMirror<ControlValues> controls_;
+    // The newest row a run asked to show, applied when the timer fires.
+    void ApplyRowToSelect();
+    QMutex rowToSelectMutex_;
+    QString rowToSelect_;
+    std::atomic<bool> rowSelectPending_{false};
+    QTimer rowSelectTimer_;
     // Holds the mirror's connections; it goes before the controls do.
     std::unique_ptr<QObject> mirrorContext_ = std::make_unique<QObject>();
 };

@@ -229,6 +229,9 @@ private slots:
         QCOMPARE(LastLine().color, LogColor::Blue);
         QCOMPARE(LastLine().style, LogStyle::Bold);
         QCOMPARE(service_.deletedIds.size(), size_t(deleteFiles ? kFiles : 0));
+        // The grid follows the run to its last file.
+        if (!deleteFiles)
+            QTRY_COMPARE(form_->StringGrid1->Row(), RowOf(kFiles));
         QCOMPARE(form_->ProgressBar1->value(), 0);  // idle again
         QVERIFY(!form_->StopBitBtn->isEnabled());
     }
