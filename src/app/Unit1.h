@@ -75,7 +75,6 @@ private:
     // its state; nothing else reaches in.
     friend struct FormProbe;
     friend class TestCatalogueView;
-    friend class TestContentWalk;
     friend class TestCopyWindow;
     friend class TestHelpAbout;
     friend class TestMainWindow;

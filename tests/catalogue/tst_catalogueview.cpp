@@ -1,3 +1,4 @@
+#include "common/DeviceBuilders.h"
 #include "common/IniTestFiles.h"
 #include "common/ModalWatcher.h"
 #include "common/FormTest.h"
@@ -6,14 +7,16 @@
 #include "app/Unit1.h"
 #include "catalogue/Unit2.h"
 #include "device/fake/FakeDeviceService.h"
+#include "settings/Unit4.h"
 
+#include <QProgressBar>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QToolButton>
 #include <QTreeWidget>
 
-// The grid's colours, the search field and the device root picker, driven
-// through the real window.
+// The listing as the window runs it, the grid's colours, the search field
+// and the device root picker, driven through the real window.
 class TestCatalogueView : public QObject
 {
     Q_OBJECT
@@ -77,6 +80,18 @@ private:
         return item;
     }
 
+    // Lists the phone of BuildPhone as the window does; the log lines from
+    // the listing on.
+    QStringList ListPhone()
+    {
+        const qsizetype from = form_->Log.Document().LineCount();
+        form_->Connection.CurrentDeviceName = QStringLiteral("Phone");
+        if (!form_->Connection.OpenDevice(QStringLiteral("usb:list"), true))
+            return {};
+        form_->ListDeviceContents();
+        return LogTexts(form_->Log, from);
+    }
+
 private slots:
     void init()
     {
@@ -84,7 +99,110 @@ private slots:
         StartForm(form_, service_);
         form_->Connection.CurrentDeviceName = QStringLiteral("Phone");
     }
-    void cleanup() { form_.reset(); }
+    void cleanup()
+    {
+        form_.reset();
+        service_.RemoveDevice(QStringLiteral("usb:list"));
+    }
+
+    // --- the listing ---------------------------------------------------------
+
+    // What the window writes around the walk: the header with the filters it
+    // goes by, then the totals, and a red line when something was not read.
+    void listingLog_data()
+    {
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<QString>("filterLine");
+        QTest::addColumn<QStringList>("tail");
+        const QString defaults = QStringLiteral("File Filters: jpg,jpeg,tif,tiff,raw,mp3,flac,rec,m4a,mp4a,wma,ogg,asf,"
+                                                "aiff,aac,3gp,wav,mov,mp4,m4v,avi,mxf");
+        QTest::newRow("phone") << "" << defaults
+                               << QStringList{"Total Folders = 4 of 4", "Total Files = 5 of 6",
+                                              "Total Size = 0 MiB of 0 MiB"};
+        QTest::newRow("filters off, Camera root")
+            << "camera root" << "File Filters: *.*"
+            << QStringList{"Total Folders = 1 of 4", "Total Files = 4 of 6", "Total Size = 0 MiB of 0 MiB"};
+        QTest::newRow("huge files") << "huge" << defaults
+                                    << QStringList{"Total Folders = 4 of 4", "Total Files = 7 of 8",
+                                                   "Total Size = 8,192 MiB of 8,192 MiB"};
+        QTest::newRow("date nobody can read")
+            << "date" << defaults
+            << QStringList{"Total Folders = 2 of 2", "Total Files = 1 of 1", "Total Size = 0 MiB of 0 MiB"};
+        QTest::newRow("listing refused")
+            << "refused" << defaults
+            << QStringList{"Total Folders = 4 of 4", "Total Files = 3 of 4", "Total Size = 0 MiB of 0 MiB",
+                           "Not read = 1 (named above): the totals leave out what they hold."};
+        QTest::newRow("listing breaks off")
+            << "breaks" << defaults
+            << QStringList{"Total Folders = 4 of 4", "Total Files = 4 of 5", "Total Size = 0 MiB of 0 MiB",
+                           "Not read = 1 (named above): the totals leave out what they hold."};
+    }
+    void listingLog()
+    {
+        QFETCH(QString, change);
+        QFETCH(QString, filterLine);
+        QFETCH(QStringList, tail);
+        FakeDevice &d = service_.AddDevice(QStringLiteral("usb:list"), QStringLiteral("Phone"));
+        BuildPhone(d);
+        FakeObject &camera = d.Object(QStringLiteral("/store_1/DCIM/Camera"));
+        form_->Form4->FileFiltersCheckBox->setChecked(true);
+        form_->DeviceRootEdit->setText(QString());
+        if (change == QLatin1String("camera root")) {
+            form_->Form4->FileFiltersCheckBox->setChecked(false);
+            form_->DeviceRootEdit->setText(QStringLiteral("\\Phone\\DCIM\\Camera"));
+        } else if (change == QLatin1String("huge")) {
+            d.AddSizedFile(camera.id, QStringLiteral("big.mp4"), QStringLiteral("VIDEO"), kFakeDate, 5ull << 30);
+            d.AddSizedFile(camera.id, QStringLiteral("big2.mp4"), QStringLiteral("VIDEO"), kFakeDate, 3ull << 30);
+        } else if (change == QLatin1String("date")) {
+            d.Object(QStringLiteral("/store_1/DCIM/Camera/VID_0002.mp4")).dateCreated = QStringLiteral("yesterday");
+        } else if (change == QLatin1String("refused")) {
+            camera.enumObjectsCode = E_ACCESSDENIED;
+        } else if (change == QLatin1String("breaks")) {
+            camera.nextFailsAfter = 1;
+            camera.nextFailCode = E_ACCESSDENIED;
+        }
+        const QStringList log = ListPhone();
+        QVERIFY(!log.isEmpty());
+        QCOMPARE(log.first(), QStringLiteral("DEVICE CONTENTS:"));
+        QCOMPARE(log.value(1), filterLine);
+        QCOMPARE(log.mid(log.size() - tail.size()), tail);
+        QCOMPARE(form_->Walk.ListedFileCount, qint64(form_->Walk.TotalFiles));
+    }
+
+    // The window hands its controls to the walk and its rows to the grids:
+    // every object to the hidden grid, what passes the root and the filters
+    // to the view, whose Name column then fits the longest name shown.
+    void listingIntoTheGrids()
+    {
+        BuildPhone(service_.AddDevice(QStringLiteral("usb:list"), QStringLiteral("Phone")));
+        form_->Form4->FileFiltersCheckBox->setChecked(true);
+        form_->DeviceRootEdit->setText(QString());
+        form_->UpdateUICount = 0;
+        ListPhone();
+        QCOMPARE(form_->Walk.ListedFileCount, 6);
+        QCOMPARE(form_->StringGrid2->RowCount(), 14 + 2);
+        QCOMPARE(form_->StringGrid2->FindRow(5, QStringLiteral("/store_1/DCIM/notes.txt")), 7);
+        QCOMPARE(form_->StringGrid1->Cells()->FindRow(5, QStringLiteral("/store_1/DCIM/notes.txt")), 0);
+        // The view has the rows and one empty last row.
+        QCOMPARE(form_->StringGrid1->model()->rowCount(), 13 + 1);
+        QStringList names;
+        const CatalogueGrid &shown = *form_->StringGrid1->Cells();
+        for (int r = 1; r < shown.RowCount() - 1; ++r)
+            names << shown.Cell(1, r);
+        int widest = 0;
+        for (const QString &name : names)
+            widest = qMax(widest, QFontMetrics(form_->StringGrid1->font()).horizontalAdvance(name));
+        QCOMPARE(form_->StringGrid1->columnWidth(1), widest + 8);
+        // The walk's hand-offs reached the window, and the marquee ended.
+        QVERIFY(form_->UpdateUICount >= 14);
+        QCOMPARE(form_->ProgressBar1->maximum(), 100);
+
+        // A root set in the field counts for the next listing.
+        form_->DeviceRootEdit->setText(QStringLiteral("\\Music"));
+        ListPhone();
+        QCOMPARE(form_->StringGrid1->model()->rowCount(), 6 + 1);  // 4 storage rows, Music, song.mp3
+        QCOMPARE(form_->StringGrid2->RowCount(), 14 + 2);
+    }
 
     void searchSteps()
     {
