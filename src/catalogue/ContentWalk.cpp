@@ -263,6 +263,8 @@ HRESULT ContentWalk::GetDeviceFileProperties(IPortableDeviceProperties *Properti
         log_.WriteLog(QStringLiteral("aPortableDeviceProperties.GetSupportedProperties failed."), LogColor::Black);
         // Which object, and why: a file that cannot be read must not just vanish.
         ReadFailed(ObjectID, FAILED(hr) ? hr : E_POINTER);
+        // Nor may the values of the object read before stand in for its own.
+        handles_.aPortableDeviceValues.reset();
         return S_OK;
     }
     std::shared_ptr<PortableDeviceValues> values;
