@@ -10,6 +10,8 @@ std::atomic<bool> DebugFlag{false};
 ActivityLog::ActivityLog(QObject *parent)
     : QObject(parent), clock_([] { return QDateTime::currentDateTime(); })
 {
+    showTimer_.setSingleShot(true);
+    connect(&showTimer_, &QTimer::timeout, this, &ActivityLog::FlushBatch);
 }
 
 void ActivityLog::AttachView(LogView *view)
@@ -58,8 +60,16 @@ void ActivityLog::ScheduleFlush()
 
 void ActivityLog::FlushBatch()
 {
+    const qint64 since = sinceShown_.isValid() ? sinceShown_.elapsed() : kShowIntervalMs;
+    if (since < kShowIntervalMs) {
+        // Still scheduled: lines written meanwhile post nothing more.
+        if (!showTimer_.isActive())
+            showTimer_.start(int(kShowIntervalMs - since));
+        return;
+    }
     flushScheduled_.store(false);
     ShowLines();
+    sinceShown_.restart();
 }
 
 void ActivityLog::Flush()

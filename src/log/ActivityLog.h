@@ -5,8 +5,10 @@
 #include "LogView.h"
 
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QObject>
 #include <QPointer>
+#include <QTimer>
 
 #include <atomic>
 #include <functional>
@@ -50,5 +52,10 @@ private:
     QPointer<LogView> view_;
     qsizetype shown_ = 0;
     std::atomic<bool> flushScheduled_{false};
+    // Lines streaming in reach the view at most this often: enough for the
+    // eye, and the view is not laid out and painted on every event-loop turn.
+    static constexpr int kShowIntervalMs = 30;
+    QElapsedTimer sinceShown_;
+    QTimer showTimer_;
     std::function<QDateTime()> clock_;
 };
