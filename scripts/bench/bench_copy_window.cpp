@@ -17,6 +17,7 @@
 
 #include <QApplication>
 #include <QDirIterator>
+#include <QEventLoop>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -74,16 +75,25 @@ struct CpuSplit
 };
 CpuSplit lastCpu;
 
+// Runs the event loop, as the program does, until done or the timeout; the
+// loop sleeps between events instead of spinning, so the window's thread
+// uses only the CPU the window needs.
 bool WaitFor(const std::function<bool()> &done, int timeoutMs)
 {
+    if (done())
+        return true;
     QElapsedTimer clock;
     clock.start();
-    while (!done()) {
-        if (clock.elapsed() > timeoutMs)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    }
-    return true;
+    QEventLoop loop;
+    QTimer poll;
+    poll.setInterval(2);
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (done() || clock.elapsed() > timeoutMs)
+            loop.quit();
+    });
+    poll.start();
+    loop.exec();
+    return done();
 }
 
 bool WriteSettings(const QString &deviceName, const QString &serial, const QString &destination)

@@ -18,6 +18,7 @@
 
 void TForm1::ClearStringGrid1()
 {
+    ApplyCatalogueChanges();
     StringGrid1->Cells()->Clear();
     StringGrid2->Clear();
     Walk.LastFolderLevel = 0;
@@ -38,11 +39,10 @@ void TForm1::ListDeviceContents()
     Walk.ResetTotals();
     Walk.ResetWalk();
     Run.StopSignalled = false;
+    QueueCatalogueChange({true, {}, false});
     RunOnUiThread(
         this,
         [this] {
-            StringGrid1->Cells()->Clear();
-            StringGrid2->Clear();
             QApplication::setOverrideCursor(Qt::WaitCursor);
             ProgressBar1->setRange(0, 0);  // the marquee form
             lastRepaint_.invalidate();
@@ -55,6 +55,7 @@ void TForm1::ListDeviceContents()
     RunOnUiThread(
         this,
         [this] {
+            ApplyCatalogueChanges();
             StringGrid1->Cells()->FlushRows();
             StringGrid2->FlushRows();
             ApplyAutoSizeGrid(StringGrid1);
@@ -114,14 +115,37 @@ int TForm1::CopyModeIndex()
 
 void TForm1::AppendRow(const CatalogueGrid::Row &row, bool shown)
 {
-    RunOnUiThread(
-        this,
-        [this, row, shown] {
-            StringGrid2->AppendRow(row);
-            if (shown)
-                StringGrid1->Cells()->AppendRow(row);
-        },
-        false);
+    QueueCatalogueChange({false, row, shown});
+}
+
+void TForm1::QueueCatalogueChange(CatalogueChange change)
+{
+    {
+        const QMutexLocker lock(&catalogueChangesMutex_);
+        catalogueChanges_.push_back(std::move(change));
+    }
+    if (!catalogueChangesPending_.exchange(true))
+        RunOnUiThread(this, [this] { catalogueChangesTimer_.start(); }, false);
+}
+
+void TForm1::ApplyCatalogueChanges()
+{
+    std::vector<CatalogueChange> changes;
+    {
+        const QMutexLocker lock(&catalogueChangesMutex_);
+        catalogueChangesPending_ = false;
+        changes.swap(catalogueChanges_);
+    }
+    for (const CatalogueChange &change : changes) {
+        if (change.clear) {
+            StringGrid1->Cells()->Clear();
+            StringGrid2->Clear();
+            continue;
+        }
+        StringGrid2->AppendRow(change.row);
+        if (change.shown)
+            StringGrid1->Cells()->AppendRow(change.row);
+    }
 }
 
 void TForm1::Beep()

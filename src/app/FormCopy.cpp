@@ -101,13 +101,7 @@ void TForm1::StartCopying()
         return;
     }
 
-    RunOnUiThread(
-        this,
-        [this] {
-            StringGrid1->Cells()->Clear();
-            StringGrid2->Clear();
-        },
-        false);
+    QueueCatalogueChange({true, {}, false});
     Run.ErrorCount = 0;
     Run.FilesCopied = 0;
     Run.FilesDeleted = 0;
@@ -125,6 +119,7 @@ void TForm1::StartCopying()
     RunOnUiThread(
         this,
         [this] {
+            ApplyCatalogueChanges();
             StringGrid1->Cells()->FlushRows();
             StringGrid2->FlushRows();
             ApplyAutoSizeGrid(StringGrid1);

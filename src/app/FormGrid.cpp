@@ -229,6 +229,7 @@ void TForm1::SelectCatalogueRow(const QString &ObjectID)
 void TForm1::ApplyRowToSelect()
 {
     rowSelectPending_ = false;
+    ApplyCatalogueChanges();
     QString id;
     {
         const QMutexLocker lock(&rowToSelectMutex_);
@@ -244,6 +245,7 @@ void TForm1::RemoveCatalogueRow(const QString &ObjectID)
     RunOnUiThread(
         this,
         [this, ObjectID] {
+            ApplyCatalogueChanges();
             CatalogueGrid *cells = StringGrid1->Cells();
             const int row = cells->FindRow(5, ObjectID);
             if (row > 0)

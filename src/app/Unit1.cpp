@@ -125,6 +125,9 @@ void TForm1::ConnectHandlers()
     rowSelectTimer_.setSingleShot(true);
     rowSelectTimer_.setInterval(40);
     connect(&rowSelectTimer_, &QTimer::timeout, this, &TForm1::ApplyRowToSelect);
+    catalogueChangesTimer_.setSingleShot(true);
+    catalogueChangesTimer_.setInterval(40);
+    connect(&catalogueChangesTimer_, &QTimer::timeout, this, &TForm1::ApplyCatalogueChanges);
     connect(SaveSettingsBitBtn, &QPushButton::clicked, this, &TForm1::SaveSettingsClick);
     connect(DateFormatEdit->Edit, &QLineEdit::textChanged, this, &TForm1::DateFormatEditChange);
     connect(CopyModeRadioGroup, &RadioGroup::Click, this, &TForm1::CopyModeRadioGroupClick);

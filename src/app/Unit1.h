@@ -304,6 +304,21 @@ private:
     QString rowToSelect_;
     std::atomic<bool> rowSelectPending_{false};
     QTimer rowSelectTimer_;
+    // The catalogue changes of a walk, which may run on the worker: kept in
+    // the order made and applied on the user-interface thread in batches,
+    // instead of one hand-off and one repaint of the grid for each object.
+    struct CatalogueChange
+    {
+        bool clear = false;
+        CatalogueGrid::Row row;
+        bool shown = false;
+    };
+    void QueueCatalogueChange(CatalogueChange change);
+    void ApplyCatalogueChanges();
+    QMutex catalogueChangesMutex_;
+    std::vector<CatalogueChange> catalogueChanges_;
+    std::atomic<bool> catalogueChangesPending_{false};
+    QTimer catalogueChangesTimer_;
     // Holds the mirror's connections; it goes before the controls do.
     std::unique_ptr<QObject> mirrorContext_ = std::make_unique<QObject>();
 };
