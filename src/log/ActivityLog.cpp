@@ -35,9 +35,37 @@ void ActivityLog::SetClock(std::function<QDateTime()> clock)
     clock_ = std::move(clock);
 }
 
+QString ActivityLog::DatePrefix()
+{
+    const QDateTime now = clock_();
+    const FormatSettings &settings = ProcessFormatSettings();
+    // The first second of a day is left alone (at midnight exactly the
+    // prefix has no time), and so is a format that shows milliseconds.
+    const QTime time = now.time();
+    if ((time.hour() == 0 && time.minute() == 0 && time.second() == 0) ||
+        settings.LongTimeFormat.contains(QLatin1Char('z'), Qt::CaseInsensitive) ||
+        settings.ShortDateFormat.contains(QLatin1Char('z'), Qt::CaseInsensitive))
+        return DateTimeToStr(now, settings) + QLatin1Char(' ');
+    const qint64 second = now.toSecsSinceEpoch();
+    const auto sameSettings = [&settings](const FormatSettings &cached) {
+        return cached.DateSeparator == settings.DateSeparator && cached.TimeSeparator == settings.TimeSeparator &&
+               cached.ShortDateFormat == settings.ShortDateFormat && cached.LongTimeFormat == settings.LongTimeFormat &&
+               cached.TimeAMString == settings.TimeAMString && cached.TimePMString == settings.TimePMString &&
+               cached.ShortMonthNames == settings.ShortMonthNames && cached.LongMonthNames == settings.LongMonthNames &&
+               cached.ShortDayNames == settings.ShortDayNames && cached.LongDayNames == settings.LongDayNames;
+    };
+    const QMutexLocker lock(&prefixMutex_);
+    if (second != prefixSecond_ || !sameSettings(prefixSettings_)) {
+        prefix_ = DateTimeToStr(now, settings) + QLatin1Char(' ');
+        prefixSecond_ = second;
+        prefixSettings_ = settings;
+    }
+    return prefix_;
+}
+
 void ActivityLog::WriteLog(const QString &text, LogColor color, LogStyle style)
 {
-    Append(DateTimeToStr(clock_(), ProcessFormatSettings()) + QLatin1Char(' '), text, color, style);
+    Append(DatePrefix(), text, color, style);
 }
 
 void ActivityLog::WriteLogNoDate(const QString &text, LogColor color, LogStyle style)

@@ -4,7 +4,10 @@
 #include "LogSink.h"
 #include "LogView.h"
 
+#include "base/FormatSettings.h"
+
 #include <QDateTime>
+#include <QMutex>
 #include <QElapsedTimer>
 #include <QObject>
 #include <QPointer>
@@ -12,6 +15,7 @@
 
 #include <atomic>
 #include <functional>
+#include <limits>
 
 // The activity log: the document of this run plus its view in the main
 // window. Lines may come from any thread; they go into the document at once,
@@ -58,4 +62,11 @@ private:
     QElapsedTimer sinceShown_;
     QTimer showTimer_;
     std::function<QDateTime()> clock_;
+    // The date-time prefix changes once a second; a copy run writes
+    // thousands of lines a second from its worker.
+    QString DatePrefix();
+    QMutex prefixMutex_;
+    qint64 prefixSecond_ = std::numeric_limits<qint64>::min();
+    FormatSettings prefixSettings_;
+    QString prefix_;
 };

@@ -137,6 +137,43 @@ private slots:
         QCOMPARE(written.text, text);
     }
 
+    // Lines written one after another: the prefix keeps up with the clock
+    // and with the regional settings, whatever it reuses in between.
+    void prefixFollowsClockAndSettings_data()
+    {
+        QTest::addColumn<QDateTime>("first");
+        QTest::addColumn<QDateTime>("second");
+        QTest::addColumn<QString>("dateFormat");
+        QTest::addColumn<QString>("secondPrefix");
+        const QDate day(2016, 8, 13);
+        QTest::newRow("same second") << QDateTime(day, QTime(8, 41, 21, 100)) << QDateTime(day, QTime(8, 41, 21, 900))
+                                     << "" << "8/13/2016 8:41:21 AM ";
+        QTest::newRow("next second") << QDateTime(day, QTime(8, 41, 21, 900)) << QDateTime(day, QTime(8, 41, 22, 0))
+                                     << "" << "8/13/2016 8:41:22 AM ";
+        QTest::newRow("settings changed") << QDateTime(day, QTime(8, 41, 21)) << QDateTime(day, QTime(8, 41, 21))
+                                          << "yyyy-mm-dd" << "2016-08-13 8:41:21 AM ";
+        QTest::newRow("just after midnight") << QDateTime(day, QTime(0, 0, 0, 0)) << QDateTime(day, QTime(0, 0, 0, 500))
+                                             << "" << "8/13/2016 12:00:00 AM ";
+    }
+    void prefixFollowsClockAndSettings()
+    {
+        QFETCH(QDateTime, first);
+        QFETCH(QDateTime, second);
+        QFETCH(QString, dateFormat);
+        QFETCH(QString, secondPrefix);
+        const FormatSettings saved = ProcessFormatSettings();
+        ActivityLog log;
+        QDateTime now = first;
+        log.SetClock([&now] { return now; });
+        log.WriteLog(QStringLiteral("a"), LogColor::Black);
+        now = second;
+        if (!dateFormat.isEmpty())
+            ProcessFormatSettings().ShortDateFormat = dateFormat;
+        log.WriteLog(QStringLiteral("b"), LogColor::Black);
+        ProcessFormatSettings() = saved;
+        QCOMPARE(log.Document().Line(1).prefix, secondPrefix);
+    }
+
     void noDateLineIsTheTextAlone()
     {
         ActivityLog log;
