@@ -120,6 +120,12 @@ void TForm1::AppendRow(const CatalogueGrid::Row &row, bool shown)
 
 void TForm1::QueueCatalogueChange(CatalogueChange change)
 {
+    if (QThread::currentThread() == thread()) {
+        // Already where the grids live: in order, at once.
+        ApplyCatalogueChanges();
+        ApplyCatalogueChange(change);
+        return;
+    }
     {
         const QMutexLocker lock(&catalogueChangesMutex_);
         catalogueChanges_.push_back(std::move(change));
@@ -136,16 +142,20 @@ void TForm1::ApplyCatalogueChanges()
         catalogueChangesPending_ = false;
         changes.swap(catalogueChanges_);
     }
-    for (const CatalogueChange &change : changes) {
-        if (change.clear) {
-            StringGrid1->Cells()->Clear();
-            StringGrid2->Clear();
-            continue;
-        }
-        StringGrid2->AppendRow(change.row);
-        if (change.shown)
-            StringGrid1->Cells()->AppendRow(change.row);
+    for (const CatalogueChange &change : changes)
+        ApplyCatalogueChange(change);
+}
+
+void TForm1::ApplyCatalogueChange(const CatalogueChange &change)
+{
+    if (change.clear) {
+        StringGrid1->Cells()->Clear();
+        StringGrid2->Clear();
+        return;
     }
+    StringGrid2->AppendRow(change.row);
+    if (change.shown)
+        StringGrid1->Cells()->AppendRow(change.row);
 }
 
 void TForm1::Beep()

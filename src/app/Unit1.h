@@ -315,6 +315,7 @@ private:
     };
     void QueueCatalogueChange(CatalogueChange change);
     void ApplyCatalogueChanges();
+    void ApplyCatalogueChange(const CatalogueChange &change);
     QMutex catalogueChangesMutex_;
     std::vector<CatalogueChange> catalogueChanges_;
     std::atomic<bool> catalogueChangesPending_{false};
