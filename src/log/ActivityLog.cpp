@@ -22,6 +22,11 @@ void ActivityLog::AttachView(LogView *view)
     ScheduleFlush();
 }
 
+LogView *ActivityLog::View() const
+{
+    return view_;
+}
+
 ActivityLog::~ActivityLog()
 {
     // The view may outlive the log by a moment while its window is torn

@@ -2,7 +2,6 @@
 
 #include "LogDocument.h"
 #include "LogSink.h"
-#include "LogView.h"
 
 #include "base/FormatSettings.h"
 
@@ -16,6 +15,8 @@
 #include <atomic>
 #include <functional>
 #include <limits>
+
+class LogView;
 
 // The activity log: the document of this run plus its view in the main
 // window. Lines may come from any thread; they go into the document at once,
@@ -31,7 +32,7 @@ public:
 
     // The read-only log view of the main window.
     void AttachView(LogView *view);
-    LogView *View() const { return view_; }
+    LogView *View() const;
 
     void WriteLog(const QString &text, LogColor color, LogStyle style = LogStyle::Normal) override;
     void WriteLogNoDate(const QString &text, LogColor color, LogStyle style = LogStyle::Normal) override;
