@@ -8,7 +8,9 @@
 
 #include "CopyBench.h"
 #include "PeakMemory.h"
+#include "WindowBench.h"
 
+#include "app/Application.h"
 #include "app/ProgramFolders.h"
 #include "app/Unit1.h"
 #include "common/FormProbe.h"
@@ -167,13 +169,8 @@ double CopyThroughWindow(const QString &source, const QString &destination, qsiz
 
 int main(int argc, char *argv[])
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    // Settings and log files of this run go to a folder of its own.
-    QTemporaryDir config;
-    qputenv("XDG_CONFIG_HOME", QFile::encodeName(config.path()));
-    QApplication app(argc, argv);
-    std::setlocale(LC_NUMERIC, "C");
+    const WindowBenchFolders benchFolders;
+    Application app(argc, argv);
     InitFormatSettingsFromSystem();
     SetProgramFolders();
 

@@ -3,6 +3,7 @@
 // are shown, the longest time the event loop was blocked, and peak memory;
 // then the same again while another process keeps every core busy.
 
+#include "app/Application.h"
 #include "app/Unit1.h"
 #include "base/FormatSettings.h"
 #include "common/FormProbe.h"
@@ -10,12 +11,12 @@
 
 #include <QApplication>
 #include "PeakMemory.h"
+#include "WindowBench.h"
 
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QFile>
 #include <QThread>
-#include <QTemporaryDir>
 #include <QTimer>
 
 #include <atomic>
@@ -173,13 +174,8 @@ int main(int argc, char *argv[])
 {
     if (argc > 1 && QByteArray(argv[1]) == "--busy-cores")
         SpinEveryCore();
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    // Settings and log files of this run go to a folder of its own.
-    QTemporaryDir config;
-    qputenv("XDG_CONFIG_HOME", QFile::encodeName(config.path()));
-    QApplication app(argc, argv);
-    std::setlocale(LC_NUMERIC, "C");
+    const WindowBenchFolders benchFolders;
+    Application app(argc, argv);
     InitFormatSettingsFromSystem();
 
     const int lines = argc > 1 ? QByteArray(argv[1]).toInt() : 300000;

@@ -9,20 +9,16 @@
 #include "device/fake/FakeDeviceService.h"
 
 #include "PeakMemory.h"
+#include "WindowBench.h"
 
 #include <QElapsedTimer>
 #include <QFile>
-#include <QTemporaryDir>
 
 #include <cstdio>
 
 int main(int argc, char *argv[])
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    // Settings and log files of this run go to a folder of its own.
-    QTemporaryDir config;
-    qputenv("XDG_CONFIG_HOME", QFile::encodeName(config.path()));
+    const WindowBenchFolders benchFolders;
     Application app(argc, argv);
     InitFormatSettingsFromSystem();
     const int files = argc > 1 ? QByteArray(argv[1]).toInt() : 50000;
