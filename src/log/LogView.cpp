@@ -48,16 +48,23 @@ bool IsWordChar(QChar c)
     return c.isLetterOrNumber() || c == QLatin1Char('_');
 }
 
-// What screen readers get: the lines in sight as a read-only text.
-class LogViewAccessible : public QAccessibleWidget
+// What screen readers and desktop automation get: the lines in sight as a
+// read-only text, through the value and the text interface.
+class LogViewAccessible : public QAccessibleWidget, public QAccessibleTextInterface
 {
 public:
     explicit LogViewAccessible(LogView *view) : QAccessibleWidget(view, QAccessible::EditableText) {}
 
+    void *interface_cast(QAccessible::InterfaceType type) override
+    {
+        if (type == QAccessible::TextInterface)
+            return static_cast<QAccessibleTextInterface *>(this);
+        return QAccessibleWidget::interface_cast(type);
+    }
     QString text(QAccessible::Text t) const override
     {
         if (t == QAccessible::Value)
-            return static_cast<const LogView *>(widget())->VisibleText();
+            return Shown();
         return QAccessibleWidget::text(t);
     }
     QAccessible::State state() const override
@@ -67,6 +74,32 @@ public:
         s.multiLine = true;
         return s;
     }
+
+    // The text interface, read-only: no caret, no selection to set.
+    QString text(int startOffset, int endOffset) const override
+    {
+        return Shown().mid(startOffset, qMax(0, endOffset - startOffset));
+    }
+    int characterCount() const override { return int(Shown().size()); }
+    void selection(int, int *startOffset, int *endOffset) const override { *startOffset = *endOffset = 0; }
+    int selectionCount() const override { return 0; }
+    void addSelection(int, int) override {}
+    void removeSelection(int) override {}
+    void setSelection(int, int, int) override {}
+    int cursorPosition() const override { return 0; }
+    void setCursorPosition(int) override {}
+    QRect characterRect(int) const override { return QRect(); }
+    int offsetAtPoint(const QPoint &) const override { return -1; }
+    void scrollToSubstring(int, int) override {}
+    QString attributes(int, int *startOffset, int *endOffset) const override
+    {
+        *startOffset = 0;
+        *endOffset = characterCount();
+        return QString();
+    }
+
+private:
+    QString Shown() const { return static_cast<const LogView *>(widget())->VisibleText(); }
 };
 
 QAccessibleInterface *AccessibleLogView(const QString &className, QObject *object)

@@ -560,6 +560,11 @@ private slots:
         const QString value = face->text(QAccessible::Value);
         QVERIFY(value.endsWith(QStringLiteral("\n8/13/2016 8:41:21 AM line 99")));
         QVERIFY(!value.contains(QStringLiteral("line 0\n")));
+        // Desktop automation reads it through the text interface.
+        QAccessibleTextInterface *text = face->textInterface();
+        QVERIFY(text);
+        QCOMPARE(text->characterCount(), value.size());
+        QCOMPARE(text->text(0, text->characterCount()), value);
     }
 
     // Read-only: typing changes nothing.
