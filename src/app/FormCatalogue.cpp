@@ -55,10 +55,7 @@ void TForm1::ListDeviceContents()
     RunOnUiThread(
         this,
         [this] {
-            ApplyCatalogueChanges();
-            StringGrid1->Cells()->FlushRows();
-            StringGrid2->FlushRows();
-            ApplyAutoSizeGrid(StringGrid1);
+            ShowWalkedRows();
             QApplication::restoreOverrideCursor();
             ProgressBar1->setRange(0, 100);
         },
@@ -132,6 +129,14 @@ void TForm1::QueueCatalogueChange(CatalogueChange change)
     }
     if (!catalogueChangesPending_.exchange(true))
         RunOnUiThread(this, [this] { catalogueChangesTimer_.start(); }, false);
+}
+
+void TForm1::ShowWalkedRows()
+{
+    ApplyCatalogueChanges();
+    StringGrid1->Cells()->FlushRows();
+    StringGrid2->FlushRows();
+    ApplyAutoSizeGrid(StringGrid1);
 }
 
 void TForm1::ApplyCatalogueChanges()

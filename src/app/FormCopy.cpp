@@ -119,10 +119,7 @@ void TForm1::StartCopying()
     RunOnUiThread(
         this,
         [this] {
-            ApplyCatalogueChanges();
-            StringGrid1->Cells()->FlushRows();
-            StringGrid2->FlushRows();
-            ApplyAutoSizeGrid(StringGrid1);
+            ShowWalkedRows();
             ProgressBar1->setValue(Run.FilesLocated);
         },
         false);

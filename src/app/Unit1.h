@@ -316,6 +316,8 @@ private:
     void QueueCatalogueChange(CatalogueChange change);
     void ApplyCatalogueChanges();
     void ApplyCatalogueChange(const CatalogueChange &change);
+    // At the end of a walk: every row in the grids, the Name column fitted.
+    void ShowWalkedRows();
     QMutex catalogueChangesMutex_;
     std::vector<CatalogueChange> catalogueChanges_;
     std::atomic<bool> catalogueChangesPending_{false};
