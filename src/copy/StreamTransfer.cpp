@@ -162,6 +162,14 @@ bool StreamTransfer::SyncFileAndFolder(const QString &FileName)
 
 StreamTransfer::StreamTransfer(DeviceHandles &handles, LogSink &log) : handles_(handles), log_(log) {}
 
+void StreamTransfer::StreamReadFailed(const QString &ObjectID, HRESULT hr)
+{
+    log_.WriteLog(QStringLiteral("pObjectDataStream.Read failed"), LogColor::Red);
+    const QString reason = DeviceErrorText(hr);
+    log_.WriteLog(ObjectID + QStringLiteral(": ") + (reason.isEmpty() ? QStringLiteral("result %1").arg(hr) : reason),
+                  LogColor::Red);
+}
+
 void StreamTransfer::LocalFailure(const QString &line, const QString &path, int error)
 {
     log_.WriteLog(line, LogColor::Red);
@@ -264,11 +272,7 @@ bool StreamTransfer::TransferToTemporary(const QString &ObjectID, const QString 
         fellBack = true;
         hr = pObjectDataStream->Seek(Temp.received_, IStream::STREAM_SEEK_SET, nullptr);
         if (FAILED(hr)) {
-            log_.WriteLog(QStringLiteral("pObjectDataStream.Read failed"), LogColor::Red);
-            const QString reason = DeviceErrorText(hr);
-            log_.WriteLog(ObjectID + QStringLiteral(": ") +
-                              (reason.isEmpty() ? QStringLiteral("result %1").arg(hr) : reason),
-                          LogColor::Red);
+            StreamReadFailed(ObjectID, hr);
             Temp.Discard();
             return false;
         }
@@ -289,11 +293,7 @@ bool StreamTransfer::TransferToTemporary(const QString &ObjectID, const QString 
         std::uint32_t n = 0;
         hr = pObjectDataStream->Read(buffer.data(), kTransferChunkSize, &n);
         if (FAILED(hr)) {
-            log_.WriteLog(QStringLiteral("pObjectDataStream.Read failed"), LogColor::Red);
-            const QString reason = DeviceErrorText(hr);
-            log_.WriteLog(ObjectID + QStringLiteral(": ") +
-                              (reason.isEmpty() ? QStringLiteral("result %1").arg(hr) : reason),
-                          LogColor::Red);
+            StreamReadFailed(ObjectID, hr);
             Temp.Discard();
             return false;
         }

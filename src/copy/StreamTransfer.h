@@ -142,6 +142,8 @@ public:
 
 private:
     void LocalFailure(const QString &line, const QString &path, int error);
+    // The two red lines of a device stream that failed: the call, then the object and why.
+    void StreamReadFailed(const QString &ObjectID, HRESULT hr);
     // Copies a local file into the temporary inside the kernel, keeping its
     // holes. False when it failed and the ordinary loop is to go on from
     // Temp.Received() (a multiple of the chunk size).
