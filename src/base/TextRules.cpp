@@ -42,8 +42,10 @@ bool Escaped(QStringView text, qsizetype i)
 
 bool needsEscaping(QStringView text)
 {
+    // Every log line passes here: printable ASCII is decided at once.
+    const char16_t *chars = text.utf16();
     for (qsizetype i = 0; i < text.size(); ++i)
-        if (Escaped(text, i))
+        if (char16_t(chars[i] - 0x20) >= 0x5F && Escaped(text, i))
             return true;
     return false;
 }
