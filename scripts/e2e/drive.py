@@ -188,5 +188,46 @@ close(p)
 check('Stop Signalled.' in newest_log() and 'Elapsed Time' not in newest_log().split('Stop Signalled.')[-1],
       'log: Stop Signalled and no statistics after it')
 
+# Devices coming and going: a volume holding DCIM mounted and unmounted
+# while the program runs (tmpfs: this kernel may have no vfat), then copied
+# by itself once its options ask for it.
+if os.geteuid() != 0:
+    print('skip devices coming and going: mounting needs root (run scripts/test-e2e as root)', flush=True)
+else:
+    hot = os.path.join(HOME, 'hotplug')
+    dest4 = os.path.join(HOME, 'dest-hotplug')
+    os.makedirs(hot)
+    os.makedirs(dest4)
+
+    def mount():
+        subprocess.run(['mount', '-t', 'tmpfs', '-o', 'size=8m', 'ferrovane-e2e', hot], check=True)
+        os.makedirs(os.path.join(hot, 'DCIM', '100HOT'))
+        with open(os.path.join(hot, 'DCIM', '100HOT', 'HOT_0001.JPG'), 'wb') as f:
+            f.write(b'hot' * 1000)
+
+    def seen(line, what):
+        began = time.time()
+        wait(lambda: line in log_view(), what, timeout=30)
+        took = time.time() - began
+        check(took < 2.0, '%s (after %.1f s)' % (what, took))
+
+    name = 'Memory Card hotplug'
+    p = start()
+    mount()
+    seen('New device found "%s"' % name, 'a mounted card is added to the list')
+    subprocess.run(['umount', hot], check=True)
+    seen('Device "%s" was disconnected.' % name, 'an unmounted card is said to be gone')
+    text = open(INI, encoding='utf-8').read()
+    check('[%s]' % name in text, 'the new card is remembered in the settings')
+    with open(INI, 'w', encoding='utf-8') as f:
+        f.write(text.replace('[%s]\n' % name, '[%s]\nCopyOnConnect=1\nDestPath=%s\nCopyMode=1\n' % (name, dest4)))
+    mount()
+    seen('Device "%s" was connected.' % name, 'the card mounted again is said to be back')
+    target = os.path.join(dest4, 'DCIM', '100HOT', 'HOT_0001.JPG')
+    wait(lambda: os.path.exists(target) and enabled('Copy'), 'the copy when connected', timeout=60)
+    check(open(target, 'rb').read() == b'hot' * 1000, 'a card set to be copied when connected is copied')
+    close(p)
+    subprocess.run(['umount', hot], check=True)
+
 print('%d failure(s)' % len(failures))
 sys.exit(1 if failures else 0)

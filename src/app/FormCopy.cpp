@@ -38,6 +38,7 @@ bool TForm1::StartWorker(std::function<void()> job)
         workerActive_ = false;
         // Whatever ended the job, the window is usable again.
         DisableUI(false);
+        RunOnUiThread(this, [this] { WorkerEnded(); }, false);  // hook: progress, notification, what follows
     });
     connect(thread, &QThread::finished, thread, &QObject::deleteLater);
     CopyThread = thread;
@@ -67,6 +68,7 @@ void TForm1::CopyClick()
     // Cleared here rather than on the worker, so that a Stop pressed while
     // the device is being reopened still ends the run.
     Run.StopSignalled = false;
+    CopyRunStarting();  // hook: the progress display
     StartWorker([this] { StartCopying(); });
 }
 

@@ -107,6 +107,7 @@ TForm1::TForm1(DeviceService &deviceService, QWidget *parent)
     Grid = std::make_unique<GridOperations>(Run, Log, static_cast<GridHost &>(*this),
                                             [this](const QString &id, QDateTime &date) { return ReadObjectDate(id, date); });
     ConnectHandlers();
+    SetUpWatching();  // devices coming and going, a run's progress and end
     // The mirror follows every change from here on.
     WatchControlChanges(mirrorContext_.get(), {this}, [this] { controls_.Set(ReadControls()); });
     controls_.Set(ReadControls());

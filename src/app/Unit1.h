@@ -11,6 +11,7 @@
 #include "copy/GridOperations.h"
 #include "device/DeviceConnection.h"
 #include "device/DeviceDiscovery.h"
+#include "device/DeviceWatcher.h"
 #include "log/ActivityLog.h"
 #include "log/LogView.h"
 #include "settings/Controls.h"
@@ -41,6 +42,7 @@ class QProgressBar;
 class QPushButton;
 class QStatusBar;
 class QToolButton;
+class RunMonitor;
 
 // The main window.
 class TForm1 : public QMainWindow, private WalkHost, private DiscoveryHost, private CopyHost, private GridHost,
@@ -53,6 +55,8 @@ public:
 
     // Shows the window restored and in front, as when a second start asks.
     void BringToFront();
+    // Notices USB devices and memory cards of this system as they come and go.
+    void WatchDevices();
 
     // The help context of a control: its own, or the window's.
     static int HelpContextOf(const QWidget *control);
@@ -81,6 +85,8 @@ private:
     friend class TestProgramLife;
     friend class TestSettingsDialogs;
     friend class TestVirtualCamera;
+    friend class TestDeviceWatch;
+    friend class TestRunProgress;
 
     // Switches between idle (false) and busy (true). Callable from any
     // thread; the controls change on the user-interface thread.
@@ -322,6 +328,21 @@ private:
     std::vector<CatalogueChange> catalogueChanges_;
     std::atomic<bool> catalogueChangesPending_{false};
     QTimer catalogueChangesTimer_;
+    // Devices noticed as they come and go, the progress of a copy run and
+    // its end (FormDeviceWatch.cpp). The hooks: CopyRunStarting when a copy
+    // run starts, WorkerEnded when any worker has ended.
+    DeviceWatcher Watcher;
+    RunMonitor *Monitor = nullptr;
+    void SetUpWatching();
+    bool DeviceRefreshMustWait() const;
+    void DevicesChanged();
+    // Starts the first device that came and asks to be copied when
+    // connected: listed, then copied. False when none asks.
+    bool CopyWhenConnected(const std::vector<TDevice> &came);
+    bool copyAfterListing_ = false;
+    void CopyRunStarting();
+    void WorkerEnded();
+
     // Holds the mirror's connections; it goes before the controls do.
     std::unique_ptr<QObject> mirrorContext_ = std::make_unique<QObject>();
 };

@@ -33,6 +33,7 @@ int main(int argc, char *argv[])
     const std::unique_ptr<DeviceService> devices = CreateSystemDeviceService();
     TForm1 form(*devices);
     window = &form;
+    form.WatchDevices();
     QObject::connect(&instance, &SingleInstance::RaiseRequested, &form, &TForm1::BringToFront);
     form.show();
     app.exec();

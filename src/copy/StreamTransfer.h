@@ -24,6 +24,7 @@
 #include <QSet>
 #include <QString>
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 
@@ -121,6 +122,10 @@ public:
     // Flush written files and their folder to disk before they are placed.
     void SetSyncToDisk(bool sync) { sync_ = sync; }
 
+    // Bytes read from a device's data stream are added here as they arrive
+    // (for the progress display; none when null).
+    void SetProgressCounter(std::atomic<std::uint64_t> *bytes) { progress_ = bytes; }
+
     // Forgets which folders were cleared of leftover temporaries; call at
     // the start of every run.
     void ResetRun() { cleanedFolders_.clear(); }
@@ -170,6 +175,7 @@ private:
     QDateTime mtime_;
     bool sync_ = false;
     QSet<QString> cleanedFolders_;
+    std::atomic<std::uint64_t> *progress_ = nullptr;
     CopyRangeFunction copyRange_ = ::copy_file_range;
 };
 

@@ -28,6 +28,7 @@ struct DeviceSettings
     QString PostProcessingSuccessCode = QStringLiteral("0");
     bool FileFiltersCheckBox = true;
     QString FileFilter;  // encoded; see FileFilter.h
+    bool CopyOnConnect = false;  // a copy run starts by itself when the device is connected
 
     DeviceSettings();
 };
@@ -37,7 +38,7 @@ struct DeviceSettings
 enum class DeviceKeys : unsigned {
     Identity = 1,        // DeviceName, DeviceSerialNo
     MainWindow = 2,      // DestPath, DateFormat, DeviceRoot, CopyMode
-    Options = 4,         // ByteLevelCompare, DeleteFiles, FileFiltersCheckBox, FileFilter
+    Options = 4,         // ByteLevelCompare, DeleteFiles, FileFiltersCheckBox, FileFilter, CopyOnConnect
     PostProcessing = 8,  // the two commands, their switches, Force and the success codes
     All = 15,
 };

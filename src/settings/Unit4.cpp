@@ -43,6 +43,13 @@ TForm4::TForm4(LogSink &log, const QString &iniFilePath, const QString &currentD
     ByteLevelCompareCheckBox->setStatusTip(QStringLiteral("Perform a slower byte level comparison of all files."));
     DeleteFilesCheckBox = new QCheckBox(QStringLiteral("Delete files on source device after transfer"), this);
     DeleteFilesCheckBox->setStatusTip(QStringLiteral("Delete the files on source device after successful transfer."));
+    CopyOnConnectCheckBox = new QCheckBox(QStringLiteral("Copy when this device is connected"), this);
+    const QString copyOnConnectHint =
+        QStringLiteral("Start copying by itself, with these settings, when this device is plugged in or its card inserted.");
+    CopyOnConnectCheckBox->setStatusTip(copyOnConnectHint);
+    CopyOnConnectCheckBox->setToolTip(copyOnConnectHint);
+    CopyOnConnectCheckBox->setAccessibleName(CopyOnConnectCheckBox->text());
+    CopyOnConnectCheckBox->setAccessibleDescription(copyOnConnectHint);
     FileFiltersCheckBox = new QCheckBox(QStringLiteral("File Display Filters:"), this);
     FileFiltersCheckBox->setStatusTip(QStringLiteral("Display all files OR file types shown below."));
 
@@ -95,6 +102,7 @@ TForm4::TForm4(LogSink &log, const QString &iniFilePath, const QString &currentD
     layout->addWidget(DeviceHeading);
     layout->addWidget(ByteLevelCompareCheckBox);
     layout->addWidget(DeleteFilesCheckBox);
+    layout->addWidget(CopyOnConnectCheckBox);
     layout->addWidget(FileFiltersCheckBox);
     auto *filterRow = new QHBoxLayout;
     filterRow->addWidget(ListBox1, 1);
@@ -148,15 +156,18 @@ void TForm4::FormShow()
     keptDevice_ = !currentDeviceName_.trimmed().isEmpty();
     if (!keptDevice_) {
         for (QWidget *w : {static_cast<QWidget *>(ByteLevelCompareCheckBox), static_cast<QWidget *>(DeleteFilesCheckBox),
-                           static_cast<QWidget *>(FileFiltersCheckBox), static_cast<QWidget *>(ListBox1)})
+                           static_cast<QWidget *>(CopyOnConnectCheckBox), static_cast<QWidget *>(FileFiltersCheckBox),
+                           static_cast<QWidget *>(ListBox1)})
             w->setEnabled(false);
         FilterHelpLabel->setVisible(false);
     } else {
         ByteLevelCompareCheckBox->setEnabled(true);
         DeleteFilesCheckBox->setEnabled(true);
+        CopyOnConnectCheckBox->setEnabled(true);
         FileFiltersCheckBox->setEnabled(true);
         keptByteLevel_ = ByteLevelCompareCheckBox->isChecked();
         keptDelete_ = DeleteFilesCheckBox->isChecked();
+        keptCopyOnConnect_ = CopyOnConnectCheckBox->isChecked();
         keptFilters_ = FileFiltersCheckBox->isChecked();
         keptFilterList_ = FilterList();
         FileFiltersCheckBoxClick();
@@ -187,6 +198,7 @@ void TForm4::ShowDeviceSettings(const DeviceSettings &values)
 {
     ByteLevelCompareCheckBox->setChecked(values.ByteLevelCompare);
     DeleteFilesCheckBox->setChecked(values.DeleteFiles);
+    CopyOnConnectCheckBox->setChecked(values.CopyOnConnect);
     FileFiltersCheckBox->setChecked(values.FileFiltersCheckBox);
     SetFilterList(DecodeFileFilter(values.FileFilter));
     FileFiltersCheckBoxClick();
@@ -196,6 +208,7 @@ void TForm4::StoreDeviceSettings(DeviceSettings &values)
 {
     values.ByteLevelCompare = ByteLevelCompareCheckBox->isChecked();
     values.DeleteFiles = DeleteFilesCheckBox->isChecked();
+    values.CopyOnConnect = CopyOnConnectCheckBox->isChecked();
     values.FileFiltersCheckBox = FileFiltersCheckBox->isChecked();
     QStringList entries = FilterList();
     SortFileFilter(entries);
@@ -227,6 +240,7 @@ void TForm4::CancelButtonClick()
     if (keptDevice_) {
         ByteLevelCompareCheckBox->setChecked(keptByteLevel_);
         DeleteFilesCheckBox->setChecked(keptDelete_);
+        CopyOnConnectCheckBox->setChecked(keptCopyOnConnect_);
         FileFiltersCheckBox->setChecked(keptFilters_);
         SetFilterList(keptFilterList_);
         FileFiltersCheckBoxClick();

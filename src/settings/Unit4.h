@@ -27,6 +27,7 @@ public:
     QLabel *DeviceHeading;
     QCheckBox *ByteLevelCompareCheckBox;
     QCheckBox *DeleteFilesCheckBox;
+    QCheckBox *CopyOnConnectCheckBox;
     QCheckBox *FileFiltersCheckBox;
     QListWidget *ListBox1;
     QLabel *FilterHelpLabel;
@@ -79,6 +80,7 @@ private:
     bool keptDevice_ = false;
     bool keptByteLevel_ = false;
     bool keptDelete_ = false;
+    bool keptCopyOnConnect_ = false;
     bool keptFilters_ = false;
     QStringList keptFilterList_;
 };

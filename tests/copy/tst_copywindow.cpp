@@ -3,19 +3,24 @@
 #include "common/ModalWatcher.h"
 #include "common/TestMain.h"
 
+#include "app/DesktopNotifier.h"
 #include "app/ProgramFolders.h"
+#include "app/RunMonitor.h"
 #include "app/Unit1.h"
 #include "base/FileNames.h"
 #include "device/fake/FakeDeviceService.h"
 #include "settings/Unit3.h"
 #include "settings/Unit4.h"
 
+#include <QDBusConnection>
 #include <QDesktopServices>
 #include <QItemSelectionModel>
 #include <QMessageBox>
 #include <QPlainTextEdit>
+#include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QStatusBar>
 
 #include <atomic>
@@ -23,6 +28,22 @@
 
 #include <fcntl.h>
 #include <unistd.h>
+
+// Stands in for the desktop's notification service.
+class StandInNotifications : public QObject
+{
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
+public:
+    QStringList received;
+public slots:
+    uint Notify(const QString &, uint, const QString &, const QString &summary, const QString &body,
+                const QStringList &, const QVariantMap &, int)
+    {
+        received << summary + QLatin1Char('|') + body;
+        return uint(received.size());
+    }
+};
 
 // Stands in for the desktop's file opener.
 class UrlCatcher : public QObject
@@ -238,6 +259,71 @@ private slots:
             QTRY_COMPARE(form_->StringGrid1->Row(), RowOf(kFiles));
         QCOMPARE(form_->ProgressBar1->value(), 0);  // idle again
         QVERIFY(!form_->StopBitBtn->isEnabled());
+    }
+
+    // The status bar follows the run against the listing's totals; a long
+    // run that ends behind another window says so on the desktop, through a
+    // stand-in service on a bus of the test's own.
+    void progressAndNotice_data()
+    {
+        QTest::addColumn<bool>("service");
+        QTest::addColumn<qint64>("notifyAfter");
+        QTest::addColumn<bool>("active");
+        QTest::addColumn<QString>("notice");
+        const QString imported = QStringLiteral("Copy finished|Imported 5 files (6.3 KiB) from Canon EOS \u2014 0 errors");
+        QTest::newRow("behind another window") << true << qint64(0) << false << imported;
+        QTest::newRow("window in front") << true << qint64(0) << true << "";
+        QTest::newRow("short run") << true << qint64(3600000) << false << "";
+        QTest::newRow("no service") << false << qint64(0) << false << "No desktop notification: ";
+    }
+    void progressAndNotice()
+    {
+        QFETCH(bool, service);
+        QFETCH(qint64, notifyAfter);
+        QFETCH(bool, active);
+        QFETCH(QString, notice);
+        QProcess daemon;
+        daemon.start(QStringLiteral("dbus-daemon"), {"--session", "--nofork", "--print-address"});
+        if (!daemon.waitForStarted())
+            QSKIP("dbus-daemon is not installed");
+        QTRY_VERIFY(daemon.canReadLine());
+        const QString address = QString::fromUtf8(daemon.readLine().trimmed());
+        const auto stopDaemon = qScopeGuard([&] { daemon.kill(); daemon.waitForFinished(); });
+        QDBusConnection serviceBus = QDBusConnection::connectToBus(address, QStringLiteral("stand-in"));
+        const auto disconnect = qScopeGuard([] {
+            QDBusConnection::disconnectFromBus(QStringLiteral("stand-in"));
+            QDBusConnection::disconnectFromBus(QStringLiteral("program"));
+        });
+        StandInNotifications standIn;
+        if (service)
+            QVERIFY(serviceBus.registerObject(QStringLiteral("/org/freedesktop/Notifications"), &standIn,
+                                              QDBusConnection::ExportAllSlots) &&
+                    serviceBus.registerService(QStringLiteral("org.freedesktop.Notifications")));
+        Start();
+        DebugFlag = true;
+        RunMonitor &monitor = *form_->Monitor;
+        monitor.Notifier().SetConnection(QDBusConnection::connectToBus(address, QStringLiteral("program")));
+        monitor.SetNotifyAfter(notifyAfter);
+        monitor.SetWindowActiveCheck([active] { return active; });
+        HoldAt(FileId(3));
+        QTest::mouseClick(form_->CopyBitBtn, Qt::LeftButton);
+        QTRY_VERIFY(held_);
+        QTRY_VERIFY(monitor.ProgressLabel()->isVisible());
+        QTRY_VERIFY2(monitor.ProgressLabel()->text().startsWith(QStringLiteral("2 of 5 files \u00B7 2.2 of 6.3 KiB")),
+                     qPrintable(monitor.ProgressLabel()->text()));
+        release_ = true;
+        WaitIdle(*form_);
+        QVERIFY(!monitor.ProgressLabel()->isVisible());
+        if (!service) {
+            QTRY_VERIFY(LogTexts(form_->Log).filter(notice).size() == 1);
+            return;
+        }
+        // Whatever the run sent arrives before a message sent after it.
+        monitor.Notifier().Notify(QStringLiteral("probe"), QString());
+        QTRY_COMPARE(standIn.received.value(standIn.received.size() - 1), QStringLiteral("probe|"));
+        QCOMPARE(standIn.received.size(), notice.isEmpty() ? 1 : 2);
+        if (!notice.isEmpty())
+            QCOMPARE(standIn.received.first(), notice);
     }
 
     void errorsAreRed()

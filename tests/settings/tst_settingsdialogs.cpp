@@ -63,6 +63,7 @@ private slots:
         QCOMPARE(f.DateFormatEdit->text(), QStringLiteral("yyyy-mm-dd"));
         QCOMPARE(f.CopyModeRadioGroup->ItemIndex(), 0);
         QVERIFY(f.Form4->FileFiltersCheckBox->isChecked());
+        QVERIFY(!f.Form4->CopyOnConnectCheckBox->isChecked());
         QCOMPARE(f.Form4->FilterList(), DecodeFileFilter(QString::fromLatin1(kDefaultFileFilter)));
         QCOMPARE(f.Form4->MaxLogDaysSpinEdit->Text(), QStringLiteral("30"));
         QCOMPARE(f.Form3->PostFileCopySuccessCode->text(), QStringLiteral("0"));
@@ -89,6 +90,7 @@ private slots:
         f.CopyModeRadioGroup->Buttons[1]->click();
         f.Form4->ByteLevelCompareCheckBox->setChecked(true);
         f.Form4->DeleteFilesCheckBox->setChecked(true);
+        f.Form4->CopyOnConnectCheckBox->setChecked(true);
         f.Form4->SetFilterList({"jpg", "AVI", "my pics"});
         f.Form3->PostFileCopyCommandCheckBox->setChecked(true);
         f.Form3->PostFileCopyCommandLabeledEdit->setText(QStringLiteral("cp \"[Path][File]\" /backup/it's"));
@@ -103,6 +105,7 @@ private slots:
         QCOMPARE(Ini("Canon EOS 80D", "DeviceRoot"), QStringLiteral("\\DCIM"));
         QCOMPARE(f.DeviceRootEdit->text(), QStringLiteral("\\DCIM"));
         QCOMPARE(Ini("Canon EOS 80D", "CopyMode"), QStringLiteral("1"));
+        QCOMPARE(Ini("Canon EOS 80D", "CopyOnConnect"), QStringLiteral("1"));
         QCOMPARE(Ini("Canon EOS 80D", "FileFilter"), QStringLiteral("AVI|jpg|\"my pics\""));
         QCOMPARE(f.Form4->FilterList(), (QStringList{"AVI", "jpg", "my pics"}));
 
@@ -119,6 +122,7 @@ private slots:
         QVERIFY(g.DateFormatEdit->isHidden());
         QVERIFY(g.Form4->ByteLevelCompareCheckBox->isChecked());
         QVERIFY(g.Form4->DeleteFilesCheckBox->isChecked());
+        QVERIFY(g.Form4->CopyOnConnectCheckBox->isChecked());
         QCOMPARE(g.Form4->FilterList(), (QStringList{"AVI", "jpg", "my pics"}));
         QVERIFY(g.Form3->PostFileCopyCommandCheckBox->isChecked());
         QCOMPARE(g.Form3->PostFileCopyCommandLabeledEdit->text(), QStringLiteral("cp \"[Path][File]\" /backup/it's"));
@@ -288,6 +292,7 @@ private slots:
             ModalWatcher watcher([&](QWidget *) {
                 QVERIFY(!o.ByteLevelCompareCheckBox->isEnabled());
                 QVERIFY(!o.DeleteFilesCheckBox->isEnabled());
+                QVERIFY(!o.CopyOnConnectCheckBox->isEnabled());
                 QVERIFY(!o.FileFiltersCheckBox->isEnabled());
                 QVERIFY(!o.ListBox1->isEnabled());
                 QVERIFY(o.FilterHelpLabel->isHidden());
@@ -403,6 +408,7 @@ private slots:
                 o.ListBox1->setCurrentRow(0);
                 o.DeleteFilter1->trigger();
                 o.ByteLevelCompareCheckBox->click();
+                o.CopyOnConnectCheckBox->click();
                 o.MaxLogDaysSpinEdit->SetText(QStringLiteral("7"));
                 o.CancelButton->click();
             });
@@ -410,6 +416,7 @@ private slots:
         }
         QCOMPARE(o.FilterList(), (QStringList{"mov", "AVI", "jpg"}));
         QVERIFY(!o.ByteLevelCompareCheckBox->isChecked());
+        QVERIFY(!o.CopyOnConnectCheckBox->isChecked());
         QCOMPARE(o.MaxLogDaysSpinEdit->Text(), QStringLiteral("30"));
     }
 
