@@ -10,6 +10,11 @@
 // object goes to the first free "NAME (n).EXT" beside it; only a truncated
 // earlier copy of the same object is finished in place. A source is deleted
 // only when its copy is in place, verified and flushed to disk.
+//
+// Stop ends the file in flight between two chunks of its transfer: nothing
+// of it is placed, its source stays on the device, and one red line names
+// it. The data never stood under a final name, so nothing is lost by not
+// finishing it.
 
 #include "catalogue/ContentWalk.h"
 #include "copy/StreamTransfer.h"
@@ -81,6 +86,7 @@ private:
     void Decide(const QString &ObjectID, const QString &FileName, const QDateTime &DateCreated, qint64 Size,
                 bool FolderMode);
     void ErrorExit(const QString &line);
+    void NotCopied(const QString &FileName);
     void ResourceError();
     // False after an error exit.
     bool DeleteSource(const QString &ObjectID, const QString &FileName, const QString &Copy);
