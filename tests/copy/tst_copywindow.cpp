@@ -5,11 +5,13 @@
 
 #include "app/ProgramFolders.h"
 #include "app/Unit1.h"
+#include "copy/CopyTestSupport.h"
 #include "device/fake/FakeDeviceService.h"
 #include "settings/Unit3.h"
 #include "settings/Unit4.h"
 
 #include <QDesktopServices>
+#include <QElapsedTimer>
 #include <QItemSelectionModel>
 #include <QMessageBox>
 #include <QPlainTextEdit>
@@ -17,6 +19,7 @@
 #include <QPushButton>
 #include <QStatusBar>
 
+#include <algorithm>
 #include <atomic>
 #include <stdexcept>
 
@@ -43,6 +46,8 @@ private:
     // Holding the walk at one object.
     std::atomic<bool> held_{false};
     std::atomic<bool> release_{false};
+    // The offset of the last read of a watched object.
+    std::atomic<std::uint64_t> reached_{0};
 
     static constexpr int kFiles = 5;
 
@@ -145,6 +150,8 @@ private slots:
         release_ = true;
         service_.onGetValues = nullptr;
         form_.reset();
+        service_.onRead = nullptr;
+        reached_ = 0;
         service_.devices.clear();
         service_.deletedIds.clear();
     }
@@ -267,8 +274,11 @@ private slots:
         QVERIFY(Statistics(from).isEmpty());
         QVERIFY(!log.contains(QStringLiteral("Post Processing Command:")));
         QVERIFY(!QFileInfo::exists(ran));
-        // The file being handled when Stop came is finished; none after it starts.
-        QCOMPARE(ReadFile(DestFile(3)), FileData(3));
+        // The file being handled when Stop came is not copied; none after it starts.
+        QCOMPARE(log.mid(log.size() - 3), (QStringList{"Stopped: the file IMG_3.JPG was not copied and stays on the device.",
+                                                       "", "Stop Signalled."}));
+        QCOMPARE(ReadFile(DestFile(2)), FileData(2));
+        QVERIFY(!QFileInfo::exists(DestFile(3)));
         QVERIFY(!QFileInfo::exists(DestFile(4)));
         QCOMPARE(form_->Run.FilesLocated.load(), 3);
 
@@ -278,11 +288,72 @@ private slots:
         Copy();
         const QStringList stats = Statistics(again);
         QCOMPARE(stats.value(1), QStringLiteral("5 Files located at Source."));
-        QCOMPARE(stats.value(2), QStringLiteral("3 Files already existing at Destination."));
-        QCOMPARE(stats.value(3), QStringLiteral("2 Files copied to Destination."));
+        QCOMPARE(stats.value(2), QStringLiteral("2 Files already existing at Destination."));
+        QCOMPARE(stats.value(3), QStringLiteral("3 Files copied to Destination."));
         // A run that was not stopped runs the command, before its statistics.
         QVERIFY(Log(again).contains(QStringLiteral("Post Processing Command:")));
         QVERIFY(QFileInfo::exists(ran));
+    }
+
+    // Stop, or closing the window, while a slow device sends a big file: the
+    // transfer ends mid-file, leaves nothing at the destination and the file
+    // on the device, and the log names it before its "Stop Signalled."
+    // ending. The next run copies it whole.
+    void stopMidFile_data()
+    {
+        QTest::addColumn<bool>("close");
+        QTest::newRow("Stop button") << false;
+        QTest::newRow("closing the window") << true;
+    }
+    void stopMidFile()
+    {
+        QFETCH(bool, close);
+        constexpr std::uint64_t kSize = 128 * 131072;  // 32 s at a quarter second a chunk
+        const QString id = QStringLiteral("/store_S1/DCIM/BIG.MOV");
+        AddCamera();
+        FakeObject &big = service_.Device(QStringLiteral("usb:canon"))
+                              .AddSizedFile(QStringLiteral("/store_S1/DCIM"), QStringLiteral("BIG.MOV"),
+                                            QStringLiteral("VIDEO"), QStringLiteral("2016/08/11:10:22:33.000"), kSize);
+        big.readDelayMs = 250;
+        Settings(dest_->path(), "DeleteFiles=1\n");
+        StartForm(form_, service_);
+        service_.onRead = [this, id](const QString &object, std::uint64_t offset) {
+            if (object == id)
+                reached_ = offset;
+        };
+        const qsizetype from = form_->Log.Document().LineCount();
+        QTest::mouseClick(form_->CopyBitBtn, Qt::LeftButton);
+        QTRY_VERIFY(reached_ > 0);
+        QElapsedTimer stopping;
+        stopping.start();
+        if (close)
+            form_->close();
+        else
+            QTest::mouseClick(form_->StopBitBtn, Qt::LeftButton);
+        WaitIdle(*form_);
+        QVERIFY2(stopping.elapsed() < 10000, qPrintable(QString::number(stopping.elapsed())));
+        QVERIFY(reached_ < kSize - 131072);
+        QStringList log = Log(from);
+        if (close)
+            QCOMPARE(log.mid(log.size() - 2), (QStringList{"", "Program exited by user."}));
+        QCOMPARE(log.mid(log.size() - (close ? 5 : 3), 3),
+                 (QStringList{"Stopped: the file BIG.MOV was not copied and stays on the device.", "", "Stop Signalled."}));
+        const QString dest = dest_->path() + QStringLiteral("/2016-08-11/BIG.MOV");
+        QVERIFY(!QFileInfo::exists(dest));
+        for (const QString &f : FilesBelow(dest_->path()))
+            QVERIFY2(!StreamTransfer::IsTemporaryName(NameOf(f)), qPrintable(f));
+        QVERIFY(service_.Device(QStringLiteral("usb:canon")).objects.count(id));
+        QCOMPARE(std::count(service_.deletedIds.begin(), service_.deletedIds.end(), id), 0);
+
+        big.readDelayMs = 0;
+        if (close)
+            StartForm(form_, service_);
+        Copy();
+        QByteArray whole(qsizetype(kSize), Qt::Uninitialized);
+        for (std::uint64_t i = 0; i < kSize; ++i)
+            whole[qsizetype(i)] = FakeDataByte(i);
+        QVERIFY(ReadFile(dest) == whole);
+        QCOMPARE(std::count(service_.deletedIds.begin(), service_.deletedIds.end(), id), 1);
     }
 
     // The worker reads the controls through a copy kept in step with them:
@@ -395,9 +466,10 @@ private slots:
         QTest::mouseClick(form_->StopBitBtn, Qt::LeftButton);
         WaitIdle(*form_);
         const QStringList log = Log(from);
-        QVERIFY(log.contains(QStringLiteral("Stop Signalled.")));
-        // The walk ended at the next look at the stop flag, in order.
-        QCOMPARE(log.last().left(14), QStringLiteral("Total Size = 0"));
+        // The walk ended at the next look at the stop flag, in order, and
+        // the stop's ending follows it.
+        QCOMPARE(log.mid(log.size() - 2), (QStringList{"", "Stop Signalled."}));
+        QCOMPARE(log.value(log.size() - 3).left(14), QStringLiteral("Total Size = 0"));
         QVERIFY(RowOf(3) == 0);
         QVERIFY(RowOf(1) > 0);
     }
