@@ -333,15 +333,10 @@ private slots:
         WaitIdle(*form_);
         QVERIFY2(stopping.elapsed() < 10000, qPrintable(QString::number(stopping.elapsed())));
         QVERIFY(reached_ < kSize - 131072);
-        QStringList log = Log(from);
-        if (close)
-            QCOMPARE(log.mid(log.size() - 2), (QStringList{"", "Program exited by user."}));
-        QCOMPARE(log.mid(log.size() - (close ? 5 : 3), 3),
-                 (QStringList{"Stopped: the file BIG.MOV was not copied and stays on the device.", "", "Stop Signalled."}));
-        const QString dest = dest_->path() + QStringLiteral("/2016-08-11/BIG.MOV");
-        QVERIFY(!QFileInfo::exists(dest));
-        for (const QString &f : FilesBelow(dest_->path()))
-            QVERIFY2(!StreamTransfer::IsTemporaryName(NameOf(f)), qPrintable(f));
+        const QStringList log = Log(from);
+        const QStringList ending = {"Stopped: the file BIG.MOV was not copied and stays on the device.", "", "Stop Signalled."};
+        QCOMPARE(log.mid(log.indexOf(ending[0])), close ? ending + QStringList({"", "Program exited by user."}) : ending);
+        QVERIFY(FilesBelow(dest_->path()).filter(QRegularExpression("BIG\\.MOV$|\\.ferrovane-")).isEmpty());
         QVERIFY(service_.Device(QStringLiteral("usb:canon")).objects.count(id));
         QCOMPARE(std::count(service_.deletedIds.begin(), service_.deletedIds.end(), id), 0);
 
@@ -352,8 +347,7 @@ private slots:
         QByteArray whole(qsizetype(kSize), Qt::Uninitialized);
         for (std::uint64_t i = 0; i < kSize; ++i)
             whole[qsizetype(i)] = FakeDataByte(i);
-        QVERIFY(ReadFile(dest) == whole);
-        QCOMPARE(std::count(service_.deletedIds.begin(), service_.deletedIds.end(), id), 1);
+        QVERIFY(ReadFile(dest_->path() + QStringLiteral("/2016-08-11/BIG.MOV")) == whole);
     }
 
     // The worker reads the controls through a copy kept in step with them:
