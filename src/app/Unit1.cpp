@@ -552,6 +552,10 @@ void TForm1::StopCopyRunAndWait()
     if (!CopyThread || !CopyThread->isRunning())
         return;
     StopCommandWait();
+    // Stopped as by the Stop button: the transfer in flight ends within a
+    // second and the worker ends the log with "Stop Signalled.".
+    if (workerActive_)
+        Stopper.Request(workerActive_);
     Run.StopSignalled = true;
     // The worker hands its window changes to this thread and waits for
     // them, so keep handling those while waiting.

@@ -9,6 +9,7 @@
 #include "copy/CopyHost.h"
 #include "copy/CopyRun.h"
 #include "copy/GridOperations.h"
+#include "copy/RunStop.h"
 #include "device/DeviceConnection.h"
 #include "device/DeviceDiscovery.h"
 #include "log/ActivityLog.h"
@@ -162,6 +163,7 @@ private:
     DeviceConnection Connection;
     DeviceDiscovery Discovery{Connection, Log};
     RunState Run;
+    RunStop Stopper{Run, Log};
     ContentWalk Walk;
 
     // The controls, from top to bottom.
