@@ -323,9 +323,11 @@ def folder_field():
 wait(lambda: folder_field() is not None, 'the folder dialog')
 folder_field().queryEditableText().setTextContents(extra)
 press_in_dialog('Choose')
-wait(lambda: enabled('Copy') and 'DEVICE CONTENTS:' in log_view().split('New device found "Folder Holiday"', 1)[1],
-     'the added folder to be listed')
+# Remembered before it is listed; the window is busy until the listing ends.
+wait(lambda: read_ini()['Folder Holiday'].get('FolderPath') == os.path.realpath(extra) and enabled('Copy'),
+     'the added folder to be remembered and listed')
 close(p)
-check(read_ini()['Folder Holiday'].get('FolderPath') == os.path.realpath(extra), 'Add Folder: the folder is remembered')
+check('DEVICE CONTENTS:' in newest_log().split('DEVICE: Folder Holiday', 1)[-1] and
+      'DEVICE: Folder Holiday' in newest_log(), 'Add Folder: the folder is selected and listed')
 
 finish()
