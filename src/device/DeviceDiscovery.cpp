@@ -25,9 +25,9 @@ QString DeviceDisplayName(const QString &manufacturer, const QString &descriptio
 
 DeviceDiscovery::DeviceDiscovery(DeviceConnection &connection, LogSink &log) : connection_(connection), log_(log) {}
 
-void DeviceDiscovery::ScanPortableDevices(DiscoveryHost &host)
+int DeviceDiscovery::ScanPortableDevices(DiscoveryHost &host)
 {
-    Scan(host, nullptr);
+    return Scan(host, nullptr) ? count_ : 0;
 }
 
 namespace {

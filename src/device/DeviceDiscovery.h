@@ -54,7 +54,8 @@ public:
 
     // Refills the table from the device manager, logging each device. A scan
     // that finds nothing keeps the table and the catalogue as they were.
-    void ScanPortableDevices(DiscoveryHost &host);
+    // Returns the number of devices this scan found (0 when it failed).
+    int ScanPortableDevices(DiscoveryHost &host);
 
     // The scan after the system announced a change: the table and the list
     // follow as in a scan, but the log gets one line per device that came

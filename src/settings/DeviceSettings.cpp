@@ -44,6 +44,7 @@ const Key kKeys[] = {
     {"PostProcessingSuccessCode", &DeviceSettings::PostProcessingSuccessCode, DeviceKeys::PostProcessing},
     {"FileFiltersCheckBox", &DeviceSettings::FileFiltersCheckBox, DeviceKeys::Options},
     {"FileFilter", &DeviceSettings::FileFilter, DeviceKeys::Options},
+    {"FolderPath", &DeviceSettings::FolderPath, DeviceKeys::Folder},
     {"CopyOnConnect", &DeviceSettings::CopyOnConnect, DeviceKeys::Options},
 };
 
