@@ -55,12 +55,14 @@ PtpConnection::PtpConnection(std::unique_ptr<PtpPort> port, int usbVendor)
 
 PtpConnection::~PtpConnection()
 {
-    if (sessionOpen_ && port_)
+    // Not over a pipe that failed: it would only wait for the time-out.
+    if (sessionOpen_ && port_ && !broken_)
         Transaction(ptp::CloseSession, {}, nullptr);
 }
 
 int PtpConnection::PortFailed(int result)
 {
+    broken_ = true;
     lastError_ = port_->LastError();
     if (lastError_.isEmpty())
         lastError_ = QStringLiteral("The USB transfer failed (%1).").arg(result);
@@ -394,6 +396,24 @@ int PtpConnection::ListInto(const QString &folder, Object &parent, std::vector<G
             if (!info)
                 return PortFailed(kGpIo);
             entry = *info;
+            // The object information has 32 bits for the size: a file of
+            // 4 GiB or more says 0xFFFFFFFF, and its real size is a property.
+            if (entry.size == 0xFFFFFFFFu && !entry.isFolder()) {
+                if (!device_.Supports(ptp::MtpGetObjPropValue)) {
+                    lastError_ = QStringLiteral("\"%1\" is 4 GiB or larger, and the device cannot tell its size.").arg(entry.name);
+                    return kGpNotSupported;
+                }
+                result = Transaction(ptp::MtpGetObjPropValue, {handle, ptp::PropObjectSize}, &data);
+                if (IsRefusal(result))
+                    return Refused(result);
+                if (result < 0)
+                    return result;
+                if (data.size() < 8)
+                    return PortFailed(kGpIo);
+                entry.size = 0;
+                for (int i = 7; i >= 0; --i)
+                    entry.size = (entry.size << 8) | std::uint8_t(data.at(i));
+            }
         }
         // A name the folder already holds cannot be told apart by its path:
         // the first keeps it (libgphoto2 does the same).

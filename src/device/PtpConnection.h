@@ -102,6 +102,7 @@ private:
     ptp::DeviceInfo device_;
     std::uint32_t transaction_ = 0;
     bool sessionOpen_ = false;
+    bool broken_ = false;  // a transfer failed: the pipe is out of step
     bool propListWorks_ = true;
     QByteArray pending_;  // bytes read past a container, for the next read
     QHash<QString, Object> objects_;

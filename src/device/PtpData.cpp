@@ -103,7 +103,6 @@ private:
 enum : std::uint16_t {
     PropStorageID = 0xDC01,
     PropObjectFormat = 0xDC02,
-    PropObjectSize = 0xDC04,
     PropObjectFileName = 0xDC07,
     PropDateCreated = 0xDC08,
     PropDateModified = 0xDC09,

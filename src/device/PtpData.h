@@ -27,6 +27,7 @@ enum : std::uint16_t {
     GetDevicePropValue = 0x1015,
     GetPartialObject = 0x101B,
     AndroidGetPartialObject64 = 0x95C1,
+    MtpGetObjPropValue = 0x9803,
     MtpGetObjPropList = 0x9805,
 };
 
@@ -49,6 +50,7 @@ enum : std::uint16_t { CommandBlock = 1, DataBlock = 2, ResponseBlock = 3 };
 
 inline constexpr std::uint16_t FormatAssociation = 0x3001;  // a folder
 inline constexpr std::uint16_t PropBatteryLevel = 0x5001;
+inline constexpr std::uint16_t PropObjectSize = 0xDC04;     // MTP object property, 64 bits
 inline constexpr std::uint32_t VendorMicrosoft = 6;          // MTP devices
 
 // A command container: length, type, code, transaction, parameters.

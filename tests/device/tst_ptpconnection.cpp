@@ -38,6 +38,7 @@ public:
     Packets packets = Usb;
     bool propList = true;
     bool propListSkipsFirst = false;  // a device whose list leaves one out
+    std::uint64_t firstSize = 0;      // the first file's size when 4 GiB or more
     std::vector<File> files;
     std::map<std::uint16_t, int> requests;
 
@@ -55,8 +56,8 @@ public:
             Put16(payload, 100), Put32(payload, 6), Put16(payload, 100);
             PutString(payload, QStringLiteral("microsoft.com: 1.0; android.com: 1.0;"));
             Put16(payload, 0);
-            Put32(payload, propList ? 8 : 7);
-            for (std::uint16_t op : {0x1001, 0x1002, 0x1004, 0x1005, 0x1007, 0x1008, 0x95C1, 0x9805})
+            Put32(payload, propList ? 9 : 8);
+            for (std::uint16_t op : {0x1001, 0x1002, 0x1004, 0x1005, 0x1007, 0x1008, 0x95C1, 0x9803, 0x9805})
                 if (op != 0x9805 || propList)
                     Put16(payload, op);
             for (int i = 0; i < 4; ++i)
@@ -90,13 +91,16 @@ public:
         case ptp::GetObjectInfo: {
             const File &f = files.at(p.at(0) - 1);
             Put32(payload, 0x00010001), Put16(payload, 0x3801), Put16(payload, 0);
-            Put32(payload, std::uint32_t(f.data.size()));
+            Put32(payload, p.at(0) == 1 && firstSize ? 0xFFFFFFFFu : std::uint32_t(f.data.size()));
             payload.append(QByteArray(2 + 4 * 6, '\0'));
             Put32(payload, 0), Put16(payload, 0), Put32(payload, 0), Put32(payload, 0);
             PutString(payload, f.name), PutString(payload, QString()), PutString(payload, f.date);
             PutString(payload, QString());
             break;
         }
+        case ptp::MtpGetObjPropValue:  // the size, the only one asked for
+            Put32(payload, std::uint32_t(firstSize)), Put32(payload, std::uint32_t(firstSize >> 32));
+            break;
         case ptp::AndroidGetPartialObject64:
             payload = files.at(p.at(0) - 1).data.mid(qsizetype(p.at(1)), qsizetype(p.at(3)));
             break;
@@ -256,6 +260,28 @@ private slots:
         // Nothing was asked twice.
         QCOMPARE(phone.requests[ptp::GetObjectHandles], 1);
         QCOMPARE(phone.requests[ptp::GetObjectInfo], infoRequests);
+    }
+
+    // A file of 4 GiB or more has no room for its size in the object
+    // information: it is asked for as a property, never taken as 4 GiB - 1.
+    void sizeOfFourGiBOrMore()
+    {
+        auto port = std::make_unique<FakePhone>();
+        FakePhone &phone = *port;
+        phone.propList = false;
+        phone.firstSize = 5ull << 30;
+        phone.files.push_back({QStringLiteral("MOV_0001.MOV"), QByteArray(10, 'm'), QStringLiteral("20210615T102030")});
+        phone.files.push_back({QStringLiteral("IMG_0002.JPG"), QByteArray(10, 'j'), QStringLiteral("20210615T102030")});
+        PtpConnection connection(std::move(port), 0x05ac);
+        QCOMPARE(connection.Start(), 0);
+        std::vector<GPhotoStorage> storages;
+        QCOMPARE(connection.Storages(storages), 0);
+        std::vector<GPhotoEntry> entries;
+        QCOMPARE(connection.List(storages.at(0).baseDir, entries), 0);
+        QCOMPARE(entries.size(), std::size_t(2));
+        QCOMPARE(entries[0].info.size, std::uint64_t(5ull << 30));
+        QCOMPARE(entries[1].info.size, std::uint64_t(10));
+        QCOMPARE(phone.requests[ptp::MtpGetObjPropValue], 1);
     }
 };
 
