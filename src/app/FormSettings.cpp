@@ -126,10 +126,13 @@ void TForm1::LoadFormSettings()
         areas << screen->availableGeometry();
     const QMargins frame = windowHandle() ? windowHandle()->frameMargins() : QMargins();
     const bool centre = left == kNone || top == kNone;
-    const QRect placed = PlaceOnScreen(QRect(centre ? 0 : left, centre ? 0 : top, width, height), frame, areas,
-                                       primary, centre);
-    // The design minimum gives way to a smaller screen.
-    setMinimumSize(minimumSize().boundedTo(placed.size()));
+    // A saved size below the design minimum is raised to it; only a screen
+    // too small for the design gets less, and the minimum follows the screen.
+    const QSize least = minimumSize();
+    const QRect placed = PlaceOnScreen(QRect(QPoint(centre ? 0 : left, centre ? 0 : top),
+                                             QSize(width, height).expandedTo(least)),
+                                       frame, areas, primary, centre);
+    setMinimumSize(least.boundedTo(placed.size()));
     setGeometry(placed);
     if (ini.ReadInteger(kProgramSection, QStringLiteral("WindowState"), 0) == 2)
         setWindowState(Qt::WindowMaximized);
