@@ -25,6 +25,9 @@ QDateTime GridOperations::RowDate(const GridRow &row) const
     QDateTime date;
     if (deviceDate_ && deviceDate_(row.ObjectID, date))
         return date;
+    // The catalogue leaves the cell empty for an object without a date.
+    if (row.DateText.isEmpty())
+        return ZeroDateTime();
     if (!StrToDateTime(row.DateText, UserLocaleSettings(), date))
         throw Exception(QStringLiteral("'%1' is not a valid date and time").arg(row.DateText));
     return date;
