@@ -22,7 +22,7 @@ namespace {
 
 bool MeansDeviceGone(HRESULT code)
 {
-    return code == E_DEVICE_NOT_CONNECTED;
+    return code == E_DEVICE_NOT_CONNECTED || code == E_FOLDER_GONE;
 }
 
 } // namespace

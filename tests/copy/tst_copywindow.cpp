@@ -164,23 +164,35 @@ private slots:
         QVERIFY(!form_->StopBitBtn->isEnabled());
     }
 
+    void missingDestination_data()
+    {
+        QTest::addColumn<bool>("file");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("missing") << false << "does not exist!";
+        QTest::newRow("a file") << true << "is not a folder!";
+    }
     void missingDestination()
     {
+        QFETCH(bool, file);
+        QFETCH(QString, reason);
         Start();
         const int rows = form_->StringGrid1->Cells()->RowCount();
         QVERIFY(rows > kFiles);
         const QString missing = dest_->path() + QStringLiteral("/gone");
+        QFile plain(missing);
+        QVERIFY(!file || plain.open(QIODevice::WriteOnly));
+        plain.close();
         form_->DestLabeledEdit->setText(missing);
         const qsizetype from = form_->Log.Document().LineCount();
         Copy();
         QCOMPARE(Log(from), (QStringList{"Copy Started", "Device: Canon EOS", "Copy Mode: Using file date format yyyy-mm-dd",
                                          "Device Root Path: ", "Destination Path: " + missing,
-                                         "Destination path \"" + missing + "\" does not exist!"}));
+                                         "Destination path \"" + missing + "\" " + reason}));
         QCOMPARE(LastLine().color, LogColor::Red);
         QCOMPARE(LastLine().style, LogStyle::Bold);
         QCOMPARE(form_->StringGrid1->Cells()->RowCount(), rows);
         QVERIFY(form_->CopyBitBtn->isEnabled());
-        QVERIFY(!QFileInfo::exists(missing));
+        QCOMPARE(QFileInfo::exists(missing), file);
     }
 
     void rootPathTrimmed_data()
