@@ -82,7 +82,8 @@ void GridOperations::GridCopyFile(const std::vector<GridRow> &rows, TransferDeci
         const QDateTime date = RowDate(*row);
         const qint64 size = RowSize(*row);
         decision.TransferFile(row->ObjectID, row->FileName, date, quint64(size), header.FolderMode);
-        if (decision.EndedInError())
+        // Stop ends the operation as it ends a run: the rows left are not tried.
+        if (decision.EndedInError() || run_.StopSignalled)
             break;
     }
     WriteLines(CopyStatisticsLines(RunCounts::Of(run_), elapsed.elapsed(), host_.DeleteFilesAfterTransfer()));
