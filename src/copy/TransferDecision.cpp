@@ -177,6 +177,7 @@ TransferDecision::TransferDecision(DeviceConnection &connection, RunState &run, 
 void TransferDecision::TransferFile(const QString &ObjectID, const QString &FileName, const QDateTime &DateCreated,
                                     quint64 Size, bool FolderMode)
 {
+    endedInError_ = false;
     // However this file ends, the progress display counts its whole size
     // once, whatever was read of it (twice, for a copy that was compared
     // first) or not read at all (a file already present).
@@ -206,6 +207,7 @@ void TransferDecision::ErrorExit(const QString &line)
 {
     log_.WriteLog(line, LogColor::Red, LogStyle::Bold);
     run_.ErrorCount += 1;
+    endedInError_ = true;
 }
 
 // A stopped transfer left nothing at the destination; the source stays on
