@@ -53,12 +53,22 @@ private:
         return std::nullopt;
     }
     int Listed() const { return form_->StringGrid2->RowCount() - 2; }  // less the header and the empty row
+    // Plugs in the Canon (serial S1) or the Nikon (N1) and tells the watcher.
+    void Plug(bool canon)
+    {
+        const QStringList d =
+            canon ? QStringList{"usb:canon", "Canon", "EOS", "S1"} : QStringList{"usb:nikon", "Nikon", "Z6", "N1"};
+        AddCamera(service_, d[0], d[1], d[2], d[3]);
+        if (source_)
+            source_->Fire();
+    }
 
 private slots:
     void init() { SetProgramFolders(); }
     void cleanup()
     {
         release_ = true;
+        source_ = nullptr;
         form_.reset();
         service_.devices.clear();
         service_.onGetValues = nullptr;
@@ -121,17 +131,14 @@ private slots:
     // that went and lists it again when it comes back; one line each.
     void listFollowsDevices()
     {
-        AddCamera(service_, QStringLiteral("usb:canon"), QStringLiteral("Canon"), QStringLiteral("EOS"),
-                  QStringLiteral("S1"));
+        Plug(true);
         Start("[Ferrovane]\nDeviceCount=1\nLastDevice=Canon EOS\n[Devices]\nItem0=Canon EOS\n"
               "[Canon EOS]\nDeviceName=Canon EOS\nDeviceSerialNo=S1\nFileFiltersCheckBox=0\n");
         TForm1 &f = *form_;
         QVERIFY(Listed() > 0);
         const qsizetype before = f.Log.Document().LineCount();
 
-        AddCamera(service_, QStringLiteral("usb:nikon"), QStringLiteral("Nikon"), QStringLiteral("Z6"),
-                  QStringLiteral("N1"));
-        source_->Fire();
+        Plug(false);
         QTRY_COMPARE(Line(QStringLiteral("New device found \"Nikon Z6\"")), LogColor::Green);
         QCOMPARE(f.DeviceComboBox->currentText(), QStringLiteral("Canon EOS"));
         QCOMPARE(f.DeviceComboBox->findText(QStringLiteral("Nikon Z6")), 1);
@@ -147,9 +154,7 @@ private slots:
         QCOMPARE(Listed(), 0);
         QCOMPARE(f.DeviceComboBox->currentText(), QStringLiteral("Canon EOS"));
 
-        AddCamera(service_, QStringLiteral("usb:canon"), QStringLiteral("Canon"), QStringLiteral("EOS"),
-                  QStringLiteral("S1"));
-        source_->Fire();
+        Plug(true);
         QTRY_COMPARE(Line(QStringLiteral("Device \"Canon EOS\" was connected.")), LogColor::Green);
         QTRY_VERIFY(Listed() > 0);
         WaitIdle(f);
@@ -177,17 +182,13 @@ private slots:
             while (!release_)
                 std::this_thread::yield();
         };
-        AddCamera(service_, QStringLiteral("usb:canon"), QStringLiteral("Canon"), QStringLiteral("EOS"),
-                  QStringLiteral("S1"));
-        source_->Fire();
+        Plug(true);
         QTRY_VERIFY(held_);
         QCOMPARE(Line(QStringLiteral("Device \"Canon EOS\" is copied as it was connected.")), LogColor::Blue);
         QCOMPARE(f.DeviceComboBox->currentText(), QStringLiteral("Canon EOS"));
 
         QSignalSpy postponed(&f.Watcher, &DeviceWatcher::Postponed);
-        AddCamera(service_, QStringLiteral("usb:nikon"), QStringLiteral("Nikon"), QStringLiteral("Z6"),
-                  QStringLiteral("N1"));
-        source_->Fire();
+        Plug(false);
         QTRY_COMPARE(postponed.count(), 1);
         QVERIFY(!Line(QStringLiteral("New device found \"Nikon Z6\"")));
         release_ = true;

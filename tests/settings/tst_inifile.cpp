@@ -62,6 +62,7 @@ private slots:
         values.PostProcessingSuccessCode = QStringLiteral("2");
         values.FileFiltersCheckBox = false;
         values.FileFilter = QStringLiteral("jpg|png");
+        values.CopyOnConnect = true;
         WriteDeviceSection(ini, QStringLiteral("Cam"), values, DeviceKeys::All);
         const DeviceSettings back = ReadDeviceSection(ini, QStringLiteral("Cam"));
         QCOMPARE(back.DeviceName, values.DeviceName);
@@ -81,11 +82,12 @@ private slots:
         QCOMPARE(back.PostProcessingSuccessCode, QStringLiteral("2"));
         QCOMPARE(back.FileFiltersCheckBox, false);
         QCOMPARE(back.FileFilter, QStringLiteral("jpg|png"));
+        QCOMPARE(back.CopyOnConnect, true);
 
         QFile::remove(path_);
         WriteDeviceSection(ini, QStringLiteral("Cam"), values, DeviceKeys::Options);
         QCOMPARE(ReadRaw(), QByteArray("[Cam]\nByteLevelCompare=1\nDeleteFiles=1\nFileFiltersCheckBox=0\n"
-                                       "FileFilter=jpg|png\n"));
+                                       "FileFilter=jpg|png\nCopyOnConnect=1\n"));
     }
 
     void readRules_data()
