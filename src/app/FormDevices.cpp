@@ -102,14 +102,7 @@ void TForm1::OpenAndListCurrentDevice()
     // Opening and listing a camera can take many seconds: the worker does
     // it while the window keeps answering (Stop ends it, closing waits for
     // it), and returns the window to idle at its end.
-    const QString deviceId = Connection.CurrentDeviceID;
-    const bool started = StartWorker([this, deviceId] {
-        if (Connection.OpenDevice(deviceId, false))
-            ListDeviceContents();
-        else
-            Log.WriteLog(QStringLiteral("Device is not open!"), LogColor::Red, LogStyle::Bold);
-    });
-    if (!started)
+    if (Engine->StartListing(Connection.CurrentDeviceID) != CopyRun::Start::Started)
         StatusBar1->showMessage(BusyMessage());
 }
 
