@@ -1,15 +1,32 @@
 #include "app/Application.h"
+#include "app/ConsoleRun.h"
+#include "app/ProgramArguments.h"
 #include "app/SingleInstance.h"
 #include "app/Unit1.h"
 #include "base/FormatSettings.h"
 #include "device/SystemDeviceService.h"
 
+#include <cstdio>
+
 int main(int argc, char *argv[])
 {
+    // --help, --version, --list and --copy need no window, nor a display.
+    QStringList given;
+    for (int i = 1; i < argc; ++i)
+        given << QString::fromLocal8Bit(argv[i]);
+    if (WantsNoWindow(given))
+        return RunWithoutWindow(argc, argv);
+
     Application app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Ferrovane"));
     QApplication::setApplicationDisplayName(QStringLiteral("Ferrovane"));
     QGuiApplication::setDesktopFileName(QStringLiteral("ferrovane"));
+    // What is left once the toolkit took its own options (-platform, -style, ...).
+    const ProgramArguments arguments = ParseProgramArguments(QCoreApplication::arguments().mid(1));
+    if (arguments.mode == ProgramArguments::Mode::BadUsage) {
+        std::fprintf(stderr, "ferrovane: %s\nTry \"ferrovane --help\".\n", qPrintable(arguments.error));
+        return 2;
+    }
 
     // Logout, shutdown and Ctrl+C close the window as the Close button does:
     // a copy run is stopped, the log and the window's place are saved.
