@@ -3,6 +3,7 @@
 
 #include "Unit1.h"
 
+#include "base/FileNames.h"
 #include "copy/DeviceLock.h"
 #include "copy/GridOperations.h"
 #include "copy/TransferDecision.h"
@@ -158,7 +159,7 @@ void TForm1::SetBusy(bool busy)
 
 void TForm1::OpenWithDesktop(const QString &fileName)
 {
-    QDesktopServices::openUrl(QUrl::fromLocalFile(fileName));
+    QDesktopServices::openUrl(localFileUrl(fileName));
 }
 
 // --- what the runs go by -----------------------------------------------------------
