@@ -139,9 +139,27 @@ QString DeviceKindName(const QString &deviceId, std::uint32_t deviceType)
     }
 }
 
+namespace {
+
+// The folders added as devices in the window are offered here too.
+void OfferAddedFolders(const IniFile &ini, const QStringList &devices)
+{
+    QStringList folders;
+    for (const QString &name : devices)
+        if (const QString folder = ReadDeviceSection(ini, name).FolderPath; !folder.isEmpty() && !folders.contains(folder))
+            folders << folder;
+    FolderBackend::SetAddedFolders(folders);
+}
+
+} // namespace
+
 int ListDevices(DeviceService &service)
 {
-    for (const QString &line : FolderDeviceTrouble(qEnvironmentVariable("FERROVANE_FOLDER_DEVICES")))
+    IniFile ini(IniFilePath);
+    ini.Preload();
+    OfferAddedFolders(ini, ReadDeviceList(ini));
+    for (const QString &line : FolderDeviceTrouble(qEnvironmentVariable("FERROVANE_FOLDER_DEVICES")) +
+                                   FolderDeviceTrouble(FolderBackend::AddedFolders()))
         Say(STDERR_FILENO, line);
     NoLog quiet;
     DeviceConnection connection(service, quiet);
@@ -185,6 +203,7 @@ int CopyDevice(const QString &deviceName, DeviceService &service)
     }
     DebugFlag = ini.ReadBool(QStringLiteral("Ferrovane"), QStringLiteral("Debug"), false);
     const DeviceSettings settings = ReadDeviceSection(ini, deviceName);
+    OfferAddedFolders(ini, known);
 
     ActivityLog log;
     ConsolePrinter printer(log.Document());
@@ -194,7 +213,8 @@ int CopyDevice(const QString &deviceName, DeviceService &service)
         log.WriteLog(QStringLiteral("This run's log cannot be saved in ") + UserDataFolder + QStringLiteral(": ") +
                          trouble,
                      LogColor::Red, LogStyle::Bold);
-    for (const QString &line : FolderDeviceTrouble(qEnvironmentVariable("FERROVANE_FOLDER_DEVICES")))
+    for (const QString &line : FolderDeviceTrouble(qEnvironmentVariable("FERROVANE_FOLDER_DEVICES")) +
+                                   FolderDeviceTrouble(FolderBackend::AddedFolders()))
         log.WriteLog(line, LogColor::Red);
 
     // A signal before the run starts waits for the event loop, and stops the
@@ -266,7 +286,7 @@ int RunWithoutWindow(int &argc, char **argv)
     // Output that nobody reads any more is no reason to end a copy run.
     std::signal(SIGPIPE, SIG_IGN);
 
-    const ProgramArguments arguments = ParseProgramArguments(QCoreApplication::arguments().mid(1));
+    const ProgramArguments arguments = ParseProgramArguments(QCoreApplication::arguments(), QDir::currentPath());
     switch (arguments.mode) {
     case ProgramArguments::Mode::Help:
         WriteAll(STDOUT_FILENO, UsageText().toUtf8());
@@ -275,15 +295,17 @@ int RunWithoutWindow(int &argc, char **argv)
         Say(STDOUT_FILENO, QStringLiteral("Ferrovane - ") + GetVersionText());
         return 0;
     case ProgramArguments::Mode::List:
-    case ProgramArguments::Mode::Copy: {
-        SetProgramFolders();
-        InitFormatSettingsFromSystem();
-        const std::unique_ptr<DeviceService> devices = CreateSystemDeviceService();
-        return arguments.mode == ProgramArguments::Mode::List ? ListDevices(*devices)
-                                                              : CopyDevice(arguments.deviceName, *devices);
-    }
+    case ProgramArguments::Mode::Copy:
+        if (!arguments.error.isEmpty())
+            break;
+        {
+            SetProgramFolders();
+            InitFormatSettingsFromSystem();
+            const std::unique_ptr<DeviceService> devices = CreateSystemDeviceService();
+            return arguments.mode == ProgramArguments::Mode::List ? ListDevices(*devices)
+                                                                  : CopyDevice(arguments.deviceName, *devices);
+        }
     case ProgramArguments::Mode::Window:
-    case ProgramArguments::Mode::BadUsage:
         break;
     }
     Say(STDERR_FILENO, QStringLiteral("ferrovane: ") + arguments.error);

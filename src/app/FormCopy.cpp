@@ -84,8 +84,9 @@ void TForm1::StopCopying()
     Beep();
     Engine->Stop();
     if (Engine->IsActive()) {
-        // The worker leaves at its next look at the stop flag and then
-        // returns the window to idle itself; until then it still owns the
+        // The worker leaves at its next look at the stop flag (a transfer
+        // within a second), the log ends with "Stop Signalled." and the
+        // window returns to idle; until then the worker still owns the
         // device, so nothing that reaches the device may start.
         StopBitBtn->setEnabled(false);
         return;

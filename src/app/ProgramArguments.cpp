@@ -1,89 +1,72 @@
 #include "ProgramArguments.h"
 
-namespace {
-
-const QString kCopy = QStringLiteral("--copy");
-
-bool IsHelp(const QString &a)
-{
-    return a == QLatin1String("--help") || a == QLatin1String("-h");
-}
-
-bool IsVersion(const QString &a)
-{
-    return a == QLatin1String("--version");
-}
-
-} // namespace
+#include <QCommandLineParser>
+#include <QDir>
+#include <QRegularExpression>
 
 bool WantsNoWindow(const QStringList &arguments)
 {
-    for (const QString &a : arguments) {
+    for (const QString &a : arguments.mid(1)) {
         if (a == QLatin1String("--"))
             return false;
-        if (IsHelp(a) || IsVersion(a) || a == QLatin1String("--list") || a == kCopy ||
-            a.startsWith(kCopy + QLatin1Char('=')))
+        for (const char *option : {"--help", "-h", "--version", "--list", "--copy"})
+            if (a == QLatin1String(option))
+                return true;
+        if (a.startsWith(QLatin1String("--copy=")))
             return true;
     }
     return false;
 }
 
-ProgramArguments ParseProgramArguments(const QStringList &arguments)
+ProgramArguments ParseProgramArguments(const QStringList &arguments, const QString &workingFolder)
 {
+    QCommandLineParser parser;
+    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")});
+    const QCommandLineOption version(QStringLiteral("version"));
+    const QCommandLineOption list(QStringLiteral("list"));
+    const QCommandLineOption copy(QStringLiteral("copy"), QString(), QStringLiteral("name"));
+    parser.addOptions({help, version, list, copy});
+    parser.addPositionalArgument(QStringLiteral("location"),
+                                 QStringLiteral("A memory card or folder to copy from: it is selected in the device "
+                                                "list, and added as a folder device when it is new."),
+                                 QStringLiteral("[location]"));
     ProgramArguments result;
-    auto fail = [&result](const QString &error) {
-        if (result.error.isEmpty())
-            result.error = error;
-    };
-    bool list = false, copy = false, help = false, version = false, optionsEnded = false;
-    for (qsizetype i = 0; i < arguments.size(); ++i) {
-        const QString &a = arguments.at(i);
-        if (optionsEnded || !a.startsWith(QLatin1Char('-')) || a == QLatin1String("-")) {
-            result.paths << a;
-        } else if (a == QLatin1String("--")) {
-            optionsEnded = true;
-        } else if (IsHelp(a)) {
-            help = true;
-        } else if (IsVersion(a)) {
-            version = true;
-        } else if (a == QLatin1String("--list")) {
-            list = true;
-        } else if (a == kCopy || a.startsWith(kCopy + QLatin1Char('='))) {
-            if (copy)
-                fail(QStringLiteral("--copy names one device"));
-            copy = true;
-            if (a != kCopy)
-                result.deviceName = a.mid(kCopy.size() + 1);
-            else if (i + 1 < arguments.size())
-                result.deviceName = arguments.at(++i);
-            else
-                fail(QStringLiteral("--copy needs the name of a device"));
-            if (result.deviceName.isEmpty())
-                fail(QStringLiteral("--copy needs the name of a device"));
-        } else {
-            fail(QStringLiteral("unknown option %1").arg(a));
-        }
-    }
-    if (help) {
+    const bool parsed = parser.parse(arguments);
+    if (parser.isSet(help)) {
         result.mode = ProgramArguments::Mode::Help;
-        result.error.clear();
         return result;
     }
-    if (version) {
+    if (parser.isSet(version)) {
         result.mode = ProgramArguments::Mode::Version;
-        result.error.clear();
         return result;
     }
-    if (list && copy)
-        fail(QStringLiteral("--list and --copy cannot be given together"));
-    if ((list || copy) && !result.paths.isEmpty())
-        fail(QStringLiteral("unexpected argument %1").arg(result.paths.first()));
-    if (!result.error.isEmpty())
-        result.mode = ProgramArguments::Mode::BadUsage;
-    else if (list)
-        result.mode = ProgramArguments::Mode::List;
-    else if (copy)
-        result.mode = ProgramArguments::Mode::Copy;
+    if (!parsed) {
+        result.error = parser.errorText();
+        return result;
+    }
+    const QStringList positional = parser.positionalArguments();
+    if (parser.isSet(list) || parser.isSet(copy)) {
+        if (parser.isSet(list) && parser.isSet(copy))
+            result.error = QStringLiteral("--list and --copy cannot be given together.");
+        else if (parser.values(copy).size() > 1)
+            result.error = QStringLiteral("--copy names one device.");
+        else if (parser.isSet(copy) && parser.value(copy).isEmpty())
+            result.error = QStringLiteral("--copy needs the name of a device.");
+        else if (!positional.isEmpty())
+            result.error = QStringLiteral("Unexpected argument '%1'.").arg(positional.first());
+        result.mode = parser.isSet(list) ? ProgramArguments::Mode::List : ProgramArguments::Mode::Copy;
+        result.deviceName = parser.value(copy);
+        return result;
+    }
+    if (positional.size() > 1) {
+        result.error = QStringLiteral("Only one card or folder can be named.");
+        return result;
+    }
+    if (positional.isEmpty() || positional.first().isEmpty())
+        return result;
+    const QString location = positional.first();
+    static const QRegularExpression url(QStringLiteral("^[A-Za-z][A-Za-z0-9+.-]*:"));
+    result.location = url.match(location).hasMatch() ? location : QDir(workingFolder).absoluteFilePath(location);
     return result;
 }
 
@@ -91,7 +74,9 @@ QString UsageText()
 {
     return QStringLiteral(
         "Usage:\n"
-        "  ferrovane                  Open the window.\n"
+        "  ferrovane [LOCATION]       Open the window; a memory card or folder named is\n"
+        "                             selected in the device list, and added as a folder\n"
+        "                             device when it is new.\n"
         "  ferrovane --list           Print the attached devices, one a line: the name, the\n"
         "                             kind and the serial number, separated by tabs.\n"
         "  ferrovane --copy \"NAME\"    Copy from the device NAME, as the window's device list\n"

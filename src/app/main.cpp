@@ -6,13 +6,15 @@
 #include "base/FormatSettings.h"
 #include "device/SystemDeviceService.h"
 
+#include <QDir>
+
 #include <cstdio>
 
 int main(int argc, char *argv[])
 {
     // --help, --version, --list and --copy need no window, nor a display.
     QStringList given;
-    for (int i = 1; i < argc; ++i)
+    for (int i = 0; i < argc; ++i)
         given << QString::fromLocal8Bit(argv[i]);
     if (WantsNoWindow(given))
         return RunWithoutWindow(argc, argv);
@@ -21,9 +23,10 @@ int main(int argc, char *argv[])
     QApplication::setApplicationName(QStringLiteral("Ferrovane"));
     QApplication::setApplicationDisplayName(QStringLiteral("Ferrovane"));
     QGuiApplication::setDesktopFileName(QStringLiteral("ferrovane"));
+
     // What is left once the toolkit took its own options (-platform, -style, ...).
-    const ProgramArguments arguments = ParseProgramArguments(QCoreApplication::arguments().mid(1));
-    if (arguments.mode == ProgramArguments::Mode::BadUsage) {
+    const ProgramArguments arguments = ParseProgramArguments(QCoreApplication::arguments(), QDir::currentPath());
+    if (!arguments.error.isEmpty()) {
         std::fprintf(stderr, "ferrovane: %s\nTry \"ferrovane --help\".\n", qPrintable(arguments.error));
         return 2;
     }
@@ -42,7 +45,7 @@ int main(int argc, char *argv[])
     // a log or a change to the settings.
     SingleInstance instance(SingleInstance::DefaultKey());
     if (!instance.Claim()) {
-        instance.NotifyRunning();
+        instance.NotifyRunning(arguments.location);
         return 0;
     }
 
@@ -51,6 +54,9 @@ int main(int argc, char *argv[])
     TForm1 form(*devices);
     window = &form;
     QObject::connect(&instance, &SingleInstance::RaiseRequested, &form, &TForm1::BringToFront);
+    QObject::connect(&instance, &SingleInstance::LocationRequested, &form, &TForm1::OpenLocation);
+    if (!arguments.location.isEmpty())
+        form.OpenLocation(arguments.location);
     form.show();
     app.exec();
     return 0;

@@ -301,6 +301,7 @@ CopyRun::Start CopyRun::StartWorker(std::function<CopyOutcome()> job)
             // Whatever ended the job, the device is free again.
             deviceLock_.reset();
             active_ = false;
+            stopper_.JobEnded();
             if (wasCopying)
                 emit copyFinished(outcome);
             emit workerFinished();
@@ -465,9 +466,9 @@ void CopyRun::ListDeviceContents()
 
 void CopyRun::Stop()
 {
-    log_.WriteLogNoDate(QString(), LogColor::Black);
-    log_.WriteLog(QStringLiteral("Stop Signalled."), LogColor::Red);
-    run_.StopSignalled = true;
+    // Called on this object's thread, as is the worker's last announcement
+    // that clears the active flag: exactly one of the two writes the ending.
+    stopper_.Request(active_);
     if (commands_.IsWaiting())
         commands_.StopWaiting();
 }
@@ -476,6 +477,8 @@ void CopyRun::StopAndWait()
 {
     if (!thread_ || !thread_->isRunning())
         return;
+    if (active_)
+        stopper_.Request(active_);
     if (commands_.IsWaiting())
         commands_.StopWaiting();
     run_.StopSignalled = true;
@@ -483,4 +486,7 @@ void CopyRun::StopAndWait()
     // keep serving those while waiting.
     while (thread_ && !thread_->wait(20))
         QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    // Its last announcements (the log's ending among them) before anything
+    // the caller writes next.
+    Drain();
 }

@@ -17,6 +17,7 @@
 #include "catalogue/ContentWalk.h"
 #include "commands/CommandRunner.h"
 #include "copy/CopyHost.h"
+#include "copy/RunStop.h"
 #include "copy/RunTexts.h"
 #include "copy/TransferDecision.h"
 
@@ -105,10 +106,13 @@ public:
     // The listing itself, on the calling thread: the header, the walk, the totals.
     void ListDeviceContents();
 
-    // The user's Stop: the log lines, the stop flag, and no more waiting for
-    // a command. The worker leaves at its next look at the flag.
+    // The user's Stop: the stop flag, and no more waiting for a command. The
+    // worker leaves at its next look at the flag (a transfer within a
+    // second); the log's "Stop Signalled." ending follows whatever the job
+    // still wrote, or comes at once when no worker runs.
     void Stop();
-    // Stops the worker and waits for it, serving its hand-offs meanwhile.
+    // Stops the worker as Stop does and waits for it, serving its hand-offs
+    // meanwhile; everything it announced has been announced on return.
     void StopAndWait();
     // True from the start of a worker's job until its workerFinished.
     bool IsActive() const { return active_.load(); }
@@ -160,6 +164,8 @@ signals:
     void workerFailed(const QString &message);
 
 private:
+    // A test keeps the worker busy with a job of its own.
+    friend class TestFolderDevices;
     Start StartWorker(std::function<CopyOutcome()> job);
     CopyOutcome CopyJob(const QString &deviceId, const QString &deviceName);
     void ListJob(const QString &deviceId);
@@ -199,6 +205,7 @@ private:
     ContentWalk walk_;
     CommandRunner commands_;
     TransferDecision decision_;
+    RunStop stopper_{run_, log_};
     mutable QMutex settingsMutex_;
     RunSettings settings_;
 

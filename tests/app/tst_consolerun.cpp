@@ -132,11 +132,13 @@ private slots:
             << QStringList{"--copy", "Folder none"} << "" << 2 << ""
             << "ferrovane: the device list holds no device \"Folder none\"." << 0;
         QTest::newRow("unknown option") << QStringList{"--list", "--all"} << "" << 2 << ""
-                                        << "ferrovane: unknown option --all" << 0;
+                                        << "ferrovane: Unknown option 'all'." << 0;
         QTest::newRow("two jobs") << QStringList{"--list", "--copy", "Folder card"} << "" << 2 << ""
-                                  << "ferrovane: --list and --copy cannot be given together" << 0;
+                                  << "ferrovane: --list and --copy cannot be given together." << 0;
         QTest::newRow("no name") << QStringList{"--copy"} << "" << 2 << ""
-                                 << "ferrovane: --copy needs the name of a device" << 0;
+                                 << "ferrovane: Missing value after '--copy'." << 0;
+        QTest::newRow("a card beside --list") << QStringList{"--list", "/media/card"} << "" << 2 << ""
+                                              << "ferrovane: Unexpected argument '/media/card'." << 0;
     }
     void run()
     {
@@ -199,25 +201,32 @@ private slots:
         QCOMPARE(LogFiles().size(), 1);
     }
 
-    // The parts of the command line that the window gets to see.
-    void windowArguments_data()
+    // Which command lines need no window (and so no display), and what they ask.
+    void arguments_data()
     {
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<bool>("noWindow");
-        QTest::addColumn<QStringList>("paths");
-        QTest::newRow("none") << QStringList{} << false << QStringList{};
-        QTest::newRow("a card") << QStringList{"/media/u/CARD"} << false << QStringList{"/media/u/CARD"};
-        QTest::newRow("after --") << QStringList{"--", "--list"} << false << QStringList{"--list"};
-        QTest::newRow("--list") << QStringList{"--list"} << true << QStringList{};
-        QTest::newRow("-h") << QStringList{"x", "-h"} << true << QStringList{"x"};
+        QTest::addColumn<int>("mode");
+        QTest::addColumn<QString>("device");
+        using Mode = ProgramArguments::Mode;
+        QTest::newRow("none") << QStringList{"ferrovane"} << false << int(Mode::Window) << "";
+        QTest::newRow("a card") << QStringList{"ferrovane", "/media/u/CARD"} << false << int(Mode::Window) << "";
+        QTest::newRow("after --") << QStringList{"ferrovane", "--", "--list"} << false << int(Mode::Window) << "";
+        QTest::newRow("--list") << QStringList{"ferrovane", "--list"} << true << int(Mode::List) << "";
+        QTest::newRow("-h after a card") << QStringList{"ferrovane", "x", "-h"} << true << int(Mode::Help) << "";
+        QTest::newRow("--copy=") << QStringList{"ferrovane", "--copy=A B"} << true << int(Mode::Copy) << "A B";
+        QTest::newRow("--copy NAME") << QStringList{"ferrovane", "--copy", "-x"} << true << int(Mode::Copy) << "-x";
     }
-    void windowArguments()
+    void arguments()
     {
         QFETCH(QStringList, arguments);
         QFETCH(bool, noWindow);
-        QFETCH(QStringList, paths);
+        QFETCH(int, mode);
+        QFETCH(QString, device);
         QCOMPARE(WantsNoWindow(arguments), noWindow);
-        QCOMPARE(ParseProgramArguments(arguments).paths, paths);
+        const ProgramArguments parsed = ParseProgramArguments(arguments, QStringLiteral("/home/ann"));
+        QCOMPARE(int(parsed.mode), mode);
+        QCOMPARE(parsed.deviceName, device);
     }
 };
 

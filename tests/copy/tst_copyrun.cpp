@@ -233,8 +233,11 @@ private slots:
         QVERIFY(Statistics(0).isEmpty());
         QVERIFY(!log.contains(QStringLiteral("Post Processing Command:")));
         QVERIFY(!QFileInfo::exists(ran));
-        // The file being handled when Stop came is finished; none after it starts.
-        QCOMPARE(ReadAll(DestFile(3)), FileData(3));
+        // The file being handled when Stop came is not copied; none after it starts.
+        QCOMPARE(log.mid(log.size() - 3), (QStringList{"Stopped: the file IMG_3.JPG was not copied and stays on the device.",
+                                                       "", "Stop Signalled."}));
+        QCOMPARE(ReadAll(DestFile(2)), FileData(2));
+        QVERIFY(!QFileInfo::exists(DestFile(3)));
         QVERIFY(!QFileInfo::exists(DestFile(4)));
         QCOMPARE(engine_->State().FilesLocated.load(), 3);
         QTRY_VERIFY(!engine_->IsActive());
@@ -246,8 +249,8 @@ private slots:
         QCOMPARE(Copy().end, CopyOutcome::End::Finished);
         const QStringList stats = Statistics(again);
         QCOMPARE(stats.value(1), QStringLiteral("5 Files located at Source."));
-        QCOMPARE(stats.value(2), QStringLiteral("3 Files already existing at Destination."));
-        QCOMPARE(stats.value(3), QStringLiteral("2 Files copied to Destination."));
+        QCOMPARE(stats.value(2), QStringLiteral("2 Files already existing at Destination."));
+        QCOMPARE(stats.value(3), QStringLiteral("3 Files copied to Destination."));
         QVERIFY(Tail(again).indexOf(QStringLiteral("Post Processing Command:")) <
                 Tail(again).indexOf(stats.first()));
         QVERIFY(QFileInfo::exists(ran));
