@@ -21,7 +21,7 @@ bool WantsNoWindow(const QStringList &arguments)
 ProgramArguments ParseProgramArguments(const QStringList &arguments, const QString &workingFolder)
 {
     QCommandLineParser parser;
-    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")});
+    const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
     const QCommandLineOption version(QStringLiteral("version"));
     const QCommandLineOption list(QStringLiteral("list"));
     const QCommandLineOption copy(QStringLiteral("copy"), QString(), QStringLiteral("name"));
