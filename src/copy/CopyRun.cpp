@@ -276,6 +276,10 @@ CopyRun::Start CopyRun::StartWorker(std::function<CopyOutcome()> job)
     // it has ended.
     if (active_.exchange(true))
         return Start::Busy;
+    // The last worker has announced its end and is only returning; no two
+    // are ever alive, so waiting at the end waits for every one.
+    if (thread_)
+        thread_->wait();
     QThread *thread = QThread::create([this, job = std::move(job)] {
         CopyOutcome outcome;
         bool failed = false;
