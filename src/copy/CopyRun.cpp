@@ -370,8 +370,9 @@ CopyOutcome CopyRun::CopyJob(const QString &deviceId, const QString &deviceName)
     QElapsedTimer elapsed;
     elapsed.start();
 
-    if (!QFileInfo(header.Destination).isDir()) {
-        log_.WriteLog(QStringLiteral("Destination path \"%1\" does not exist!").arg(header.Destination), LogColor::Red,
+    if (const QFileInfo destination(header.Destination); !destination.isDir()) {
+        const QString reason = destination.exists() ? QStringLiteral("is not a folder") : QStringLiteral("does not exist");
+        log_.WriteLog(QStringLiteral("Destination path \"%1\" %2!").arg(header.Destination, reason), LogColor::Red,
                       LogStyle::Bold);
         outcome.end = CopyOutcome::End::NoDestination;
         return outcome;

@@ -186,6 +186,11 @@ private slots:
             << (QStringList(header) << "Destination Path: <dest>/gone"
                                     << "Destination path \"<dest>/gone\" does not exist!")
             << "Rb Destination path \"<dest>/gone\" does not exist!";
+        QTest::newRow("destination is a file")
+            << "file" << CopyOutcome::End::NoDestination
+            << (QStringList(header) << "Destination Path: <dest>/gone"
+                                    << "Destination path \"<dest>/gone\" is not a folder!")
+            << "Rb Destination path \"<dest>/gone\" is not a folder!";
         QTest::newRow("a file that cannot be read") << "read" << CopyOutcome::End::Finished << QStringList()
                                                     << "Rb 1 Errors encountered.";
     }
@@ -197,17 +202,19 @@ private slots:
         QFETCH(QString, lastCoded);
         if (fault == QLatin1String("no device"))
             service_.RemoveDevice(kCamera);
-        else if (fault == QLatin1String("missing"))
+        else if (fault == QLatin1String("missing") || fault == QLatin1String("file"))
             settings_.Destination = dest_->path() + QStringLiteral("/gone");
         else
             Camera().Object(FileId(2)).readFailsAt = 10;
+        if (fault == QLatin1String("file"))
+            WriteFile(settings_.Destination, "a file");
         Apply();
         const CopyOutcome outcome = Copy();
         QCOMPARE(outcome.end, end);
         tail.replaceInStrings(QStringLiteral("<dest>"), dest_->path());
         QCOMPARE(Tail(log_.Texts().size() - tail.size()), tail);
         QCOMPARE(log_.Coded().last(), lastCoded.replace(QStringLiteral("<dest>"), dest_->path()));
-        QVERIFY(!QFileInfo::exists(dest_->path() + QStringLiteral("/gone")));
+        QCOMPARE(QFileInfo::exists(dest_->path() + QStringLiteral("/gone")), fault == QLatin1String("file"));
         // The catalogue is emptied only by a run that walks.
         QCOMPARE(heard_.contains(QStringLiteral("cleared")), end == CopyOutcome::End::Finished);
         if (fault == QLatin1String("read")) {
