@@ -28,9 +28,16 @@ bool HoldsListing(const CatalogueGrid &grid)
 
 void TForm1::SetUpWatching()
 {
-    Monitor = new RunMonitor(Run, Log, StatusBar1, this);
+    Monitor = new RunMonitor(Engine->State(), Log, StatusBar1, this);
     Watcher.SetBusyCheck([this] { return DeviceRefreshMustWait(); });
     connect(&Watcher, &DeviceWatcher::RefreshDue, this, &TForm1::DevicesChanged);
+    // The totals a run is measured against are the last listing's: the
+    // copy run's own walk adds to the walk's counts as it goes.
+    connect(Engine.get(), &CopyRun::listingFinished, this, [this] {
+        Monitor->SetListed(qint64(Engine->Walk().ShownFiles), quint64(Engine->Walk().ShownSize));
+    });
+    connect(Engine.get(), &CopyRun::copyStarted, this, [this] { Monitor->Started(Connection.CurrentDeviceName); });
+    connect(Engine.get(), &CopyRun::workerFinished, this, &TForm1::WorkerEnded);
 }
 
 void TForm1::WatchDevices()
@@ -116,17 +123,6 @@ bool TForm1::CopyWhenConnected(const std::vector<TDevice> &came)
     return started;
 }
 
-void TForm1::CopyRunStarting()
-{
-    // The worker resets the counters once it has the device; until then the
-    // display must not show the last run's.
-    Run.FilesLocated = 0;
-    Run.BytesDone = 0;
-    const bool listed = HoldsListing(*StringGrid2);
-    Monitor->Started(Connection.CurrentDeviceName, listed ? qint64(Walk.ShownFiles) : 0,
-                     listed ? quint64(Walk.ShownSize) : 0);
-}
-
 void TForm1::WorkerEnded()
 {
     Monitor->Ended();
@@ -134,7 +130,7 @@ void TForm1::WorkerEnded()
         return;
     // A listing that was stopped, or found no device or nothing on it, is
     // not followed by a copy.
-    if (Run.StopSignalled || Walk.DeviceGone || Connection.CurrentDeviceID.isEmpty() || !HoldsListing(*StringGrid2))
+    if (Engine->State().StopSignalled || Engine->Walk().DeviceGone || Connection.CurrentDeviceID.isEmpty() || !HoldsListing(*StringGrid2))
         return;
     CopyClick();
 }

@@ -23,17 +23,22 @@ RunMonitor::RunMonitor(const RunState &run, LogSink &log, QStatusBar *statusBar,
     connect(&ticks_, &QTimer::timeout, this, &RunMonitor::Tick);
 }
 
-void RunMonitor::Started(const QString &deviceName, qint64 filesTotal, quint64 bytesTotal)
+void RunMonitor::SetListed(qint64 files, quint64 bytes)
+{
+    filesTotal_ = files;
+    bytesTotal_ = bytes;
+}
+
+void RunMonitor::Started(const QString &deviceName)
 {
     deviceName_ = deviceName;
-    filesTotal_ = filesTotal;
-    bytesTotal_ = bytesTotal;
     rate_.Reset();
     elapsed_.start();
+    // Shown from the first tick: by then the worker has set the counters
+    // back to zero, which it does just after announcing the start.
     label_->clear();
     label_->show();
     ticks_.start();
-    Tick();
 }
 
 void RunMonitor::Tick()

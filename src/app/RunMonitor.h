@@ -25,9 +25,10 @@ class RunMonitor : public QObject
 public:
     RunMonitor(const RunState &run, LogSink &log, QStatusBar *statusBar, QWidget *window);
 
-    // A copy run starts; the totals are what the listing showed (0 when
-    // nothing was listed).
-    void Started(const QString &deviceName, qint64 filesTotal, quint64 bytesTotal);
+    // What the last listing showed: the totals a run is measured against.
+    void SetListed(qint64 files, quint64 bytes);
+    // A copy run of the device starts.
+    void Started(const QString &deviceName);
     // Its worker has ended (any worker: one that was not a copy run is passed over).
     void Ended();
     bool Running() const { return ticks_.isActive(); }
