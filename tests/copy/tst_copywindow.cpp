@@ -319,7 +319,6 @@ private slots:
             QCOMPARE(standIn.received.first(), notice);
     }
 
-    void errorsAreRed()
     // The grid follows the run to its last file, and the window is idle at its end.
     void runFollowedInTheGrid()
     {
