@@ -130,7 +130,8 @@ void TForm1::WorkerEnded()
         return;
     // A listing that was stopped, or found no device or nothing on it, is
     // not followed by a copy.
-    if (Engine->State().StopSignalled || Engine->Walk().DeviceGone || Connection.CurrentDeviceID.isEmpty() || !HoldsListing(*StringGrid2))
+    if (Engine->State().StopSignalled || Engine->Walk().DeviceGone || Connection.CurrentDeviceID.isEmpty() ||
+        !HoldsListing(*StringGrid2))
         return;
     CopyClick();
 }
