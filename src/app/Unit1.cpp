@@ -100,6 +100,17 @@ TForm1::TForm1(DeviceService &deviceService, QWidget *parent)
     Form2 = new TForm2(*StringGrid2, *DeviceRootEdit->Edit, Log, this);
     Form3 = new TForm3(Log, IniFilePath, Connection.CurrentDeviceName, this);
     Form4 = new TForm4(Log, IniFilePath, Connection.CurrentDeviceName, this);
+    // The types of every file the last listing or copy run met, filtered or not.
+    Form4->SetDeviceFileTypes([this] {
+        ApplyCatalogueChanges();
+        FileTypeTally found;
+        for (int row = 1; row + 1 < StringGrid2->RowCount(); ++row) {
+            const QString &type = StringGrid2->CellRef(4, row);
+            if (type != QLatin1String("FOLDER") && type != QLatin1String("STORAGE"))
+                found.Add(ExtractFileExtension(StringGrid2->CellRef(1, row)));
+        }
+        return found;
+    });
     Commands = std::make_unique<CommandRunner>(Log, Run, static_cast<CommandHost &>(*this), ProgramFolder);
     Decision = std::make_unique<TransferDecision>(
         Connection, Run, Log, static_cast<CopyHost &>(*this),
