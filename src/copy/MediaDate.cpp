@@ -1,5 +1,7 @@
 #include "MediaDate.h"
 
+#include "base/DateFormat.h"
+
 #include <QRegularExpression>
 
 #include <exiv2/bmffimage.hpp>
@@ -567,4 +569,13 @@ TakenDate TakenDateReader::Read(const QString &ObjectID, qint64 Size)
     if (taken.status != TakenDate::Status::Found && reader.Failure() != S_OK)
         return unreadable(reader.Failure());
     return taken;
+}
+
+QString TakenDateLine(const QString &FileName, const TakenDate &taken)
+{
+    if (taken.status == TakenDate::Status::Found)
+        return QStringLiteral("Taken: ") + DateTimeToStr(taken.when, UserLocaleSettings()) + QStringLiteral(" (") +
+               taken.source + QLatin1Char(')');
+    return QStringLiteral("No date taken from ") + FileName + QStringLiteral(": ") + taken.reason +
+           QStringLiteral("; the file's date is used.");
 }

@@ -84,6 +84,12 @@ TakenDate ReadTakenDate(const QByteArray &data);
 QDateTime ExifDateTime(const QString &text, const QString &subSeconds = QString());
 QDateTime XmpDateTime(const QString &text);
 
+// The black line of a copy into date folders that goes by the date taken:
+// "Taken: " + the date as the catalogue shows dates + " (EXIF DateTimeOriginal)";
+// or, when that date is not known, why the file's date is used instead:
+// "No date taken from IMG_0001.JPG: no date in its metadata; the file's date is used."
+QString TakenDateLine(const QString &FileName, const TakenDate &taken);
+
 // Opens an object's stream and reads its date of taking.
 class TakenDateReader
 {

@@ -7,6 +7,7 @@
 #include "app/Unit1.h"
 #include "catalogue/Unit2.h"
 #include "device/fake/FakeDeviceService.h"
+#include "settings/FileFilter.h"
 #include "settings/Unit4.h"
 
 #include <QProgressBar>
@@ -114,8 +115,8 @@ private slots:
         QTest::addColumn<QString>("change");
         QTest::addColumn<QString>("filterLine");
         QTest::addColumn<QStringList>("tail");
-        const QString defaults = QStringLiteral("File Filters: jpg,jpeg,tif,tiff,raw,mp3,flac,rec,m4a,mp4a,wma,ogg,asf,"
-                                                "aiff,aac,3gp,wav,mov,mp4,m4v,avi,mxf");
+        const QString defaults =
+            QStringLiteral("File Filters: ") + QString::fromLatin1(kDefaultFileFilter).replace(QLatin1Char('|'), QLatin1Char(','));
         QTest::newRow("phone") << "" << defaults
                                << QStringList{"Total Folders = 4 of 4", "Total Files = 5 of 6",
                                               "Total Size = 0 MiB of 0 MiB"};

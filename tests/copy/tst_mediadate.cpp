@@ -1,5 +1,6 @@
 #include "common/TestMain.h"
 
+#include "base/DateFormat.h"
 #include "copy/MediaDate.h"
 #include "device/fake/FakeDeviceService.h"
 #include "log/LogSink.h"
@@ -285,6 +286,15 @@ private slots:
         QFETCH(bool, xmp);
         QFETCH(QDateTime, when);
         QCOMPARE(xmp ? XmpDateTime(text) : ExifDateTime(text, subSeconds), when);
+    }
+
+    void takenDateLines()
+    {
+        QCOMPARE(TakenDateLine(QStringLiteral("CLIP.MOV"), ReadTakenDate(Movie(true, 0, 0))),
+                 QStringLiteral("No date taken from CLIP.MOV: its movie header holds no date; the file's date is used."));
+        QCOMPARE(TakenDateLine(QStringLiteral("IMG_1.JPG"), ReadTakenDate(Tiff("2016:08:13 10:22:33", 44, 100))),
+                 QStringLiteral("Taken: ") + DateTimeToStr(kTaken, UserLocaleSettings()) +
+                     QStringLiteral(" (EXIF DateTimeOriginal)"));
     }
 
     // Only the parts where the date lives are read, in whole chunks, and
