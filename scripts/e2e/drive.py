@@ -144,6 +144,8 @@ press('Copy')
 wait(lambda: enabled('Copy') and 'Errors encountered.' in log_view(), 'second run end', timeout=120)
 close(p)
 log = newest_log()
+# In the saved file (RTF doubles the backslash) the name shows escaped.
+check('102TEST/x\\\\xFF.JPG' in log, 'log: a name that is not UTF-8 shows as x\\xFF.JPG')
 check('%d Files already existing at Destination.' % len(originals) in log and '0 Files copied to Destination.' in log,
       'second run: every file already present')
 

@@ -186,7 +186,8 @@ void TForm1::SearchDeviceContents()
     const QString needle = fold(text);
     // Row 0 is the header, which cannot be selected.
     for (int row = qMax(SearchRow, 1); row < cells->RowCount(); ++row) {
-        if (fold(cells->CellRef(1, row)).contains(needle)) {
+        // Names are searched as the grid shows them ("x\xFF.JPG").
+        if (fold(CatalogueGrid::Shown(cells->CellRef(1, row))).contains(needle)) {
             StringGrid1->SetRow(row);
             SearchRow = row + 1;
             return;

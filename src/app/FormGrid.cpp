@@ -5,6 +5,7 @@
 #include "Unit1.h"
 
 #include "app/UiThread.h"
+#include "base/FileNames.h"
 #include "commands/CommandRunner.h"
 #include "copy/GridOperations.h"
 #include "copy/TransferDecision.h"
@@ -152,7 +153,7 @@ void TForm1::SetBusy(bool busy)
 
 void TForm1::OpenWithDesktop(const QString &fileName)
 {
-    QDesktopServices::openUrl(QUrl::fromLocalFile(fileName));
+    QDesktopServices::openUrl(localFileUrl(fileName));
 }
 
 // --- what the workers read ----------------------------------------------------

@@ -1,5 +1,7 @@
 #include "CatalogueGrid.h"
 
+#include "base/TextRules.h"
+
 #include <QFontMetrics>
 
 #include <algorithm>
@@ -185,6 +187,11 @@ void CatalogueGrid::RemoveRow(int row)
     ForgetWidths();
 }
 
+QString CatalogueGrid::Shown(const QString &cell)
+{
+    return needsEscaping(cell) ? readableText(cell) : cell;
+}
+
 int CatalogueGrid::WidestCell(int column, const QFont &font)
 {
     if (column < 0 || column >= kColumnCount)
@@ -200,7 +207,7 @@ int CatalogueGrid::WidestCell(int column, const QFont &font)
     const int end = RowCount();
     if (end - first <= kExactCells) {
         for (int row = first; row < end; ++row)
-            w.widest = qMax(w.widest, metrics.horizontalAdvance(CellRef(column, row)));
+            w.widest = qMax(w.widest, metrics.horizontalAdvance(Shown(CellRef(column, row))));
     } else {
         // Shaping every name of a large listing costs more than the rest of
         // the listing: estimate all, measure the few that could be widest.
@@ -211,7 +218,7 @@ int CatalogueGrid::WidestCell(int column, const QFont &font)
             const QString &text = CellRef(column, row);
             const qreal bound = w.estimate->UpperBound(text);
             if (bound < 0)
-                w.widest = qMax(w.widest, metrics.horizontalAdvance(text));
+                w.widest = qMax(w.widest, metrics.horizontalAdvance(Shown(text)));
             else if (bound > w.widest)
                 candidates.emplace_back(bound, row);
         }
@@ -241,7 +248,7 @@ QVariant CatalogueGrid::data(const QModelIndex &index, int role) const
 {
     if (!index.isValid() || role != Qt::DisplayRole || index.row() >= notified_)
         return QVariant();
-    return rows_[size_t(index.row())][size_t(index.column())];
+    return Shown(rows_[size_t(index.row())][size_t(index.column())]);
 }
 
 QVariant CatalogueGrid::headerData(int section, Qt::Orientation orientation, int role) const

@@ -82,6 +82,10 @@ public:
 
     static constexpr int kExactCells = 32;
 
+    // A cell as the grid shows it: a name's control characters and bytes
+    // that are not UTF-8 escaped ("\n", "\xFF"); Cell() keeps its bytes.
+    static QString Shown(const QString &cell);
+
 private:
     void ForgetWidths();
     void ForgetWidths(int column);

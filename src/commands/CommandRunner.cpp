@@ -2,13 +2,13 @@
 
 #include "CommandLine.h"
 
+#include "base/FileNames.h"
 #include "base/RunState.h"
 #include "log/Exception.h"
 #include "log/LogSink.h"
 
 #include <QAbstractEventDispatcher>
 #include <QCoreApplication>
-#include <QFile>
 #include <QThread>
 
 #include <cerrno>
@@ -89,7 +89,8 @@ public:
 private:
     void Emit(const QByteArray &bytes, std::deque<std::pair<bool, QString>> &out)
     {
-        QString line = QString::fromLocal8Bit(bytes);
+        // Output is bytes: what is not UTF-8 reaches the log as "\xFF".
+        QString line = nameFromBytes(bytes);
         if (line.trimmed().isEmpty())
             return;
         while (!line.isEmpty() && line.back().isSpace())
@@ -206,8 +207,9 @@ std::shared_ptr<ProcessWatch> StartShell(const QString &dir, const QString &cmdL
         return nullptr;
     }
 
-    const QByteArray dirBytes = QFile::encodeName(dir);
-    const QByteArray lineBytes = QFile::encodeName(cmdLine);
+    // A file name in the command keeps the bytes it has on disk.
+    const QByteArray dirBytes = nameToBytes(dir);
+    const QByteArray lineBytes = nameToBytes(cmdLine);
     char shell[] = "/bin/sh";
     char option[] = "-c";
     char *argv[] = {shell, option, const_cast<char *>(lineBytes.constData()), nullptr};

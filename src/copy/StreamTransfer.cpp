@@ -1,8 +1,8 @@
 #include "StreamTransfer.h"
 
+#include "base/FileNames.h"
 #include "log/LogSink.h"
 
-#include <QDir>
 #include <QRandomGenerator>
 #include <QRegularExpression>
 
@@ -11,6 +11,7 @@
 #include <cstring>
 #include <vector>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/types.h>
 #include <sys/file.h>
@@ -19,7 +20,22 @@
 
 namespace {
 
-QByteArray Native(const QString &path) { return QFile::encodeName(path); }
+// Paths hold device names byte for byte (FileNames.h); Qt's encoding would
+// change the bytes that are not UTF-8.
+QByteArray Native(const QString &path) { return nameToBytes(path); }
+
+// Opens a local file for reading into file; -1 on success, else errno.
+int OpenForReading(const QString &path, QFile &file)
+{
+    const int fd = ::open(Native(path).constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0)
+        return errno;
+    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        return EIO;
+    }
+    return -1;
+}
 
 QString ErrorText(int error) { return QString::fromLocal8Bit(std::strerror(error)); }
 
@@ -181,11 +197,16 @@ void StreamTransfer::RemoveLeftoverTemporaries(const QString &Folder)
     if (cleanedFolders_.contains(Folder))
         return;
     cleanedFolders_.insert(Folder);
-    const QStringList names = QDir(Folder).entryList({QStringLiteral(".ferrovane-*.part")},
-                                                     QDir::Files | QDir::Hidden | QDir::System);
-    for (const QString &name : names) {
-        if (!IsTemporaryName(name))
-            continue;
+    QStringList names;
+    if (DIR *folder = ::opendir(Native(Folder).constData())) {
+        while (const dirent *e = ::readdir(folder)) {
+            const QString name = QString::fromLatin1(e->d_name);
+            if (IsTemporaryName(name))
+                names << name;
+        }
+        ::closedir(folder);
+    }
+    for (const QString &name : std::as_const(names)) {
         const QString path = Folder + name;
         const int fd = ::open(Native(path).constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
         if (fd < 0)
@@ -204,13 +225,8 @@ void StreamTransfer::RemoveLeftoverTemporaries(const QString &Folder)
     }
 }
 
-bool StreamTransfer::TransferToTemporary(const QString &ObjectID, const QString &Folder, qint64 Size,
-                                         TemporaryFile &Temp, bool ForComparison)
+bool StreamTransfer::OpenObjectStream(const QString &ObjectID, std::shared_ptr<IStream> &pObjectDataStream)
 {
-    Temp.Discard();
-    Temp.received_ = 0;
-    RemoveLeftoverTemporaries(Folder);
-
     handles_.aPortableDeviceResources.reset();
     HRESULT hr = E_POINTER;
     if (handles_.aPortableDeviceContent)
@@ -222,7 +238,6 @@ bool StreamTransfer::TransferToTemporary(const QString &ObjectID, const QString 
         return false;
     }
 
-    std::shared_ptr<IStream> pObjectDataStream;
     hr = handles_.aPortableDeviceResources->GetStream(ObjectID, WPD_RESOURCE_DEFAULT, STGM_READ, pObjectDataStream);
     log_.WriteResult(QStringLiteral("aPortableDeviceResources.GetStream"), hr);
     if (FAILED(hr) || !pObjectDataStream) {
@@ -234,6 +249,53 @@ bool StreamTransfer::TransferToTemporary(const QString &ObjectID, const QString 
             log_.WriteLog(ObjectID + QStringLiteral(": ") + reason, LogColor::Red);
         return false;
     }
+    return true;
+}
+
+StreamTransfer::PrefixResult StreamTransfer::IsPrefixOfObject(const QString &FileName, const QString &ObjectID)
+{
+    QFile file;
+    if (const int error = OpenForReading(FileName, file); error >= 0) {
+        if (IsOutOfHandles(error))
+            ThrowOutOfResources(FileName, error);
+        LocalFailure(QStringLiteral("Could not read ") + FileName + QStringLiteral(" for the comparison."), FileName,
+                     error);
+        return PrefixResult::Failed;
+    }
+    std::shared_ptr<IStream> stream;
+    if (!OpenObjectStream(ObjectID, stream))
+        return PrefixResult::Failed;
+    // Only as far as the file goes, and usually one chunk: another photo
+    // differs at once.
+    std::vector<char> object(kTransferChunkSize);
+    std::vector<char> local(kTransferChunkSize);
+    for (qint64 left = file.size(); left > 0;) {
+        std::uint32_t n = 0;
+        const HRESULT hr =
+            stream->Read(object.data(), std::uint32_t(std::min<qint64>(left, kTransferChunkSize)), &n);
+        if (FAILED(hr)) {
+            StreamReadFailed(ObjectID, hr);
+            return PrefixResult::Failed;
+        }
+        n = std::min<std::uint32_t>(n, std::uint32_t(std::min<qint64>(left, kTransferChunkSize)));
+        if (n == 0 || file.read(local.data(), n) != qint64(n) || std::memcmp(object.data(), local.data(), n) != 0)
+            return PrefixResult::Different;
+        left -= n;
+    }
+    return PrefixResult::Prefix;
+}
+
+bool StreamTransfer::TransferToTemporary(const QString &ObjectID, const QString &Folder, qint64 Size,
+                                         TemporaryFile &Temp, bool ForComparison)
+{
+    Temp.Discard();
+    Temp.received_ = 0;
+    RemoveLeftoverTemporaries(Folder);
+
+    std::shared_ptr<IStream> pObjectDataStream;
+    if (!OpenObjectStream(ObjectID, pObjectDataStream))
+        return false;
+    HRESULT hr = S_OK;
 
     // A fresh name with O_EXCL: never an existing file, never a planted link.
     QString path;
@@ -517,7 +579,7 @@ bool StreamTransfer::IsPrefixOf(QFile &Shorter, QFile &Longer)
 }
 
 ByteLevelResult StreamTransfer::ByteLevelCheck(const QString &ObjectID, const QString &DestFileName, qint64 Size,
-                                               QString *PlacedAs)
+                                               QString *PlacedAs, const QString &FileName)
 {
     TemporaryFile temp;
     if (!TransferToTemporary(ObjectID, FolderOf(DestFileName), Size, temp, true))
@@ -530,9 +592,8 @@ ByteLevelResult StreamTransfer::ByteLevelCheck(const QString &ObjectID, const QS
                       LogColor::Red);
         return ByteLevelResult::TransferFailed;
     }
-    QFile copy(temp.Path());
-    if (!copy.open(QIODevice::ReadOnly)) {
-        const int error = errno;
+    QFile copy;
+    if (const int error = OpenForReading(temp.Path(), copy); error >= 0) {
         if (IsOutOfHandles(error))
             ThrowOutOfResources(temp.Path(), error);
         LocalFailure(QStringLiteral("Could not read the copy for the comparison."), temp.Path(), error);
@@ -543,8 +604,9 @@ ByteLevelResult StreamTransfer::ByteLevelCheck(const QString &ObjectID, const QS
         const QString candidate = NumberedName(DestFileName, n);
         struct stat info;
         if (!Occupied(candidate, &info)) {
-            if (n > 1)
-                log_.WriteLog(QStringLiteral("Copying to the free name ") + candidate + QStringLiteral(" instead."),
+            if (n > 1 && !FileName.isEmpty())
+                log_.WriteLog(QStringLiteral("Copying file ") + FileName + QStringLiteral(" to ") + candidate +
+                                  QStringLiteral(" ..."),
                               LogColor::Black);
             if (PlaceTemporary(temp, candidate, false)) {
                 if (PlacedAs)
@@ -559,9 +621,8 @@ ByteLevelResult StreamTransfer::ByteLevelCheck(const QString &ObjectID, const QS
             log_.WriteLog(candidate + QStringLiteral(" is not a plain file and is kept."), LogColor::Black);
             continue;
         }
-        QFile existing(candidate);
-        if (!existing.open(QIODevice::ReadOnly)) {
-            const int error = errno;
+        QFile existing;
+        if (const int error = OpenForReading(candidate, existing); error >= 0) {
             if (IsOutOfHandles(error))
                 ThrowOutOfResources(candidate, error);
             LocalFailure(QStringLiteral("Could not read ") + candidate + QStringLiteral(" for the comparison."),
@@ -587,6 +648,10 @@ ByteLevelResult StreamTransfer::ByteLevelCheck(const QString &ObjectID, const QS
         if (existing.size() < Size && IsPrefixOf(existing, copy)) {
             existing.close();
             log_.WriteLog(QStringLiteral("Overwritting Destination file..."), LogColor::Red);
+            if (!FileName.isEmpty())
+                log_.WriteLog(QStringLiteral("Copying file ") + FileName + QStringLiteral(" to ") + candidate +
+                                  QStringLiteral(" ..."),
+                              LogColor::Black);
             if (!PlaceTemporary(temp, candidate, true))
                 return ByteLevelResult::TransferFailed;
             if (PlacedAs)

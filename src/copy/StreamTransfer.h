@@ -92,9 +92,18 @@ public:
     // truncated earlier copy of it, or, every file found being a different
     // one, under the first free name; different files are kept. A failed
     // transfer, a device that gave another number of bytes than Size, or a
-    // file that cannot be read or placed gives TransferFailed.
+    // file that cannot be read or placed gives TransferFailed. With a
+    // FileName, the data is announced as "Copying file FileName to NAME ..."
+    // before it is placed under a free name or over a copy cut short.
     ByteLevelResult ByteLevelCheck(const QString &ObjectID, const QString &DestFileName, qint64 Size,
-                                   QString *PlacedAs = nullptr);
+                                   QString *PlacedAs = nullptr, const QString &FileName = QString());
+
+    // Whether the whole of the local file FileName (shorter than the object)
+    // is the start of the object's data: an earlier copy cut short. Reads
+    // the object only up to the file's length or the first difference.
+    // Failed: a call failed (logged in red).
+    enum class PrefixResult { Failed, Prefix, Different };
+    PrefixResult IsPrefixOfObject(const QString &FileName, const QString &ObjectID);
 
     // Streams the object into a new temporary in Folder. False after a
     // failure (logged), with nothing left on disk.
@@ -141,6 +150,9 @@ public:
     static constexpr std::uint32_t kInKernelChunkSize = kTransferChunkSize * 64;
 
 private:
+    // The object's data stream, as the first two steps of a transfer open
+    // it; false after a failure (logged in red).
+    bool OpenObjectStream(const QString &ObjectID, std::shared_ptr<IStream> &pObjectDataStream);
     void LocalFailure(const QString &line, const QString &path, int error);
     // The two red lines of a device stream that failed: the call, then the object and why.
     void StreamReadFailed(const QString &ObjectID, HRESULT hr);

@@ -1,6 +1,7 @@
 #include "TransferDecision.h"
 
 #include "base/DateFormat.h"
+#include "base/FileNames.h"
 #include "base/NumberFormat.h"
 #include "base/RunState.h"
 #include "copy/CopyHost.h"
@@ -8,6 +9,7 @@
 #include "log/LogSink.h"
 
 #include <QDir>
+#include <QStringList>
 
 #include <cerrno>
 #include <cstring>
@@ -22,16 +24,9 @@ const QString kTransferError = QStringLiteral("ERROR: Could not transfer the fil
 
 constexpr int kMaxNumberedNames = 9999;
 
-QByteArray Native(const QString &path) { return QFile::encodeName(path); }
-
-// A name as the log shows it: NUL and other control characters made visible.
-QString Shown(const QString &name)
-{
-    QString text;
-    for (const QChar c : name)
-        text += c.unicode() < 32 ? QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0')) : QString(c);
-    return text;
-}
+// Paths hold device names byte for byte (FileNames.h); Qt's encoding would
+// change the bytes that are not UTF-8. The log escapes what it shows.
+QByteArray Native(const QString &path) { return nameToBytes(path); }
 
 bool IsRegularFile(const QString &path, struct stat &info)
 {
@@ -44,15 +39,33 @@ bool Occupied(const QString &path)
     return ::lstat(Native(path).constData(), &info) == 0 || (errno != ENOENT && errno != ENOTDIR);
 }
 
-// The modification time matches the device's date to the precision of the
-// coarsest file system (FAT keeps two seconds).
-bool SameTime(const struct stat &info, const QDateTime &when)
+bool IsFolder(const QString &path)
 {
-    if (!when.isValid())
-        return false;
-    const qint64 file = qint64(info.st_mtim.tv_sec) * 1000 + info.st_mtim.tv_nsec / 1000000;
-    const qint64 diff = file - when.toMSecsSinceEpoch();
-    return diff > -2000 && diff < 2000;
+    struct stat info;
+    return ::stat(Native(path).constData(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+// Makes a folder with every missing parent; false with errno set.
+bool MakeFolders(const QString &folder)
+{
+    const QByteArray path = Native(folder);
+    for (qsizetype end = 1; end <= path.size(); ++end) {
+        if (end < path.size() && path[end] != '/')
+            continue;
+        const QByteArray step = path.left(end);
+        if (step.endsWith('/'))
+            continue;
+        struct stat info;
+        if (::stat(step.constData(), &info) == 0) {
+            if (S_ISDIR(info.st_mode))
+                continue;
+            errno = ENOTDIR;
+            return false;
+        }
+        if (errno != ENOENT || (::mkdir(step.constData(), 0777) != 0 && errno != EEXIST))
+            return false;
+    }
+    return true;
 }
 
 } // namespace
@@ -98,8 +111,8 @@ DestinationName DestinationFileName(const QString &DestinationPath, const QStrin
         return result;
     }
     if (!IsUsableName(FileName)) {
-        result.error = QStringLiteral("ERROR: Refused the file name \"") + Shown(FileName) + QStringLiteral("\" of ") +
-                       Shown(ObjectID) + QStringLiteral(": it cannot be a local file name.");
+        result.error = QStringLiteral("ERROR: Refused the file name \"") + FileName + QStringLiteral("\" of ") +
+                       ObjectID + QStringLiteral(": it cannot be a local file name.");
         return result;
     }
     const QString base = DestinationPath.endsWith(QLatin1Char('/')) ? DestinationPath
@@ -110,8 +123,8 @@ DestinationName DestinationFileName(const QString &DestinationPath, const QStrin
         QString bad;
         folder = RelativeFolder(ObjectID, &ok, &bad);
         if (!ok) {
-            result.error = QStringLiteral("ERROR: Refused the folder name \"") + Shown(bad) +
-                           QStringLiteral("\" of ") + Shown(ObjectID) +
+            result.error = QStringLiteral("ERROR: Refused the folder name \"") + bad +
+                           QStringLiteral("\" of ") + ObjectID +
                            QStringLiteral(": it cannot be a local folder name.");
             return result;
         }
@@ -134,7 +147,7 @@ DestinationName DestinationFileName(const QString &DestinationPath, const QStrin
     const QString cleanBase = QDir::cleanPath(base);
     const QString clean = QDir::cleanPath(result.fileName);
     if (!clean.startsWith(cleanBase == QLatin1String("/") ? cleanBase : cleanBase + QLatin1Char('/'))) {
-        result.error = QStringLiteral("ERROR: Refused ") + Shown(result.fileName) +
+        result.error = QStringLiteral("ERROR: Refused ") + result.fileName +
                        QStringLiteral(": it would leave the Destination Path.");
         result.fileName.clear();
     }
@@ -214,6 +227,81 @@ bool TransferDecision::DeleteSource(const QString &ObjectID, const QString &File
     return true;
 }
 
+QString TransferDecision::ChooseTarget(const QString &ObjectID, const QString &Dest, qint64 Size, bool &repair)
+{
+    repair = false;
+    for (int n = 1; n <= kMaxNumberedNames; ++n) {
+        const QString candidate = StreamTransfer::NumberedName(Dest, n);
+        struct stat info;
+        if (::lstat(Native(candidate).constData(), &info) != 0) {
+            if (errno == ENOENT)
+                return candidate;
+            const int error = errno;
+            if (error == EMFILE || error == ENFILE)
+                throw OutOfResources(candidate + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(error)));
+            log_.WriteLog(candidate + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(error)), LogColor::Red);
+            ErrorExit(kTransferError);
+            return QString();
+        }
+        if (!S_ISREG(info.st_mode)) {
+            if (n > 1)
+                log_.WriteLog(candidate + QStringLiteral(" is not a plain file and is kept."), LogColor::Black);
+            continue;
+        }
+        // A shorter file holding the object's first bytes is an earlier
+        // copy that was cut short: it is finished in place.
+        if (qint64(info.st_size) < Size) {
+            switch (streams_.IsPrefixOfObject(candidate, ObjectID)) {
+            case StreamTransfer::PrefixResult::Failed:
+                ErrorExit(kTransferError);
+                return QString();
+            case StreamTransfer::PrefixResult::Prefix:
+                repair = true;
+                return candidate;
+            case StreamTransfer::PrefixResult::Different:
+                break;
+            }
+        }
+        log_.WriteLog(QStringLiteral("Destination file ") + candidate + QStringLiteral(" is a different file and is kept."),
+                      LogColor::Black);
+    }
+    log_.WriteLog(QStringLiteral("No free name is left beside ") + Dest + QLatin1Char('.'), LogColor::Red);
+    ErrorExit(kTransferError);
+    return QString();
+}
+
+bool TransferDecision::CopyTo(const QString &ObjectID, const QString &FileName, const QString &Target, qint64 Size,
+                              const QString &Folder, bool replace)
+{
+    log_.WriteLog(QStringLiteral("Copying file ") + FileName + QStringLiteral(" to ") + Target + QStringLiteral(" ..."),
+                  LogColor::Black);
+    if (!Folder.isEmpty() && !streams_.IsKnownFolder(Folder) && !IsFolder(Folder)) {
+        if (!MakeFolders(Folder)) {
+            const int error = errno;
+            if (error == EMFILE || error == ENFILE)
+                throw OutOfResources(Folder + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(error)));
+            ErrorExit(QStringLiteral("ERROR: Directory ") + Folder + QStringLiteral(" Could not be created."));
+            return false;
+        }
+        log_.WriteLog(QStringLiteral("Directory ") + Folder + QStringLiteral(" created."), LogColor::Black);
+    }
+    qint64 received = 0;
+    switch (streams_.CopyFileFromDevice(ObjectID, Target, Size, replace, &received)) {
+    case StreamTransfer::CopyResult::Failed:
+        ErrorExit(kTransferError);
+        return false;
+    case StreamTransfer::CopyResult::SizeMismatch:
+        // Nothing was placed: the short or long data was thrown away.
+        log_.WriteLog(QStringLiteral("Size: ") + FormatKiB(received) + QStringLiteral(" KiB"), LogColor::Black);
+        ErrorExit(QStringLiteral("FATAL ERROR: Destination file ") + Target +
+                  QStringLiteral(" file size mismatch with Source file."));
+        return false;
+    case StreamTransfer::CopyResult::Copied:
+        break;
+    }
+    return true;
+}
+
 void TransferDecision::Decide(const QString &ObjectID, const QString &FileName, const QDateTime &DateCreated,
                               qint64 Size, bool FolderMode)
 {
@@ -254,7 +342,6 @@ void TransferDecision::Decide(const QString &ObjectID, const QString &FileName, 
                 Mismatch = true;
             } else if (!byteLevel) {
                 matched = Dest;
-                verified = SameTime(info, DateCreated);
             }
         } else {
             log_.WriteLog(Dest + QStringLiteral(" is not a plain file and is kept."), LogColor::Black);
@@ -269,16 +356,28 @@ void TransferDecision::Decide(const QString &ObjectID, const QString &FileName, 
                 log_.WriteLog(QStringLiteral("Destination file found ") + candidate, LogColor::Black);
                 log_.WriteLog(QStringLiteral("Size: ") + FormatKiB(Size) + QStringLiteral(" KiB"), LogColor::Black);
                 matched = candidate;
-                verified = SameTime(info, DateCreated);
             }
         }
-        if (matched.isEmpty()) {
-            if (!byteLevel)
-                log_.WriteLog(QStringLiteral("Copying file ") + FileName + QStringLiteral(" to ") + Dest +
-                                  QStringLiteral(" ..."),
-                              LogColor::Black);
+        // A file of the same size is taken as this object's copy, but the
+        // source is deleted only once the bytes proved it: names that differ
+        // only in odd bytes, or two cameras counting alike, give files of
+        // one size and date that are different photos.
+        const bool compare = byteLevel || (deleteFiles && !matched.isEmpty());
+        if (!compare && matched.isEmpty()) {
+            // No file there has the object's size: where it goes is settled
+            // before the transfer, and the "Copying file" line names it.
+            bool repair = false;
+            const QString target = ChooseTarget(ObjectID, Dest, Size, repair);
+            if (target.isEmpty())
+                return;
+            if (repair)
+                log_.WriteLog(QStringLiteral("Overwritting Destination file..."), LogColor::Red);
+            if (!CopyTo(ObjectID, FileName, target, Size, QString(), repair))
+                return;
+            placed = target;
+        } else if (compare) {
             QString at;
-            switch (streams_.ByteLevelCheck(ObjectID, Dest, Size, &at)) {
+            switch (streams_.ByteLevelCheck(ObjectID, Dest, Size, &at, FileName)) {
             case ByteLevelResult::TransferFailed:
                 ErrorExit(kTransferError);
                 return;
@@ -287,39 +386,16 @@ void TransferDecision::Decide(const QString &ObjectID, const QString &FileName, 
                 verified = true;
                 break;
             case ByteLevelResult::Replaced:
+                matched.clear();
                 placed = at;
                 break;
             }
         }
     } else {
-        log_.WriteLog(QStringLiteral("Copying file ") + FileName + QStringLiteral(" to ") + Dest + QStringLiteral(" ..."),
-                      LogColor::Black);
         const QString Folder = FolderOf(Dest);
-        if (!streams_.IsKnownFolder(Folder) && !QFileInfo(Folder).isDir()) {
-            if (!QDir().mkpath(Folder)) {
-                const int error = errno;
-                if (error == EMFILE || error == ENFILE)
-                    throw OutOfResources(Folder + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(error)));
-                ErrorExit(QStringLiteral("ERROR: Directory ") + Folder + QStringLiteral(" Could not be created."));
-                return;
-            }
-            log_.WriteLog(QStringLiteral("Directory ") + Folder + QStringLiteral(" created."), LogColor::Black);
-        }
-        qint64 received = 0;
-        switch (streams_.CopyFileFromDevice(ObjectID, Dest, Size, false, &received)) {
-        case StreamTransfer::CopyResult::Failed:
-            ErrorExit(kTransferError);
+        if (!CopyTo(ObjectID, FileName, Dest, Size, Folder))
             return;
-        case StreamTransfer::CopyResult::SizeMismatch:
-            // Nothing was placed: the short or long data was thrown away.
-            log_.WriteLog(QStringLiteral("Size: ") + FormatKiB(received) + QStringLiteral(" KiB"), LogColor::Black);
-            ErrorExit(QStringLiteral("FATAL ERROR: Destination file ") + Dest +
-                      QStringLiteral(" file size mismatch with Source file."));
-            return;
-        case StreamTransfer::CopyResult::Copied:
-            placed = Dest;
-            break;
-        }
+        placed = Dest;
     }
 
     const bool forceRun = host_.ForceRun();
@@ -342,18 +418,9 @@ void TransferDecision::Decide(const QString &ObjectID, const QString &FileName, 
     } else {
         log_.WriteLog(QStringLiteral("Source and Destination files match."), LogColor::Black);
         run_.FilesExisting += 1;
-        if (deleteFiles) {
-            if (verified) {
-                if (!DeleteSource(ObjectID, FileName, matched))
-                    return;
-            } else {
-                log_.WriteLog(QStringLiteral("The file ") + FileName +
-                                  QStringLiteral(" stays on the device: ") + matched +
-                                  QStringLiteral(" has its size but another date, so it may be another file. "
-                                                 "Byte Level File Comparison can prove it."),
-                              LogColor::Black);
-            }
-        }
+        // With Delete files on, every file found was compared above.
+        if (deleteFiles && verified && !DeleteSource(ObjectID, FileName, matched))
+            return;
     }
     if (forceRun)
         RunCommand(placed.isEmpty() ? matched : placed);

@@ -9,7 +9,10 @@
 // under the destination name that is not this object's data is kept, and the
 // object goes to the first free "NAME (n).EXT" beside it; only a truncated
 // earlier copy of the same object is finished in place. A source is deleted
-// only when its copy is in place, verified and flushed to disk.
+// only when its copy is in place, verified and flushed to disk; a file found
+// already there counts as its copy only once its bytes were compared,
+// whatever the byte-level setting. Names keep the device's bytes
+// (base/FileNames.h) in every file-system call.
 
 #include "catalogue/ContentWalk.h"
 #include "copy/StreamTransfer.h"
@@ -85,6 +88,15 @@ private:
     // False after an error exit.
     bool DeleteSource(const QString &ObjectID, const QString &FileName, const QString &Copy);
     void RunCommand(const QString &Dest);
+    // "Copying file ..." and the transfer to Target, which must be free
+    // unless replace; Folder, when given, is made first if missing. False
+    // after an error exit.
+    bool CopyTo(const QString &ObjectID, const QString &FileName, const QString &Target, qint64 Size,
+                const QString &Folder = QString(), bool replace = false);
+    // Where the object goes when the files under Dest and its numbered
+    // names all differ from it in size: a truncated earlier copy of it, or
+    // else the first free name (repair says which). Empty after an error exit.
+    QString ChooseTarget(const QString &ObjectID, const QString &Dest, qint64 Size, bool &repair);
 
     DeviceConnection &connection_;
     RunState &run_;

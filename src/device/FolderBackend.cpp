@@ -1,5 +1,7 @@
 #include "FolderBackend.h"
 
+#include "base/FileNames.h"
+
 #include <QDateTime>
 #include <QDir>
 #include <QDirIterator>
@@ -247,9 +249,9 @@ public:
 
 private:
     // What a listing learnt of one entry: its properties, the bytes of its
-    // path (a name need not be valid UTF-8: the shown name then has
-    // replacement characters, and every file-system call uses the bytes),
-    // or why it could not be looked at.
+    // path (a name need not be valid UTF-8: its name keeps the odd bytes as
+    // base/FileNames.h says, and every file-system call uses the bytes), or
+    // why it could not be looked at.
     struct Cached
     {
         ObjectInfo info;
@@ -298,7 +300,7 @@ private:
                 continue;
             Entry entry{QByteArray(name), {}};
             entry.cached.native = native + '/' + entry.raw;
-            const QString shown = QFile::decodeName(entry.raw);
+            const QString shown = nameFromBytes(entry.raw);
             entry.cached.info.name = shown;
             entry.cached.info.originalFileName = shown;
             struct stat st {};
@@ -348,14 +350,9 @@ private:
             return a.raw < b.raw;
         });
         childIds.reserve(qsizetype(entries.size()));
-        QSet<QString> used;
         for (Entry &entry : entries) {
-            QString id = parentId + QLatin1Char('/') + entry.cached.info.name;
-            // Names that differ only in bytes that are not UTF-8 show alike;
-            // their identifiers must still differ.
-            for (int n = 2; used.contains(id); ++n)
-                id = parentId + QLatin1Char('/') + entry.cached.info.name + QStringLiteral(" (%1)").arg(n);
-            used.insert(id);
+            // Names keep their bytes, so no two entries share an identifier.
+            const QString id = parentId + QLatin1Char('/') + entry.cached.info.name;
             cache_.insert(id, std::move(entry.cached));
             childIds << id;
         }

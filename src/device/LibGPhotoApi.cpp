@@ -3,6 +3,8 @@
 
 #include "device/GPhotoApi.h"
 
+#include "base/FileNames.h"
+
 #include <gphoto2/gphoto2.h>
 
 #include <clocale>
@@ -39,7 +41,7 @@ QStringList Names(CameraList *list)
     for (int i = 0; i < count; ++i) {
         const char *name = nullptr;
         if (gp_list_get_name(list, i, &name) >= 0 && name)
-            names << QString::fromUtf8(name);
+            names << nameFromBytes(name);
     }
     return names;
 }
@@ -136,8 +138,8 @@ public:
         CameraFileInfo info;
         std::memset(&info, 0, sizeof info);
         context_->Begin();
-        const int result = context_->End(gp_camera_file_get_info(camera_, folder.toUtf8().constData(),
-                                                                 name.toUtf8().constData(), &info, context_->get()));
+        const int result = context_->End(gp_camera_file_get_info(camera_, nameToBytes(folder).constData(),
+                                                                 nameToBytes(name).constData(), &info, context_->get()));
         if (result < 0)
             return result;
         out.hasSize = info.file.fields & GP_FILE_INFO_SIZE;
@@ -152,7 +154,7 @@ public:
     {
         Lock lock(LibraryMutex());
         context_->Begin();
-        return context_->End(gp_camera_file_read(camera_, folder.toUtf8().constData(), name.toUtf8().constData(),
+        return context_->End(gp_camera_file_read(camera_, nameToBytes(folder).constData(), nameToBytes(name).constData(),
                                                  GP_FILE_TYPE_NORMAL, offset, buffer, &size, context_->get()));
     }
 
@@ -161,7 +163,8 @@ public:
         Lock lock(LibraryMutex());
         context_->Begin();
         return context_->End(
-            gp_camera_file_delete(camera_, folder.toUtf8().constData(), name.toUtf8().constData(), context_->get()));
+            gp_camera_file_delete(camera_, nameToBytes(folder).constData(), nameToBytes(name).constData(),
+                                  context_->get()));
     }
 
     int ConfigText(const char *key, QString &value) override
@@ -193,7 +196,7 @@ private:
         Lock lock(LibraryMutex());
         CameraList *list = nullptr;
         gp_list_new(&list);
-        const QByteArray path = folder.toUtf8();
+        const QByteArray path = nameToBytes(folder);
         context_->Begin();
         const int result = context_->End(folders
                                              ? gp_camera_folder_list_folders(camera_, path.constData(), list, context_->get())

@@ -1,5 +1,7 @@
 #include "LogDocument.h"
 
+#include "base/TextRules.h"
+
 #include <QMutexLocker>
 
 #include <algorithm>
@@ -14,6 +16,13 @@ LogDocument::~LogDocument()
 
 qsizetype LogDocument::Append(QStringView prefix, QStringView text, LogColor color, LogStyle style)
 {
+    // Names, paths and command output come from outside: a newline or an
+    // escape sequence in them must not start a line of their own making.
+    QString escaped;
+    if (needsEscaping(text)) {
+        escaped = readableText(text);
+        text = escaped;
+    }
     const qsizetype length = prefix.size() + text.size();
     QMutexLocker lock(&writeMutex_);
     const qsizetype index = count_.load(std::memory_order_relaxed);

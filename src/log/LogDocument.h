@@ -10,7 +10,10 @@
 #include <vector>
 
 // One line of the log: the black date-time prefix (empty for lines written
-// without a date) followed by the text in its colour and style.
+// without a date) followed by the text in its colour and style. The text
+// holds no control characters: they are stored escaped ("\n", "\x1B"), as
+// are the bytes of names that are not UTF-8 ("\xFF"), so every entry is one
+// line in the view, its accessible text and the saved file.
 struct LogLine
 {
     QString prefix;

@@ -617,6 +617,9 @@ private slots:
         log.WriteLog(QStringLiteral("Copied file ") + emoji, LogColor::Green);
         log.WriteLogNoDate(QStringLiteral("braces {x} and \\ backslash"), LogColor::Maroon);
         log.WriteLog(QStringLiteral("Ärger, naïve café"), LogColor::Purple);
+        // A name that tries to start lines of its own stays in its line.
+        log.WriteLog(QStringLiteral("Source File: /CARD/x\n12:00 forged\r\x1B[2K") + QChar(0xDCFF) + QStringLiteral(".JPG"),
+                     LogColor::Blue);
         const QString path = SaveLog(log.Document(), UserDataFolder, QDateTime(QDate(2016, 8, 13), QTime(8, 41, 21)));
         QCOMPARE(QFileInfo(path).fileName(), QStringLiteral("Ferrovane Log 2016-08-13 08.41.21.rtf"));
 
@@ -636,6 +639,7 @@ private slots:
             {prefix, QStringLiteral("Copied file ") + emoji, "#008000", false},
             {QString(), QStringLiteral("braces {x} and \\ backslash"), "#800000", false},
             {prefix, QStringLiteral("Ärger, naïve café"), "#800080", false},
+            {prefix, QStringLiteral("Source File: /CARD/x\\n12:00 forged\\r\\x1B[2K\\xFF.JPG"), "#0000ff", false},
         };
         QVERIFY(lines.size() >= expected.size());
         for (int i = 0; i < expected.size(); ++i) {

@@ -1,5 +1,6 @@
 #include "common/TestMain.h"
 
+#include "base/FileNames.h"
 #include "base/RunState.h"
 #include "commands/CommandRunner.h"
 #include "log/Exception.h"
@@ -229,6 +230,29 @@ private slots:
                                    "Post Processing Command Result Code = 0"};
         QCOMPARE(log_.Texts(true, LogColor::Maroon), expected);
         QCOMPARE(log_.Lines().size(), expected.size());
+    }
+
+    // [File] reaches the shell as the bytes of the name on disk, and what
+    // the command prints reaches the log without loss.
+    void fileTagKeepsTheBytes_data()
+    {
+        QTest::addColumn<QByteArray>("name");
+        QTest::newRow("lone FF") << QByteArray("x\xFF.JPG");
+        QTest::newRow("overlong") << QByteArray("\xC0\xAF.JPG");
+        QTest::newRow("U+FFFD") << QByteArray("x\xEF\xBF\xBD.JPG");
+        QTest::newRow("quote, newline, dollar") << QByteArray("a'b\n$(touch ran)\xFE.JPG");
+    }
+    void fileTagKeepsTheBytes()
+    {
+        QFETCH(QByteArray, name);
+        host_.fileCommand = {true, "printf %s [File] > out; printf %s [File]", "0"};
+        CommandRunner runner(log_, run_, host_, programFolder_);
+        runner.RunPostFileCopyCommand("/photos/", nameFromBytes(name));
+        QFile out(programFolder_ + "out");
+        QVERIFY(out.open(QIODevice::ReadOnly));
+        QCOMPARE(out.readAll(), name);
+        QVERIFY(!QFile::exists(programFolder_ + "ran"));
+        QCOMPARE(log_.Texts(false, LogColor::Maroon).join('\n'), nameFromBytes(name));
     }
 
     void checkBoxOffWritesNothing()

@@ -5,6 +5,7 @@
 
 #include "app/ProgramFolders.h"
 #include "app/Unit1.h"
+#include "base/FileNames.h"
 #include "device/fake/FakeDeviceService.h"
 #include "settings/Unit3.h"
 #include "settings/Unit4.h"
@@ -19,6 +20,9 @@
 
 #include <atomic>
 #include <stdexcept>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 // Stands in for the desktop's file opener.
 class UrlCatcher : public QObject
@@ -507,6 +511,41 @@ private slots:
         QCOMPARE(ReadFile(opened), FileData(3));
         QCOMPARE(QFileInfo(QFileInfo(opened).path()).permissions() & 0x0077, QFileDevice::Permissions());
         QVERIFY(!opened.startsWith(dest_->path()));
+    }
+
+    // A name that is not UTF-8: the grid shows it escaped, and the
+    // catalogue's copy and open put its data under exactly its bytes.
+    void oddNameThroughTheCatalogue()
+    {
+        const QString name = nameFromBytes("x\xFF.JPG");
+        AddCamera();
+        service_.devices.front().AddFile(QStringLiteral("/store_S1/DCIM"), name, QStringLiteral("IMAGE"),
+                                         QStringLiteral("2016/08/19:10:22:33.000"), "odd");
+        Settings(dest_->path());
+        StartForm(form_, service_);
+        CatalogueGrid *cells = form_->StringGrid1->Cells();
+        const int row = cells->FindRow(5, QStringLiteral("/store_S1/DCIM/") + name);
+        QVERIFY(row > 0);
+        QCOMPARE(cells->data(cells->index(row - 1, 1)).toString(), QStringLiteral("x\\xFF.JPG"));
+        auto readRaw = [](const QByteArray &path) {
+            QFile f;
+            const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
+            return fd >= 0 && f.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle) ? f.readAll()
+                                                                                          : QByteArray("<missing>");
+        };
+        SelectRows(row, row);
+        form_->GridCopyFile();
+        QCOMPARE(readRaw(nameToBytes(dest_->path()) + "/2016-08-19/x\xFF.JPG"), QByteArray("odd"));
+        UrlCatcher catcher;
+        QDesktopServices::setUrlHandler(QStringLiteral("file"), &catcher, "Open");
+        form_->OpenFile();
+        QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
+        QCOMPARE(catcher.urls.size(), 1);
+        const QByteArray url = catcher.urls.first().toEncoded();
+        QVERIFY2(url.startsWith("file:///") && url.endsWith("/x%FF.JPG"), url.constData());
+        QCOMPARE(readRaw(QByteArray::fromPercentEncoding(url.mid(7))), QByteArray("odd"));
+        ::unlink(QByteArray::fromPercentEncoding(url.mid(7)).constData());
+        ::unlink((nameToBytes(dest_->path()) + "/2016-08-19/x\xFF.JPG").constData());
     }
 
     void openFailingTransfer()

@@ -1,15 +1,57 @@
 #include "common/TestMain.h"
 #include "copy/CopyTestSupport.h"
 
+#include "base/FileNames.h"
 #include "device/DeviceSession.h"
 #include "device/FolderBackend.h"
 
 #include <cerrno>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 using Pieces = QList<QPair<qint64, qint64>>;
+using Names = QList<QByteArray>;
+
+namespace {
+
+// Files by their bytes: QFile would change a name that is not UTF-8.
+bool WriteRaw(const QByteArray &path, const QByteArray &data, time_t mtime)
+{
+    const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0)
+        return false;
+    const bool ok = ::write(fd, data.constData(), size_t(data.size())) == data.size();
+    const struct timespec times[2] = {{mtime, 0}, {mtime, 0}};
+    ::futimens(fd, times);
+    ::close(fd);
+    return ok;
+}
+
+QByteArray ReadRaw(const QByteArray &path)
+{
+    QFile f;
+    const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0 || !f.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle))
+        return "(missing)";
+    return f.readAll();
+}
+
+Names ListRaw(const QByteArray &folder)
+{
+    Names names;
+    if (DIR *d = ::opendir(folder.constData())) {
+        while (const dirent *e = ::readdir(d))
+            if (qstrcmp(e->d_name, ".") != 0 && qstrcmp(e->d_name, "..") != 0)
+                names << QByteArray(e->d_name);
+        ::closedir(d);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+} // namespace
 
 // Copies from a folder device, whose streams hand over their descriptor and
 // are copied inside the kernel, and the ordinary loop taking over when that
@@ -274,6 +316,61 @@ private slots:
                  StreamTransfer::CopyResult::SizeMismatch);
         QCOMPARE(got, received);
         QCOMPARE(FilesBelow(dest_.path()), QStringList());
+    }
+
+    // Photos whose names are not UTF-8, all of one size and date, Delete
+    // files on, byte-level comparison off: each arrives under its own bytes,
+    // and none leaves the card before it is there byte for byte.
+    void namesKeepTheirBytes_data()
+    {
+        QTest::addColumn<QByteArray>("present");  // at the destination before, with card file 0's bytes
+        QTest::addColumn<Names>("arrived");       // where each card file's bytes are afterwards
+        const Names own{"x\xFF.JPG", "x\xFE.JPG", "x\xEF\xBF\xBD.JPG", "\xC0\xAF.JPG", "\xFF.JPG"};
+        QTest::newRow("first run") << QByteArray() << own;
+        QTest::newRow("the same photo there") << QByteArray("x\xFF.JPG") << own;
+        Names besides = own;
+        besides[2] = "x\xEF\xBF\xBD (2).JPG";
+        QTest::newRow("another photo under U+FFFD") << QByteArray("x\xEF\xBF\xBD.JPG") << besides;
+    }
+    void namesKeepTheirBytes()
+    {
+        QFETCH(QByteArray, present);
+        QFETCH(Names, arrived);
+        const Names card{"x\xFF.JPG", "x\xFE.JPG", "x\xEF\xBF\xBD.JPG", "\xC0\xAF.JPG", "\xFF.JPG"};
+        const QByteArray cardPath = nameToBytes(card_) + '/';
+        QTemporaryDir destDir;
+        const QByteArray dest = nameToBytes(destDir.path()) + '/';
+        const QDateTime date(QDate(2016, 5, 4), QTime(13, 14, 16));
+        std::vector<QByteArray> data;
+        for (int i = 0; i < card.size(); ++i) {
+            data.push_back(Pattern(5000, i + 1));
+            QVERIFY(WriteRaw(cardPath + card[i], data.back(), time_t(date.toSecsSinceEpoch())));
+        }
+        if (!present.isEmpty())
+            QVERIFY(WriteRaw(dest + present, data[0], time_t(date.toSecsSinceEpoch())));
+
+        RunState run;
+        FakeCopyHost host;
+        host.destination = destDir.path();
+        host.deleteFiles = true;
+        TransferDecision decision(*connection_, run, log_, host, {});
+        for (const QByteArray &name : card)
+            decision.TransferFile(Id(nameFromBytes(name)), nameFromBytes(name), date, 5000, true);
+
+        QVERIFY2(run.ErrorCount == 0, qPrintable(log_.Texts().join('\n')));
+        for (int i = 0; i < card.size(); ++i)
+            QVERIFY2(ReadRaw(dest + arrived[i]) == data[i], arrived[i].constData());
+        Names expected = arrived;
+        if (!present.isEmpty() && !expected.contains(present))
+            expected << present;
+        std::sort(expected.begin(), expected.end());
+        QCOMPARE(ListRaw(dest), expected);
+        if (!present.isEmpty() && present != arrived[0])
+            QCOMPARE(ReadRaw(dest + present), data[0]);
+        QCOMPARE(ListRaw(cardPath), Names());  // each was proved there first
+        QCOMPARE(run.FilesDeleted.load(), card.size());
+        for (const QByteArray &name : ListRaw(dest))
+            ::unlink((dest + name).constData());
     }
 
     // A comparison against an existing file reads what the kernel wrote.

@@ -150,15 +150,17 @@ private slots:
         QTest::newRow("same, same time") << "same" << true << false
                                          << "located 1 existing 1 copied 0 deleted 1 errors 0" << "IMG_0001.JPG" << true;
         QTest::newRow("same size, other time") << "same" << false << false
-                                               << "located 1 existing 1 copied 0 deleted 0 errors 0" << "IMG_0001.JPG"
-                                               << false;
+                                               << "located 1 existing 1 copied 0 deleted 1 errors 0" << "IMG_0001.JPG"
+                                               << true;
         QTest::newRow("same, byte level") << "same" << false << true
                                           << "located 1 existing 1 copied 0 deleted 1 errors 0" << "IMG_0001.JPG" << true;
         QTest::newRow("other bytes, byte level") << "other" << true << true
                                                  << "located 1 existing 0 copied 1 deleted 1 errors 0"
                                                  << "IMG_0001 (2).JPG" << true;
-        QTest::newRow("other bytes, size only") << "other" << false << false
-                                                << "located 1 existing 1 copied 0 deleted 0 errors 0" << "" << false;
+        // Size and date alike prove nothing: the bytes decide before the source goes.
+        QTest::newRow("other bytes, size only") << "other" << true << false
+                                                << "located 1 existing 0 copied 1 deleted 1 errors 0"
+                                                << "IMG_0001 (2).JPG" << true;
         QTest::newRow("truncated") << "truncated" << true << false << "located 1 existing 0 copied 1 deleted 1 errors 0"
                                    << "IMG_0001.JPG" << true;
         QTest::newRow("truncated, byte level") << "truncated" << true << true
@@ -198,10 +200,7 @@ private slots:
         if (copyAt != QLatin1String("IMG_0001.JPG"))
             QCOMPARE(ReadAll(dest), before);
         QCOMPARE(!rig_->OnDevice(kId), deleted);
-        if (deleted)
-            QVERIFY(rig_->log.Has(QStringLiteral("Deleted file IMG_0001.JPG from device.")));
-        else
-            QVERIFY(rig_->log.HasPrefix(QStringLiteral("The file IMG_0001.JPG stays on the device: ")));
+        QCOMPARE(rig_->log.Has(QStringLiteral("Deleted file IMG_0001.JPG from device.")), deleted);
         for (const QString &f : FilesBelow(rig_->dest.path()))
             QVERIFY2(!StreamTransfer::IsTemporaryName(NameOf(f)), qPrintable(f));
     }
@@ -210,18 +209,34 @@ private slots:
     void secondRunFindsNumberedCopy_data()
     {
         QTest::addColumn<bool>("byteLevel");
-        QTest::newRow("size only") << false;
-        QTest::newRow("byte level") << true;
+        QTest::addColumn<QByteArray>("other");  // the different file under the name
+        QTest::newRow("size only") << false << QByteArray("another camera's picture");
+        QTest::newRow("size only, a longer file") << false << Pattern(400000, 9);
+        QTest::newRow("byte level") << true << QByteArray("another camera's picture");
     }
     void secondRunFindsNumberedCopy()
     {
         QFETCH(bool, byteLevel);
+        QFETCH(QByteArray, other);
         const QString dest = Dated(QStringLiteral("IMG_0001.JPG"));
-        WriteFile(dest, "another camera's picture");
+        WriteFile(dest, other);
+        // The free name is chosen before the transfer and named in its line.
+        const QString copying = "Copying file IMG_0001.JPG to " + Dated(QStringLiteral("IMG_0001 (2).JPG")) + " ...";
+        bool namedFirst = true;
+        rig_->service.onRead = [&](const QString &, std::uint64_t offset) {
+            namedFirst = namedFirst && (offset == 0 || rig_->log.Has(copying));
+        };
         rig_->Transfer(kId);
+        rig_->service.onRead = {};
+        QVERIFY(namedFirst);
         QCOMPARE(ReadAll(Dated(QStringLiteral("IMG_0001 (2).JPG"))), source_);
-        QVERIFY(rig_->log.Has(QStringLiteral("Copying to the free name ") + Dated(QStringLiteral("IMG_0001 (2).JPG")) +
-                              QStringLiteral(" instead.")));
+        const QStringList coded = rig_->log.Coded();
+        const qsizetype kept = coded.indexOf("K Destination file " + dest + " is a different file and is kept.");
+        QVERIFY2(kept > 0, qPrintable(coded.join('\n')));
+        QCOMPARE(coded.mid(kept + 1, 2),
+                 (QStringList{"K " + copying,
+                              "G Copied file IMG_0001.JPG to " + Dated(QStringLiteral("IMG_0001 (2).JPG"))}));
+        QVERIFY(!rig_->log.HasPrefix("Copying file IMG_0001.JPG to " + dest));
         rig_->host.byteLevel = byteLevel;
         rig_->Transfer(kId);
         QCOMPARE(Counters(), QStringLiteral("located 2 existing 1 copied 1 deleted 0 errors 0"));

@@ -567,6 +567,36 @@ private slots:
         QCOMPARE(text->text(0, text->characterCount()), value);
     }
 
+    // A name from a card can hold anything: the line it is written in stays
+    // one line, its odd characters escaped, in the document and the view.
+    void forgedLinesStayOneLine_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("newline") << "a\n8/13/2016 8:41:21 AM Deleted" << "a\\n8/13/2016 8:41:21 AM Deleted";
+        QTest::newRow("carriage return") << "a\rb" << "a\\rb";
+        QTest::newRow("escape sequence") << "a\x1B[2Kb" << "a\\x1B[2Kb";
+        QTest::newRow("tab, NUL, DEL") << QString("a\tb") + QChar(0) + QChar(0x7F) << "a\\tb\\x00\\x7F";
+        QTest::newRow("separators") << QString("a") + QChar(0x2028) + QChar(0x2029) + QChar(0x85)
+                                    << "a\\u2028\\u2029\\u0085";
+        QTest::newRow("bidi override") << QString("a") + QChar(0x202E) + "GPJ.exe" << "a\\u202EGPJ.exe";
+        QTest::newRow("odd byte") << QString("x") + QChar(0xDCFF) + ".JPG" << "x\\xFF.JPG";
+        QTest::newRow("lone surrogate") << QString("x") + QChar(0xD800) << "x\\uD800";
+        QTest::newRow("plain stays") << QStringLiteral("Ärger 🎉 \\xFF") << QStringLiteral("Ärger 🎉 \\xFF");
+    }
+    void forgedLinesStayOneLine()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, shown);
+        Shown window(1200);
+        window.log.WriteLog(QStringLiteral("Source File: ") + text, LogColor::Blue);
+        window.log.Flush();
+        QCOMPARE(window.log.Document().LineCount(), 1);
+        QCOMPARE(window.log.Document().Line(0).text, QStringLiteral("Source File: ") + shown);
+        QCOMPARE(window.view->LineText(0), QStringLiteral("8/13/2016 8:41:21 AM Source File: ") + shown);
+        QCOMPARE(window.view->LineRows(0), 1);
+    }
+
     // Read-only: typing changes nothing.
     void typingChangesNothing()
     {
