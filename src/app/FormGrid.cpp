@@ -13,6 +13,7 @@
 #include "settings/Unit4.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QDesktopServices>
 #include <QDir>
 #include <QScopedValueRollback>
@@ -176,6 +177,7 @@ TForm1::ControlValues TForm1::ReadControls() const
     if (Form4) {
         values.Filters = {Form4->FileFiltersCheckBox->isChecked(), Form4->FilterList()};
         values.ByteLevel = Form4->ByteLevelCompareCheckBox->isChecked();
+        values.DateTaken = Form4->DateSourceComboBox->currentIndex() == 1;
         values.DeleteFiles = DeleteFilesOption();
     }
     return values;
@@ -209,6 +211,11 @@ bool TForm1::DeleteFiles()
 bool TForm1::ForceRun()
 {
     return LiveControls().ForceRun;
+}
+
+bool TForm1::DateFoldersByDateTaken()
+{
+    return LiveControls().DateTaken;
 }
 
 void TForm1::SelectCatalogueRow(const QString &ObjectID)

@@ -239,6 +239,7 @@ private:
         bool ByteLevel = false;
         bool DeleteFiles = false;
         bool ForceRun = false;
+        bool DateTaken = false;
         CommandSettings PostFileCopy;
         CommandSettings PostProcessing;
     };
@@ -267,6 +268,7 @@ private:
     bool ByteLevelCompare() override;
     bool DeleteFiles() override;
     bool ForceRun() override;
+    bool DateFoldersByDateTaken() override;
     void SelectCatalogueRow(const QString &ObjectID) override;
     void RemoveCatalogueRow(const QString &ObjectID) override;
     void ShowErrorMessage(const QString &text) override;

@@ -1,6 +1,7 @@
 #include "MediaDate.h"
 
 #include "base/DateFormat.h"
+#include "base/TextRules.h"
 
 #include <QRegularExpression>
 
@@ -101,10 +102,7 @@ bool InRange(const QDateTime &when)
 // A value from a file, fit for a log line.
 QString Printable(const QString &text)
 {
-    QString shown;
-    for (QChar c : text.left(40))
-        shown += c.unicode() < 32 || c.unicode() == 127 ? QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'))
-                                                        : QString(c);
+    const QString shown = readableText(text.left(40));
     return text.size() > 40 ? shown + QStringLiteral("...") : shown;
 }
 

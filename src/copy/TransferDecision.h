@@ -15,6 +15,7 @@
 // (base/FileNames.h) in every file-system call.
 
 #include "catalogue/ContentWalk.h"
+#include "copy/MediaDate.h"
 #include "copy/StreamTransfer.h"
 #include "log/Exception.h"
 
@@ -104,4 +105,5 @@ private:
     CopyHost &host_;
     PostFileCommand command_;
     StreamTransfer streams_;
+    TakenDateReader takenDates_;
 };

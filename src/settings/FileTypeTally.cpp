@@ -1,6 +1,7 @@
 #include "FileTypeTally.h"
 
 #include "base/NumberFormat.h"
+#include "base/TextRules.h"
 #include "settings/FileFilter.h"
 
 #include <QSet>
@@ -78,10 +79,7 @@ QString FileTypeText(const QString &extension)
 {
     if (extension.isEmpty())
         return QStringLiteral("without extension");
-    QString text;
-    for (QChar c : extension.left(kMaxTypeLength).toUpper())
-        text += c.unicode() < 32 || c.unicode() == 127 ? QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'))
-                                                       : QString(c);
+    QString text = readableText(extension.left(kMaxTypeLength).toUpper());
     if (extension.size() > kMaxTypeLength)
         text += QStringLiteral("...");
     return text;

@@ -311,8 +311,8 @@ private slots:
             << "5 Files left on the device by the file filter (NEF 4, TXT 1)." << QStringList{"nef"};
         QTest::newRow("no extension, control character, long")
             << QStringList{"", "a\nb", QString(30, QLatin1Char('x'))}
-            << "Not in the file filter: 1 without extension, 1 A\\x0aB, 1 XXXXXXXXXXXXXXXXXXXXXXXX..."
-            << "3 Files left on the device by the file filter (without extension 1, A\\x0aB 1, "
+            << "Not in the file filter: 1 without extension, 1 A\\nB, 1 XXXXXXXXXXXXXXXXXXXXXXXX..."
+            << "3 Files left on the device by the file filter (without extension 1, A\\nB 1, "
                "XXXXXXXXXXXXXXXXXXXXXXXX... 1)."
             << QStringList{QString(30, QLatin1Char('x'))};
         QStringList many(1234, QStringLiteral("arw"));

@@ -1,4 +1,5 @@
 #include "common/TestMain.h"
+#include "copy/CopyTestSupport.h"
 
 #include "base/DateFormat.h"
 #include "copy/MediaDate.h"
@@ -377,6 +378,64 @@ private slots:
         const TakenDate taken = TakenDateReader(connection.Handles()).Read(file.id, movie.size());
         QCOMPARE(int(taken.status), status);
         QCOMPARE(status == int(TakenDate::Status::Found) ? taken.source : taken.reason, said);
+    }
+
+    // A copy into date folders goes by the date taken: the folder, the file
+    // found there on the next run, and the copy's time; without one, by the
+    // file's date with one line saying why.
+    void copiesGoByTheDateTaken_data()
+    {
+        QTest::addColumn<QByteArray>("data");
+        QTest::addColumn<bool>("dateTaken");
+        QTest::addColumn<bool>("folderMode");
+        QTest::addColumn<QString>("placed");
+        QTest::addColumn<QDateTime>("time");
+        QTest::addColumn<QString>("line");  // the line after "Size:", or "" for none
+        const QDateTime fileDate(QDate(2016, 5, 4), QTime(13, 14, 15));
+        const QByteArray jpeg = Jpeg({"Exif.Photo.DateTimeOriginal=2015:03:02 01:02:03"});
+        const QDateTime movie = kTakenUtc.toLocalTime();
+        QTest::newRow("JPEG by its EXIF date")
+            << jpeg << true << false << "2015-03-02/IMG.JPG" << QDateTime(QDate(2015, 3, 2), QTime(1, 2, 3))
+            << "Taken: " + DateTimeToStr(QDateTime(QDate(2015, 3, 2), QTime(1, 2, 3)), UserLocaleSettings()) +
+                   " (EXIF DateTimeOriginal)";
+        QTest::newRow("MOV by its movie header")
+            << Movie(false, 0, MovieSeconds(kTakenUtc)) << true << false
+            << movie.toString(QStringLiteral("yyyy-MM-dd")) + "/IMG.JPG" << movie
+            << "Taken: " + DateTimeToStr(movie, UserLocaleSettings()) + " (QuickTime movie header)";
+        QTest::newRow("no metadata: the file's date")
+            << QByteArray("plain bytes") << true << false << "2016-05-04/IMG.JPG" << fileDate
+            << "No date taken from IMG.JPG: its format holds no date that is read; the file's date is used.";
+        QTest::newRow("option off") << jpeg << false << false << "2016-05-04/IMG.JPG" << fileDate << "";
+        QTest::newRow("folder mode") << jpeg << true << true << "DCIM/100CANON/IMG.JPG" << fileDate << "";
+    }
+    void copiesGoByTheDateTaken()
+    {
+        QFETCH(QByteArray, data);
+        QFETCH(bool, dateTaken);
+        QFETCH(bool, folderMode);
+        QFETCH(QString, placed);
+        QFETCH(QDateTime, time);
+        QFETCH(QString, line);
+        CopyRig rig;
+        rig.host.dateTaken = dateTaken;
+        const QString id = rig.AddFile(QStringLiteral("IMG.JPG"), data).id;
+        QVERIFY(rig.Open());
+        rig.Transfer(id, folderMode);
+        QCOMPARE(FilesBelow(rig.dest.path()), QStringList{placed});
+        QCOMPARE(ReadAll(rig.Path(placed)), data);
+        QCOMPARE(QFileInfo(rig.Path(placed)).lastModified(), time);
+        const QStringList texts = rig.log.Texts();
+        const qsizetype after = texts.indexOf(QRegularExpression(QStringLiteral("Size: .*")));
+        QCOMPARE(texts.value(after + 1).startsWith(QLatin1String("Taken: ")) ||
+                     texts.value(after + 1).startsWith(QLatin1String("No date taken")),
+                 !line.isEmpty());
+        if (!line.isEmpty())
+            QCOMPARE(texts.value(after + 1), line);
+        // The next run finds it where the same date puts it.
+        rig.Transfer(id, folderMode);
+        QCOMPARE(rig.run.FilesExisting.load(), 1);
+        QCOMPARE(rig.run.FilesCopied.load(), 1);
+        QCOMPARE(FilesBelow(rig.dest.path()), QStringList{placed});
     }
 
     // Thousands of damaged samples: cut short, bytes changed, sizes made
