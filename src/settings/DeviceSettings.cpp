@@ -45,6 +45,7 @@ const Key kKeys[] = {
     {"FileFiltersCheckBox", &DeviceSettings::FileFiltersCheckBox, DeviceKeys::Options},
     {"FileFilter", &DeviceSettings::FileFilter, DeviceKeys::Options},
     {"DateSource", &DeviceSettings::DateSource, DeviceKeys::Options},
+    {"FolderPath", &DeviceSettings::FolderPath, DeviceKeys::Folder},
 };
 
 bool InGroups(DeviceKeys group, DeviceKeys keys)

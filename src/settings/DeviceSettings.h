@@ -31,6 +31,7 @@ struct DeviceSettings
     // Where date folders take their date from: 0 the file's date on the
     // device, 1 the date the photo or video was taken (its metadata).
     int DateSource = 0;
+    QString FolderPath;  // a folder the user added as this device; empty for any other device
 
     DeviceSettings();
 };
@@ -42,7 +43,8 @@ enum class DeviceKeys : unsigned {
     MainWindow = 2,      // DestPath, DateFormat, DeviceRoot, CopyMode
     Options = 4,         // ByteLevelCompare, DeleteFiles, FileFiltersCheckBox, FileFilter, DateSource
     PostProcessing = 8,  // the two commands, their switches, Force and the success codes
-    All = 15,
+    All = 15,            // everything Save Settings writes
+    Folder = 16,         // FolderPath: written when a folder is added, kept by every other writer
 };
 
 // Reads the section; a missing key reads as its default. The serial number
