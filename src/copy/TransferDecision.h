@@ -84,6 +84,10 @@ public:
     // Deletes one object from the device and its catalogue row.
     bool DeleteFileFromDevice(const QString &ObjectID);
 
+    // Whether the last TransferFile ended in an error exit (a failing
+    // per-file command is not one).
+    bool EndedInError() const { return endedInError_; }
+
     StreamTransfer &Streams() { return streams_; }
 
 private:
@@ -112,4 +116,5 @@ private:
     PostFileCommand command_;
     StreamTransfer streams_;
     TakenDateReader takenDates_;
+    bool endedInError_ = false;
 };

@@ -162,6 +162,25 @@ private slots:
         QVERIFY(!form_->StopBitBtn->isEnabled());
     }
 
+    // Junk in the settings file does not stop the start; the log names its
+    // lines once, and they outlive the settings written at exit.
+    void junkInTheSettingsFile()
+    {
+        const QByteArrayList junk = {QByteArray(3, '\0'), QByteArray(20000, 'x'), "\xFF\xFE="};
+        WriteIni("[Ferrovane]\n" + junk[0] + "\nMaxLogDays=7\n" + junk[1] + "\n" + junk[2] + "\n");
+        Start();
+        const QStringList said = Log().filter(QStringLiteral("cannot be settings"));
+        QCOMPARE(said.size(), 1);
+        QVERIFY2(said.first().endsWith(QStringLiteral(": lines 2, 4-5.")), qPrintable(said.first()));
+        QCOMPARE(form_->Form4->MaxLogDaysSpinEdit->Text(), QStringLiteral("7"));
+        form_->ExitProg();
+        QFile ini(IniFilePath);
+        QVERIFY(ini.open(QIODevice::ReadOnly));
+        const QByteArray after = ini.readAll();
+        for (const QByteArray &line : junk)
+            QVERIFY(after.contains('\n' + line + '\n'));
+    }
+
     // The remembered device among others, in any order, is found, opened and listed.
     void rememberedDeviceIsOpened_data()
     {
@@ -584,25 +603,33 @@ private slots:
     // hand-offs to this thread keep being served meanwhile.
     void exitStopsACopyRun()
     {
+        AddCamera(QStringLiteral("usb:1"), QStringLiteral("Canon"), QStringLiteral("EOS"), QStringLiteral("S1"));
+        const QTemporaryDir dest;
+        WriteIni("[Ferrovane]\nDeviceCount=1\nLastDevice=Canon EOS\n[Devices]\nItem0=Canon EOS\n[Canon EOS]\n"
+                 "DeviceName=Canon EOS\nDeviceSerialNo=S1\nDestPath=" + dest.path().toUtf8() + "\n");
         Start();
         std::atomic<int> handedOver{0};
         TForm1 *form = form_.get();
-        QThread *worker = QThread::create([form, &handedOver] {
-            while (!form->Run.StopSignalled) {
-                form->UpdateUI();  // waits for the user-interface thread
+        service_.onGetValues = [form, &handedOver](const QString &id) {
+            if (!id.endsWith(QLatin1String(".JPG")) || QThread::currentThread() == form->thread())
+                return;
+            while (!form->Engine->State().StopSignalled) {
+                // A hand-off that waits for the user-interface thread.
+                QMetaObject::invokeMethod(form, [] {}, Qt::BlockingQueuedConnection);
                 ++handedOver;
                 QThread::msleep(5);
             }
-            form->Log.WriteLog(QStringLiteral("Stop Signalled."), LogColor::Red);
-        });
-        form_->CopyThread = worker;
-        worker->start();
+        };
+        QTest::mouseClick(form_->CopyBitBtn, Qt::LeftButton);
         QTRY_VERIFY(handedOver > 3);
         form_->close();
-        QVERIFY(worker->isFinished());
+        service_.onGetValues = nullptr;
+        const int after = handedOver;
+        QTRY_VERIFY(!form_->Engine->IsActive());
+        QCOMPARE(handedOver.load(), after);
         const QStringList log = Log();
         QCOMPARE(log.mid(log.size() - 3), (QStringList{"Stop Signalled.", "", "Program exited by user."}));
-        delete worker;
+        QVERIFY(log.filter(QStringLiteral("Elapsed Time: ")).isEmpty());
     }
 
     // --- the log file as rich text ----------------------------------------------
