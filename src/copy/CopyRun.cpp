@@ -410,7 +410,9 @@ CopyOutcome CopyRun::CopyJob(const QString &deviceId, const QString &deviceName)
     commands_.RunPostProcessingCommand();
     if (run_.StopSignalled)
         return outcome;
-    for (const RunLogLine &line : CopyStatisticsLines(RunCounts::Of(run_), elapsed.elapsed(), Settings().DeleteFiles))
+    RunCounts counts = RunCounts::Of(run_);
+    counts.LeftByFilter = walk_.LeftByFilter;
+    for (const RunLogLine &line : CopyStatisticsLines(counts, elapsed.elapsed(), Settings().DeleteFiles))
         log_.WriteLog(line.text, line.color, line.style);
     outcome.end = CopyOutcome::End::Finished;
     return outcome;
@@ -470,6 +472,9 @@ void CopyRun::ListDeviceContents()
         log_.WriteLog(QStringLiteral("Not read = %1 (named above): the totals leave out what they hold.")
                           .arg(FormatCount(walk_.ReadErrors)),
                       LogColor::Red);
+    const QString notInFilter = NotInFilterText(walk_.LeftByFilter);
+    if (!notInFilter.isEmpty())
+        log_.WriteLog(notInFilter, LogColor::Black);
     walk_.ListedFileCount = qint64(walk_.TotalFiles);
 }
 
