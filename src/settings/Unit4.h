@@ -1,5 +1,7 @@
 #pragma once
 
+#include "settings/FileTypeTally.h"
+
 #include <QCheckBox>
 #include <QDialog>
 #include <QLabel>
@@ -7,8 +9,11 @@
 #include <QPointer>
 #include <QPushButton>
 
+#include <functional>
+
 class LogSink;
 struct DeviceSettings;
+class QComboBox;
 class QLineEdit;
 class QMenu;
 class SpinEdit;
@@ -28,9 +33,12 @@ public:
     QCheckBox *ByteLevelCompareCheckBox;
     QCheckBox *DeleteFilesCheckBox;
     QCheckBox *CopyOnConnectCheckBox;
+    QLabel *DateSourceLabel;
+    QComboBox *DateSourceComboBox;
     QCheckBox *FileFiltersCheckBox;
     QListWidget *ListBox1;
     QLabel *FilterHelpLabel;
+    QPushButton *AddDeviceTypesButton;
     QLabel *ApplicationHeading;
     SpinEdit *MaxLogDaysSpinEdit;
     QPushButton *ChangeStyleButton;
@@ -44,6 +52,9 @@ public:
     // The filter list's entries, in their order.
     QStringList FilterList() const;
     void SetFilterList(const QStringList &entries);
+    // Where the file types found on the connected device come from (the
+    // window's catalogue).
+    void SetDeviceFileTypes(std::function<FileTypeTally()> provider) { deviceFileTypes_ = std::move(provider); }
     // The inline editor over the selected entry, while it is open.
     QLineEdit *FilterEditor() const { return editor_; }
 
@@ -57,6 +68,9 @@ public:
     void ListBox1DblClick();
     void InsertFilter1Click();
     void DeleteFilter1Click();
+    // Lists the types found on the device that the list lacks, and adds
+    // them when the user agrees.
+    void AddDeviceTypesButtonClick();
     void OKButtonClick();
     void CancelButtonClick();
 
@@ -74,6 +88,7 @@ private:
     const QString &iniFilePath_;
     const QString &currentDeviceName_;
     QPointer<QLineEdit> editor_;
+    std::function<FileTypeTally()> deviceFileTypes_;
 
     // What Cancel puts back.
     QString keptMaxLogDays_;
@@ -82,5 +97,6 @@ private:
     bool keptDelete_ = false;
     bool keptCopyOnConnect_ = false;
     bool keptFilters_ = false;
+    int keptDateSource_ = 0;
     QStringList keptFilterList_;
 };
