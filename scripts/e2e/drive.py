@@ -1,11 +1,16 @@
 #!/usr/bin/python3
 """Drives the real Ferrovane window through the accessibility bus, as a user
-would: buttons are found by their captions and pressed. Run by scripts/test-e2e."""
+would: buttons are found by their captions and pressed. Run by scripts/test-e2e
+(modes full and wayland), scripts/test-package (mode report) and
+scripts/screenshot (mode screenshot).
+
+    drive.py EXE HOME CARD BIG [full|wayland|report|screenshot]"""
 import configparser, filecmp, glob, os, subprocess, sys, time
 
 import pyatspi
 
 EXE, HOME, CARD, BIG = sys.argv[1:5]
+MODE = sys.argv[5] if len(sys.argv) > 5 else 'full'
 CONF = os.path.join(HOME, '.config', 'Quillmoor', 'Ferrovane')
 INI = os.path.join(CONF, 'Ferrovane.ini')
 failures = []
@@ -57,9 +62,9 @@ def press(caption):
     button(caption).queryAction().doAction(0)
 
 
-def start(env_extra=None):
+def start(args=()):
     env = dict(os.environ, QT_ACCESSIBILITY='1', QT_LINUX_ACCESSIBILITY_ALWAYS_ON='1')
-    proc = subprocess.Popen([EXE], env=env)
+    proc = subprocess.Popen([EXE, *args], env=env)
     wait(lambda: frame() is not None, 'the window')
     wait(lambda: enabled('Copy'), 'idle after start-up')
     return proc
@@ -102,6 +107,116 @@ def copy_run(proc, done):
     press('Copy')
     wait(lambda: not enabled('Copy') or done(), 'the run to start')
     wait(lambda: enabled('Copy') and done(), 'the run to end', timeout=300)
+
+
+def windows():
+    """Every window of the running program: the main one and its dialogs."""
+    for app in pyatspi.Registry.getDesktop(0):
+        if app is not None and any(c is not None and c.name == 'Ferrovane' and c.getRoleName() == 'frame'
+                                   for c in app):
+            return [c for c in app if c is not None]
+    return []
+
+
+def dialog_button(caption):
+    for w in windows():
+        if w.getRoleName() != 'frame':
+            b = pyatspi.findDescendant(w, lambda a: a.getRoleName() == 'push button' and
+                                       a.name.replace('&', '') == caption)
+            if b is not None and b.getState().contains(pyatspi.STATE_SHOWING):
+                return b
+    return None
+
+
+def press_in_dialog(caption):
+    wait(lambda: dialog_button(caption) is not None, 'a dialog with ' + caption)
+    dialog_button(caption).queryAction().doAction(0)
+
+
+def read_ini():
+    ini = configparser.ConfigParser(interpolation=None, strict=False)
+    ini.optionxform = str
+    ini.read(INI)
+    return ini
+
+
+def finish():
+    print('%d failure(s)' % len(failures))
+    sys.exit(1 if failures else 0)
+
+
+def wayland_run():
+    """Start, list and one copy run, the window on Wayland alone; the card is
+    named on the command line, as the desktop does for an inserted card."""
+    check(os.environ.get('QT_QPA_PLATFORM') == 'wayland' and not os.environ.get('DISPLAY'),
+          'the window has Wayland and nothing else')
+    p = start([CARD])
+    wait(lambda: 'DEVICE CONTENTS:' in log_view(), 'the card named at start to be listed')
+    close(p)
+    ini = read_ini()
+    found = [s for s in ini.sections() if ini[s].get('FolderPath') == os.path.realpath(CARD)]
+    check(len(found) == 1, 'the card named at start is remembered as a folder device: %s' % found)
+    if not found:
+        return
+    name = found[0]
+    dest = os.path.join(HOME, 'dest-wayland')
+    os.makedirs(dest)
+    originals = {f: open(f, 'rb').read() for f in card_files(CARD)}
+    settings(name, ini[name]['DeviceSerialNo'], dest, 1, extra='FolderPath=%s\n' % os.path.realpath(CARD))
+    p = start()
+    targets = {f: os.path.join(dest, os.path.relpath(f, CARD)) for f in originals}
+    copy_run(p, lambda: all(os.path.exists(t) for t in targets.values()))
+    close(p)
+    check(all(open(t, 'rb').read() == originals[f] for f, t in targets.items()), 'Wayland: every file byte for byte')
+
+
+def report_run():
+    """An unexpected error (the settings cannot be written) reports where it
+    happened: with debug information, functions with their files and lines.
+    The log cannot be saved in the settings folder either, so it is kept in
+    the temporary folder at the end."""
+    expect_lines = os.environ.get('FERROVANE_EXPECT_LINES') == '1'
+    p = start()
+    press('Save Settings')
+    press_in_dialog('OK')
+    wait(lambda: enabled('Close') and dialog_button('OK') is None, 'the report to be written')
+    close(p)
+    logs = sorted(glob.glob(os.path.join(os.environ['TMPDIR'], 'Ferrovane Log *.rtf')), key=os.path.getmtime)
+    text = open(logs[-1], encoding='latin-1').read() if logs else ''
+    check('Stack Dump:' in text, 'the report is in the log')
+    # The frame that threw, in the settings file code, with its line.
+    named = [line for line in text.splitlines() if 'IniFile.cpp' in line and '(Line ' in line]
+    print('\n'.join(named[:2]), flush=True)
+    check(bool(named) == expect_lines,
+          'the report %s files and lines' % ('names' if expect_lines else 'does not name'))
+
+
+def screenshot_run():
+    """The window with the remembered card listed, as a PNG (SHOT)."""
+    p = start()
+    wait(lambda: enabled('Copy') and 'DEVICE CONTENTS:' in log_view(), 'the card to be listed')
+    # The picture with a German and Japanese name, found by Search.
+    search = pyatspi.findDescendant(frame(), lambda a: a.getRoleName() == 'text' and a.name == 'Search:')
+    search.queryEditableText().setTextContents('\u5199\u771f')
+    press('Search')
+    time.sleep(0.5)  # the grid repaints with the found row
+    window = subprocess.run(['xdotool', 'search', '--onlyvisible', '--name', '^Ferrovane$'],
+                            capture_output=True, text=True).stdout.split()
+    check(len(window) == 1, 'one window to take')
+    if window:
+        subprocess.run(['import', '-window', window[0], os.environ['SHOT']], check=True)
+    close(p)
+
+
+if MODE == 'screenshot':
+    screenshot_run()
+    finish()
+if MODE == 'wayland':
+    wayland_run()
+    finish()
+if MODE == 'report':
+    report_run()
+    finish()
 
 
 # First start: the folder device is found and remembered.
@@ -188,5 +303,33 @@ close(p)
 check('Stop Signalled.' in newest_log() and 'Elapsed Time' not in newest_log().split('Stop Signalled.')[-1],
       'log: Stop Signalled and no statistics after it')
 
-print('%d failure(s)' % len(failures))
-sys.exit(1 if failures else 0)
+# Add Folder…: any folder becomes a device, chosen in the folder dialog.
+extra = os.path.join(HOME, 'Holiday')
+os.makedirs(os.path.join(extra, 'DCIM'))
+open(os.path.join(extra, 'DCIM', 'IMG_9000.JPG'), 'wb').write(b'picture')
+p = start()
+press('Add Folder\u2026')
+
+
+def folder_field():
+    for w in windows():
+        if w.getRoleName() != 'frame':
+            edit = pyatspi.findDescendant(w, lambda a: a.getRoleName() == 'text' and
+                                          a.getState().contains(pyatspi.STATE_EDITABLE) and
+                                          a.getState().contains(pyatspi.STATE_SHOWING))
+            if edit is not None:
+                return edit
+    return None
+
+
+wait(lambda: folder_field() is not None, 'the folder dialog')
+folder_field().queryEditableText().setTextContents(extra)
+press_in_dialog('Choose')
+# Remembered before it is listed; the window is busy until the listing ends.
+wait(lambda: read_ini()['Folder Holiday'].get('FolderPath') == os.path.realpath(extra) and enabled('Copy'),
+     'the added folder to be remembered and listed')
+close(p)
+check('DEVICE CONTENTS:' in newest_log().split('DEVICE: Folder Holiday', 1)[-1] and
+      'DEVICE: Folder Holiday' in newest_log(), 'Add Folder: the folder is selected and listed')
+
+finish()

@@ -36,6 +36,7 @@ bool TForm1::StartWorker(std::function<void()> job)
             ShowWorkerException(QStringLiteral("Unknown exception."));
         }
         workerActive_ = false;
+        Stopper.JobEnded();
         // Whatever ended the job, the window is usable again.
         DisableUI(false);
     });
@@ -137,14 +138,13 @@ void TForm1::StartCopying()
 void TForm1::StopCopying()
 {
     Beep();
-    Log.WriteLogNoDate(QString(), LogColor::Black);
-    Log.WriteLog(QStringLiteral("Stop Signalled."), LogColor::Red);
-    Run.StopSignalled = true;
+    Stopper.Request(workerActive_);
     StopCommandWait();
     if (workerActive_) {
-        // The worker leaves at its next look at the stop flag and then
-        // returns the window to idle itself; until then it still owns the
-        // device, so nothing that reaches the device may start.
+        // The worker leaves at its next look at the stop flag (a transfer
+        // within a second), ends the log with "Stop Signalled." and returns
+        // the window to idle itself; until then it still owns the device, so
+        // nothing that reaches the device may start.
         StopBitBtn->setEnabled(false);
         return;
     }

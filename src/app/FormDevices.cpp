@@ -4,17 +4,26 @@
 #include "Unit1.h"
 
 #include "app/ProgramFolders.h"
+#include "device/FolderBackend.h"
+#include "device/SystemDeviceService.h"
 #include "settings/DeviceSettings.h"
 #include "settings/IniFile.h"
 
 #include <QApplication>
 #include <QComboBox>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QGridLayout>
 #include <QLabel>
 #include <QMessageBox>
 #include <QScopeGuard>
 #include <QScreen>
 #include <QStatusBar>
+#include <QTimer>
+#include <QUrl>
+
+#include <utility>
 
 namespace {
 
@@ -43,7 +52,10 @@ void WidenForInformativeText(QMessageBox &box)
 
 void TForm1::ScanPortableDevices()
 {
-    Discovery.ScanPortableDevices(*this);
+    if (Discovery.ScanPortableDevices(*this) == 0)
+        Log.WriteLog(QStringLiteral("To copy from a device, plug in and unlock a camera or phone, insert a memory card, "
+                                    "or add a folder with Add Folder."),
+                     LogColor::Black, LogStyle::Bold);
 }
 
 bool TForm1::IsKnownDevice(const QString &name)
@@ -147,6 +159,12 @@ void TForm1::DeleteDevice()
     DeviceComboBox->setCurrentIndex(-1);
     IniFile ini(IniFilePath);
     WriteDeviceList(ini, DeviceListEntries(), DeviceComboBox->currentText(), Log);
+    // A folder added as this device is offered no longer.
+    if (const QString folder = ReadDeviceSection(ini, name).FolderPath; !folder.isEmpty()) {
+        QStringList folders = FolderBackend::AddedFolders();
+        folders.removeAll(folder);
+        FolderBackend::SetAddedFolders(folders);
+    }
     ini.EraseSection(name);
     Log.WriteLog(QStringLiteral("Device \"%1\" was removed from the list.").arg(name), LogColor::Black);
 }
@@ -157,4 +175,130 @@ QStringList TForm1::DeviceListEntries() const
     for (int i = 0; i < DeviceComboBox->count(); ++i)
         entries << DeviceComboBox->itemText(i);
     return entries;
+}
+
+void TForm1::AddFolderClick()
+{
+    // Non-native, like the destination's: the same dialog on every desktop.
+    const QString folder = QFileDialog::getExistingDirectory(
+        this, QStringLiteral("Add Folder as Device"), QDir::homePath(),
+        QFileDialog::ShowDirsOnly | QFileDialog::DontUseNativeDialog);
+    if (!folder.isEmpty())
+        AddFolderDevice(folder);
+}
+
+QString TForm1::OfferFolder(const QString &folder, bool &newlyOffered)
+{
+    newlyOffered = false;
+    const QStringList trouble = FolderDeviceTrouble(QStringList{folder});
+    for (const QString &line : trouble)
+        Log.WriteLog(line, LogColor::Red, LogStyle::Bold);
+    const QString path = QFileInfo(folder).canonicalFilePath();
+    if (!trouble.isEmpty() || path.isEmpty())
+        return QString();
+    QStringList folders = FolderBackend::AddedFolders();
+    if (!folders.contains(path)) {
+        FolderBackend::SetAddedFolders(folders << path);
+        newlyOffered = true;
+    }
+    return path;
+}
+
+void TForm1::AddFolderDevice(const QString &folder)
+{
+    bool newlyOffered = false;
+    const QString path = OfferFolder(folder, newlyOffered);
+    if (path.isEmpty())
+        return;
+    ClearStringGrid1();
+    DisableUI(true);
+    ScanPortableDevices();
+    SelectFolderDevice(path, newlyOffered);
+}
+
+void TForm1::SelectFolderDevice(const QString &path, bool newlyOffered)
+{
+    const auto giveUp = [&](const QString &line) {
+        Log.WriteLog(line, LogColor::Red, LogStyle::Bold);
+        if (newlyOffered) {
+            QStringList folders = FolderBackend::AddedFolders();
+            folders.removeAll(path);
+            FolderBackend::SetAddedFolders(folders);
+        }
+        DisableUI(false);
+    };
+    const QString id = FolderBackend::DeviceIdFor(path);
+    const TDevice *found = nullptr;
+    for (int i = 0; i < Discovery.ConnectedDeviceCount(); ++i)
+        if (Discovery.ConnectedDevice(i).DeviceID == id)
+            found = &Discovery.ConnectedDevice(i);
+    if (!found) {
+        giveUp(QStringLiteral("Folder \"%1\" could not be added as a device.").arg(path));
+        return;
+    }
+    IniFile ini(IniFilePath);
+    const DeviceSettings remembered = ReadDeviceSection(ini, found->DeviceName);
+    // One list entry per name: an entry that opens another device keeps it.
+    if (remembered.DeviceSerialNo != found->DeviceSerialNo) {
+        giveUp(QStringLiteral("Folder \"%1\" was not added: its name \"%2\" already belongs to another device. "
+                              "Rename the folder, or delete that device from the list first.")
+                   .arg(path, found->DeviceName));
+        return;
+    }
+    // A memory card is found whenever it is mounted, wherever that is.
+    const VolumeIdentity volume = IdentifyVolume(path);
+    const bool card = volume.mountRoot && (QFileInfo(path + QStringLiteral("/DCIM")).isDir() ||
+                                           QFileInfo(path + QStringLiteral("/dcim")).isDir());
+    if (!card && remembered.FolderPath != path) {
+        DeviceSettings folder;
+        folder.FolderPath = path;
+        WriteDeviceSection(ini, found->DeviceName, folder, DeviceKeys::Folder);
+        // The list is saved too, so that the next start offers the folder
+        // again; the device opened at start stays the one saved last.
+        WriteDeviceList(ini, DeviceListEntries(),
+                        ini.ReadString(QStringLiteral("Ferrovane"), QStringLiteral("LastDevice"), QString()), Log);
+    }
+    DeviceComboBox->setCurrentIndex(
+        DeviceComboBox->findText(found->DeviceName, Qt::MatchExactly | Qt::MatchCaseSensitive));
+    DeviceComboBoxClick();
+    FindCurrentDeviceID();
+    OpenAndListCurrentDevice();
+}
+
+void TForm1::OpenLocation(const QString &location)
+{
+    pendingLocation_ = location;
+    if (initDone_)
+        OpenPendingLocation();
+}
+
+void TForm1::OpenPendingLocation()
+{
+    if (pendingLocation_.isEmpty() || exiting_)
+        return;
+    // A run or listing owns the device list until it ends (its end calls
+    // this again); a dialog is waited for.
+    if (workerActive_)
+        return;
+    if (gridOperationActive_ || QApplication::activeModalWidget()) {
+        QTimer::singleShot(200, this, &TForm1::OpenPendingLocation);
+        return;
+    }
+    const QString folder = LocalFolderOf(std::exchange(pendingLocation_, QString()));
+    if (!folder.isEmpty())
+        AddFolderDevice(folder);
+}
+
+QString TForm1::LocalFolderOf(const QString &location)
+{
+    if (location.startsWith(QLatin1Char('/')))
+        return location;
+    const QUrl url(location);
+    if (url.isLocalFile())
+        return url.toLocalFile();
+    // Only a folder of this computer can be a device here; a camera that the
+    // desktop offers by its own address is in the device list.
+    Log.WriteLog(QStringLiteral("\"%1\" is not a folder on this computer: choose the device from the list.").arg(location),
+                 LogColor::Red, LogStyle::Bold);
+    return QString();
 }

@@ -5,6 +5,7 @@
 
 #include "app/ProgramFolders.h"
 #include "base/DateFormat.h"
+#include "device/FolderBackend.h"
 #include "settings/DeviceSettings.h"
 #include "settings/IniFile.h"
 #include "settings/SpinEdit.h"
@@ -47,11 +48,17 @@ void TForm1::LoadSettings()
     ChosenStyleName = ini.ReadString(kProgramSection, QStringLiteral("StyleName"), QStringLiteral("Auric"));
 
     DeviceComboBox->clear();
+    QStringList folders;
     for (int i = 0; i < deviceCount; ++i) {
         const QString name = ini.ReadString(kDevicesSection, QStringLiteral("Item%1").arg(i), QString());
         DeviceComboBox->addItem(name);
         Log.WriteDebug(QStringLiteral("Loaded %1 %2").arg(i).arg(name));
+        // The folders added as devices are offered again.
+        const QString folder = ReadDeviceSection(ini, name).FolderPath;
+        if (!folder.isEmpty() && !folders.contains(folder))
+            folders << folder;
     }
+    FolderBackend::SetAddedFolders(folders);
 
     Connection.CurrentDeviceName = ReadDeviceSection(ini, lastDevice).DeviceName;
     ReadDeviceSettings(lastDevice);

@@ -2,6 +2,7 @@
 
 #include <QCryptographicHash>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QLocalSocket>
 #include <QRegularExpression>
@@ -78,10 +79,17 @@ bool SingleInstance::Claim()
     server_->listen(socketPath_);
     connect(server_.get(), &QLocalServer::newConnection, this, [this] {
         while (QLocalSocket *client = server_->nextPendingConnection()) {
+            // Lines: "location " + the path's bytes percent-encoded, then "raise".
             connect(client, &QLocalSocket::readyRead, this, [this, client] {
-                if (client->readAll().contains("raise"))
-                    emit RaiseRequested();
-                client->disconnectFromServer();
+                while (client->canReadLine()) {
+                    const QByteArray line = client->readLine().trimmed();
+                    if (line.startsWith("location "))
+                        emit LocationRequested(QFile::decodeName(QByteArray::fromPercentEncoding(line.mid(9))));
+                    if (line == "raise") {
+                        emit RaiseRequested();
+                        client->disconnectFromServer();
+                    }
+                }
             });
             connect(client, &QLocalSocket::disconnected, client, &QObject::deleteLater);
         }
@@ -89,12 +97,14 @@ bool SingleInstance::Claim()
     return true;
 }
 
-bool SingleInstance::NotifyRunning() const
+bool SingleInstance::NotifyRunning(const QString &location) const
 {
     QLocalSocket socket;
     socket.connectToServer(socketPath_);
     if (!socket.waitForConnected(2000))
         return false;
+    if (!location.isEmpty())
+        socket.write("location " + QFile::encodeName(location).toPercentEncoding() + "\n");
     socket.write("raise\n");
     const bool sent = socket.waitForBytesWritten(2000);
     socket.waitForDisconnected(1000);

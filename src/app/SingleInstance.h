@@ -8,8 +8,8 @@
 
 // One running copy per executable, user and display: the first start holds a
 // lock file and listens on a local socket in the user's runtime folder; a
-// later start finds the lock taken, asks the first to come to the front, and
-// ends.
+// later start finds the lock taken, asks the first to come to the front (and
+// to open the card or folder it was given), and ends.
 class SingleInstance : public QObject
 {
     Q_OBJECT
@@ -27,11 +27,13 @@ public:
 
     // True when this is the only instance; it then listens for later starts.
     bool Claim();
-    // Asks the running instance to come to the front; false when none answered.
-    bool NotifyRunning() const;
+    // Asks the running instance to come to the front, and to open the
+    // location when one is given; false when none answered.
+    bool NotifyRunning(const QString &location = QString()) const;
 
 signals:
     void RaiseRequested();
+    void LocationRequested(const QString &location);
 
 private:
     QString lockPath_;

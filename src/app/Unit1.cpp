@@ -9,6 +9,7 @@
 #include "base/FormatSettings.h"
 #include "catalogue/Unit2.h"
 #include "copy/TransferDecision.h"
+#include "device/FolderBackend.h"
 #include "device/SystemDeviceService.h"
 #include "log/Exception.h"
 #include "log/ExceptionReport.h"
@@ -43,6 +44,7 @@
 #include <QToolButton>
 
 #include <cstdio>
+#include <utility>
 
 namespace {
 
@@ -138,6 +140,11 @@ void TForm1::ConnectHandlers()
     connect(ViewLogsBitBtn, &QPushButton::clicked, this, &TForm1::ViewLogsClick);
     connect(ScanPortableDevicesButton, &QToolButton::clicked, this, &TForm1::ScanPortableDevices);
     connect(DeleteDeviceButton, &QToolButton::clicked, this, &TForm1::DeleteDevice);
+    connect(AddFolderButton, &QPushButton::clicked, this, &TForm1::AddFolderClick);
+    connect(QuitAction, &QAction::triggered, this, [this] {
+        if (CloseButton->isEnabled())
+            close();
+    });
     connect(DeviceConnectSpeedButton, &QPushButton::clicked, this, &TForm1::DeviceConnectSpeedButtonClick);
     connect(DeviceComboBox, &QComboBox::activated, this, [this] {
         DeviceComboBoxClick();
@@ -185,6 +192,8 @@ void TForm1::CreateControls()
     SetHint(ScanPortableDevicesButton, QStringLiteral("Refresh portable device list."), 80);
     DeleteDeviceButton = IconButton(central, QStyle::SP_TrashIcon);
     SetHint(DeleteDeviceButton, QStringLiteral("Delete the device from the list."), 80);
+    AddFolderButton = Button(central, QStringLiteral("Add Folder\u2026"), 57);
+    SetHint(AddFolderButton, QStringLiteral("Add a folder as a device, such as a card reader's folder or a copy of a card."), 80);
 
     CopyModeRadioGroup = new RadioGroup(
         QStringLiteral("Copy Mode:"),
@@ -294,6 +303,9 @@ void TForm1::CreateControls()
     SetHint(AboutButton, QStringLiteral("About the application."));
     CloseButton = Button(central, QStringLiteral("&Close"), 105, QStyle::SP_DialogCloseButton);
     SetHint(CloseButton, QStringLiteral("Close the application."));
+    QuitAction = new QAction(QStringLiteral("Quit"), this);
+    QuitAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+    addAction(QuitAction);
 
     StatusBar1 = statusBar();
     StatusBar1->setSizeGripEnabled(true);
@@ -324,6 +336,7 @@ void TForm1::ArrangeControls()
     auto *deviceRow = new QHBoxLayout;
     deviceRow->addWidget(DeviceComboBox, 1);
     deviceRow->addWidget(DeviceConnectSpeedButton);
+    deviceRow->addWidget(AddFolderButton);
     deviceRow->addWidget(ScanPortableDevicesButton);
     deviceRow->addWidget(DeleteDeviceButton);
     deviceBox->addLayout(deviceRow);
@@ -392,7 +405,7 @@ void TForm1::SetTabOrder()
         StopBitBtn,         DeviceRootEdit->Edit, StringGrid1,        DateFormatEdit->Edit,     ScanPortableDevicesButton,
         CopyModeRadioGroup->Buttons[0], CopyModeRadioGroup->Buttons[1], DateFormatExampleEdit->Edit,
         SearchBitBtn,       OptionsBitBtn,        PostProcessingBitBtn, AboutButton,            CloseButton,
-        DeleteDeviceButton, DeviceConnectSpeedButton, HelpButton,
+        DeleteDeviceButton, DeviceConnectSpeedButton, AddFolderButton, HelpButton,
     };
     for (int i = 0; i + 1 < order.size(); ++i)
         setTabOrder(order[i], order[i + 1]);
@@ -492,11 +505,23 @@ void TForm1::Init()
         Log.WriteLog(QStringLiteral("This run's log cannot be saved in ") + UserDataFolder + QStringLiteral(": ") +
                          trouble,
                      LogColor::Red, LogStyle::Bold);
-    for (const QString &line : FolderDeviceTrouble(qEnvironmentVariable("FERROVANE_FOLDER_DEVICES")))
+    for (const QString &line : FolderDeviceTrouble(qEnvironmentVariable("FERROVANE_FOLDER_DEVICES")) +
+                                   FolderDeviceTrouble(FolderBackend::AddedFolders()))
         Log.WriteLog(line, LogColor::Red);
+    // A card or folder named at start is chosen instead of the remembered device.
+    const QString location = std::exchange(pendingLocation_, QString());
+    const QString folder = location.isEmpty() ? QString() : LocalFolderOf(location);
+    bool newlyOffered = false;
+    const QString startFolder = folder.isEmpty() ? QString() : OfferFolder(folder, newlyOffered);
     ScanPortableDevices();
+    if (!startFolder.isEmpty()) {
+        SelectFolderDevice(startFolder, newlyOffered);
+        return;
+    }
     if (Connection.CurrentDeviceName.trimmed().isEmpty()) {
-        Log.WriteLog(QStringLiteral("Choose a device from the list."), LogColor::Black, LogStyle::Bold);
+        // With no device at all the scan has said what to do.
+        if (DeviceComboBox->count() > 0)
+            Log.WriteLog(QStringLiteral("Choose a device from the list."), LogColor::Black, LogStyle::Bold);
         DisableUI(false);
         return;
     }
@@ -552,6 +577,10 @@ void TForm1::StopCopyRunAndWait()
     if (!CopyThread || !CopyThread->isRunning())
         return;
     StopCommandWait();
+    // Stopped as by the Stop button: the transfer in flight ends within a
+    // second and the worker ends the log with "Stop Signalled.".
+    if (workerActive_)
+        Stopper.Request(workerActive_);
     Run.StopSignalled = true;
     // The worker hands its window changes to this thread and waits for
     // them, so keep handling those while waiting.
@@ -640,7 +669,7 @@ void TForm1::ApplyDisableUI(bool busy)
                              static_cast<QWidget *>(DeleteDeviceButton), static_cast<QWidget *>(SearchBitBtn),
                              static_cast<QWidget *>(SearchLabeledEdit), static_cast<QWidget *>(DeviceRootSpeedButton),
                              static_cast<QWidget *>(OptionsBitBtn), static_cast<QWidget *>(PostProcessingBitBtn),
-                             static_cast<QWidget *>(DeviceConnectSpeedButton)})
+                             static_cast<QWidget *>(DeviceConnectSpeedButton), static_cast<QWidget *>(AddFolderButton)})
         control->setEnabled(idle);
 
     Form4->MaxLogDaysSpinEdit->setEnabled(idle);
@@ -649,6 +678,9 @@ void TForm1::ApplyDisableUI(bool busy)
     StopBitBtn->setEnabled(busy);
     ProgressBar1->setEnabled(busy);
     ProgressBar1->setValue(0);
+    // A card the desktop offered during a run is opened after it.
+    if (idle && !pendingLocation_.isEmpty())
+        QMetaObject::invokeMethod(this, &TForm1::OpenPendingLocation, Qt::QueuedConnection);
 }
 
 void TForm1::AutoSizeGrid(TStringGrid *grid)

@@ -9,6 +9,7 @@
 #include "copy/CopyHost.h"
 #include "copy/CopyRun.h"
 #include "copy/GridOperations.h"
+#include "copy/RunStop.h"
 #include "device/DeviceConnection.h"
 #include "device/DeviceDiscovery.h"
 #include "log/ActivityLog.h"
@@ -53,6 +54,11 @@ public:
 
     // Shows the window restored and in front, as when a second start asks.
     void BringToFront();
+    // Selects the card or folder at this location (a path, or a file: URL),
+    // adding it as a folder device when it is new: what the desktop asks when
+    // it offers an inserted card. Before start-up has run it takes the place
+    // of the remembered device; during a run or listing it waits for its end.
+    void OpenLocation(const QString &location);
 
     // The help context of a control: its own, or the window's.
     static int HelpContextOf(const QWidget *control);
@@ -76,6 +82,7 @@ private:
     friend struct FormProbe;
     friend class TestCatalogueView;
     friend class TestCopyWindow;
+    friend class TestFolderDevices;
     friend class TestHelpAbout;
     friend class TestMainWindow;
     friend class TestProgramLife;
@@ -108,6 +115,20 @@ private:
     void DeviceComboBoxSelect();
     void DeviceConnectSpeedButtonClick();
     void DeleteDevice();
+    // Asks for a folder and adds it as a device.
+    void AddFolderClick();
+    // Offers the folder as a device from now on, finds it, remembers it in
+    // the settings file, selects it and lists it; or logs why not.
+    void AddFolderDevice(const QString &folder);
+    // The folder's canonical path, offered as a device from now on; empty
+    // (and logged) when it is no folder.
+    QString OfferFolder(const QString &folder, bool &newlyOffered);
+    // The local folder a location names; empty (and logged) when it names none.
+    QString LocalFolderOf(const QString &location);
+    // After a scan: selects, remembers and opens the offered folder.
+    void SelectFolderDevice(const QString &path, bool newlyOffered);
+    void OpenPendingLocation();
+    QString pendingLocation_;
 
     // Program life.
     void ExitProg();
@@ -162,6 +183,7 @@ private:
     DeviceConnection Connection;
     DeviceDiscovery Discovery{Connection, Log};
     RunState Run;
+    RunStop Stopper{Run, Log};
     ContentWalk Walk;
 
     // The controls, from top to bottom.
@@ -170,6 +192,7 @@ private:
     QPushButton *DeviceConnectSpeedButton;
     QToolButton *ScanPortableDevicesButton;
     QToolButton *DeleteDeviceButton;
+    QPushButton *AddFolderButton;
     RadioGroup *CopyModeRadioGroup;
     LabeledEdit *DateFormatEdit;
     LabeledEdit *DateFormatExampleEdit;
@@ -200,6 +223,8 @@ private:
     QAction *Open1;
     QAction *Copy1;
     QAction *Delete1;
+    // Ctrl+Q: Close, while Close is enabled.
+    QAction *QuitAction;
 
 
     void CreateControls();

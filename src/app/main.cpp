@@ -1,8 +1,13 @@
 #include "app/Application.h"
+#include "app/ProgramArguments.h"
 #include "app/SingleInstance.h"
 #include "app/Unit1.h"
 #include "base/FormatSettings.h"
 #include "device/SystemDeviceService.h"
+
+#include <QDir>
+
+#include <cstdio>
 
 int main(int argc, char *argv[])
 {
@@ -10,6 +15,12 @@ int main(int argc, char *argv[])
     QApplication::setApplicationName(QStringLiteral("Ferrovane"));
     QApplication::setApplicationDisplayName(QStringLiteral("Ferrovane"));
     QGuiApplication::setDesktopFileName(QStringLiteral("ferrovane"));
+
+    const ProgramArguments arguments = ParseProgramArguments(QCoreApplication::arguments(), QDir::currentPath());
+    if (!arguments.error.isEmpty()) {
+        std::fprintf(stderr, "ferrovane: %s\nUsage: ferrovane [location]\n", qPrintable(arguments.error));
+        return 2;
+    }
 
     // Logout, shutdown and Ctrl+C close the window as the Close button does:
     // a copy run is stopped, the log and the window's place are saved.
@@ -25,7 +36,7 @@ int main(int argc, char *argv[])
     // a log or a change to the settings.
     SingleInstance instance(SingleInstance::DefaultKey());
     if (!instance.Claim()) {
-        instance.NotifyRunning();
+        instance.NotifyRunning(arguments.location);
         return 0;
     }
 
@@ -34,6 +45,9 @@ int main(int argc, char *argv[])
     TForm1 form(*devices);
     window = &form;
     QObject::connect(&instance, &SingleInstance::RaiseRequested, &form, &TForm1::BringToFront);
+    QObject::connect(&instance, &SingleInstance::LocationRequested, &form, &TForm1::OpenLocation);
+    if (!arguments.location.isEmpty())
+        form.OpenLocation(arguments.location);
     form.show();
     app.exec();
     return 0;

@@ -42,6 +42,8 @@ GridOperations::BusyOperation::BusyOperation(GridOperations &operations) : host_
 {
     RunState &run = operations.run_;
     host_.SetBusy(true);
+    // A stop left over from a run or a listing must not end this operation's transfers.
+    run.StopSignalled = false;
     run.RunStartTime = QDateTime::currentDateTime();
     run.ErrorCount = 0;
     run.FilesDeleted = 0;
@@ -146,6 +148,7 @@ void GridOperations::OpenFile(const GridRow &current, int selectedCount, const Q
         return;
     }
     const QString target = folder + name;
+    run_.StopSignalled = false;  // one left over from a run must not end this transfer
     if (!copy(current.ObjectID, target, size)) {
         log_.WriteLog(QStringLiteral("ERROR: Could not transfer the file from the device."), LogColor::Red,
                       LogStyle::Bold);

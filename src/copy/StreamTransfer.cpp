@@ -6,7 +6,9 @@
 #include <QRandomGenerator>
 #include <QRegularExpression>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -111,6 +113,20 @@ bool Occupied(const QString &path, struct stat *info)
 }
 
 constexpr int kMaxNumberedNames = 9999;
+
+// A copy inside the kernel goes in pieces of about this time, whatever the
+// source's speed, so that a stop request is noticed soon.
+constexpr double kPieceSeconds = 0.1;
+
+// The next piece: what the last one's speed moves in kPieceSeconds, at most
+// twice the last and never less than one ordinary chunk.
+qint64 NextPiece(qint64 piece, qint64 copied, std::chrono::steady_clock::duration took)
+{
+    const double seconds = std::chrono::duration<double>(took).count();
+    const double fits = seconds > 0 ? double(copied) * kPieceSeconds / seconds : double(2 * piece);
+    return std::clamp<qint64>(qint64(std::min(fits, double(2 * piece))), kTransferChunkSize,
+                              StreamTransfer::kInKernelChunkSize);
+}
 
 } // namespace
 
@@ -290,6 +306,7 @@ bool StreamTransfer::TransferToTemporary(const QString &ObjectID, const QString 
 {
     Temp.Discard();
     Temp.received_ = 0;
+    Temp.stopped_ = false;
     RemoveLeftoverTemporaries(Folder);
 
     std::shared_ptr<IStream> pObjectDataStream;
@@ -331,6 +348,8 @@ bool StreamTransfer::TransferToTemporary(const QString &ObjectID, const QString 
     } else {
         if (CopyInKernel(source, fd, Size, Temp, zeroTail))
             return FinishTemporary(Temp, zeroTail, false);
+        if (Temp.stopped_)
+            return Stopped(Temp);
         fellBack = true;
         hr = pObjectDataStream->Seek(Temp.received_, IStream::STREAM_SEEK_SET, nullptr);
         if (FAILED(hr)) {
@@ -352,6 +371,8 @@ bool StreamTransfer::TransferToTemporary(const QString &ObjectID, const QString 
 
     std::vector<char> buffer(kTransferChunkSize);
     for (;;) {
+        if (StopRequested())
+            return Stopped(Temp);
         std::uint32_t n = 0;
         hr = pObjectDataStream->Read(buffer.data(), kTransferChunkSize, &n);
         if (FAILED(hr)) {
@@ -400,6 +421,7 @@ bool StreamTransfer::CopyInKernel(int source, int fd, qint64 Size, TemporaryFile
     std::uint64_t passes = std::uint64_t(std::max<qint64>(Size, 0)) / kInKernelChunkSize + 1;
     log_.WriteDebug(QStringLiteral("Number of %1 byte chunks = %2").arg(kInKernelChunkSize).arg(passes));
 
+    qint64 piece = kTransferChunkSize;
     for (;;) {
         // Each chunk starts at a multiple of the chunk size and is filled
         // unless the file ends in it; a failure part way leaves the chunk to
@@ -431,9 +453,15 @@ bool StreamTransfer::CopyInKernel(int source, int fd, qint64 Size, TemporaryFile
                 if (hole > off_t(at))
                     dataEnd = std::min<qint64>(hole, end);
             }
+            if (StopRequested()) {
+                Temp.received_ = at;
+                Temp.stopped_ = true;
+                return false;
+            }
             loff_t in = at;
             loff_t out = at;
-            const ssize_t c = copyRange_(source, &in, fd, &out, size_t(dataEnd - at), 0);
+            const auto began = std::chrono::steady_clock::now();
+            const ssize_t c = copyRange_(source, &in, fd, &out, size_t(std::min(dataEnd - at, piece)), 0);
             if (c < 0) {
                 if (errno == EINTR)
                     continue;
@@ -443,6 +471,7 @@ bool StreamTransfer::CopyInKernel(int source, int fd, qint64 Size, TemporaryFile
                 break;  // the end of the file
             at += c;
             tailHole = false;
+            piece = NextPiece(piece, c, std::chrono::steady_clock::now() - began);
         }
         const qint64 n = at - start;
         zeroTail = tailHole;
@@ -458,6 +487,14 @@ bool StreamTransfer::KernelCopyFailed(const TemporaryFile &Temp, int error)
 {
     log_.WriteDebug(QStringLiteral("copy_file_range: ") + ErrorText(error) +
                     QStringLiteral("; copying the rest through the program from byte %1").arg(Temp.received_));
+    return false;
+}
+
+bool StreamTransfer::Stopped(TemporaryFile &Temp)
+{
+    log_.WriteDebug(QStringLiteral("Stopped after %1 bytes; removing ").arg(Temp.received_) + Temp.path_);
+    Temp.stopped_ = true;
+    Temp.Discard();
     return false;
 }
 
@@ -548,7 +585,7 @@ StreamTransfer::CopyResult StreamTransfer::CopyFileFromDevice(const QString &Obj
     if (Received)
         *Received = temp.Received();
     if (!transferred)
-        return CopyResult::Failed;
+        return temp.Stopped() ? CopyResult::Stopped : CopyResult::Failed;
     if (temp.Received() != Size)
         return CopyResult::SizeMismatch;
     return PlaceTemporary(temp, DestFileName, ReplaceExisting) ? CopyResult::Copied : CopyResult::Failed;
@@ -583,7 +620,7 @@ ByteLevelResult StreamTransfer::ByteLevelCheck(const QString &ObjectID, const QS
 {
     TemporaryFile temp;
     if (!TransferToTemporary(ObjectID, FolderOf(DestFileName), Size, temp, true))
-        return ByteLevelResult::TransferFailed;
+        return temp.Stopped() ? ByteLevelResult::Stopped : ByteLevelResult::TransferFailed;
     if (temp.Received() != Size) {
         log_.WriteLog(QStringLiteral("The device gave %1 bytes of %2 instead of %3.")
                           .arg(temp.Received())

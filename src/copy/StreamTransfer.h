@@ -15,6 +15,10 @@
 // kernel with copy_file_range, keeping the source's holes; where that is not
 // possible the bytes pass through the program in 131072-byte chunks, and a
 // chunk of zeros becomes a hole.
+//
+// A stop request ends a transfer between two chunks (a copy inside the
+// kernel goes in pieces short enough to notice it within a fraction of a
+// second): its temporary is removed and nothing is placed.
 
 #include "device/DeviceConnection.h"
 #include "log/Exception.h"
@@ -24,6 +28,7 @@
 #include <QSet>
 #include <QString>
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 
@@ -39,7 +44,7 @@ public:
     using Exception::Exception;
 };
 
-enum class ByteLevelResult { TransferFailed, Same, Replaced };
+enum class ByteLevelResult { TransferFailed, Same, Replaced, Stopped };
 
 // A temporary file in a destination folder. Removed when destroyed unless it
 // was placed under a final name.
@@ -54,6 +59,8 @@ public:
     bool IsOpen() const { return fd_ >= 0; }
     const QString &Path() const { return path_; }
     qint64 Received() const { return received_; }
+    // The transfer into it ended at a stop request (it is discarded then).
+    bool Stopped() const { return stopped_; }
     void Discard();
 
 private:
@@ -61,6 +68,7 @@ private:
     QString path_;
     int fd_ = -1;
     qint64 received_ = 0;
+    bool stopped_ = false;
 };
 
 class StreamTransfer
@@ -73,9 +81,10 @@ public:
     // DestFileName with exactly Size bytes. SizeMismatch: the device gave
     // another number of bytes (Received() says how many) and nothing was
     // placed. Failed: a call failed (logged in red) and nothing was placed.
+    // Stopped: a stop request ended it and nothing was placed.
     // With ReplaceExisting false a file that appears under DestFileName
     // meanwhile is kept and the copy fails.
-    enum class CopyResult { Failed, SizeMismatch, Copied };
+    enum class CopyResult { Failed, SizeMismatch, Copied, Stopped };
     CopyResult CopyFileFromDevice(const QString &ObjectID, const QString &DestFileName, qint64 Size,
                                   bool ReplaceExisting = false, qint64 *Received = nullptr);
 
@@ -92,9 +101,10 @@ public:
     // truncated earlier copy of it, or, every file found being a different
     // one, under the first free name; different files are kept. A failed
     // transfer, a device that gave another number of bytes than Size, or a
-    // file that cannot be read or placed gives TransferFailed. With a
-    // FileName, the data is announced as "Copying file FileName to NAME ..."
-    // before it is placed under a free name or over a copy cut short.
+    // file that cannot be read or placed gives TransferFailed; a transfer
+    // ended by a stop request gives Stopped. With a FileName, the data is
+    // announced as "Copying file FileName to NAME ..." before it is placed
+    // under a free name or over a copy cut short.
     ByteLevelResult ByteLevelCheck(const QString &ObjectID, const QString &DestFileName, qint64 Size,
                                    QString *PlacedAs = nullptr, const QString &FileName = QString());
 
@@ -106,7 +116,8 @@ public:
     PrefixResult IsPrefixOfObject(const QString &FileName, const QString &ObjectID);
 
     // Streams the object into a new temporary in Folder. False after a
-    // failure (logged), with nothing left on disk.
+    // failure (logged) or a stop request (Temp.Stopped()), with nothing left
+    // on disk.
     // With a comparison label, the debug line names the temporary.
     bool TransferToTemporary(const QString &ObjectID, const QString &Folder, qint64 Size, TemporaryFile &Temp,
                              bool ForComparison = false);
@@ -120,6 +131,8 @@ public:
     void SetModificationTime(const QDateTime &when) { mtime_ = when; }
     // Flush written files and their folder to disk before they are placed.
     void SetSyncToDisk(bool sync) { sync_ = sync; }
+    // Transfers end between two chunks once this flag is set (none: never).
+    void SetStopFlag(const std::atomic<bool> *stop) { stop_ = stop; }
 
     // Forgets which folders were cleared of leftover temporaries; call at
     // the start of every run.
@@ -158,9 +171,12 @@ private:
     void StreamReadFailed(const QString &ObjectID, HRESULT hr);
     // Copies a local file into the temporary inside the kernel, keeping its
     // holes. False when it failed and the ordinary loop is to go on from
-    // Temp.Received() (a multiple of the chunk size).
+    // Temp.Received() (a multiple of the chunk size), or when it was stopped.
     bool CopyInKernel(int source, int fd, qint64 Size, TemporaryFile &Temp, bool &zeroTail);
     bool KernelCopyFailed(const TemporaryFile &Temp, int error);
+    bool StopRequested() const { return stop_ && stop_->load(std::memory_order_relaxed); }
+    // Ends a transfer at a stop request: the temporary goes.
+    bool Stopped(TemporaryFile &Temp);
     // Length, time and flush of a temporary whose data all arrived;
     // fellBack after a kernel copy that failed part way.
     bool FinishTemporary(TemporaryFile &Temp, bool zeroTail, bool fellBack);
@@ -171,6 +187,7 @@ private:
     bool sync_ = false;
     QSet<QString> cleanedFolders_;
     CopyRangeFunction copyRange_ = ::copy_file_range;
+    const std::atomic<bool> *stop_ = nullptr;
 };
 
 // The folder part of a local file name, ending with "/".

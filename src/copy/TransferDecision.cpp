@@ -169,6 +169,7 @@ TransferDecision::TransferDecision(DeviceConnection &connection, RunState &run, 
     : connection_(connection), run_(run), log_(log), host_(host), command_(std::move(command)),
       streams_(connection.Handles(), log)
 {
+    streams_.SetStopFlag(&run.StopSignalled);
 }
 
 void TransferDecision::TransferFile(const QString &ObjectID, const QString &FileName, const QDateTime &DateCreated,
@@ -198,6 +199,15 @@ void TransferDecision::ErrorExit(const QString &line)
 {
     log_.WriteLog(line, LogColor::Red, LogStyle::Bold);
     run_.ErrorCount += 1;
+}
+
+// A stopped transfer left nothing at the destination; the source stays on
+// the device, and no delete and no command follow for it.
+void TransferDecision::NotCopied(const QString &FileName)
+{
+    log_.WriteLog(QStringLiteral("Stopped: the file ") + FileName +
+                      QStringLiteral(" was not copied and stays on the device."),
+                  LogColor::Red);
 }
 
 void TransferDecision::RunCommand(const QString &Dest)
@@ -290,6 +300,9 @@ bool TransferDecision::CopyTo(const QString &ObjectID, const QString &FileName, 
     case StreamTransfer::CopyResult::Failed:
         ErrorExit(kTransferError);
         return false;
+    case StreamTransfer::CopyResult::Stopped:
+        NotCopied(FileName);
+        return false;
     case StreamTransfer::CopyResult::SizeMismatch:
         // Nothing was placed: the short or long data was thrown away.
         log_.WriteLog(QStringLiteral("Size: ") + FormatKiB(received) + QStringLiteral(" KiB"), LogColor::Black);
@@ -380,6 +393,9 @@ void TransferDecision::Decide(const QString &ObjectID, const QString &FileName, 
             switch (streams_.ByteLevelCheck(ObjectID, Dest, Size, &at, FileName)) {
             case ByteLevelResult::TransferFailed:
                 ErrorExit(kTransferError);
+                return;
+            case ByteLevelResult::Stopped:
+                NotCopied(FileName);
                 return;
             case ByteLevelResult::Same:
                 matched = at;

@@ -13,6 +13,11 @@
 // already there counts as its copy only once its bytes were compared,
 // whatever the byte-level setting. Names keep the device's bytes
 // (base/FileNames.h) in every file-system call.
+//
+// Stop ends the file in flight between two chunks of its transfer: nothing
+// of it is placed, its source stays on the device, and one red line names
+// it. The data never stood under a final name, so nothing is lost by not
+// finishing it.
 
 #include "catalogue/ContentWalk.h"
 #include "copy/StreamTransfer.h"
@@ -84,6 +89,7 @@ private:
     void Decide(const QString &ObjectID, const QString &FileName, const QDateTime &DateCreated, qint64 Size,
                 bool FolderMode);
     void ErrorExit(const QString &line);
+    void NotCopied(const QString &FileName);
     void ResourceError();
     // False after an error exit.
     bool DeleteSource(const QString &ObjectID, const QString &FileName, const QString &Copy);

@@ -23,12 +23,12 @@ QString DeviceDisplayName(const QString &manufacturer, const QString &descriptio
 
 DeviceDiscovery::DeviceDiscovery(DeviceConnection &connection, LogSink &log) : connection_(connection), log_(log) {}
 
-void DeviceDiscovery::ScanPortableDevices(DiscoveryHost &host)
+int DeviceDiscovery::ScanPortableDevices(DiscoveryHost &host)
 {
     const std::shared_ptr<IPortableDeviceManager> manager = connection_.Service().CreateManager();
     if (!manager) {
         log_.WriteLog(QStringLiteral("No Portable Devices found."), LogColor::Red);
-        return;
+        return 0;
     }
     QStringList ids;
     const HRESULT hr = manager->GetDevices(ids);
@@ -37,7 +37,7 @@ void DeviceDiscovery::ScanPortableDevices(DiscoveryHost &host)
                   LogColor::Black);
     if (FAILED(hr) || count == 0) {
         log_.WriteLog(QStringLiteral("No Portable Devices found."), LogColor::Red);
-        return;
+        return 0;
     }
 
     host.ClearCatalogue();
@@ -74,6 +74,7 @@ void DeviceDiscovery::ScanPortableDevices(DiscoveryHost &host)
         }
         connected_[size_t(count_++)] = TDevice{name, serial, id};
     }
+    return count_;
 }
 
 QString DeviceDiscovery::FindDeviceID(const QString &name, const QString &serial) const

@@ -45,7 +45,8 @@ public:
 
     // Refills the table from the device manager, logging each device. A scan
     // that finds nothing keeps the table and the catalogue as they were.
-    void ScanPortableDevices(DiscoveryHost &host);
+    // Returns the number of devices this scan found (0 when it failed).
+    int ScanPortableDevices(DiscoveryHost &host);
 
     // The identifier of the last table entry with exactly this name and
     // serial number; empty when none matches.

@@ -460,6 +460,26 @@ QStringList FolderBackend::CardMounts(const QByteArray &mountsTable)
     return mounts;
 }
 
+namespace {
+
+// Set on the user-interface thread, read by scans and opens on the worker.
+std::mutex addedFoldersMutex;
+QStringList addedFolders;
+
+} // namespace
+
+void FolderBackend::SetAddedFolders(const QStringList &folders)
+{
+    std::lock_guard<std::mutex> lock(addedFoldersMutex);
+    addedFolders = folders;
+}
+
+QStringList FolderBackend::AddedFolders()
+{
+    std::lock_guard<std::mutex> lock(addedFoldersMutex);
+    return addedFolders;
+}
+
 QStringList FolderBackend::DefaultFolders()
 {
     QFile mounts(QStringLiteral("/proc/self/mounts"));
@@ -468,7 +488,7 @@ QStringList FolderBackend::DefaultFolders()
         folders = CardMounts(mounts.readAll());
     for (const QString &folder : qEnvironmentVariable("FERROVANE_FOLDER_DEVICES").split(QLatin1Char(':'), Qt::SkipEmptyParts))
         folders << folder;
-    return folders;
+    return folders + AddedFolders();
 }
 
 namespace {

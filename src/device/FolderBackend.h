@@ -16,9 +16,10 @@ struct VolumeIdentity
 VolumeIdentity IdentifyVolume(const QString &folder);
 
 // Memory cards and folders read straight from the file system: mounted
-// volumes whose root holds a DCIM folder, and the folders named in
-// FERROVANE_FOLDER_DEVICES (colon-separated). Every file is listed, hidden
-// ones included; symbolic links never lead out of the folder.
+// volumes whose root holds a DCIM folder, the folders named in
+// FERROVANE_FOLDER_DEVICES (colon-separated) and the folders the user added
+// in the window. Every file is listed, hidden ones included; symbolic links
+// never lead out of the folder.
 class FolderBackend : public DeviceBackend
 {
 public:
@@ -35,6 +36,10 @@ public:
     // root holds a DCIM folder.
     static QStringList CardMounts(const QByteArray &mountsTable);
     static QStringList DefaultFolders();
+    // The folders the user added as devices, which the window remembers in
+    // the settings file; part of the default folders from here on.
+    static void SetAddedFolders(const QStringList &folders);
+    static QStringList AddedFolders();
     // How the device list names a folder or volume.
     static DeviceEntry NameDevice(const QString &path, const VolumeIdentity &volume, bool card);
 

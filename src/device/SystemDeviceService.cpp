@@ -16,8 +16,13 @@ std::unique_ptr<DeviceService> CreateSystemDeviceService()
 
 QStringList FolderDeviceTrouble(const QString &folderList)
 {
+    return FolderDeviceTrouble(folderList.split(QLatin1Char(':'), Qt::SkipEmptyParts));
+}
+
+QStringList FolderDeviceTrouble(const QStringList &folders)
+{
     QStringList lines;
-    for (const QString &folder : folderList.split(QLatin1Char(':'), Qt::SkipEmptyParts)) {
+    for (const QString &folder : folders) {
         const QFileInfo info(folder);
         if (!info.exists())
             lines << QStringLiteral("Folder device \"%1\" is not offered: it does not exist.").arg(folder);

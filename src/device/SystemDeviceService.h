@@ -9,3 +9,5 @@ std::unique_ptr<DeviceService> CreateSystemDeviceService();
 // separated by ":"), one log line each: an entry that does not exist or is
 // not a folder is not offered as a device.
 QStringList FolderDeviceTrouble(const QString &folderList);
+// The same for folders one by one (a folder added in the window).
+QStringList FolderDeviceTrouble(const QStringList &folders);

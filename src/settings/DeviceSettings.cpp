@@ -44,6 +44,7 @@ const Key kKeys[] = {
     {"PostProcessingSuccessCode", &DeviceSettings::PostProcessingSuccessCode, DeviceKeys::PostProcessing},
     {"FileFiltersCheckBox", &DeviceSettings::FileFiltersCheckBox, DeviceKeys::Options},
     {"FileFilter", &DeviceSettings::FileFilter, DeviceKeys::Options},
+    {"FolderPath", &DeviceSettings::FolderPath, DeviceKeys::Folder},
 };
 
 bool InGroups(DeviceKeys group, DeviceKeys keys)

@@ -28,6 +28,7 @@ struct DeviceSettings
     QString PostProcessingSuccessCode = QStringLiteral("0");
     bool FileFiltersCheckBox = true;
     QString FileFilter;  // encoded; see FileFilter.h
+    QString FolderPath;  // a folder the user added as this device; empty for any other device
 
     DeviceSettings();
 };
@@ -39,7 +40,8 @@ enum class DeviceKeys : unsigned {
     MainWindow = 2,      // DestPath, DateFormat, DeviceRoot, CopyMode
     Options = 4,         // ByteLevelCompare, DeleteFiles, FileFiltersCheckBox, FileFilter
     PostProcessing = 8,  // the two commands, their switches, Force and the success codes
-    All = 15,
+    All = 15,            // everything Save Settings writes
+    Folder = 16,         // FolderPath: written when a folder is added, kept by every other writer
 };
 
 // Reads the section; a missing key reads as its default. The serial number

@@ -34,6 +34,7 @@ private:
             {"DeviceConnectSpeedButton", f.DeviceConnectSpeedButton},
             {"ScanPortableDevicesButton", f.ScanPortableDevicesButton},
             {"DeleteDeviceButton", f.DeleteDeviceButton},
+            {"AddFolderButton", f.AddFolderButton},
             {"CopyModeRadioGroup", f.CopyModeRadioGroup},
             {"DateFormatEdit", f.DateFormatEdit},
             {"DateFormatExampleEdit", f.DateFormatExampleEdit},
@@ -91,6 +92,24 @@ private slots:
         QCOMPARE(del.count(), 1);
     }
 
+    // Ctrl+Q closes as Close does, and only while Close is enabled.
+    void quitKey_data()
+    {
+        QTest::addColumn<bool>("busy");
+        QTest::newRow("idle") << false;
+        QTest::newRow("busy") << true;
+    }
+    void quitKey()
+    {
+        QFETCH(bool, busy);
+        TForm1 &f = *form_;
+        f.DisableUI(busy);
+        QVERIFY(QTest::qWaitForWindowActive(&f));
+        QTest::keyClick(&f, Qt::Key_Q, Qt::ControlModifier);
+        QCOMPARE(f.isVisible(), busy);
+        QCOMPARE(LogTexts(f.Log).contains(QStringLiteral("Program exited by user.")), !busy);
+    }
+
     // Tab runs through the designed order and back to its start, round and
     // round; Shift+Tab runs it backwards.
     void tabOrder()
@@ -102,7 +121,7 @@ private slots:
             f.DeviceRootEdit->Edit, f.StringGrid1, f.DateFormatEdit->Edit, f.ScanPortableDevicesButton,
             f.CopyModeRadioGroup->Buttons[0], f.DateFormatExampleEdit->Edit, f.SearchBitBtn, f.OptionsBitBtn,
             f.PostProcessingBitBtn, f.AboutButton, f.CloseButton, f.DeleteDeviceButton, f.DeviceConnectSpeedButton,
-            f.HelpButton,
+            f.AddFolderButton, f.HelpButton,
         };
         auto name = [](QWidget *w) {
             return w ? QString::fromLatin1(w->metaObject()->className()) + QLatin1Char(' ') + w->accessibleName()
@@ -136,7 +155,7 @@ private slots:
             f.CopyBitBtn, f.SaveSettingsBitBtn, f.RichEdit1, f.ViewLogsBitBtn, f.DeviceComboBox,
             f.DeviceRootEdit->Edit, f.StringGrid1, f.ScanPortableDevicesButton, f.CopyModeRadioGroup->Buttons[1],
             f.SearchBitBtn, f.OptionsBitBtn, f.PostProcessingBitBtn, f.AboutButton, f.CloseButton,
-            f.DeleteDeviceButton, f.DeviceConnectSpeedButton, f.HelpButton,
+            f.DeleteDeviceButton, f.DeviceConnectSpeedButton, f.AddFolderButton, f.HelpButton,
         };
         QVERIFY(QTest::qWaitForWindowActive(&f));
         f.CopyBitBtn->setFocus(Qt::TabFocusReason);
@@ -157,6 +176,7 @@ private slots:
         QTest::newRow("Connect") << "DeviceConnectSpeedButton" << "Connect";
         QTest::newRow("Scan") << "ScanPortableDevicesButton" << "Refresh portable device list.";
         QTest::newRow("DeleteDevice") << "DeleteDeviceButton" << "Delete the device from the list.";
+        QTest::newRow("AddFolder") << "AddFolderButton" << "Add Folder\u2026";
         QTest::newRow("CopyMode") << "CopyModeRadioGroup" << "Copy Mode:";
         QTest::newRow("DateFormat") << "DateFormatEdit" << "Date Format:";
         QTest::newRow("DateExample") << "DateFormatExampleEdit" << "Date Example:";
@@ -325,7 +345,7 @@ private slots:
             "CopyBitBtn", "CloseButton", "DestSpeedButton", "SaveSettingsBitBtn", "AboutButton", "DeviceComboBox",
             "DestLabeledEdit", "ViewLogsBitBtn", "CopyModeRadioGroup", "DeviceRootEdit", "ScanPortableDevicesButton",
             "DeleteDeviceButton", "SearchBitBtn", "SearchLabeledEdit", "DeviceRootSpeedButton", "OptionsBitBtn",
-            "PostProcessingBitBtn", "DeviceConnectSpeedButton"};
+            "PostProcessingBitBtn", "DeviceConnectSpeedButton", "AddFolderButton"};
         for (const QString &name : idleOnly)
             QVERIFY2(Control(name)->isEnabled() == !busy, qPrintable(name));
         QCOMPARE(f.StopBitBtn->isEnabled(), busy);
@@ -435,8 +455,10 @@ private slots:
         QCOMPARE(title.text, QStringLiteral("Ferrovane - Version 1.2 Release 0 Build 1"));
         QCOMPARE(title.color, LogColor::Blue);
         QCOMPARE(title.style, LogStyle::Bold);
+        // With no device at all, what to do instead of a choice from an empty list.
         const LogLine choose = form_->Log.Document().Line(form_->Log.Document().LineCount() - 1);
-        QCOMPARE(choose.text, QStringLiteral("Choose a device from the list."));
+        QCOMPARE(choose.text, QStringLiteral("To copy from a device, plug in and unlock a camera or phone, insert a "
+                                             "memory card, or add a folder with Add Folder."));
         QCOMPARE(choose.color, LogColor::Black);
         QCOMPARE(choose.style, LogStyle::Bold);
         QVERIFY(form_->StringGrid1->isColumnHidden(5));

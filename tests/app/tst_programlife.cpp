@@ -152,7 +152,9 @@ private slots:
     {
         Start();
         QCOMPARE(Log(), (QStringList{"Settings Loaded.", "Ferrovane - Version 1.2 Release 0 Build 1", "0 Devices Found.",
-                                     "No Portable Devices found.", "Choose a device from the list."}));
+                                     "No Portable Devices found.",
+                                     "To copy from a device, plug in and unlock a camera or phone, insert a memory "
+                                     "card, or add a folder with Add Folder."}));
         const LogDocument &doc = form_->Log.Document();
         QCOMPARE(doc.Line(3).color, LogColor::Red);
         QCOMPARE(doc.Line(4).color, LogColor::Black);
@@ -273,7 +275,9 @@ private slots:
         service_.devices.clear();
         const qsizetype from = form_->Log.Document().LineCount();
         form_->ScanPortableDevicesButton->click();
-        QCOMPARE(Log(from), (QStringList{"0 Devices Found.", "No Portable Devices found."}));
+        QCOMPARE(Log(from), (QStringList{"0 Devices Found.", "No Portable Devices found.",
+                                         "To copy from a device, plug in and unlock a camera or phone, insert a "
+                                         "memory card, or add a folder with Add Folder."}));
         QCOMPARE(form_->Discovery.ConnectedDeviceCount(), 1);
         QCOMPARE(form_->StringGrid2->RowCount(), rows);
     }

@@ -109,6 +109,45 @@ private slots:
         QVERIFY(rig_->service.deletedIds.empty());
     }
 
+    // Stop arrives while a file is transferred: no read after it, nothing
+    // placed, the source kept, no delete and no command for it, one red line.
+    void stopMidFile_data()
+    {
+        QTest::addColumn<bool>("byteLevel");
+        QTest::addColumn<bool>("forceRun");
+        QTest::addColumn<QByteArray>("existing");  // at the destination before
+        QTest::newRow("copy") << false << false << QByteArray();
+        QTest::newRow("command forced") << false << true << QByteArray();
+        QTest::newRow("byte level beside another file") << true << false << Pattern(400000, 7);
+    }
+    void stopMidFile()
+    {
+        QFETCH(bool, byteLevel);
+        QFETCH(bool, forceRun);
+        QFETCH(QByteArray, existing);
+        rig_->host.byteLevel = byteLevel;
+        rig_->host.forceRun = forceRun;
+        Add(QStringLiteral("A.JPG"), Pattern(400000));
+        const QStringList before = existing.isEmpty() ? QStringList() : QStringList{"2016-05-04/A.JPG"};
+        if (!existing.isEmpty())
+            WriteFile(rig_->Path(before[0]), existing);
+        int readsAfterStop = 0;
+        rig_->service.onRead = [&](const QString &, std::uint64_t offset) {
+            if (rig_->run.StopSignalled)
+                ++readsAfterStop;
+            else if (offset >= 131072)
+                rig_->run.StopSignalled = true;
+        };
+        rig_->Transfer(kFolder + "A.JPG");
+        QCOMPARE(readsAfterStop, 0);
+        QCOMPARE(rig_->log.Coded().last(),
+                 QStringLiteral("R Stopped: the file A.JPG was not copied and stays on the device."));
+        QCOMPARE(FilesBelow(rig_->dest.path()), before);
+        QVERIFY(rig_->OnDevice(kFolder + "A.JPG"));
+        QVERIFY(rig_->commands.isEmpty());
+        QCOMPARE(rig_->run.FilesCopied + rig_->run.ErrorCount, 0);
+    }
+
     // A file-size limit makes writes fail like a full disk.
     void diskFull()
     {

@@ -6,11 +6,13 @@
 #include "app/ProgramFolders.h"
 #include "app/Unit1.h"
 #include "base/FileNames.h"
+#include "copy/CopyTestSupport.h"
 #include "device/fake/FakeDeviceService.h"
 #include "settings/Unit3.h"
 #include "settings/Unit4.h"
 
 #include <QDesktopServices>
+#include <QElapsedTimer>
 #include <QItemSelectionModel>
 #include <QMessageBox>
 #include <QPlainTextEdit>
@@ -18,6 +20,7 @@
 #include <QPushButton>
 #include <QStatusBar>
 
+#include <algorithm>
 #include <atomic>
 #include <stdexcept>
 
@@ -47,6 +50,8 @@ private:
     // Holding the walk at one object.
     std::atomic<bool> held_{false};
     std::atomic<bool> release_{false};
+    // The offset of the last read of a watched object.
+    std::atomic<std::uint64_t> reached_{0};
 
     static constexpr int kFiles = 5;
 
@@ -149,6 +154,8 @@ private slots:
         release_ = true;
         service_.onGetValues = nullptr;
         form_.reset();
+        service_.onRead = nullptr;
+        reached_ = 0;
         service_.devices.clear();
         service_.deletedIds.clear();
     }
@@ -271,8 +278,11 @@ private slots:
         QVERIFY(Statistics(from).isEmpty());
         QVERIFY(!log.contains(QStringLiteral("Post Processing Command:")));
         QVERIFY(!QFileInfo::exists(ran));
-        // The file being handled when Stop came is finished; none after it starts.
-        QCOMPARE(ReadFile(DestFile(3)), FileData(3));
+        // The file being handled when Stop came is not copied; none after it starts.
+        QCOMPARE(log.mid(log.size() - 3), (QStringList{"Stopped: the file IMG_3.JPG was not copied and stays on the device.",
+                                                       "", "Stop Signalled."}));
+        QCOMPARE(ReadFile(DestFile(2)), FileData(2));
+        QVERIFY(!QFileInfo::exists(DestFile(3)));
         QVERIFY(!QFileInfo::exists(DestFile(4)));
         QCOMPARE(form_->Run.FilesLocated.load(), 3);
 
@@ -282,11 +292,66 @@ private slots:
         Copy();
         const QStringList stats = Statistics(again);
         QCOMPARE(stats.value(1), QStringLiteral("5 Files located at Source."));
-        QCOMPARE(stats.value(2), QStringLiteral("3 Files already existing at Destination."));
-        QCOMPARE(stats.value(3), QStringLiteral("2 Files copied to Destination."));
+        QCOMPARE(stats.value(2), QStringLiteral("2 Files already existing at Destination."));
+        QCOMPARE(stats.value(3), QStringLiteral("3 Files copied to Destination."));
         // A run that was not stopped runs the command, before its statistics.
         QVERIFY(Log(again).contains(QStringLiteral("Post Processing Command:")));
         QVERIFY(QFileInfo::exists(ran));
+    }
+
+    // Stop, or closing the window, while a slow device sends a big file: the
+    // transfer ends mid-file, leaves nothing at the destination and the file
+    // on the device, and the log names it before its "Stop Signalled."
+    // ending. The next run copies it whole.
+    void stopMidFile_data()
+    {
+        QTest::addColumn<bool>("close");
+        QTest::newRow("Stop button") << false;
+        QTest::newRow("closing the window") << true;
+    }
+    void stopMidFile()
+    {
+        QFETCH(bool, close);
+        constexpr std::uint64_t kSize = 128 * 131072;  // 32 s at a quarter second a chunk
+        const QString id = QStringLiteral("/store_S1/DCIM/BIG.MOV");
+        AddCamera();
+        FakeObject &big = service_.Device(QStringLiteral("usb:canon"))
+                              .AddSizedFile(QStringLiteral("/store_S1/DCIM"), QStringLiteral("BIG.MOV"),
+                                            QStringLiteral("VIDEO"), QStringLiteral("2016/08/11:10:22:33.000"), kSize);
+        big.readDelayMs = 250;
+        Settings(dest_->path(), "DeleteFiles=1\n");
+        StartForm(form_, service_);
+        service_.onRead = [this, id](const QString &object, std::uint64_t offset) {
+            if (object == id)
+                reached_ = offset;
+        };
+        const qsizetype from = form_->Log.Document().LineCount();
+        QTest::mouseClick(form_->CopyBitBtn, Qt::LeftButton);
+        QTRY_VERIFY(reached_ > 0);
+        QElapsedTimer stopping;
+        stopping.start();
+        if (close)
+            form_->close();
+        else
+            QTest::mouseClick(form_->StopBitBtn, Qt::LeftButton);
+        WaitIdle(*form_);
+        QVERIFY2(stopping.elapsed() < 10000, qPrintable(QString::number(stopping.elapsed())));
+        QVERIFY(reached_ < kSize - 131072);
+        const QStringList log = Log(from);
+        const QStringList ending = {"Stopped: the file BIG.MOV was not copied and stays on the device.", "", "Stop Signalled."};
+        QCOMPARE(log.mid(log.indexOf(ending[0])), close ? ending + QStringList({"", "Program exited by user."}) : ending);
+        QVERIFY(FilesBelow(dest_->path()).filter(QRegularExpression("BIG\\.MOV$|\\.ferrovane-")).isEmpty());
+        QVERIFY(service_.Device(QStringLiteral("usb:canon")).objects.count(id));
+        QCOMPARE(std::count(service_.deletedIds.begin(), service_.deletedIds.end(), id), 0);
+
+        big.readDelayMs = 0;
+        if (close)
+            StartForm(form_, service_);
+        Copy();
+        QByteArray whole(qsizetype(kSize), Qt::Uninitialized);
+        for (std::uint64_t i = 0; i < kSize; ++i)
+            whole[qsizetype(i)] = FakeDataByte(i);
+        QVERIFY(ReadFile(dest_->path() + QStringLiteral("/2016-08-11/BIG.MOV")) == whole);
     }
 
     // The worker reads the controls through a copy kept in step with them:
@@ -399,9 +464,10 @@ private slots:
         QTest::mouseClick(form_->StopBitBtn, Qt::LeftButton);
         WaitIdle(*form_);
         const QStringList log = Log(from);
-        QVERIFY(log.contains(QStringLiteral("Stop Signalled.")));
-        // The walk ended at the next look at the stop flag, in order.
-        QCOMPARE(log.last().left(14), QStringLiteral("Total Size = 0"));
+        // The walk ended at the next look at the stop flag, in order, and
+        // the stop's ending follows it.
+        QCOMPARE(log.mid(log.size() - 2), (QStringList{"", "Stop Signalled."}));
+        QCOMPARE(log.value(log.size() - 3).left(14), QStringLiteral("Total Size = 0"));
         QVERIFY(RowOf(3) == 0);
         QVERIFY(RowOf(1) > 0);
     }

@@ -242,6 +242,33 @@ private slots:
         QCOMPARE(callsAfterFailure, 0);
     }
 
+    // A stop ends the kernel copy between two of its pieces, in the first
+    // chunk or a later one, and leaves nothing behind.
+    void stoppedInKernel_data()
+    {
+        QTest::addColumn<qint64>("stopAt");
+        QTest::newRow("first piece") << qint64(0);
+        QTest::newRow("second chunk") << kChunk;
+    }
+    void stoppedInKernel()
+    {
+        QFETCH(qint64, stopAt);
+        const qint64 size = 2 * kChunk + 300000;
+        WriteFile(Source(QStringLiteral("A.MOV")), Pattern(size));
+        std::atomic<bool> stop{false};
+        int callsAfterStop = 0;
+        streams_->SetStopFlag(&stop);
+        streams_->SetCopyRange([&](int in, loff_t *inAt, int out, loff_t *outAt, size_t n, unsigned flags) {
+            callsAfterStop += stop ? 1 : 0;
+            stop = stop || *inAt >= stopAt;
+            return ::copy_file_range(in, inAt, out, outAt, n, flags);
+        });
+        QCOMPARE(streams_->CopyFileFromDevice(Id("A.MOV"), Dest("A.MOV"), size), StreamTransfer::CopyResult::Stopped);
+        QCOMPARE(callsAfterStop, 0);
+        QCOMPARE(FilesBelow(dest_.path()), QStringList());
+        QCOMPARE(QFileInfo(Source(QStringLiteral("A.MOV"))).size(), size);
+    }
+
     // A stream without a descriptor (a camera's) goes through the ordinary
     // loop and never reaches the kernel copy.
     void streamWithoutDescriptor()

@@ -81,7 +81,7 @@ private slots:
         DeviceDiscovery discovery(rig.connection, rig.log);
         FakeDiscoveryHost host;
         host.known << QStringLiteral("Canon Inc. Canon EOS 80D");
-        discovery.ScanPortableDevices(host);
+        QCOMPARE(discovery.ScanPortableDevices(host), 2);
         QCOMPARE(host.cleared, 1);
         QCOMPARE(host.added, QStringList{QStringLiteral("Google Pixel 7|P7")});
         QCOMPARE(discovery.ConnectedDeviceCount(), 2);
@@ -94,7 +94,7 @@ private slots:
 
         // A scan that finds nothing keeps the table and the catalogue.
         rig.service.devices.clear();
-        discovery.ScanPortableDevices(host);
+        QCOMPARE(discovery.ScanPortableDevices(host), 0);
         QCOMPARE(host.cleared, 1);
         QCOMPARE(discovery.ConnectedDeviceCount(), 2);
         QCOMPARE(ColouredLogLines(rig.log).last(), QStringLiteral("red: No Portable Devices found."));

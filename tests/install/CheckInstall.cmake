@@ -10,6 +10,10 @@ endif()
 set(expected
   bin/ferrovane
   share/applications/ferrovane.desktop
+  share/metainfo/example.quillmoor.ferrovane.metainfo.xml
+  share/man/man1/ferrovane.1.gz
+  share/doc/ferrovane/changelog.gz
+  share/doc/ferrovane/copyright
   share/icons/hicolor/scalable/apps/ferrovane.svg
   share/ferrovane/help/index.html
   share/ferrovane/help/help.css
@@ -37,7 +41,8 @@ foreach(size 16 22 24 32 48 64 128 256)
 endforeach()
 
 file(READ "${PREFIX}/share/applications/ferrovane.desktop" desktop)
-foreach(line "Name=Ferrovane" "Exec=ferrovane" "Icon=ferrovane" "Type=Application" "Categories=Graphics;Photography;")
+foreach(line "Name=Ferrovane" "Exec=ferrovane %f" "Icon=ferrovane" "Type=Application" "Categories=Graphics;Photography;"
+             "MimeType=x-content/image-dcf;")
   string(FIND "${desktop}" "\n${line}\n" at)
   if(at EQUAL -1)
     message(FATAL_ERROR "the desktop entry lacks ${line}")
@@ -53,6 +58,16 @@ if(VALIDATE)
                   RESULT_VARIABLE result OUTPUT_VARIABLE out ERROR_VARIABLE out)
   if(NOT result EQUAL 0 OR NOT out STREQUAL "")
     message(FATAL_ERROR "desktop-file-validate: ${out}")
+  endif()
+endif()
+
+find_program(APPSTREAMCLI appstreamcli)
+if(APPSTREAMCLI)
+  execute_process(COMMAND "${APPSTREAMCLI}" validate --no-net
+                          "${PREFIX}/share/metainfo/example.quillmoor.ferrovane.metainfo.xml"
+                  RESULT_VARIABLE result OUTPUT_VARIABLE out ERROR_VARIABLE out)
+  if(NOT result EQUAL 0)
+    message(FATAL_ERROR "appstreamcli validate: ${out}")
   endif()
 endif()
 
