@@ -14,12 +14,14 @@
 #include "device/DeviceDiscovery.h"
 #include "log/ActivityLog.h"
 #include "log/LogView.h"
+#include "preview/PreviewFetcher.h"
 #include "settings/Controls.h"
 
 #include <QElapsedTimer>
 #include <QMainWindow>
 #include <QMutex>
 #include <QPointer>
+#include <QSet>
 #include <QThread>
 #include <QTimer>
 
@@ -42,6 +44,7 @@ class QProgressBar;
 class QPushButton;
 class QStatusBar;
 class QToolButton;
+class PreviewPanel;
 
 // The main window.
 class TForm1 : public QMainWindow, private WalkHost, private DiscoveryHost, private CopyHost, private GridHost,
@@ -85,6 +88,7 @@ private:
     friend class TestFolderDevices;
     friend class TestHelpAbout;
     friend class TestMainWindow;
+    friend class TestPreview;
     friend class TestProgramLife;
     friend class TestSettingsDialogs;
     friend class TestVirtualCamera;
@@ -225,6 +229,26 @@ private:
     QAction *Delete1;
     // Ctrl+Q: Close, while Close is enabled.
     QAction *QuitAction;
+
+    // The preview window (FormPreview.cpp): its button and F3 show and hide
+    // it; it follows the grid's current row and waits while the worker owns
+    // the device.
+    QPushButton *PreviewBitBtn;
+    QAction *PreviewAction;
+    PreviewPanel *Preview;
+    std::unique_ptr<PreviewFetcher> Previews;
+    void CreatePreview();
+    void SetPreviewVisible(bool visible);
+    void PreviewSelectionChanged();
+    void RequestPreview();
+    void PreviewReady(const QString &key, const PreviewResult &result, bool final);
+    void PausePreviews(bool busy);
+    void LoadPreviewSettings();
+    void SavePreviewSettings();
+    QTimer previewTimer_;
+    QElapsedTimer previewClock_;
+    PreviewRequest previewRequest_;
+    QSet<QString> previewTroubleSaid_;
 
 
     void CreateControls();

@@ -323,8 +323,13 @@ qint64 NeededBytes(const Exiv2::ExifData &exif, qint64 have, qint64 fileSize, co
         for (const auto &[offsetTag, lengthTag] : pairs) {
             if (datum.tagName() != offsetTag)
                 continue;
-            auto length = exif.findKey(Exiv2::ExifKey(datum.familyName() + std::string(".") + datum.groupName() +
-                                                      "." + lengthTag));
+            Exiv2::ExifData::const_iterator length = exif.end();
+            try {
+                length = exif.findKey(Exiv2::ExifKey(datum.familyName() + std::string(".") + datum.groupName() +
+                                                     "." + lengthTag));
+            } catch (const Exiv2::AnyError &) {
+                continue;  // a group without that tag
+            }
             if (length == exif.end())
                 continue;
             const long count = std::min(datum.count(), length->count());
