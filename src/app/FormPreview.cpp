@@ -5,6 +5,7 @@
 
 #include "Unit1.h"
 
+#include "app/ProgramFolders.h"
 #include "preview/PreviewPanel.h"
 #include "settings/IniFile.h"
 

@@ -14,6 +14,7 @@
 #include <exiv2/exiv2.hpp>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <mutex>
 
@@ -42,6 +43,46 @@ void PrepareExiv2()
 #endif
     });
 }
+
+// What Qt's image plugins say while this thread decodes: kept for the
+// decode to judge (libjpeg pads a file that ends early with grey and only
+// warns), instead of reaching the terminal.
+thread_local QStringList *decodeMessages = nullptr;
+QtMessageHandler previousHandler = nullptr;
+
+void KeepDecodeMessages(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    if (decodeMessages && context.category && QByteArrayView(context.category).startsWith("qt.gui.imageio")) {
+        decodeMessages->append(message);
+        return;
+    }
+    if (previousHandler)
+        previousHandler(type, context, message);
+    else
+        std::fprintf(stderr, "%s\n", qPrintable(qFormatLogMessage(type, context, message)));
+}
+
+class DecodeMessages
+{
+public:
+    DecodeMessages()
+    {
+        static std::once_flag once;
+        std::call_once(once, [] { previousHandler = qInstallMessageHandler(KeepDecodeMessages); });
+        decodeMessages = &messages_;
+    }
+    ~DecodeMessages() { decodeMessages = nullptr; }
+    bool Say(const char *text) const
+    {
+        for (const QString &message : messages_)
+            if (message.contains(QLatin1String(text), Qt::CaseInsensitive))
+                return true;
+        return false;
+    }
+
+private:
+    QStringList messages_;
+};
 
 // Where bytes come from: memory, or a device stream read in chunks.
 class ByteSource
@@ -217,10 +258,12 @@ QImage DecodeFrom(SourceDevice &device, QSize box, int orientation, const Previe
             *trouble = why;
         return QImage();
     };
+    const DecodeMessages messages;
     QImageReader reader(&device);
     reader.setDecideFormatFromContent(true);
     reader.setAllocationLimit(limits.allocationMb);
     const QSize full = reader.size();
+    const QByteArray format = reader.format();
     if (!full.isValid() || full.isEmpty())
         return fail(QStringLiteral("not a picture Qt can read (%1)").arg(reader.errorString()));
     if (qint64(full.width()) * full.height() > kMaxPixels)
@@ -236,7 +279,7 @@ QImage DecodeFrom(SourceDevice &device, QSize box, int orientation, const Previe
     QImage image;
     if (!reader.read(&image) || image.isNull())
         return fail(QStringLiteral("the picture could not be decoded (%1)").arg(reader.errorString()));
-    if (device.ReadPastEnd() && reader.format() == "jpeg")
+    if ((device.ReadPastEnd() || messages.Say("premature end")) && format == "jpeg")
         return fail(QStringLiteral("the picture ends before its data does"));
     if (!ownTurn)
         image = Oriented(image, orientation);
@@ -323,12 +366,21 @@ qint64 NeededBytes(const Exiv2::ExifData &exif, qint64 have, qint64 fileSize, co
         for (const auto &[offsetTag, lengthTag] : pairs) {
             if (datum.tagName() != offsetTag)
                 continue;
+            // A group without the length tag, or one whose strips hold the
+            // photo itself (strips are a preview only in a reduced-resolution
+            // image, as exiv2's preview reader judges too), names no preview.
             Exiv2::ExifData::const_iterator length = exif.end();
             try {
                 length = exif.findKey(Exiv2::ExifKey(datum.familyName() + std::string(".") + datum.groupName() +
                                                      "." + lengthTag));
+                if (length != exif.end() && datum.tagName() == "StripOffsets" && datum.groupName() != "Thumbnail" &&
+                    datum.groupName() != "Image2") {
+                    const auto kind = exif.findKey(Exiv2::ExifKey("Exif." + datum.groupName() + ".NewSubfileType"));
+                    if (kind == exif.end() || kind->count() == 0 || kind->toLong() != 1)
+                        length = exif.end();
+                }
             } catch (const Exiv2::AnyError &) {
-                continue;  // a group without that tag
+                length = exif.end();
             }
             if (length == exif.end())
                 continue;

@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QPainter>
 #include <QPainterPath>
+#include <QTimer>
 #include <QVBoxLayout>
 
 void PaintKindIcon(QPainter &painter, const QRectF &rect, FileKind kind, const QPalette &palette)
@@ -86,6 +87,7 @@ PreviewPicture::PreviewPicture(QWidget *parent) : QWidget(parent)
 void PreviewPicture::SetImage(const QImage &image)
 {
     image_ = image;
+    stale_ = false;
     fitted_ = QPixmap();
     update();
 }
@@ -94,6 +96,14 @@ void PreviewPicture::SetKind(FileKind kind, bool empty)
 {
     kind_ = kind;
     empty_ = empty;
+    update();
+}
+
+void PreviewPicture::SetStale(bool stale)
+{
+    if (stale_ == stale)
+        return;
+    stale_ = stale;
     update();
 }
 
@@ -123,6 +133,8 @@ void PreviewPicture::paintEvent(QPaintEvent *)
                                                                            Qt::SmoothTransformation));
         fitted_.setDevicePixelRatio(ratio);
     }
+    if (stale_)
+        painter.setOpacity(0.3);
     const QSizeF shown = QSizeF(fitted_.size()) / ratio;
     painter.drawPixmap(QPointF((width() - shown.width()) / 2, (height() - shown.height()) / 2), fitted_);
 }
@@ -141,6 +153,11 @@ PreviewPanel::PreviewPanel(QWidget *owner) : QWidget(owner, Qt::Tool)
     note_->setTextFormat(Qt::PlainText);
     note_->setWordWrap(true);
     note_->hide();
+    // A picture that takes longer than this gives way to the file's icon.
+    staleTimer_ = new QTimer(this);
+    staleTimer_->setSingleShot(true);
+    staleTimer_->setInterval(150);
+    connect(staleTimer_, &QTimer::timeout, this, [this] { picture_->SetImage(QImage()); });
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(8, 8, 8, 8);
     layout->setSpacing(6);
@@ -156,13 +173,20 @@ void PreviewPanel::ShowFile(const PreviewFile &file)
     file_ = file;
     photo_ = PhotoFacts();
     hasFile_ = true;
-    picture_->SetImage(QImage());
     picture_->SetKind(file.kind, false);
+    if (file.kind == FileKind::Picture && !picture_->Image().isNull()) {
+        picture_->SetStale(true);
+        staleTimer_->start();
+    } else {
+        staleTimer_->stop();
+        picture_->SetImage(QImage());
+    }
     UpdateFacts();
 }
 
 void PreviewPanel::ShowPicture(const PreviewResult &result)
 {
+    staleTimer_->stop();
     picture_->SetImage(result.image);
     photo_ = result.facts;
     UpdateFacts();
@@ -173,6 +197,7 @@ void PreviewPanel::ShowNothing()
     hasFile_ = false;
     file_ = PreviewFile();
     photo_ = PhotoFacts();
+    staleTimer_->stop();
     picture_->SetImage(QImage());
     picture_->SetKind(FileKind::Other, true);
     UpdateFacts();

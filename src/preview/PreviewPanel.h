@@ -10,6 +10,7 @@
 #include <QWidget>
 
 class QLabel;
+class QTimer;
 
 // What the catalogue row says of the file.
 struct PreviewFile
@@ -28,7 +29,11 @@ public:
     explicit PreviewPicture(QWidget *parent = nullptr);
     void SetImage(const QImage &image);
     void SetKind(FileKind kind, bool empty);
-    bool ShowsImage() const { return !image_.isNull(); }
+    // The picture stays, faded, until the next one comes: no flash of an icon
+    // between two photos.
+    void SetStale(bool stale);
+    // A picture of the file shown now (not one faded out).
+    bool ShowsImage() const { return !image_.isNull() && !stale_; }
     const QImage &Image() const { return image_; }
     QSize sizeHint() const override { return QSize(360, 270); }
     QSize minimumSizeHint() const override { return QSize(120, 90); }
@@ -42,6 +47,7 @@ private:
     QPixmap fitted_;  // the image scaled to the widget, made once per size
     FileKind kind_ = FileKind::Other;
     bool empty_ = true;
+    bool stale_ = false;
 };
 
 class PreviewPanel : public QWidget
@@ -75,6 +81,7 @@ private:
     void UpdateFacts();
 
     PreviewPicture *picture_;
+    QTimer *staleTimer_;
     QLabel *facts_;
     QLabel *note_;
     PreviewFile file_;

@@ -6,6 +6,7 @@
 #include "common/FormTest.h"
 #include "common/IniTestFiles.h"
 #include "common/TestMain.h"
+#include "app/ProgramFolders.h"
 #include "preview/PreviewCache.h"
 #include "preview/PreviewFetcher.h"
 #include "preview/PreviewPanel.h"
@@ -21,16 +22,19 @@
 
 namespace {
 
-QByteArray Encoded(QSize size, const char *format, int quality = 85)
+// A picture; a noisy one compresses as badly as a photo does.
+QByteArray Encoded(QSize size, const char *format, bool noisy = false)
 {
     QImage image(size, QImage::Format_RGB32);
+    QRandomGenerator random(7);
     for (int y = 0; y < size.height(); ++y)
         for (int x = 0; x < size.width(); ++x)
-            image.setPixel(x, y, qRgb(x * 255 / size.width(), y * 255 / size.height(), (x ^ y) & 0xFF));
+            image.setPixel(x, y, qRgb(x * 255 / size.width(), y * 255 / size.height(),
+                                      noisy ? int(random.bounded(256)) : (x ^ y) & 0xFF));
     QByteArray bytes;
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, format, quality);
+    image.save(&buffer, format, 85);
     return bytes;
 }
 
@@ -105,6 +109,8 @@ class TestPreview : public QObject
     Q_OBJECT
 
 private slots:
+    void initTestCase() { SetProgramFolders(); }
+
     // Each source in its turn, cheapest first, and how little of the file it reads.
     void sources_data()
     {
@@ -115,21 +121,21 @@ private slots:
         QTest::addColumn<QSize>("box");
         QTest::addColumn<int>("source");
         QTest::addColumn<QSize>("picture");
-        QTest::addColumn<bool>("wholeFileRead");
-        const QByteArray photo = CameraFile(Encoded(QSize(2400, 1600), "jpeg"), QSize(160, 120));
+        QTest::addColumn<bool>("headOnly");
+        const QByteArray photo = CameraFile(Encoded(QSize(2400, 1600), "jpeg", true), QSize(160, 120));
         const QByteArray raw = CameraFile(Encoded(QSize(1200, 800), "tiff"), QSize(640, 480));
         using S = PreviewSource;
         QTest::newRow("the device's thumbnail")
             << "IMG_1.JPG" << "IMAGE" << photo << Encoded(QSize(320, 240), "jpeg") << QSize(200, 200)
-            << int(S::DeviceThumbnail) << QSize(150, 200) << false;
+            << int(S::DeviceThumbnail) << QSize(150, 200) << true;
         QTest::newRow("the EXIF thumbnail, turned as the photo is")
             << "IMG_2.JPG" << "IMAGE" << photo << QByteArray() << QSize(120, 160) << int(S::EmbeddedPreview)
-            << QSize(120, 160) << false;
+            << QSize(120, 160) << true;
         QTest::newRow("a scaled decode, turned by its own EXIF")
             << "IMG_3.JPG" << "IMAGE" << photo << Encoded(QSize(160, 120), "jpeg") << QSize(400, 400)
-            << int(S::ScaledDecode) << QSize(267, 400) << true;
+            << int(S::ScaledDecode) << QSize(266, 400) << false;
         QTest::newRow("a raw file's preview") << "IMG_4.NEF" << "IMAGE" << raw << QByteArray() << QSize(400, 400)
-                                              << int(S::EmbeddedPreview) << QSize(300, 400) << false;
+                                              << int(S::EmbeddedPreview) << QSize(300, 400) << true;
         QTest::newRow("a PNG") << "shot.png" << "IMAGE" << Encoded(QSize(800, 200), "png") << QByteArray()
                                << QSize(400, 400) << int(S::ScaledDecode) << QSize(400, 100) << true;
         QTest::newRow("a small TIFF, not scaled up") << "scan.tif" << "IMAGE" << Encoded(QSize(90, 60), "tiff")
@@ -137,7 +143,7 @@ private slots:
                                                      << QSize(90, 60) << true;
         QTest::newRow("a video: its icon, nothing read")
             << "VID.MP4" << "VIDEO" << QByteArray(5000, 'v') << QByteArray() << QSize(400, 400) << int(S::None)
-            << QSize() << false;
+            << QSize(0, 0) << true;
     }
     void sources()
     {
@@ -148,7 +154,7 @@ private slots:
         QFETCH(QSize, box);
         QFETCH(int, source);
         QFETCH(QSize, picture);
-        QFETCH(bool, wholeFileRead);
+        QFETCH(bool, headOnly);
         FakeCard card;
         PreviewRequest request = card.Add(name, type, data, box);
         card.device->Object(request.objectId).thumbnail = thumbnail;
@@ -156,13 +162,26 @@ private slots:
         QCOMPARE(int(result.source), source);
         QCOMPARE(result.image.size(), picture);
         QVERIFY2(result.trouble.isEmpty(), qPrintable(result.trouble));
-        QCOMPARE(card.furthestRead >= std::uint64_t(data.size()), wholeFileRead);
+        QCOMPARE(card.furthestRead <= std::uint64_t(PreviewLimits().headBytes), headOnly);
         if (name.startsWith(QLatin1String("IMG"))) {
             QCOMPARE(result.facts.camera, QStringLiteral("Canon EOS 80D"));
             QCOMPARE(result.facts.lens, QStringLiteral("EF-S18-55mm f/3.5-5.6 IS STM"));
             QCOMPARE(result.facts.exposure, QStringLiteral("1/250 s, F8, ISO 100, 35.0 mm"));
             QVERIFY(!result.facts.captured.isEmpty());
         }
+    }
+
+    // A raw file whose preview runs past the head: read on to its end, no further.
+    void rawPreviewPastTheHead()
+    {
+        FakeCard card;
+        const QByteArray raw = CameraFile(Encoded(QSize(1200, 800), "tiff"), QSize(640, 480));
+        PreviewLimits limits;
+        limits.headBytes = 16 * 1024;
+        const PreviewResult result = LoadPreview(card.Add(QStringLiteral("IMG.NEF"), QStringLiteral("IMAGE"), raw), {},
+                                                 {}, limits);
+        QCOMPARE(int(result.source), int(PreviewSource::EmbeddedPreview));
+        QVERIFY(card.furthestRead < std::uint64_t(raw.size()) / 4);
     }
 
     // Broken files give no picture and one reason; nothing throws or crashes.
@@ -197,7 +216,7 @@ private slots:
         PreviewRequest request = card.Add(name, QStringLiteral("IMAGE"), data);
         card.device->Object(request.objectId).thumbnail = thumbnail;
         const PreviewResult result = LoadPreview(request, {});
-        QVERIFY(result.image.isNull());
+        QVERIFY2(result.image.isNull(), qPrintable(QString::number(int(result.source))));
         QVERIFY(!result.trouble.isEmpty());
         QVERIFY(!result.trouble.contains(QLatin1Char('\n')));
     }
