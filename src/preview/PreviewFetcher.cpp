@@ -3,6 +3,9 @@
 #include <QMetaObject>
 #include <QPointer>
 
+#include <sys/resource.h>
+#include <unistd.h>
+
 PreviewFetcher::PreviewFetcher(std::function<bool()> mayUseDevice, QObject *parent)
     : QObject(parent), mayUseDevice_(std::move(mayUseDevice))
 {
@@ -83,6 +86,9 @@ void PreviewFetcher::SetLimits(const PreviewLimits &limits)
 
 void PreviewFetcher::Run()
 {
+    // Decoding takes the processor the window and a copy run would
+    // otherwise have: this thread gives way to both.
+    setpriority(PRIO_PROCESS, id_t(gettid()), 10);
     for (;;) {
         PreviewRequest request;
         PreviewLimits limits;

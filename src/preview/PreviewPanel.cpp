@@ -144,6 +144,13 @@ PreviewPanel::PreviewPanel(QWidget *owner) : QWidget(owner, Qt::Tool)
     setWindowTitle(QStringLiteral("Preview"));
     setObjectName(QStringLiteral("PreviewPanel"));
     picture_ = new PreviewPicture(this);
+    name_ = new QLabel(this);
+    name_->setTextFormat(Qt::PlainText);
+    name_->setWordWrap(true);
+    name_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    QFont bold = name_->font();
+    bold.setBold(true);
+    name_->setFont(bold);
     facts_ = new QLabel(this);
     facts_->setTextFormat(Qt::PlainText);
     facts_->setWordWrap(true);
@@ -162,6 +169,7 @@ PreviewPanel::PreviewPanel(QWidget *owner) : QWidget(owner, Qt::Tool)
     layout->setContentsMargins(8, 8, 8, 8);
     layout->setSpacing(6);
     layout->addWidget(picture_, 1);
+    layout->addWidget(name_);
     layout->addWidget(facts_);
     layout->addWidget(note_);
     resize(380, 460);
@@ -217,19 +225,21 @@ QSize PreviewPanel::PictureBox() const
 
 QString PreviewPanel::FactsText() const
 {
-    return facts_->text();
+    return name_->text() + QLatin1Char('\n') + facts_->text();
 }
 
 void PreviewPanel::UpdateFacts()
 {
     if (!hasFile_) {
-        facts_->setText(QStringLiteral("No file selected."));
+        name_->setText(QStringLiteral("No file selected."));
+        facts_->clear();
         picture_->setAccessibleName(QStringLiteral("Preview"));
         picture_->setAccessibleDescription(QStringLiteral("No file selected."));
         return;
     }
     const QString name = readableText(file_.name);
-    QStringList lines{name};
+    name_->setText(name);
+    QStringList lines;
     QStringList said;
     const QString sizeDate = QStringList{file_.sizeText, file_.dateText}.join(QStringLiteral("   ")).trimmed();
     if (!sizeDate.isEmpty()) {

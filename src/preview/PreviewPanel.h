@@ -82,6 +82,7 @@ private:
 
     PreviewPicture *picture_;
     QTimer *staleTimer_;
+    QLabel *name_;
     QLabel *facts_;
     QLabel *note_;
     PreviewFile file_;
