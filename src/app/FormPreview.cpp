@@ -55,14 +55,24 @@ void TForm1::CreatePreview()
     connect(PreviewBitBtn, &QPushButton::toggled, this, &TForm1::SetPreviewVisible);
     connect(Preview, &PreviewPanel::Closed, this, [this] { PreviewBitBtn->setChecked(false); });
 
-    Previews = std::make_unique<PreviewFetcher>([this] { return !workerActive_; });
-    connect(Previews.get(), &PreviewFetcher::Ready, this, &TForm1::PreviewReady);
-    connect(StringGrid1->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
-            &TForm1::PreviewSelectionChanged);
     previewTimer_.setSingleShot(true);
     previewTimer_.setInterval(kSettleMs);
     connect(&previewTimer_, &QTimer::timeout, this, &TForm1::RequestPreview);
     previewClock_.start();
+}
+
+void TForm1::ConnectPreview()
+{
+    // Asked on the preview's worker before and during every fetch: a copy
+    // run or a listing always has the device first.
+    Previews = std::make_unique<PreviewFetcher>([engine = Engine.get()] { return !engine->IsActive(); });
+    connect(Previews.get(), &PreviewFetcher::Ready, this, &TForm1::PreviewReady);
+    connect(StringGrid1->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+            &TForm1::PreviewSelectionChanged);
+    // Previews wait while the engine runs; what waited is fetched at its end.
+    connect(Engine.get(), &CopyRun::listingStarted, this, [this] { PausePreviews(true); });
+    connect(Engine.get(), &CopyRun::copyStarted, this, [this] { PausePreviews(true); });
+    connect(Engine.get(), &CopyRun::workerFinished, this, [this] { PausePreviews(false); });
 }
 
 void TForm1::SetPreviewVisible(bool visible)
@@ -124,7 +134,7 @@ void TForm1::RequestPreview()
         return;
     PreviewRequest request = previewRequest_;
     request.box = Preview->PictureBox();
-    const bool busy = workerActive_ || gridOperationActive_;
+    const bool busy = Engine->IsActive() || gridOperationActive_;
     // The device's objects are taken here, on this thread, while no worker
     // replaces them.
     if (!busy)

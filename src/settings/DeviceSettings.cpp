@@ -124,3 +124,12 @@ void WriteDeviceList(IniFile &ini, const QStringList &entries, const QString &la
         log.WriteDebug(QStringLiteral("Saved %1 %2").arg(i).arg(entries.at(i)));
     }
 }
+
+QStringList ReadDeviceList(const IniFile &ini)
+{
+    const int count = qMin(ini.ReadInteger(QStringLiteral("Ferrovane"), QStringLiteral("DeviceCount"), 0), 1000);
+    QStringList entries;
+    for (int i = 0; i < count; ++i)
+        entries << ini.ReadString(QStringLiteral("Devices"), QStringLiteral("Item%1").arg(i), QString());
+    return entries;
+}

@@ -1,4 +1,4 @@
-#include "ControlMirror.h"
+#include "ControlChanges.h"
 
 #include <QAbstractButton>
 #include <QLineEdit>
