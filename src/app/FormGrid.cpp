@@ -11,6 +11,7 @@
 #include "settings/Unit4.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QDesktopServices>
 #include <QDir>
 #include <QScopedValueRollback>
@@ -182,6 +183,7 @@ RunSettings TForm1::ReadControls() const
     if (Form4) {
         values.Filters = {Form4->FileFiltersCheckBox->isChecked(), Form4->FilterList()};
         values.ByteLevel = Form4->ByteLevelCompareCheckBox->isChecked();
+        values.DateTaken = Form4->DateSourceComboBox->currentIndex() == 1;
         values.DeleteFiles = DeleteFilesOption();
     }
     return values;

@@ -102,6 +102,17 @@ TForm1::TForm1(DeviceService &deviceService, QWidget *parent)
     Form2 = new TForm2(*StringGrid2, *DeviceRootEdit->Edit, Log, this);
     Form3 = new TForm3(Log, IniFilePath, Connection.CurrentDeviceName, this);
     Form4 = new TForm4(Log, IniFilePath, Connection.CurrentDeviceName, this);
+    // The types of every file the last listing or copy run met, filtered or not.
+    Form4->SetDeviceFileTypes([this] {
+        Engine->FlushRows();
+        FileTypeTally found;
+        for (int row = 1; row + 1 < StringGrid2->RowCount(); ++row) {
+            const QString &type = StringGrid2->CellRef(4, row);
+            if (type != QLatin1String("FOLDER") && type != QLatin1String("STORAGE"))
+                found.Add(ExtractFileExtension(StringGrid2->CellRef(1, row)));
+        }
+        return found;
+    });
     Engine = std::make_unique<CopyRun>(Connection, Log, ProgramFolder);
     Grid = std::make_unique<GridOperations>(Engine->State(), Log, static_cast<GridHost &>(*this),
                                             [this](const QString &id, QDateTime &date) { return ReadObjectDate(id, date); });

@@ -35,6 +35,7 @@ RunSettings RunSettingsOf(const DeviceSettings &device)
     settings.ByteLevel = device.ByteLevelCompare;
     settings.DeleteFiles = device.DeleteFiles;
     settings.ForceRun = device.PostFileCopyForceCheckBox;
+    settings.DateTaken = device.DateSource == 1;
     settings.PostFileCopy = {device.PostFileCopyCommandCheckBox, device.PostFileCopyCommandLabeledEdit,
                              device.PostFileCopySuccessCode};
     settings.PostProcessing = {device.PostProcessingCommandCheckBox, device.PostProcessingCommandLabeledEdit,
@@ -253,6 +254,11 @@ bool CopyRun::ForceRun()
     return Settings().ForceRun;
 }
 
+bool CopyRun::DateFoldersByDateTaken()
+{
+    return Settings().DateTaken;
+}
+
 CommandSettings CopyRun::PostFileCopyCommand()
 {
     return Settings().PostFileCopy;
@@ -404,7 +410,9 @@ CopyOutcome CopyRun::CopyJob(const QString &deviceId, const QString &deviceName)
     commands_.RunPostProcessingCommand();
     if (run_.StopSignalled)
         return outcome;
-    for (const RunLogLine &line : CopyStatisticsLines(RunCounts::Of(run_), elapsed.elapsed(), Settings().DeleteFiles))
+    RunCounts counts = RunCounts::Of(run_);
+    counts.LeftByFilter = walk_.LeftByFilter;
+    for (const RunLogLine &line : CopyStatisticsLines(counts, elapsed.elapsed(), Settings().DeleteFiles))
         log_.WriteLog(line.text, line.color, line.style);
     outcome.end = CopyOutcome::End::Finished;
     return outcome;
@@ -464,6 +472,9 @@ void CopyRun::ListDeviceContents()
         log_.WriteLog(QStringLiteral("Not read = %1 (named above): the totals leave out what they hold.")
                           .arg(FormatCount(walk_.ReadErrors)),
                       LogColor::Red);
+    const QString notInFilter = NotInFilterText(walk_.LeftByFilter);
+    if (!notInFilter.isEmpty())
+        log_.WriteLog(notInFilter, LogColor::Black);
     walk_.ListedFileCount = qint64(walk_.TotalFiles);
 }
 

@@ -50,6 +50,7 @@ struct RunSettings
     bool ByteLevel = false;
     bool DeleteFiles = false;
     bool ForceRun = false;
+    bool DateTaken = false;  // date folders by the date the photo or video was taken
     CommandSettings PostFileCopy;
     CommandSettings PostProcessing;
 };
@@ -190,6 +191,7 @@ private:
     bool ByteLevelCompare() override;
     bool DeleteFiles() override;
     bool ForceRun() override;
+    bool DateFoldersByDateTaken() override;
     void SelectCatalogueRow(const QString &ObjectID) override;
     void RemoveCatalogueRow(const QString &ObjectID) override;
     void ShowErrorMessage(const QString &text) override;

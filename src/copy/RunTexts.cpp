@@ -81,6 +81,9 @@ std::vector<RunLogLine> CopyStatisticsLines(const RunCounts &counts, std::int64_
     };
     if (deleteFiles)
         lines.push_back(Statistic(FormatCount(counts.FilesDeleted, settings) + QStringLiteral(" Files delete from Source.")));
+    const QString leftOnDevice = LeftOnDeviceText(counts.LeftByFilter, settings);
+    if (!leftOnDevice.isEmpty())
+        lines.push_back({leftOnDevice, LogColor::Blue, deleteFiles ? LogStyle::Bold : LogStyle::Normal});
     lines.push_back(Statistic(FormatMiB(counts.BytesCopied, settings) + QStringLiteral(" Total size copied to Destination.")));
     lines.push_back(ErrorsLine(counts.ErrorCount));
     return lines;

@@ -6,6 +6,7 @@
 
 #include "base/FormatSettings.h"
 #include "log/LogColor.h"
+#include "settings/FileTypeTally.h"
 
 #include <QString>
 
@@ -35,6 +36,7 @@ struct RunCounts
     std::int32_t FilesDeleted = 0;
     std::int32_t ErrorCount = 0;
     std::uint64_t BytesCopied = 0;
+    FileTypeTally LeftByFilter;  // files the file filter left on the device, by type
 
     static RunCounts Of(const RunState &run);
 };
@@ -64,7 +66,9 @@ std::vector<RunLogLine> CopyHeaderLines(const QString &title, const RunHeader &h
 std::vector<RunLogLine> DeleteHeaderLines(const RunHeader &header);
 
 // The statistics block after a copy run or a catalogue copy: six lines, or
-// seven when files are deleted from the device after transfer. All bold.
+// seven when files are deleted from the device after transfer, all bold; and
+// before the total size, the files the filter left on the device, bold only
+// when files are deleted (the card is not as empty as it seems).
 std::vector<RunLogLine> CopyStatisticsLines(const RunCounts &counts, std::int64_t elapsedMs, bool deleteFiles,
                                             const FormatSettings &settings = ProcessFormatSettings());
 // The statistics block after a catalogue delete.

@@ -44,6 +44,7 @@ const Key kKeys[] = {
     {"PostProcessingSuccessCode", &DeviceSettings::PostProcessingSuccessCode, DeviceKeys::PostProcessing},
     {"FileFiltersCheckBox", &DeviceSettings::FileFiltersCheckBox, DeviceKeys::Options},
     {"FileFilter", &DeviceSettings::FileFilter, DeviceKeys::Options},
+    {"DateSource", &DeviceSettings::DateSource, DeviceKeys::Options},
     {"FolderPath", &DeviceSettings::FolderPath, DeviceKeys::Folder},
 };
 
@@ -84,6 +85,7 @@ DeviceSettings ReadDeviceSection(const IniFile &ini, const QString &section)
     values.DeviceSerialNo = values.DeviceSerialNo.trimmed();
     values.DeviceRoot = CleanDeviceRoot(values.DeviceRoot);
     values.CopyMode = qBound(0, values.CopyMode, 1);
+    values.DateSource = qBound(0, values.DateSource, 1);
     return values;
 }
 

@@ -135,13 +135,22 @@ private slots:
     {
         QTest::addColumn<bool>("deleteFiles");
         QTest::addColumn<int>("lines");
-        QTest::newRow("delete off: six lines") << false << 6;
-        QTest::newRow("delete on: seven lines") << true << 7;
+        QTest::addColumn<QString>("leftLine");  // coded, after the deletions
+        QTest::newRow("delete off: six lines") << false << 6 << "";
+        QTest::newRow("delete on: seven lines") << true << 7 << "";
+        QTest::newRow("delete on, a raw file the filter leaves")
+            << true << 8 << "Bb 1 Files left on the device by the file filter (NEF 1).";
     }
     void wholeRun()
     {
         QFETCH(bool, deleteFiles);
         QFETCH(int, lines);
+        QFETCH(QString, leftLine);
+        if (!leftLine.isEmpty()) {
+            Camera().AddFile(Camera().Object(QStringLiteral("/store_S1/DCIM")).id, QStringLiteral("DSC_9.NEF"),
+                             QStringLiteral("IMAGE"), QStringLiteral("2016/08/19:10:22:33.000"), FileData(9));
+            settings_.Filters = {true, {QStringLiteral("jpg")}};
+        }
         settings_.DeleteFiles = deleteFiles;
         Apply();
         const CopyOutcome outcome = Copy();
@@ -154,6 +163,8 @@ private slots:
         QCOMPARE(stats[3], QStringLiteral("5 Files copied to Destination."));
         if (deleteFiles)
             QCOMPARE(stats[4], QStringLiteral("5 Files delete from Source."));
+        if (!leftLine.isEmpty())
+            QVERIFY(log_.Coded().contains(leftLine));
         QCOMPARE(stats.last(), QStringLiteral("0 Errors encountered."));
         QCOMPARE(log_.Coded().last(), QStringLiteral("Bb 0 Errors encountered."));
         QCOMPARE(outcome.counts.FilesCopied, kFiles);
@@ -357,28 +368,31 @@ private slots:
         QTest::addColumn<QString>("change");
         QTest::addColumn<QString>("filterLine");
         QTest::addColumn<QStringList>("tail");
-        const QString defaults = QStringLiteral("File Filters: jpg,jpeg,tif,tiff,raw,mp3,flac,rec,m4a,mp4a,wma,ogg,asf,"
-                                                "aiff,aac,3gp,wav,mov,mp4,m4v,avi,mxf");
+        const QString defaults =
+            QStringLiteral("File Filters: ") + QString::fromLatin1(kDefaultFileFilter).replace(QLatin1Char('|'), QLatin1Char(','));
         QTest::newRow("phone") << "" << defaults
                                << QStringList{"Total Folders = 4 of 4", "Total Files = 5 of 6",
-                                              "Total Size = 0 MiB of 0 MiB"};
+                                              "Total Size = 0 MiB of 0 MiB", "Not in the file filter: 1 TXT"};
         QTest::newRow("filters off, Camera root")
             << "camera root" << "File Filters: *.*"
             << QStringList{"Total Folders = 1 of 4", "Total Files = 4 of 6", "Total Size = 0 MiB of 0 MiB"};
         QTest::newRow("huge files") << "huge" << defaults
                                     << QStringList{"Total Folders = 4 of 4", "Total Files = 7 of 8",
-                                                   "Total Size = 8,192 MiB of 8,192 MiB"};
+                                                   "Total Size = 8,192 MiB of 8,192 MiB",
+                                                   "Not in the file filter: 1 TXT"};
         QTest::newRow("date nobody can read")
             << "date" << defaults
             << QStringList{"Total Folders = 2 of 2", "Total Files = 1 of 1", "Total Size = 0 MiB of 0 MiB"};
         QTest::newRow("listing refused")
             << "refused" << defaults
             << QStringList{"Total Folders = 4 of 4", "Total Files = 3 of 4", "Total Size = 0 MiB of 0 MiB",
-                           "Not read = 1 (named above): the totals leave out what they hold."};
+                           "Not read = 1 (named above): the totals leave out what they hold.",
+                           "Not in the file filter: 1 TXT"};
         QTest::newRow("listing breaks off")
             << "breaks" << defaults
             << QStringList{"Total Folders = 4 of 4", "Total Files = 4 of 5", "Total Size = 0 MiB of 0 MiB",
-                           "Not read = 1 (named above): the totals leave out what they hold."};
+                           "Not read = 1 (named above): the totals leave out what they hold.",
+                           "Not in the file filter: 1 TXT"};
     }
     void listingLog()
     {

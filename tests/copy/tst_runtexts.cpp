@@ -86,6 +86,7 @@ private slots:
         QTest::addColumn<int>("errors");
         QTest::addColumn<QStringList>("texts");
         QTest::addColumn<LogColor>("lastColor");
+        QTest::addColumn<bool>("leftOut");
         const QStringList six = {"Elapsed Time: 65 Minutes 3 Seconds.",
                                  "1,204 Files located at Source.",
                                  "12 Files already existing at Destination.",
@@ -93,10 +94,16 @@ private slots:
                                  "1,536 MiB Total size copied to Destination."};
         QStringList seven = six;
         seven.insert(4, "1,000 Files delete from Source.");
-        QTest::newRow("no delete, no errors") << false << 0 << (QStringList(six) << "0 Errors encountered.") << LogColor::Blue;
-        QTest::newRow("no delete, errors") << false << 1001 << (QStringList(six) << "1001 Errors encountered.") << LogColor::Red;
-        QTest::newRow("delete, no errors") << true << 0 << (QStringList(seven) << "0 Errors encountered.") << LogColor::Blue;
-        QTest::newRow("delete, one error") << true << 1 << (QStringList(seven) << "1 Errors encountered.") << LogColor::Red;
+        const QString left = QStringLiteral("5 Files left on the device by the file filter (NEF 4, TXT 1).");
+        QTest::newRow("no delete, no errors") << false << 0 << (QStringList(six) << "0 Errors encountered.") << LogColor::Blue << false;
+        QTest::newRow("no delete, errors") << false << 1001 << (QStringList(six) << "1001 Errors encountered.") << LogColor::Red << false;
+        QTest::newRow("delete, no errors") << true << 0 << (QStringList(seven) << "0 Errors encountered.") << LogColor::Blue << false;
+        QTest::newRow("delete, one error") << true << 1 << (QStringList(seven) << "1 Errors encountered.") << LogColor::Red << false;
+        QStringList sixLeft = six, sevenLeft = seven;
+        sixLeft.insert(4, left);
+        sevenLeft.insert(5, left);
+        QTest::newRow("no delete, files left") << false << 0 << (sixLeft << "0 Errors encountered.") << LogColor::Blue << true;
+        QTest::newRow("delete, files left") << true << 0 << (sevenLeft << "0 Errors encountered.") << LogColor::Blue << true;
     }
     void copyStatistics()
     {
@@ -104,7 +111,13 @@ private slots:
         QFETCH(int, errors);
         QFETCH(QStringList, texts);
         QFETCH(LogColor, lastColor);
+        QFETCH(bool, leftOut);
         RunCounts counts;
+        if (leftOut) {
+            counts.LeftByFilter.Add(QStringLiteral("txt"));
+            counts.LeftByFilter.Add(QStringLiteral("NEF"), 3);
+            counts.LeftByFilter.Add(QStringLiteral("nef"));
+        }
         counts.FilesLocated = 1204;
         counts.FilesExisting = 12;
         counts.FilesCopied = 1192;
@@ -115,7 +128,9 @@ private slots:
         QStringList got;
         for (const RunLogLine &line : lines) {
             got << line.text;
-            QCOMPARE(line.style, LogStyle::Bold);
+            // Only the files left on the device stay plain while nothing is deleted.
+            const bool plain = !deleteFiles && line.text.contains(QLatin1String("left on the device"));
+            QCOMPARE(line.style, plain ? LogStyle::Normal : LogStyle::Bold);
         }
         QCOMPARE(got, texts);
         for (size_t i = 0; i + 1 < lines.size(); ++i)
