@@ -9,10 +9,13 @@
 #include "device/DeviceWatcher.h"
 #include "log/ActivityLog.h"
 #include "log/LogView.h"
+#include "preview/PreviewFetcher.h"
 #include "settings/Controls.h"
 
 #include <QElapsedTimer>
 #include <QMainWindow>
+#include <QSet>
+#include <QTimer>
 
 #include <memory>
 
@@ -29,6 +32,7 @@ class QPushButton;
 class QStatusBar;
 class QToolButton;
 class RunMonitor;
+class PreviewPanel;
 
 // The main window. The copy run and the listing are the engine's; the
 // window hands it the controls' values, starts and stops it, and shows what
@@ -75,6 +79,7 @@ private:
     friend class TestFolderDevices;
     friend class TestHelpAbout;
     friend class TestMainWindow;
+    friend class TestPreview;
     friend class TestProgramLife;
     friend class TestSettingsDialogs;
     friend class TestVirtualCamera;
@@ -213,6 +218,27 @@ private:
     QAction *Delete1;
     // Ctrl+Q: Close, while Close is enabled.
     QAction *QuitAction;
+
+    // The preview window (FormPreview.cpp): its button and F3 show and hide
+    // it; it follows the grid's current row and waits while the worker owns
+    // the device.
+    QPushButton *PreviewBitBtn;
+    QAction *PreviewAction;
+    PreviewPanel *Preview;
+    std::unique_ptr<PreviewFetcher> Previews;
+    void CreatePreview();
+    void ConnectPreview();
+    void SetPreviewVisible(bool visible);
+    void PreviewSelectionChanged();
+    void RequestPreview();
+    void PreviewReady(const QString &key, const PreviewResult &result, bool final);
+    void PausePreviews(bool busy);
+    void LoadPreviewSettings();
+    void SavePreviewSettings();
+    QTimer previewTimer_;
+    QElapsedTimer previewClock_;
+    PreviewRequest previewRequest_;
+    QSet<QString> previewTroubleSaid_;
 
 
     void CreateControls();
