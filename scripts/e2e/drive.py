@@ -332,6 +332,66 @@ close(p)
 check('DEVICE CONTENTS:' in newest_log().split('DEVICE: Folder Holiday', 1)[-1] and
       'DEVICE: Folder Holiday' in newest_log(), 'Add Folder: the folder is selected and listed')
 
+# Date folders from when the photo or video was taken: a photo's EXIF date and
+# a movie header's creation time, not the file dates; a file without such a
+# date goes by its file date, and the log says so.
+def exif_jpeg(taken, filler):
+    """A small JPEG whose EXIF holds DateTimeOriginal (YYYY:MM:DD HH:MM:SS)."""
+    import struct
+    date = taken.encode() + b'\0'
+    ifd0 = struct.pack('<H', 1) + struct.pack('<HHII', 0x8769, 4, 1, 26) + struct.pack('<I', 0)
+    exif = struct.pack('<H', 1) + struct.pack('<HHII', 0x9003, 2, len(date), 44) + struct.pack('<I', 0)
+    tiff = b'II*\0' + struct.pack('<I', 8) + ifd0 + exif + date
+    app1 = b'Exif\0\0' + tiff
+    com = filler
+    return (b'\xff\xd8' + b'\xff\xe1' + struct.pack('>H', len(app1) + 2) + app1 +
+            b'\xff\xfe' + struct.pack('>H', len(com) + 2) + com + b'\xff\xd9')
+
+
+def mp4(created_utc, filler):
+    """A small MP4 whose movie header holds its creation time."""
+    import calendar, struct
+
+    def box(kind, body):
+        return struct.pack('>I', len(body) + 8) + kind + body
+    seconds = calendar.timegm(created_utc) + 2082844800
+    mvhd = box(b'mvhd', b'\0\0\0\0' + struct.pack('>IIII', seconds, seconds, 600, 0) + b'\0' * 80)
+    return box(b'ftyp', b'isom' + struct.pack('>I', 0x200) + b'isommp42') + box(b'moov', mvhd) + box(b'mdat', filler)
+
+
+taken_photo = os.path.join(extra, 'DCIM', 'IMG_9001.JPG')
+taken_movie = os.path.join(extra, 'DCIM', 'MVI_9002.MP4')
+open(taken_photo, 'wb').write(exif_jpeg('2019:05:04 12:34:56', os.urandom(3000)))
+movie_utc = time.strptime('2020-02-03 23:30:00', '%Y-%m-%d %H:%M:%S')
+open(taken_movie, 'wb').write(mp4(movie_utc, os.urandom(3000)))
+for f in (taken_photo, taken_movie):
+    os.utime(f, (time.mktime((2016, 8, 11, 10, 0, 0, 0, 0, -1)),) * 2)
+dest_taken = os.path.join(HOME, 'dest-taken')
+os.makedirs(dest_taken)
+ini = read_ini()
+ini['Ferrovane']['LastDevice'] = 'Folder Holiday'
+ini['Folder Holiday'].update({'DestPath': dest_taken, 'CopyMode': '0', 'DateFormat': 'yyyy-mm-dd',
+                              'FileFiltersCheckBox': '0', 'DateSource': '1'})
+with open(INI, 'w', encoding='utf-8') as f:
+    ini.write(f, space_around_delimiters=False)
+import calendar
+movie_local = time.localtime(calendar.timegm(movie_utc))
+plain = os.path.join(extra, 'DCIM', 'IMG_9000.JPG')
+expected = {taken_photo: os.path.join(dest_taken, '2019-05-04', 'IMG_9001.JPG'),
+            taken_movie: os.path.join(dest_taken, time.strftime('%Y-%m-%d', movie_local), 'MVI_9002.MP4'),
+            plain: os.path.join(dest_taken, time.strftime('%Y-%m-%d', time.localtime(os.path.getmtime(plain))),
+                                'IMG_9000.JPG')}
+p = start()
+copy_run(p, lambda: all(os.path.exists(t) for t in expected.values()))
+close(p)
+for f, t in expected.items():
+    check(os.path.exists(t) and filecmp.cmp(f, t, shallow=False), 'date taken: %s in %s' %
+          (os.path.basename(f), os.path.relpath(os.path.dirname(t), dest_taken)))
+check(abs(os.path.getmtime(expected[taken_photo]) - time.mktime((2019, 5, 4, 12, 34, 56, 0, 0, -1))) < 2,
+      'date taken: the copy of the photo is dated when it was taken')
+check('No date taken from' in newest_log() and '0 Errors encountered.' in newest_log(),
+      'date taken: a file without one goes by its file date, said in the log, no errors')
+
 # Devices coming and going: a volume holding DCIM mounted and unmounted
 # while the program runs (tmpfs: this kernel may have no vfat), then copied
 # by itself once its options ask for it.

@@ -21,6 +21,7 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QProcess>
+#include <QComboBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScopeGuard>
@@ -415,6 +416,7 @@ private slots:
         QTest::newRow("folder mode clicked") << "mode";
         QTest::newRow("delete files ticked in Options") << "delete";
         QTest::newRow("command typed in Post Processing") << "command";
+        QTest::newRow("date source chosen in Options by keyboard") << "date";
     }
     void changedControlsReachTheRun()
     {
@@ -431,11 +433,16 @@ private slots:
         } else if (change == QLatin1String("delete")) {
             form_->Form4->DeleteFilesCheckBox->click();
             QVERIFY(form_->Form4->DeleteFilesCheckBox->isChecked());
+        } else if (change == QLatin1String("date")) {
+            QTest::keyClick(form_->Form4->DateSourceComboBox, Qt::Key_Down);
+            QCOMPARE(form_->Form4->DateSourceComboBox->currentIndex(), 1);
         } else {
             form_->Form3->PostFileCopyCommandCheckBox->click();
             QTest::keyClicks(form_->Form3->PostFileCopyCommandLabeledEdit->Edit, QStringLiteral("touch [Path]/[File].ran"));
         }
         Copy();
+        QCOMPARE(form_->Engine->Settings().DateTaken, change == QLatin1String("date"));
+        // These photos hold no date of their own: they go by their file dates either way.
         for (int i = 1; i <= kFiles; ++i) {
             QString where = DestFile(i);
             if (change == QLatin1String("destination"))
