@@ -5,7 +5,7 @@ would: buttons are found by their captions and pressed. Run by scripts/test-e2e
 scripts/screenshot (mode screenshot).
 
     drive.py EXE HOME CARD BIG [full|wayland|report|screenshot]"""
-import configparser, filecmp, glob, os, subprocess, sys, time
+import calendar, configparser, filecmp, glob, os, shutil, subprocess, sys, time
 
 import pyatspi
 
@@ -281,7 +281,6 @@ check('%d Files delete from Source.' % len(originals) in newest_log(), 'log: sev
 # Stop mid-run on a big card: nothing partial under a final name.
 dest3 = os.path.join(HOME, 'dest-stop')
 os.makedirs(dest3)
-import shutil
 shutil.copytree(BIG, CARD, dirs_exist_ok=True)
 big = card_files(CARD)
 # Each file's command takes a moment, so that Stop meets a run in progress.
@@ -350,7 +349,7 @@ def exif_jpeg(taken, filler):
 
 def mp4(created_utc, filler):
     """A small MP4 whose movie header holds its creation time."""
-    import calendar, struct
+    import struct
 
     def box(kind, body):
         return struct.pack('>I', len(body) + 8) + kind + body
@@ -374,7 +373,6 @@ ini['Folder Holiday'].update({'DestPath': dest_taken, 'CopyMode': '0', 'DateForm
                               'FileFiltersCheckBox': '0', 'DateSource': '1'})
 with open(INI, 'w', encoding='utf-8') as f:
     ini.write(f, space_around_delimiters=False)
-import calendar
 movie_local = time.localtime(calendar.timegm(movie_utc))
 plain = os.path.join(extra, 'DCIM', 'IMG_9000.JPG')
 expected = {taken_photo: os.path.join(dest_taken, '2019-05-04', 'IMG_9001.JPG'),
@@ -392,9 +390,9 @@ check(abs(os.path.getmtime(expected[taken_photo]) - time.mktime((2019, 5, 4, 12,
 check('No date taken from' in newest_log() and '0 Errors encountered.' in newest_log(),
       'date taken: a file without one goes by its file date, said in the log, no errors')
 
-# Devices coming and going: a volume holding DCIM mounted and unmounted
-# while the program runs (tmpfs: this kernel may have no vfat), then copied
-# by itself once its options ask for it.
+# Devices coming and going: a card image holding DCIM loop-mounted and
+# unmounted while the program runs, then copied by itself once its options
+# ask for it.
 if os.geteuid() != 0:
     print('skip devices coming and going: mounting needs root (run scripts/test-e2e as root)', flush=True)
 else:
@@ -403,9 +401,21 @@ else:
     os.makedirs(hot)
     os.makedirs(dest4)
 
+    image = os.path.join(HOME, 'card.img')
+
     def mount():
-        subprocess.run(['mount', '-t', 'tmpfs', '-o', 'size=8m', 'ferrovane-e2e', hot], check=True)
-        os.makedirs(os.path.join(hot, 'DCIM', '100HOT'))
+        """A card image on a loop device: FAT as cameras write it where this
+        kernel has it, ext4 otherwise, a tmpfs where loop devices are missing."""
+        if not os.path.exists(image):
+            fat = 'vfat' in open('/proc/filesystems').read() and shutil.which('mkfs.fat')
+            with open(image, 'wb') as f:
+                f.truncate(16 << 20)
+            subprocess.run(['mkfs.fat', '-n', 'HOTPLUG', image] if fat else ['mkfs.ext4', '-q', '-F', image],
+                           check=True, stdout=subprocess.DEVNULL)
+        if subprocess.run(['mount', '-o', 'loop', image, hot]).returncode != 0:
+            print('no loop device: the card is a tmpfs', flush=True)
+            subprocess.run(['mount', '-t', 'tmpfs', '-o', 'size=8m', 'ferrovane-e2e', hot], check=True)
+        os.makedirs(os.path.join(hot, 'DCIM', '100HOT'), exist_ok=True)
         with open(os.path.join(hot, 'DCIM', '100HOT', 'HOT_0001.JPG'), 'wb') as f:
             f.write(b'hot' * 1000)
 
