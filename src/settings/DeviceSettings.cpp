@@ -2,6 +2,7 @@
 
 #include "settings/FileFilter.h"
 #include "settings/IniFile.h"
+#include "settings/ProgramSettings.h"
 #include "log/LogSink.h"
 
 #include <QStringList>
@@ -117,10 +118,11 @@ void WriteDeviceSection(IniFile &ini, const QString &section, const DeviceSettin
 
 void WriteDeviceList(IniFile &ini, const QStringList &entries, const QString &lastDevice, LogSink &log)
 {
-    const QString program = QStringLiteral("Ferrovane");
     const QString devices = QStringLiteral("Devices");
-    ini.WriteInteger(program, QStringLiteral("DeviceCount"), int(entries.size()));
-    ini.WriteString(program, QStringLiteral("LastDevice"), lastDevice);
+    ProgramSettings list;
+    list.DeviceCount = int(entries.size());
+    list.LastDevice = lastDevice;
+    WriteProgramSection(ini, list, ProgramKeys::DeviceList);
     ini.EraseSection(devices);
     for (int i = 0; i < entries.size(); ++i) {
         ini.WriteString(devices, QStringLiteral("Item%1").arg(i), entries.at(i));
@@ -130,7 +132,7 @@ void WriteDeviceList(IniFile &ini, const QStringList &entries, const QString &la
 
 QStringList ReadDeviceList(const IniFile &ini)
 {
-    const int count = qMin(ini.ReadInteger(QStringLiteral("Ferrovane"), QStringLiteral("DeviceCount"), 0), 1000);
+    const int count = ReadProgramSection(ini).DeviceCount;
     QStringList entries;
     for (int i = 0; i < count; ++i)
         entries << ini.ReadString(QStringLiteral("Devices"), QStringLiteral("Item%1").arg(i), QString());
