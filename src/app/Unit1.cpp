@@ -17,7 +17,6 @@
 #include "log/SystemInfo.h"
 #include "settings/IniFile.h"
 #include "settings/ProgramSettings.h"
-#include "settings/SpinEdit.h"
 #include "settings/Style.h"
 #include "settings/StyleList.h"
 #include "settings/Unit3.h"
