@@ -14,6 +14,7 @@
 #include "log/LogFiles.h"
 #include "settings/DeviceSettings.h"
 #include "settings/IniFile.h"
+#include "settings/ProgramSettings.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -201,7 +202,7 @@ int CopyDevice(const QString &deviceName, DeviceService &service)
                                            : QStringLiteral("It holds: \"%1\".").arg(known.join(QStringLiteral("\", \""))));
         return 2;
     }
-    DebugFlag = ini.ReadBool(QStringLiteral("Ferrovane"), QStringLiteral("Debug"), false);
+    DebugFlag = ReadProgramSection(ini).Debug;
     const DeviceSettings settings = ReadDeviceSection(ini, deviceName);
     OfferAddedFolders(ini, known);
 
@@ -269,9 +270,7 @@ int CopyDevice(const QString &deviceName, DeviceService &service)
     if (signalled)
         code = 128 + signalled;
 
-    DeleteLogFiles(UserDataFolder, ini.ReadString(QStringLiteral("Ferrovane"), QStringLiteral("MaxLogDays"),
-                                                  QStringLiteral("30")),
-                   QDateTime::currentDateTime());
+    DeleteLogFiles(UserDataFolder, ReadProgramSection(ini).MaxLogDays, QDateTime::currentDateTime());
     printer.Print();
     SaveTheLog(log.Document());
     return code;

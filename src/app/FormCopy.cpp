@@ -107,7 +107,7 @@ RunHeader TForm1::CurrentRunHeader() const
 
 bool TForm1::DeleteFilesOption() const
 {
-    return Form4->DeleteFilesCheckBox->isChecked();
+    return Form4->CurrentRunOptions().DeleteFiles;
 }
 
 void TForm1::ShowWorkerException(const QString &message)

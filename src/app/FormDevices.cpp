@@ -8,6 +8,7 @@
 #include "device/SystemDeviceService.h"
 #include "settings/DeviceSettings.h"
 #include "settings/IniFile.h"
+#include "settings/ProgramSettings.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -249,7 +250,7 @@ void TForm1::SelectFolderDevice(const QString &path, bool newlyOffered)
         // The list is saved too, so that the next start offers the folder
         // again; the device opened at start stays the one saved last.
         WriteDeviceList(ini, DeviceListEntries(),
-                        ini.ReadString(QStringLiteral("Ferrovane"), QStringLiteral("LastDevice"), QString()), Log);
+                        ReadProgramSection(ini).LastDevice, Log);
     }
     DeviceComboBox->setCurrentIndex(
         DeviceComboBox->findText(found->DeviceName, Qt::MatchExactly | Qt::MatchCaseSensitive));

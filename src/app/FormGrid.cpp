@@ -7,6 +7,7 @@
 #include "copy/DeviceLock.h"
 #include "copy/GridOperations.h"
 #include "copy/TransferDecision.h"
+#include "settings/DeviceSettings.h"
 #include "settings/Unit3.h"
 #include "settings/Unit4.h"
 
@@ -173,18 +174,20 @@ RunSettings TForm1::ReadControls() const
     values.DateFormat = DateFormatEdit->text();
     values.CopyMode = CopyModeRadioGroup->ItemIndex();
     if (Form3) {
-        values.ForceRun = Form3->PostFileCopyForceCheckBox->isChecked();
-        values.PostFileCopy = {Form3->PostFileCopyCommandCheckBox->isChecked(),
-                               Form3->PostFileCopyCommandLabeledEdit->text(), Form3->PostFileCopySuccessCode->text()};
-        values.PostProcessing = {Form3->PostProcessingCommandCheckBox->isChecked(),
-                                 Form3->PostProcessingCommandLabeledEdit->text(),
-                                 Form3->PostProcessingSuccessCode->text()};
+        DeviceSettings commands;
+        Form3->StoreDeviceSettings(commands);
+        values.ForceRun = commands.PostFileCopyForceCheckBox;
+        values.PostFileCopy = {commands.PostFileCopyCommandCheckBox, commands.PostFileCopyCommandLabeledEdit,
+                               commands.PostFileCopySuccessCode};
+        values.PostProcessing = {commands.PostProcessingCommandCheckBox, commands.PostProcessingCommandLabeledEdit,
+                                 commands.PostProcessingSuccessCode};
     }
     if (Form4) {
-        values.Filters = {Form4->FileFiltersCheckBox->isChecked(), Form4->FilterList()};
-        values.ByteLevel = Form4->ByteLevelCompareCheckBox->isChecked();
-        values.DateTaken = Form4->DateSourceComboBox->currentIndex() == 1;
-        values.DeleteFiles = DeleteFilesOption();
+        const TForm4::RunOptions options = Form4->CurrentRunOptions();
+        values.Filters = {options.FileFilters, options.Filters};
+        values.ByteLevel = options.ByteLevelCompare;
+        values.DateTaken = options.DateTaken;
+        values.DeleteFiles = options.DeleteFiles;
     }
     return values;
 }

@@ -8,7 +8,7 @@
 #include "device/FolderBackend.h"
 #include "settings/DeviceSettings.h"
 #include "settings/IniFile.h"
-#include "settings/SpinEdit.h"
+#include "settings/ProgramSettings.h"
 #include "settings/Style.h"
 #include "settings/Unit3.h"
 #include "settings/Unit4.h"
@@ -22,13 +22,7 @@
 #include <QStatusBar>
 #include <QWindow>
 
-#include <limits>
-
 namespace {
-
-const QString kProgramSection = QStringLiteral("Ferrovane");
-const QString kDevicesSection = QStringLiteral("Devices");
-constexpr int kMaxDeviceList = 1000;
 
 // "3, 7-9, 12", and how many more after the first few runs.
 QString LineNumbers(const QList<int> &lines)
@@ -62,21 +56,17 @@ void TForm1::LoadSettings()
                          .arg(IniFilePath, ignored.size() == 1 ? QStringLiteral("line") : QStringLiteral("lines"),
                               LineNumbers(ignored)),
                      LogColor::Red);
-    DebugFlag = ini.ReadBool(kProgramSection, QStringLiteral("Debug"), false);
-    Form4->DebugCheckBox->setChecked(DebugFlag.load());
-    Form4->DebugCheckBox->setVisible(DebugFlag.load());
-
-    // A hand-edited count in the millions would only fill the list with empty
-    // entries; no one keeps more than a thousand devices.
-    const int deviceCount = qMin(ini.ReadInteger(kProgramSection, QStringLiteral("DeviceCount"), 0), kMaxDeviceList);
-    const QString lastDevice = ini.ReadString(kProgramSection, QStringLiteral("LastDevice"), QString());
-    Form4->MaxLogDaysSpinEdit->SetText(ini.ReadString(kProgramSection, QStringLiteral("MaxLogDays"), QStringLiteral("30")));
-    ChosenStyleName = ini.ReadString(kProgramSection, QStringLiteral("StyleName"), QStringLiteral("Auric"));
+    const ProgramSettings program = ReadProgramSection(ini);
+    DebugFlag = program.Debug;
+    Form4->ShowProgramSettings(program);
+    const QString lastDevice = program.LastDevice;
+    ChosenStyleName = program.StyleName;
 
     DeviceComboBox->clear();
     QStringList folders;
-    for (int i = 0; i < deviceCount; ++i) {
-        const QString name = ini.ReadString(kDevicesSection, QStringLiteral("Item%1").arg(i), QString());
+    const QStringList entries = ReadDeviceList(ini);
+    for (int i = 0; i < entries.size(); ++i) {
+        const QString &name = entries.at(i);
         DeviceComboBox->addItem(name);
         Log.WriteDebug(QStringLiteral("Loaded %1 %2").arg(i).arg(name));
         // The folders added as devices are offered again.
@@ -121,7 +111,9 @@ void TForm1::SaveSettings()
     IniFile ini(IniFilePath);
     const QString current = DeviceComboBox->currentText();
     WriteDeviceList(ini, DeviceListEntries(), current, Log);
-    ini.WriteString(kProgramSection, QStringLiteral("StyleName"), ChosenStyleName);
+    ProgramSettings style;
+    style.StyleName = ChosenStyleName;
+    WriteProgramSection(ini, style, ProgramKeys::Style);
 
     if (!current.trimmed().isEmpty()) {
         DeviceRootEdit->setText(CleanDeviceRoot(DeviceRootEdit->text()));
@@ -147,11 +139,13 @@ void TForm1::SaveSettingsClick()
 void TForm1::LoadFormSettings()
 {
     IniFile ini(IniFilePath);
-    const int width = ini.ReadInteger(kProgramSection, QStringLiteral("Width"), this->width());
-    const int height = ini.ReadInteger(kProgramSection, QStringLiteral("Height"), this->height());
-    constexpr int kNone = std::numeric_limits<int>::min();
-    const int left = ini.ReadInteger(kProgramSection, QStringLiteral("Left"), kNone);
-    const int top = ini.ReadInteger(kProgramSection, QStringLiteral("Top"), kNone);
+    ini.Preload();
+    ProgramSettings designed;
+    designed.Width = this->width();
+    designed.Height = this->height();
+    const ProgramSettings saved = ReadProgramSection(ini, designed);
+    const int left = saved.Left, top = saved.Top;
+    constexpr int kNone = ProgramSettings::kNoPosition;
     const QScreen *primaryScreen = QGuiApplication::primaryScreen();
     const QRect primary = primaryScreen ? primaryScreen->availableGeometry() : QRect(0, 0, 1024, 768);
     QList<QRect> areas;
@@ -163,11 +157,11 @@ void TForm1::LoadFormSettings()
     // too small for the design gets less, and the minimum follows the screen.
     const QSize least = minimumSize();
     const QRect placed = PlaceOnScreen(QRect(QPoint(centre ? 0 : left, centre ? 0 : top),
-                                             QSize(width, height).expandedTo(least)),
+                                             QSize(saved.Width, saved.Height).expandedTo(least)),
                                        frame, areas, primary, centre);
     setMinimumSize(least.boundedTo(placed.size()));
     setGeometry(placed);
-    if (ini.ReadInteger(kProgramSection, QStringLiteral("WindowState"), 0) == 2)
+    if (saved.WindowState == 2)
         setWindowState(Qt::WindowMaximized);
     else
         setWindowState(Qt::WindowNoState);
@@ -215,12 +209,14 @@ void TForm1::SaveFormSettings()
         stateValue = 1;
     if (stateValue != 0 && normalGeometry().isValid())
         bounds = normalGeometry();
+    ProgramSettings window;
+    window.Width = bounds.width();
+    window.Height = bounds.height();
+    window.Left = bounds.x();
+    window.Top = bounds.y();
+    window.WindowState = stateValue;
     IniFile ini(IniFilePath);
-    ini.WriteInteger(kProgramSection, QStringLiteral("Width"), bounds.width());
-    ini.WriteInteger(kProgramSection, QStringLiteral("Height"), bounds.height());
-    ini.WriteInteger(kProgramSection, QStringLiteral("Left"), bounds.x());
-    ini.WriteInteger(kProgramSection, QStringLiteral("Top"), bounds.y());
-    ini.WriteInteger(kProgramSection, QStringLiteral("WindowState"), stateValue);
+    WriteProgramSection(ini, window, ProgramKeys::Window);
     SavePreviewSettings();
 }
 

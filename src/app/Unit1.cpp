@@ -16,7 +16,7 @@
 #include "log/LogFiles.h"
 #include "log/SystemInfo.h"
 #include "settings/IniFile.h"
-#include "settings/SpinEdit.h"
+#include "settings/ProgramSettings.h"
 #include "settings/Style.h"
 #include "settings/StyleList.h"
 #include "settings/Unit3.h"
@@ -451,8 +451,9 @@ void TForm1::FormCreate()
         GeneralExceptionHandler(sender, e);
     });
     SetProgramFolders();
-    ChosenStyleName = IniFile(IniFilePath).ReadString(QStringLiteral("Ferrovane"), QStringLiteral("StyleName"),
-                                                      QStringLiteral("Auric"));
+    IniFile ini(IniFilePath);
+    ini.Preload();
+    ChosenStyleName = ReadProgramSection(ini).StyleName;
     ApplyStyleAtStart(this, ChosenStyleName);
 }
 
@@ -553,7 +554,9 @@ void TForm1::ExitProg()
         return;
     exiting_ = true;
     StopCopyRunAndWait();
-    DeleteLogFiles(UserDataFolder, Form4->MaxLogDaysSpinEdit->Text(), QDateTime::currentDateTime());
+    ProgramSettings options;
+    Form4->StoreProgramSettings(options);
+    DeleteLogFiles(UserDataFolder, options.MaxLogDays, QDateTime::currentDateTime());
     if (ExceptionOccurred) {
         LogSystemInfo(Log, GetVersionText(), ProgramFolder, UserDataFolder);
         Log.WriteLogNoDate(QString(70, QLatin1Char('=')), LogColor::Black);
@@ -664,8 +667,7 @@ void TForm1::ApplyDisableUI(bool busy)
                              static_cast<QWidget *>(DeviceConnectSpeedButton), static_cast<QWidget *>(AddFolderButton)})
         control->setEnabled(idle);
 
-    Form4->MaxLogDaysSpinEdit->setEnabled(idle);
-    Form4->DebugCheckBox->setEnabled(idle);
+    Form4->SetProgramOptionsEnabled(idle);
 
     StopBitBtn->setEnabled(busy);
     PausePreviews(busy);

@@ -1,6 +1,5 @@
 #include "ActivityLog.h"
 
-#include "LogView.h"
 #include "base/DateFormat.h"
 
 #include <QThread>
@@ -14,25 +13,27 @@ ActivityLog::ActivityLog(QObject *parent)
     connect(&showTimer_, &QTimer::timeout, this, &ActivityLog::FlushBatch);
 }
 
-void ActivityLog::AttachView(LogView *view)
+void ActivityLog::AttachView(LogDisplay *view)
 {
     view_ = view;
+    viewObject_ = dynamic_cast<QObject *>(view);
+    Q_ASSERT(viewObject_);
     view->SetDocument(&document_);
     shown_ = 0;
     ScheduleFlush();
 }
 
-LogView *ActivityLog::View() const
+LogDisplay *ActivityLog::View() const
 {
-    return view_;
+    return viewObject_ ? view_ : nullptr;
 }
 
 ActivityLog::~ActivityLog()
 {
     // The view may outlive the log by a moment while its window is torn
     // down; it must not paint from a document that is gone.
-    if (view_)
-        view_->SetDocument(nullptr);
+    if (LogDisplay *view = View())
+        view->SetDocument(nullptr);
 }
 
 void ActivityLog::SetClock(std::function<QDateTime()> clock)
@@ -86,7 +87,7 @@ void ActivityLog::Append(const QString &prefix, const QString &text, LogColor co
 
 void ActivityLog::ScheduleFlush()
 {
-    if (!view_ || flushScheduled_.exchange(true))
+    if (!View() || flushScheduled_.exchange(true))
         return;
     QMetaObject::invokeMethod(this, &ActivityLog::FlushBatch, Qt::QueuedConnection);
 }
@@ -113,7 +114,8 @@ void ActivityLog::Flush()
 
 void ActivityLog::ShowLines()
 {
-    if (!view_)
+    LogDisplay *view = View();
+    if (!view)
         return;
     // The view paints straight from the document, so telling it the new
     // count is all a batch costs, however many lines arrived.
@@ -121,9 +123,6 @@ void ActivityLog::ShowLines()
     if (count == shown_)
         return;
     shown_ = count;
-    view_->SetLineCount(count);
-    // The newest line stays in sight and the log view takes the keyboard
-    // focus, as after every write.
-    view_->ScrollToEnd();
-    view_->setFocus(Qt::OtherFocusReason);
+    view->SetLineCount(count);
+    view->ShowNewest();
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "LogDisplay.h"
 #include "LogDocument.h"
 #include "LogSink.h"
 
@@ -16,8 +17,6 @@
 #include <functional>
 #include <limits>
 
-class LogView;
-
 // The activity log: the document of this run plus its view in the main
 // window. Lines may come from any thread; they go into the document at once,
 // in call order, and reach the view in batches on the user-interface thread:
@@ -30,9 +29,10 @@ public:
     explicit ActivityLog(QObject *parent = nullptr);
     ~ActivityLog() override;
 
-    // The read-only log view of the main window.
-    void AttachView(LogView *view);
-    LogView *View() const;
+    // The read-only log view of the main window (a QObject).
+    void AttachView(LogDisplay *view);
+    // The view attached, while it exists.
+    LogDisplay *View() const;
 
     void WriteLog(const QString &text, LogColor color, LogStyle style = LogStyle::Normal) override;
     void WriteLogNoDate(const QString &text, LogColor color, LogStyle style = LogStyle::Normal) override;
@@ -54,7 +54,8 @@ private:
     void ShowLines();
 
     LogDocument document_;
-    QPointer<LogView> view_;
+    LogDisplay *view_ = nullptr;
+    QPointer<QObject> viewObject_;
     qsizetype shown_ = 0;
     std::atomic<bool> flushScheduled_{false};
     // Lines streaming in reach the view at most this often: enough for the

@@ -235,6 +235,12 @@ void LogView::SetDocument(const LogDocument *document)
     UpdateScrollBar();
 }
 
+void LogView::ShowNewest()
+{
+    ScrollToEnd();
+    setFocus(Qt::OtherFocusReason);
+}
+
 void LogView::SetLineCount(qsizetype count)
 {
     if (!document_ || count == count_)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "LogDisplay.h"
+
 #include <QAbstractScrollArea>
 #include <QList>
 #include <QTextLayout>
@@ -20,7 +22,7 @@ class QMenu;
 // The scroll bar counts lines: its value is the first line shown. At its end
 // the newest line sits at the bottom of the view and stays there as lines
 // arrive.
-class LogView : public QAbstractScrollArea
+class LogView : public QAbstractScrollArea, public LogDisplay
 {
     Q_OBJECT
 public:
@@ -29,12 +31,14 @@ public:
 
     // The document whose first LineCount() lines the view shows; it must
     // outlive the view or be replaced first.
-    void SetDocument(const LogDocument *document);
+    void SetDocument(const LogDocument *document) override;
     // How many lines of the document exist now. Only grows.
-    void SetLineCount(qsizetype count);
+    void SetLineCount(qsizetype count) override;
     qsizetype LineCount() const { return count_; }
 
     void ScrollToEnd();
+    // Scrolls to the end and takes the keyboard focus.
+    void ShowNewest() override;
     bool IsAtEnd() const;
     // The first and last line at least partly in sight; -1 when empty.
     qsizetype FirstVisibleLine() const;

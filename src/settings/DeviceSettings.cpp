@@ -2,6 +2,7 @@
 
 #include "settings/FileFilter.h"
 #include "settings/IniFile.h"
+#include "settings/ProgramSettings.h"
 #include "log/LogSink.h"
 
 #include <QStringList>
@@ -48,6 +49,17 @@ const Key kKeys[] = {
     {"FolderPath", &DeviceSettings::FolderPath, DeviceKeys::Folder},
     {"CopyOnConnect", &DeviceSettings::CopyOnConnect, DeviceKeys::Options},
 };
+
+// The device list's own section and its entries' keys.
+QString DevicesSection()
+{
+    return QStringLiteral("Devices");
+}
+
+QString ItemKey(int index)
+{
+    return QStringLiteral("Item%1").arg(index);
+}
 
 bool InGroups(DeviceKeys group, DeviceKeys keys)
 {
@@ -117,22 +129,23 @@ void WriteDeviceSection(IniFile &ini, const QString &section, const DeviceSettin
 
 void WriteDeviceList(IniFile &ini, const QStringList &entries, const QString &lastDevice, LogSink &log)
 {
-    const QString program = QStringLiteral("Ferrovane");
-    const QString devices = QStringLiteral("Devices");
-    ini.WriteInteger(program, QStringLiteral("DeviceCount"), int(entries.size()));
-    ini.WriteString(program, QStringLiteral("LastDevice"), lastDevice);
+    const QString devices = DevicesSection();
+    ProgramSettings list;
+    list.DeviceCount = int(entries.size());
+    list.LastDevice = lastDevice;
+    WriteProgramSection(ini, list, ProgramKeys::DeviceList);
     ini.EraseSection(devices);
     for (int i = 0; i < entries.size(); ++i) {
-        ini.WriteString(devices, QStringLiteral("Item%1").arg(i), entries.at(i));
+        ini.WriteString(devices, ItemKey(i), entries.at(i));
         log.WriteDebug(QStringLiteral("Saved %1 %2").arg(i).arg(entries.at(i)));
     }
 }
 
 QStringList ReadDeviceList(const IniFile &ini)
 {
-    const int count = qMin(ini.ReadInteger(QStringLiteral("Ferrovane"), QStringLiteral("DeviceCount"), 0), 1000);
+    const int count = ReadProgramSection(ini).DeviceCount;
     QStringList entries;
     for (int i = 0; i < count; ++i)
-        entries << ini.ReadString(QStringLiteral("Devices"), QStringLiteral("Item%1").arg(i), QString());
+        entries << ini.ReadString(DevicesSection(), ItemKey(i), QString());
     return entries;
 }

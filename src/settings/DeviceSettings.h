@@ -66,6 +66,5 @@ class LogSink;
 // section, the entries as Item0, Item1, ... in section Devices (rewritten
 // whole). In debug mode each entry is logged as it is saved.
 void WriteDeviceList(IniFile &ini, const QStringList &entries, const QString &lastDevice, LogSink &log);
-// The entries as saved, at most a thousand (no one keeps more; a count in the
-// millions written by hand would only make empty entries).
+// The entries as saved, at most ProgramSettings::kMaxDevices.
 QStringList ReadDeviceList(const IniFile &ini);

@@ -6,6 +6,7 @@
 #include "settings/DialogKeys.h"
 #include "settings/FileFilter.h"
 #include "settings/IniFile.h"
+#include "settings/ProgramSettings.h"
 #include "settings/SpinEdit.h"
 #include "settings/Style.h"
 
@@ -258,13 +259,44 @@ void TForm4::StoreDeviceSettings(DeviceSettings &values)
     values.FileFilter = EncodeFileFilter(entries);
 }
 
+void TForm4::ShowProgramSettings(const ProgramSettings &values)
+{
+    DebugCheckBox->setChecked(values.Debug);
+    DebugCheckBox->setVisible(values.Debug);
+    MaxLogDaysSpinEdit->SetText(values.MaxLogDays);
+}
+
+void TForm4::StoreProgramSettings(ProgramSettings &values) const
+{
+    values.MaxLogDays = MaxLogDaysSpinEdit->Text();
+    values.Debug = DebugCheckBox->isChecked();
+}
+
+void TForm4::SetProgramOptionsEnabled(bool enabled)
+{
+    MaxLogDaysSpinEdit->setEnabled(enabled);
+    DebugCheckBox->setEnabled(enabled);
+}
+
+TForm4::RunOptions TForm4::CurrentRunOptions() const
+{
+    RunOptions options;
+    options.FileFilters = FileFiltersCheckBox->isChecked();
+    options.Filters = FilterList();
+    options.ByteLevelCompare = ByteLevelCompareCheckBox->isChecked();
+    options.DateTaken = DateSourceComboBox->currentIndex() == 1;
+    options.DeleteFiles = DeleteFilesCheckBox->isChecked();
+    return options;
+}
+
 void TForm4::OKButtonClick()
 {
     if (editor_)
         CommitEditor();
     IniFile ini(iniFilePath_);
-    ini.WriteString(QStringLiteral("Ferrovane"), QStringLiteral("MaxLogDays"), MaxLogDaysSpinEdit->Text());
-    ini.WriteBool(QStringLiteral("Ferrovane"), QStringLiteral("Debug"), DebugCheckBox->isChecked());
+    ProgramSettings options;
+    StoreProgramSettings(options);
+    WriteProgramSection(ini, options, ProgramKeys::Options);
     if (!currentDeviceName_.trimmed().isEmpty()) {
         DeviceSettings values;
         StoreDeviceSettings(values);

@@ -13,6 +13,7 @@
 
 class LogSink;
 struct DeviceSettings;
+struct ProgramSettings;
 class QComboBox;
 class QLineEdit;
 class QMenu;
@@ -62,6 +63,21 @@ public:
     // the filter list as it is kept.
     void ShowDeviceSettings(const DeviceSettings &values);
     void StoreDeviceSettings(DeviceSettings &values);
+    // The program's options here: the days logs are kept and Debug.
+    void ShowProgramSettings(const ProgramSettings &values);
+    void StoreProgramSettings(ProgramSettings &values) const;
+    // The program's options can be changed only while no run is going.
+    void SetProgramOptionsEnabled(bool enabled);
+    // What a run goes by, as the controls show it now.
+    struct RunOptions
+    {
+        bool FileFilters = true;
+        QStringList Filters;
+        bool ByteLevelCompare = false;
+        bool DateTaken = false;
+        bool DeleteFiles = false;
+    };
+    RunOptions CurrentRunOptions() const;
 
     void FileFiltersCheckBoxClick();
     void DebugCheckBoxClick();

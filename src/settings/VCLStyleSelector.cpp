@@ -1,6 +1,7 @@
 #include "VCLStyleSelector.h"
 
 #include "settings/IniFile.h"
+#include "settings/ProgramSettings.h"
 #include "settings/Style.h"
 #include "settings/StyleList.h"
 
@@ -207,7 +208,10 @@ void TVCLStyleSelectorForm::StyleListBox1DblClick()
     if (!item || !item->isSelected())
         return;
     ChosenStyleName = item->text();
-    IniFile(iniFilePath_).WriteString(QStringLiteral("Ferrovane"), QStringLiteral("StyleName"), ChosenStyleName);
+    ProgramSettings style;
+    style.StyleName = ChosenStyleName;
+    IniFile ini(iniFilePath_);
+    WriteProgramSection(ini, style, ProgramKeys::Style);
     QMessageBox box(QMessageBox::Information, QApplication::applicationDisplayName(), QStringLiteral("Style Changed:"),
                     QMessageBox::Ok, this);
     box.setInformativeText(QStringLiteral("The style has been changed to ") + ChosenStyleName +

@@ -4,6 +4,7 @@
 #include "settings/DeviceSettings.h"
 #include "settings/FileFilter.h"
 #include "settings/IniFile.h"
+#include "settings/ProgramSettings.h"
 
 #include <unistd.h>
 
@@ -96,6 +97,50 @@ private slots:
         QCOMPARE(ReadDeviceSection(ini, QStringLiteral("Cam")).DateSource, 1);
         ini.WriteInteger(QStringLiteral("Cam"), QStringLiteral("DateSource"), -2);
         QCOMPARE(ReadDeviceSection(ini, QStringLiteral("Cam")).DateSource, 0);
+    }
+
+    // The program's keys go through one table too: each writer's group goes
+    // out in its order, reads back, and what was not written reads as the
+    // default the caller gives.
+    void programSettings_data()
+    {
+        QTest::addColumn<ProgramKeys>("keys");
+        QTest::addColumn<QByteArray>("written");
+        QTest::addColumn<QString>("readBack");
+        const QString unplaced = QString::number(ProgramSettings::kNoPosition);
+        const QString designed = QStringLiteral("640|480|%1|%1|0|").arg(unplaced);
+        QTest::newRow("window") << ProgramKeys::Window
+                                << QByteArray("Width=800\nHeight=600\nLeft=-5\nTop=10\nWindowState=2\n")
+                                << QStringLiteral("800|600|-5|10|2|0||30|0|Auric");
+        QTest::newRow("device list, count capped")
+            << ProgramKeys::DeviceList << QByteArray("DeviceCount=5000\nLastDevice=Cam 2\n")
+            << designed + QStringLiteral("1000|Cam 2|30|0|Auric");
+        QTest::newRow("options") << ProgramKeys::Options << QByteArray("MaxLogDays=7\nDebug=1\n")
+                                 << designed + QStringLiteral("0||7|1|Auric");
+        QTest::newRow("style") << ProgramKeys::Style << QByteArray("StyleName=Night\n")
+                               << designed + QStringLiteral("0||30|0|Night");
+    }
+
+    void programSettings()
+    {
+        QFETCH(ProgramKeys, keys);
+        QFETCH(QByteArray, written);
+        QFETCH(QString, readBack);
+        const ProgramSettings values{800, 600, -5, 10, 2, 5000, QStringLiteral("Cam 2"), QStringLiteral("7"), true,
+                                     QStringLiteral("Night")};
+        IniFile ini(path_);
+        WriteProgramSection(ini, values, keys);
+        QCOMPARE(ReadRaw(), "[Ferrovane]\n" + written);
+        ProgramSettings defaults;
+        defaults.Width = 640;
+        defaults.Height = 480;
+        const ProgramSettings back = ReadProgramSection(ini, defaults);
+        const QStringList fields{QString::number(back.Width),       QString::number(back.Height),
+                                 QString::number(back.Left),        QString::number(back.Top),
+                                 QString::number(back.WindowState), QString::number(back.DeviceCount),
+                                 back.LastDevice,                   back.MaxLogDays,
+                                 QString::number(int(back.Debug)),  back.StyleName};
+        QCOMPARE(fields.join(QLatin1Char('|')), readBack);
     }
 
     void readRules_data()
