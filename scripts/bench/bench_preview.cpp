@@ -5,7 +5,8 @@
 //       walks 1,000 rows at key-repeat speed with the preview on, and how many
 //       pictures that fetched; then 100 rows slowly, every picture shown.
 // With --vcam, (a) on libgphoto2's virtual device instead (VCAMERA_KIND, as
-// scripts/bench-preview --vcam sets it up): 24 such photos on it, the time
+// scripts/bench-preview --vcam sets it up): 24 such photos on it, grainy so
+// that each is as large as a camera's, the time
 // to the first and to the final picture, and which source each came from.
 //
 //   bench_preview [--vcam] [FOLDER]   (the photos are made there once)
@@ -90,9 +91,10 @@ bool WaitFor(const std::function<bool()> &done, int timeoutMs)
     return done();
 }
 
-// A camera JPEG: a busy picture (so it compresses like a photo), EXIF with
-// the camera's facts and a 160 x 120 thumbnail.
-QByteArray CameraJpeg(QSize size, int seed)
+// A camera JPEG: a busy picture, EXIF with the camera's facts and a 160 x 120
+// thumbnail. With `grain`, sensor noise over it, so that it is as large as a
+// camera's JPEG (about 5 MB at 12 MP instead of 0.6).
+QByteArray CameraJpeg(QSize size, int seed, bool grain = false)
 {
     QImage image(size, QImage::Format_RGB32);
     QPainter painter(&image);
@@ -102,6 +104,18 @@ QByteArray CameraJpeg(QSize size, int seed)
                                30 + i % 200),
                          QColor::fromHsv((i * 37 + seed * 11) % 360, 200, 100 + i % 150));
     painter.end();
+    quint32 noise = 2463534242u + quint32(seed);
+    for (int y = 0; grain && y < size.height(); ++y) {
+        auto *line = reinterpret_cast<QRgb *>(image.scanLine(y));
+        for (int x = 0; x < size.width(); ++x) {
+            noise ^= noise << 13;
+            noise ^= noise >> 17;
+            noise ^= noise << 5;
+            const int d = int(noise % 25) - 12;
+            const QRgb p = line[x];
+            line[x] = qRgb(qBound(0, qRed(p) + d, 255), qBound(0, qGreen(p) + d, 255), qBound(0, qBlue(p) + d, 255));
+        }
+    }
     auto encode = [](const QImage &picture) {
         QByteArray bytes;
         QBuffer buffer(&bytes);
@@ -140,6 +154,7 @@ struct CardLayout
     QString suffix;
     int rows = kRows;
     bool big = true;
+    bool grain = false;  // photos the size of a camera's
 };
 
 bool MakeCard(const QString &root, const QString &card, const CardLayout &layout)
@@ -159,16 +174,17 @@ bool MakeCard(const QString &root, const QString &card, const CardLayout &layout
     auto link = [](const QString &from, const QString &to) {
         return ::link(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0;
     };
+    const QString photos = originals + (layout.grain ? QStringLiteral("grain%1.jpg") : QStringLiteral("photo%1.jpg"));
     for (int i = 0; i < 4; ++i) {
-        const QString photo = originals + QStringLiteral("photo%1.jpg").arg(i);
-        if (!QFile::exists(photo) && !write(photo, CameraJpeg(QSize(4000, 3000), i)))
+        const QString photo = photos.arg(i);
+        if (!QFile::exists(photo) && !write(photo, CameraJpeg(QSize(4000, 3000), i, layout.grain)))
             return false;
     }
     const QString bigPhoto = originals + QStringLiteral("big.jpg");
     if (layout.big && !QFile::exists(bigPhoto) && !write(bigPhoto, CameraJpeg(QSize(8160, 6120), 7)))
         return false;
     for (int i = 0; i < layout.rows; ++i)
-        if (!link(originals + QStringLiteral("photo%1.jpg").arg(i % 4),
+        if (!link(photos.arg(i % 4),
                   dcim + layout.prefix + QStringLiteral("%1").arg(i, 4, 10, QLatin1Char('0')) + layout.suffix))
             return false;
     for (int i = 0; layout.big && i < 5; ++i)
@@ -244,9 +260,9 @@ int OnVirtualDevice(const QString &root)
     const QString kind = qEnvironmentVariable("VCAMERA_KIND", QStringLiteral("camera"));
     const bool phone = kind == QLatin1String("android");
     const CardLayout layout = phone ? CardLayout{QStringLiteral("DCIM/Camera"), QStringLiteral("PXL_20230512_"),
-                                                 QStringLiteral(".jpg"), kPhotos, false}
+                                                 QStringLiteral(".jpg"), kPhotos, false, true}
                                     : CardLayout{QStringLiteral("DCIM/100NIKON"), QStringLiteral("DSC_"),
-                                                 QStringLiteral(".JPG"), kPhotos, false};
+                                                 QStringLiteral(".JPG"), kPhotos, false, true};
     if (kind != QLatin1String("camera") && !phone) {
         std::printf("VCAMERA_KIND=%s: only camera and android carry JPEGs here\n", qPrintable(kind));
         return 1;
@@ -316,10 +332,13 @@ int OnVirtualDevice(const QString &root)
         if (!panel->Picture()->ShowsImage() || !s.trouble.isEmpty())
             troubles << name + QStringLiteral(": ") + (s.trouble.isEmpty() ? QStringLiteral("not shown") : s.trouble);
     }
-    std::printf("(a) virtual %s, selection to picture, 12 MP JPEG (4.0 x 3.0 k), %d not seen before (load %.1f):\n"
+    std::printf("(a) virtual %s, selection to picture, 12 MP JPEG (4.0 x 3.0 k, %.1f MB), %d not seen before "
+                "(load %.1f):\n"
                 "    first picture median %.1f ms, worst %.1f ms (%s)\n"
                 "    final picture median %.1f ms, worst %.1f ms (%s)\n",
-                qPrintable(kind), kSelections, LoadAverage(), Median(firsts),
+                qPrintable(kind), QFileInfo(card + QLatin1Char('/') + layout.folder + QLatin1Char('/') + layout.prefix +
+                                            QStringLiteral("0000") + layout.suffix).size() / 1e6,
+                kSelections, LoadAverage(), Median(firsts),
                 *std::max_element(firsts.begin(), firsts.end()), qPrintable(SourceCounts(firstSources)),
                 Median(finals), *std::max_element(finals.begin(), finals.end()),
                 qPrintable(SourceCounts(finalSources)));
