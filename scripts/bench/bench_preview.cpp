@@ -4,8 +4,12 @@
 //   (b) the longest the window's event loop was blocked while the arrow key
 //       walks 1,000 rows at key-repeat speed with the preview on, and how many
 //       pictures that fetched; then 100 rows slowly, every picture shown.
+// With --vcam, (a) on libgphoto2's virtual device instead (VCAMERA_KIND, as
+// scripts/bench-preview --vcam sets it up): 24 such photos on it, grainy so
+// that each is as large as a camera's, the time
+// to the first and to the final picture, and which source each came from.
 //
-//   bench_preview [FOLDER]   (the photos are made there once)
+//   bench_preview [--vcam] [FOLDER]   (the photos are made there once)
 
 #include "PeakMemory.h"
 #include "WindowBench.h"
@@ -31,6 +35,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <map>
 #include <unistd.h>
 
 namespace {
@@ -86,9 +91,10 @@ bool WaitFor(const std::function<bool()> &done, int timeoutMs)
     return done();
 }
 
-// A camera JPEG: a busy picture (so it compresses like a photo), EXIF with
-// the camera's facts and a 160 x 120 thumbnail.
-QByteArray CameraJpeg(QSize size, int seed)
+// A camera JPEG: a busy picture, EXIF with the camera's facts and a 160 x 120
+// thumbnail. With `grain`, sensor noise over it, so that it is as large as a
+// camera's JPEG (about 5 MB at 12 MP instead of 0.6).
+QByteArray CameraJpeg(QSize size, int seed, bool grain = false)
 {
     QImage image(size, QImage::Format_RGB32);
     QPainter painter(&image);
@@ -98,6 +104,18 @@ QByteArray CameraJpeg(QSize size, int seed)
                                30 + i % 200),
                          QColor::fromHsv((i * 37 + seed * 11) % 360, 200, 100 + i % 150));
     painter.end();
+    quint32 noise = 2463534242u + quint32(seed);
+    for (int y = 0; grain && y < size.height(); ++y) {
+        auto *line = reinterpret_cast<QRgb *>(image.scanLine(y));
+        for (int x = 0; x < size.width(); ++x) {
+            noise ^= noise << 13;
+            noise ^= noise >> 17;
+            noise ^= noise << 5;
+            const int d = int(noise % 25) - 12;
+            const QRgb p = line[x];
+            line[x] = qRgb(qBound(0, qRed(p) + d, 255), qBound(0, qGreen(p) + d, 255), qBound(0, qBlue(p) + d, 255));
+        }
+    }
     auto encode = [](const QImage &picture) {
         QByteArray bytes;
         QBuffer buffer(&bytes);
@@ -126,34 +144,51 @@ QByteArray CameraJpeg(QSize size, int seed)
     return QByteArray(reinterpret_cast<const char *>(all.pData_), all.size_);
 }
 
-// FOLDER/card/DCIM/100BENCH: IMG_0000.JPG ... as hard links of four 12 MP
-// photos, and BIG_0..4.JPG of one 50 MP photo. Made once.
-bool MakeCard(const QString &card)
+// CARD/FOLDER/PREFIX0000SUFFIX ... as hard links of four 12 MP photos, and
+// with `big`, BIG_0..4.JPG of one 50 MP photo, beside them. The originals
+// are made once, in ROOT/originals.
+struct CardLayout
 {
-    const QString dcim = card + QStringLiteral("/DCIM/100BENCH/");
-    const QString done = card + QStringLiteral("/.made");
+    QString folder;   // below the card
+    QString prefix;
+    QString suffix;
+    int rows = kRows;
+    bool big = true;
+    bool grain = false;  // photos the size of a camera's
+};
+
+bool MakeCard(const QString &root, const QString &card, const CardLayout &layout)
+{
+    const QString dcim = card + QLatin1Char('/') + layout.folder + QLatin1Char('/');
+    const QString done = root + QStringLiteral("/.made-") + QFileInfo(card).fileName();
     if (QFile::exists(done))
         return true;
     QDir(card).removeRecursively();
     QDir().mkpath(dcim);
-    const QString originals = card + QStringLiteral("/../originals/");
+    const QString originals = root + QStringLiteral("/originals/");
     QDir().mkpath(originals);
     auto write = [](const QString &path, const QByteArray &bytes) {
         QFile file(path);
         return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
     };
-    for (int i = 0; i < 4; ++i)
-        if (!write(originals + QStringLiteral("photo%1.jpg").arg(i), CameraJpeg(QSize(4000, 3000), i)))
+    auto link = [](const QString &from, const QString &to) {
+        return ::link(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0;
+    };
+    const QString photos = originals + (layout.grain ? QStringLiteral("grain%1.jpg") : QStringLiteral("photo%1.jpg"));
+    for (int i = 0; i < 4; ++i) {
+        const QString photo = photos.arg(i);
+        if (!QFile::exists(photo) && !write(photo, CameraJpeg(QSize(4000, 3000), i, layout.grain)))
             return false;
-    if (!write(originals + QStringLiteral("big.jpg"), CameraJpeg(QSize(8160, 6120), 7)))
+    }
+    const QString bigPhoto = originals + QStringLiteral("big.jpg");
+    if (layout.big && !QFile::exists(bigPhoto) && !write(bigPhoto, CameraJpeg(QSize(8160, 6120), 7)))
         return false;
-    for (int i = 0; i < kRows; ++i)
-        if (::link(QFile::encodeName(originals + QStringLiteral("photo%1.jpg").arg(i % 4)).constData(),
-                   QFile::encodeName(dcim + QStringLiteral("IMG_%1.JPG").arg(i, 4, 10, QLatin1Char('0'))).constData()) != 0)
+    for (int i = 0; i < layout.rows; ++i)
+        if (!link(photos.arg(i % 4),
+                  dcim + layout.prefix + QStringLiteral("%1").arg(i, 4, 10, QLatin1Char('0')) + layout.suffix))
             return false;
-    for (int i = 0; i < 5; ++i)
-        if (::link(QFile::encodeName(originals + QStringLiteral("big.jpg")).constData(),
-                   QFile::encodeName(dcim + QStringLiteral("BIG_%1.JPG").arg(i)).constData()) != 0)
+    for (int i = 0; layout.big && i < 5; ++i)
+        if (!link(bigPhoto, dcim + QStringLiteral("BIG_%1.JPG").arg(i)))
             return false;
     return write(done, "1");
 }
@@ -172,6 +207,147 @@ double Median(std::vector<double> values)
     return values.empty() ? -1 : values[values.size() / 2];
 }
 
+void WriteSettings(const QString &device, const QByteArray &serial)
+{
+    QDir().mkpath(QFileInfo(IniFilePath).path());
+    QFile ini(IniFilePath);
+    if (ini.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        ini.write("[Ferrovane]\nDeviceCount=1\nLastDevice=" + device.toUtf8() + "\nPreviewVisible=1\n[Devices]\nItem0=" +
+                  device.toUtf8() + "\n[" + device.toUtf8() + "]\nDeviceName=" + device.toUtf8() +
+                  "\nDeviceSerialNo=" + serial + "\nFileFiltersCheckBox=0\n");
+}
+
+// The window listed the card (more than `rows` rows) and shows the preview.
+bool Opened(TForm1 &form, int rows, int timeoutMs)
+{
+    TStringGrid *grid = FormProbe::StringGrid1(form);
+    if (!WaitFor([&] { return FormProbe::Idle(form) && grid->Cells()->RowCount() > rows; }, timeoutMs)) {
+        std::printf("the card was not listed\n");
+        return false;
+    }
+    if (!WaitFor([&] { return FormProbe::Preview(form)->isVisible(); }, 5000)) {
+        std::printf("the preview did not open\n");
+        return false;
+    }
+    return true;
+}
+
+const char *SourceName(PreviewSource source)
+{
+    switch (source) {
+    case PreviewSource::DeviceThumbnail: return "device thumbnail";
+    case PreviewSource::EmbeddedPreview: return "embedded preview";
+    case PreviewSource::ScaledDecode: return "scaled decode";
+    case PreviewSource::None: break;
+    }
+    return "no picture";
+}
+
+QString SourceCounts(const std::map<PreviewSource, int> &counts)
+{
+    QStringList parts;
+    for (const auto &[source, count] : counts)
+        parts << QStringLiteral("%1 %2").arg(QLatin1String(SourceName(source))).arg(count);
+    return parts.join(QStringLiteral(", "));
+}
+
+// (a) on libgphoto2's virtual device: each photo selected once, at a
+// person's pace; the time to its first picture (the device's thumbnail, when
+// it gives one) and to the final one, and where each came from.
+int OnVirtualDevice(const QString &root)
+{
+    constexpr int kPhotos = 24, kSelections = 20;
+    const QString kind = qEnvironmentVariable("VCAMERA_KIND", QStringLiteral("camera"));
+    const bool phone = kind == QLatin1String("android");
+    const CardLayout layout = phone ? CardLayout{QStringLiteral("DCIM/Camera"), QStringLiteral("PXL_20230512_"),
+                                                 QStringLiteral(".jpg"), kPhotos, false, true}
+                                    : CardLayout{QStringLiteral("DCIM/100NIKON"), QStringLiteral("DSC_"),
+                                                 QStringLiteral(".JPG"), kPhotos, false, true};
+    if (kind != QLatin1String("camera") && !phone) {
+        std::printf("VCAMERA_KIND=%s: only camera and android carry JPEGs here\n", qPrintable(kind));
+        return 1;
+    }
+    const QString card = root + QStringLiteral("/vcam-") + kind;
+    if (!MakeCard(root, card, layout)) {
+        std::printf("could not make the photos\n");
+        return 1;
+    }
+    // The device serves the card from its first opening on, in this process.
+    qputenv("VCAMERA_DIR", QFile::encodeName(card));
+    qunsetenv("FERROVANE_FOLDER_DEVICES");
+    if (qEnvironmentVariableIsEmpty("VCAMERA_SERIAL"))
+        qputenv("VCAMERA_SERIAL", "VC-BENCH");
+    WriteSettings(phone ? QStringLiteral("Google Pixel 7") : QStringLiteral("GP VC"), qgetenv("VCAMERA_SERIAL"));
+    const std::unique_ptr<DeviceService> devices = CreateSystemDeviceService();
+    TForm1 form(*devices);
+    form.show();
+    if (!Opened(form, kPhotos, 120000))
+        return 1;
+    TStringGrid *grid = FormProbe::StringGrid1(form);
+    PreviewPanel *panel = FormProbe::Preview(form);
+    struct Seen
+    {
+        qint64 firstNs = -1, finalNs = -1;
+        PreviewSource first = PreviewSource::None, final = PreviewSource::None;
+        QString trouble;
+    };
+    std::map<QString, Seen> seen;
+    QElapsedTimer clock;
+    clock.start();
+    QObject::connect(&FormProbe::Previews(form), &PreviewFetcher::Ready,
+                     [&](const QString &key, const PreviewResult &result, bool final) {
+                         Seen &s = seen[key];
+                         const qint64 now = clock.nsecsElapsed();
+                         if (s.firstNs < 0) {
+                             s.firstNs = now;
+                             s.first = result.source;
+                         }
+                         if (final) {
+                             s.finalNs = now;
+                             s.final = result.source;
+                             s.trouble = result.trouble;
+                         }
+                     });
+    grid->setFocus();
+    std::vector<double> firsts, finals;
+    std::map<PreviewSource, int> firstSources, finalSources;
+    QStringList troubles;
+    // The window selects a row of its own at the start: begin further down.
+    for (int i = kPhotos - kSelections; i < kPhotos; ++i) {
+        WaitFor([] { return false; }, 80);
+        const QString name = layout.prefix + QStringLiteral("%1").arg(i, 4, 10, QLatin1Char('0')) + layout.suffix;
+        const int row = grid->Cells()->FindRow(1, name);
+        const qint64 start = clock.nsecsElapsed();
+        grid->SetRow(row);
+        const QString key = FormProbe::PreviewKey(form);
+        if (row < 0 || !WaitFor([&] { return seen[key].finalNs >= 0; }, 60000)) {
+            std::printf("%s: no picture within a minute\n", qPrintable(name));
+            return 1;
+        }
+        const Seen &s = seen[key];
+        firsts.push_back((s.firstNs - start) / 1e6);
+        finals.push_back((s.finalNs - start) / 1e6);
+        ++firstSources[s.first];
+        ++finalSources[s.final];
+        if (!panel->Picture()->ShowsImage() || !s.trouble.isEmpty())
+            troubles << name + QStringLiteral(": ") + (s.trouble.isEmpty() ? QStringLiteral("not shown") : s.trouble);
+    }
+    std::printf("(a) virtual %s, selection to picture, 12 MP JPEG (4.0 x 3.0 k, %.1f MB), %d not seen before "
+                "(load %.1f):\n"
+                "    first picture median %.1f ms, worst %.1f ms (%s)\n"
+                "    final picture median %.1f ms, worst %.1f ms (%s)\n",
+                qPrintable(kind), QFileInfo(card + QLatin1Char('/') + layout.folder + QLatin1Char('/') + layout.prefix +
+                                            QStringLiteral("0000") + layout.suffix).size() / 1e6,
+                kSelections, LoadAverage(), Median(firsts),
+                *std::max_element(firsts.begin(), firsts.end()), qPrintable(SourceCounts(firstSources)),
+                Median(finals), *std::max_element(finals.begin(), finals.end()),
+                qPrintable(SourceCounts(finalSources)));
+    for (const QString &trouble : std::as_const(troubles))
+        std::printf("    %s\n", qPrintable(trouble));
+    form.close();
+    return troubles.isEmpty() ? 0 : 1;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -181,38 +357,27 @@ int main(int argc, char *argv[])
     InitFormatSettingsFromSystem();
     SetProgramFolders();
 
-    const QString root = argc > 1 ? QString::fromLocal8Bit(argv[1])
-                                  : QDir::tempPath() + QStringLiteral("/ferrovane-bench-preview");
-    const QString card = root + QStringLiteral("/card");
+    QStringList args = app.arguments().mid(1);
+    const bool vcam = args.removeAll(QStringLiteral("--vcam")) > 0;
+    const QString root = !args.isEmpty() ? args.first() : QDir::tempPath() + QStringLiteral("/ferrovane-bench-preview");
     std::printf("test folder: %s (photos made once; load average %.1f)\n", qPrintable(root), LoadAverage());
-    if (!MakeCard(card)) {
+    if (vcam)
+        return OnVirtualDevice(root);
+    const QString card = root + QStringLiteral("/card");
+    if (!MakeCard(root, card, CardLayout{QStringLiteral("DCIM/100BENCH"), QStringLiteral("IMG_"), QStringLiteral(".JPG")})) {
         std::printf("could not make the photos\n");
         return 1;
     }
     qputenv("FERROVANE_FOLDER_DEVICES", QFile::encodeName(card));
-    {
-        QDir().mkpath(QFileInfo(IniFilePath).path());
-        QFile ini(IniFilePath);
-        if (!ini.open(QIODevice::WriteOnly | QIODevice::Truncate))
-            return 1;
-        ini.write("[Ferrovane]\nDeviceCount=1\nLastDevice=Folder card\nPreviewVisible=1\n[Devices]\nItem0=Folder card\n"
-                  "[Folder card]\nDeviceName=Folder card\nDeviceSerialNo=" +
-                  QFile::encodeName(card) + "\nFileFiltersCheckBox=0\n");
-    }
+    WriteSettings(QStringLiteral("Folder card"), QFile::encodeName(card));
     const std::unique_ptr<DeviceService> devices = CreateSystemDeviceService();
     TForm1 form(*devices);
     form.show();
     TStringGrid *grid = FormProbe::StringGrid1(form);
-    if (!WaitFor([&] { return FormProbe::Idle(form) && grid->Cells()->RowCount() > kRows; }, 60000)) {
-        std::printf("the card was not listed\n");
+    if (!Opened(form, kRows, 60000))
         return 1;
-    }
     PreviewPanel *panel = FormProbe::Preview(form);
     PreviewFetcher &fetcher = FormProbe::Previews(form);
-    if (!WaitFor([&] { return panel->isVisible(); }, 5000)) {
-        std::printf("the preview did not open\n");
-        return 1;
-    }
     QString finalKey;
     QObject::connect(&fetcher, &PreviewFetcher::Ready, [&](const QString &key, const PreviewResult &, bool final) {
         if (final)

@@ -131,6 +131,13 @@ public:
         qint64 done = 0;
         while (done < n && offset + done < size_) {
             const qint64 at = offset + done;
+            // The head is kept whole: a decode from the start costs no request again.
+            if (at < kept_) {
+                const qint64 take = std::min(n - done, kept_ - at);
+                std::memcpy(out + done, prefix_.constData() + at, size_t(take));
+                done += take;
+                continue;
+            }
             if (at < chunkStart_ || at >= chunkStart_ + chunk_.size()) {
                 if (!Fill(at - at % kTransferChunkSize))
                     return done > 0 ? done : -1;
@@ -149,15 +156,14 @@ public:
     bool Prefix(qint64 n, QByteArray &bytes)
     {
         n = std::min(n, size_);
-        if (prefix_.size() < n) {
-            const qint64 had = prefix_.size();
+        if (kept_ < n) {
+            const qint64 had = kept_;
             prefix_.resize(n);
             const qint64 got = ReadAt(had, prefix_.data() + had, n - had);
-            if (got < 0) {
-                prefix_.resize(had);
+            prefix_.resize(got < 0 ? had : had + got);
+            kept_ = prefix_.size();
+            if (got < 0)
                 return false;
-            }
-            prefix_.resize(had + got);
         }
         bytes = prefix_.left(n);
         return true;
@@ -204,7 +210,8 @@ private:
     QByteArray chunk_;
     qint64 chunkStart_ = 0;
     qint64 position_ = 0;
-    QByteArray prefix_;
+    QByteArray prefix_;  // the first kept_ bytes of the file, read once
+    qint64 kept_ = 0;
     HRESULT error_ = S_OK;
     bool cancelledSeen_ = false;
     bool endedEarly_ = false;

@@ -18,6 +18,8 @@
 
 #include <exiv2/exiv2.hpp>
 
+#include <map>
+
 #include <sys/resource.h>
 
 namespace {
@@ -76,6 +78,7 @@ struct FakeCard
     QString storage;
     std::shared_ptr<IPortableDeviceContent> content;
     std::uint64_t furthestRead = 0;
+    std::map<std::uint64_t, int> chunkReads;  // past the first chunk, where a thumbnail's reads never fall
 
     FakeCard()
     {
@@ -83,6 +86,8 @@ struct FakeCard
         storage = device->AddStorage(QStringLiteral("Card"), QStringLiteral("card")).id;
         service.onRead = [this](const QString &, std::uint64_t offset) {
             furthestRead = std::max(furthestRead, offset + kTransferChunkSize);
+            if (offset > 0 && offset % kTransferChunkSize == 0)
+                ++chunkReads[offset];
         };
         auto opened = service.CreateDevice();
         opened->Open(QStringLiteral("usb:card"), nullptr);
@@ -163,6 +168,8 @@ private slots:
         QCOMPARE(result.image.size(), picture);
         QVERIFY2(result.trouble.isEmpty(), qPrintable(result.trouble));
         QCOMPARE(card.furthestRead <= std::uint64_t(PreviewLimits().headBytes), headOnly);
+        for (const auto &[offset, count] : card.chunkReads)
+            QVERIFY2(count == 1, qPrintable(QStringLiteral("the chunk at %1 was fetched %2 times").arg(offset).arg(count)));
         if (name.startsWith(QLatin1String("IMG"))) {
             QCOMPARE(result.facts.camera, QStringLiteral("Canon EOS 80D"));
             QCOMPARE(result.facts.lens, QStringLiteral("EF-S18-55mm f/3.5-5.6 IS STM"));
