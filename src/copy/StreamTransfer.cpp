@@ -419,7 +419,8 @@ bool StreamTransfer::CopyInKernel(int source, int fd, qint64 Size, TemporaryFile
     // The same rule as the ordinary loop, in larger chunks: nothing passes
     // through the program, so a chunk costs a call whatever its length.
     std::uint64_t passes = std::uint64_t(std::max<qint64>(Size, 0)) / kInKernelChunkSize + 1;
-    log_.WriteDebug(QStringLiteral("Number of %1 byte chunks = %2").arg(kInKernelChunkSize).arg(passes));
+    if (debug)
+        log_.WriteDebug(QStringLiteral("Number of %1 byte chunks = %2").arg(kInKernelChunkSize).arg(passes));
 
     qint64 piece = kTransferChunkSize;
     for (;;) {
