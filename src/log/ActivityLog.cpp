@@ -5,6 +5,8 @@
 
 #include <QThread>
 
+#include <algorithm>
+
 std::atomic<bool> DebugFlag{false};
 
 ActivityLog::ActivityLog(QObject *parent) : QObject(parent)
@@ -54,12 +56,23 @@ QString ActivityLog::DatePrefix()
         ms = QDateTime::currentMSecsSinceEpoch();
     }
     const qint64 second = ms >= 0 ? ms / 1000 : (ms - 999) / 1000;
-    const auto sameSettings = [&settings](const FormatSettings &cached) {
+    // The cached copy shares its texts with the settings until they change:
+    // texts that share their characters are equal without a comparison.
+    const auto same = [](const QString &a, const QString &b) {
+        return (a.constData() == b.constData() && a.size() == b.size()) || a == b;
+    };
+    const auto sameNames = [&same](const auto &a, const auto &b) {
+        return std::equal(a.begin(), a.end(), b.begin(), same);
+    };
+    const auto sameSettings = [&](const FormatSettings &cached) {
         return cached.DateSeparator == settings.DateSeparator && cached.TimeSeparator == settings.TimeSeparator &&
-               cached.ShortDateFormat == settings.ShortDateFormat && cached.LongTimeFormat == settings.LongTimeFormat &&
-               cached.TimeAMString == settings.TimeAMString && cached.TimePMString == settings.TimePMString &&
-               cached.ShortMonthNames == settings.ShortMonthNames && cached.LongMonthNames == settings.LongMonthNames &&
-               cached.ShortDayNames == settings.ShortDayNames && cached.LongDayNames == settings.LongDayNames;
+               same(cached.ShortDateFormat, settings.ShortDateFormat) &&
+               same(cached.LongTimeFormat, settings.LongTimeFormat) && same(cached.TimeAMString, settings.TimeAMString) &&
+               same(cached.TimePMString, settings.TimePMString) &&
+               sameNames(cached.ShortMonthNames, settings.ShortMonthNames) &&
+               sameNames(cached.LongMonthNames, settings.LongMonthNames) &&
+               sameNames(cached.ShortDayNames, settings.ShortDayNames) &&
+               sameNames(cached.LongDayNames, settings.LongDayNames);
     };
     const QMutexLocker lock(&prefixMutex_);
     if (second == prefixSecond_ && prefixReusable_ && sameSettings(prefixSettings_))
