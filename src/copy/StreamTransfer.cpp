@@ -346,7 +346,7 @@ bool StreamTransfer::TransferToTemporary(const QString &ObjectID, const QString 
     if (source < 0) {
         pObjectDataStream->Seek(0, IStream::STREAM_SEEK_SET, nullptr);
     } else {
-        if (CopyInKernel(source, fd, Size, Temp, zeroTail))
+        if (CopyInKernel(source, pObjectDataStream->LocalFileMayHaveHoles(), fd, Size, Temp, zeroTail))
             return FinishTemporary(Temp, zeroTail, false);
         if (Temp.stopped_)
             return Stopped(Temp);
@@ -407,12 +407,14 @@ bool StreamTransfer::TransferToTemporary(const QString &ObjectID, const QString 
     return FinishTemporary(Temp, zeroTail, fellBack);
 }
 
-bool StreamTransfer::CopyInKernel(int source, int fd, qint64 Size, TemporaryFile &Temp, bool &zeroTail)
+bool StreamTransfer::CopyInKernel(int source, bool mayHaveHoles, int fd, qint64 Size, TemporaryFile &Temp,
+                                  bool &zeroTail)
 {
     // Holes are looked for only in a file that has some, as cp does; a
-    // card's file systems have none.
+    // card's file systems have none. The stream's own look at the file
+    // tells, when it has one.
     struct stat st {};
-    const bool sparse = ::fstat(source, &st) == 0 && S_ISREG(st.st_mode) &&
+    const bool sparse = mayHaveHoles && ::fstat(source, &st) == 0 && S_ISREG(st.st_mode) &&
                         qint64(st.st_blocks) * 512 < qint64(st.st_size);
     const bool debug = DebugFlag.load(std::memory_order_relaxed);
 

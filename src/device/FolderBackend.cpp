@@ -69,7 +69,7 @@ QString LinkNameFor(const QString &folder, const QString &node)
 class FdStream : public IStream
 {
 public:
-    explicit FdStream(int fd) : fd_(fd) {}
+    FdStream(int fd, bool mayHaveHoles) : fd_(fd), mayHaveHoles_(mayHaveHoles) {}
     ~FdStream() override { ::close(fd_); }
 
     HRESULT Seek(std::int64_t offset, SeekOrigin origin, std::uint64_t *newPosition) override
@@ -106,9 +106,11 @@ public:
     }
 
     int LocalFileDescriptor() override { return fd_; }
+    bool LocalFileMayHaveHoles() override { return mayHaveHoles_; }
 
 private:
     int fd_;
+    bool mayHaveHoles_;
 };
 
 // A failure of the file system as a result code, with the system's own words
@@ -235,7 +237,7 @@ public:
         // Read-ahead as it is covers a photo; a video gains from more.
         if (st.st_size > off_t(kTransferChunkSize))
             ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-        stream = std::make_shared<FdStream>(fd);
+        stream = std::make_shared<FdStream>(fd, !S_ISREG(st.st_mode) || qint64(st.st_blocks) * 512 < qint64(st.st_size));
         return S_OK;
     }
 

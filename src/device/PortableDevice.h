@@ -169,6 +169,10 @@ public:
     // never used after the stream is gone. A caller using it reads at
     // explicit offsets and Seeks before going back to Read.
     virtual int LocalFileDescriptor() { return -1; }
+    // Whether that local file may have holes (fewer blocks than its size
+    // needs), as the stream found when it was opened: a copy looks for them
+    // only then. A stream that does not know says true.
+    virtual bool LocalFileMayHaveHoles() { return true; }
 };
 
 class IEnumPortableDeviceObjectIDs
