@@ -117,8 +117,9 @@ int main(int argc, char *argv[])
         const QString dest = root + QStringLiteral("/out/ours-") + only;
         QDir(dest).removeRecursively();
         QDir().mkpath(dest);
+        const double cpu = ProcessCpuSeconds();
         const double seconds = CopyThroughDecision(root + QLatin1Char('/') + only, dest, state);
-        std::printf("%s: %.3f s\n", qPrintable(only), seconds);
+        std::printf("%s: %.3f s (CPU %.3f s)\n", qPrintable(only), seconds, ProcessCpuSeconds() - cpu);
         QDir(dest).removeRecursively();
         return seconds < 0;
     }
