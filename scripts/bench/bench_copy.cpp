@@ -9,6 +9,7 @@
 #include "CopyBench.h"
 #include "PeakMemory.h"
 
+#include "base/FormatSettings.h"
 #include "base/RunState.h"
 #include "catalogue/ContentWalk.h"
 #include "copy/CopyHost.h"
@@ -99,9 +100,12 @@ long CurrentMemoryKiB()
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
+    // As the program starts: the regional settings, and the time zone file
+    // read once instead of looked at again for every date.
+    InitFormatSettingsFromSystem();
     const QString root = argc > 1 ? QString::fromLocal8Bit(argv[1])
                                   : QDir::tempPath() + QStringLiteral("/ferrovane-bench-copy");
-    std::printf("test folder: %s (sources made once)\n", qPrintable(root));
+    std::printf("test folder: %s (sources made once; load average %.1f)\n", qPrintable(root), LoadAverage());
     if (!MakeSources(root)) {
         std::printf("could not make the sources\n");
         return 1;
@@ -113,8 +117,9 @@ int main(int argc, char *argv[])
         const QString dest = root + QStringLiteral("/out/ours-") + only;
         QDir(dest).removeRecursively();
         QDir().mkpath(dest);
+        const double cpu = ProcessCpuSeconds();
         const double seconds = CopyThroughDecision(root + QLatin1Char('/') + only, dest, state);
-        std::printf("%s: %.3f s\n", qPrintable(only), seconds);
+        std::printf("%s: %.3f s (CPU %.3f s)\n", qPrintable(only), seconds, ProcessCpuSeconds() - cpu);
         QDir(dest).removeRecursively();
         return seconds < 0;
     }
@@ -141,7 +146,7 @@ int main(int argc, char *argv[])
     const Figures small = Compare(root, QStringLiteral("small"), 4, ours);
     if (big.ours < 0 || small.ours < 0 || !hugeOk) {
         std::printf("a copy failed\n");
-        std::printf("targets (a >= 0.9x cp, b >= 0.5x cp, memory < 50 MB above idle): MISSED\n");
+        std::printf("targets (a >= 0.9x cp, b >= 0.6x cp, memory < 50 MB above idle): MISSED\n");
         return 1;
     }
     const double bigMB = kBigFiles * kBigFile / 1e6;
@@ -155,7 +160,7 @@ int main(int argc, char *argv[])
                 smallRatio);
     std::printf("memory: one %.0f GB file copied in %.1f s, peak %.1f MB above idle\n", kHugeFile / 1e9, hugeSeconds,
                 aboveIdleMB);
-    const bool ok = bigRatio >= 0.9 && smallRatio >= 0.5 && aboveIdleMB < 50;
-    std::printf("targets (a >= 0.9x cp, b >= 0.5x cp, memory < 50 MB above idle): %s\n", ok ? "met" : "MISSED");
+    const bool ok = bigRatio >= 0.9 && smallRatio >= 0.6 && aboveIdleMB < 50;
+    std::printf("targets (a >= 0.9x cp, b >= 0.6x cp, memory < 50 MB above idle): %s\n", ok ? "met" : "MISSED");
     return 0;
 }

@@ -2,7 +2,8 @@
 // reads a 1 GB file through it in 131072-byte chunks; beside each, the same
 // work done by find (with stat) and cat on the same folder in the same run.
 //
-//   bench_device [FOLDER]   (made once; default: $TMPDIR/ferrovane-bench-device)
+//   bench_device [FOLDER [CASE]]   (made once; default: $TMPDIR/ferrovane-bench-device;
+//                                   CASE list runs the listing alone, many times, for profiling)
 
 #include "PeakMemory.h"
 
@@ -85,7 +86,7 @@ int main(int argc, char *argv[])
     QCoreApplication app(argc, argv);
     const QString root = argc > 1 ? QString::fromLocal8Bit(argv[1])
                                   : QDir::tempPath() + QStringLiteral("/ferrovane-bench-device");
-    std::printf("test folder: %s (made once)\n", qPrintable(root));
+    std::printf("test folder: %s (made once; load average %.1f)\n", qPrintable(root), LoadAverage());
     if (!MakeTree(root)) {
         std::printf("could not make the test folder\n");
         return 1;
@@ -100,6 +101,22 @@ int main(int argc, char *argv[])
         content->Properties(properties) != S_OK) {
         std::printf("could not open the folder device\n");
         return 1;
+    }
+
+    if (argc > 2 && QByteArray(argv[2]) == "list") {
+        QElapsedTimer clock;
+        double best = 1e9, bestCpu = 1e9;
+        qint64 objects = 0;
+        for (int run = 0; run < 20; ++run) {
+            const double cpu = ProcessCpuSeconds();
+            clock.restart();
+            objects = Walk(*content, *properties, QStringLiteral("DEVICE"));
+            best = std::min(best, clock.nsecsElapsed() / 1e9);
+            bestCpu = std::min(bestCpu, ProcessCpuSeconds() - cpu);
+        }
+        std::printf("listing: %lld objects, best of 20: %.3f s, CPU %.3f s\n", static_cast<long long>(objects), best,
+                    bestCpu);
+        return 0;
     }
 
     // Each figure is the best of three runs, both sides from warm caches:
@@ -147,7 +164,7 @@ int main(int argc, char *argv[])
     std::printf("reading: %.0f MB in %.3f s (%.0f MB/s); cat: %.3f s (%.0f MB/s); ratio %.2fx\n", mb, readSeconds,
                 mb / readSeconds, catSeconds, mb / catSeconds, readSeconds / catSeconds);
     std::printf("peak memory: %.1f MB\n", PeakMemoryKiB() / 1024.0);
-    const bool ok = listSeconds <= 3 * findSeconds && readSeconds <= 1.25 * catSeconds && total == quint64(kBigFile);
-    std::printf("targets (listing within 3x of find, reading within 1.25x of cat): %s\n", ok ? "met" : "MISSED");
+    const bool ok = listSeconds <= 1.5 * findSeconds && readSeconds <= 1.25 * catSeconds && total == quint64(kBigFile);
+    std::printf("targets (listing within 1.5x of find, reading within 1.25x of cat): %s\n", ok ? "met" : "MISSED");
     return 0;
 }

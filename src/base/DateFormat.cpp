@@ -1,6 +1,30 @@
 #include "DateFormat.h"
 
+#include <QVarLengthArray>
+
 namespace {
+
+// Characters gathered on the stack: a date is a few dozen of them, and a
+// copy run formats two dates for every file.
+class Text
+{
+public:
+    Text &operator+=(QStringView text)
+    {
+        chars_.append(text.data(), text.size());
+        return *this;
+    }
+    Text &operator+=(QChar c)
+    {
+        chars_.append(c);
+        return *this;
+    }
+    Text &operator+=(QLatin1Char c) { return *this += QChar(c); }
+    QString ToString() const { return QString(chars_.constData(), chars_.size()); }
+
+private:
+    QVarLengthArray<QChar, 64> chars_;
+};
 
 class DateFormatter
 {
@@ -8,9 +32,11 @@ public:
     DateFormatter(const QDateTime &value, const FormatSettings &settings)
         : date_(value.date()), time_(value.time()), settings_(settings)
     {
+        // The fields once: a copy run formats two dates for every file.
+        date_.getDate(&year_, &month_, &day_);
     }
 
-    QString Result() const { return out_; }
+    QString Result() const { return out_.ToString(); }
 
     void Append(const QString &format)
     {
@@ -32,13 +58,25 @@ private:
 
     static bool StartsWithNoCase(const QString &s, qsizetype pos, const char *what)
     {
-        const QString w = QString::fromLatin1(what);
-        return QStringView(s).mid(pos).startsWith(w, Qt::CaseInsensitive);
+        return QStringView(s).mid(pos).startsWith(QLatin1StringView(what), Qt::CaseInsensitive);
     }
 
+    // The number with at least the given count of digits, zeros in front.
     void Number(int value, qsizetype digits)
     {
-        out_ += QString::number(value).rightJustified(digits, QLatin1Char('0'));
+        if (value < 0 || digits > 9) {
+            out_ += QString::number(value).rightJustified(digits, QLatin1Char('0'));
+            return;
+        }
+        char16_t text[10];
+        qsizetype first = sizeof text / sizeof text[0];
+        do {
+            text[--first] = char16_t('0' + value % 10);
+            value /= 10;
+        } while (value > 0);
+        while (first > qsizetype(sizeof text / sizeof text[0]) - digits)
+            text[--first] = u'0';
+        out_ += QStringView(text + first, qsizetype(sizeof text / sizeof text[0]) - first);
     }
 
     // Day of week with Sunday as 0.
@@ -94,25 +132,25 @@ private:
             case 'Y': {
                 const qsizetype c = count();
                 if (c <= 2)
-                    Number(date_.year() % 100, 2);
+                    Number(year_ % 100, 2);
                 else
-                    Number(date_.year(), 4);
+                    Number(year_, 4);
                 break;
             }
             case 'M': {
                 const qsizetype c = count();
                 if (c <= 2)
-                    Number(date_.month(), c);
+                    Number(month_, c);
                 else if (c == 3)
-                    out_ += settings_.ShortMonthNames[date_.month() - 1];
+                    out_ += settings_.ShortMonthNames[month_ - 1];
                 else
-                    out_ += settings_.LongMonthNames[date_.month() - 1];
+                    out_ += settings_.LongMonthNames[month_ - 1];
                 break;
             }
             case 'D': {
                 const qsizetype c = count();
                 if (c <= 2)
-                    Number(date_.day(), c);
+                    Number(day_, c);
                 else if (c == 3)
                     out_ += settings_.ShortDayNames[DayIndex()];
                 else if (c == 4)
@@ -157,7 +195,7 @@ private:
                 break;
             case 'E': {
                 // No era calendars: the year of the era is the year.
-                Number(date_.year(), count());
+                Number(year_, count());
                 break;
             }
             case 'G':
@@ -208,8 +246,11 @@ private:
 
     QDate date_;
     QTime time_;
+    int year_ = 0;
+    int month_ = 0;
+    int day_ = 0;
     const FormatSettings &settings_;
-    QString out_;
+    Text out_;
     int level_ = 0;
 };
 

@@ -39,8 +39,33 @@ int ValidSequence(const unsigned char *data, qsizetype i, qsizetype size, char32
 
 } // namespace
 
+namespace {
+
+// Most names and paths are plain ASCII, the same in either form: they are
+// converted whole instead of a character at a time (a copy run converts
+// several paths for every file).
+bool IsAscii(QByteArrayView bytes)
+{
+    for (const char c : bytes)
+        if (static_cast<unsigned char>(c) >= 0x80)
+            return false;
+    return true;
+}
+
+bool IsAscii(QStringView text)
+{
+    for (const QChar c : text)
+        if (c.unicode() >= 0x80)
+            return false;
+    return true;
+}
+
+} // namespace
+
 QString nameFromBytes(QByteArrayView bytes)
 {
+    if (IsAscii(bytes))
+        return QString::fromLatin1(bytes);
     const auto *data = reinterpret_cast<const unsigned char *>(bytes.data());
     const qsizetype size = bytes.size();
     QString name;
@@ -72,6 +97,8 @@ QString nameFromBytes(QByteArrayView bytes)
 
 QByteArray nameToBytes(QStringView name)
 {
+    if (IsAscii(name))
+        return name.toLatin1();
     QByteArray bytes;
     bytes.reserve(name.size());
     const qsizetype size = name.size();

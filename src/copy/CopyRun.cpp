@@ -67,14 +67,20 @@ CopyRun::~CopyRun()
 
 void CopyRun::SetSettings(RunSettings settings)
 {
+    auto shared = std::make_shared<const RunSettings>(std::move(settings));
     const QMutexLocker lock(&settingsMutex_);
-    settings_ = std::move(settings);
+    settings_ = std::move(shared);
+}
+
+std::shared_ptr<const RunSettings> CopyRun::Current() const
+{
+    const QMutexLocker lock(&settingsMutex_);
+    return settings_;
 }
 
 RunSettings CopyRun::Settings() const
 {
-    const QMutexLocker lock(&settingsMutex_);
-    return settings_;
+    return *Current();
 }
 
 // --- announcing ----------------------------------------------------------------
@@ -216,57 +222,57 @@ void CopyRun::ShowExecError(const QString &message)
 
 QString CopyRun::DeviceRootText()
 {
-    return Settings().DeviceRoot;
+    return Current()->DeviceRoot;
 }
 
 FileFilterSettings CopyRun::FileFilters()
 {
-    return Settings().Filters;
+    return Current()->Filters;
 }
 
 int CopyRun::CopyModeIndex()
 {
-    return Settings().CopyMode;
+    return Current()->CopyMode;
 }
 
 QString CopyRun::DestinationPathText()
 {
-    return Settings().Destination;
+    return Current()->Destination;
 }
 
 QString CopyRun::DateFormatText()
 {
-    return Settings().DateFormat;
+    return Current()->DateFormat;
 }
 
 bool CopyRun::ByteLevelCompare()
 {
-    return Settings().ByteLevel;
+    return Current()->ByteLevel;
 }
 
 bool CopyRun::DeleteFiles()
 {
-    return Settings().DeleteFiles;
+    return Current()->DeleteFiles;
 }
 
 bool CopyRun::ForceRun()
 {
-    return Settings().ForceRun;
+    return Current()->ForceRun;
 }
 
 bool CopyRun::DateFoldersByDateTaken()
 {
-    return Settings().DateTaken;
+    return Current()->DateTaken;
 }
 
 CommandSettings CopyRun::PostFileCopyCommand()
 {
-    return Settings().PostFileCopy;
+    return Current()->PostFileCopy;
 }
 
 CommandSettings CopyRun::PostProcessingCommand()
 {
-    return Settings().PostProcessing;
+    return Current()->PostProcessing;
 }
 
 QString CopyRun::DestinationText()

@@ -208,8 +208,11 @@ private:
     CommandRunner commands_;
     TransferDecision decision_;
     RunStop stopper_{run_, log_};
+    // Replaced whole at every change; a run reads a value or two for every
+    // file and shares the settings instead of copying them for each.
+    std::shared_ptr<const RunSettings> Current() const;
     mutable QMutex settingsMutex_;
-    RunSettings settings_;
+    std::shared_ptr<const RunSettings> settings_ = std::make_shared<const RunSettings>();
 
     QPointer<QThread> thread_;
     std::atomic<bool> active_{false};

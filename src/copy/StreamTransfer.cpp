@@ -346,7 +346,7 @@ bool StreamTransfer::TransferToTemporary(const QString &ObjectID, const QString 
     if (source < 0) {
         pObjectDataStream->Seek(0, IStream::STREAM_SEEK_SET, nullptr);
     } else {
-        if (CopyInKernel(source, fd, Size, Temp, zeroTail))
+        if (CopyInKernel(source, pObjectDataStream->LocalFileMayHaveHoles(), fd, Size, Temp, zeroTail))
             return FinishTemporary(Temp, zeroTail, false);
         if (Temp.stopped_)
             return Stopped(Temp);
@@ -409,19 +409,22 @@ bool StreamTransfer::TransferToTemporary(const QString &ObjectID, const QString 
     return FinishTemporary(Temp, zeroTail, fellBack);
 }
 
-bool StreamTransfer::CopyInKernel(int source, int fd, qint64 Size, TemporaryFile &Temp, bool &zeroTail)
+bool StreamTransfer::CopyInKernel(int source, bool mayHaveHoles, int fd, qint64 Size, TemporaryFile &Temp,
+                                  bool &zeroTail)
 {
     // Holes are looked for only in a file that has some, as cp does; a
-    // card's file systems have none.
+    // card's file systems have none. The stream's own look at the file
+    // tells, when it has one.
     struct stat st {};
-    const bool sparse = ::fstat(source, &st) == 0 && S_ISREG(st.st_mode) &&
+    const bool sparse = mayHaveHoles && ::fstat(source, &st) == 0 && S_ISREG(st.st_mode) &&
                         qint64(st.st_blocks) * 512 < qint64(st.st_size);
     const bool debug = DebugFlag.load(std::memory_order_relaxed);
 
     // The same rule as the ordinary loop, in larger chunks: nothing passes
     // through the program, so a chunk costs a call whatever its length.
     std::uint64_t passes = std::uint64_t(std::max<qint64>(Size, 0)) / kInKernelChunkSize + 1;
-    log_.WriteDebug(QStringLiteral("Number of %1 byte chunks = %2").arg(kInKernelChunkSize).arg(passes));
+    if (debug)
+        log_.WriteDebug(QStringLiteral("Number of %1 byte chunks = %2").arg(kInKernelChunkSize).arg(passes));
 
     qint64 piece = kTransferChunkSize;
     for (;;) {

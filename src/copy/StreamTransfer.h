@@ -176,7 +176,7 @@ private:
     // Copies a local file into the temporary inside the kernel, keeping its
     // holes. False when it failed and the ordinary loop is to go on from
     // Temp.Received() (a multiple of the chunk size), or when it was stopped.
-    bool CopyInKernel(int source, int fd, qint64 Size, TemporaryFile &Temp, bool &zeroTail);
+    bool CopyInKernel(int source, bool mayHaveHoles, int fd, qint64 Size, TemporaryFile &Temp, bool &zeroTail);
     bool KernelCopyFailed(const TemporaryFile &Temp, int error);
     bool StopRequested() const { return stop_ && stop_->load(std::memory_order_relaxed); }
     // Ends a transfer at a stop request: the temporary goes.

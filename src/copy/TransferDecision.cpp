@@ -73,10 +73,19 @@ bool MakeFolders(const QString &folder)
 
 // --- names ----------------------------------------------------------------------
 
-bool IsUsableName(const QString &name)
+namespace {
+
+bool IsUsableStep(QStringView name)
 {
     return !name.isEmpty() && name != QLatin1String(".") && name != QLatin1String("..") &&
            !name.contains(QLatin1Char('/')) && !name.contains(QChar(0));
+}
+
+} // namespace
+
+bool IsUsableName(const QString &name)
+{
+    return IsUsableStep(name);
 }
 
 QString RelativeFolder(const QString &ObjectID, bool *ok, QString *badName)
@@ -85,20 +94,24 @@ QString RelativeFolder(const QString &ObjectID, bool *ok, QString *badName)
         *ok = true;
     if (!ObjectID.startsWith(QLatin1Char('/')))
         return QString();
-    // "", storage, folders..., file name
-    const QStringList parts = ObjectID.split(QLatin1Char('/'));
-    QString folder;
-    for (qsizetype i = 2; i + 1 < parts.size(); ++i) {
-        if (!IsUsableName(parts[i])) {
+    // "/storage/folders.../file name": the folders lie between the slash
+    // after the storage and the last one. Each is checked where it stands,
+    // without splitting the identifier (a copy run does this for every file).
+    const qsizetype first = ObjectID.indexOf(QLatin1Char('/'), 1);
+    const qsizetype last = ObjectID.lastIndexOf(QLatin1Char('/'));
+    if (first < 0 || last <= first)
+        return QString();
+    const QStringView folder = QStringView(ObjectID).sliced(first + 1, last - first);  // ends with "/"
+    for (const QStringView part : folder.chopped(1).tokenize(QLatin1Char('/'))) {
+        if (!IsUsableStep(part)) {
             if (ok)
                 *ok = false;
             if (badName)
-                *badName = parts[i];
+                *badName = part.toString();
             return QString();
         }
-        folder += parts[i] + QLatin1Char('/');
     }
-    return folder;
+    return folder.toString();
 }
 
 DestinationName DestinationFileName(const QString &DestinationPath, const QString &DateFormat,

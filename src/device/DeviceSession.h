@@ -42,6 +42,15 @@ public:
     virtual HRESULT DeviceValues(PortableDeviceValues &values) = 0;
     virtual HRESULT Children(const QString &parentId, QStringList &childIds) = 0;
     virtual HRESULT Info(const QString &objectId, ObjectInfo &info) = 0;
+    // Whether the object is a storage; fails as Info does. A walk asks this
+    // of every object before its values.
+    virtual HRESULT IsStorage(const QString &objectId, bool &storage)
+    {
+        ObjectInfo info;
+        const HRESULT hr = Info(objectId, info);
+        storage = info.isStorage;
+        return hr;
+    }
     virtual HRESULT OpenStream(const QString &objectId, std::shared_ptr<IStream> &stream) = 0;
     // The device's own thumbnail of the object; most backends keep none.
     virtual HRESULT OpenThumbnail(const QString &, std::shared_ptr<IStream> &) { return E_NOT_SUPPORTED; }

@@ -9,7 +9,6 @@
 #include <QFileInfo>
 #include <QHash>
 #include <QRegularExpression>
-#include <QSet>
 
 #include <algorithm>
 #include <cerrno>
@@ -70,7 +69,7 @@ QString LinkNameFor(const QString &folder, const QString &node)
 class FdStream : public IStream
 {
 public:
-    explicit FdStream(int fd) : fd_(fd) {}
+    FdStream(int fd, bool mayHaveHoles) : fd_(fd), mayHaveHoles_(mayHaveHoles) {}
     ~FdStream() override { ::close(fd_); }
 
     HRESULT Seek(std::int64_t offset, SeekOrigin origin, std::uint64_t *newPosition) override
@@ -107,9 +106,11 @@ public:
     }
 
     int LocalFileDescriptor() override { return fd_; }
+    bool LocalFileMayHaveHoles() override { return mayHaveHoles_; }
 
 private:
     int fd_;
+    bool mayHaveHoles_;
 };
 
 // A failure of the file system as a result code, with the system's own words
@@ -164,17 +165,30 @@ public:
             childIds << storageId_;
             return S_OK;
         }
-        const auto known = cache_.constFind(parentId);
-        if (known != cache_.constEnd()) {
+        QByteArray dir;
+        if (const Cached *known = Find(parentId)) {
             // An entry that could not be looked at was reported when its
             // properties were read; it has nothing more to give.
             if (FAILED(known->error) || !known->info.isFolder)
                 return S_OK;  // a file has no children
+            dir = known->native;
+        } else {
+            dir = NativePath(parentId);
         }
-        const QByteArray dir = NativePath(parentId);
         if (dir.isEmpty())
             return E_NOT_FOUND;
         return List(parentId, dir, childIds);
+    }
+
+    HRESULT IsStorage(const QString &objectId, bool &storage) override
+    {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            storage = false;
+            if (const Cached *cached = Find(objectId))
+                return FAILED(cached->error) ? Recorded(cached->error, cached->errorText) : S_OK;
+        }
+        return DeviceSession::IsStorage(objectId, storage);
     }
 
     HRESULT Info(const QString &objectId, ObjectInfo &info) override
@@ -188,12 +202,18 @@ public:
             info.dateCreated = WpdDateText(QFileInfo(root_).lastModified());
             return RootPresent() ? S_OK : E_FOLDER_GONE;
         }
-        if (NativePath(objectId).isEmpty())
-            return RootPresent() ? E_NOT_FOUND : E_FOLDER_GONE;
-        const Cached &cached = cache_[objectId];
-        if (FAILED(cached.error))
-            return Recorded(cached.error, cached.errorText);
-        info = cached.info;
+        const Cached *cached = Find(objectId);
+        if (!cached) {
+            // Not met in a listing yet: its folder is listed now.
+            if (NativePath(objectId).isEmpty())
+                return RootPresent() ? E_NOT_FOUND : E_FOLDER_GONE;
+            cached = Find(objectId);
+            if (!cached)
+                return E_NOT_FOUND;
+        }
+        if (FAILED(cached->error))
+            return Recorded(cached->error, cached->errorText);
+        info = cached->info;
         return S_OK;
     }
 
@@ -217,7 +237,7 @@ public:
         // Read-ahead as it is covers a photo; a video gains from more.
         if (st.st_size > off_t(kTransferChunkSize))
             ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-        stream = std::make_shared<FdStream>(fd);
+        stream = std::make_shared<FdStream>(fd, !S_ISREG(st.st_mode) || qint64(st.st_blocks) * 512 < qint64(st.st_size));
         return S_OK;
     }
 
@@ -235,7 +255,7 @@ public:
         if (S_ISDIR(st.st_mode)) {
             if (::rmdir(native.constData()) != 0)
                 return FileSystemFailure(errno, RootPresent());
-            cache_.remove(objectId);
+            Forget(objectId);
             return S_OK;
         }
         // Cameras mark protected pictures read-only; such a file stays.
@@ -243,7 +263,7 @@ public:
             return E_ACCESSDENIED;
         if (::unlink(native.constData()) != 0)
             return FileSystemFailure(errno, RootPresent());
-        cache_.remove(objectId);
+        Forget(objectId);
         return S_OK;
     }
 
@@ -258,6 +278,44 @@ private:
         QByteArray native;
         HRESULT error = S_OK;
         QString errorText;
+        bool deleted = false;
+    };
+
+    // The walk hands back the identifiers it was given: the same text
+    // usually shares its characters.
+    static bool SameText(const QString &a, const QString &b)
+    {
+        return (a.constData() == b.constData() && a.size() == b.size()) || a == b;
+    }
+
+    // A folder as listed last: its children in the order they were handed
+    // out, with what the listing learnt of each. A walk asks about them in
+    // that order, so the next one is tried first; one asked for out of turn
+    // is found through a table made the first time that happens.
+    struct Listing
+    {
+        std::vector<QString> ids;
+        std::vector<Cached> entries;
+        QHash<QString, std::size_t> byId;
+        std::size_t next = 0;
+
+        Cached *Find(const QString &objectId)
+        {
+            std::size_t at = next;
+            if (at >= ids.size() || !SameText(ids[at], objectId)) {
+                if (byId.isEmpty()) {
+                    byId.reserve(qsizetype(ids.size()));
+                    for (std::size_t i = 0; i < ids.size(); ++i)
+                        byId.insert(ids[i], i);
+                }
+                const auto found = byId.constFind(objectId);
+                if (found == byId.constEnd())
+                    return nullptr;
+                at = *found;
+            }
+            next = at + 1;
+            return entries[at].deleted ? nullptr : &entries[at];
+        }
     };
 
     bool RootPresent() const { return QFileInfo(root_).isDir(); }
@@ -266,6 +324,82 @@ private:
     {
         SetDeviceErrorMessage(code, text);
         return code;
+    }
+
+    // The cached entry of an identifier, or null. A walk asks about each
+    // object several times in a row (its properties, then its children), and
+    // about the children of a folder in the order they were listed: the
+    // entry found last and the next one of the folder asked about last are
+    // tried before the folder's own listing is looked up.
+    const Cached *Find(const QString &objectId)
+    {
+        if (last_ && SameText(objectId, lastId_))
+            return last_;
+        Cached *found = nullptr;
+        if (current_ && current_->next < current_->ids.size() && SameText(current_->ids[current_->next], objectId)) {
+            found = current_->Find(objectId);
+        } else {
+            const qsizetype slash = objectId.lastIndexOf(QLatin1Char('/'));
+            const auto listing = slash > 0 ? listings_.constFind(objectId.left(slash)) : listings_.constEnd();
+            if (listing == listings_.constEnd())
+                return nullptr;
+            current_ = listing->get();
+            found = current_->Find(objectId);
+        }
+        if (found) {
+            lastId_ = objectId;
+            last_ = found;
+        }
+        return found;
+    }
+
+    void LetGoOfRecent()
+    {
+        last_ = nullptr;
+        current_ = nullptr;
+    }
+
+    // A deleted object is not found again; a deleted folder's listing goes.
+    void Forget(const QString &objectId)
+    {
+        Find(objectId);
+        if (last_)
+            const_cast<Cached *>(last_)->deleted = true;
+        listings_.remove(objectId);
+        LetGoOfRecent();
+    }
+
+    static bool BytesBefore(QByteArrayView a, QByteArrayView b)
+    {
+        const int byBytes = std::memcmp(a.data(), b.data(), size_t(std::min(a.size(), b.size())));
+        return byBytes != 0 ? byBytes < 0 : a.size() < b.size();
+    }
+
+    // What the one look at an entry says: its statx, or for a link the stat
+    // of the file it leads to.
+    struct Look
+    {
+        unsigned mode = 0;
+        std::uint64_t size = 0;
+        std::int64_t seconds = 0;
+        std::uint32_t nanoseconds = 0;
+    };
+
+    static bool LookAt(int folder, const char *name, Look &look)
+    {
+        constexpr unsigned kWanted = STATX_TYPE | STATX_SIZE | STATX_MTIME;
+        struct statx sx {};
+        if (::statx(folder, name, AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT, kWanted, &sx) == 0 &&
+            (sx.stx_mask & kWanted) == kWanted) {
+            look = {sx.stx_mode, sx.stx_size, sx.stx_mtime.tv_sec, sx.stx_mtime.tv_nsec};
+            return true;
+        }
+        // A file system that cannot say all three through statx.
+        struct stat st {};
+        if (::fstatat(folder, name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+            return false;
+        look = {unsigned(st.st_mode), std::uint64_t(st.st_size), st.st_mtim.tv_sec, std::uint32_t(st.st_mtim.tv_nsec)};
+        return true;
     }
 
     // Reads one folder into the cache; childIds in camera order.
@@ -278,16 +412,22 @@ private:
                 return S_OK;  // a file has no children
             return FileSystemFailure(error, RootPresent());
         }
-        // Straight from the directory, one stat per entry: a phone folder can
-        // hold thousands of files.
+        // Straight from the directory, with one statx per entry and none for
+        // what the entry's type already rules out; every property of an
+        // object comes from that one look. A phone folder can hold thousands
+        // of files.
         struct Entry
         {
-            QByteArray raw;
             Cached cached;
+            qsizetype nameAt = 0;  // where the name starts in cached.native
+            QByteArrayView raw() const { return QByteArrayView(cached.native).sliced(nameAt); }
         };
         std::vector<Entry> entries;
         const QByteArray rootPrefix = nativeRoot_ + '/';
+        const int dfd = ::dirfd(folder);
         int readError = 0;
+        // Names of plain printable ASCII show as their bytes, and sort so.
+        bool plainNames = true;
         for (;;) {
             errno = 0;
             const dirent *e = ::readdir(folder);
@@ -296,15 +436,23 @@ private:
                 break;
             }
             const char *name = e->d_name;
-            if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0)
+            if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0')))
                 continue;
-            Entry entry{QByteArray(name), {}};
-            entry.cached.native = native + '/' + entry.raw;
-            const QString shown = nameFromBytes(entry.raw);
+            if (e->d_type == DT_CHR || e->d_type == DT_BLK || e->d_type == DT_FIFO || e->d_type == DT_SOCK)
+                continue;  // devices, sockets, pipes
+            const QByteArray raw = QByteArray::fromRawData(name, qsizetype(std::strlen(name)));
+            for (const char c : raw)
+                plainNames = plainNames && c >= 0x20 && c < 0x7F;
+            Entry entry;
+            entry.cached.native.reserve(native.size() + 1 + raw.size());
+            entry.cached.native.append(native).append('/');
+            entry.nameAt = entry.cached.native.size();
+            entry.cached.native.append(raw);
+            const QString shown = nameFromBytes(raw);
             entry.cached.info.name = shown;
             entry.cached.info.originalFileName = shown;
-            struct stat st {};
-            if (::fstatat(::dirfd(folder), name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+            Look look;
+            if (!LookAt(dfd, name, look)) {
                 const int error = errno;
                 if (error == ENOENT)
                     continue;  // removed while being listed
@@ -316,46 +464,68 @@ private:
                 entries.push_back(std::move(entry));
                 continue;
             }
-            if (S_ISLNK(st.st_mode)) {
+            if (S_ISLNK(look.mode)) {
                 // Only links to files inside the folder; never to folders (a
                 // link to a parent would never end).
                 char resolved[PATH_MAX];
+                struct stat st {};
                 if (!::realpath(entry.cached.native.constData(), resolved) ||
                     !QByteArray(resolved).startsWith(rootPrefix) || ::stat(resolved, &st) != 0 || !S_ISREG(st.st_mode))
                     continue;
+                look = {unsigned(st.st_mode), std::uint64_t(st.st_size), st.st_mtim.tv_sec,
+                        std::uint32_t(st.st_mtim.tv_nsec)};
             }
-            if (!S_ISDIR(st.st_mode) && !S_ISREG(st.st_mode))
+            if (!S_ISDIR(look.mode) && !S_ISREG(look.mode))
                 continue;  // devices, sockets, pipes
             ObjectInfo &info = entry.cached.info;
-            info.dateCreated = WpdDateText(st.st_mtim.tv_sec, int(st.st_mtim.tv_nsec / 1000000));
-            info.isFolder = S_ISDIR(st.st_mode);
+            info.dateCreated = WpdDateText(look.seconds, int(look.nanoseconds / 1000000));
+            info.isFolder = S_ISDIR(look.mode);
             if (info.isFolder) {
                 static const QString folderType = ContentTypeGuid(QStringLiteral("FOLDER"));
                 info.contentType = folderType;
             } else {
                 info.contentType = ContentTypeForFileName(shown);
-                info.size = std::uint64_t(st.st_size);
+                info.size = look.size;
             }
             entries.push_back(std::move(entry));
         }
         ::closedir(folder);
         if (readError != 0)
             return FileSystemFailure(readError, RootPresent());
-        // Files before folders, each by name, as a camera lists them.
-        std::sort(entries.begin(), entries.end(), [](const Entry &a, const Entry &b) {
+        // Files before folders, each by name, as a camera lists them. The
+        // entries stay where they are; only their order is sorted.
+        std::vector<std::uint32_t> order(entries.size());
+        for (std::uint32_t i = 0; i < order.size(); ++i)
+            order[i] = i;
+        std::sort(order.begin(), order.end(), [&entries, plainNames](std::uint32_t x, std::uint32_t y) {
+            const Entry &a = entries[x];
+            const Entry &b = entries[y];
             if (a.cached.info.isFolder != b.cached.info.isFolder)
                 return !a.cached.info.isFolder;
-            if (a.cached.info.name != b.cached.info.name)
-                return a.cached.info.name < b.cached.info.name;
-            return a.raw < b.raw;
+            if (plainNames)
+                return BytesBefore(a.raw(), b.raw());
+            if (const int byName = QString::compare(a.cached.info.name, b.cached.info.name); byName != 0)
+                return byName < 0;
+            return BytesBefore(a.raw(), b.raw());
         });
+        auto listing = std::make_shared<Listing>();
+        listing->ids.reserve(entries.size());
+        listing->entries.reserve(entries.size());
         childIds.reserve(qsizetype(entries.size()));
-        for (Entry &entry : entries) {
+        for (const std::uint32_t index : order) {
+            Entry &entry = entries[index];
+            const QString &name = entry.cached.info.name;
             // Names keep their bytes, so no two entries share an identifier.
-            const QString id = parentId + QLatin1Char('/') + entry.cached.info.name;
-            cache_.insert(id, std::move(entry.cached));
+            QString id;
+            id.reserve(parentId.size() + 1 + name.size());
+            id.append(parentId).append(QLatin1Char('/')).append(name);
             childIds << id;
+            listing->ids.push_back(std::move(id));
+            listing->entries.push_back(std::move(entry.cached));
         }
+        LetGoOfRecent();
+        listings_.insert(parentId, listing);
+        current_ = listing.get();
         return S_OK;
     }
 
@@ -366,8 +536,7 @@ private:
     {
         if (objectId == storageId_)
             return nativeRoot_;
-        const auto cached = cache_.constFind(objectId);
-        if (cached != cache_.constEnd())
+        if (const Cached *cached = Find(objectId))
             return cached->native;
         if (!objectId.startsWith(storageId_ + QLatin1Char('/')))
             return QByteArray();
@@ -379,8 +548,8 @@ private:
         QStringList ignored;
         if (parent.isEmpty() || FAILED(List(parentId, parent, ignored)))
             return QByteArray();
-        const auto listed = cache_.constFind(objectId);
-        return listed != cache_.constEnd() ? listed->native : QByteArray();
+        const Cached *listed = Find(objectId);
+        return listed ? listed->native : QByteArray();
     }
 
     QString root_;
@@ -390,7 +559,11 @@ private:
     QString token_;
     QString storageId_;
     std::mutex mutex_;
-    QHash<QString, Cached> cache_;
+    // Every folder listed so far, by its identifier.
+    QHash<QString, std::shared_ptr<Listing>> listings_;
+    Listing *current_ = nullptr;
+    QString lastId_;
+    const Cached *last_ = nullptr;
 };
 
 } // namespace

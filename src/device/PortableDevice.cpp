@@ -31,19 +31,19 @@ const char *PropertyKeyName(PROPERTYKEY key)
 
 HRESULT PortableDeviceValues::GetValue(PROPERTYKEY key, PROPVARIANT &value) const
 {
-    const auto it = values_.find(key);
-    if (it == values_.end())
+    const PROPVARIANT *found = Find(key);
+    if (!found)
         return E_NOT_FOUND;
-    value = it->second;
+    value = *found;
     return S_OK;
 }
 
 HRESULT PortableDeviceValues::GetStringValue(PROPERTYKEY key, QString &value) const
 {
-    const auto it = values_.find(key);
-    if (it == values_.end())
+    const PROPVARIANT *found = Find(key);
+    if (!found)
         return E_NOT_FOUND;
-    if (const QString *text = std::get_if<QString>(&it->second)) {
+    if (const QString *text = std::get_if<QString>(found)) {
         value = *text;
         return S_OK;
     }
@@ -52,10 +52,10 @@ HRESULT PortableDeviceValues::GetStringValue(PROPERTYKEY key, QString &value) co
 
 HRESULT PortableDeviceValues::GetUnsignedIntegerValue(PROPERTYKEY key, std::uint32_t &value) const
 {
-    const auto it = values_.find(key);
-    if (it == values_.end())
+    const PROPVARIANT *found = Find(key);
+    if (!found)
         return E_NOT_FOUND;
-    if (const std::uint32_t *v = std::get_if<std::uint32_t>(&it->second)) {
+    if (const std::uint32_t *v = std::get_if<std::uint32_t>(found)) {
         value = *v;
         return S_OK;
     }
@@ -64,14 +64,14 @@ HRESULT PortableDeviceValues::GetUnsignedIntegerValue(PROPERTYKEY key, std::uint
 
 HRESULT PortableDeviceValues::GetUnsignedLargeIntegerValue(PROPERTYKEY key, std::uint64_t &value) const
 {
-    const auto it = values_.find(key);
-    if (it == values_.end())
+    const PROPVARIANT *found = Find(key);
+    if (!found)
         return E_NOT_FOUND;
-    if (const std::uint64_t *v = std::get_if<std::uint64_t>(&it->second)) {
+    if (const std::uint64_t *v = std::get_if<std::uint64_t>(found)) {
         value = *v;
         return S_OK;
     }
-    if (const std::uint32_t *v = std::get_if<std::uint32_t>(&it->second)) {
+    if (const std::uint32_t *v = std::get_if<std::uint32_t>(found)) {
         value = *v;
         return S_OK;
     }
@@ -80,23 +80,22 @@ HRESULT PortableDeviceValues::GetUnsignedLargeIntegerValue(PROPERTYKEY key, std:
 
 HRESULT PortableDeviceValues::SetValue(PROPERTYKEY key, const PROPVARIANT &value)
 {
-    values_[key] = value;
-    return S_OK;
+    return Store(key, value);
 }
 
 HRESULT PortableDeviceValues::SetStringValue(PROPERTYKEY key, const QString &value)
 {
-    return SetValue(key, PROPVARIANT(value));
+    return Store(key, value);
 }
 
 HRESULT PortableDeviceValues::SetUnsignedIntegerValue(PROPERTYKEY key, std::uint32_t value)
 {
-    return SetValue(key, PROPVARIANT(value));
+    return Store(key, value);
 }
 
 HRESULT PortableDeviceValues::SetUnsignedLargeIntegerValue(PROPERTYKEY key, std::uint64_t value)
 {
-    return SetValue(key, PROPVARIANT(value));
+    return Store(key, value);
 }
 
 // --- collections ----------------------------------------------------------

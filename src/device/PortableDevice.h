@@ -17,7 +17,7 @@
 #include <QStringList>
 
 #include <cstdint>
-#include <map>
+#include <array>
 #include <memory>
 #include <variant>
 #include <vector>
@@ -105,11 +105,33 @@ public:
     HRESULT SetUnsignedIntegerValue(PROPERTYKEY key, std::uint32_t value);
     HRESULT SetUnsignedLargeIntegerValue(PROPERTYKEY key, std::uint64_t value);
     HRESULT SetValue(PROPERTYKEY key, const PROPVARIANT &value);
-    std::size_t GetCount() const { return values_.size(); }
-    void Clear() { values_.clear(); }
+    std::size_t GetCount() const { return std::size_t(__builtin_popcount(set_)); }
+    void Clear()
+    {
+        values_ = {};
+        set_ = 0;
+    }
 
 private:
-    std::map<PROPERTYKEY, PROPVARIANT> values_;
+    // One slot per key, so that the values of an object (read for every
+    // object of a walk) cost no allocation each.
+    static constexpr int kKeyCount = int(WPD_RESOURCE_DEFAULT) + 1;
+    static bool Known(PROPERTYKEY key) { return int(key) >= 0 && int(key) < kKeyCount; }
+    const PROPVARIANT *Find(PROPERTYKEY key) const
+    {
+        return Known(key) && (set_ & (1u << int(key))) ? &values_[std::size_t(key)] : nullptr;
+    }
+    template <typename Value>
+    HRESULT Store(PROPERTYKEY key, const Value &value)
+    {
+        if (!Known(key))
+            return E_INVALIDARG;
+        values_[std::size_t(key)] = value;
+        set_ |= 1u << int(key);
+        return S_OK;
+    }
+    std::array<PROPVARIANT, kKeyCount> values_{};
+    std::uint32_t set_ = 0;
 };
 
 // The keys asked for in GetValues.
@@ -152,6 +174,10 @@ public:
     // never used after the stream is gone. A caller using it reads at
     // explicit offsets and Seeks before going back to Read.
     virtual int LocalFileDescriptor() { return -1; }
+    // Whether that local file may have holes (fewer blocks than its size
+    // needs), as the stream found when it was opened: a copy looks for them
+    // only then. A stream that does not know says true.
+    virtual bool LocalFileMayHaveHoles() { return true; }
 };
 
 class IEnumPortableDeviceObjectIDs

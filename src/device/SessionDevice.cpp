@@ -8,32 +8,102 @@
 #include <QHash>
 #include <QSet>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace {
+
+enum class Kind { Image, Video, Audio, Other };
+
+Kind KindOfFolded(QStringView ext);
+
+// An extension of up to four lower-case ASCII characters as one number.
+constexpr std::uint32_t Packed(std::string_view ext)
+{
+    std::uint32_t key = 0;
+    for (char c : ext)
+        key = key << 8 | std::uint8_t(c);
+    return key;
+}
+
+// Every known extension (none is longer than four characters) with its kind,
+// sorted for a binary search.
+const std::vector<std::pair<std::uint32_t, Kind>> &KnownExtensions()
+{
+    static const std::vector<std::pair<std::uint32_t, Kind>> table = [] {
+        std::vector<std::pair<std::uint32_t, Kind>> all;
+        for (std::string_view e : {"jpg", "jpeg", "jpe", "png", "gif", "bmp", "tif", "tiff", "heic", "heif", "webp",
+                                   "raw", "dng", "cr2", "cr3", "crw", "nef", "nrw", "arw", "srf", "sr2", "orf", "rw2",
+                                   "raf", "pef", "srw", "x3f", "3fr", "kdc", "mrw", "erf"})
+            all.emplace_back(Packed(e), Kind::Image);
+        for (std::string_view e : {"mp4", "m4v", "mov", "avi", "mts", "m2ts", "mkv", "wmv", "mpg", "mpeg", "3gp",
+                                   "3g2", "mxf", "webm", "asf", "mod", "tod", "vob", "insv", "lrv"})
+            all.emplace_back(Packed(e), Kind::Video);
+        for (std::string_view e : {"mp3", "wav", "m4a", "mp4a", "aac", "flac", "ogg", "oga", "opus", "wma", "aif",
+                                   "aiff", "amr", "rec", "3ga"})
+            all.emplace_back(Packed(e), Kind::Audio);
+        std::sort(all.begin(), all.end());
+        return all;
+    }();
+    return table;
+}
+
+Kind KindOfExtension(QStringView ext)
+{
+    // Lower-cased into one number: a listing asks for every file, and every
+    // known extension is short and plain ASCII.
+    if (ext.isEmpty() || ext.size() > 4) {
+        // Letters beyond ASCII can lower-case into it (the Kelvin sign into
+        // "k"), and into a shorter text: those take the general way.
+        for (QChar c : ext)
+            if (c.unicode() >= 0x80)
+                return ext.size() <= 16 ? KindOfFolded(ext) : Kind::Other;
+        return Kind::Other;
+    }
+    std::uint32_t key = 0;
+    for (QChar c : ext) {
+        const char16_t u = c.unicode();
+        if (u >= 0x80)
+            return KindOfFolded(ext);
+        key = key << 8 | std::uint8_t(u >= 'A' && u <= 'Z' ? u + 32 : u);
+    }
+    const auto &table = KnownExtensions();
+    const auto found = std::lower_bound(table.begin(), table.end(), std::pair<std::uint32_t, Kind>(key, Kind::Image));
+    return found != table.end() && found->first == key ? found->second : Kind::Other;
+}
+
+Kind KindOfFolded(QStringView ext)
+{
+    const QString folded = ext.toString().toLower();
+    if (folded.size() > 4)
+        return Kind::Other;
+    for (QChar f : folded)
+        if (f.unicode() >= 0x80)
+            return Kind::Other;
+    return KindOfExtension(folded);
+}
+
+} // namespace
 
 QString ContentTypeForFileName(const QString &name)
 {
-    static const QSet<QString> images = {"jpg", "jpeg", "jpe", "png", "gif", "bmp", "tif", "tiff", "heic", "heif",
-                                         "webp", "raw", "dng", "cr2", "cr3", "crw", "nef", "nrw", "arw", "srf", "sr2",
-                                         "orf", "rw2", "raf", "pef", "srw", "x3f", "3fr", "kdc", "mrw", "erf"};
-    static const QSet<QString> videos = {"mp4", "m4v", "mov", "avi", "mts", "m2ts", "mkv", "wmv", "mpg", "mpeg",
-                                         "3gp", "3g2", "mxf", "webm", "asf", "mod", "tod", "vob", "insv", "lrv"};
-    static const QSet<QString> audio = {"mp3", "wav", "m4a", "mp4a", "aac", "flac", "ogg", "oga", "opus", "wma",
-                                        "aif", "aiff", "amr", "rec", "3ga"};
     static const QString image = ContentTypeGuid(QStringLiteral("IMAGE"));
     static const QString video = ContentTypeGuid(QStringLiteral("VIDEO"));
     static const QString sound = ContentTypeGuid(QStringLiteral("AUDIO"));
     static const QString other = ContentTypeGuid(QStringLiteral("GENERIC_FILE"));
     const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
-    const QString ext = dot < 0 ? QString() : name.mid(dot + 1).toLower();
-    if (images.contains(ext))
-        return image;
-    if (videos.contains(ext))
-        return video;
-    if (audio.contains(ext))
-        return sound;
+    switch (dot < 0 ? Kind::Other : KindOfExtension(QStringView(name).sliced(dot + 1))) {
+    case Kind::Image: return image;
+    case Kind::Video: return video;
+    case Kind::Audio: return sound;
+    case Kind::Other: break;
+    }
     return other;
 }
 
@@ -47,10 +117,36 @@ QString WpdDateText(std::int64_t seconds, int milliseconds)
     const time_t t = time_t(seconds);
     struct tm local {};
     localtime_r(&t, &local);
-    char text[40];
-    std::snprintf(text, sizeof text, "%04d/%02d/%02d:%02d:%02d:%02d.%03d", local.tm_year + 1900, local.tm_mon + 1,
-                  local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec, milliseconds);
-    return QString::fromLatin1(text);
+    const int year = local.tm_year + 1900;
+    if (year < 0 || year > 9999 || milliseconds < 0 || milliseconds > 999) {
+        char text[64];
+        std::snprintf(text, sizeof text, "%04d/%02d/%02d:%02d:%02d:%02d.%03d", year, local.tm_mon + 1, local.tm_mday,
+                      local.tm_hour, local.tm_min, local.tm_sec, milliseconds);
+        return QString::fromLatin1(text);
+    }
+    // Written digit by digit: a listing makes one for every object.
+    QChar text[23];
+    QChar *at = text;
+    const auto put = [&at](int value, int digits) {
+        for (int i = digits - 1; i >= 0; --i, value /= 10)
+            at[i] = QLatin1Char(char('0' + value % 10));
+        at += digits;
+    };
+    const auto sep = [&at](char c) { *at++ = QLatin1Char(c); };
+    put(year, 4);
+    sep('/');
+    put(local.tm_mon + 1, 2);
+    sep('/');
+    put(local.tm_mday, 2);
+    sep(':');
+    put(local.tm_hour, 2);
+    sep(':');
+    put(local.tm_min, 2);
+    sep(':');
+    put(local.tm_sec, 2);
+    sep('.');
+    put(milliseconds, 3);
+    return QString(text, int(at - text));
 }
 
 HRESULT HResultFromErrno(int error)
@@ -164,11 +260,11 @@ public:
             keys = deviceKeys;
             return S_OK;
         }
-        ObjectInfo info;
-        const HRESULT hr = session_->Info(objectId, info);
+        bool storage = false;
+        const HRESULT hr = session_->IsStorage(objectId, storage);
         if (FAILED(hr))
             return hr;
-        keys = info.isStorage ? storageKeys : objectKeys;
+        keys = storage ? storageKeys : objectKeys;
         return S_OK;
     }
 
@@ -176,8 +272,9 @@ public:
                       std::shared_ptr<PortableDeviceValues> &values) override
     {
         ClearDeviceErrorMessage();
-        auto all = std::make_shared<PortableDeviceValues>();
+        std::shared_ptr<PortableDeviceValues> all;
         if (objectId == QLatin1String("DEVICE")) {
+            all = std::make_shared<PortableDeviceValues>();
             const HRESULT hr = session_->DeviceValues(*all);
             if (FAILED(hr))
                 return hr;

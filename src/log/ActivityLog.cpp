@@ -4,10 +4,11 @@
 
 #include <QThread>
 
+#include <algorithm>
+
 std::atomic<bool> DebugFlag{false};
 
-ActivityLog::ActivityLog(QObject *parent)
-    : QObject(parent), clock_([] { return QDateTime::currentDateTime(); })
+ActivityLog::ActivityLog(QObject *parent) : QObject(parent)
 {
     showTimer_.setSingleShot(true);
     connect(&showTimer_, &QTimer::timeout, this, &ActivityLog::FlushBatch);
@@ -43,29 +44,51 @@ void ActivityLog::SetClock(std::function<QDateTime()> clock)
 
 QString ActivityLog::DatePrefix()
 {
-    const QDateTime now = clock_();
     const FormatSettings &settings = ProcessFormatSettings();
-    // The first second of a day is left alone (at midnight exactly the
-    // prefix has no time), and so is a format that shows milliseconds.
-    const QTime time = now.time();
-    if ((time.hour() == 0 && time.minute() == 0 && time.second() == 0) ||
-        settings.LongTimeFormat.contains(QLatin1Char('z'), Qt::CaseInsensitive) ||
-        settings.ShortDateFormat.contains(QLatin1Char('z'), Qt::CaseInsensitive))
-        return DateTimeToStr(now, settings) + QLatin1Char(' ');
-    const qint64 second = now.toSecsSinceEpoch();
-    const auto sameSettings = [&settings](const FormatSettings &cached) {
+    // The system clock is read as a count: making a local date-time of it
+    // costs more than the rest of a line, and the prefix changes only once
+    // a second.
+    QDateTime now;
+    qint64 ms;
+    if (clock_) {
+        now = clock_();
+        ms = now.toMSecsSinceEpoch();
+    } else {
+        ms = QDateTime::currentMSecsSinceEpoch();
+    }
+    const qint64 second = ms >= 0 ? ms / 1000 : (ms - 999) / 1000;
+    // The cached copy shares its texts with the settings until they change:
+    // texts that share their characters are equal without a comparison.
+    const auto same = [](const QString &a, const QString &b) {
+        return (a.constData() == b.constData() && a.size() == b.size()) || a == b;
+    };
+    const auto sameNames = [&same](const auto &a, const auto &b) {
+        return std::equal(a.begin(), a.end(), b.begin(), same);
+    };
+    const auto sameSettings = [&](const FormatSettings &cached) {
         return cached.DateSeparator == settings.DateSeparator && cached.TimeSeparator == settings.TimeSeparator &&
-               cached.ShortDateFormat == settings.ShortDateFormat && cached.LongTimeFormat == settings.LongTimeFormat &&
-               cached.TimeAMString == settings.TimeAMString && cached.TimePMString == settings.TimePMString &&
-               cached.ShortMonthNames == settings.ShortMonthNames && cached.LongMonthNames == settings.LongMonthNames &&
-               cached.ShortDayNames == settings.ShortDayNames && cached.LongDayNames == settings.LongDayNames;
+               same(cached.ShortDateFormat, settings.ShortDateFormat) &&
+               same(cached.LongTimeFormat, settings.LongTimeFormat) && same(cached.TimeAMString, settings.TimeAMString) &&
+               same(cached.TimePMString, settings.TimePMString) &&
+               sameNames(cached.ShortMonthNames, settings.ShortMonthNames) &&
+               sameNames(cached.LongMonthNames, settings.LongMonthNames) &&
+               sameNames(cached.ShortDayNames, settings.ShortDayNames) &&
+               sameNames(cached.LongDayNames, settings.LongDayNames);
     };
     const QMutexLocker lock(&prefixMutex_);
-    if (second != prefixSecond_ || !sameSettings(prefixSettings_)) {
-        prefix_ = DateTimeToStr(now, settings) + QLatin1Char(' ');
-        prefixSecond_ = second;
-        prefixSettings_ = settings;
-    }
+    if (second == prefixSecond_ && prefixReusable_ && sameSettings(prefixSettings_))
+        return prefix_;
+    if (!now.isValid())
+        now = QDateTime::fromMSecsSinceEpoch(ms);
+    prefix_ = DateTimeToStr(now, settings) + QLatin1Char(' ');
+    prefixSecond_ = second;
+    prefixSettings_ = settings;
+    // The first second of a day is not reused (at midnight exactly the
+    // prefix has no time), nor is a format that shows milliseconds.
+    const QTime time = now.time();
+    prefixReusable_ = !(time.hour() == 0 && time.minute() == 0 && time.second() == 0) &&
+                      !settings.LongTimeFormat.contains(QLatin1Char('z'), Qt::CaseInsensitive) &&
+                      !settings.ShortDateFormat.contains(QLatin1Char('z'), Qt::CaseInsensitive);
     return prefix_;
 }
 

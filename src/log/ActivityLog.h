@@ -63,12 +63,14 @@ private:
     static constexpr int kShowIntervalMs = 30;
     QElapsedTimer sinceShown_;
     QTimer showTimer_;
+    // Unset: the system clock.
     std::function<QDateTime()> clock_;
     // The date-time prefix changes once a second; a copy run writes
     // thousands of lines a second from its worker.
     QString DatePrefix();
     QMutex prefixMutex_;
     qint64 prefixSecond_ = std::numeric_limits<qint64>::min();
+    bool prefixReusable_ = false;
     FormatSettings prefixSettings_;
     QString prefix_;
 };

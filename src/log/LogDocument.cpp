@@ -6,6 +6,31 @@
 
 #include <algorithm>
 
+#include <sys/mman.h>
+#include <unistd.h>
+
+namespace {
+
+// Makes the pages of a new block present in one call. A copy run writes
+// thousands of lines a second, and the first touch of every fresh page would
+// otherwise cost a fault of its own. Where the system cannot, the pages come
+// one by one as before.
+void Prefault(void *block, size_t bytes)
+{
+#ifdef MADV_POPULATE_WRITE
+    static const size_t page = size_t(::sysconf(_SC_PAGESIZE));
+    const auto start = (reinterpret_cast<uintptr_t>(block) + page - 1) & ~(page - 1);
+    const auto end = (reinterpret_cast<uintptr_t>(block) + bytes) & ~(page - 1);
+    if (end > start)
+        ::madvise(reinterpret_cast<void *>(start), end - start, MADV_POPULATE_WRITE);
+#else
+    Q_UNUSED(block);
+    Q_UNUSED(bytes);
+#endif
+}
+
+} // namespace
+
 LogDocument::LogDocument() : segments_(new Record *[kMaxSegments]()) {}
 
 LogDocument::~LogDocument()
@@ -33,6 +58,7 @@ qsizetype LogDocument::Append(QStringView prefix, QStringView text, LogColor col
     if (chunks_.empty() || chunkUsed_ + length > chunkCapacity_) {
         chunkCapacity_ = qMax(kChunkChars, length);
         chunks_.emplace_back(new char16_t[size_t(chunkCapacity_)]);
+        Prefault(chunks_.back().get(), size_t(chunkCapacity_) * sizeof(char16_t));
         chunkUsed_ = 0;
     }
     char16_t *chars = chunks_.back().get() + chunkUsed_;
@@ -41,8 +67,10 @@ qsizetype LogDocument::Append(QStringView prefix, QStringView text, LogColor col
     chunkUsed_ += length;
 
     Record *&segment = segments_[size_t(index >> kSegmentBits)];
-    if (!segment)
+    if (!segment) {
         segment = new Record[kSegmentRecords];
+        Prefault(segment, sizeof(Record) * size_t(kSegmentRecords));
+    }
     segment[index & (kSegmentRecords - 1)] =
         Record{chars, quint32(prefix.size()), quint32(text.size()), color, style};
     // Publishes the line: a reader that sees the new count sees it whole.

@@ -1,5 +1,6 @@
 #include "common/TestMain.h"
 
+#include "device/DeviceSession.h"
 #include "device/PortableDevice.h"
 #include "device/fake/FakeDeviceService.h"
 
@@ -33,6 +34,30 @@ private slots:
         QFETCH(QString, text);
         QFETCH(QString, name);
         QCOMPARE(ContentTypeName(text), name);
+    }
+
+    // A file's content type from its extension, whatever its case.
+    void contentTypeForFileName_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QString>("type");
+        QTest::newRow("upper case") << "IMG_0001.JPG" << "IMAGE";
+        QTest::newRow("four letters") << "a.JPeg" << "IMAGE";
+        QTest::newRow("video") << "clip.M2TS" << "VIDEO";
+        QTest::newRow("audio, digit inside") << "voice.mp4a" << "AUDIO";
+        QTest::newRow("last dot counts") << "a.mov.jpg" << "IMAGE";
+        QTest::newRow("longer than any known") << "a.jpegx" << "GENERIC_FILE";
+        QTest::newRow("known start only") << "a.jp" << "GENERIC_FILE";
+        QTest::newRow("no extension") << "README" << "GENERIC_FILE";
+        QTest::newRow("ends with a dot") << "a." << "GENERIC_FILE";
+        QTest::newRow("Kelvin sign lower-cases to k") << QString("a.") + QChar(0x212A) + "DC" << "IMAGE";
+        QTest::newRow("letters beyond ASCII") << QString("a.j") + QChar(0xE9) + "g" << "GENERIC_FILE";
+    }
+    void contentTypeForFileName()
+    {
+        QFETCH(QString, file);
+        QFETCH(QString, type);
+        QCOMPARE(ContentTypeName(ContentTypeForFileName(file)), type);
     }
 
     // Every one of the 29 names maps to a GUID and back.
