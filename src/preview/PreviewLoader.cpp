@@ -258,6 +258,13 @@ QImage Oriented(const QImage &image, int orientation)
     }
 }
 
+// The picture formats decoded in this process (raw files are TIFFs, and
+// TIFF is left out: see DecodeFrom).
+bool IsDecodedFormat(const QByteArray &format)
+{
+    return format == "jpeg" || format == "png" || format == "webp" || format == "gif" || format == "bmp";
+}
+
 QImage DecodeFrom(SourceDevice &device, QSize box, int orientation, const PreviewLimits &limits, QString *trouble)
 {
     auto fail = [trouble](const QString &why) {
@@ -269,8 +276,15 @@ QImage DecodeFrom(SourceDevice &device, QSize box, int orientation, const Previe
     QImageReader reader(&device);
     reader.setDecideFormatFromContent(true);
     reader.setAllocationLimit(limits.allocationMb);
-    const QSize full = reader.size();
+    // The format comes from the first bytes alone; nothing is parsed yet.
+    // Debian 12's TIFF library writes outside its buffers on some damaged
+    // files (seen under valgrind on mutated raw files), so a picture from a
+    // device never reaches it: a TIFF shows its embedded preview or its icon.
     const QByteArray format = reader.format();
+    if (!IsDecodedFormat(format))
+        return fail(format.isEmpty() ? QStringLiteral("not a picture Qt can read")
+                                     : QStringLiteral("%1 pictures are not decoded here").arg(QString::fromLatin1(format)));
+    const QSize full = reader.size();
     if (!full.isValid() || full.isEmpty())
         return fail(QStringLiteral("not a picture Qt can read (%1)").arg(reader.errorString()));
     if (qint64(full.width()) * full.height() > kMaxPixels)
@@ -600,11 +614,7 @@ PreviewResult LoadPreview(const PreviewRequest &request, const std::function<boo
     QBuffer headDevice(&head);
     headDevice.open(QIODevice::ReadOnly);
     const QByteArray format = QImageReader::imageFormat(&headDevice);
-    const QString extension = request.name.mid(request.name.lastIndexOf(QLatin1Char('.')) + 1).toLower();
-    // Raw files are TIFFs too, whose first picture is a small thumbnail.
-    const bool decodable = format == "jpeg" || format == "png" || format == "webp" || format == "gif" ||
-                           format == "bmp" ||
-                           (format == "tiff" && (extension == QLatin1String("tif") || extension == QLatin1String("tiff")));
+    const bool decodable = IsDecodedFormat(format);
     if (!decodable) {
         if (result.image.isNull())
             troubles << QStringLiteral("not a picture format that can be decoded here");
