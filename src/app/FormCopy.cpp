@@ -96,8 +96,9 @@ void TForm1::StartCopying()
     QElapsedTimer elapsed;
     elapsed.start();
 
-    if (!QFileInfo(header.Destination).isDir()) {
-        Log.WriteLog(QStringLiteral("Destination path \"%1\" does not exist!").arg(header.Destination), LogColor::Red,
+    if (const QFileInfo destination(header.Destination); !destination.isDir()) {
+        const QString reason = destination.exists() ? QStringLiteral("is not a folder") : QStringLiteral("does not exist");
+        Log.WriteLog(QStringLiteral("Destination path \"%1\" %2!").arg(header.Destination, reason), LogColor::Red,
                      LogStyle::Bold);
         return;
     }

@@ -30,12 +30,38 @@ const QString kProgramSection = QStringLiteral("Ferrovane");
 const QString kDevicesSection = QStringLiteral("Devices");
 constexpr int kMaxDeviceList = 1000;
 
+// "3, 7-9, 12", and how many more after the first few runs.
+QString LineNumbers(const QList<int> &lines)
+{
+    constexpr int kMaxRuns = 20;
+    QStringList runs;
+    int more = 0;
+    for (qsizetype i = 0; i < lines.size();) {
+        qsizetype j = i;
+        while (j + 1 < lines.size() && lines[j + 1] == lines[j] + 1)
+            ++j;
+        if (runs.size() < kMaxRuns)
+            runs << (i == j ? QString::number(lines[i]) : QStringLiteral("%1-%2").arg(lines[i]).arg(lines[j]));
+        else
+            more += int(j - i + 1);
+        i = j + 1;
+    }
+    return runs.join(QStringLiteral(", ")) + (more ? QStringLiteral(" and %1 more").arg(more) : QString());
+}
+
 } // namespace
 
 void TForm1::LoadSettings()
 {
     IniFile ini(IniFilePath);
     ini.Preload();
+    if (const QList<int> ignored = ini.IgnoredLines(); !ignored.isEmpty())
+        Log.WriteLog(QStringLiteral("The settings file %1 has lines that cannot be settings (binary data, NUL bytes, "
+                                    "not UTF-8 or too long); they were ignored and stay in the file as they are: "
+                                    "%2 %3.")
+                         .arg(IniFilePath, ignored.size() == 1 ? QStringLiteral("line") : QStringLiteral("lines"),
+                              LineNumbers(ignored)),
+                     LogColor::Red);
     DebugFlag = ini.ReadBool(kProgramSection, QStringLiteral("Debug"), false);
     Form4->DebugCheckBox->setChecked(DebugFlag.load());
     Form4->DebugCheckBox->setVisible(DebugFlag.load());
@@ -133,10 +159,13 @@ void TForm1::LoadFormSettings()
         areas << screen->availableGeometry();
     const QMargins frame = windowHandle() ? windowHandle()->frameMargins() : QMargins();
     const bool centre = left == kNone || top == kNone;
-    const QRect placed = PlaceOnScreen(QRect(centre ? 0 : left, centre ? 0 : top, width, height), frame, areas,
-                                       primary, centre);
-    // The design minimum gives way to a smaller screen.
-    setMinimumSize(minimumSize().boundedTo(placed.size()));
+    // A saved size below the design minimum is raised to it; only a screen
+    // too small for the design gets less, and the minimum follows the screen.
+    const QSize least = minimumSize();
+    const QRect placed = PlaceOnScreen(QRect(QPoint(centre ? 0 : left, centre ? 0 : top),
+                                             QSize(width, height).expandedTo(least)),
+                                       frame, areas, primary, centre);
+    setMinimumSize(least.boundedTo(placed.size()));
     setGeometry(placed);
     if (ini.ReadInteger(kProgramSection, QStringLiteral("WindowState"), 0) == 2)
         setWindowState(Qt::WindowMaximized);

@@ -22,7 +22,7 @@ namespace {
 
 bool MeansDeviceGone(HRESULT code)
 {
-    return code == E_DEVICE_NOT_CONNECTED;
+    return code == E_DEVICE_NOT_CONNECTED || code == E_FOLDER_GONE;
 }
 
 } // namespace
@@ -319,8 +319,14 @@ HRESULT ContentWalk::GetDeviceFileProperties(IPortableDeviceProperties *Properti
         }
     }
 
-    const QString dateCell =
-        fields ? dateText_.Text(day, clock, UserLocaleSettings()) : DateTimeToStr(date, UserLocaleSettings());
+    // A device that gives no date (libgphoto2 for every folder) shows an
+    // empty cell rather than the zero date.
+    const QDate zeroDay(1899, 12, 30);
+    const bool noDate = fields ? day == zeroDay && clock == QTime(0, 0)
+                               : date.date() == zeroDay && date.time() == QTime(0, 0);
+    const QString dateCell = noDate   ? QString()
+                             : fields ? dateText_.Text(day, clock, UserLocaleSettings())
+                                      : DateTimeToStr(date, UserLocaleSettings());
     const CatalogueGrid::Row row = {QString::number(Level), name, FormatSizeKiB(qint64(size)), dateCell, type,
                                     ObjectID, QString::number(size)};
     const QString &root = root_;

@@ -4,6 +4,7 @@
 #include "base/NumberFormat.h"
 #include "base/RunState.h"
 #include "catalogue/ContentWalk.h"
+#include "copy/TransferDecision.h"
 #include "log/Exception.h"
 #include "log/LogSink.h"
 
@@ -24,6 +25,9 @@ QDateTime GridOperations::RowDate(const GridRow &row) const
     QDateTime date;
     if (deviceDate_ && deviceDate_(row.ObjectID, date))
         return date;
+    // The catalogue leaves the cell empty for an object without a date.
+    if (row.DateText.isEmpty())
+        return ZeroDateTime();
     if (!StrToDateTime(row.DateText, UserLocaleSettings(), date))
         throw Exception(QStringLiteral("'%1' is not a valid date and time").arg(row.DateText));
     return date;
@@ -62,7 +66,7 @@ void GridOperations::WriteLines(const std::vector<RunLogLine> &lines)
         log_.WriteLog(line.text, line.color, line.style);
 }
 
-void GridOperations::GridCopyFile(const std::vector<GridRow> &rows, TransferTarget &decision)
+void GridOperations::GridCopyFile(const std::vector<GridRow> &rows, TransferDecision &decision)
 {
     const RunHeader header = host_.GridRunHeader();
     WriteLines(CopyHeaderLines(QStringLiteral("Copy File(s) Started"), header));
@@ -77,11 +81,10 @@ void GridOperations::GridCopyFile(const std::vector<GridRow> &rows, TransferTarg
             continue;
         const QDateTime date = RowDate(*row);
         const qint64 size = RowSize(*row);
-        const std::int32_t errorsBefore = run_.ErrorCount;
         decision.TransferFile(row->ObjectID, row->FileName, date, quint64(size), header.FolderMode);
-        // An error exit is the one way a decision adds to the error count.
-        if (run_.ErrorCount != errorsBefore)
-            return;
+        // Stop ends the operation as it ends a run: the rows left are not tried.
+        if (decision.EndedInError() || run_.StopSignalled)
+            break;
     }
     WriteLines(CopyStatisticsLines(RunCounts::Of(run_), elapsed.elapsed(), host_.DeleteFilesAfterTransfer()));
 }

@@ -14,7 +14,7 @@
 #include <vector>
 
 class LogSink;
-class TransferTarget;
+class TransferDecision;
 struct RunState;
 
 // One catalogue row as the operations read it.
@@ -58,9 +58,10 @@ public:
 
     // rows: the selection from its top row to its bottom row; handled from
     // the bottom up, so that rows removed by a deletion never shift the rows
-    // still to come. An error exit of a file's decision ends the operation
-    // without statistics.
-    void GridCopyFile(const std::vector<GridRow> &rows, TransferTarget &decision);
+    // still to come. Only an error exit of a file's decision ends the
+    // operation early (a failing per-file command is counted and the next
+    // row follows); the statistics block ends it either way.
+    void GridCopyFile(const std::vector<GridRow> &rows, TransferDecision &decision);
     // Every file row is tried; failures are counted and logged.
     void GridDeleteFile(const std::vector<GridRow> &rows, const DeleteFunction &deleteFromDevice);
     // current: the row with the focus; selectedCount: rows in the selection.

@@ -175,6 +175,7 @@ TransferDecision::TransferDecision(DeviceConnection &connection, RunState &run, 
 void TransferDecision::TransferFile(const QString &ObjectID, const QString &FileName, const QDateTime &DateCreated,
                                     quint64 Size, bool FolderMode)
 {
+    endedInError_ = false;
     try {
         Decide(ObjectID, FileName, DateCreated, qint64(Size), FolderMode);
     } catch (const OutOfResources &e) {
@@ -199,6 +200,7 @@ void TransferDecision::ErrorExit(const QString &line)
 {
     log_.WriteLog(line, LogColor::Red, LogStyle::Bold);
     run_.ErrorCount += 1;
+    endedInError_ = true;
 }
 
 // A stopped transfer left nothing at the destination; the source stays on

@@ -83,6 +83,10 @@ public:
     // Deletes one object from the device and its catalogue row.
     bool DeleteFileFromDevice(const QString &ObjectID);
 
+    // Whether the last TransferFile ended in an error exit (a failing
+    // per-file command is not one).
+    bool EndedInError() const { return endedInError_; }
+
     StreamTransfer &Streams() { return streams_; }
 
 private:
@@ -110,4 +114,5 @@ private:
     CopyHost &host_;
     PostFileCommand command_;
     StreamTransfer streams_;
+    bool endedInError_ = false;
 };

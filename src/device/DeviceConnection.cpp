@@ -102,6 +102,7 @@ bool DeviceConnection::OpenDevice(const QString &DeviceID, bool Quiet)
     log_.WriteResult(QStringLiteral("WPD_DEVICE_TYPE"), res);
     if (SUCCEEDED(res))
         info(QStringLiteral("DEVICE TYPE = ") + DeviceTypeName(number));
+    const bool phone = SUCCEEDED(res) && number == WPD_DEVICE_TYPE_PHONE;
 
     res = values.GetStringValue(WPD_DEVICE_MANUFACTURER, text);
     log_.WriteResult(QStringLiteral("WPD_DEVICE_MANUFACTURER"), res);
@@ -132,7 +133,25 @@ bool DeviceConnection::OpenDevice(const QString &DeviceID, bool Quiet)
     if (SUCCEEDED(res))
         info(QStringLiteral("SERIAL No.: ") + text);
 
+    // A phone shows its storage only while it is unlocked and set to
+    // transfer files: without one it would list as empty.
+    if (phone && !HasStorage()) {
+        log_.WriteLog(QStringLiteral("The phone shows no storage: unlock it and allow file transfer (USB: File "
+                                     "transfer / MTP), then press Connect."),
+                      LogColor::Red, LogStyle::Bold);
+        return false;
+    }
     return true;
+}
+
+bool DeviceConnection::HasStorage()
+{
+    std::shared_ptr<IEnumPortableDeviceObjectIDs> storages;
+    const HRESULT res = handles_.aPortableDeviceContent->EnumObjects(0, QStringLiteral("DEVICE"), storages);
+    log_.WriteResult(QStringLiteral("aPortableDeviceContent.EnumObjects DEVICE"), res);
+    // A failure to list is no sign of a locked phone: the listing says why.
+    QString first;
+    return FAILED(res) || !storages || storages->Next(first) == S_OK;
 }
 
 QString DeviceConnection::GetDeviceSerialNo(const QString &DeviceID)

@@ -28,7 +28,9 @@ public:
 
     // Opens the device and logs its type, maker, model, power and serial
     // number (only the debug lines when Quiet). True when the device is open
-    // and its properties were read.
+    // and its properties were read; false, with a line saying what to do,
+    // for a phone that shows no storage (locked, or not set to transfer
+    // files).
     bool OpenDevice(const QString &DeviceID, bool Quiet);
 
     // Opens the device only to read its serial number, trimmed of blanks and
@@ -50,6 +52,8 @@ public:
 
 private:
     bool OpenHandles(const QString &DeviceID, bool reportFailures);
+    // False when the open device lists nothing under DEVICE.
+    bool HasStorage();
     void Failure(bool report, const QString &text, LogColor color);
 
     DeviceService &service_;

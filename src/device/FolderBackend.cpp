@@ -119,7 +119,7 @@ HRESULT FileSystemFailure(int error, bool rootPresent)
 {
     HRESULT code = HResultFromErrno(error);
     if (!rootPresent)
-        code = E_DEVICE_NOT_CONNECTED;
+        code = E_FOLDER_GONE;
     else if (code == E_DEVICE_NOT_CONNECTED)
         code = HRESULT(0x80070000u | (unsigned(error) & 0xFFFF));
     SetDeviceErrorMessage(code, qt_error_string(error));
@@ -160,7 +160,7 @@ public:
         childIds.clear();
         if (parentId == QLatin1String("DEVICE")) {
             if (!RootPresent())
-                return E_DEVICE_NOT_CONNECTED;
+                return E_FOLDER_GONE;
             childIds << storageId_;
             return S_OK;
         }
@@ -186,10 +186,10 @@ public:
             info.isStorage = true;
             info.contentType = ContentTypeGuid(QStringLiteral("FUNCTIONAL_OBJECT"));
             info.dateCreated = WpdDateText(QFileInfo(root_).lastModified());
-            return RootPresent() ? S_OK : E_DEVICE_NOT_CONNECTED;
+            return RootPresent() ? S_OK : E_FOLDER_GONE;
         }
         if (NativePath(objectId).isEmpty())
-            return RootPresent() ? E_NOT_FOUND : E_DEVICE_NOT_CONNECTED;
+            return RootPresent() ? E_NOT_FOUND : E_FOLDER_GONE;
         const Cached &cached = cache_[objectId];
         if (FAILED(cached.error))
             return Recorded(cached.error, cached.errorText);
@@ -228,7 +228,7 @@ public:
             return E_ACCESSDENIED;
         const QByteArray native = NativePath(objectId);
         if (native.isEmpty())
-            return RootPresent() ? E_NOT_FOUND : E_DEVICE_NOT_CONNECTED;
+            return RootPresent() ? E_NOT_FOUND : E_FOLDER_GONE;
         struct stat st {};
         if (::lstat(native.constData(), &st) != 0)
             return FileSystemFailure(errno, RootPresent());
@@ -553,7 +553,7 @@ HRESULT FolderBackend::Open(const QString &deviceId, std::shared_ptr<DeviceSessi
 {
     const QString path = deviceId.mid(kPrefix.size());
     if (!QFileInfo(path).isDir())
-        return E_DEVICE_NOT_CONNECTED;
+        return E_FOLDER_GONE;
     std::vector<DeviceEntry> devices;
     Enumerate(devices);
     DeviceEntry entry{deviceId, QStringLiteral("Folder"), QFileInfo(path).fileName(), path};

@@ -32,6 +32,17 @@ struct GPhotoFileInfo
     std::int64_t mtime = 0;  // seconds since 1970
 };
 
+// One child of a folder.
+struct GPhotoEntry
+{
+    QString name;
+    bool isFolder = false;
+    bool hasInfo = false;  // info holds the file's size and date
+    GPhotoFileInfo info;
+};
+
+enum class GPhotoKind { Camera, Phone, MediaPlayer };
+
 // An opened camera. Not thread-safe by itself; implementations serialise.
 class GPhotoConnection
 {
@@ -40,6 +51,25 @@ public:
     virtual int Storages(std::vector<GPhotoStorage> &storages) = 0;
     virtual int ListFolders(const QString &folder, QStringList &names) = 0;
     virtual int ListFiles(const QString &folder, QStringList &names) = 0;
+    // A folder's files, then its folders; with each file's size and date
+    // when the listing brings them (the camera driver's does not: FileInfo
+    // asks for each).
+    virtual int List(const QString &folder, std::vector<GPhotoEntry> &entries)
+    {
+        QStringList folders, files;
+        int result = ListFolders(folder, folders);
+        if (result >= 0)
+            result = ListFiles(folder, files);
+        if (result < 0)
+            return result;
+        entries.clear();
+        for (const QString &name : std::as_const(files))
+            entries.push_back({name, false, false, {}});
+        for (const QString &name : std::as_const(folders))
+            entries.push_back({name, true, false, {}});
+        return result;
+    }
+    virtual GPhotoKind Kind() const { return GPhotoKind::Camera; }
     virtual int FileInfo(const QString &folder, const QString &name, GPhotoFileInfo &info) = 0;
     // Reads up to size bytes at offset; size becomes the bytes read.
     virtual int Read(const QString &folder, const QString &name, std::uint64_t offset, char *buffer,

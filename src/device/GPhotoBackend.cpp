@@ -88,7 +88,10 @@ public:
         GPhotoConnection *connection = link_->connection.get();
         const auto [maker, model] = ReportedName(connection, camera_);
         QString text;
-        values.SetUnsignedIntegerValue(WPD_DEVICE_TYPE, WPD_DEVICE_TYPE_CAMERA);
+        const GPhotoKind kind = connection->Kind();
+        values.SetUnsignedIntegerValue(WPD_DEVICE_TYPE, kind == GPhotoKind::Phone         ? WPD_DEVICE_TYPE_PHONE
+                                                        : kind == GPhotoKind::MediaPlayer ? WPD_DEVICE_TYPE_MEDIA_PLAYER
+                                                                                          : WPD_DEVICE_TYPE_CAMERA);
         values.SetStringValue(WPD_DEVICE_MANUFACTURER, maker);
         values.SetStringValue(WPD_DEVICE_MODEL, model);
         values.SetStringValue(WPD_DEVICE_FRIENDLY_NAME, camera_.model);
@@ -135,21 +138,20 @@ public:
         }
         if (kinds_.value(parentId, Kind::Folder) == Kind::File)
             return S_OK;  // a file has no children
-        QStringList folders, files;
-        int result = link_->connection->ListFolders(parentId, folders);
-        if (result >= 0)
-            result = link_->connection->ListFiles(parentId, files);
+        std::vector<GPhotoEntry> entries;
+        const int result = link_->connection->List(parentId, entries);
         if (result < 0)
             return FailedOrGone(result);
-        // Files first, then folders, as cameras list them.
-        for (const QString &name : std::as_const(files)) {
-            const QString id = parentId + QLatin1Char('/') + name;
-            kinds_.insert(id, Kind::File);
-            childIds << id;
-        }
-        for (const QString &name : std::as_const(folders)) {
-            const QString id = parentId + QLatin1Char('/') + name;
-            kinds_.insert(id, Kind::Folder);
+        // Files first, then folders, as cameras list them; a listing that
+        // brings sizes and dates saves asking for each file.
+        childIds.reserve(qsizetype(entries.size()));
+        for (const GPhotoEntry &entry : entries) {
+            const QString id = parentId + QLatin1Char('/') + entry.name;
+            kinds_.insert(id, entry.isFolder ? Kind::Folder : Kind::File);
+            if (entry.hasInfo)
+                infos_.insert(id, entry.info);
+            else
+                infos_.remove(id);
             childIds << id;
         }
         return S_OK;
@@ -177,13 +179,17 @@ public:
             info.contentType = ContentTypeGuid(QStringLiteral("FOLDER"));
             return S_OK;
         }
-        HRESULT hr = Connect();
-        if (FAILED(hr))
-            return hr;
         GPhotoFileInfo file;
-        const int result = link_->connection->FileInfo(folder, name, file);
-        if (result < 0)
-            return FailedOrGone(result);
+        if (const auto known = infos_.constFind(objectId); known != infos_.constEnd()) {
+            file = *known;
+        } else {
+            HRESULT hr = Connect();
+            if (FAILED(hr))
+                return hr;
+            const int result = link_->connection->FileInfo(folder, name, file);
+            if (result < 0)
+                return FailedOrGone(result);
+        }
         info.contentType = ContentTypeForFileName(name);
         info.size = file.hasSize ? file.size : 0;
         if (file.hasTime && file.mtime > 0)
@@ -219,6 +225,7 @@ public:
             return Failed(result);
         kinds_.remove(objectId);
         sizes_.remove(objectId);
+        infos_.remove(objectId);
         return S_OK;
     }
 
@@ -279,6 +286,7 @@ private:
     QHash<QString, Kind> kinds_;
     QHash<QString, QString> storageNames_;
     QHash<QString, std::uint64_t> sizes_;
+    QHash<QString, GPhotoFileInfo> infos_;  // from listings that brought them
 };
 
 HRESULT GPhotoStream::Read(void *buffer, std::uint32_t count, std::uint32_t *read)

@@ -2,10 +2,12 @@
 // GPhotoBackend.cpp, which is tested against a fake of GPhotoApi.
 
 #include "device/GPhotoApi.h"
+#include "device/PtpConnection.h"
 
 #include "base/FileNames.h"
 
 #include <gphoto2/gphoto2.h>
+#include <gphoto2/gphoto2-port.h>
 
 #include <clocale>
 #include <cstring>
@@ -211,6 +213,90 @@ private:
     std::unique_ptr<Context> context_;
 };
 
+// libgphoto2's port to one USB device, for the PTP spoken directly.
+class LibPort : public PtpPort
+{
+public:
+    ~LibPort() override
+    {
+        Lock lock(LibraryMutex());
+        if (open_)
+            gp_port_close(port_);
+        if (port_)
+            gp_port_free(port_);
+    }
+
+    // Finds the device by its USB ids (or its class) and claims it.
+    int Open(GPPortInfo info, const CameraAbilities &abilities)
+    {
+        Lock lock(LibraryMutex());
+        int result = gp_port_new(&port_);
+        if (result >= 0)
+            result = gp_port_set_info(port_, info);
+        if (result >= 0 && gp_port_usb_find_device(port_, abilities.usb_vendor, abilities.usb_product) < GP_OK)
+            result = gp_port_usb_find_device_by_class(port_, abilities.usb_class, abilities.usb_subclass,
+                                                      abilities.usb_protocol);
+        if (result >= 0)
+            result = gp_port_set_timeout(port_, 8000);
+        if (result >= 0)
+            result = gp_port_open(port_);
+        open_ = result >= 0;
+        return result;
+    }
+
+    int Write(const char *data, int size) override
+    {
+        Lock lock(LibraryMutex());
+        return gp_port_write(port_, data, size);
+    }
+    int Read(char *data, int size) override
+    {
+        Lock lock(LibraryMutex());
+        return gp_port_read(port_, data, size);
+    }
+    int MaxPacketSize() const override
+    {
+        Lock lock(LibraryMutex());
+        GPPortSettings settings;
+        if (gp_port_get_settings(port_, &settings) < GP_OK || settings.usb.maxpacketsize <= 0)
+            return 512;
+        return settings.usb.maxpacketsize;
+    }
+    void SetTimeout(int milliseconds) override
+    {
+        Lock lock(LibraryMutex());
+        gp_port_set_timeout(port_, milliseconds);
+    }
+    bool Reset() override
+    {
+        Lock lock(LibraryMutex());
+        GPPortSettings settings;
+        if (gp_port_get_settings(port_, &settings) < GP_OK)
+            return false;
+        // PTP's "Device Reset Request" to the interface.
+        return gp_port_usb_msg_class_write(port_, 0x66, 0, settings.usb.interface, nullptr, 0) >= GP_OK;
+    }
+    QString LastError() const override
+    {
+        Lock lock(LibraryMutex());
+        const char *text = port_ ? gp_port_get_error(port_) : nullptr;
+        return text ? QString::fromUtf8(text).trimmed() : QString();
+    }
+
+private:
+    GPPort *port_ = nullptr;
+    bool open_ = false;
+};
+
+// Phones and media players (libgphoto2 counts every MTP device among the
+// players) and Apple's devices are spoken to directly; cameras keep
+// libgphoto2's driver with all it knows of each.
+bool SpokenDirectly(const CameraAbilities &abilities)
+{
+    return (abilities.port & GP_PORT_USB) && std::strstr(abilities.library, "ptp2") &&
+           ((abilities.device_type & GP_DEVICE_AUDIO_PLAYER) || abilities.usb_vendor == 0x05ac);
+}
+
 class LibApi : public GPhotoApi
 {
 public:
@@ -290,6 +376,10 @@ public:
         GPPortInfo info;
         if (result >= 0)
             result = gp_port_info_list_get_info(ports_, port, &info);
+        if (result >= 0 && SpokenDirectly(abilities)) {
+            gp_camera_unref(camera);
+            return OpenDirect(info, abilities, connection);
+        }
         if (result >= 0)
             result = gp_camera_set_port_info(camera, info);
         if (result >= 0) {
@@ -308,6 +398,27 @@ public:
     }
 
 private:
+    int OpenDirect(GPPortInfo info, const CameraAbilities &abilities, std::unique_ptr<GPhotoConnection> &connection)
+    {
+        auto port = std::make_unique<LibPort>();
+        int result = port->Open(info, abilities);
+        if (result < 0) {
+            last_ = port->LastError();
+            if (last_.isEmpty())
+                last_ = QString::fromUtf8(gp_result_as_string(result));
+            return result;
+        }
+        auto direct = std::make_unique<PtpConnection>(std::move(port), abilities.usb_vendor);
+        result = direct->Start();
+        if (result < 0) {
+            last_ = direct->LastError();
+            return result;
+        }
+        last_.clear();
+        connection = std::move(direct);
+        return GP_OK;
+    }
+
     static QString Said(const Context &context, int result)
     {
         const QString said = context.Last();

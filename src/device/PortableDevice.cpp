@@ -255,6 +255,9 @@ QString DeviceErrorText(HRESULT code)
     case -7:   // libgphoto2: input/output error
         return QStringLiteral("The device is no longer connected. Check the cable, unlock the phone and allow "
                               "file transfer on it, then press Connect.");
+    case E_FOLDER_GONE:
+        return QStringLiteral("The folder or memory card is gone: it was removed, unmounted, moved or renamed. "
+                              "Put it back, then press Connect.");
     case E_ACCESSDENIED:
         return QStringLiteral("Access was denied. The file may be protected, or the card locked against writing.");
     case E_NOT_FOUND:

@@ -39,6 +39,9 @@ inline constexpr HRESULT E_TYPE_MISMATCH = HRESULT(0x80020005u);
 inline constexpr HRESULT E_DEVICE_BUSY = HRESULT(0x800700AAu);
 // The device is gone.
 inline constexpr HRESULT E_DEVICE_NOT_CONNECTED = HRESULT(0x8007048Fu);
+// The folder of a folder device is gone, or the card that held it (a
+// device gone all the same, with another remedy).
+inline constexpr HRESULT E_FOLDER_GONE = HRESULT(0x80070651u);
 inline constexpr HRESULT E_NO_MORE_FILES = HRESULT(0x80070012u);
 
 inline bool SUCCEEDED(HRESULT hr) { return hr >= 0; }

@@ -73,6 +73,14 @@ LogLine LogDocument::Line(qsizetype index) const
     return MakeLine(index);
 }
 
+qsizetype LogDocument::LineLength(qsizetype index) const
+{
+    if (index < 0 || index >= LineCount())
+        return 0;
+    const Record &record = segments_[size_t(index >> kSegmentBits)][index & (kSegmentRecords - 1)];
+    return qsizetype(record.prefixLength) + qsizetype(record.textLength);
+}
+
 std::vector<LogLine> LogDocument::Lines(qsizetype from, qsizetype maxCount) const
 {
     std::vector<LogLine> lines;

@@ -42,6 +42,8 @@ public:
     qsizetype Append(QStringView prefix, QStringView text, LogColor color, LogStyle style);
     qsizetype LineCount() const;
     LogLine Line(qsizetype index) const;
+    // The characters of a line's prefix and text, without copying them.
+    qsizetype LineLength(qsizetype index) const;
     // Up to maxCount lines from index on.
     std::vector<LogLine> Lines(qsizetype from, qsizetype maxCount) const;
 

@@ -48,8 +48,40 @@ bool IsWordChar(QChar c)
     return c.isLetterOrNumber() || c == QLatin1Char('_');
 }
 
-// What screen readers and desktop automation get: the lines in sight as a
-// read-only text, through the value and the text interface.
+// A piece of text for the boundary rules of the text interface: the rules
+// look at the characters around an offset only, so they run on the lines
+// around it instead of the whole log.
+class TextPiece : public QAccessibleTextInterface
+{
+public:
+    explicit TextPiece(QString text) : text_(std::move(text)) {}
+    QString text(int startOffset, int endOffset) const override
+    {
+        return text_.mid(startOffset, qMax(0, endOffset - startOffset));
+    }
+    int characterCount() const override { return int(text_.size()); }
+    void selection(int, int *startOffset, int *endOffset) const override { *startOffset = *endOffset = 0; }
+    int selectionCount() const override { return 0; }
+    void addSelection(int, int) override {}
+    void removeSelection(int) override {}
+    void setSelection(int, int, int) override {}
+    int cursorPosition() const override { return 0; }
+    void setCursorPosition(int) override {}
+    QRect characterRect(int) const override { return QRect(); }
+    int offsetAtPoint(const QPoint &) const override { return -1; }
+    void scrollToSubstring(int, int) override {}
+    QString attributes(int, int *startOffset, int *endOffset) const override
+    {
+        *startOffset = *endOffset = -1;
+        return QString();
+    }
+
+private:
+    QString text_;
+};
+
+// What screen readers and desktop automation get: the whole log as a
+// read-only text through the text interface, the lines in sight as the value.
 class LogViewAccessible : public QAccessibleWidget, public QAccessibleTextInterface
 {
 public:
@@ -64,7 +96,7 @@ public:
     QString text(QAccessible::Text t) const override
     {
         if (t == QAccessible::Value)
-            return Shown();
+            return View()->VisibleText();
         return QAccessibleWidget::text(t);
     }
     QAccessible::State state() const override
@@ -78,9 +110,29 @@ public:
     // The text interface, read-only: no caret, no selection to set.
     QString text(int startOffset, int endOffset) const override
     {
-        return Shown().mid(startOffset, qMax(0, endOffset - startOffset));
+        if (endOffset < 0)
+            endOffset = characterCount();
+        return View()->Text(startOffset, endOffset);
     }
-    int characterCount() const override { return int(Shown().size()); }
+    int characterCount() const override
+    {
+        return int(qMin(View()->TextLength(), qint64(std::numeric_limits<int>::max())));
+    }
+    QString textBeforeOffset(int offset, QAccessible::TextBoundaryType type, int *startOffset,
+                             int *endOffset) const override
+    {
+        return Around(offset, type, startOffset, endOffset, &QAccessibleTextInterface::textBeforeOffset);
+    }
+    QString textAfterOffset(int offset, QAccessible::TextBoundaryType type, int *startOffset,
+                            int *endOffset) const override
+    {
+        return Around(offset, type, startOffset, endOffset, &QAccessibleTextInterface::textAfterOffset);
+    }
+    QString textAtOffset(int offset, QAccessible::TextBoundaryType type, int *startOffset,
+                         int *endOffset) const override
+    {
+        return Around(offset, type, startOffset, endOffset, &QAccessibleTextInterface::textAtOffset);
+    }
     void selection(int, int *startOffset, int *endOffset) const override { *startOffset = *endOffset = 0; }
     int selectionCount() const override { return 0; }
     void addSelection(int, int) override {}
@@ -90,7 +142,11 @@ public:
     void setCursorPosition(int) override {}
     QRect characterRect(int) const override { return QRect(); }
     int offsetAtPoint(const QPoint &) const override { return -1; }
-    void scrollToSubstring(int, int) override {}
+    void scrollToSubstring(int startIndex, int) override
+    {
+        QScrollBar *bar = View()->verticalScrollBar();
+        bar->setValue(int(qMin(View()->LineAt(startIndex), qsizetype(bar->maximum()))));
+    }
     QString attributes(int, int *startOffset, int *endOffset) const override
     {
         *startOffset = 0;
@@ -99,7 +155,43 @@ public:
     }
 
 private:
-    QString Shown() const { return static_cast<const LogView *>(widget())->VisibleText(); }
+    using Boundary = QString (QAccessibleTextInterface::*)(int, QAccessible::TextBoundaryType, int *, int *) const;
+
+    const LogView *View() const { return static_cast<const LogView *>(widget()); }
+
+    // The rule asked for, applied to the line at the offset and its two
+    // neighbours (with the line break after the last of them), so that the
+    // line, word or character before and after are within reach.
+    QString Around(int offset, QAccessible::TextBoundaryType type, int *startOffset, int *endOffset,
+                   Boundary rule) const
+    {
+        const int count = characterCount();
+        *startOffset = *endOffset = -1;
+        if (type == QAccessible::NoBoundary) {
+            // All of it is "at" any offset; nothing is before or after it.
+            if (rule != &QAccessibleTextInterface::textAtOffset)
+                return QString();
+            *startOffset = 0;
+            *endOffset = count;
+            return text(0, count);
+        }
+        if (offset == -1)
+            offset = count;
+        if (offset < 0 || offset > count || count == 0)
+            return QString();
+        const LogView *view = View();
+        const qsizetype line = view->LineAt(offset);
+        const qint64 from = view->LineStart(qMax(qsizetype(0), line - 1));
+        const qsizetype last = qMin(line + 1, view->LineCount() - 1);
+        const qint64 to = qMin(view->LineStart(last + 1), qint64(count));
+        const TextPiece piece(view->Text(from, to));
+        const QString found = (piece.*rule)(int(offset - from), type, startOffset, endOffset);
+        if (*startOffset >= 0) {
+            *startOffset += int(from);
+            *endOffset += int(from);
+        }
+        return found;
+    }
 };
 
 QAccessibleInterface *AccessibleLogView(const QString &className, QObject *object)
@@ -136,6 +228,7 @@ void LogView::SetDocument(const LogDocument *document)
 {
     document_ = document;
     count_ = 0;
+    starts_.assign(1, 0);
     anchor_ = cursor_ = Position();
     selecting_ = false;
     ForgetLayouts();
@@ -300,6 +393,53 @@ QString LogView::VisibleText() const
     for (const Placed &p : Visible())
         lines << LineText(p.line);
     return lines.join(QLatin1Char('\n'));
+}
+
+void LogView::IndexLines() const
+{
+    qsizetype indexed = qsizetype(starts_.size()) - 1;
+    if (indexed >= count_ || !document_)
+        return;
+    qint64 at = starts_.back();
+    for (; indexed < count_; ++indexed) {
+        at += document_->LineLength(indexed) + 1;
+        starts_.push_back(at);
+    }
+}
+
+qint64 LogView::TextLength() const
+{
+    return count_ > 0 ? LineStart(count_) - 1 : 0;
+}
+
+qint64 LogView::LineStart(qsizetype line) const
+{
+    IndexLines();
+    return starts_[size_t(qBound(qsizetype(0), line, count_))];
+}
+
+qsizetype LogView::LineAt(qint64 offset) const
+{
+    IndexLines();
+    const auto end = starts_.begin() + count_ + 1;
+    const qsizetype line = qsizetype(std::upper_bound(starts_.begin(), end, offset) - starts_.begin()) - 1;
+    return qBound(qsizetype(0), line, qMax(qsizetype(0), count_ - 1));
+}
+
+QString LogView::Text(qint64 from, qint64 to) const
+{
+    to = qMin(to, TextLength());
+    QString out;
+    if (from < 0 || from >= to)
+        return out;
+    out.reserve(qsizetype(to - from));
+    for (qsizetype line = LineAt(from); line < count_ && LineStart(line) < to; ++line) {
+        const qint64 start = LineStart(line);
+        const QString text = LineText(line) + QLatin1Char('\n');
+        const qint64 first = qMax(from, start) - start;
+        out += QStringView(text).mid(first, qMin(to, start + text.size()) - start - first);
+    }
+    return out;
 }
 
 QList<QTextLayout::FormatRange> LogView::LineFormats(qsizetype line) const

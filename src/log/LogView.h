@@ -44,8 +44,16 @@ public:
     // A line as shown: its prefix and text, and their colours and weights.
     QString LineText(qsizetype line) const;
     QList<QTextLayout::FormatRange> LineFormats(qsizetype line) const;
-    // The lines in sight, one per line; what screen readers are given.
+    // The lines in sight, one per line: the accessible value.
     QString VisibleText() const;
+    // The whole log as one text, lines joined by "\n", as screen readers and
+    // desktop automation read it: its length, where a line starts, the line
+    // at an offset, and a part of it. Offsets come from an index of line
+    // lengths that grows only when asked, by the lines added since.
+    qint64 TextLength() const;
+    qint64 LineStart(qsizetype line) const;
+    qsizetype LineAt(qint64 offset) const;
+    QString Text(qint64 from, qint64 to) const;
     // How many rows a line wraps into at the current width.
     int LineRows(qsizetype line) const;
 
@@ -99,6 +107,7 @@ private:
     void UpdateScrollBar();
     std::vector<Placed> Visible() const;
     Position HitTest(const QPoint &point) const;
+    void IndexLines() const;
     void SetCursor(const Position &position);
 
     const LogDocument *document_ = nullptr;
@@ -107,6 +116,9 @@ private:
     // the width or the font changes.
     mutable std::unordered_map<qsizetype, std::unique_ptr<Laid>> layouts_;
     mutable int laidWidth_ = -1;
+    // starts_[i]: the offset of line i in the whole text; one entry more
+    // than the lines indexed so far.
+    mutable std::vector<qint64> starts_{0};
     Position anchor_;
     Position cursor_;
     bool selecting_ = false;

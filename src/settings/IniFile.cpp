@@ -16,8 +16,23 @@ namespace {
 struct Line
 {
     QByteArray raw;      // with its terminator
-    QString text;        // decoded, without terminator
+    QString text;        // decoded, without terminator; empty for an ignored line
 };
+
+// Longer than any key with the longest value it can give, in any encoding.
+constexpr qsizetype kMaxLineBytes = 16384;
+
+// A line that cannot be a setting: too long, not UTF-8, or holding control
+// characters (binary data, NUL bytes). It is ignored, and kept as it is.
+bool IsJunk(const QByteArray &body)
+{
+    if (body.size() > kMaxLineBytes)
+        return true;
+    for (const char c : body)
+        if ((uchar(c) < 0x20 && c != '\t') || c == '\x7F')
+            return true;
+    return !QByteArrayView(body).isValidUtf8();
+}
 
 } // namespace
 
@@ -26,6 +41,7 @@ struct IniContent
     std::vector<Line> lines;
     QByteArray eol = "\n";
     bool exists = false;
+    QList<int> ignored;  // line numbers from 1
 };
 
 namespace {
@@ -74,7 +90,10 @@ Parsed Load(const QString &path)
                 body.remove(0, 3);
             first = false;
         }
-        line.text = QString::fromUtf8(body);
+        if (IsJunk(body))
+            parsed.ignored << int(parsed.lines.size()) + 1;
+        else
+            line.text = QString::fromUtf8(body);
         parsed.lines.push_back(std::move(line));
         pos = end;
     }
@@ -273,6 +292,11 @@ QString IniFile::ReadCommand(const QString &section, const QString &key, const Q
     QString value = CleanValue(*raw);
     value.replace(QLatin1String("''"), QLatin1String("'"));
     return value;
+}
+
+QList<int> IniFile::IgnoredLines() const
+{
+    return Content().ignored;
 }
 
 bool IniFile::SectionExists(const QString &section) const

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QList>
 #include <QString>
 #include <QStringList>
 
@@ -45,6 +46,10 @@ public:
     // A command written by WriteCommand, exactly as it was written.
     QString ReadCommand(const QString &section, const QString &key, const QString &defaultValue) const;
     bool SectionExists(const QString &section) const;
+    // Lines that cannot be settings (binary data, NUL bytes, not UTF-8, too
+    // long), numbered from 1: reads pass them over, writes keep them as
+    // they are.
+    QList<int> IgnoredLines() const;
 
     void WriteString(const QString &section, const QString &key, const QString &value);
     void WriteInteger(const QString &section, const QString &key, int value);

@@ -188,6 +188,17 @@ bool ApplyStyle(const QString &name)
     return true;
 }
 
+namespace {
+
+// Out of line, so that the report names it: a lambda's throw shows as an
+// anonymous operator() folded into Qt's slot code, under Qt's header.
+[[gnu::noinline]] void ReportUnknownStyle(const QString &name)
+{
+    throw Exception(QStringLiteral("Style '%1' not found").arg(name));
+}
+
+} // namespace
+
 void ApplyStyleAtStart(QObject *context, const QString &name)
 {
     if (ApplyStyle(name))
@@ -195,6 +206,5 @@ void ApplyStyleAtStart(QObject *context, const QString &name)
     // Start-up goes on in the desktop's look; the report waits for the event
     // loop, where the exception handler is in place.
     ApplyStyle(kSystemStyleName);
-    QMetaObject::invokeMethod(
-        context, [name] { throw Exception(QStringLiteral("Style '%1' not found").arg(name)); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(context, [name] { ReportUnknownStyle(name); }, Qt::QueuedConnection);
 }

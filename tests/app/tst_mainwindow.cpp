@@ -259,17 +259,28 @@ private slots:
         QCOMPARE(form_->Log.Document().Line(form_->Log.Document().LineCount() - 1).color, LogColor::Red);
     }
 
-    // A stored place off every screen, or a height the screen has not, is
-    // not used as it is.
+    // A stored place off every screen, a height the screen has not, or a size
+    // below the design is not used as it is; the design minimum gives way
+    // only to the screen.
+    void storedGeometryIsKeptOnScreen_data()
+    {
+        QTest::addColumn<QRect>("stored");
+        QTest::addColumn<int>("width");  // 0: the design width
+        QTest::newRow("off every screen, too tall") << QRect(-5000, 7000, 700, 9000) << 700;
+        QTest::newRow("below the design") << QRect(10, 10, 300, 300) << 0;
+    }
     void storedGeometryIsKeptOnScreen()
     {
+        QFETCH(QRect, stored);
+        QFETCH(int, width);
+        const QSize design = form_->minimumSize();
         form_.reset();
         {
             IniFile ini(IniFilePath);
-            ini.WriteInteger(QStringLiteral("Ferrovane"), QStringLiteral("Left"), -5000);
-            ini.WriteInteger(QStringLiteral("Ferrovane"), QStringLiteral("Top"), 7000);
-            ini.WriteInteger(QStringLiteral("Ferrovane"), QStringLiteral("Width"), 700);
-            ini.WriteInteger(QStringLiteral("Ferrovane"), QStringLiteral("Height"), 9000);
+            ini.WriteInteger(QStringLiteral("Ferrovane"), QStringLiteral("Left"), stored.x());
+            ini.WriteInteger(QStringLiteral("Ferrovane"), QStringLiteral("Top"), stored.y());
+            ini.WriteInteger(QStringLiteral("Ferrovane"), QStringLiteral("Width"), stored.width());
+            ini.WriteInteger(QStringLiteral("Ferrovane"), QStringLiteral("Height"), stored.height());
         }
         StartForm(form_, service_);
         const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
@@ -279,7 +290,10 @@ private slots:
                                     .arg(form_->y())
                                     .arg(form_->width())
                                     .arg(form_->height())));
-        QCOMPARE(form_->width(), 700);
+        QCOMPARE(form_->width(), width ? width : design.width());
+        const int room = area.height() - (form_->frameGeometry().height() - form_->height());
+        QCOMPARE(form_->height(), qMin(qMax(stored.height(), design.height()), room));
+        QCOMPARE(form_->minimumSize(), design.boundedTo(QSize(design.width(), room)));
         QFile::remove(IniFilePath);
     }
 

@@ -162,6 +162,25 @@ private slots:
         QVERIFY(!form_->StopBitBtn->isEnabled());
     }
 
+    // Junk in the settings file does not stop the start; the log names its
+    // lines once, and they outlive the settings written at exit.
+    void junkInTheSettingsFile()
+    {
+        const QByteArrayList junk = {QByteArray(3, '\0'), QByteArray(20000, 'x'), "\xFF\xFE="};
+        WriteIni("[Ferrovane]\n" + junk[0] + "\nMaxLogDays=7\n" + junk[1] + "\n" + junk[2] + "\n");
+        Start();
+        const QStringList said = Log().filter(QStringLiteral("cannot be settings"));
+        QCOMPARE(said.size(), 1);
+        QVERIFY2(said.first().endsWith(QStringLiteral(": lines 2, 4-5.")), qPrintable(said.first()));
+        QCOMPARE(form_->Form4->MaxLogDaysSpinEdit->Text(), QStringLiteral("7"));
+        form_->ExitProg();
+        QFile ini(IniFilePath);
+        QVERIFY(ini.open(QIODevice::ReadOnly));
+        const QByteArray after = ini.readAll();
+        for (const QByteArray &line : junk)
+            QVERIFY(after.contains('\n' + line + '\n'));
+    }
+
     // The remembered device among others, in any order, is found, opened and listed.
     void rememberedDeviceIsOpened_data()
     {

@@ -334,15 +334,33 @@ private slots:
         QCOMPARE(Walk().DevPath, QStringLiteral("Card\\DCIM"));
     }
 
+    // An object without a date (the zero date, or fields too short to read)
+    // is listed with an empty date cell.
+    void dates_data()
+    {
+        QTest::addColumn<QString>("id");
+        QTest::addColumn<QString>("date");
+        QTest::addColumn<bool>("shown");
+        QTest::newRow("file") << "/store_1/DCIM/Camera/IMG_0001.JPG" << kFakeDate << true;
+        QTest::newRow("folder without a date") << "/store_1/DCIM/Camera" << "1899/12/30:00:00:00.000" << false;
+        QTest::newRow("too few digits") << "/store_1/DCIM/Camera/IMG_0001.JPG" << "1:2:3:" << false;
+    }
     void dates()
     {
-        Device().Object(QStringLiteral("/store_1/DCIM/Camera/IMG_0001.JPG")).dateCreated =
-            QStringLiteral("1:2:3:");  // three colons, too few digits
+        QFETCH(QString, id);
+        QFETCH(QString, date);
+        QFETCH(bool, shown);
+        Device().Object(id).dateCreated = date;
         QCOMPARE(List(), S_OK);
-        QCOMPARE(Host().all.Cell(3, 4), DateTimeToStr(ZeroDateTime(), UserLocaleSettings()));
+        const int row = RowOf(Host().all, id.section(QLatin1Char('/'), -1));
+        QCOMPARE(Host().all.Cell(3, row), shown ? DateTimeToStr(FakeDateTime(), UserLocaleSettings()) : QString());
         QCOMPARE(ZeroDateTime(), QDateTime(QDate(1899, 12, 30), QTime(0, 0)));
         QVERIFY(!Run().StopSignalled);
         QCOMPARE(Rows(Host().all), kAllRows);
+    }
+
+    void dateNobodyCanRead()
+    {
 
         // A date nobody can read ends the walk where it stands.
         Device().Object(QStringLiteral("/store_1/DCIM/Camera/VID_0002.mp4")).dateCreated = QStringLiteral("yesterday");

@@ -175,23 +175,35 @@ private slots:
         QVERIFY(!form_->StopBitBtn->isEnabled());
     }
 
+    void missingDestination_data()
+    {
+        QTest::addColumn<bool>("file");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("missing") << false << "does not exist!";
+        QTest::newRow("a file") << true << "is not a folder!";
+    }
     void missingDestination()
     {
+        QFETCH(bool, file);
+        QFETCH(QString, reason);
         Start();
         const int rows = form_->StringGrid1->Cells()->RowCount();
         QVERIFY(rows > kFiles);
         const QString missing = dest_->path() + QStringLiteral("/gone");
+        QFile plain(missing);
+        QVERIFY(!file || plain.open(QIODevice::WriteOnly));
+        plain.close();
         form_->DestLabeledEdit->setText(missing);
         const qsizetype from = form_->Log.Document().LineCount();
         Copy();
         QCOMPARE(Log(from), (QStringList{"Copy Started", "Device: Canon EOS", "Copy Mode: Using file date format yyyy-mm-dd",
                                          "Device Root Path: ", "Destination Path: " + missing,
-                                         "Destination path \"" + missing + "\" does not exist!"}));
+                                         "Destination path \"" + missing + "\" " + reason}));
         QCOMPARE(LastLine().color, LogColor::Red);
         QCOMPARE(LastLine().style, LogStyle::Bold);
         QCOMPARE(form_->StringGrid1->Cells()->RowCount(), rows);
         QVERIFY(form_->CopyBitBtn->isEnabled());
-        QVERIFY(!QFileInfo::exists(missing));
+        QCOMPARE(QFileInfo::exists(missing), file);
     }
 
     void rootPathTrimmed_data()
@@ -511,17 +523,38 @@ private slots:
         QCOMPARE(Statistics(from).value(4), QStringLiteral("3 Files delete from Source."));
     }
 
-    void gridCopyStopsAtAnError()
+    // Only an error exit of a file's decision ends a catalogue copy early; a
+    // failing per-file command is counted and the next row follows. The
+    // statistics end the operation either way.
+    void gridCopyEndsOnlyAtAnErrorExit_data()
     {
-        Start();
-        service_.Device(QStringLiteral("usb:canon")).Object(FileId(2)).readFailsAt = 0;
+        QTest::addColumn<QByteArray>("settings");
+        QTest::addColumn<int>("unreadable");  // a file whose transfer fails, or 0
+        QTest::addColumn<QList<int>>("copied");
+        QTest::addColumn<QString>("errors");
+        QTest::newRow("transfer fails") << QByteArray() << 2 << QList<int>{3} << "1 Errors encountered.";
+        QTest::newRow("command fails")
+            << QByteArray("PostFileCopyCommandCheckBox=1\nPostFileCopyCommandLabeledEdit=false\n"
+                          "PostFileCopySuccessCode=0\n")
+            << 0 << QList<int>{1, 2, 3} << "3 Errors encountered.";
+    }
+    void gridCopyEndsOnlyAtAnErrorExit()
+    {
+        QFETCH(QByteArray, settings);
+        QFETCH(int, unreadable);
+        QFETCH(QList<int>, copied);
+        QFETCH(QString, errors);
+        Start(settings);
+        if (unreadable)
+            service_.Device(QStringLiteral("usb:canon")).Object(FileId(unreadable)).readFailsAt = 0;
         SelectRows(3, 5);
         const qsizetype from = form_->Log.Document().LineCount();
         form_->Copy1->trigger();
-        QCOMPARE(ReadFile(DestFile(3)), FileData(3));
-        QVERIFY(Log(from).contains(QStringLiteral("ERROR: Could not transfer the file from the device.")));
-        QVERIFY(!QFileInfo::exists(DestFile(1)));  // the operation ended at the error
-        QVERIFY(Statistics(from).isEmpty());
+        for (int i = 1; i <= 3; ++i)
+            QCOMPARE(QFileInfo::exists(DestFile(i)), copied.contains(i));
+        const QStringList stats = Statistics(from);
+        QCOMPARE(stats.value(1), QStringLiteral("%1 Files located at Source.").arg(copied.size() + (unreadable ? 1 : 0)));
+        QCOMPARE(stats.value(stats.size() - 1), errors);
         QVERIFY(form_->CopyBitBtn->isEnabled());
     }
 

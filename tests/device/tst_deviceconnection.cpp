@@ -296,10 +296,44 @@ private slots:
         rig.Cam().type = type;
         rig.Cam().powerSource = source;
         rig.Cam().powerLevel = level;
+        rig.Cam().AddStorage(QStringLiteral("Internal shared storage"), QStringLiteral("s1"));
         QVERIFY(rig.connection.OpenDevice(QStringLiteral("usb:002,005"), false));
         QStringList lines = ColouredLogLines(rig.log);
         lines = lines.filter(QRegularExpression(QStringLiteral("DEVICE TYPE|POWER")));
         QCOMPARE(lines, expected);
+    }
+
+    // A phone without a storage is locked or not set to transfer files: it
+    // is not open, and the log says what to do. A camera without a card is
+    // open (and lists as empty), as is a phone whose storages cannot be listed.
+    void lockedPhone_data()
+    {
+        QTest::addColumn<uint>("type");
+        QTest::addColumn<bool>("storage");
+        QTest::addColumn<HRESULT>("listing");
+        QTest::addColumn<bool>("open");
+        QTest::newRow("locked phone") << 3u << false << S_OK << false;
+        QTest::newRow("unlocked phone") << 3u << true << S_OK << true;
+        QTest::newRow("phone whose listing fails") << 3u << false << E_FAIL << true;
+        QTest::newRow("camera without a card") << 1u << false << S_OK << true;
+    }
+    void lockedPhone()
+    {
+        QFETCH(uint, type);
+        QFETCH(bool, storage);
+        QFETCH(HRESULT, listing);
+        QFETCH(bool, open);
+        const QString line = QStringLiteral("red bold: The phone shows no storage: unlock it and allow file transfer "
+                                            "(USB: File transfer / MTP), then press Connect.");
+        for (bool quiet : {false, true}) {
+            Rig rig;
+            rig.Cam().type = type;
+            if (storage)
+                rig.Cam().AddStorage(QStringLiteral("Internal shared storage"), QStringLiteral("s1"));
+            rig.Cam().Object(QStringLiteral("DEVICE")).enumObjectsCode = listing;
+            QCOMPARE(rig.connection.OpenDevice(QStringLiteral("usb:002,005"), quiet), open);
+            QCOMPARE(ColouredLogLines(rig.log).contains(line), !open);
+        }
     }
 
     // A property the device does not report gives no line, never the value

@@ -250,9 +250,16 @@ private slots:
                          data, chunks),
                  E_NOT_FOUND);
         QCOMPARE(ReadAll(QStringLiteral("/OTHER/DCIM/x.jpg"), data, chunks), E_NOT_FOUND);
-        // The whole card gone.
+        // The whole card gone: every way in says so, and tells to put it back
+        // (not to unlock a phone).
         QVERIFY(QDir(card_).removeRecursively());
-        QCOMPARE(content_->EnumObjects(0, QStringLiteral("DEVICE"), children), E_DEVICE_NOT_CONNECTED);
+        const HRESULT gone[] = {content_->EnumObjects(0, QStringLiteral("DEVICE"), children),
+                                ReadAll(Id("DCIM/100CANON/three.MP4"), data, chunks),
+                                Delete(Id("DCIM/100CANON/three.MP4")), content_->EnumObjects(0, Id("DCIM"), children)};
+        for (const HRESULT hr : gone) {
+            QCOMPARE(hr, E_FOLDER_GONE);
+            QVERIFY(DeviceFailureReason(hr).startsWith(QStringLiteral("The folder or memory card is gone")));
+        }
     }
 
     void deletes()

@@ -1,11 +1,14 @@
 // The libgphoto2 backend and the main window against libgphoto2's virtual USB
-// camera, which serves the folder VCAMERA_DIR through the real PTP driver.
-// Run by scripts/test-camera, which builds that libgphoto2 and the test card;
-// without VCAMERA_DIR every test is skipped.
+// device, which serves the folder VCAMERA_DIR as a camera (through libgphoto2's
+// PTP driver), an Android phone or an iPhone (VCAMERA_KIND; both spoken to
+// directly over the port). Run by scripts/test-camera, which builds that
+// libgphoto2 and the test cards; without VCAMERA_DIR every test is skipped.
 
 #include "common/FormTest.h"
+#include "common/IniTestFiles.h"
 #include "common/TestMain.h"
 
+#include "app/ProgramFolders.h"
 #include "app/Unit1.h"
 #include "device/DeviceConnection.h"
 #include "device/DeviceSession.h"
@@ -25,16 +28,57 @@ namespace {
 
 const QString kStorage = QStringLiteral("/store_00010001");
 
-// The card's files as the camera should list them: identifier -> path on disk.
+// Which device the emulator plays, and what it should show of itself.
+struct Personality
+{
+    QString kind;          // VCAMERA_KIND
+    QString maker;         // as the device reports it
+    QString name;          // maker and model as the device reports them
+    QString libraryName;   // libgphoto2's name for its USB ids
+    QString storage;       // the storage's name, empty for any
+    QString hidden;        // a folder whose content the device keeps to itself
+    QString deviceType;
+    bool phone = false;
+};
+
+Personality Device()
+{
+    const QString kind = qEnvironmentVariable("VCAMERA_KIND", QStringLiteral("camera"));
+    if (kind == QLatin1String("android"))
+        return {kind, QStringLiteral("Google"), QStringLiteral("Google Pixel 7"), QStringLiteral("Google Inc Nexus/Pixel (MTP)"),
+                QStringLiteral("Internal shared storage"), QStringLiteral("Android/data/"),
+                QStringLiteral("WPD_DEVICE_TYPE_PHONE"), true};
+    if (kind == QLatin1String("iphone"))
+        return {kind, QStringLiteral("Apple Inc."), QStringLiteral("Apple Inc. iPhone"), QStringLiteral("Apple iPhone 5 (PTP mode)"),
+                QStringLiteral("iPhone"), QString(), QStringLiteral("WPD_DEVICE_TYPE_PHONE"), true};
+    return {kind, QStringLiteral("GP"), QStringLiteral("GP VC"), QStringLiteral("Nikon DSC D750"), QString(), QString(),
+            QStringLiteral("WPD_DEVICE_TYPE_CAMERA"), false};
+}
+
+// The card's files as the device should list them: identifier -> path on disk.
 std::map<QString, QString> CardFiles(const QString &card)
 {
     std::map<QString, QString> files;
+    const QString hidden = Device().hidden;
     QDirIterator it(card, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
     while (it.hasNext()) {
         const QString path = it.next();
-        files[kStorage + QLatin1Char('/') + QDir(card).relativeFilePath(path)] = path;
+        const QString relative = QDir(card).relativeFilePath(path);
+        if (hidden.isEmpty() || !relative.startsWith(hidden))
+            files[kStorage + QLatin1Char('/') + relative] = path;
     }
     return files;
+}
+
+QString RelativePath(const QString &id)
+{
+    return id.mid(kStorage.size() + 1);
+}
+
+QByteArray FileBytes(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
 }
 
 } // namespace
@@ -45,6 +89,7 @@ class TestVirtualCamera : public QObject
 
 private:
     QString card_;
+    std::unique_ptr<DeviceService> pin_;
     std::unique_ptr<DeviceService> service_;
     std::unique_ptr<ActivityLog> log_;
     std::unique_ptr<DeviceConnection> connection_;
@@ -100,16 +145,87 @@ private:
             data.append(buffer.constData(), read);
         }
     }
+    // The file the deletes test takes off a phone.
+    static QString DeletedOnPhone()
+    {
+        return kStorage + (Device().kind == QLatin1String("android") ? QStringLiteral("/Movies/VID_20230901_100000.mp4")
+                                                                     : QStringLiteral("/DCIM/101APPLE/IMG_0102.PNG"));
+    }
+
+    // The window over the program's own device service, its settings saying
+    // where to copy the device's files, in which mode, and whether to
+    // delete them after.
+    void StartWindow(std::unique_ptr<TForm1> &form, const QString &dest, int copyMode, bool deleteFiles)
+    {
+        const QString name = Device().name;
+        WriteIni(QStringLiteral("[Ferrovane]\nDeviceCount=1\nLastDevice=%1\n[Devices]\nItem0=%1\n[%1]\nDeviceName=%1\n"
+                                "DeviceSerialNo=%2\nFileFiltersCheckBox=0\nDateFormat=yyyy-mm-dd\nCopyMode=%3\n"
+                                "DeleteFiles=%4\nDestPath=%5\n")
+                     .arg(name, qEnvironmentVariable("VCAMERA_SERIAL"))
+                     .arg(copyMode)
+                     .arg(deleteFiles ? 1 : 0)
+                     .arg(dest)
+                     .toUtf8());
+        service_ = CreateSystemDeviceService();
+        StartForm(form, *service_);
+        QCOMPARE(form->Connection.CurrentDeviceID, GPhotoBackend::DeviceIdFor(QStringLiteral("usb:001,001")));
+    }
+    // Where a file of the card lands: below its date, or below its folders.
+    static QString Destination(const QString &dest, const QString &id, const QString &path, bool folderMode)
+    {
+        if (folderMode)
+            return dest + QLatin1Char('/') + RelativePath(id);
+        const QDateTime when = QFileInfo(path).lastModified();
+        return dest + QLatin1Char('/') + when.toString(QStringLiteral("yyyy-MM-dd")) + QLatin1Char('/') +
+               QFileInfo(path).fileName();
+    }
+    static QStringList Statistics(TForm1 &form, qsizetype from)
+    {
+        const QStringList log = LogTexts(form.Log, from);
+        for (qsizetype i = 0; i < log.size(); ++i)
+            if (log[i].startsWith(QStringLiteral("Elapsed Time: ")))
+                return log.mid(i);
+        return {};
+    }
+    static void Copy(TForm1 &form)
+    {
+        QTest::mouseClick(form.CopyBitBtn, Qt::LeftButton);
+        WaitIdle(form, 120000);
+    }
+    // Every file below dest, relative to it.
+    static QStringList FilesBelow(const QString &dest)
+    {
+        QStringList files;
+        QDirIterator it(dest, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+        while (it.hasNext())
+            files << QDir(dest).relativeFilePath(it.next());
+        files.sort();
+        return files;
+    }
+
     void Open()
     {
         service_ = CreateBackendService({std::make_shared<GPhotoBackend>(CreateLibGPhotoApi())});
         log_ = std::make_unique<ActivityLog>();
         connection_ = std::make_unique<DeviceConnection>(*service_, *log_);
-        connection_->CurrentDeviceName = QStringLiteral("GP VC");
+        connection_->CurrentDeviceName = Device().name;
         QVERIFY(connection_->OpenDevice(GPhotoBackend::DeviceIdFor(QStringLiteral("usb:001,001")), false));
     }
 
 private slots:
+    void initTestCase()
+    {
+        SetProgramFolders();
+        // The emulator forgets what was deleted whenever its library is
+        // unloaded, with the last port closed: one device stays open for
+        // the whole run, as a device stays plugged in.
+        if (!qEnvironmentVariableIsEmpty("VCAMERA_DIR")) {
+            pin_ = CreateBackendService({std::make_shared<GPhotoBackend>(CreateLibGPhotoApi())});
+            QStringList ids;
+            pin_->CreateManager()->GetDevices(ids);
+        }
+    }
+    void cleanupTestCase() { pin_.reset(); }
     void init()
     {
         card_ = qEnvironmentVariable("VCAMERA_DIR");
@@ -136,16 +252,17 @@ private slots:
         manager->GetDeviceManufacturer(ids[0], maker);
         manager->GetDeviceDescription(ids[0], model);
         manager->GetDeviceFriendlyName(ids[0], friendly);
-        QCOMPARE(maker + QLatin1Char(' ') + model, QStringLiteral("GP VC"));
-        QCOMPARE(friendly, QStringLiteral("Nikon DSC D750"));  // the library's own name for it
+        QCOMPARE(maker + QLatin1Char(' ') + model, Device().name);
+        QCOMPARE(friendly, Device().libraryName);  // the library's own name for it
         log_ = std::make_unique<ActivityLog>();
         connection_ = std::make_unique<DeviceConnection>(*service_, *log_);
         QCOMPARE(connection_->GetDeviceSerialNo(ids[0]), qEnvironmentVariable("VCAMERA_SERIAL", QStringLiteral("0.1")));
         QVERIFY(connection_->OpenDevice(ids[0], false));
         const QStringList lines = Lines();
-        QVERIFY(lines.contains(QStringLiteral("MANUFACTURER: GP")));
-        QVERIFY(lines.contains(QStringLiteral("MODEL: VC")));
+        QVERIFY(lines.contains(QStringLiteral("MANUFACTURER: ") + maker));
+        QVERIFY(lines.contains(QStringLiteral("MODEL: ") + model));
         QVERIFY(lines.contains(QStringLiteral("POWER LEVEL = 50%")));
+        QVERIFY2(lines.contains(QStringLiteral("DEVICE TYPE = ") + Device().deviceType), qPrintable(lines.join('\n')));
     }
 
     // Storages, folders and files, with their sizes and dates.
@@ -160,11 +277,18 @@ private slots:
         QString name;
         values->GetStringValue(WPD_OBJECT_NAME, name);
         QVERIFY2(!name.isEmpty(), "the storage has a name");
+        if (!Device().storage.isEmpty())
+            QCOMPARE(name, Device().storage);
 
         QStringList folders, files;
         Walk(kStorage, folders, files);
-        for (const char *folder : {"DCIM", "DCIM/100TEST", "DCIM/100TEST/SUB", "DCIM/101NEST/DEEP/er", "DCIM/102EMPTY"})
-            QVERIFY2(folders.contains(kStorage + QLatin1Char('/') + QLatin1String(folder)), folder);
+        QDirIterator dirs(card_, QDir::Dirs | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
+        while (dirs.hasNext()) {
+            const QString folder = kStorage + QLatin1Char('/') + QDir(card_).relativeFilePath(dirs.next());
+            const bool inHidden = !Device().hidden.isEmpty() && RelativePath(folder + QLatin1Char('/')).startsWith(Device().hidden) &&
+                                  RelativePath(folder + QLatin1Char('/')) != Device().hidden;
+            QVERIFY2(folders.contains(folder) != inHidden, qPrintable(folder));
+        }
         const auto expected = CardFiles(card_);
         QCOMPARE(files.size(), qsizetype(expected.size()));
         for (const auto &[id, path] : expected) {
@@ -195,6 +319,8 @@ private slots:
     void chunkedReads()
     {
         QFETCH(QString, relative);
+        if (Device().kind != QLatin1String("camera"))
+            QSKIP("The camera's test card; everyFileByteForByte reads the others.");
         Open();
         QStringList folders, files;
         Walk(kStorage, folders, files);
@@ -210,46 +336,51 @@ private slots:
             QCOMPARE(chunks.at(i), int(kTransferChunkSize));
     }
 
-    // Deleted on the camera, and gone from a later listing of its folder.
-    void deletes()
+    // Every file the device lists reads in 131072-byte chunks, byte for byte.
+    void everyFileByteForByte()
     {
         Open();
         QStringList folders, files;
         Walk(kStorage, folders, files);
-        const QString id = kStorage + QStringLiteral("/DCIM/100TEST/IMG_0001.JPG");
-        PortableDevicePropVariantCollection ids;
-        PROPVARIANT value;
-        StringToPropVariant(*service_, id, value);
-        ids.Add(value);
-        QCOMPARE(Content().Delete(PORTABLE_DEVICE_DELETE_NO_RECURSION, ids, nullptr), S_OK);
-        QVERIFY(!Children(kStorage + QStringLiteral("/DCIM/100TEST")).contains(id));
+        for (const auto &[id, path] : CardFiles(card_)) {
+            QByteArray data;
+            QList<int> chunks;
+            QCOMPARE(ReadAll(id, data, chunks), S_OK);
+            QVERIFY2(data == FileBytes(path), qPrintable(id));
+            for (qsizetype i = 0; i + 1 < chunks.size(); ++i)
+                QCOMPARE(chunks.at(i), int(kTransferChunkSize));
+        }
     }
 
-    // A file that went away after the listing never reads as complete.
-    void vanishedFile()
+    // A phone's dates, whichever way it writes them: in its local time
+    // without a zone, in UTC with a Z, or with an offset. (The camera's
+    // driver reads every date as local time.)
+    void phoneDates_data()
     {
+        QTest::addColumn<QByteArray>("style");
+        QTest::newRow("local time") << QByteArray("local");
+        QTest::newRow("UTC with Z") << QByteArray("zulu");
+        QTest::newRow("with an offset") << QByteArray("offset");
+    }
+    void phoneDates()
+    {
+        QFETCH(QByteArray, style);
+        if (!Device().phone)
+            QSKIP("A phone's dates.");
+        qputenv("VCAMERA_DATES", style);
+        auto restore = qScopeGuard([] { qunsetenv("VCAMERA_DATES"); });
         Open();
+        std::shared_ptr<IPortableDeviceProperties> properties;
+        Content().Properties(properties);
         QStringList folders, files;
         Walk(kStorage, folders, files);
-        const QString relative = QStringLiteral("DCIM/100TEST/SND_0005.WAV");
-        const QString path = card_ + QLatin1Char('/') + relative;
-        QFile original(path);
-        QVERIFY(original.open(QIODevice::ReadOnly));
-        const QByteArray kept = original.readAll();
-        original.close();
-        QVERIFY(QFile::remove(path));
-        QByteArray data;
-        QList<int> chunks;
-        const HRESULT hr = ReadAll(kStorage + QLatin1Char('/') + relative, data, chunks);
-        // Put back for the tests that follow.
-        QVERIFY(original.open(QIODevice::WriteOnly));
-        original.write(kept);
-        original.close();
-        QVERIFY2(FAILED(hr), qPrintable(QStringLiteral("read gave %1 bytes").arg(data.size())));
-        QVERIFY(data.size() < kept.size());
-        // With libgphoto2's own words for it.
-        QVERIFY2(!DeviceErrorMessage(hr).isEmpty(), qPrintable(DeviceFailureReason(hr)));
-        qInfo("%s", qPrintable(DeviceFailureReason(hr)));
+        for (const auto &[id, path] : CardFiles(card_)) {
+            std::shared_ptr<PortableDeviceValues> values;
+            QCOMPARE(properties->GetValues(id, nullptr, values), S_OK);
+            QString date;
+            values->GetStringValue(WPD_OBJECT_DATE_CREATED, date);
+            QCOMPARE(date, WpdDateText(QFileInfo(path).lastModified().toSecsSinceEpoch(), 0));
+        }
     }
 
     // The program's own window over the program's own device service: the
@@ -276,8 +407,8 @@ private slots:
         service_ = CreateSystemDeviceService();
         std::unique_ptr<TForm1> form;
         StartForm(form, *service_);
-        QVERIFY(LogTexts(form->Log).contains(QStringLiteral("New device found \"GP VC\"")));
-        const int index = form->DeviceComboBox->findText(QStringLiteral("GP VC"));
+        QVERIFY(LogTexts(form->Log).contains(QStringLiteral("New device found \"%1\"").arg(Device().name)));
+        const int index = form->DeviceComboBox->findText(Device().name);
         QVERIFY(index >= 0);
         // Chosen as a user chooses it, which lists it; then Connect, which
         // scans and lists again with the camera still open.
@@ -294,7 +425,7 @@ private slots:
             WaitIdle(*form);
         }
         const QStringList all = LogTexts(form->Log);
-        QVERIFY(all.contains(QStringLiteral("MANUFACTURER: GP")));
+        QVERIFY(all.contains(QStringLiteral("MANUFACTURER: ") + Device().maker));
         QVERIFY(all.contains(QStringLiteral("SERIAL No.: ") + qEnvironmentVariable("VCAMERA_SERIAL", QStringLiteral("0.1"))));
         const QStringList log = all;
         const auto expected = CardFiles(card_);
@@ -318,6 +449,122 @@ private slots:
         QCOMPARE(stderrText.count("001,001: No such file or directory"), 1);
     }
 
+    // A copy run through the window in each mode: every file lands byte for
+    // byte with the device's date, under its date's folder (the local date)
+    // or its device folders, and nothing else lands; a second run finds them
+    // all there.
+    void copyBothModes_data()
+    {
+        QTest::addColumn<int>("mode");
+        QTest::newRow("date folders") << 0;
+        QTest::newRow("device folders") << 1;
+    }
+    void copyBothModes()
+    {
+        QFETCH(int, mode);
+        QTemporaryDir dest;
+        std::unique_ptr<TForm1> form;
+        StartWindow(form, dest.path(), mode, false);
+        if (QTest::currentTestFailed())
+            return;
+        const auto expected = CardFiles(card_);
+        for (int run = 0; run < 2; ++run) {
+            const qsizetype from = form->Log.Document().LineCount();
+            Copy(*form);
+            const QStringList stats = Statistics(*form, from);
+            const QString log = LogTexts(form->Log, from).join(QLatin1Char('\n'));
+            QVERIFY2(stats.contains(QStringLiteral("%1 Files copied to Destination.").arg(run == 0 ? expected.size() : 0)),
+                     qPrintable(log));
+            if (run == 1)
+                QVERIFY2(stats.contains(QStringLiteral("%1 Files already existing at Destination.").arg(expected.size())),
+                         qPrintable(log));
+            QCOMPARE(stats.value(stats.size() - 1), QStringLiteral("0 Errors encountered."));
+        }
+        QStringList wanted;
+        for (const auto &[id, path] : expected) {
+            const QString target = Destination(dest.path(), id, path, mode == 1);
+            QVERIFY2(FileBytes(target) == FileBytes(path), qPrintable(target));
+            QCOMPARE(QFileInfo(target).lastModified().toSecsSinceEpoch(), QFileInfo(path).lastModified().toSecsSinceEpoch());
+            wanted << QDir(dest.path()).relativeFilePath(target);
+        }
+        wanted.sort();
+        QCOMPARE(FilesBelow(dest.path()), wanted);
+    }
+
+    // A locked phone shows no storage: the log says what to do instead of
+    // showing an empty catalogue, and once unlocked, Connect lists it.
+    void lockedPhone()
+    {
+        if (!Device().phone)
+            QSKIP("Only a phone locks.");
+        qputenv("VCAMERA_LOCKED", "1");
+        auto unlock = qScopeGuard([] { qunsetenv("VCAMERA_LOCKED"); });
+        QTemporaryDir dest;
+        std::unique_ptr<TForm1> form;
+        StartWindow(form, dest.path(), 0, false);
+        if (QTest::currentTestFailed())
+            return;
+        const QString line = QStringLiteral("The phone shows no storage: unlock it and allow file transfer (USB: File "
+                                            "transfer / MTP), then press Connect.");
+        const QStringList log = LogTexts(form->Log);
+        QVERIFY2(log.contains(line), qPrintable(log.join(QLatin1Char('\n'))));
+        QVERIFY(log.filter(QStringLiteral("Total Files = ")).isEmpty());
+        qunsetenv("VCAMERA_LOCKED");
+        const qsizetype at = form->Log.Document().LineCount();
+        form->DeviceConnectSpeedButton->click();
+        QTRY_VERIFY(!LogTexts(form->Log, at).filter(QStringLiteral("Total Files = ")).isEmpty());
+        WaitIdle(*form);
+        QVERIFY(!LogTexts(form->Log, at).contains(line));
+        QVERIFY(LogTexts(form->Log, at).filter(QStringLiteral("Total Files = ")).value(0).endsWith(
+            QStringLiteral(" of %1").arg(CardFiles(card_).size())));
+    }
+
+    // Deleted on the camera, and gone from a later listing of its folder.
+    void deletes()
+    {
+        Open();
+        QStringList folders, files;
+        Walk(kStorage, folders, files);
+        const QString id = Device().kind == QLatin1String("camera") ? kStorage + QStringLiteral("/DCIM/100TEST/IMG_0001.JPG")
+                                                                    : DeletedOnPhone();
+        PortableDevicePropVariantCollection ids;
+        PROPVARIANT value;
+        StringToPropVariant(*service_, id, value);
+        ids.Add(value);
+        QCOMPARE(Content().Delete(PORTABLE_DEVICE_DELETE_NO_RECURSION, ids, nullptr), S_OK);
+        QVERIFY(!Children(id.left(id.lastIndexOf(QLatin1Char('/')))).contains(id));
+    }
+
+    // A file that went away after the listing never reads as complete.
+    void vanishedFile()
+    {
+        Open();
+        QStringList folders, files;
+        Walk(kStorage, folders, files);
+        const QString relative = Device().kind == QLatin1String("camera") ? QStringLiteral("DCIM/100TEST/SND_0005.WAV")
+                                 : Device().kind == QLatin1String("android")
+                                     ? QStringLiteral("Pictures/Screenshots/Screenshot_20230801-090000.png")
+                                     : QStringLiteral("DCIM/100APPLE/IMG_0004.JPG");
+        const QString path = card_ + QLatin1Char('/') + relative;
+        QFile original(path);
+        QVERIFY(original.open(QIODevice::ReadOnly));
+        const QByteArray kept = original.readAll();
+        original.close();
+        QVERIFY(QFile::remove(path));
+        QByteArray data;
+        QList<int> chunks;
+        const HRESULT hr = ReadAll(kStorage + QLatin1Char('/') + relative, data, chunks);
+        // Put back for the tests that follow.
+        QVERIFY(original.open(QIODevice::WriteOnly));
+        original.write(kept);
+        original.close();
+        QVERIFY2(FAILED(hr), qPrintable(QStringLiteral("read gave %1 bytes").arg(data.size())));
+        QVERIFY(data.size() < kept.size());
+        // With libgphoto2's own words for it.
+        QVERIFY2(!DeviceErrorMessage(hr).isEmpty(), qPrintable(DeviceFailureReason(hr)));
+        qInfo("%s", qPrintable(DeviceFailureReason(hr)));
+    }
+
     // Run with VUSB_CLASS=1 and an unknown VUSB_VIDPID: the library knows the
     // camera only as a PTP class camera; it is named by what it reports.
     void classCamera()
@@ -335,6 +582,93 @@ private slots:
         manager->GetDeviceFriendlyName(ids[0], friendly);
         QCOMPARE(friendly, QStringLiteral("USB PTP Class Camera"));
         QCOMPARE(maker + QLatin1Char(' ') + model, QStringLiteral("GP VC"));
+    }
+    // Unplugged in the middle of a copy that deletes after copying: red
+    // lines name the file and the reason, nothing partial or temporary is
+    // left, only files copied whole are gone from the device, and once it
+    // is back, Connect lists it again.
+    void unpluggedMidCopy()
+    {
+        Open();
+        QStringList folders, files;
+        Walk(kStorage, folders, files);
+        connection_.reset();
+        QTemporaryDir dest, flags;
+        const QString gone = flags.path() + QStringLiteral("/gone");
+        std::unique_ptr<TForm1> form;
+        StartWindow(form, dest.path(), 1, true);
+        if (QTest::currentTestFailed())
+            return;
+        qputenv("VCAMERA_GONE", QFile::encodeName(gone));
+        qputenv("VCAMERA_GONE_AFTER", "3");  // at the third request for file data
+        auto plugBack = qScopeGuard([&] {
+            QFile::remove(gone);
+            qunsetenv("VCAMERA_GONE_AFTER");
+            qunsetenv("VCAMERA_GONE");
+        });
+        const qsizetype from = form->Log.Document().LineCount();
+        Copy(*form);
+        QVERIFY(QFile::exists(gone));
+        QStringList red;
+        for (const LogLine &line : form->Log.Document().Lines(from, form->Log.Document().LineCount() - from))
+            if (line.color == LogColor::Red)
+                red << line.text;
+        const QString said = red.join(QLatin1Char('\n'));
+        QVERIFY2(said.contains(QStringLiteral("no longer connected")), qPrintable(said));
+        bool named = false;
+        for (const QString &id : std::as_const(files))
+            named = named || said.contains(QFileInfo(id).fileName());
+        QVERIFY2(named, qPrintable(said));
+        QStringList copied;
+        for (const QString &relative : FilesBelow(dest.path())) {
+            QVERIFY2(FileBytes(dest.path() + QLatin1Char('/') + relative) == FileBytes(card_ + QLatin1Char('/') + relative),
+                     qPrintable(relative));
+            copied << kStorage + QLatin1Char('/') + relative;
+        }
+        QVERIFY(copied.size() < files.size());
+
+        QFile::remove(gone);
+        const qsizetype at = form->Log.Document().LineCount();
+        form->DeviceConnectSpeedButton->click();
+        QTRY_VERIFY(!LogTexts(form->Log, at).filter(QStringLiteral("Total Files = ")).isEmpty());
+        WaitIdle(*form);
+        QStringList listed;
+        const CatalogueGrid &grid = *form->StringGrid2;
+        for (int r = 1; r < grid.RowCount(); ++r)
+            listed << grid.Cell(5, r);
+        for (const QString &id : std::as_const(files))
+            QVERIFY2(listed.contains(id) || copied.contains(id), qPrintable(id));
+    }
+
+    // Deleted from the device after copying: every file it lists lands, and
+    // the device lists none after.
+    void deleteAfterCopy()
+    {
+        Open();
+        QStringList folders, files;
+        Walk(kStorage, folders, files);
+        connection_.reset();
+        QTemporaryDir dest;
+        std::unique_ptr<TForm1> form;
+        StartWindow(form, dest.path(), 1, true);
+        if (QTest::currentTestFailed())
+            return;
+        const qsizetype from = form->Log.Document().LineCount();
+        Copy(*form);
+        const QStringList stats = Statistics(*form, from);
+        const QString log = LogTexts(form->Log, from).join(QLatin1Char('\n'));
+        QVERIFY2(stats.contains(QStringLiteral("%1 Files delete from Source.").arg(files.size())), qPrintable(log));
+        QCOMPARE(stats.value(stats.size() - 1), QStringLiteral("0 Errors encountered."));
+        for (const QString &id : std::as_const(files))
+            QVERIFY2(FileBytes(dest.path() + QLatin1Char('/') + RelativePath(id)) ==
+                         FileBytes(card_ + QLatin1Char('/') + RelativePath(id)),
+                     qPrintable(id));
+        form.reset();
+        Open();
+        QStringList after;
+        folders.clear();
+        Walk(kStorage, folders, after);
+        QVERIFY2(after.isEmpty(), qPrintable(after.join(QLatin1Char('\n'))));
     }
 };
 

@@ -547,24 +547,41 @@ private slots:
         QCOMPARE(QGuiApplication::clipboard()->text(), shown.Lines(0, 4));
     }
 
-    // Screen readers get the lines in sight, read-only.
-    void screenReadersGetTheLinesInSight()
+    // Screen readers and desktop automation read the whole log, read-only,
+    // through the text interface; the value is the lines in sight.
+    void screenReadersReadTheWholeLog()
     {
         Shown shown;
         QVERIFY(QTest::qWaitForWindowExposed(&shown.window));
-        shown.Write(0, 100);
+        shown.Write(0, 10000);
         QAccessibleInterface *face = QAccessible::queryAccessibleInterface(shown.view);
         QVERIFY(face);
         QCOMPARE(face->role(), QAccessible::EditableText);
         QVERIFY(face->state().readOnly);
         const QString value = face->text(QAccessible::Value);
-        QVERIFY(value.endsWith(QStringLiteral("\n8/13/2016 8:41:21 AM line 99")));
+        QVERIFY(value.endsWith(QStringLiteral("\n8/13/2016 8:41:21 AM line 9999")));
         QVERIFY(!value.contains(QStringLiteral("line 0\n")));
-        // Desktop automation reads it through the text interface.
         QAccessibleTextInterface *text = face->textInterface();
         QVERIFY(text);
-        QCOMPARE(text->characterCount(), value.size());
-        QCOMPARE(text->text(0, text->characterCount()), value);
+        const QString first = shown.view->LineText(0), last = shown.view->LineText(9999);
+        QCOMPARE(first, QStringLiteral("8/13/2016 8:41:21 AM line 0"));
+        const int count = text->characterCount();
+        QCOMPARE(text->text(0, int(first.size())), first);
+        QCOMPARE(text->text(count - int(last.size()), count), last);
+        int start = -1, end = -1;
+        QCOMPARE(text->textAtOffset(0, QAccessible::LineBoundary, &start, &end), first + QLatin1Char('\n'));
+        QCOMPARE(start, 0);
+        QCOMPARE(text->textAtOffset(count - 1, QAccessible::LineBoundary, &start, &end), last);
+        QCOMPARE(end, count);
+        QCOMPARE(text->textBeforeOffset(count - 1, QAccessible::LineBoundary, &start, &end),
+                 shown.view->LineText(9998) + QLatin1Char('\n'));
+        QCOMPARE(text->textAtOffset(count - 4, QAccessible::WordBoundary, &start, &end), QStringLiteral("9999"));
+        QCOMPARE(start, count - 4);
+        // A line written later is read as well.
+        shown.Write(10000, 10001);
+        QCOMPARE(text->text(count + 1, text->characterCount()), shown.view->LineText(10000));
+        // The whole text, as automation reads it.
+        QCOMPARE(text->text(0, -1).count(QLatin1Char('\n')), 10000);
     }
 
     // A name from a card can hold anything: the line it is written in stays

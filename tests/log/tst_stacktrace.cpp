@@ -4,6 +4,7 @@
 #include "log/ExceptionReport.h"
 #include "log/LogSink.h"
 #include "log/StackTrace.h"
+#include "log/SystemInfo.h"
 
 #include <QRegularExpression>
 
@@ -211,6 +212,41 @@ private slots:
         QVERIFY(sink.lines[4].text.contains(QStringLiteral("ThrowFerrovaneException")));
         check(n - 2, true, QStringLiteral("Exception Message = from the test"), LogColor::Red, LogStyle::Bold);
         check(n - 1, true, QStringLiteral("Exception Class Name = Exception"), LogColor::Red, LogStyle::Bold);
+    }
+
+    // A value the machine does not give is an empty text, never a made-up 0.
+    void systemInfoValues_data()
+    {
+        QTest::addColumn<QByteArray>("proc");  // cpuinfo, meminfo, status and uptime, split by '|'
+        QTest::addColumn<QString>("release");
+        QTest::addColumn<QStringList>("values");  // "label : value", the label without "LogSystemInfo "
+        const QStringList none = {"CPU.NormFreq : ", "Memory.TotalPhysicalMemory : ", "Memory.FreePageFileMemory : ",
+                                  "Memory.FreeVirtualMemory : ", "OS.VersionBuild : ", "OS.VersionMajor : ",
+                                  "OS.ServicePackVersion : ", "Identification.TimeRunning : "};
+        QTest::newRow("nothing known") << QByteArray("|||") << "" << none;
+        QTest::newRow("a typical machine")
+            << QByteArray("cpu MHz\t: 2399.6\n|MemTotal:  512 kB\nCommitLimit: 900 kB\nCommitted_AS: 100 kB\n|"
+                          "VmSize:\t 1024 kB\n|90061.5 12.0\n")
+            << "6.1.0-18-amd64"
+            << QStringList{"CPU.NormFreq : 2400", "Memory.TotalPhysicalMemory : 512 KiB",
+                           "Memory.FreePageFileMemory : 800 KiB", "OS.VersionBuild : 0", "OS.VersionMajor : 6",
+                           "OS.VersionMinor : 1", "OS.ServicePackVersion : "};
+    }
+    void systemInfoValues()
+    {
+        QFETCH(QByteArray, proc);
+        QFETCH(QString, release);
+        QFETCH(QStringList, values);
+        const QList<QByteArray> files = proc.split('|');
+        RecordingSink sink;
+        LogSystemInfo(sink, QStringLiteral("Version 1"), QStringLiteral("/p/"), QStringLiteral("/u/"),
+                      {files[0], files[1], files[2], files[3], release});
+        QStringList lines;
+        for (const RecordingSink::Line &line : std::as_const(sink.lines))
+            lines << line.text.mid(line.text.startsWith(QLatin1String("LogSystemInfo ")) ? 14 : 0);
+        QCOMPARE(lines.size(), 34);
+        for (const QString &value : values)
+            QVERIFY2(lines.contains(value), qPrintable(value + QLatin1Char('\n') + lines.join(QLatin1Char('\n'))));
     }
 };
 

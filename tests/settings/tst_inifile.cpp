@@ -296,6 +296,31 @@ private slots:
         QVERIFY(ReadRaw().startsWith("; my settings\r\n"));
     }
 
+    // Lines that cannot be settings are passed over by reads, named by
+    // number, and written back byte for byte.
+    void junkLinesAreIgnoredAndKept_data()
+    {
+        QTest::addColumn<QByteArray>("junk");
+        QTest::newRow("NUL bytes") << QByteArray("Debug=1\0\0\0", 10);
+        QTest::newRow("binary") << QByteArray("\x89PNG\r\x1A\xFF\xFE=\x01");
+        QTest::newRow("not UTF-8") << QByteArray("DestPath=/caf\xE9");
+        QTest::newRow("too long") << "Debug=1" + QByteArray(20000, 'x');
+    }
+    void junkLinesAreIgnoredAndKept()
+    {
+        QFETCH(QByteArray, junk);
+        const QByteArray before = "[Ferrovane]\n" + junk + "\nWidth=800\n[Canon]\n" + junk + "\n" + junk;
+        WriteRaw(before);
+        IniFile ini(path_);
+        QCOMPARE(ini.IgnoredLines(), (QList<int>{2, 5, 6}));
+        QCOMPARE(ini.ReadInteger(QStringLiteral("Ferrovane"), QStringLiteral("Width"), 0), 800);
+        QCOMPARE(ini.ReadString(QStringLiteral("Ferrovane"), QStringLiteral("Debug"), QStringLiteral("none")),
+                 QStringLiteral("none"));
+        ini.WriteString(QStringLiteral("Ferrovane"), QStringLiteral("Width"), QStringLiteral("900"));
+        ini.WriteString(QStringLiteral("Canon"), QStringLiteral("DestPath"), QStringLiteral("/a"));
+        QCOMPARE(ReadRaw(), QByteArray(before).replace("Width=800", "Width=900").replace("[Canon]\n", "[Canon]\nDestPath=/a\n"));
+    }
+
     void writeAppendsToFileWithoutFinalNewline()
     {
         WriteRaw("[s]\nk=v");

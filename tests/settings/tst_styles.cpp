@@ -4,12 +4,14 @@
 #include "app/Application.h"
 #include "app/ProgramFolders.h"
 #include "log/ColorRules.h"
+#include "log/StackTrace.h"
 #include "settings/IniFile.h"
 #include "settings/Style.h"
 #include "settings/StyleList.h"
 #include "settings/VCLStyleSelector.h"
 
 #include <QMessageBox>
+#include <QRegularExpression>
 #include <QStyle>
 
 #include <algorithm>
@@ -136,11 +138,15 @@ private slots:
     }
 
     // An unknown name leaves the desktop's look and reaches the exception
-    // report once the event loop runs.
+    // report once the event loop runs, with a call stack that names the
+    // program's own frames.
     void unknownStyleAtStart()
     {
-        QStringList reported;
-        Application::SetExceptionHandler([&](QObject *, const std::exception &e) { reported << QString::fromUtf8(e.what()); });
+        QStringList reported, stack;
+        Application::SetExceptionHandler([&](QObject *, const std::exception &e) {
+            reported << QString::fromUtf8(e.what());
+            stack = StackDumpLines(&e);
+        });
         QObject context;
         ApplyStyle(QStringLiteral("Light"));
         ApplyStyleAtStart(&context, QStringLiteral("Glitter"));
@@ -148,6 +154,9 @@ private slots:
         QVERIFY(reported.isEmpty());
         QTRY_COMPARE(reported, QStringList{QStringLiteral("Style 'Glitter' not found")});
         Application::SetExceptionHandler(nullptr);
+        QVERIFY2(stack.value(0).contains(QRegularExpression(QStringLiteral(R"(^\[[0-9A-F]{8,}\] StyleList\..*ReportUnknownStyle.*StyleList\.cpp)"))),
+                 qPrintable(stack.join(QLatin1Char('\n'))));
+        QVERIFY2(!stack.filter(QStringLiteral("Application::notify")).isEmpty(), qPrintable(stack.join(QLatin1Char('\n'))));
     }
 
     void listIsSortedWithTheChosenStyleSelected()

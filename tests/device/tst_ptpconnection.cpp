@@ -1,0 +1,289 @@
+// PTP spoken directly to phones: the data sets as devices send them, and
+// whole transactions over a USB pipe cut into packets the ways real devices
+// cut them (the virtual camera only ever hands over a byte stream).
+
+#include "common/TestMain.h"
+
+#include "device/PortableDevice.h"
+#include "device/PtpConnection.h"
+
+#include <deque>
+#include <map>
+
+namespace {
+
+void Put16(QByteArray &out, std::uint16_t v) { out.append(char(v & 0xFF)).append(char(v >> 8)); }
+void Put32(QByteArray &out, std::uint32_t v) { Put16(out, v & 0xFFFF), Put16(out, v >> 16); }
+void PutString(QByteArray &out, const QString &text)
+{
+    out.append(char(text.isEmpty() ? 0 : text.size() + 1));
+    for (QChar c : text)
+        Put16(out, c.unicode());
+    if (!text.isEmpty())
+        Put16(out, 0);
+}
+
+// A phone behind a USB pipe: one folder of files under the storage's root.
+class FakePhone : public PtpPort
+{
+public:
+    enum Packets { Stream, Usb, SplitHeader };
+    struct File
+    {
+        QString name;
+        QByteArray data;
+        QString date;
+    };
+
+    Packets packets = Usb;
+    bool propList = true;
+    bool propListSkipsFirst = false;  // a device whose list leaves one out
+    std::uint64_t firstSize = 0;      // the first file's size when 4 GiB or more
+    std::vector<File> files;
+    std::map<std::uint16_t, int> requests;
+
+    int Write(const char *data, int size) override
+    {
+        const QByteArray command(data, size);
+        const auto header = ptp::ParseHeader(data, std::size_t(size));
+        const std::vector<std::uint32_t> p = ptp::ResponseParams(data, std::size_t(size));
+        ++requests[header->code];
+        QByteArray payload;
+        bool hasData = true;
+        std::uint16_t rc = ptp::RcOK;
+        switch (header->code) {
+        case ptp::GetDeviceInfo:
+            Put16(payload, 100), Put32(payload, 6), Put16(payload, 100);
+            PutString(payload, QStringLiteral("microsoft.com: 1.0; android.com: 1.0;"));
+            Put16(payload, 0);
+            Put32(payload, propList ? 9 : 8);
+            for (std::uint16_t op : {0x1001, 0x1002, 0x1004, 0x1005, 0x1007, 0x1008, 0x95C1, 0x9803, 0x9805})
+                if (op != 0x9805 || propList)
+                    Put16(payload, op);
+            for (int i = 0; i < 4; ++i)
+                Put32(payload, 0);
+            for (const char *s : {"Google", "Pixel 7", "1.0", "SERIAL"})
+                PutString(payload, QString::fromLatin1(s));
+            break;
+        case ptp::GetStorageIDs: Put32(payload, 1), Put32(payload, 0x00010001); break;
+        case ptp::GetStorageInfo:
+            payload = QByteArray(26, '\0');  // types, access, capacity, free space
+            PutString(payload, QStringLiteral("Internal shared storage")), PutString(payload, QString());
+            break;
+        case ptp::GetObjectHandles:
+            Put32(payload, std::uint32_t(files.size()));
+            for (std::size_t i = 0; i < files.size(); ++i)
+                Put32(payload, std::uint32_t(i + 1));
+            break;
+        case ptp::MtpGetObjPropList: {
+            const std::size_t from = propListSkipsFirst ? 1 : 0;
+            Put32(payload, std::uint32_t((files.size() - from) * 4));
+            for (std::size_t i = from; i < files.size(); ++i) {
+                const std::uint32_t h = std::uint32_t(i + 1);
+                Put32(payload, h), Put16(payload, 0xDC07), Put16(payload, 0xFFFF), PutString(payload, files[i].name);
+                Put32(payload, h), Put16(payload, 0xDC02), Put16(payload, 0x0004), Put16(payload, 0x3801);
+                Put32(payload, h), Put16(payload, 0xDC04), Put16(payload, 0x0008);
+                Put32(payload, std::uint32_t(files[i].data.size())), Put32(payload, 0);
+                Put32(payload, h), Put16(payload, 0xDC09), Put16(payload, 0xFFFF), PutString(payload, files[i].date);
+            }
+            break;
+        }
+        case ptp::GetObjectInfo: {
+            const File &f = files.at(p.at(0) - 1);
+            Put32(payload, 0x00010001), Put16(payload, 0x3801), Put16(payload, 0);
+            Put32(payload, p.at(0) == 1 && firstSize ? 0xFFFFFFFFu : std::uint32_t(f.data.size()));
+            payload.append(QByteArray(2 + 4 * 6, '\0'));
+            Put32(payload, 0), Put16(payload, 0), Put32(payload, 0), Put32(payload, 0);
+            PutString(payload, f.name), PutString(payload, QString()), PutString(payload, f.date);
+            PutString(payload, QString());
+            break;
+        }
+        case ptp::MtpGetObjPropValue:  // the size, the only one asked for
+            Put32(payload, std::uint32_t(firstSize)), Put32(payload, std::uint32_t(firstSize >> 32));
+            break;
+        case ptp::AndroidGetPartialObject64:
+            payload = files.at(p.at(0) - 1).data.mid(qsizetype(p.at(1)), qsizetype(p.at(3)));
+            break;
+        default: hasData = false; break;
+        }
+        if (hasData) {
+            QByteArray container;
+            Put32(container, std::uint32_t(12 + payload.size())), Put16(container, ptp::DataBlock);
+            Put16(container, header->code), Put32(container, header->transaction);
+            if (packets == SplitHeader && !payload.isEmpty()) {
+                Queue(container);
+                Queue(payload);
+            } else {
+                Queue(container + payload);
+            }
+        }
+        QByteArray response;
+        Put32(response, 12), Put16(response, ptp::ResponseBlock), Put16(response, rc);
+        Put32(response, header->transaction);
+        Queue(response);
+        return size;
+    }
+
+    int Read(char *data, int size) override
+    {
+        if (transfers_.empty())
+            return -10;  // a time-out
+        int n = 0;
+        while (n < size && !transfers_.empty()) {
+            QByteArray &front = transfers_.front();
+            const int take = std::min<int>(size - n, int(front.size()));
+            std::memcpy(data + n, front.constData(), std::size_t(take));
+            front.remove(0, take);
+            n += take;
+            if (!front.isEmpty())
+                break;
+            transfers_.pop_front();
+            // A USB read ends with the transfer; only a stream runs on.
+            if (packets != Stream)
+                break;
+        }
+        return n;
+    }
+
+private:
+    // A transfer as the device sends it: over USB, one whose length fills
+    // its last packet is followed by a zero-length packet.
+    void Queue(const QByteArray &transfer)
+    {
+        transfers_.push_back(transfer);
+        if (packets != Stream && transfer.size() % 512 == 0)
+            transfers_.push_back(QByteArray());
+    }
+    std::deque<QByteArray> transfers_;
+};
+
+} // namespace
+
+class TestPtpConnection : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        qputenv("TZ", "XST-05:30");  // no summer time, no zone files needed
+        tzset();
+    }
+
+    void dates_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<qint64>("expected");  // -1: not a date
+        const qint64 utc = 1623752430;         // 2021-06-15 10:20:30 UTC
+        QTest::newRow("UTC") << "20210615T102030Z" << utc;
+        QTest::newRow("offset") << "20210615T122030+0200" << utc;
+        QTest::newRow("negative offset with tenths") << "20210615T085030.5-0130" << utc;
+        QTest::newRow("offset with a colon") << "20210615T122030+02:00" << utc;
+        QTest::newRow("no zone: the local clock") << "20210615T155030" << utc;
+        QTest::newRow("month 13") << "20211315T102030" << qint64(-1);
+        QTest::newRow("no T") << "20210615 102030" << qint64(-1);
+        QTest::newRow("cut short") << "20210615T1020" << qint64(-1);
+        QTest::newRow("unknown zone") << "20210615T102030 CEST" << qint64(-1);
+    }
+    void dates()
+    {
+        QFETCH(QString, text);
+        QFETCH(qint64, expected);
+        const auto parsed = ptp::ParseDateTime(text);
+        QCOMPARE(parsed ? qint64(*parsed) : qint64(-1), expected);
+    }
+
+    // Listed and read byte for byte, whatever packets the device cuts its
+    // answers into, with one request per folder where the device offers
+    // the property list and one per object where it does not (or leaves
+    // an object out).
+    void listsAndReads_data()
+    {
+        QTest::addColumn<int>("packets");
+        QTest::addColumn<bool>("propList");
+        QTest::addColumn<bool>("skipsFirst");
+        QTest::addColumn<int>("infoRequests");
+        QTest::newRow("USB packets") << int(FakePhone::Usb) << true << false << 0;
+        QTest::newRow("header apart") << int(FakePhone::SplitHeader) << true << false << 0;
+        QTest::newRow("byte stream") << int(FakePhone::Stream) << true << false << 0;
+        QTest::newRow("no property list") << int(FakePhone::Usb) << false << false << 4;
+        QTest::newRow("list leaves one out") << int(FakePhone::Usb) << true << true << 1;
+    }
+    void listsAndReads()
+    {
+        QFETCH(int, packets);
+        QFETCH(bool, propList);
+        QFETCH(bool, skipsFirst);
+        QFETCH(int, infoRequests);
+        auto port = std::make_unique<FakePhone>();
+        FakePhone &phone = *port;
+        phone.packets = FakePhone::Packets(packets);
+        phone.propList = propList;
+        phone.propListSkipsFirst = skipsFirst;
+        // 500 bytes fill a 512-byte packet with their header; 300,000 span
+        // chunks of 131072.
+        for (int size : {0, 500, 1000, 300000}) {
+            QByteArray data(size, '\0');
+            for (int i = 0; i < size; ++i)
+                data[i] = char((i * 7 + size) & 0xFF);
+            phone.files.push_back({QStringLiteral("IMG_%1 ü.jpg").arg(size), data, QStringLiteral("20210615T102030Z")});
+        }
+        PtpConnection connection(std::move(port), 0x18d1);
+        QCOMPARE(connection.Start(), 0);
+        QVERIFY(connection.Kind() == GPhotoKind::Phone);
+        std::vector<GPhotoStorage> storages;
+        QCOMPARE(connection.Storages(storages), 0);
+        QCOMPARE(storages.size(), std::size_t(1));
+        QCOMPARE(storages[0].description, QStringLiteral("Internal shared storage"));
+        std::vector<GPhotoEntry> entries;
+        QCOMPARE(connection.List(storages[0].baseDir, entries), 0);
+        QCOMPARE(entries.size(), phone.files.size());
+        QCOMPARE(phone.requests[ptp::GetObjectInfo], infoRequests);
+        for (std::size_t i = 0; i < entries.size(); ++i) {
+            const FakePhone::File &file = phone.files[i];
+            QCOMPARE(entries[i].name, file.name);
+            QVERIFY(entries[i].hasInfo && !entries[i].isFolder);
+            QCOMPARE(entries[i].info.size, std::uint64_t(file.data.size()));
+            QCOMPARE(entries[i].info.mtime, std::int64_t(1623752430));
+            QByteArray read;
+            QByteArray chunk(kTransferChunkSize, Qt::Uninitialized);
+            for (;;) {
+                std::uint64_t got = kTransferChunkSize;
+                QCOMPARE(connection.Read(storages[0].baseDir, file.name, std::uint64_t(read.size()), chunk.data(), got),
+                         0);
+                if (got == 0)
+                    break;
+                read.append(chunk.constData(), qsizetype(got));
+            }
+            QVERIFY2(read == file.data, qPrintable(file.name));
+        }
+        // Nothing was asked twice.
+        QCOMPARE(phone.requests[ptp::GetObjectHandles], 1);
+        QCOMPARE(phone.requests[ptp::GetObjectInfo], infoRequests);
+    }
+
+    // A file of 4 GiB or more has no room for its size in the object
+    // information: it is asked for as a property, never taken as 4 GiB - 1.
+    void sizeOfFourGiBOrMore()
+    {
+        auto port = std::make_unique<FakePhone>();
+        FakePhone &phone = *port;
+        phone.propList = false;
+        phone.firstSize = 5ull << 30;
+        phone.files.push_back({QStringLiteral("MOV_0001.MOV"), QByteArray(10, 'm'), QStringLiteral("20210615T102030")});
+        phone.files.push_back({QStringLiteral("IMG_0002.JPG"), QByteArray(10, 'j'), QStringLiteral("20210615T102030")});
+        PtpConnection connection(std::move(port), 0x05ac);
+        QCOMPARE(connection.Start(), 0);
+        std::vector<GPhotoStorage> storages;
+        QCOMPARE(connection.Storages(storages), 0);
+        std::vector<GPhotoEntry> entries;
+        QCOMPARE(connection.List(storages.at(0).baseDir, entries), 0);
+        QCOMPARE(entries.size(), std::size_t(2));
+        QCOMPARE(entries[0].info.size, std::uint64_t(5ull << 30));
+        QCOMPARE(entries[1].info.size, std::uint64_t(10));
+        QCOMPARE(phone.requests[ptp::MtpGetObjPropValue], 1);
+    }
+};
+
+FERROVANE_TEST_MAIN(TestPtpConnection)
+#include "tst_ptpconnection.moc"
