@@ -1,60 +1,71 @@
-// The main window's copy run: the Copy and Stop buttons and the one worker
-// thread that copy runs and listings share.
+// The main window's side of the copy run: the Copy and Stop buttons, and what
+// the window shows of the engine's announcements. The run itself is the
+// engine's (copy/CopyRun).
 
 #include "Unit1.h"
 
-#include "app/UiThread.h"
-#include "commands/CommandRunner.h"
-#include "copy/CopyRun.h"
-#include "copy/TransferDecision.h"
-#include "log/Exception.h"
 #include "settings/Unit4.h"
 
 #include <QApplication>
-#include <QElapsedTimer>
-#include <QFileInfo>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 
-#include <limits>
-
-bool TForm1::StartWorker(std::function<void()> job)
+void TForm1::ConnectEngine()
 {
-    // One worker at a time: a copy run or a listing owns the device until it
-    // has ended.
-    if (workerActive_.exchange(true))
-        return false;
-    QThread *thread = QThread::create([this, job = std::move(job)] {
-        try {
-            job();
-        } catch (const RunAbort &) {
-            // Said already, in the log and in a message box of its own.
-        } catch (const std::exception &e) {
-            ShowWorkerException(QString::fromUtf8(e.what()));
-        } catch (...) {
-            ShowWorkerException(QStringLiteral("Unknown exception."));
-        }
-        workerActive_ = false;
-        Stopper.JobEnded();
-        // Whatever ended the job, the window is usable again.
-        DisableUI(false);
+    CopyRun *engine = Engine.get();
+    // The catalogue, as the engine lists it.
+    connect(engine, &CopyRun::rowsCleared, this, [this] {
+        StringGrid1->Cells()->Clear();
+        StringGrid2->Clear();
     });
-    connect(thread, &QThread::finished, thread, &QObject::deleteLater);
-    CopyThread = thread;
-    thread->start();
-    return true;
-}
+    connect(engine, &CopyRun::rowsListed, this, [this](const QList<ListedRow> &rows) {
+        CatalogueGrid *shown = StringGrid1->Cells();
+        for (const ListedRow &listed : rows) {
+            StringGrid2->AppendRow(listed.row);
+            if (listed.shown)
+                shown->AppendRow(listed.row);
+        }
+    });
+    connect(engine, &CopyRun::rowRemoved, this, [this](const QString &objectId) {
+        CatalogueGrid *cells = StringGrid1->Cells();
+        const int row = cells->FindRow(5, objectId);
+        if (row > 0)
+            cells->RemoveRow(row);
+    });
+    connect(engine, &CopyRun::walkFinished, this, [this] {
+        StringGrid1->Cells()->FlushRows();
+        StringGrid2->FlushRows();
+        ApplyAutoSizeGrid(StringGrid1);
+    });
+    connect(engine, &CopyRun::currentFileChanged, this, [this](const QString &objectId) {
+        const int row = StringGrid1->Cells()->FindRow(5, objectId);
+        if (row > 0)
+            StringGrid1->SetRow(row);
+    });
 
-void TForm1::ShowWorkerException(const QString &message)
-{
-    RunOnUiThread(
-        this,
-        [this, message] {
-            QMessageBox box(QMessageBox::Critical, QStringLiteral("Application Error"), message, QMessageBox::Ok, this);
-            box.exec();
-        },
-        true);
+    // The progress and the window's state.
+    connect(engine, &CopyRun::listingStarted, this, [this] {
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+        ProgressBar1->setRange(0, 0);  // the marquee form
+        lastRepaint_.invalidate();
+    });
+    connect(engine, &CopyRun::listingFinished, this, [this] {
+        QApplication::restoreOverrideCursor();
+        ProgressBar1->setRange(0, 100);
+    });
+    connect(engine, &CopyRun::copyStarted, this, [this](int expectedFiles) {
+        ApplyDisableUI(true);
+        ProgressBar1->setRange(0, expectedFiles);
+        ProgressBar1->setValue(0);
+    });
+    connect(engine, &CopyRun::progressChanged, this, &TForm1::UpdateUI);
+    connect(engine, &CopyRun::workerFinished, this, [this] { ApplyDisableUI(false); });
+
+    // What waits for the user.
+    connect(engine, &CopyRun::errorMessage, this, &TForm1::ShowErrorMessage);
+    connect(engine, &CopyRun::commandNotStarted, this, &TForm1::ShowExecError);
+    connect(engine, &CopyRun::workerFailed, this, &TForm1::ShowWorkerException);
 }
 
 void TForm1::CopyClick()
@@ -63,93 +74,29 @@ void TForm1::CopyClick()
     RichEdit1->setFocus(Qt::OtherFocusReason);
     // A catalogue operation waiting for a command keeps the window's events
     // running; it shares the device and the counters, so no run may start.
-    if (workerActive_ || gridOperationActive_)
+    if (Engine->IsActive() || gridOperationActive_)
         return;
-    // Cleared here rather than on the worker, so that a Stop pressed while
-    // the device is being reopened still ends the run.
-    Run.StopSignalled = false;
-    StartWorker([this] { StartCopying(); });
-}
-
-void TForm1::StartCopying()
-{
-    const QString deviceId = CallOnUiThread(this, [this] { return Connection.CurrentDeviceID; });
-    if (!Connection.OpenDevice(deviceId, true)) {
-        Log.WriteLog(QStringLiteral("Device is not open!"), LogColor::Red, LogStyle::Bold);
-        return;
-    }
-
-    const RunHeader header = CallOnUiThread(this, [this] { return CurrentRunHeader(); });
-    for (const RunLogLine &line : CopyHeaderLines(QStringLiteral("Copy Started"), header))
-        Log.WriteLog(line.text, line.color, line.style);
-
-    DisableUI(true);
-    const int maximum = int(qBound(qint64(1), Walk.ListedFileCount, qint64(std::numeric_limits<int>::max())));
-    RunOnUiThread(
-        this,
-        [this, maximum] {
-            ProgressBar1->setRange(0, maximum);
-            ProgressBar1->setValue(0);
-        },
-        false);
-    Run.RunStartTime = QDateTime::currentDateTime();
-    QElapsedTimer elapsed;
-    elapsed.start();
-
-    if (const QFileInfo destination(header.Destination); !destination.isDir()) {
-        const QString reason = destination.exists() ? QStringLiteral("is not a folder") : QStringLiteral("does not exist");
-        Log.WriteLog(QStringLiteral("Destination path \"%1\" %2!").arg(header.Destination, reason), LogColor::Red,
-                     LogStyle::Bold);
-        return;
-    }
-
-    QueueCatalogueChange({true, {}, false});
-    Run.ErrorCount = 0;
-    Run.FilesCopied = 0;
-    Run.FilesDeleted = 0;
-    Run.FilesExisting = 0;
-    Run.FilesLocated = 0;
-    Run.BytesCopied = 0;
-    Walk.ResetWalk();
-
-    Decision->Streams().ResetRun();
-    Walk.SetTransferTarget(Decision.get());
-    if (Connection.Handles().aPortableDeviceContent)
-        Walk.EnumerateContent(Connection.Handles().aPortableDeviceContent.get(), QStringLiteral("DEVICE"), false, -1);
-    Walk.SetTransferTarget(nullptr);
-
-    RunOnUiThread(
-        this,
-        [this] {
-            ShowWalkedRows();
-            ProgressBar1->setValue(Run.FilesLocated);
-        },
-        false);
-
-    if (Run.StopSignalled)
-        return;
-    RunPostProcessingCommand();
-    if (Run.StopSignalled)
-        return;
-    const bool deleteFiles = CallOnUiThread(this, [this] { return DeleteFilesOption(); });
-    for (const RunLogLine &line : CopyStatisticsLines(RunCounts::Of(Run), elapsed.elapsed(), deleteFiles))
-        Log.WriteLog(line.text, line.color, line.style);
+    Engine->StartCopying(Connection.CurrentDeviceID, Connection.CurrentDeviceName);
 }
 
 void TForm1::StopCopying()
 {
     Beep();
-    Stopper.Request(workerActive_);
-    StopCommandWait();
-    if (workerActive_) {
+    Engine->Stop();
+    if (Engine->IsActive()) {
         // The worker leaves at its next look at the stop flag (a transfer
-        // within a second), ends the log with "Stop Signalled." and returns
-        // the window to idle itself; until then it still owns the device, so
-        // nothing that reaches the device may start.
+        // within a second), the log ends with "Stop Signalled." and the
+        // window returns to idle; until then the worker still owns the
+        // device, so nothing that reaches the device may start.
         StopBitBtn->setEnabled(false);
         return;
     }
     DisableUI(false);
+}
+
+void TForm1::StopCopyRunAndWait()
+{
+    Engine->StopAndWait();
 }
 
 RunHeader TForm1::CurrentRunHeader() const
@@ -163,18 +110,23 @@ bool TForm1::DeleteFilesOption() const
     return Form4->DeleteFilesCheckBox->isChecked();
 }
 
-void TForm1::RunPostProcessingCommand()
+void TForm1::ShowWorkerException(const QString &message)
 {
-    Commands->RunPostProcessingCommand();
+    QMessageBox box(QMessageBox::Critical, QStringLiteral("Application Error"), message, QMessageBox::Ok, this);
+    box.exec();
 }
 
-void TForm1::StopCommandWait()
+void TForm1::ShowErrorMessage(const QString &text)
 {
-    if (Commands && Commands->IsWaiting())
-        Commands->StopWaiting();
+    QMessageBox box(QMessageBox::Critical, QStringLiteral("Ferrovane:"), text, QMessageBox::Ok, this);
+    box.exec();
 }
 
-void TForm1::RunPostFileCopyCommand(const QString &Path, const QString &File)
+void TForm1::ShowExecError(const QString &message)
 {
-    Commands->RunPostFileCopyCommand(Path, File);
+    QApplication::restoreOverrideCursor();
+    QMessageBox box(QMessageBox::Critical, QStringLiteral("Ferrovane"), QStringLiteral("ExecNewProcess Error:"),
+                    QMessageBox::Ok, this);
+    box.setInformativeText(message);
+    box.exec();
 }

@@ -114,14 +114,7 @@ void TForm1::OpenAndListCurrentDevice()
     // Opening and listing a camera can take many seconds: the worker does
     // it while the window keeps answering (Stop ends it, closing waits for
     // it), and returns the window to idle at its end.
-    const QString deviceId = Connection.CurrentDeviceID;
-    const bool started = StartWorker([this, deviceId] {
-        if (Connection.OpenDevice(deviceId, false))
-            ListDeviceContents();
-        else
-            Log.WriteLog(QStringLiteral("Device is not open!"), LogColor::Red, LogStyle::Bold);
-    });
-    if (!started)
+    if (Engine->StartListing(Connection.CurrentDeviceID) != CopyRun::Start::Started)
         StatusBar1->showMessage(BusyMessage());
 }
 
@@ -278,7 +271,7 @@ void TForm1::OpenPendingLocation()
         return;
     // A run or listing owns the device list until it ends (its end calls
     // this again); a dialog is waited for.
-    if (workerActive_)
+    if (Engine->IsActive())
         return;
     if (gridOperationActive_ || QApplication::activeModalWidget()) {
         QTimer::singleShot(200, this, &TForm1::OpenPendingLocation);

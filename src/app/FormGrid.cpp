@@ -1,18 +1,17 @@
-// The main window's side of the copy engine: the catalogue's file operations
-// and what the transfer decision, the command runner and the grid operations
-// read from the window.
+// The main window's catalogue file operations, and the controls' values that
+// the engine's runs go by.
 
 #include "Unit1.h"
 
-#include "app/UiThread.h"
 #include "base/FileNames.h"
-#include "commands/CommandRunner.h"
+#include "copy/DeviceLock.h"
 #include "copy/GridOperations.h"
 #include "copy/TransferDecision.h"
 #include "settings/Unit3.h"
 #include "settings/Unit4.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QDesktopServices>
 #include <QDir>
 #include <QScopedValueRollback>
@@ -64,7 +63,7 @@ QString TForm1::OpenedFilesFolder()
 
 bool TForm1::RefuseWhileBusy()
 {
-    if (!workerActive_ && !gridOperationActive_)
+    if (!Engine->IsActive() && !gridOperationActive_)
         return false;
     StatusBar1->showMessage(BusyMessage());
     return true;
@@ -108,16 +107,24 @@ void TForm1::GridCopyFile()
 {
     if (StringGrid1->Row() == 0 || RefuseWhileBusy())
         return;
+    // Never beside another copier of this device.
+    const auto claim = Engine->ClaimDevice(Connection.CurrentDeviceID, Connection.CurrentDeviceName);
+    if (!claim)
+        return;
     const QScopedValueRollback<bool> active(gridOperationActive_, true);
-    Grid->GridCopyFile(SelectedGridRows(), *Decision);
+    Grid->GridCopyFile(SelectedGridRows(), Engine->Decision());
 }
 
 void TForm1::GridDeleteFile()
 {
     if (StringGrid1->Row() == 0 || RefuseWhileBusy())
         return;
+    const auto claim = Engine->ClaimDevice(Connection.CurrentDeviceID, Connection.CurrentDeviceName);
+    if (!claim)
+        return;
     const QScopedValueRollback<bool> active(gridOperationActive_, true);
-    Grid->GridDeleteFile(SelectedGridRows(), [this](const QString &id) { return Decision->DeleteFileFromDevice(id); });
+    Grid->GridDeleteFile(SelectedGridRows(),
+                         [this](const QString &id) { return Engine->Decision().DeleteFileFromDevice(id); });
 }
 
 void TForm1::OpenFile()
@@ -129,7 +136,7 @@ void TForm1::OpenFile()
     const int selected = int(StringGrid1->selectionModel()->selectedRows().size());
     Grid->OpenFile(GridRowAt(current), selected, OpenedFilesFolder(),
                    [this](const QString &id, const QString &fileName, qint64 size) {
-                       return Decision->Streams().CopyFileFromDevice(id, fileName, size, true) ==
+                       return Engine->Decision().Streams().CopyFileFromDevice(id, fileName, size, true) ==
                               StreamTransfer::CopyResult::Copied;
                    });
 }
@@ -156,11 +163,11 @@ void TForm1::OpenWithDesktop(const QString &fileName)
     QDesktopServices::openUrl(localFileUrl(fileName));
 }
 
-// --- what the workers read ----------------------------------------------------
+// --- what the runs go by -----------------------------------------------------------
 
-TForm1::ControlValues TForm1::ReadControls() const
+RunSettings TForm1::ReadControls() const
 {
-    ControlValues values;
+    RunSettings values;
     values.DeviceRoot = DeviceRootEdit->text();
     values.Destination = DestLabeledEdit->text();
     values.DateFormat = DateFormatEdit->text();
@@ -176,123 +183,8 @@ TForm1::ControlValues TForm1::ReadControls() const
     if (Form4) {
         values.Filters = {Form4->FileFiltersCheckBox->isChecked(), Form4->FilterList()};
         values.ByteLevel = Form4->ByteLevelCompareCheckBox->isChecked();
+        values.DateTaken = Form4->DateSourceComboBox->currentIndex() == 1;
         values.DeleteFiles = DeleteFilesOption();
     }
     return values;
-}
-
-TForm1::ControlValues TForm1::LiveControls() const
-{
-    return QThread::currentThread() == thread() ? ReadControls() : controls_.Get();
-}
-
-QString TForm1::DestinationPathText()
-{
-    return LiveControls().Destination;
-}
-
-QString TForm1::DateFormatText()
-{
-    return LiveControls().DateFormat;
-}
-
-bool TForm1::ByteLevelCompare()
-{
-    return LiveControls().ByteLevel;
-}
-
-bool TForm1::DeleteFiles()
-{
-    return LiveControls().DeleteFiles;
-}
-
-bool TForm1::ForceRun()
-{
-    return LiveControls().ForceRun;
-}
-
-void TForm1::SelectCatalogueRow(const QString &ObjectID)
-{
-    // A catalogue copy leaves the user's selection as it is.
-    if (gridOperationActive_)
-        return;
-    // A run hands over a row for every file, thousands a second: the grid
-    // follows the newest one at a pace the eye can follow, instead of
-    // scrolling and repainting for each.
-    {
-        const QMutexLocker lock(&rowToSelectMutex_);
-        rowToSelect_ = ObjectID;
-    }
-    if (!rowSelectPending_.exchange(true))
-        RunOnUiThread(this, [this] { rowSelectTimer_.start(); }, false);
-}
-
-void TForm1::ApplyRowToSelect()
-{
-    rowSelectPending_ = false;
-    ApplyCatalogueChanges();
-    QString id;
-    {
-        const QMutexLocker lock(&rowToSelectMutex_);
-        id = rowToSelect_;
-    }
-    const int row = StringGrid1->Cells()->FindRow(5, id);
-    if (row > 0)
-        StringGrid1->SetRow(row);
-}
-
-void TForm1::RemoveCatalogueRow(const QString &ObjectID)
-{
-    RunOnUiThread(
-        this,
-        [this, ObjectID] {
-            ApplyCatalogueChanges();
-            CatalogueGrid *cells = StringGrid1->Cells();
-            const int row = cells->FindRow(5, ObjectID);
-            if (row > 0)
-                cells->RemoveRow(row);
-        },
-        false);
-}
-
-void TForm1::ShowErrorMessage(const QString &text)
-{
-    RunOnUiThread(
-        this,
-        [this, text] {
-            QMessageBox box(QMessageBox::Critical, QStringLiteral("Ferrovane:"), text, QMessageBox::Ok, this);
-            box.exec();
-        },
-        true);
-}
-
-// --- what the command runner reads ----------------------------------------------
-
-CommandSettings TForm1::PostFileCopyCommand()
-{
-    return LiveControls().PostFileCopy;
-}
-
-CommandSettings TForm1::PostProcessingCommand()
-{
-    return LiveControls().PostProcessing;
-}
-
-QString TForm1::DestinationText()
-{
-    return DestinationPathText();
-}
-
-void TForm1::ShowExecError(const QString &message)
-{
-    RunOnUiThread(
-        this,
-        [this, message] {
-            QApplication::restoreOverrideCursor();
-            QMessageBox box(QMessageBox::Critical, QStringLiteral("Ferrovane"), QStringLiteral("ExecNewProcess Error:"),
-                            QMessageBox::Ok, this);
-            box.setInformativeText(message);
-            box.exec();
-        },
-        true);
 }

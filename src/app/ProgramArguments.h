@@ -3,16 +3,37 @@
 #include <QString>
 #include <QStringList>
 
-// What a start of the program is asked on its command line.
+// What a start of the program is asked on its command line. Without an
+// option the window opens (on a card or folder when one is named); the
+// options below do their work without a window or a display.
 struct ProgramArguments
 {
+    enum class Mode {
+        Window,   // no option
+        Help,     // --help, -h
+        Version,  // --version
+        List,     // --list
+        Copy,     // --copy "DEVICE NAME"
+    };
+    Mode mode = Mode::Window;
     // A memory card or folder to select, as an absolute path or a URL
     // (file: or another scheme, kept as given); empty when none is named.
     QString location;
+    // The device of --copy.
+    QString deviceName;
     // Why the command line cannot be followed; empty when it can.
     QString error;
 };
 
 // Reads the arguments (the program's name first). A relative location is
-// taken from the working folder, as the starting shell meant it.
+// taken from the working folder, as the starting shell meant it. --help and
+// --version win over everything else; "--" ends the options.
 ProgramArguments ParseProgramArguments(const QStringList &arguments, const QString &workingFolder);
+
+// True when the arguments (the program's name first) hold an option that
+// works without a window, so that no display is needed: the arguments are
+// then read before the toolkit looks for its own.
+bool WantsNoWindow(const QStringList &arguments);
+
+// What --help prints.
+QString UsageText();

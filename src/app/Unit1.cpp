@@ -2,13 +2,13 @@
 
 #include "app/Application.h"
 #include "app/DesktopExtras.h"
+#include "app/ControlChanges.h"
 #include "app/ProgramFolders.h"
 #include "app/UiThread.h"
 #include "app/Version.h"
 #include "base/DateFormat.h"
 #include "base/FormatSettings.h"
 #include "catalogue/Unit2.h"
-#include "copy/TransferDecision.h"
 #include "device/FolderBackend.h"
 #include "device/SystemDeviceService.h"
 #include "log/Exception.h"
@@ -86,7 +86,7 @@ QPushButton *Button(QWidget *parent, const QString &caption, int width, QStyle::
 } // namespace
 
 TForm1::TForm1(DeviceService &deviceService, QWidget *parent)
-    : QMainWindow(parent), Connection(deviceService, Log), Walk(Connection.Handles(), Run, Log, *this)
+    : QMainWindow(parent), Connection(deviceService, Log)
 {
     setWindowTitle(QStringLiteral("Ferrovane"));
     setProperty(kHelpContextProperty, kWindowHelpContext);
@@ -102,16 +102,25 @@ TForm1::TForm1(DeviceService &deviceService, QWidget *parent)
     Form2 = new TForm2(*StringGrid2, *DeviceRootEdit->Edit, Log, this);
     Form3 = new TForm3(Log, IniFilePath, Connection.CurrentDeviceName, this);
     Form4 = new TForm4(Log, IniFilePath, Connection.CurrentDeviceName, this);
-    Commands = std::make_unique<CommandRunner>(Log, Run, static_cast<CommandHost &>(*this), ProgramFolder);
-    Decision = std::make_unique<TransferDecision>(
-        Connection, Run, Log, static_cast<CopyHost &>(*this),
-        [this](const QString &Path, const QString &File) { RunPostFileCopyCommand(Path, File); });
-    Grid = std::make_unique<GridOperations>(Run, Log, static_cast<GridHost &>(*this),
+    // The types of every file the last listing or copy run met, filtered or not.
+    Form4->SetDeviceFileTypes([this] {
+        Engine->FlushRows();
+        FileTypeTally found;
+        for (int row = 1; row + 1 < StringGrid2->RowCount(); ++row) {
+            const QString &type = StringGrid2->CellRef(4, row);
+            if (type != QLatin1String("FOLDER") && type != QLatin1String("STORAGE"))
+                found.Add(ExtractFileExtension(StringGrid2->CellRef(1, row)));
+        }
+        return found;
+    });
+    Engine = std::make_unique<CopyRun>(Connection, Log, ProgramFolder);
+    Grid = std::make_unique<GridOperations>(Engine->State(), Log, static_cast<GridHost &>(*this),
                                             [this](const QString &id, QDateTime &date) { return ReadObjectDate(id, date); });
+    ConnectEngine();
     ConnectHandlers();
-    // The mirror follows every change from here on.
-    WatchControlChanges(mirrorContext_.get(), {this}, [this] { controls_.Set(ReadControls()); });
-    controls_.Set(ReadControls());
+    // The engine hears of every change of the controls from here on.
+    WatchControlChanges(watchContext_.get(), {this}, [this] { Engine->SetSettings(ReadControls()); });
+    Engine->SetSettings(ReadControls());
     InstallDesktopExtras(this, Log, StatusBar1, HelpButton, AboutButton, Form4->ChangeStyleButton,
                          {{Form2, 110}, {Form3, 130}, {Form4, 120}});
 }
@@ -124,12 +133,6 @@ TForm1::~TForm1()
 
 void TForm1::ConnectHandlers()
 {
-    rowSelectTimer_.setSingleShot(true);
-    rowSelectTimer_.setInterval(40);
-    connect(&rowSelectTimer_, &QTimer::timeout, this, &TForm1::ApplyRowToSelect);
-    catalogueChangesTimer_.setSingleShot(true);
-    catalogueChangesTimer_.setInterval(40);
-    connect(&catalogueChangesTimer_, &QTimer::timeout, this, &TForm1::ApplyCatalogueChanges);
     connect(SaveSettingsBitBtn, &QPushButton::clicked, this, &TForm1::SaveSettingsClick);
     connect(DateFormatEdit->Edit, &QLineEdit::textChanged, this, &TForm1::DateFormatEditChange);
     connect(CopyModeRadioGroup, &RadioGroup::Click, this, &TForm1::CopyModeRadioGroupClick);
@@ -458,7 +461,7 @@ void TForm1::GeneralExceptionHandler(QObject *, const std::exception &e)
     box.setInformativeText(message);
     box.exec();
     ExceptionOccurred = true;
-    ++Run.ErrorCount;
+    ++Engine->State().ErrorCount;
     LastLogFile = SaveLog(Log.Document(), UserDataFolder, QDateTime::currentDateTime());
     DisableUI(false);
 }
@@ -570,22 +573,6 @@ void TForm1::ExitProg()
     } catch (const std::exception &e) {
         std::fprintf(stderr, "Ferrovane: %s\n", e.what());
     }
-}
-
-void TForm1::StopCopyRunAndWait()
-{
-    if (!CopyThread || !CopyThread->isRunning())
-        return;
-    StopCommandWait();
-    // Stopped as by the Stop button: the transfer in flight ends within a
-    // second and the worker ends the log with "Stop Signalled.".
-    if (workerActive_)
-        Stopper.Request(workerActive_);
-    Run.StopSignalled = true;
-    // The worker hands its window changes to this thread and waits for
-    // them, so keep handling those while waiting.
-    while (CopyThread && !CopyThread->wait(20))
-        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
 }
 
 void TForm1::ViewLogsClick()

@@ -1,15 +1,9 @@
 #pragma once
 
-#include "app/ControlMirror.h"
-#include "base/RunState.h"
 #include "catalogue/CatalogueGrid.h"
-#include "catalogue/ContentWalk.h"
 #include "catalogue/StringGrid.h"
-#include "commands/CommandRunner.h"
-#include "copy/CopyHost.h"
 #include "copy/CopyRun.h"
 #include "copy/GridOperations.h"
-#include "copy/RunStop.h"
 #include "device/DeviceConnection.h"
 #include "device/DeviceDiscovery.h"
 #include "log/ActivityLog.h"
@@ -18,19 +12,10 @@
 
 #include <QElapsedTimer>
 #include <QMainWindow>
-#include <QMutex>
-#include <QPointer>
-#include <QThread>
-#include <QTimer>
 
-#include <array>
-#include <atomic>
-#include <functional>
 #include <memory>
-#include <QTableView>
 
 class GridOperations;
-class TransferDecision;
 class TForm2;
 class TForm3;
 class TForm4;
@@ -43,9 +28,10 @@ class QPushButton;
 class QStatusBar;
 class QToolButton;
 
-// The main window.
-class TForm1 : public QMainWindow, private WalkHost, private DiscoveryHost, private CopyHost, private GridHost,
-               private CommandHost
+// The main window. The copy run and the listing are the engine's; the
+// window hands it the controls' values, starts and stops it, and shows what
+// it announces.
+class TForm1 : public QMainWindow, private DiscoveryHost, private GridHost
 {
     Q_OBJECT
 public:
@@ -133,21 +119,18 @@ private:
     // Program life.
     void ExitProg();
     void ViewLogsClick();
-    // The worker of a copy run or a listing; closing the window stops it and
-    // waits for it.
-    QPointer<QThread> CopyThread;
+    // Closing the window stops the engine's worker and waits for it.
     void StopCopyRunAndWait();
 
     // The copy run.
     void CopyClick();
-    void StartCopying();
     void StopCopying();
     // The catalogue's file operations.
     void GridCopyFile();
     void GridDeleteFile();
     void OpenFile();
     // True from the start of a worker's job to its end.
-    bool WorkerActive() const { return workerActive_; }
+    bool WorkerActive() const { return Engine->IsActive(); }
     // What the status bar says when an operation must wait for the worker.
     static QString BusyMessage()
     {
@@ -159,7 +142,7 @@ private:
     // The catalogue.
     void ClearStringGrid1();
     void ListDeviceContents();
-    void UpdateUI();
+    void UpdateUI(int filesLocated);
     void SearchDeviceContents();
     void SearchLabeledEditChange();
     void DeviceRootEditChange();
@@ -182,9 +165,8 @@ private:
     ActivityLog Log;
     DeviceConnection Connection;
     DeviceDiscovery Discovery{Connection, Log};
-    RunState Run;
-    RunStop Stopper{Run, Log};
-    ContentWalk Walk;
+    // The copy run and the listing.
+    std::unique_ptr<CopyRun> Engine;
 
     // The controls, from top to bottom.
     QLabel *Label1;
@@ -242,42 +224,17 @@ private:
     // lists it, or says why not.
     void OpenAndListCurrentDevice();
     void ApplyDisableUI(bool busy);
-    // Runs the job on the one worker thread, unless a worker is active
-    // (false then). The window returns to idle when the job has ended.
-    bool StartWorker(std::function<void()> job);
-    void ShowWorkerException(const QString &message);
     RunHeader CurrentRunHeader() const;
     bool DeleteFilesOption() const;
-    void RunPostProcessingCommand();
-    void RunPostFileCopyCommand(const QString &Path, const QString &File);
-    void StopCommandWait();
     void ApplyAutoSizeGrid(TStringGrid *grid);
+    // What the window does with the engine's announcements.
+    void ConnectEngine();
+    void ShowWorkerException(const QString &message);
+    void ShowErrorMessage(const QString &text);
+    void ShowExecError(const QString &message);
 
-    // Everything a worker reads of the controls.
-    struct ControlValues
-    {
-        QString DeviceRoot;
-        QString Destination;
-        QString DateFormat;
-        int CopyMode = 0;
-        FileFilterSettings Filters;
-        bool ByteLevel = false;
-        bool DeleteFiles = false;
-        bool ForceRun = false;
-        CommandSettings PostFileCopy;
-        CommandSettings PostProcessing;
-    };
-    // User-interface thread only.
-    ControlValues ReadControls() const;
-    // The controls' values as they are now, from any thread: read from the
-    // controls on the user-interface thread, from their mirror elsewhere.
-    ControlValues LiveControls() const;
-
-    // What the walk reads and writes through.
-    QString DeviceRootText() override;
-    FileFilterSettings FileFilters() override;
-    int CopyModeIndex() override;
-    void AppendRow(const CatalogueGrid::Row &row, bool shown) override;
+    // Everything a run reads of the controls. User-interface thread only.
+    RunSettings ReadControls() const;
 
     // What the device scan reads and writes through.
     bool IsKnownDevice(const QString &name) override;
@@ -286,16 +243,7 @@ private:
 
     // The designed Tab order, the copy mode group as one stop.
     QList<QWidget *> tabStops_;
-    // What the window reads for the transfer decision.
-    QString DestinationPathText() override;
-    QString DateFormatText() override;
-    bool ByteLevelCompare() override;
-    bool DeleteFiles() override;
-    bool ForceRun() override;
-    void SelectCatalogueRow(const QString &ObjectID) override;
-    void RemoveCatalogueRow(const QString &ObjectID) override;
-    void ShowErrorMessage(const QString &text) override;
-    // And for the catalogue's file operations.
+    // What the catalogue's file operations read.
     RunHeader GridRunHeader() override;
     bool DeleteFilesAfterTransfer() override;
     void SetBusy(bool busy) override;
@@ -307,46 +255,13 @@ private:
     // Where opened files are copied to: a folder only this user can enter.
     QString OpenedFilesFolder();
 
-    // What the window reads for the user's commands.
-    CommandSettings PostFileCopyCommand() override;
-    CommandSettings PostProcessingCommand() override;
-    QString DestinationText() override;
-    void ShowExecError(const QString &message) override;
-
-    std::unique_ptr<CommandRunner> Commands;
-    std::unique_ptr<TransferDecision> Decision;
     std::unique_ptr<GridOperations> Grid;
-    std::atomic<bool> workerActive_{false};
     bool gridOperationActive_ = false;
     QString openedFolder_;
     bool initDone_ = false;
     bool exiting_ = false;
     QElapsedTimer lastRepaint_;
-    ControlMirror<ControlValues> controls_;
-    // The newest row a run asked to show, applied when the timer fires.
-    void ApplyRowToSelect();
-    QMutex rowToSelectMutex_;
-    QString rowToSelect_;
-    std::atomic<bool> rowSelectPending_{false};
-    QTimer rowSelectTimer_;
-    // The catalogue changes of a walk, which may run on the worker: kept in
-    // the order made and applied on the user-interface thread in batches,
-    // instead of one hand-off and one repaint of the grid for each object.
-    struct CatalogueChange
-    {
-        bool clear = false;
-        CatalogueGrid::Row row;
-        bool shown = false;
-    };
-    void QueueCatalogueChange(CatalogueChange change);
-    void ApplyCatalogueChanges();
-    void ApplyCatalogueChange(const CatalogueChange &change);
-    // At the end of a walk: every row in the grids, the Name column fitted.
-    void ShowWalkedRows();
-    QMutex catalogueChangesMutex_;
-    std::vector<CatalogueChange> catalogueChanges_;
-    std::atomic<bool> catalogueChangesPending_{false};
-    QTimer catalogueChangesTimer_;
-    // Holds the mirror's connections; it goes before the controls do.
-    std::unique_ptr<QObject> mirrorContext_ = std::make_unique<QObject>();
+    // Holds the connections that hand the controls' changes to the engine;
+    // it goes before the controls do.
+    std::unique_ptr<QObject> watchContext_ = std::make_unique<QObject>();
 };

@@ -1,4 +1,5 @@
 #include "app/Application.h"
+#include "app/ConsoleRun.h"
 #include "app/ProgramArguments.h"
 #include "app/SingleInstance.h"
 #include "app/Unit1.h"
@@ -11,14 +12,22 @@
 
 int main(int argc, char *argv[])
 {
+    // --help, --version, --list and --copy need no window, nor a display.
+    QStringList given;
+    for (int i = 0; i < argc; ++i)
+        given << QString::fromLocal8Bit(argv[i]);
+    if (WantsNoWindow(given))
+        return RunWithoutWindow(argc, argv);
+
     Application app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Ferrovane"));
     QApplication::setApplicationDisplayName(QStringLiteral("Ferrovane"));
     QGuiApplication::setDesktopFileName(QStringLiteral("ferrovane"));
 
+    // What is left once the toolkit took its own options (-platform, -style, ...).
     const ProgramArguments arguments = ParseProgramArguments(QCoreApplication::arguments(), QDir::currentPath());
     if (!arguments.error.isEmpty()) {
-        std::fprintf(stderr, "ferrovane: %s\nUsage: ferrovane [location]\n", qPrintable(arguments.error));
+        std::fprintf(stderr, "ferrovane: %s\nTry \"ferrovane --help\".\n", qPrintable(arguments.error));
         return 2;
     }
 

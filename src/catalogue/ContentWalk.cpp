@@ -16,6 +16,7 @@ void ContentWalk::ResetWalk()
     DeviceObjectSeen = false;
     ReadErrors = 0;
     DeviceGone = false;
+    LeftByFilter.Clear();
 }
 
 namespace {
@@ -330,8 +331,11 @@ HRESULT ContentWalk::GetDeviceFileProperties(IPortableDeviceProperties *Properti
     const CatalogueGrid::Row row = {QString::number(Level), name, FormatSizeKiB(qint64(size)), dateCell, type,
                                     ObjectID, QString::number(size)};
     const QString &root = root_;
-    const bool shown = IsInDeviceRootPath(root, QLatin1Char('\\') + DevPath, log_) &&
-                       IsInFileFilter(name, type, filterRule_, log_);
+    const bool inRoot = IsInDeviceRootPath(root, QLatin1Char('\\') + DevPath, log_);
+    const bool shown = inRoot && IsInFileFilter(name, type, filterRule_, log_);
+    const bool file = !folder && type != QLatin1String("STORAGE");
+    if (ListOnly && file && inRoot && !shown)
+        LeftByFilter.Add(ExtractFileExtension(name));
     if (shown) {
         (folder ? ShownFolders : ShownFiles) += 1;
         ShownSize += size;
@@ -343,16 +347,19 @@ HRESULT ContentWalk::GetDeviceFileProperties(IPortableDeviceProperties *Properti
                             .arg(Level)
                             .arg(type, ObjectID, name, FormatKiB(qint64(size)), dateCell));
 
-    if (!ListOnly && IsInFileFilter(name, type, filterRule_, log_) && !folder && type != QLatin1String("STORAGE")) {
+    if (!ListOnly && file) {
+        const bool passes = IsInFileFilter(name, type, filterRule_, log_);
         bool handOver = root.isEmpty();
         if (!handOver) {
             const QString rootPath = CollapseBackslashes(QLatin1Char('\\') + root);
             const QString filePath = CollapseBackslashes(QLatin1Char('\\') + DevPath);
-            if (DebugFlag)
+            if (DebugFlag && passes)
                 log_.WriteLog(QStringLiteral(">>> RootPath=%1 FilePath=%2").arg(rootPath, filePath), LogColor::Green);
             handOver = MatchesCopyRoot(rootPath, filePath);
         }
-        if (handOver) {
+        if (handOver && !passes)
+            LeftByFilter.Add(ExtractFileExtension(name));
+        if (handOver && passes) {
             if (DebugFlag)
                 log_.WriteLog(QStringLiteral(">>> TransferFile=") + name, LogColor::Green);
             const int mode = host_.CopyModeIndex();

@@ -3,6 +3,7 @@
 #include "catalogue/CatalogueGrid.h"
 #include "catalogue/PathRules.h"
 #include "device/DeviceConnection.h"
+#include "settings/FileTypeTally.h"
 
 #include <QDateTime>
 #include <QHash>
@@ -109,6 +110,10 @@ public:
     // The device went away during this walk: the walk ended there, with a
     // red line, and EnumerateContent gave E_DEVICE_NOT_CONNECTED.
     bool DeviceGone = false;
+    // Files of this walk that the file filter alone kept out, by type: in a
+    // listing those under the device root, in a copy run those the copy
+    // root would have handed over. Nothing is silently left on a device.
+    FileTypeTally LeftByFilter;
 
 private:
     // Reads the settings when a walk starts (the outermost EnumerateContent,

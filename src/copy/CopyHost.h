@@ -17,6 +17,9 @@ public:
     virtual bool DeleteFiles() = 0;
     // "Force Run" of the post file copy command.
     virtual bool ForceRun() = 0;
+    // Date folders go by the date the photo or video was taken, as the file
+    // says, instead of the file's date ("Date folders from:").
+    virtual bool DateFoldersByDateTaken() { return false; }
     // Makes the catalogue row with this object identifier the current one.
     virtual void SelectCatalogueRow(const QString &ObjectID) = 0;
     // Removes the catalogue row with this object identifier.

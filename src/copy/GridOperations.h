@@ -5,7 +5,7 @@
 // desktop's application. They run on the user-interface thread and never
 // while a copy run or a listing is active (the window refuses them then).
 
-#include "copy/CopyRun.h"
+#include "copy/RunTexts.h"
 
 #include <QDateTime>
 #include <QString>

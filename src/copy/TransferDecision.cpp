@@ -167,7 +167,7 @@ qint64 GetLocalFileSize(const QString &FileName)
 TransferDecision::TransferDecision(DeviceConnection &connection, RunState &run, LogSink &log, CopyHost &host,
                                    PostFileCommand command)
     : connection_(connection), run_(run), log_(log), host_(host), command_(std::move(command)),
-      streams_(connection.Handles(), log)
+      streams_(connection.Handles(), log), takenDates_(connection.Handles())
 {
     streams_.SetStopFlag(&run.StopSignalled);
 }
@@ -324,11 +324,19 @@ void TransferDecision::Decide(const QString &ObjectID, const QString &FileName, 
     log_.WriteLog(QStringLiteral("Source File: ") + ObjectID, LogColor::Blue);
     log_.WriteLog(QStringLiteral("Dated: ") + DateTimeToStr(DateCreated, UserLocaleSettings()), LogColor::Black);
     log_.WriteLog(QStringLiteral("Size: ") + FormatKiB(Size) + QStringLiteral(" KiB"), LogColor::Black);
+    // The date folder, the file found there and the copy's time may go by
+    // the date the photo or video was taken; the log says which date counts.
+    QDateTime when = DateCreated;
+    if (!FolderMode && host_.DateFoldersByDateTaken()) {
+        const TakenDate taken = takenDates_.Read(ObjectID, Size);
+        if (taken.status == TakenDate::Status::Found)
+            when = taken.when;
+        log_.WriteLog(TakenDateLine(FileName, taken), LogColor::Black);
+    }
     host_.SelectCatalogueRow(ObjectID);
 
     const DestinationName name = DestinationFileName(host_.DestinationPathText(), host_.DateFormatText(),
-                                                     ProcessFormatSettings(), ObjectID, FileName, DateCreated,
-                                                     FolderMode);
+                                                     ProcessFormatSettings(), ObjectID, FileName, when, FolderMode);
     if (name.fileName.isEmpty()) {
         ErrorExit(name.error);
         return;
@@ -336,7 +344,7 @@ void TransferDecision::Decide(const QString &ObjectID, const QString &FileName, 
     const QString Dest = name.fileName;
     const bool byteLevel = host_.ByteLevelCompare();
     const bool deleteFiles = host_.DeleteFiles();
-    streams_.SetModificationTime(DateCreated);
+    streams_.SetModificationTime(when);
     streams_.SetSyncToDisk(deleteFiles);
 
     QString matched;        // an existing file holding this object's data

@@ -20,6 +20,7 @@
 // finishing it.
 
 #include "catalogue/ContentWalk.h"
+#include "copy/MediaDate.h"
 #include "copy/StreamTransfer.h"
 #include "log/Exception.h"
 
@@ -114,5 +115,6 @@ private:
     CopyHost &host_;
     PostFileCommand command_;
     StreamTransfer streams_;
+    TakenDateReader takenDates_;
     bool endedInError_ = false;
 };

@@ -44,6 +44,7 @@ const Key kKeys[] = {
     {"PostProcessingSuccessCode", &DeviceSettings::PostProcessingSuccessCode, DeviceKeys::PostProcessing},
     {"FileFiltersCheckBox", &DeviceSettings::FileFiltersCheckBox, DeviceKeys::Options},
     {"FileFilter", &DeviceSettings::FileFilter, DeviceKeys::Options},
+    {"DateSource", &DeviceSettings::DateSource, DeviceKeys::Options},
     {"FolderPath", &DeviceSettings::FolderPath, DeviceKeys::Folder},
 };
 
@@ -84,6 +85,7 @@ DeviceSettings ReadDeviceSection(const IniFile &ini, const QString &section)
     values.DeviceSerialNo = values.DeviceSerialNo.trimmed();
     values.DeviceRoot = CleanDeviceRoot(values.DeviceRoot);
     values.CopyMode = qBound(0, values.CopyMode, 1);
+    values.DateSource = qBound(0, values.DateSource, 1);
     return values;
 }
 
@@ -123,4 +125,13 @@ void WriteDeviceList(IniFile &ini, const QStringList &entries, const QString &la
         ini.WriteString(devices, QStringLiteral("Item%1").arg(i), entries.at(i));
         log.WriteDebug(QStringLiteral("Saved %1 %2").arg(i).arg(entries.at(i)));
     }
+}
+
+QStringList ReadDeviceList(const IniFile &ini)
+{
+    const int count = qMin(ini.ReadInteger(QStringLiteral("Ferrovane"), QStringLiteral("DeviceCount"), 0), 1000);
+    QStringList entries;
+    for (int i = 0; i < count; ++i)
+        entries << ini.ReadString(QStringLiteral("Devices"), QStringLiteral("Item%1").arg(i), QString());
+    return entries;
 }

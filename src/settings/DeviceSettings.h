@@ -28,6 +28,9 @@ struct DeviceSettings
     QString PostProcessingSuccessCode = QStringLiteral("0");
     bool FileFiltersCheckBox = true;
     QString FileFilter;  // encoded; see FileFilter.h
+    // Where date folders take their date from: 0 the file's date on the
+    // device, 1 the date the photo or video was taken (its metadata).
+    int DateSource = 0;
     QString FolderPath;  // a folder the user added as this device; empty for any other device
 
     DeviceSettings();
@@ -38,7 +41,7 @@ struct DeviceSettings
 enum class DeviceKeys : unsigned {
     Identity = 1,        // DeviceName, DeviceSerialNo
     MainWindow = 2,      // DestPath, DateFormat, DeviceRoot, CopyMode
-    Options = 4,         // ByteLevelCompare, DeleteFiles, FileFiltersCheckBox, FileFilter
+    Options = 4,         // ByteLevelCompare, DeleteFiles, FileFiltersCheckBox, FileFilter, DateSource
     PostProcessing = 8,  // the two commands, their switches, Force and the success codes
     All = 15,            // everything Save Settings writes
     Folder = 16,         // FolderPath: written when a folder is added, kept by every other writer
@@ -46,7 +49,7 @@ enum class DeviceKeys : unsigned {
 
 // Reads the section; a missing key reads as its default. The serial number
 // and the device root come back trimmed, a root of exactly "\" as empty, and
-// the copy mode within 0..1.
+// the copy mode and the date source within 0..1.
 DeviceSettings ReadDeviceSection(const IniFile &ini, const QString &section);
 
 // Writes the keys of the given groups, in the table's order.
@@ -61,3 +64,6 @@ class LogSink;
 // section, the entries as Item0, Item1, ... in section Devices (rewritten
 // whole). In debug mode each entry is logged as it is saved.
 void WriteDeviceList(IniFile &ini, const QStringList &entries, const QString &lastDevice, LogSink &log);
+// The entries as saved, at most a thousand (no one keeps more; a count in the
+// millions written by hand would only make empty entries).
+QStringList ReadDeviceList(const IniFile &ini);

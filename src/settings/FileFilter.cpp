@@ -2,8 +2,17 @@
 
 #include <algorithm>
 
+// What cameras, phones and recorders write today: the photo, video and sound
+// formats of old, the camera makers' raw formats, HEIF, AVIF, JPEG XL, PNG
+// and the other still formats phones save, AVCHD and other camcorder video,
+// and 360-degree camera files. Sorted as the Options dialog keeps the list.
+// Low-resolution proxy clips (.lrv) are left out: an action camera writes
+// one beside each full clip, and the full clip is the one to keep.
 const char *const kDefaultFileFilter =
-    "jpg|jpeg|tif|tiff|raw|mp3|flac|rec|m4a|mp4a|wma|ogg|asf|aiff|aac|3gp|wav|mov|mp4|m4v|avi|mxf";
+    "3fr|3gp|aac|aiff|ari|arw|asf|avi|avif|bay|bmp|braw|cap|cr2|cr3|crw|dcr|dcs|dng|erf|fff|flac|gif|heic|heif|"
+    "hif|iiq|insp|insv|jpeg|jpg|jps|jxl|k25|kdc|m2t|m2ts|m4a|m4v|mef|mkv|mod|mos|mov|mp3|mp4|mp4a|mpeg|mpg|mpo|"
+    "mrw|mts|mxf|nef|nrw|ogg|opus|orf|ori|pef|png|ptx|r3d|raf|raw|rec|rw2|rwl|sr2|srf|srw|tif|tiff|tod|wav|webm|"
+    "webp|wma|x3f";
 
 namespace {
 

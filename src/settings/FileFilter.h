@@ -15,5 +15,7 @@ void SortFileFilter(QStringList &entries);
 // blank or a double quote enclosed in double quotes.
 QString FileFilterLogText(const QStringList &entries);
 
-// The 22 extensions a new device starts with.
+// The extensions a device starts with until its own list is saved (79, in
+// the order the dialog sorts them). A list stored for a device is its own
+// and is never replaced by this one.
 extern const char *const kDefaultFileFilter;

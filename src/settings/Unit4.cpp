@@ -10,10 +10,12 @@
 #include "settings/Style.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMessageBox>
 #include <QMouseEvent>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -27,6 +29,21 @@ QLabel *Heading(const QString &text, QWidget *parent)
     font.setBold(true);
     label->setFont(font);
     return label;
+}
+
+// The hint shows as a tooltip and in a status bar; screen readers read it as
+// the control's description.
+void SetHint(QWidget *control, const QString &hint)
+{
+    control->setStatusTip(hint);
+    control->setToolTip(hint);
+    control->setAccessibleDescription(hint);
+    control->setProperty("HelpContext", 120);
+}
+
+QString FilesText(qint64 count)
+{
+    return count == 1 ? QStringLiteral("1 file") : QStringLiteral("%1 files").arg(count);
 }
 
 } // namespace
@@ -43,6 +60,13 @@ TForm4::TForm4(LogSink &log, const QString &iniFilePath, const QString &currentD
     ByteLevelCompareCheckBox->setStatusTip(QStringLiteral("Perform a slower byte level comparison of all files."));
     DeleteFilesCheckBox = new QCheckBox(QStringLiteral("Delete files on source device after transfer"), this);
     DeleteFilesCheckBox->setStatusTip(QStringLiteral("Delete the files on source device after successful transfer."));
+    DateSourceLabel = new QLabel(QStringLiteral("Date folders from:"), this);
+    DateSourceComboBox = new QComboBox(this);
+    DateSourceComboBox->addItems({QStringLiteral("the file's date"), QStringLiteral("when the photo or video was taken")});
+    DateSourceLabel->setBuddy(DateSourceComboBox);
+    DateSourceComboBox->setAccessibleName(DateSourceLabel->text());
+    SetHint(DateSourceComboBox, QStringLiteral("Name date folders after the file's date on the device, or after the date "
+                                               "the camera recorded in the photo or video."));
     FileFiltersCheckBox = new QCheckBox(QStringLiteral("File Display Filters:"), this);
     FileFiltersCheckBox->setStatusTip(QStringLiteral("Display all files OR file types shown below."));
 
@@ -67,6 +91,11 @@ TForm4::TForm4(LogSink &log, const QString &iniFilePath, const QString &currentD
         "<b>Mouse:</b><br>Right-click to select menu.<br>Double-click to edit filter.<br><br>"
         "<b>Keyboard:</b><br>[Insert] Add new filter.<br>[Delete] Delete selected filter.<br>[Enter] Edit filter."));
     FilterHelpLabel->setAlignment(Qt::AlignTop | Qt::AlignLeft);
+    AddDeviceTypesButton = new QPushButton(QStringLiteral("Add Types From Device..."), this);
+    AddDeviceTypesButton->setAutoDefault(false);
+    AddDeviceTypesButton->setAccessibleName(QStringLiteral("Add Types From Device"));
+    SetHint(AddDeviceTypesButton, QStringLiteral("Add the file types found on the connected device that the list lacks."));
+    connect(AddDeviceTypesButton, &QPushButton::clicked, this, &TForm4::AddDeviceTypesButtonClick);
 
     ApplicationHeading = Heading(QStringLiteral("Application Options:"), this);
     MaxLogDaysSpinEdit = new SpinEdit(this);
@@ -95,10 +124,17 @@ TForm4::TForm4(LogSink &log, const QString &iniFilePath, const QString &currentD
     layout->addWidget(DeviceHeading);
     layout->addWidget(ByteLevelCompareCheckBox);
     layout->addWidget(DeleteFilesCheckBox);
+    auto *dateRow = new QHBoxLayout;
+    dateRow->addWidget(DateSourceLabel);
+    dateRow->addWidget(DateSourceComboBox, 1);
+    layout->addLayout(dateRow);
     layout->addWidget(FileFiltersCheckBox);
     auto *filterRow = new QHBoxLayout;
     filterRow->addWidget(ListBox1, 1);
-    filterRow->addWidget(FilterHelpLabel, 1);
+    auto *helpColumn = new QVBoxLayout;
+    helpColumn->addWidget(FilterHelpLabel, 1);
+    helpColumn->addWidget(AddDeviceTypesButton);
+    filterRow->addLayout(helpColumn, 1);
     layout->addLayout(filterRow);
     layout->addSpacing(8);
     layout->addWidget(ApplicationHeading);
@@ -148,15 +184,18 @@ void TForm4::FormShow()
     keptDevice_ = !currentDeviceName_.trimmed().isEmpty();
     if (!keptDevice_) {
         for (QWidget *w : {static_cast<QWidget *>(ByteLevelCompareCheckBox), static_cast<QWidget *>(DeleteFilesCheckBox),
-                           static_cast<QWidget *>(FileFiltersCheckBox), static_cast<QWidget *>(ListBox1)})
+                           static_cast<QWidget *>(DateSourceComboBox), static_cast<QWidget *>(FileFiltersCheckBox),
+                           static_cast<QWidget *>(ListBox1), static_cast<QWidget *>(AddDeviceTypesButton)})
             w->setEnabled(false);
         FilterHelpLabel->setVisible(false);
     } else {
         ByteLevelCompareCheckBox->setEnabled(true);
         DeleteFilesCheckBox->setEnabled(true);
+        DateSourceComboBox->setEnabled(true);
         FileFiltersCheckBox->setEnabled(true);
         keptByteLevel_ = ByteLevelCompareCheckBox->isChecked();
         keptDelete_ = DeleteFilesCheckBox->isChecked();
+        keptDateSource_ = DateSourceComboBox->currentIndex();
         keptFilters_ = FileFiltersCheckBox->isChecked();
         keptFilterList_ = FilterList();
         FileFiltersCheckBoxClick();
@@ -176,6 +215,7 @@ void TForm4::FileFiltersCheckBoxClick()
     const bool filtering = FileFiltersCheckBox->isChecked();
     ListBox1->setEnabled(filtering);
     FilterHelpLabel->setVisible(filtering);
+    AddDeviceTypesButton->setEnabled(filtering);
 }
 
 void TForm4::DebugCheckBoxClick()
@@ -187,6 +227,7 @@ void TForm4::ShowDeviceSettings(const DeviceSettings &values)
 {
     ByteLevelCompareCheckBox->setChecked(values.ByteLevelCompare);
     DeleteFilesCheckBox->setChecked(values.DeleteFiles);
+    DateSourceComboBox->setCurrentIndex(values.DateSource);
     FileFiltersCheckBox->setChecked(values.FileFiltersCheckBox);
     SetFilterList(DecodeFileFilter(values.FileFilter));
     FileFiltersCheckBoxClick();
@@ -196,6 +237,7 @@ void TForm4::StoreDeviceSettings(DeviceSettings &values)
 {
     values.ByteLevelCompare = ByteLevelCompareCheckBox->isChecked();
     values.DeleteFiles = DeleteFilesCheckBox->isChecked();
+    values.DateSource = qMax(0, DateSourceComboBox->currentIndex());
     values.FileFiltersCheckBox = FileFiltersCheckBox->isChecked();
     QStringList entries = FilterList();
     SortFileFilter(entries);
@@ -227,6 +269,7 @@ void TForm4::CancelButtonClick()
     if (keptDevice_) {
         ByteLevelCompareCheckBox->setChecked(keptByteLevel_);
         DeleteFilesCheckBox->setChecked(keptDelete_);
+        DateSourceComboBox->setCurrentIndex(keptDateSource_);
         FileFiltersCheckBox->setChecked(keptFilters_);
         SetFilterList(keptFilterList_);
         FileFiltersCheckBoxClick();
@@ -259,6 +302,39 @@ void TForm4::DeleteFilter1Click()
     const int row = ListBox1->currentRow();
     if (row >= 0 && ListBox1->currentItem() && ListBox1->currentItem()->isSelected())
         delete ListBox1->takeItem(row);
+    ListBox1->setFocus();
+}
+
+void TForm4::AddDeviceTypesButtonClick()
+{
+    if (editor_)
+        CommitEditor();
+    const FileTypeTally found = deviceFileTypes_ ? deviceFileTypes_() : FileTypeTally();
+    const QStringList missing = found.MissingFrom(FilterList());
+    if (missing.isEmpty()) {
+        QMessageBox box(QMessageBox::Information, windowTitle(),
+                        found.IsEmpty() ? QStringLiteral("No files of the device are listed: connect the device first.")
+                                        : QStringLiteral("Every file type found on the device is in the list."),
+                        QMessageBox::Ok, this);
+        box.exec();
+        return;
+    }
+    QStringList named;
+    for (const FileTypeTally::Entry &entry : found.Entries())
+        if (missing.contains(entry.extension.toLower()))
+            named << FileTypeText(entry.extension) + QStringLiteral(" (") + FilesText(entry.count) + QLatin1Char(')');
+    QMessageBox box(QMessageBox::Question, windowTitle(),
+                    QStringLiteral("These file types are on the device and not in the list:\n\n") +
+                        named.join(QStringLiteral(", ")) + QStringLiteral("\n\nAdd them to the list?"),
+                    QMessageBox::Yes | QMessageBox::No, this);
+    box.setDefaultButton(QMessageBox::Yes);
+    if (box.exec() != QMessageBox::Yes)
+        return;
+    QStringList entries = FilterList();
+    entries << missing;
+    SortFileFilter(entries);
+    SetFilterList(entries);
+    ListBox1->setCurrentRow(int(entries.indexOf(missing.constFirst())));
     ListBox1->setFocus();
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "settings/FileTypeTally.h"
+
 #include <QCheckBox>
 #include <QDialog>
 #include <QLabel>
@@ -7,8 +9,11 @@
 #include <QPointer>
 #include <QPushButton>
 
+#include <functional>
+
 class LogSink;
 struct DeviceSettings;
+class QComboBox;
 class QLineEdit;
 class QMenu;
 class SpinEdit;
@@ -27,9 +32,12 @@ public:
     QLabel *DeviceHeading;
     QCheckBox *ByteLevelCompareCheckBox;
     QCheckBox *DeleteFilesCheckBox;
+    QLabel *DateSourceLabel;
+    QComboBox *DateSourceComboBox;
     QCheckBox *FileFiltersCheckBox;
     QListWidget *ListBox1;
     QLabel *FilterHelpLabel;
+    QPushButton *AddDeviceTypesButton;
     QLabel *ApplicationHeading;
     SpinEdit *MaxLogDaysSpinEdit;
     QPushButton *ChangeStyleButton;
@@ -43,6 +51,9 @@ public:
     // The filter list's entries, in their order.
     QStringList FilterList() const;
     void SetFilterList(const QStringList &entries);
+    // Where the file types found on the connected device come from (the
+    // window's catalogue).
+    void SetDeviceFileTypes(std::function<FileTypeTally()> provider) { deviceFileTypes_ = std::move(provider); }
     // The inline editor over the selected entry, while it is open.
     QLineEdit *FilterEditor() const { return editor_; }
 
@@ -56,6 +67,9 @@ public:
     void ListBox1DblClick();
     void InsertFilter1Click();
     void DeleteFilter1Click();
+    // Lists the types found on the device that the list lacks, and adds
+    // them when the user agrees.
+    void AddDeviceTypesButtonClick();
     void OKButtonClick();
     void CancelButtonClick();
 
@@ -73,6 +87,7 @@ private:
     const QString &iniFilePath_;
     const QString &currentDeviceName_;
     QPointer<QLineEdit> editor_;
+    std::function<FileTypeTally()> deviceFileTypes_;
 
     // What Cancel puts back.
     QString keptMaxLogDays_;
@@ -80,5 +95,6 @@ private:
     bool keptByteLevel_ = false;
     bool keptDelete_ = false;
     bool keptFilters_ = false;
+    int keptDateSource_ = 0;
     QStringList keptFilterList_;
 };

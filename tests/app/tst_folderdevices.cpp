@@ -177,10 +177,12 @@ private slots:
         const QString card = MakeFolder(QStringLiteral("Later"));
         Start();
         std::atomic<bool> release = false;
-        QVERIFY(form_->StartWorker([&] {
+        QCOMPARE(form_->Engine->StartWorker([&] {
             while (!release)
                 QThread::msleep(5);
-        }));
+            return CopyOutcome();
+        }),
+                 CopyRun::Start::Started);
         form_->DisableUI(true);
         const QString key = QStringLiteral("folder-test-") + QString::number(QCoreApplication::applicationPid());
         SingleInstance first(key), second(key);

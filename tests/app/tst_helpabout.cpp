@@ -236,7 +236,7 @@ private slots:
     {
         auto *about = form_->findChild<TAboutForm *>();
         const qsizetype from = form_->Log.Document().LineCount();
-        const int errorsBefore = form_->Run.ErrorCount.load();
+        const int errorsBefore = form_->Engine->State().ErrorCount.load();
         QStringList dialogs;
         QSet<QString> logFiles;
         {
@@ -275,7 +275,7 @@ private slots:
         QVERIFY(!logFiles.contains(QString()));
         for (const QString &file : logFiles)
             QVERIFY2(QFile::exists(file), qPrintable(file));
-        QCOMPARE(form_->Run.ErrorCount.load(), errorsBefore + 2);
+        QCOMPARE(form_->Engine->State().ErrorCount.load(), errorsBefore + 2);
         QVERIFY(form_->CopyBitBtn->isEnabled());
 
         const LogDocument &doc = form_->Log.Document();

@@ -603,25 +603,33 @@ private slots:
     // hand-offs to this thread keep being served meanwhile.
     void exitStopsACopyRun()
     {
+        AddCamera(QStringLiteral("usb:1"), QStringLiteral("Canon"), QStringLiteral("EOS"), QStringLiteral("S1"));
+        const QTemporaryDir dest;
+        WriteIni("[Ferrovane]\nDeviceCount=1\nLastDevice=Canon EOS\n[Devices]\nItem0=Canon EOS\n[Canon EOS]\n"
+                 "DeviceName=Canon EOS\nDeviceSerialNo=S1\nDestPath=" + dest.path().toUtf8() + "\n");
         Start();
         std::atomic<int> handedOver{0};
         TForm1 *form = form_.get();
-        QThread *worker = QThread::create([form, &handedOver] {
-            while (!form->Run.StopSignalled) {
-                form->UpdateUI();  // waits for the user-interface thread
+        service_.onGetValues = [form, &handedOver](const QString &id) {
+            if (!id.endsWith(QLatin1String(".JPG")) || QThread::currentThread() == form->thread())
+                return;
+            while (!form->Engine->State().StopSignalled) {
+                // A hand-off that waits for the user-interface thread.
+                QMetaObject::invokeMethod(form, [] {}, Qt::BlockingQueuedConnection);
                 ++handedOver;
                 QThread::msleep(5);
             }
-            form->Log.WriteLog(QStringLiteral("Stop Signalled."), LogColor::Red);
-        });
-        form_->CopyThread = worker;
-        worker->start();
+        };
+        QTest::mouseClick(form_->CopyBitBtn, Qt::LeftButton);
         QTRY_VERIFY(handedOver > 3);
         form_->close();
-        QVERIFY(worker->isFinished());
+        service_.onGetValues = nullptr;
+        const int after = handedOver;
+        QTRY_VERIFY(!form_->Engine->IsActive());
+        QCOMPARE(handedOver.load(), after);
         const QStringList log = Log();
         QCOMPARE(log.mid(log.size() - 3), (QStringList{"Stop Signalled.", "", "Program exited by user."}));
-        delete worker;
+        QVERIFY(log.filter(QStringLiteral("Elapsed Time: ")).isEmpty());
     }
 
     // --- the log file as rich text ----------------------------------------------

@@ -107,68 +107,6 @@ private slots:
 
     // --- the listing ---------------------------------------------------------
 
-    // What the window writes around the walk: the header with the filters it
-    // goes by, then the totals, and a red line when something was not read.
-    void listingLog_data()
-    {
-        QTest::addColumn<QString>("change");
-        QTest::addColumn<QString>("filterLine");
-        QTest::addColumn<QStringList>("tail");
-        const QString defaults = QStringLiteral("File Filters: jpg,jpeg,tif,tiff,raw,mp3,flac,rec,m4a,mp4a,wma,ogg,asf,"
-                                                "aiff,aac,3gp,wav,mov,mp4,m4v,avi,mxf");
-        QTest::newRow("phone") << "" << defaults
-                               << QStringList{"Total Folders = 4 of 4", "Total Files = 5 of 6",
-                                              "Total Size = 0 MiB of 0 MiB"};
-        QTest::newRow("filters off, Camera root")
-            << "camera root" << "File Filters: *.*"
-            << QStringList{"Total Folders = 1 of 4", "Total Files = 4 of 6", "Total Size = 0 MiB of 0 MiB"};
-        QTest::newRow("huge files") << "huge" << defaults
-                                    << QStringList{"Total Folders = 4 of 4", "Total Files = 7 of 8",
-                                                   "Total Size = 8,192 MiB of 8,192 MiB"};
-        QTest::newRow("date nobody can read")
-            << "date" << defaults
-            << QStringList{"Total Folders = 2 of 2", "Total Files = 1 of 1", "Total Size = 0 MiB of 0 MiB"};
-        QTest::newRow("listing refused")
-            << "refused" << defaults
-            << QStringList{"Total Folders = 4 of 4", "Total Files = 3 of 4", "Total Size = 0 MiB of 0 MiB",
-                           "Not read = 1 (named above): the totals leave out what they hold."};
-        QTest::newRow("listing breaks off")
-            << "breaks" << defaults
-            << QStringList{"Total Folders = 4 of 4", "Total Files = 4 of 5", "Total Size = 0 MiB of 0 MiB",
-                           "Not read = 1 (named above): the totals leave out what they hold."};
-    }
-    void listingLog()
-    {
-        QFETCH(QString, change);
-        QFETCH(QString, filterLine);
-        QFETCH(QStringList, tail);
-        FakeDevice &d = service_.AddDevice(QStringLiteral("usb:list"), QStringLiteral("Phone"));
-        BuildPhone(d);
-        FakeObject &camera = d.Object(QStringLiteral("/store_1/DCIM/Camera"));
-        form_->Form4->FileFiltersCheckBox->setChecked(true);
-        form_->DeviceRootEdit->setText(QString());
-        if (change == QLatin1String("camera root")) {
-            form_->Form4->FileFiltersCheckBox->setChecked(false);
-            form_->DeviceRootEdit->setText(QStringLiteral("\\Phone\\DCIM\\Camera"));
-        } else if (change == QLatin1String("huge")) {
-            d.AddSizedFile(camera.id, QStringLiteral("big.mp4"), QStringLiteral("VIDEO"), kFakeDate, 5ull << 30);
-            d.AddSizedFile(camera.id, QStringLiteral("big2.mp4"), QStringLiteral("VIDEO"), kFakeDate, 3ull << 30);
-        } else if (change == QLatin1String("date")) {
-            d.Object(QStringLiteral("/store_1/DCIM/Camera/VID_0002.mp4")).dateCreated = QStringLiteral("yesterday");
-        } else if (change == QLatin1String("refused")) {
-            camera.enumObjectsCode = E_ACCESSDENIED;
-        } else if (change == QLatin1String("breaks")) {
-            camera.nextFailsAfter = 1;
-            camera.nextFailCode = E_ACCESSDENIED;
-        }
-        const QStringList log = ListPhone();
-        QVERIFY(!log.isEmpty());
-        QCOMPARE(log.first(), QStringLiteral("DEVICE CONTENTS:"));
-        QCOMPARE(log.value(1), filterLine);
-        QCOMPARE(log.mid(log.size() - tail.size()), tail);
-        QCOMPARE(form_->Walk.ListedFileCount, qint64(form_->Walk.TotalFiles));
-    }
-
     // The window hands its controls to the walk and its rows to the grids:
     // every object to the hidden grid, what passes the root and the filters
     // to the view, whose Name column then fits the longest name shown.
@@ -179,7 +117,7 @@ private slots:
         form_->DeviceRootEdit->setText(QString());
         form_->UpdateUICount = 0;
         ListPhone();
-        QCOMPARE(form_->Walk.ListedFileCount, 6);
+        QCOMPARE(form_->Engine->Walk().ListedFileCount, 6);
         QCOMPARE(form_->StringGrid2->RowCount(), 14 + 2);
         QCOMPARE(form_->StringGrid2->FindRow(5, QStringLiteral("/store_1/DCIM/notes.txt")), 7);
         QCOMPARE(form_->StringGrid1->Cells()->FindRow(5, QStringLiteral("/store_1/DCIM/notes.txt")), 0);

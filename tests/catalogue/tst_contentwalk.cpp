@@ -257,20 +257,23 @@ private slots:
         QTest::addColumn<QList<int>>("shownRows");  // indexes into kAllRows
         QTest::addColumn<int>("shownFolders");
         QTest::addColumn<int>("shownFiles");
+        QTest::addColumn<QString>("leftOut");  // what the listing says the filter left out
+        const QString txt = QStringLiteral("Not in the file filter: 1 TXT");
         QTest::newRow("no root, filters on") << "" << true << QList<int>{0, 1, 2, 3, 4, 5, 7, 8, 9, 10, 11, 12, 13}
-                                             << 4 << 5;
+                                             << 4 << 5 << txt;
         QTest::newRow("no root, filters off")
-            << "" << false << QList<int>{0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13} << 4 << 6;
+            << "" << false << QList<int>{0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13} << 4 << 6 << "";
         // after.jpg follows the Camera subfolder, so it is judged by Camera's
         // path; storage rows are always shown.
         QTest::newRow("Camera root, filters off")
-            << "\\Phone\\DCIM\\Camera" << false << QList<int>{0, 2, 3, 4, 5, 6, 9, 10, 11} << 1 << 4;
+            << "\\Phone\\DCIM\\Camera" << false << QList<int>{0, 2, 3, 4, 5, 6, 9, 10, 11} << 1 << 4 << "";
         QTest::newRow("Camera root, filters on")
-            << "\\Phone\\DCIM\\Camera" << true << QList<int>{0, 2, 3, 4, 5, 9, 10, 11} << 1 << 3;
+            << "\\Phone\\DCIM\\Camera" << true << QList<int>{0, 2, 3, 4, 5, 9, 10, 11} << 1 << 3 << txt;
         // The listing's root test ignores case and matches anywhere in the path.
         QTest::newRow("any dcim, any case") << "\\dcim" << true << QList<int>{0, 1, 2, 3, 4, 5, 9, 10, 11, 12, 13}
-                                            << 3 << 4;
-        QTest::newRow("blanks around the root") << "  \\Music  " << true << QList<int>{0, 7, 8, 9, 10, 11} << 1 << 1;
+                                            << 3 << 4 << txt;
+        QTest::newRow("blanks around the root") << "  \\Music  " << true << QList<int>{0, 7, 8, 9, 10, 11} << 1 << 1
+                                                << "";
     }
     void rootAndFilters()
     {
@@ -279,6 +282,7 @@ private slots:
         QFETCH(QList<int>, shownRows);
         QFETCH(int, shownFolders);
         QFETCH(int, shownFiles);
+        QFETCH(QString, leftOut);
         Host().root = root;
         Host().filters.enabled = filters;
         QCOMPARE(List(), S_OK);
@@ -291,6 +295,50 @@ private slots:
         QCOMPARE(Walk().ShownFiles, quint64(shownFiles));
         QCOMPARE(Walk().TotalFolders, 4ull);
         QCOMPARE(Walk().TotalFiles, 6ull);
+        QCOMPARE(NotInFilterText(Walk().LeftByFilter), leftOut);
+    }
+
+    // What the listing and the copy statistics say the filter left out.
+    void leftOutTexts_data()
+    {
+        QTest::addColumn<QStringList>("extensions");  // one per file
+        QTest::addColumn<QString>("listing");
+        QTest::addColumn<QString>("statistics");
+        QTest::addColumn<QStringList>("missing");  // from the list jpg, TXT
+        QTest::newRow("nothing") << QStringList{} << "" << "" << QStringList{};
+        QTest::newRow("most first, case folded")
+            << QStringList{"nef", "TXT", "NEF", "Nef", "nef"} << "Not in the file filter: 4 NEF, 1 TXT"
+            << "5 Files left on the device by the file filter (NEF 4, TXT 1)." << QStringList{"nef"};
+        QTest::newRow("no extension, control character, long")
+            << QStringList{"", "a\nb", QString(30, QLatin1Char('x'))}
+            << "Not in the file filter: 1 without extension, 1 A\\nB, 1 XXXXXXXXXXXXXXXXXXXXXXXX..."
+            << "3 Files left on the device by the file filter (without extension 1, A\\nB 1, "
+               "XXXXXXXXXXXXXXXXXXXXXXXX... 1)."
+            << QStringList{QString(30, QLatin1Char('x'))};
+        QStringList many(1234, QStringLiteral("arw"));
+        for (int i = 0; i < 22; ++i)
+            many << QStringLiteral("t%1").arg(i, 2, 10, QLatin1Char('0'));
+        QString named;
+        for (int i = 0; i < 19; ++i)
+            named += QStringLiteral(", 1 T%1").arg(i, 2, 10, QLatin1Char('0'));
+        QTest::newRow("thousands, and more types than are named")
+            << many << "Not in the file filter: 1,234 ARW" + named + ", 3 more types (3 files)"
+            << QString() << QStringList{};
+    }
+    void leftOutTexts()
+    {
+        QFETCH(QStringList, extensions);
+        QFETCH(QString, listing);
+        QFETCH(QString, statistics);
+        QFETCH(QStringList, missing);
+        FileTypeTally tally;
+        for (const QString &extension : extensions)
+            tally.Add(extension);
+        QCOMPARE(NotInFilterText(tally), listing);
+        if (!statistics.isNull())
+            QCOMPARE(LeftOnDeviceText(tally), statistics);
+        if (!missing.isEmpty())
+            QCOMPARE(tally.MissingFrom({"jpg", "TXT"}), missing);
     }
 
     // The settings are read when a walk starts: a change during the walk
@@ -577,18 +625,19 @@ private slots:
         QTest::addColumn<int>("mode");
         QTest::addColumn<bool>("filters");
         QTest::addColumn<QStringList>("handed");
+        QTest::addColumn<int>("leftOut");  // text files left on the device by the filter
         const QStringList filtered = {"IMG_0001.JPG", "VID_0002.mp4", "after.jpg", "song.mp3", "IMG_0003.JPG"};
-        QTest::newRow("whole device, dated") << "" << 0 << true << filtered;
+        QTest::newRow("whole device, dated") << "" << 0 << true << filtered << 1;
         QTest::newRow("whole device, folders, no filter")
             << "" << 1 << false
-            << QStringList{"IMG_0001.JPG", "VID_0002.mp4", "after.jpg", "notes.txt", "song.mp3", "IMG_0003.JPG"};
-        QTest::newRow("no copy mode chosen") << "" << -1 << true << QStringList{};
+            << QStringList{"IMG_0001.JPG", "VID_0002.mp4", "after.jpg", "notes.txt", "song.mp3", "IMG_0003.JPG"} << 0;
+        QTest::newRow("no copy mode chosen") << "" << -1 << true << QStringList{} << 1;
         QTest::newRow("DCIM of the phone") << "\\Phone\\DCIM" << 0 << true
-                                           << QStringList{"IMG_0001.JPG", "VID_0002.mp4", "after.jpg"};
-        QTest::newRow("case counts when copying") << "\\phone\\dcim" << 0 << true << QStringList{};
+                                           << QStringList{"IMG_0001.JPG", "VID_0002.mp4", "after.jpg"} << 1;
+        QTest::newRow("case counts when copying") << "\\phone\\dcim" << 0 << true << QStringList{} << 0;
         QTest::newRow("any DCIM") << "\\DCIM" << 0 << true
-                                  << QStringList{"IMG_0001.JPG", "VID_0002.mp4", "after.jpg", "IMG_0003.JPG"};
-        QTest::newRow("one letter root") << "\\A" << 0 << true << QStringList{};
+                                  << QStringList{"IMG_0001.JPG", "VID_0002.mp4", "after.jpg", "IMG_0003.JPG"} << 1;
+        QTest::newRow("one letter root") << "\\A" << 0 << true << QStringList{} << 0;
     }
     void copyHandOff()
     {
@@ -596,12 +645,15 @@ private slots:
         QFETCH(int, mode);
         QFETCH(bool, filters);
         QFETCH(QStringList, handed);
+        QFETCH(int, leftOut);
         Host().root = root;
         Host().copyMode = mode;
         Host().filters.enabled = filters;
         Recorder recorder;
         QCOMPARE(WalkDevice(false, &recorder), S_OK);
         QCOMPARE(recorder.Names(), handed);
+        QCOMPARE(LeftOnDeviceText(Walk().LeftByFilter),
+                 leftOut ? QStringLiteral("1 Files left on the device by the file filter (TXT 1).") : QString());
         for (const Transfer &t : recorder.calls) {
             QCOMPARE(t.folderMode, mode == 1);
             QCOMPARE(t.date, FakeDateTime());

@@ -85,6 +85,7 @@ public:
     bool ByteLevelCompare() override { return byteLevel; }
     bool DeleteFiles() override { return deleteFiles; }
     bool ForceRun() override { return forceRun; }
+    bool DateFoldersByDateTaken() override { return dateTaken; }
     void SelectCatalogueRow(const QString &id) override { selected << id; }
     void RemoveCatalogueRow(const QString &id) override { removed << id; }
     void ShowErrorMessage(const QString &text) override { messages << text; }
@@ -94,6 +95,7 @@ public:
     bool byteLevel = false;
     bool deleteFiles = false;
     bool forceRun = false;
+    bool dateTaken = false;
     QStringList selected, removed, messages;
 };
 

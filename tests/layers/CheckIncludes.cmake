@@ -9,7 +9,7 @@ set(allowed_settings log base)
 set(allowed_device log base)
 set(allowed_catalogue device settings log base)
 set(allowed_commands log base)
-set(allowed_copy catalogue device settings log base)
+set(allowed_copy catalogue commands device settings log base)
 set(allowed_app copy commands catalogue device settings log base)
 set(layers base log settings device catalogue commands copy app)
 

@@ -62,6 +62,7 @@ private slots:
         values.PostProcessingSuccessCode = QStringLiteral("2");
         values.FileFiltersCheckBox = false;
         values.FileFilter = QStringLiteral("jpg|png");
+        values.DateSource = 1;
         WriteDeviceSection(ini, QStringLiteral("Cam"), values, DeviceKeys::All);
         const DeviceSettings back = ReadDeviceSection(ini, QStringLiteral("Cam"));
         QCOMPARE(back.DeviceName, values.DeviceName);
@@ -81,11 +82,18 @@ private slots:
         QCOMPARE(back.PostProcessingSuccessCode, QStringLiteral("2"));
         QCOMPARE(back.FileFiltersCheckBox, false);
         QCOMPARE(back.FileFilter, QStringLiteral("jpg|png"));
+        QCOMPARE(back.DateSource, 1);
+        QCOMPARE(defaults.DateSource, 0);
 
         QFile::remove(path_);
         WriteDeviceSection(ini, QStringLiteral("Cam"), values, DeviceKeys::Options);
         QCOMPARE(ReadRaw(), QByteArray("[Cam]\nByteLevelCompare=1\nDeleteFiles=1\nFileFiltersCheckBox=0\n"
-                                       "FileFilter=jpg|png\n"));
+                                       "FileFilter=jpg|png\nDateSource=1\n"));
+        // A value out of range is the nearer choice.
+        ini.WriteInteger(QStringLiteral("Cam"), QStringLiteral("DateSource"), 7);
+        QCOMPARE(ReadDeviceSection(ini, QStringLiteral("Cam")).DateSource, 1);
+        ini.WriteInteger(QStringLiteral("Cam"), QStringLiteral("DateSource"), -2);
+        QCOMPARE(ReadDeviceSection(ini, QStringLiteral("Cam")).DateSource, 0);
     }
 
     void readRules_data()
@@ -444,9 +452,14 @@ private slots:
         SortFileFilter(list);
         QCOMPARE(list, (QStringList{"AVI", "Bmp", "jpg", "mov"}));
         const QStringList defaults = DecodeFileFilter(QString::fromLatin1(kDefaultFileFilter));
-        QCOMPARE(defaults.size(), 22);
-        QCOMPARE(defaults.first(), QStringLiteral("jpg"));
-        QCOMPARE(defaults.last(), QStringLiteral("mxf"));
+        QStringList sorted = defaults;
+        SortFileFilter(sorted);
+        QCOMPARE(defaults, sorted);
+        QCOMPARE(defaults.size(), 79);
+        QCOMPARE(QSet<QString>(defaults.begin(), defaults.end()).size(), 79);
+        for (const char *kept : {"jpg", "mxf", "raw", "nef", "cr3", "dng", "heic", "png", "mts", "insv", "opus"})
+            QVERIFY2(defaults.contains(QLatin1String(kept)), kept);
+        QVERIFY(!defaults.contains(QStringLiteral("lrv")));
         QCOMPARE(FileFilterLogText({"jpg", "my pics", "a,b"}), QStringLiteral("jpg,\"my pics\",\"a,b\""));
     }
 };

@@ -19,6 +19,7 @@
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QStatusBar>
+#include <QTimer>
 #include <QToolButton>
 
 // The settings file through the real windows: loading, saving, the Options
@@ -90,6 +91,7 @@ private slots:
         f.Form4->ByteLevelCompareCheckBox->setChecked(true);
         f.Form4->DeleteFilesCheckBox->setChecked(true);
         f.Form4->SetFilterList({"jpg", "AVI", "my pics"});
+        f.Form4->DateSourceComboBox->setCurrentIndex(1);
         f.Form3->PostFileCopyCommandCheckBox->setChecked(true);
         f.Form3->PostFileCopyCommandLabeledEdit->setText(QStringLiteral("cp \"[Path][File]\" /backup/it's"));
         f.Form3->PostProcessingCommandLabeledEdit->setText(QStringLiteral("\"/usr/bin/sync\""));
@@ -120,6 +122,8 @@ private slots:
         QVERIFY(g.Form4->ByteLevelCompareCheckBox->isChecked());
         QVERIFY(g.Form4->DeleteFilesCheckBox->isChecked());
         QCOMPARE(g.Form4->FilterList(), (QStringList{"AVI", "jpg", "my pics"}));
+        QCOMPARE(g.Form4->DateSourceComboBox->currentIndex(), 1);
+        QCOMPARE(Ini("Canon EOS 80D", "DateSource"), QStringLiteral("1"));
         QVERIFY(g.Form3->PostFileCopyCommandCheckBox->isChecked());
         QCOMPARE(g.Form3->PostFileCopyCommandLabeledEdit->text(), QStringLiteral("cp \"[Path][File]\" /backup/it's"));
         QCOMPARE(g.Form3->PostProcessingCommandLabeledEdit->text(), QStringLiteral("\"/usr/bin/sync\""));
@@ -290,6 +294,8 @@ private slots:
                 QVERIFY(!o.DeleteFilesCheckBox->isEnabled());
                 QVERIFY(!o.FileFiltersCheckBox->isEnabled());
                 QVERIFY(!o.ListBox1->isEnabled());
+                QVERIFY(!o.DateSourceComboBox->isEnabled());
+                QVERIFY(!o.AddDeviceTypesButton->isEnabled());
                 QVERIFY(o.FilterHelpLabel->isHidden());
                 QVERIFY(o.DebugCheckBox->isHidden());
                 o.OKButton->click();
@@ -313,8 +319,11 @@ private slots:
                 // Unchecking the filter disables the list and hides the help at once.
                 o.FileFiltersCheckBox->click();
                 QVERIFY(!o.ListBox1->isEnabled());
+                QVERIFY(!o.AddDeviceTypesButton->isEnabled());
                 QVERIFY(o.FilterHelpLabel->isHidden());
                 o.FileFiltersCheckBox->click();
+                QVERIFY(o.AddDeviceTypesButton->isEnabled());
+                QVERIFY(o.DateSourceComboBox->isEnabled());
                 QVERIFY(o.ListBox1->isEnabled());
                 QVERIFY(o.FilterHelpLabel->isVisible());
                 o.DeleteFilesCheckBox->click();
@@ -403,6 +412,7 @@ private slots:
                 o.ListBox1->setCurrentRow(0);
                 o.DeleteFilter1->trigger();
                 o.ByteLevelCompareCheckBox->click();
+                o.DateSourceComboBox->setCurrentIndex(1);
                 o.MaxLogDaysSpinEdit->SetText(QStringLiteral("7"));
                 o.CancelButton->click();
             });
@@ -410,7 +420,108 @@ private slots:
         }
         QCOMPARE(o.FilterList(), (QStringList{"mov", "AVI", "jpg"}));
         QVERIFY(!o.ByteLevelCompareCheckBox->isChecked());
+        QCOMPARE(o.DateSourceComboBox->currentIndex(), 0);
         QCOMPARE(o.MaxLogDaysSpinEdit->Text(), QStringLiteral("30"));
+    }
+
+    // A list stored for a device is the user's: loading and saving keep it,
+    // however the default list has grown.
+    void storedFilterListIsKept()
+    {
+        const QByteArray old = "jpg|jpeg|tif|tiff|raw|mp3|flac|rec|m4a|mp4a|wma|ogg|asf|aiff|aac|3gp|wav|mov|mp4|m4v|avi|mxf";
+        WriteIni("[Ferrovane]\nDeviceCount=2\nLastDevice=Old\n[Devices]\nItem0=Old\nItem1=New\n[Old]\nDeviceName=Old\n"
+                 "FileFilter=" + old + "\n[New]\nDeviceName=New\n");
+        Start();
+        QCOMPARE(form_->Form4->FilterList(), DecodeFileFilter(QString::fromLatin1(old)));
+        QTest::mouseClick(form_->SaveSettingsBitBtn, Qt::LeftButton);
+        QStringList sorted = DecodeFileFilter(QString::fromLatin1(old));
+        SortFileFilter(sorted);
+        QCOMPARE(Ini("Old", "FileFilter"), EncodeFileFilter(sorted));
+        form_->ReadDeviceSettings(QStringLiteral("New"));
+        QCOMPARE(form_->Form4->FilterList(), DecodeFileFilter(QString::fromLatin1(kDefaultFileFilter)));
+    }
+
+    // The button beside the filter list adds the types of the files listed
+    // from the device that the list lacks, after naming them; pressed and
+    // answered by mouse and by keyboard.
+    void addTypesFromDevice_data()
+    {
+        QTest::addColumn<QStringList>("files");  // names listed from the device
+        QTest::addColumn<bool>("keyboard");
+        QTest::addColumn<int>("answer");
+        QTest::addColumn<QString>("told");
+        QTest::addColumn<QStringList>("list");  // afterwards, from jpg
+        const QStringList files{"a.JPG", "b.NEF", "c.nef", "d.txt", "README", "e.Nef", "f.nef"};
+        const QString asked = QStringLiteral("These file types are on the device and not in the list:\n\n"
+                                             "NEF (4 files), TXT (1 file)\n\nAdd them to the list?");
+        const QStringList added{"jpg", "nef", "txt"};
+        QTest::newRow("mouse, yes") << files << false << int(QMessageBox::Yes) << asked << added;
+        QTest::newRow("keyboard, Enter is yes") << files << true << int(QMessageBox::Yes) << asked << added;
+        QTest::newRow("mouse, no") << files << false << int(QMessageBox::No) << asked << QStringList{"jpg"};
+        QTest::newRow("keyboard, Escape is no") << files << true << int(QMessageBox::No) << asked << QStringList{"jpg"};
+        QTest::newRow("nothing missing") << QStringList{"a.jpg", "README"} << false << int(QMessageBox::Ok)
+                                         << "Every file type found on the device is in the list." << QStringList{"jpg"};
+        QTest::newRow("nothing listed") << QStringList{} << true << int(QMessageBox::Ok)
+                                        << "No files of the device are listed: connect the device first."
+                                        << QStringList{"jpg"};
+    }
+    void addTypesFromDevice()
+    {
+        QFETCH(QStringList, files);
+        QFETCH(bool, keyboard);
+        QFETCH(int, answer);
+        QFETCH(QString, told);
+        QFETCH(QStringList, list);
+        Start();
+        TForm1 &f = *form_;
+        TForm4 &o = *f.Form4;
+        SelectDevice(QStringLiteral("Cam"));
+        o.SetFilterList({"jpg"});
+        f.StringGrid2->AppendRow({"1", "DCIM.nef", "", "", "FOLDER", "/c/DCIM.nef", "0"});  // folders are no file type
+        for (const QString &name : files)
+            f.StringGrid2->AppendRow({"2", name, "1 KiB", "", "IMAGE", "/c/DCIM.nef/" + name, "1024"});
+        QCOMPARE(o.AddDeviceTypesButton->accessibleName(), QStringLiteral("Add Types From Device"));
+        QVERIFY(!o.AddDeviceTypesButton->toolTip().isEmpty());
+        QCOMPARE(o.DateSourceComboBox->accessibleName(), QStringLiteral("Date folders from:"));
+        QVERIFY(!o.DateSourceComboBox->toolTip().isEmpty());
+
+        QString shown;
+        bool pressed = false;
+        {
+            ModalWatcher watcher([&](QWidget *w) {
+                if (w == &o) {
+                    if (pressed)
+                        return;
+                    pressed = true;
+                    if (keyboard) {
+                        o.AddDeviceTypesButton->setFocus();
+                        QTRY_VERIFY(o.AddDeviceTypesButton->hasFocus());
+                    }
+                    // From the event loop: the box's own loop must let the watcher answer it.
+                    QTimer::singleShot(0, &o, [&] {
+                        if (keyboard)
+                            QTest::keyClick(o.AddDeviceTypesButton, Qt::Key_Space);
+                        else
+                            QTest::mouseClick(o.AddDeviceTypesButton, Qt::LeftButton);
+                    });
+                    return;
+                }
+                auto *box = qobject_cast<QMessageBox *>(w);
+                QVERIFY(box);
+                shown = box->text();
+                if (keyboard)
+                    QTest::keyClick(box, answer == QMessageBox::No ? Qt::Key_Escape : Qt::Key_Return);
+                else
+                    QTest::mouseClick(box->button(QMessageBox::StandardButton(answer)), Qt::LeftButton);
+            });
+            o.show();
+            QTRY_VERIFY(!shown.isEmpty());
+            QTRY_COMPARE(QApplication::activeModalWidget(), static_cast<QWidget *>(&o));
+            QCOMPARE(o.FilterList(), list);
+            o.OKButton->click();
+        }
+        QCOMPARE(shown, told);
+        QCOMPARE(Ini("Cam", "FileFilter"), list.join(QLatin1Char('|')));
     }
 
     // The Debug switch acts at once, survives Cancel for this run, and is

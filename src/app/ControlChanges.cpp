@@ -1,6 +1,7 @@
-#include "ControlMirror.h"
+#include "ControlChanges.h"
 
 #include <QAbstractButton>
+#include <QComboBox>
 #include <QLineEdit>
 #include <QListWidget>
 
@@ -12,6 +13,8 @@ void WatchControlChanges(QObject *context, const QList<QWidget *> &roots, const 
         for (QAbstractButton *button : root->findChildren<QAbstractButton *>())
             if (button->isCheckable())
                 QObject::connect(button, &QAbstractButton::toggled, context, changed);
+        for (QComboBox *combo : root->findChildren<QComboBox *>())
+            QObject::connect(combo, &QComboBox::currentIndexChanged, context, changed);
         for (QListWidget *list : root->findChildren<QListWidget *>()) {
             QAbstractItemModel *model = list->model();
             QObject::connect(model, &QAbstractItemModel::rowsInserted, context, changed);
