@@ -16,13 +16,26 @@
 //   - a blocking call returns after the call has ended.
 // Races between a worker and the user-interface thread outside these
 // hand-offs (a flag read on one and written on the other, say) stay visible.
+//
+// The end of a thread is the same: Qt's threads are detached and QThread's
+// wait(), isRunning() and isFinished() learn of the end under Qt's own lock,
+// so the owner that deletes what its worker last touched, after waiting for
+// it, would be reported too. The definitions of QThread::createThreadImpl
+// (behind QThread::create), wait(), isRunning() and isFinished() below take
+// the place of Qt's for calls from our code and tell ThreadSanitizer that
+// everything the thread's function did happens before any of those three
+// has seen the thread ended, and before the thread object is destroyed (a
+// QThread deleted once finished, which its QPointer then shows).
 
 #include <QObject>
+#include <QThread>
 
 #include <dlfcn.h>
 #include <sanitizer/tsan_interface.h>
 
 #include <cstdlib>
+#include <future>
+#include <memory>
 
 namespace {
 
@@ -66,15 +79,68 @@ private:
 
 using InvokeMethodImpl = bool (*)(QObject *, QtPrivate::QSlotObjectBase *, Qt::ConnectionType, void *);
 
+template <typename F>
+F Real(const char *symbol)
+{
+    const auto real = reinterpret_cast<F>(dlsym(RTLD_NEXT, symbol));
+    if (!real)
+        std::abort();
+    return real;
+}
+
+// What the thread's function did happens before the wait that saw it end.
+bool Ended(const QThread *thread, bool ended)
+{
+    if (ended)
+        __tsan_acquire(const_cast<QThread *>(thread));
+    return ended;
+}
+
 } // namespace
+
+QThread *QThread::createThreadImpl(std::future<void> &&future)
+{
+    static const auto real = Real<QThread *(*)(std::future<void> &&)>("_ZN7QThread16createThreadImplEOSt6futureIvE");
+    // The thread object is known only once made; it is filled in before the
+    // thread can start.
+    auto made = std::make_shared<QThread *>(nullptr);
+    auto marked = std::async(std::launch::deferred, [inner = std::move(future), made]() mutable {
+        struct Release
+        {
+            QThread *thread;
+            ~Release() { __tsan_release(thread); }
+        } release{*made};
+        inner.get();
+    });
+    QThread *thread = real(std::move(marked));
+    *made = thread;
+    QObject::connect(thread, &QObject::destroyed, [thread] { __tsan_acquire(thread); });
+    return thread;
+}
+
+bool QThread::wait(QDeadlineTimer deadline)
+{
+    static const auto real = Real<bool (*)(QThread *, QDeadlineTimer)>("_ZN7QThread4waitE14QDeadlineTimer");
+    return Ended(this, real(this, deadline));
+}
+
+bool QThread::isRunning() const
+{
+    static const auto real = Real<bool (*)(const QThread *)>("_ZNK7QThread9isRunningEv");
+    return !Ended(this, !real(this));
+}
+
+bool QThread::isFinished() const
+{
+    static const auto real = Real<bool (*)(const QThread *)>("_ZNK7QThread10isFinishedEv");
+    return Ended(this, real(this));
+}
 
 bool QMetaObject::invokeMethodImpl(QObject *object, QtPrivate::QSlotObjectBase *slot, Qt::ConnectionType type,
                                    void *ret)
 {
-    static const auto real = reinterpret_cast<InvokeMethodImpl>(dlsym(
-        RTLD_NEXT, "_ZN11QMetaObject16invokeMethodImplEP7QObjectPN9QtPrivate15QSlotObjectBaseEN2Qt14ConnectionTypeEPv"));
-    if (!real)
-        std::abort();
+    static const auto real =
+        Real<InvokeMethodImpl>("_ZN11QMetaObject16invokeMethodImplEP7QObjectPN9QtPrivate15QSlotObjectBaseEN2Qt14ConnectionTypeEPv");
     char caller = 0;
     const bool blocking = type == Qt::BlockingQueuedConnection;
     const bool invoked = real(object, new HandOffSlot(slot, blocking ? &caller : nullptr), type, ret);
