@@ -26,7 +26,13 @@
 // everything the thread's function did happens before any of those three
 // has seen the thread ended, and before the thread object is destroyed (a
 // QThread deleted once finished, which its QPointer then shows).
+//
+// A QMutex is locked and unlocked inline, in our code, while nobody else
+// wants it; a contended one is handed over inside Qt. The definitions of
+// QBasicMutex's lockInternal and unlockInternal below make that hand-over
+// visible too.
 
+#include <QMutex>
 #include <QObject>
 #include <QThread>
 
@@ -116,6 +122,29 @@ QThread *QThread::createThreadImpl(std::future<void> &&future)
     *made = thread;
     QObject::connect(thread, &QObject::destroyed, [thread] { __tsan_acquire(thread); });
     return thread;
+}
+
+void QBasicMutex::lockInternal() QT_MUTEX_LOCK_NOEXCEPT
+{
+    static const auto real = Real<void (*)(QBasicMutex *)>("_ZN11QBasicMutex12lockInternalEv");
+    real(this);
+    __tsan_acquire(this);
+}
+
+bool QBasicMutex::lockInternal(int timeout) QT_MUTEX_LOCK_NOEXCEPT
+{
+    static const auto real = Real<bool (*)(QBasicMutex *, int)>("_ZN11QBasicMutex12lockInternalEi");
+    const bool locked = real(this, timeout);
+    if (locked)
+        __tsan_acquire(this);
+    return locked;
+}
+
+void QBasicMutex::unlockInternal() noexcept
+{
+    static const auto real = Real<void (*)(QBasicMutex *)>("_ZN11QBasicMutex14unlockInternalEv");
+    __tsan_release(this);
+    real(this);
 }
 
 bool QThread::wait(QDeadlineTimer deadline)
