@@ -5,7 +5,7 @@ would: buttons are found by their captions and pressed. Run by scripts/test-e2e
 scripts/screenshot (mode screenshot).
 
     drive.py EXE HOME CARD BIG [full|wayland|report|screenshot]"""
-import configparser, filecmp, glob, os, subprocess, sys, time
+import calendar, configparser, filecmp, glob, os, shutil, subprocess, sys, time
 
 import pyatspi
 
@@ -281,7 +281,6 @@ check('%d Files delete from Source.' % len(originals) in newest_log(), 'log: sev
 # Stop mid-run on a big card: nothing partial under a final name.
 dest3 = os.path.join(HOME, 'dest-stop')
 os.makedirs(dest3)
-import shutil
 shutil.copytree(BIG, CARD, dirs_exist_ok=True)
 big = card_files(CARD)
 # Each file's command takes a moment, so that Stop meets a run in progress.
@@ -331,5 +330,117 @@ wait(lambda: read_ini()['Folder Holiday'].get('FolderPath') == os.path.realpath(
 close(p)
 check('DEVICE CONTENTS:' in newest_log().split('DEVICE: Folder Holiday', 1)[-1] and
       'DEVICE: Folder Holiday' in newest_log(), 'Add Folder: the folder is selected and listed')
+
+# Date folders from when the photo or video was taken: a photo's EXIF date and
+# a movie header's creation time, not the file dates; a file without such a
+# date goes by its file date, and the log says so.
+def exif_jpeg(taken, filler):
+    """A small JPEG whose EXIF holds DateTimeOriginal (YYYY:MM:DD HH:MM:SS)."""
+    import struct
+    date = taken.encode() + b'\0'
+    ifd0 = struct.pack('<H', 1) + struct.pack('<HHII', 0x8769, 4, 1, 26) + struct.pack('<I', 0)
+    exif = struct.pack('<H', 1) + struct.pack('<HHII', 0x9003, 2, len(date), 44) + struct.pack('<I', 0)
+    tiff = b'II*\0' + struct.pack('<I', 8) + ifd0 + exif + date
+    app1 = b'Exif\0\0' + tiff
+    com = filler
+    return (b'\xff\xd8' + b'\xff\xe1' + struct.pack('>H', len(app1) + 2) + app1 +
+            b'\xff\xfe' + struct.pack('>H', len(com) + 2) + com + b'\xff\xd9')
+
+
+def mp4(created_utc, filler):
+    """A small MP4 whose movie header holds its creation time."""
+    import struct
+
+    def box(kind, body):
+        return struct.pack('>I', len(body) + 8) + kind + body
+    seconds = calendar.timegm(created_utc) + 2082844800
+    mvhd = box(b'mvhd', b'\0\0\0\0' + struct.pack('>IIII', seconds, seconds, 600, 0) + b'\0' * 80)
+    return box(b'ftyp', b'isom' + struct.pack('>I', 0x200) + b'isommp42') + box(b'moov', mvhd) + box(b'mdat', filler)
+
+
+taken_photo = os.path.join(extra, 'DCIM', 'IMG_9001.JPG')
+taken_movie = os.path.join(extra, 'DCIM', 'MVI_9002.MP4')
+open(taken_photo, 'wb').write(exif_jpeg('2019:05:04 12:34:56', os.urandom(3000)))
+movie_utc = time.strptime('2020-02-03 23:30:00', '%Y-%m-%d %H:%M:%S')
+open(taken_movie, 'wb').write(mp4(movie_utc, os.urandom(3000)))
+for f in (taken_photo, taken_movie):
+    os.utime(f, (time.mktime((2016, 8, 11, 10, 0, 0, 0, 0, -1)),) * 2)
+dest_taken = os.path.join(HOME, 'dest-taken')
+os.makedirs(dest_taken)
+ini = read_ini()
+ini['Ferrovane']['LastDevice'] = 'Folder Holiday'
+ini['Folder Holiday'].update({'DestPath': dest_taken, 'CopyMode': '0', 'DateFormat': 'yyyy-mm-dd',
+                              'FileFiltersCheckBox': '0', 'DateSource': '1'})
+with open(INI, 'w', encoding='utf-8') as f:
+    ini.write(f, space_around_delimiters=False)
+movie_local = time.localtime(calendar.timegm(movie_utc))
+plain = os.path.join(extra, 'DCIM', 'IMG_9000.JPG')
+expected = {taken_photo: os.path.join(dest_taken, '2019-05-04', 'IMG_9001.JPG'),
+            taken_movie: os.path.join(dest_taken, time.strftime('%Y-%m-%d', movie_local), 'MVI_9002.MP4'),
+            plain: os.path.join(dest_taken, time.strftime('%Y-%m-%d', time.localtime(os.path.getmtime(plain))),
+                                'IMG_9000.JPG')}
+p = start()
+copy_run(p, lambda: all(os.path.exists(t) for t in expected.values()))
+close(p)
+for f, t in expected.items():
+    check(os.path.exists(t) and filecmp.cmp(f, t, shallow=False), 'date taken: %s in %s' %
+          (os.path.basename(f), os.path.relpath(os.path.dirname(t), dest_taken)))
+check(abs(os.path.getmtime(expected[taken_photo]) - time.mktime((2019, 5, 4, 12, 34, 56, 0, 0, -1))) < 2,
+      'date taken: the copy of the photo is dated when it was taken')
+check('No date taken from' in newest_log() and '0 Errors encountered.' in newest_log(),
+      'date taken: a file without one goes by its file date, said in the log, no errors')
+
+# Devices coming and going: a card image holding DCIM loop-mounted and
+# unmounted while the program runs, then copied by itself once its options
+# ask for it.
+if os.geteuid() != 0:
+    print('skip devices coming and going: mounting needs root (run scripts/test-e2e as root)', flush=True)
+else:
+    hot = os.path.join(HOME, 'hotplug')
+    dest4 = os.path.join(HOME, 'dest-hotplug')
+    os.makedirs(hot)
+    os.makedirs(dest4)
+
+    image = os.path.join(HOME, 'card.img')
+
+    def mount():
+        """A card image on a loop device: FAT as cameras write it where this
+        kernel has it, ext4 otherwise, a tmpfs where loop devices are missing."""
+        if not os.path.exists(image):
+            fat = 'vfat' in open('/proc/filesystems').read() and shutil.which('mkfs.fat')
+            with open(image, 'wb') as f:
+                f.truncate(16 << 20)
+            subprocess.run(['mkfs.fat', '-n', 'HOTPLUG', image] if fat else ['mkfs.ext4', '-q', '-F', image],
+                           check=True, stdout=subprocess.DEVNULL)
+        if subprocess.run(['mount', '-o', 'loop', image, hot]).returncode != 0:
+            print('no loop device: the card is a tmpfs', flush=True)
+            subprocess.run(['mount', '-t', 'tmpfs', '-o', 'size=8m', 'ferrovane-e2e', hot], check=True)
+        os.makedirs(os.path.join(hot, 'DCIM', '100HOT'), exist_ok=True)
+        with open(os.path.join(hot, 'DCIM', '100HOT', 'HOT_0001.JPG'), 'wb') as f:
+            f.write(b'hot' * 1000)
+
+    def seen(line, what):
+        began = time.time()
+        wait(lambda: line in log_view(), what, timeout=30)
+        took = time.time() - began
+        check(took < 2.0, '%s (after %.1f s)' % (what, took))
+
+    name = 'Memory Card hotplug'
+    p = start()
+    mount()
+    seen('New device found "%s"' % name, 'a mounted card is added to the list')
+    subprocess.run(['umount', hot], check=True)
+    seen('Device "%s" was disconnected.' % name, 'an unmounted card is said to be gone')
+    text = open(INI, encoding='utf-8').read()
+    check('[%s]' % name in text, 'the new card is remembered in the settings')
+    with open(INI, 'w', encoding='utf-8') as f:
+        f.write(text.replace('[%s]\n' % name, '[%s]\nCopyOnConnect=1\nDestPath=%s\nCopyMode=1\n' % (name, dest4)))
+    mount()
+    seen('Device "%s" was connected.' % name, 'the card mounted again is said to be back')
+    target = os.path.join(dest4, 'DCIM', '100HOT', 'HOT_0001.JPG')
+    wait(lambda: os.path.exists(target) and enabled('Copy'), 'the copy when connected', timeout=60)
+    check(open(target, 'rb').read() == b'hot' * 1000, 'a card set to be copied when connected is copied')
+    close(p)
+    subprocess.run(['umount', hot], check=True)
 
 finish()

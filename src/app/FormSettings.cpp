@@ -171,6 +171,7 @@ void TForm1::LoadFormSettings()
         setWindowState(Qt::WindowMaximized);
     else
         setWindowState(Qt::WindowNoState);
+    LoadPreviewSettings();
 }
 
 QRect TForm1::PlaceOnScreen(QRect wanted, const QMargins &frame, const QList<QRect> &areas, const QRect &primary,
@@ -220,6 +221,7 @@ void TForm1::SaveFormSettings()
     ini.WriteInteger(kProgramSection, QStringLiteral("Left"), bounds.x());
     ini.WriteInteger(kProgramSection, QStringLiteral("Top"), bounds.y());
     ini.WriteInteger(kProgramSection, QStringLiteral("WindowState"), stateValue);
+    SavePreviewSettings();
 }
 
 void TForm1::DateFormatEditChange()

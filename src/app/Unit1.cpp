@@ -117,7 +117,9 @@ TForm1::TForm1(DeviceService &deviceService, QWidget *parent)
     Grid = std::make_unique<GridOperations>(Engine->State(), Log, static_cast<GridHost &>(*this),
                                             [this](const QString &id, QDateTime &date) { return ReadObjectDate(id, date); });
     ConnectEngine();
+    ConnectPreview();
     ConnectHandlers();
+    SetUpWatching();  // devices coming and going, a run's progress and end
     // The engine hears of every change of the controls from here on.
     WatchControlChanges(watchContext_.get(), {this}, [this] { Engine->SetSettings(ReadControls()); });
     Engine->SetSettings(ReadControls());
@@ -128,6 +130,7 @@ TForm1::TForm1(DeviceService &deviceService, QWidget *parent)
 TForm1::~TForm1()
 {
     StopCopyRunAndWait();
+    Previews.reset();
     Application::SetExceptionHandler(nullptr);
 }
 
@@ -306,6 +309,7 @@ void TForm1::CreateControls()
     SetHint(AboutButton, QStringLiteral("About the application."));
     CloseButton = Button(central, QStringLiteral("&Close"), 105, QStyle::SP_DialogCloseButton);
     SetHint(CloseButton, QStringLiteral("Close the application."));
+    CreatePreview();
     QuitAction = new QAction(QStringLiteral("Quit"), this);
     QuitAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
     addAction(QuitAction);
@@ -394,6 +398,7 @@ void TForm1::ArrangeControls()
 
     auto *bottomRow = new QHBoxLayout;
     bottomRow->addWidget(ViewLogsBitBtn);
+    bottomRow->addWidget(PreviewBitBtn);
     bottomRow->addStretch(1);
     bottomRow->addWidget(HelpButton);
     bottomRow->addWidget(AboutButton);
@@ -404,7 +409,7 @@ void TForm1::ArrangeControls()
 void TForm1::SetTabOrder()
 {
     const QList<QWidget *> order = {
-        CopyBitBtn,         SaveSettingsBitBtn,   RichEdit1,          ViewLogsBitBtn,           DeviceComboBox,
+        CopyBitBtn,         SaveSettingsBitBtn,   RichEdit1,          ViewLogsBitBtn, PreviewBitBtn, DeviceComboBox,
         StopBitBtn,         DeviceRootEdit->Edit, StringGrid1,        DateFormatEdit->Edit,     ScanPortableDevicesButton,
         CopyModeRadioGroup->Buttons[0], CopyModeRadioGroup->Buttons[1], DateFormatExampleEdit->Edit,
         SearchBitBtn,       OptionsBitBtn,        PostProcessingBitBtn, AboutButton,            CloseButton,
@@ -663,6 +668,7 @@ void TForm1::ApplyDisableUI(bool busy)
     Form4->DebugCheckBox->setEnabled(idle);
 
     StopBitBtn->setEnabled(busy);
+    PausePreviews(busy);
     ProgressBar1->setEnabled(busy);
     ProgressBar1->setValue(0);
     // A card the desktop offered during a run is opened after it.

@@ -6,12 +6,16 @@
 #include "copy/GridOperations.h"
 #include "device/DeviceConnection.h"
 #include "device/DeviceDiscovery.h"
+#include "device/DeviceWatcher.h"
 #include "log/ActivityLog.h"
 #include "log/LogView.h"
+#include "preview/PreviewFetcher.h"
 #include "settings/Controls.h"
 
 #include <QElapsedTimer>
 #include <QMainWindow>
+#include <QSet>
+#include <QTimer>
 
 #include <memory>
 
@@ -27,6 +31,8 @@ class QProgressBar;
 class QPushButton;
 class QStatusBar;
 class QToolButton;
+class RunMonitor;
+class PreviewPanel;
 
 // The main window. The copy run and the listing are the engine's; the
 // window hands it the controls' values, starts and stops it, and shows what
@@ -45,6 +51,8 @@ public:
     // it offers an inserted card. Before start-up has run it takes the place
     // of the remembered device; during a run or listing it waits for its end.
     void OpenLocation(const QString &location);
+    // Notices USB devices and memory cards of this system as they come and go.
+    void WatchDevices();
 
     // The help context of a control: its own, or the window's.
     static int HelpContextOf(const QWidget *control);
@@ -71,9 +79,12 @@ private:
     friend class TestFolderDevices;
     friend class TestHelpAbout;
     friend class TestMainWindow;
+    friend class TestPreview;
     friend class TestProgramLife;
     friend class TestSettingsDialogs;
     friend class TestVirtualCamera;
+    friend class TestDeviceWatch;
+    friend class TestRunProgress;
 
     // Switches between idle (false) and busy (true). Callable from any
     // thread; the controls change on the user-interface thread.
@@ -208,6 +219,27 @@ private:
     // Ctrl+Q: Close, while Close is enabled.
     QAction *QuitAction;
 
+    // The preview window (FormPreview.cpp): its button and F3 show and hide
+    // it; it follows the grid's current row and waits while the worker owns
+    // the device.
+    QPushButton *PreviewBitBtn;
+    QAction *PreviewAction;
+    PreviewPanel *Preview;
+    std::unique_ptr<PreviewFetcher> Previews;
+    void CreatePreview();
+    void ConnectPreview();
+    void SetPreviewVisible(bool visible);
+    void PreviewSelectionChanged();
+    void RequestPreview();
+    void PreviewReady(const QString &key, const PreviewResult &result, bool final);
+    void PausePreviews(bool busy);
+    void LoadPreviewSettings();
+    void SavePreviewSettings();
+    QTimer previewTimer_;
+    QElapsedTimer previewClock_;
+    PreviewRequest previewRequest_;
+    QSet<QString> previewTroubleSaid_;
+
 
     void CreateControls();
     void ConnectHandlers();
@@ -261,6 +293,18 @@ private:
     bool initDone_ = false;
     bool exiting_ = false;
     QElapsedTimer lastRepaint_;
+    // Devices noticed as they come and go, the progress of a copy run and
+    // its end (FormDeviceWatch.cpp), following the engine's announcements.
+    DeviceWatcher Watcher;
+    RunMonitor *Monitor = nullptr;
+    void SetUpWatching();
+    bool DeviceRefreshMustWait() const;
+    void DevicesChanged();
+    // Starts the first device that came and asks to be copied when
+    // connected: listed, then copied. False when none asks.
+    bool CopyWhenConnected(const std::vector<TDevice> &came);
+    bool copyAfterListing_ = false;
+    void WorkerEnded();
     // Holds the connections that hand the controls' changes to the engine;
     // it goes before the controls do.
     std::unique_ptr<QObject> watchContext_ = std::make_unique<QObject>();

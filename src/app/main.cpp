@@ -53,6 +53,7 @@ int main(int argc, char *argv[])
     const std::unique_ptr<DeviceService> devices = CreateSystemDeviceService();
     TForm1 form(*devices);
     window = &form;
+    form.WatchDevices();
     QObject::connect(&instance, &SingleInstance::RaiseRequested, &form, &TForm1::BringToFront);
     QObject::connect(&instance, &SingleInstance::LocationRequested, &form, &TForm1::OpenLocation);
     if (!arguments.location.isEmpty())

@@ -19,5 +19,9 @@ struct RunState
     std::atomic<std::int32_t> ErrorCount{0};
     // 64-bit: a sum of 32-bit sizes would make big videos vanish from it.
     std::atomic<std::uint64_t> BytesCopied{0};
+    // What the progress display counts: the sizes of the files dealt with
+    // (copied, found present or failed), plus what has been read of the one
+    // in hand. Reset when a copy run starts.
+    std::atomic<std::uint64_t> BytesDone{0};
     QDateTime RunStartTime;
 };

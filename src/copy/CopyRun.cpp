@@ -391,6 +391,7 @@ CopyOutcome CopyRun::CopyJob(const QString &deviceId, const QString &deviceName)
     run_.FilesExisting = 0;
     run_.FilesLocated = 0;
     run_.BytesCopied = 0;
+    run_.BytesDone = 0;
     walk_.ResetWalk();
 
     decision_.Streams().ResetRun();

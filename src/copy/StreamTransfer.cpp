@@ -399,6 +399,8 @@ bool StreamTransfer::TransferToTemporary(const QString &ObjectID, const QString 
             return false;
         }
         Temp.received_ += w;
+        if (progress_)
+            progress_->fetch_add(std::uint64_t(w), std::memory_order_relaxed);
         if (DebugFlag.load(std::memory_order_relaxed))
             log_.WriteDebug(QStringLiteral("R %1 W %2").arg(n).arg(w));
         if (w <= 0 || --passes == 0)
@@ -476,6 +478,8 @@ bool StreamTransfer::CopyInKernel(int source, int fd, qint64 Size, TemporaryFile
         const qint64 n = at - start;
         zeroTail = tailHole;
         Temp.received_ = at;
+        if (progress_ && n > 0)
+            progress_->fetch_add(std::uint64_t(n), std::memory_order_relaxed);
         if (debug)
             log_.WriteDebug(QStringLiteral("R %1 W %2").arg(n).arg(n));
         if (n <= 0 || --passes == 0)

@@ -134,6 +134,10 @@ public:
     // Transfers end between two chunks once this flag is set (none: never).
     void SetStopFlag(const std::atomic<bool> *stop) { stop_ = stop; }
 
+    // Bytes read from a device's data stream are added here as they arrive
+    // (for the progress display; none when null).
+    void SetProgressCounter(std::atomic<std::uint64_t> *bytes) { progress_ = bytes; }
+
     // Forgets which folders were cleared of leftover temporaries; call at
     // the start of every run.
     void ResetRun() { cleanedFolders_.clear(); }
@@ -186,6 +190,7 @@ private:
     QDateTime mtime_;
     bool sync_ = false;
     QSet<QString> cleanedFolders_;
+    std::atomic<std::uint64_t> *progress_ = nullptr;
     CopyRangeFunction copyRange_ = ::copy_file_range;
     const std::atomic<bool> *stop_ = nullptr;
 };

@@ -9,6 +9,7 @@
 #include "log/LogSink.h"
 
 #include <QDir>
+#include <QScopeGuard>
 #include <QStringList>
 
 #include <cerrno>
@@ -170,12 +171,18 @@ TransferDecision::TransferDecision(DeviceConnection &connection, RunState &run, 
       streams_(connection.Handles(), log), takenDates_(connection.Handles())
 {
     streams_.SetStopFlag(&run.StopSignalled);
+    streams_.SetProgressCounter(&run_.BytesDone);
 }
 
 void TransferDecision::TransferFile(const QString &ObjectID, const QString &FileName, const QDateTime &DateCreated,
                                     quint64 Size, bool FolderMode)
 {
     endedInError_ = false;
+    // However this file ends, the progress display counts its whole size
+    // once, whatever was read of it (twice, for a copy that was compared
+    // first) or not read at all (a file already present).
+    const std::uint64_t doneBefore = run_.BytesDone;
+    const auto countDone = qScopeGuard([&] { run_.BytesDone = doneBefore + Size; });
     try {
         Decide(ObjectID, FileName, DateCreated, qint64(Size), FolderMode);
     } catch (const OutOfResources &e) {

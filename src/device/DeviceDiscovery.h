@@ -3,6 +3,7 @@
 #include <QString>
 
 #include <array>
+#include <vector>
 
 class DeviceConnection;
 class LogSink;
@@ -36,6 +37,14 @@ public:
     virtual void ClearCatalogue() = 0;
 };
 
+// What a scan found that the table before it did not hold, and what it no
+// longer finds.
+struct DeviceChanges
+{
+    std::vector<TDevice> came;
+    std::vector<TDevice> went;
+};
+
 // Finds the attached devices and keeps the table of the last scan; the
 // device list itself belongs to the host.
 class DeviceDiscovery
@@ -48,6 +57,13 @@ public:
     // Returns the number of devices this scan found (0 when it failed).
     int ScanPortableDevices(DiscoveryHost &host);
 
+    // The scan after the system announced a change: the table and the list
+    // follow as in a scan, but the log gets one line per device that came
+    // ("Device "NAME" was connected.", green, or the new-device line for one
+    // never seen) or went ("Device "NAME" was disconnected.", red), the
+    // catalogue is left alone, and finding no device empties the table.
+    DeviceChanges RescanForChanges(DiscoveryHost &host);
+
     // The identifier of the last table entry with exactly this name and
     // serial number; empty when none matches.
     QString FindDeviceID(const QString &name, const QString &serial) const;
@@ -57,6 +73,10 @@ public:
     int ConnectedDeviceCount() const { return count_; }
 
 private:
+    // Fills the table; false when the device manager could not be asked.
+    // A rescan passes the table as it was, and the scan says only what changed.
+    bool Scan(DiscoveryHost &host, const std::vector<TDevice> *before);
+
     DeviceConnection &connection_;
     LogSink &log_;
     std::array<TDevice, kMaxConnectedDevices> connected_;

@@ -43,6 +43,8 @@ public:
     virtual HRESULT Children(const QString &parentId, QStringList &childIds) = 0;
     virtual HRESULT Info(const QString &objectId, ObjectInfo &info) = 0;
     virtual HRESULT OpenStream(const QString &objectId, std::shared_ptr<IStream> &stream) = 0;
+    // The device's own thumbnail of the object; most backends keep none.
+    virtual HRESULT OpenThumbnail(const QString &, std::shared_ptr<IStream> &) { return E_NOT_SUPPORTED; }
     virtual HRESULT Delete(const QString &objectId) = 0;
 };
 
@@ -65,6 +67,9 @@ QString ContentTypeForFileName(const QString &name);
 // A date as device dates read: "YYYY/MM/DD:HH:MM:SS.mmm", local time.
 QString WpdDateText(const QDateTime &when);
 QString WpdDateText(std::int64_t secondsSinceEpoch, int milliseconds);
+
+// A stream over bytes held in memory (a thumbnail the device handed over whole).
+std::shared_ptr<IStream> MakeMemoryStream(QByteArray bytes);
 
 // A result code for an errno value.
 HRESULT HResultFromErrno(int error);

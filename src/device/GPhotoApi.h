@@ -4,6 +4,7 @@
 // so that everything above them can be tested without a camera. Results are
 // libgphoto2's: 0 or more success, negative failure.
 
+#include <QByteArray>
 #include <QString>
 #include <QStringList>
 
@@ -75,6 +76,10 @@ public:
     virtual int Read(const QString &folder, const QString &name, std::uint64_t offset, char *buffer,
                      std::uint64_t &size) = 0;
     virtual int Delete(const QString &folder, const QString &name) = 0;
+    // The camera's own small picture of a file (libgphoto2's preview file
+    // type), whole. Not every camera or file has one.
+    virtual int Thumbnail(const QString &, const QString &, QByteArray &) { return kNotSupported; }
+    static constexpr int kNotSupported = -6;  // GP_ERROR_NOT_SUPPORTED
     // A configuration value as text ("manufacturer", "serialnumber", ...).
     virtual int ConfigText(const char *key, QString &value) = 0;
     // The library's own words for the last call that failed ("PTP General

@@ -8,6 +8,13 @@ namespace {
 const QString kPrefix = QStringLiteral("gphoto2:");
 constexpr int kGpErrorIo = -7;
 
+// libgphoto2's input/output and USB failures (-7, -10 timeout, -30 to -60):
+// the connection is in doubt after them.
+bool IsConnectionFailure(int result)
+{
+    return result == kGpErrorIo || result == -10 || (result <= -30 && result >= -60);
+}
+
 // Splits "Canon EOS 80D" into maker and model.
 std::pair<QString, QString> SplitModel(const QString &model)
 {
@@ -210,6 +217,31 @@ public:
                 return hr;
         }
         stream = std::make_shared<GPhotoStream>(shared_from_this(), objectId, sizes_.value(objectId));
+        return S_OK;
+    }
+
+    HRESULT OpenThumbnail(const QString &objectId, std::shared_ptr<IStream> &stream) override
+    {
+        std::lock_guard<std::recursive_mutex> lock(link_->mutex);
+        if (kinds_.value(objectId, Kind::Folder) != Kind::File)
+            return E_NOT_FOUND;
+        HRESULT hr = Connect();
+        if (FAILED(hr))
+            return hr;
+        const auto [folder, name] = SplitPath(objectId);
+        QByteArray bytes;
+        const int result = link_->connection->Thumbnail(folder, name, bytes);
+        if (result == GPhotoConnection::kNotSupported)
+            return E_NOT_SUPPORTED;
+        if (result < 0) {
+            // A file the camera keeps no thumbnail of answers with an error
+            // too; only a broken connection is worth opening the camera anew.
+            if (IsConnectionFailure(result))
+                return Failed(result);
+            SetDeviceErrorMessage(HRESULT(result), link_->connection->LastError());
+            return HRESULT(result);
+        }
+        stream = MakeMemoryStream(std::move(bytes));
         return S_OK;
     }
 

@@ -169,6 +169,31 @@ public:
                                   context_->get()));
     }
 
+    int Thumbnail(const QString &folder, const QString &name, QByteArray &data) override
+    {
+        // A thumbnail is a few kilobytes; anything near this is no thumbnail.
+        constexpr unsigned long kMaxThumbnailBytes = 8u << 20;
+        Lock lock(LibraryMutex());
+        CameraFile *file = nullptr;
+        int result = gp_file_new(&file);
+        if (result < 0)
+            return result;
+        context_->Begin();
+        result = context_->End(gp_camera_file_get(camera_, nameToBytes(folder).constData(),
+                                                  nameToBytes(name).constData(), GP_FILE_TYPE_PREVIEW, file,
+                                                  context_->get()));
+        const char *bytes = nullptr;
+        unsigned long size = 0;
+        if (result >= 0)
+            result = gp_file_get_data_and_size(file, &bytes, &size);
+        if (result >= 0 && (size == 0 || size > kMaxThumbnailBytes || !bytes))
+            result = GP_ERROR_CORRUPTED_DATA;
+        if (result >= 0)
+            data = QByteArray(bytes, qsizetype(size));
+        gp_file_unref(file);
+        return result;
+    }
+
     int ConfigText(const char *key, QString &value) override
     {
         Lock lock(LibraryMutex());

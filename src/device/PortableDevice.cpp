@@ -22,6 +22,7 @@ const char *PropertyKeyName(PROPERTYKEY key)
     case WPD_DEVICE_SERIAL_NUMBER: return "WPD_DEVICE_SERIAL_NUMBER";
     case WPD_DEVICE_FRIENDLY_NAME: return "WPD_DEVICE_FRIENDLY_NAME";
     case WPD_RESOURCE_DEFAULT: return "WPD_RESOURCE_DEFAULT";
+    case WPD_RESOURCE_THUMBNAIL: return "WPD_RESOURCE_THUMBNAIL";
     }
     return "?";
 }

@@ -43,6 +43,8 @@ inline constexpr HRESULT E_DEVICE_NOT_CONNECTED = HRESULT(0x8007048Fu);
 // device gone all the same, with another remedy).
 inline constexpr HRESULT E_FOLDER_GONE = HRESULT(0x80070651u);
 inline constexpr HRESULT E_NO_MORE_FILES = HRESULT(0x80070012u);
+// The object has no such resource (a file without a device thumbnail).
+inline constexpr HRESULT E_NOT_SUPPORTED = HRESULT(0x80070032u);
 
 inline bool SUCCEEDED(HRESULT hr) { return hr >= 0; }
 inline bool FAILED(HRESULT hr) { return hr < 0; }
@@ -63,6 +65,9 @@ enum PROPERTYKEY : int {
     WPD_DEVICE_SERIAL_NUMBER,
     WPD_DEVICE_FRIENDLY_NAME,
     WPD_RESOURCE_DEFAULT,
+    // The small picture a device keeps of an image, when it keeps one
+    // (E_NOT_SUPPORTED otherwise). Its stream holds an encoded image.
+    WPD_RESOURCE_THUMBNAIL,
 };
 
 const char *PropertyKeyName(PROPERTYKEY key);

@@ -517,6 +517,33 @@ int PtpConnection::Read(const QString &folder, const QString &name, std::uint64_
     return kGpOk;
 }
 
+int PtpConnection::Thumbnail(const QString &folder, const QString &name, QByteArray &data)
+{
+    // A thumbnail is a few kilobytes: a device that announces more than
+    // this is not trusted with the memory.
+    constexpr std::uint64_t kMaxThumbnail = 8u << 20;
+    Object *object = nullptr;
+    if (const int result = Find(folder + QLatin1Char('/') + name, object); result < 0)
+        return result;
+    if (object->folder)
+        return kGpBadParameters;
+    if (!device_.Supports(ptp::GetThumb))
+        return kGpNotSupported;
+    data = QByteArray(qsizetype(kMaxThumbnail), Qt::Uninitialized);
+    Sink sink;
+    sink.buffer = data.data();
+    sink.capacity = kMaxThumbnail;
+    const int result = TransactionInto(ptp::GetThumb, {object->handle}, &sink);
+    // A file without one (a video, a document) is refused with "no thumbnail".
+    if (IsRefusal(result))
+        return Refused(result);
+    if (result < 0)
+        return result;
+    data.truncate(qsizetype(sink.used));
+    data.squeeze();
+    return data.isEmpty() ? kGpNotSupported : kGpOk;
+}
+
 int PtpConnection::Delete(const QString &folder, const QString &name)
 {
     const QString path = folder + QLatin1Char('/') + name;

@@ -52,6 +52,7 @@ public:
     int Read(const QString &folder, const QString &name, std::uint64_t offset, char *buffer,
              std::uint64_t &size) override;
     int Delete(const QString &folder, const QString &name) override;
+    int Thumbnail(const QString &folder, const QString &name, QByteArray &data) override;
     int ConfigText(const char *key, QString &value) override;
     GPhotoKind Kind() const override;
     QString LastError() const override { return lastError_; }

@@ -23,6 +23,7 @@ enum : std::uint16_t {
     GetObjectHandles = 0x1007,
     GetObjectInfo = 0x1008,
     GetObject = 0x1009,
+    GetThumb = 0x100A,
     DeleteObject = 0x100B,
     GetDevicePropValue = 0x1015,
     GetPartialObject = 0x101B,

@@ -10,6 +10,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 
 QString ContentTypeForFileName(const QString &name)
@@ -70,6 +71,48 @@ HRESULT HResultFromErrno(int error)
     case ENFILE: return E_OUTOFMEMORY;
     default: return HRESULT(0x80070000u | (unsigned(error) & 0xFFFF));
     }
+}
+
+namespace {
+
+class MemoryStream : public IStream
+{
+public:
+    explicit MemoryStream(QByteArray bytes) : bytes_(std::move(bytes)) {}
+    HRESULT Seek(std::int64_t offset, SeekOrigin origin, std::uint64_t *newPosition) override
+    {
+        const std::int64_t base = origin == STREAM_SEEK_CUR ? std::int64_t(position_)
+                                  : origin == STREAM_SEEK_END ? std::int64_t(bytes_.size())
+                                                              : 0;
+        if (base + offset < 0)
+            return E_INVALIDARG;
+        position_ = std::uint64_t(base + offset);
+        if (newPosition)
+            *newPosition = position_;
+        return S_OK;
+    }
+    HRESULT Read(void *buffer, std::uint32_t count, std::uint32_t *read) override
+    {
+        const std::uint64_t size = std::uint64_t(bytes_.size());
+        const std::uint32_t n = position_ >= size ? 0 : std::uint32_t(std::min<std::uint64_t>(count, size - position_));
+        if (n)
+            std::memcpy(buffer, bytes_.constData() + position_, n);
+        position_ += n;
+        if (read)
+            *read = n;
+        return S_OK;
+    }
+
+private:
+    QByteArray bytes_;
+    std::uint64_t position_ = 0;
+};
+
+} // namespace
+
+std::shared_ptr<IStream> MakeMemoryStream(QByteArray bytes)
+{
+    return std::make_shared<MemoryStream>(std::move(bytes));
 }
 
 namespace {
@@ -186,6 +229,8 @@ public:
                       std::shared_ptr<IStream> &stream) override
     {
         ClearDeviceErrorMessage();
+        if (resource == WPD_RESOURCE_THUMBNAIL)
+            return session_->OpenThumbnail(objectId, stream);
         if (resource != WPD_RESOURCE_DEFAULT)
             return E_INVALIDARG;
         return session_->OpenStream(objectId, stream);

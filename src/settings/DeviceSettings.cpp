@@ -46,6 +46,7 @@ const Key kKeys[] = {
     {"FileFilter", &DeviceSettings::FileFilter, DeviceKeys::Options},
     {"DateSource", &DeviceSettings::DateSource, DeviceKeys::Options},
     {"FolderPath", &DeviceSettings::FolderPath, DeviceKeys::Folder},
+    {"CopyOnConnect", &DeviceSettings::CopyOnConnect, DeviceKeys::Options},
 };
 
 bool InGroups(DeviceKeys group, DeviceKeys keys)

@@ -32,6 +32,7 @@ struct DeviceSettings
     // device, 1 the date the photo or video was taken (its metadata).
     int DateSource = 0;
     QString FolderPath;  // a folder the user added as this device; empty for any other device
+    bool CopyOnConnect = false;  // a copy run starts by itself when the device is connected
 
     DeviceSettings();
 };
@@ -41,7 +42,8 @@ struct DeviceSettings
 enum class DeviceKeys : unsigned {
     Identity = 1,        // DeviceName, DeviceSerialNo
     MainWindow = 2,      // DestPath, DateFormat, DeviceRoot, CopyMode
-    Options = 4,         // ByteLevelCompare, DeleteFiles, FileFiltersCheckBox, FileFilter, DateSource
+    Options = 4,         // ByteLevelCompare, DeleteFiles, FileFiltersCheckBox, FileFilter, DateSource,
+                         // CopyOnConnect
     PostProcessing = 8,  // the two commands, their switches, Force and the success codes
     All = 15,            // everything Save Settings writes
     Folder = 16,         // FolderPath: written when a folder is added, kept by every other writer

@@ -60,6 +60,13 @@ TForm4::TForm4(LogSink &log, const QString &iniFilePath, const QString &currentD
     ByteLevelCompareCheckBox->setStatusTip(QStringLiteral("Perform a slower byte level comparison of all files."));
     DeleteFilesCheckBox = new QCheckBox(QStringLiteral("Delete files on source device after transfer"), this);
     DeleteFilesCheckBox->setStatusTip(QStringLiteral("Delete the files on source device after successful transfer."));
+    CopyOnConnectCheckBox = new QCheckBox(QStringLiteral("Copy when this device is connected"), this);
+    const QString copyOnConnectHint =
+        QStringLiteral("Start copying by itself, with these settings, when this device is plugged in or its card inserted.");
+    CopyOnConnectCheckBox->setStatusTip(copyOnConnectHint);
+    CopyOnConnectCheckBox->setToolTip(copyOnConnectHint);
+    CopyOnConnectCheckBox->setAccessibleName(CopyOnConnectCheckBox->text());
+    CopyOnConnectCheckBox->setAccessibleDescription(copyOnConnectHint);
     DateSourceLabel = new QLabel(QStringLiteral("Date folders from:"), this);
     DateSourceComboBox = new QComboBox(this);
     DateSourceComboBox->addItems({QStringLiteral("the file's date"), QStringLiteral("when the photo or video was taken")});
@@ -124,6 +131,7 @@ TForm4::TForm4(LogSink &log, const QString &iniFilePath, const QString &currentD
     layout->addWidget(DeviceHeading);
     layout->addWidget(ByteLevelCompareCheckBox);
     layout->addWidget(DeleteFilesCheckBox);
+    layout->addWidget(CopyOnConnectCheckBox);
     auto *dateRow = new QHBoxLayout;
     dateRow->addWidget(DateSourceLabel);
     dateRow->addWidget(DateSourceComboBox, 1);
@@ -184,17 +192,20 @@ void TForm4::FormShow()
     keptDevice_ = !currentDeviceName_.trimmed().isEmpty();
     if (!keptDevice_) {
         for (QWidget *w : {static_cast<QWidget *>(ByteLevelCompareCheckBox), static_cast<QWidget *>(DeleteFilesCheckBox),
-                           static_cast<QWidget *>(DateSourceComboBox), static_cast<QWidget *>(FileFiltersCheckBox),
-                           static_cast<QWidget *>(ListBox1), static_cast<QWidget *>(AddDeviceTypesButton)})
+                           static_cast<QWidget *>(CopyOnConnectCheckBox), static_cast<QWidget *>(DateSourceComboBox),
+                           static_cast<QWidget *>(FileFiltersCheckBox), static_cast<QWidget *>(ListBox1),
+                           static_cast<QWidget *>(AddDeviceTypesButton)})
             w->setEnabled(false);
         FilterHelpLabel->setVisible(false);
     } else {
         ByteLevelCompareCheckBox->setEnabled(true);
         DeleteFilesCheckBox->setEnabled(true);
+        CopyOnConnectCheckBox->setEnabled(true);
         DateSourceComboBox->setEnabled(true);
         FileFiltersCheckBox->setEnabled(true);
         keptByteLevel_ = ByteLevelCompareCheckBox->isChecked();
         keptDelete_ = DeleteFilesCheckBox->isChecked();
+        keptCopyOnConnect_ = CopyOnConnectCheckBox->isChecked();
         keptDateSource_ = DateSourceComboBox->currentIndex();
         keptFilters_ = FileFiltersCheckBox->isChecked();
         keptFilterList_ = FilterList();
@@ -227,6 +238,7 @@ void TForm4::ShowDeviceSettings(const DeviceSettings &values)
 {
     ByteLevelCompareCheckBox->setChecked(values.ByteLevelCompare);
     DeleteFilesCheckBox->setChecked(values.DeleteFiles);
+    CopyOnConnectCheckBox->setChecked(values.CopyOnConnect);
     DateSourceComboBox->setCurrentIndex(values.DateSource);
     FileFiltersCheckBox->setChecked(values.FileFiltersCheckBox);
     SetFilterList(DecodeFileFilter(values.FileFilter));
@@ -237,6 +249,7 @@ void TForm4::StoreDeviceSettings(DeviceSettings &values)
 {
     values.ByteLevelCompare = ByteLevelCompareCheckBox->isChecked();
     values.DeleteFiles = DeleteFilesCheckBox->isChecked();
+    values.CopyOnConnect = CopyOnConnectCheckBox->isChecked();
     values.DateSource = qMax(0, DateSourceComboBox->currentIndex());
     values.FileFiltersCheckBox = FileFiltersCheckBox->isChecked();
     QStringList entries = FilterList();
@@ -269,6 +282,7 @@ void TForm4::CancelButtonClick()
     if (keptDevice_) {
         ByteLevelCompareCheckBox->setChecked(keptByteLevel_);
         DeleteFilesCheckBox->setChecked(keptDelete_);
+        CopyOnConnectCheckBox->setChecked(keptCopyOnConnect_);
         DateSourceComboBox->setCurrentIndex(keptDateSource_);
         FileFiltersCheckBox->setChecked(keptFilters_);
         SetFilterList(keptFilterList_);

@@ -32,6 +32,7 @@ public:
     QLabel *DeviceHeading;
     QCheckBox *ByteLevelCompareCheckBox;
     QCheckBox *DeleteFilesCheckBox;
+    QCheckBox *CopyOnConnectCheckBox;
     QLabel *DateSourceLabel;
     QComboBox *DateSourceComboBox;
     QCheckBox *FileFiltersCheckBox;
@@ -94,6 +95,7 @@ private:
     bool keptDevice_ = false;
     bool keptByteLevel_ = false;
     bool keptDelete_ = false;
+    bool keptCopyOnConnect_ = false;
     bool keptFilters_ = false;
     int keptDateSource_ = 0;
     QStringList keptFilterList_;

@@ -116,7 +116,7 @@ private slots:
     {
         TForm1 &f = *form_;
         const QList<QWidget *> cycle = {
-            f.CopyBitBtn, f.SaveSettingsBitBtn, f.RichEdit1, f.ViewLogsBitBtn, f.DeviceComboBox,
+            f.CopyBitBtn, f.SaveSettingsBitBtn, f.RichEdit1, f.ViewLogsBitBtn, f.PreviewBitBtn, f.DeviceComboBox,
             // StopBitBtn is disabled while idle, and is passed over.
             f.DeviceRootEdit->Edit, f.StringGrid1, f.DateFormatEdit->Edit, f.ScanPortableDevicesButton,
             f.CopyModeRadioGroup->Buttons[0], f.DateFormatExampleEdit->Edit, f.SearchBitBtn, f.OptionsBitBtn,
@@ -152,7 +152,7 @@ private slots:
         QTest::mouseClick(f.CopyModeRadioGroup->Buttons[1], Qt::LeftButton);
         QVERIFY(!f.DateFormatEdit->isVisible());
         const QList<QWidget *> cycle = {
-            f.CopyBitBtn, f.SaveSettingsBitBtn, f.RichEdit1, f.ViewLogsBitBtn, f.DeviceComboBox,
+            f.CopyBitBtn, f.SaveSettingsBitBtn, f.RichEdit1, f.ViewLogsBitBtn, f.PreviewBitBtn, f.DeviceComboBox,
             f.DeviceRootEdit->Edit, f.StringGrid1, f.ScanPortableDevicesButton, f.CopyModeRadioGroup->Buttons[1],
             f.SearchBitBtn, f.OptionsBitBtn, f.PostProcessingBitBtn, f.AboutButton, f.CloseButton,
             f.DeleteDeviceButton, f.DeviceConnectSpeedButton, f.AddFolderButton, f.HelpButton,

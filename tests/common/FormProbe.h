@@ -21,4 +21,9 @@ struct FormProbe
     static void SearchDeviceContents(TForm1 &form) { form.SearchDeviceContents(); }
     static TStringGrid *StringGrid1(TForm1 &form) { return form.StringGrid1; }
     static CatalogueGrid *StringGrid2(TForm1 &form) { return form.StringGrid2; }
+    static PreviewPanel *Preview(TForm1 &form) { return form.Preview; }
+    static QPushButton *PreviewBitBtn(TForm1 &form) { return form.PreviewBitBtn; }
+    static PreviewFetcher &Previews(TForm1 &form) { return *form.Previews; }
+    // The file the preview shows now.
+    static QString PreviewKey(TForm1 &form) { return form.previewRequest_.Key(); }
 };

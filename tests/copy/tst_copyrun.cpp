@@ -181,6 +181,28 @@ private slots:
         }
     }
 
+    // A device seen for the first time keeps today's raw, phone and video
+    // files with its photos; only what no camera writes stays behind, said.
+    void todaysFormatsOnAFreshDevice()
+    {
+        const QStringList kinds{"CR2", "CR3", "NEF", "ARW", "DNG", "RAF", "ORF", "RW2", "PEF", "HEIC",
+                                "heif", "AVIF", "PNG", "MTS", "M2TS", "MOD", "mkv", "opus", "JPG"};
+        const QString dcim = Camera().Object(QStringLiteral("/store_S1/DCIM")).id;
+        for (qsizetype i = 0; i < kinds.size(); ++i)
+            Camera().AddFile(dcim, QStringLiteral("DSC_%1.").arg(i) + kinds[i], QStringLiteral("IMAGE"),
+                             QStringLiteral("2016/08/19:10:22:33.000"), FileData(int(i)));
+        Camera().AddFile(dcim, QStringLiteral("NOTES.TXT"), QStringLiteral("TEXT"),
+                         QStringLiteral("2016/08/19:10:22:33.000"), FileData(1));
+        settings_.Filters = {true, DecodeFileFilter(QString::fromLatin1(kDefaultFileFilter))};
+        Apply();
+        QCOMPARE(Copy().end, CopyOutcome::End::Finished);
+        for (qsizetype i = 0; i < kinds.size(); ++i)
+            QVERIFY2(ReadAll(dest_->path() + QStringLiteral("/2016-08-19/DSC_%1.").arg(i) + kinds[i]) == FileData(int(i)),
+                     qPrintable(kinds[i]));
+        QCOMPARE(Statistics(0).value(3), QStringLiteral("%1 Files copied to Destination.").arg(kFiles + kinds.size()));
+        QVERIFY(log_.Texts().contains(QStringLiteral("1 Files left on the device by the file filter (TXT 1).")));
+    }
+
     // How a run ends when something is wrong before or during it.
     void endings_data()
     {

@@ -3,7 +3,9 @@
 #include "common/ModalWatcher.h"
 #include "common/TestMain.h"
 
+#include "app/DesktopNotifier.h"
 #include "app/ProgramFolders.h"
+#include "app/RunMonitor.h"
 #include "app/Unit1.h"
 #include "base/FileNames.h"
 #include "copy/CopyTestSupport.h"
@@ -12,13 +14,17 @@
 #include "settings/Unit3.h"
 #include "settings/Unit4.h"
 
+#include <QDBusConnection>
 #include <QDesktopServices>
 #include <QElapsedTimer>
 #include <QItemSelectionModel>
 #include <QMessageBox>
 #include <QPlainTextEdit>
+#include <QProcess>
+#include <QComboBox>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QStatusBar>
 
 #include <algorithm>
@@ -27,6 +33,22 @@
 
 #include <fcntl.h>
 #include <unistd.h>
+
+// Stands in for the desktop's notification service.
+class StandInNotifications : public QObject
+{
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
+public:
+    QStringList received;
+public slots:
+    uint Notify(const QString &, uint, const QString &, const QString &summary, const QString &body,
+                const QStringList &, const QVariantMap &, int)
+    {
+        received << summary + QLatin1Char('|') + body;
+        return uint(received.size());
+    }
+};
 
 // Stands in for the desktop's file opener.
 class UrlCatcher : public QObject
@@ -233,6 +255,71 @@ private slots:
         QVERIFY(form_->RichEdit1->hasFocus() || !form_->isActiveWindow());
     }
 
+    // The status bar follows the run against the listing's totals; a long
+    // run that ends behind another window says so on the desktop, through a
+    // stand-in service on a bus of the test's own.
+    void progressAndNotice_data()
+    {
+        QTest::addColumn<bool>("service");
+        QTest::addColumn<qint64>("notifyAfter");
+        QTest::addColumn<bool>("active");
+        QTest::addColumn<QString>("notice");
+        const QString imported = QStringLiteral("Copy finished|Imported 5 files (6.3 KiB) from Canon EOS \u2014 0 errors");
+        QTest::newRow("behind another window") << true << qint64(0) << false << imported;
+        QTest::newRow("window in front") << true << qint64(0) << true << "";
+        QTest::newRow("short run") << true << qint64(3600000) << false << "";
+        QTest::newRow("no service") << false << qint64(0) << false << "No desktop notification: ";
+    }
+    void progressAndNotice()
+    {
+        QFETCH(bool, service);
+        QFETCH(qint64, notifyAfter);
+        QFETCH(bool, active);
+        QFETCH(QString, notice);
+        QProcess daemon;
+        daemon.start(QStringLiteral("dbus-daemon"), {"--session", "--nofork", "--print-address"});
+        if (!daemon.waitForStarted())
+            QSKIP("dbus-daemon is not installed");
+        QTRY_VERIFY(daemon.canReadLine());
+        const QString address = QString::fromUtf8(daemon.readLine().trimmed());
+        const auto stopDaemon = qScopeGuard([&] { daemon.kill(); daemon.waitForFinished(); });
+        QDBusConnection serviceBus = QDBusConnection::connectToBus(address, QStringLiteral("stand-in"));
+        const auto disconnect = qScopeGuard([] {
+            QDBusConnection::disconnectFromBus(QStringLiteral("stand-in"));
+            QDBusConnection::disconnectFromBus(QStringLiteral("program"));
+        });
+        StandInNotifications standIn;
+        if (service)
+            QVERIFY(serviceBus.registerObject(QStringLiteral("/org/freedesktop/Notifications"), &standIn,
+                                              QDBusConnection::ExportAllSlots) &&
+                    serviceBus.registerService(QStringLiteral("org.freedesktop.Notifications")));
+        Start();
+        DebugFlag = true;
+        RunMonitor &monitor = *form_->Monitor;
+        monitor.Notifier().SetConnection(QDBusConnection::connectToBus(address, QStringLiteral("program")));
+        monitor.SetNotifyAfter(notifyAfter);
+        monitor.SetWindowActiveCheck([active] { return active; });
+        HoldAt(FileId(3));
+        QTest::mouseClick(form_->CopyBitBtn, Qt::LeftButton);
+        QTRY_VERIFY(held_);
+        QTRY_VERIFY(monitor.ProgressLabel()->isVisible());
+        QTRY_VERIFY2(monitor.ProgressLabel()->text().startsWith(QStringLiteral("2 of 5 files \u00B7 2.2 of 6.3 KiB")),
+                     qPrintable(monitor.ProgressLabel()->text()));
+        release_ = true;
+        WaitIdle(*form_);
+        QVERIFY(!monitor.ProgressLabel()->isVisible());
+        if (!service) {
+            QTRY_VERIFY(LogTexts(form_->Log).filter(notice).size() == 1);
+            return;
+        }
+        // Whatever the run sent arrives before a message sent after it.
+        monitor.Notifier().Notify(QStringLiteral("probe"), QString());
+        QTRY_COMPARE(standIn.received.value(standIn.received.size() - 1), QStringLiteral("probe|"));
+        QCOMPARE(standIn.received.size(), notice.isEmpty() ? 1 : 2);
+        if (!notice.isEmpty())
+            QCOMPARE(standIn.received.first(), notice);
+    }
+
     // The grid follows the run to its last file, and the window is idle at its end.
     void runFollowedInTheGrid()
     {
@@ -329,6 +416,7 @@ private slots:
         QTest::newRow("folder mode clicked") << "mode";
         QTest::newRow("delete files ticked in Options") << "delete";
         QTest::newRow("command typed in Post Processing") << "command";
+        QTest::newRow("date source chosen in Options by keyboard") << "date";
     }
     void changedControlsReachTheRun()
     {
@@ -345,11 +433,16 @@ private slots:
         } else if (change == QLatin1String("delete")) {
             form_->Form4->DeleteFilesCheckBox->click();
             QVERIFY(form_->Form4->DeleteFilesCheckBox->isChecked());
+        } else if (change == QLatin1String("date")) {
+            QTest::keyClick(form_->Form4->DateSourceComboBox, Qt::Key_Down);
+            QCOMPARE(form_->Form4->DateSourceComboBox->currentIndex(), 1);
         } else {
             form_->Form3->PostFileCopyCommandCheckBox->click();
             QTest::keyClicks(form_->Form3->PostFileCopyCommandLabeledEdit->Edit, QStringLiteral("touch [Path]/[File].ran"));
         }
         Copy();
+        QCOMPARE(form_->Engine->Settings().DateTaken, change == QLatin1String("date"));
+        // These photos hold no date of their own: they go by their file dates either way.
         for (int i = 1; i <= kFiles; ++i) {
             QString where = DestFile(i);
             if (change == QLatin1String("destination"))

@@ -56,8 +56,8 @@ public:
             Put16(payload, 100), Put32(payload, 6), Put16(payload, 100);
             PutString(payload, QStringLiteral("microsoft.com: 1.0; android.com: 1.0;"));
             Put16(payload, 0);
-            Put32(payload, propList ? 9 : 8);
-            for (std::uint16_t op : {0x1001, 0x1002, 0x1004, 0x1005, 0x1007, 0x1008, 0x95C1, 0x9803, 0x9805})
+            Put32(payload, propList ? 10 : 9);
+            for (std::uint16_t op : {0x1001, 0x1002, 0x1004, 0x1005, 0x1007, 0x1008, 0x100A, 0x95C1, 0x9803, 0x9805})
                 if (op != 0x9805 || propList)
                     Put16(payload, op);
             for (int i = 0; i < 4; ++i)
@@ -100,6 +100,11 @@ public:
         }
         case ptp::MtpGetObjPropValue:  // the size, the only one asked for
             Put32(payload, std::uint32_t(firstSize)), Put32(payload, std::uint32_t(firstSize >> 32));
+            break;
+        case ptp::GetThumb:  // an empty file has none
+            payload = files.at(p.at(0) - 1).data.left(100);
+            if (payload.isEmpty())
+                hasData = false, rc = 0x2010;  // No Thumbnail Present
             break;
         case ptp::AndroidGetPartialObject64:
             payload = files.at(p.at(0) - 1).data.mid(qsizetype(p.at(1)), qsizetype(p.at(3)));
@@ -256,6 +261,9 @@ private slots:
                 read.append(chunk.constData(), qsizetype(got));
             }
             QVERIFY2(read == file.data, qPrintable(file.name));
+            QByteArray thumbnail;
+            const int result = connection.Thumbnail(storages[0].baseDir, file.name, thumbnail);
+            QVERIFY(file.data.isEmpty() ? result < 0 : result == 0 && thumbnail == file.data.left(100));
         }
         // Nothing was asked twice.
         QCOMPARE(phone.requests[ptp::GetObjectHandles], 1);

@@ -62,6 +62,7 @@ private slots:
         values.PostProcessingSuccessCode = QStringLiteral("2");
         values.FileFiltersCheckBox = false;
         values.FileFilter = QStringLiteral("jpg|png");
+        values.CopyOnConnect = true;
         values.DateSource = 1;
         WriteDeviceSection(ini, QStringLiteral("Cam"), values, DeviceKeys::All);
         const DeviceSettings back = ReadDeviceSection(ini, QStringLiteral("Cam"));
@@ -82,13 +83,14 @@ private slots:
         QCOMPARE(back.PostProcessingSuccessCode, QStringLiteral("2"));
         QCOMPARE(back.FileFiltersCheckBox, false);
         QCOMPARE(back.FileFilter, QStringLiteral("jpg|png"));
+        QCOMPARE(back.CopyOnConnect, true);
         QCOMPARE(back.DateSource, 1);
         QCOMPARE(defaults.DateSource, 0);
 
         QFile::remove(path_);
         WriteDeviceSection(ini, QStringLiteral("Cam"), values, DeviceKeys::Options);
         QCOMPARE(ReadRaw(), QByteArray("[Cam]\nByteLevelCompare=1\nDeleteFiles=1\nFileFiltersCheckBox=0\n"
-                                       "FileFilter=jpg|png\nDateSource=1\n"));
+                                       "FileFilter=jpg|png\nDateSource=1\nCopyOnConnect=1\n"));
         // A value out of range is the nearer choice.
         ini.WriteInteger(QStringLiteral("Cam"), QStringLiteral("DateSource"), 7);
         QCOMPARE(ReadDeviceSection(ini, QStringLiteral("Cam")).DateSource, 1);

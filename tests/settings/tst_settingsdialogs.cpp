@@ -64,6 +64,7 @@ private slots:
         QCOMPARE(f.DateFormatEdit->text(), QStringLiteral("yyyy-mm-dd"));
         QCOMPARE(f.CopyModeRadioGroup->ItemIndex(), 0);
         QVERIFY(f.Form4->FileFiltersCheckBox->isChecked());
+        QVERIFY(!f.Form4->CopyOnConnectCheckBox->isChecked());
         QCOMPARE(f.Form4->FilterList(), DecodeFileFilter(QString::fromLatin1(kDefaultFileFilter)));
         QCOMPARE(f.Form4->MaxLogDaysSpinEdit->Text(), QStringLiteral("30"));
         QCOMPARE(f.Form3->PostFileCopySuccessCode->text(), QStringLiteral("0"));
@@ -90,6 +91,7 @@ private slots:
         f.CopyModeRadioGroup->Buttons[1]->click();
         f.Form4->ByteLevelCompareCheckBox->setChecked(true);
         f.Form4->DeleteFilesCheckBox->setChecked(true);
+        f.Form4->CopyOnConnectCheckBox->setChecked(true);
         f.Form4->SetFilterList({"jpg", "AVI", "my pics"});
         f.Form4->DateSourceComboBox->setCurrentIndex(1);
         f.Form3->PostFileCopyCommandCheckBox->setChecked(true);
@@ -105,6 +107,7 @@ private slots:
         QCOMPARE(Ini("Canon EOS 80D", "DeviceRoot"), QStringLiteral("\\DCIM"));
         QCOMPARE(f.DeviceRootEdit->text(), QStringLiteral("\\DCIM"));
         QCOMPARE(Ini("Canon EOS 80D", "CopyMode"), QStringLiteral("1"));
+        QCOMPARE(Ini("Canon EOS 80D", "CopyOnConnect"), QStringLiteral("1"));
         QCOMPARE(Ini("Canon EOS 80D", "FileFilter"), QStringLiteral("AVI|jpg|\"my pics\""));
         QCOMPARE(f.Form4->FilterList(), (QStringList{"AVI", "jpg", "my pics"}));
 
@@ -121,6 +124,7 @@ private slots:
         QVERIFY(g.DateFormatEdit->isHidden());
         QVERIFY(g.Form4->ByteLevelCompareCheckBox->isChecked());
         QVERIFY(g.Form4->DeleteFilesCheckBox->isChecked());
+        QVERIFY(g.Form4->CopyOnConnectCheckBox->isChecked());
         QCOMPARE(g.Form4->FilterList(), (QStringList{"AVI", "jpg", "my pics"}));
         QCOMPARE(g.Form4->DateSourceComboBox->currentIndex(), 1);
         QCOMPARE(Ini("Canon EOS 80D", "DateSource"), QStringLiteral("1"));
@@ -292,6 +296,7 @@ private slots:
             ModalWatcher watcher([&](QWidget *) {
                 QVERIFY(!o.ByteLevelCompareCheckBox->isEnabled());
                 QVERIFY(!o.DeleteFilesCheckBox->isEnabled());
+                QVERIFY(!o.CopyOnConnectCheckBox->isEnabled());
                 QVERIFY(!o.FileFiltersCheckBox->isEnabled());
                 QVERIFY(!o.ListBox1->isEnabled());
                 QVERIFY(!o.DateSourceComboBox->isEnabled());
@@ -412,6 +417,7 @@ private slots:
                 o.ListBox1->setCurrentRow(0);
                 o.DeleteFilter1->trigger();
                 o.ByteLevelCompareCheckBox->click();
+                o.CopyOnConnectCheckBox->click();
                 o.DateSourceComboBox->setCurrentIndex(1);
                 o.MaxLogDaysSpinEdit->SetText(QStringLiteral("7"));
                 o.CancelButton->click();
@@ -420,6 +426,7 @@ private slots:
         }
         QCOMPARE(o.FilterList(), (QStringList{"mov", "AVI", "jpg"}));
         QVERIFY(!o.ByteLevelCompareCheckBox->isChecked());
+        QVERIFY(!o.CopyOnConnectCheckBox->isChecked());
         QCOMPARE(o.DateSourceComboBox->currentIndex(), 0);
         QCOMPARE(o.MaxLogDaysSpinEdit->Text(), QStringLiteral("30"));
     }

@@ -201,13 +201,24 @@ public:
         FakeDevice *device = FindDevice(service_, deviceId_);
         if (!device)
             return E_DEVICE_NOT_CONNECTED;
-        if (resource != WPD_RESOURCE_DEFAULT)
+        if (resource != WPD_RESOURCE_DEFAULT && resource != WPD_RESOURCE_THUMBNAIL)
             return E_INVALIDARG;
         const auto it = device->objects.find(objectId);
         if (it == device->objects.end())
             return E_NOT_FOUND;
         if (FAILED(it->second.getStreamCode))
             return it->second.getStreamCode;
+        if (resource == WPD_RESOURCE_THUMBNAIL) {
+            if (it->second.thumbnail.isEmpty())
+                return E_NOT_SUPPORTED;
+            ++service_.thumbnailsRead;
+            FakeObject thumbnail = it->second;
+            thumbnail.data = thumbnail.thumbnail;
+            thumbnail.size = std::uint64_t(thumbnail.data.size());
+            stream = std::make_shared<FakeStream>(service_, deviceId_, std::move(thumbnail));
+            return S_OK;
+        }
+        ++service_.streamsOpened;
         stream = std::make_shared<FakeStream>(service_, deviceId_, it->second);
         return S_OK;
     }

@@ -41,6 +41,7 @@ struct FakeObject
     int readDelayMs = 0;                // every Read waits this long (a slow device)
     bool zeroData = false;              // a sized file's generated data is all zero
     HRESULT deleteCode = S_OK;
+    QByteArray thumbnail;               // the device's own thumbnail; none when empty
 };
 
 struct FakeDevice
@@ -117,6 +118,8 @@ public:
     // What happened.
     int managersCreated = 0;
     int devicesCreated = 0;
+    int thumbnailsRead = 0;
+    int streamsOpened = 0;
     std::vector<QString> deletedIds;
 
     // Every call of the fake holds this lock, as a real backend serialises
