@@ -13,6 +13,7 @@
 #include <dlfcn.h>
 #include <execinfo.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdlib>
 #include <mutex>
@@ -46,19 +47,28 @@ Ring &Throws()
     return ring;
 }
 
-// Out of line, so that the two frames to leave out are always this one and
-// __cxa_throw.
+// Out of line, so that the frames to leave out are this one, whatever
+// backtrace adds of its own (a sanitizer build wraps it, which adds a frame)
+// and __cxa_throw: everything up to the return into __cxa_throw.
 [[gnu::noinline]] void Record(void *object)
 {
     constexpr int kOwnFrames = 2;
+    constexpr int kSpareFrames = 2;
     Recorded recorded;
-    void *frames[kMaxFrames + kOwnFrames];
-    const int count = backtrace(frames, kMaxFrames + kOwnFrames);
+    void *frames[kMaxFrames + kOwnFrames + kSpareFrames];
+    const int count = backtrace(frames, kMaxFrames + kOwnFrames + kSpareFrames);
+    const void *const intoThrow = __builtin_return_address(0);
+    int own = kOwnFrames;
+    for (int i = 0; i < count && i <= kOwnFrames + kSpareFrames; ++i)
+        if (frames[i] == intoThrow) {
+            own = i + 1;
+            break;
+        }
     recorded.object = object;
     recorded.thread = std::this_thread::get_id();
-    recorded.count = count > kOwnFrames ? count - kOwnFrames : 0;
+    recorded.count = count > own ? std::min(count - own, kMaxFrames) : 0;
     for (int i = 0; i < recorded.count; ++i)
-        recorded.frames[size_t(i)] = frames[i + kOwnFrames];
+        recorded.frames[size_t(i)] = frames[i + own];
     Ring &ring = Throws();
     const std::lock_guard lock(ring.mutex);
     ring.entries[ring.next % ring.entries.size()] = recorded;
