@@ -60,7 +60,7 @@ void TForm1::SearchDeviceContents()
     // Row 0 is the header, which cannot be selected.
     for (int row = qMax(SearchRow, 1); row < cells->RowCount(); ++row) {
         // Names are searched as the grid shows them ("x\xFF.JPG").
-        if (fold(CatalogueGrid::Shown(cells->CellRef(1, row))).contains(needle)) {
+        if (fold(CatalogueGrid::Shown(cells->CellRef(CatalogueGrid::NameColumn, row))).contains(needle)) {
             StringGrid1->SetRow(row);
             SearchRow = row + 1;
             return;

@@ -29,7 +29,7 @@ void TForm1::ConnectEngine()
     });
     connect(engine, &CopyRun::rowRemoved, this, [this](const QString &objectId) {
         CatalogueGrid *cells = StringGrid1->Cells();
-        const int row = cells->FindRow(5, objectId);
+        const int row = cells->FindRow(CatalogueGrid::ObjectIdColumn, objectId);
         if (row > 0)
             cells->RemoveRow(row);
     });
@@ -39,7 +39,7 @@ void TForm1::ConnectEngine()
         ApplyAutoSizeGrid(StringGrid1);
     });
     connect(engine, &CopyRun::currentFileChanged, this, [this](const QString &objectId) {
-        const int row = StringGrid1->Cells()->FindRow(5, objectId);
+        const int row = StringGrid1->Cells()->FindRow(CatalogueGrid::ObjectIdColumn, objectId);
         if (row > 0)
             StringGrid1->SetRow(row);
     });

@@ -88,8 +88,9 @@ bool TForm1::ReadObjectDate(const QString &ObjectID, QDateTime &date)
 GridRow TForm1::GridRowAt(int row) const
 {
     const CatalogueGrid *cells = StringGrid1->Cells();
-    return GridRow{cells->Cell(1, row), cells->Cell(3, row), cells->Cell(4, row), cells->Cell(5, row),
-                   cells->Cell(6, row)};
+    return GridRow{cells->Cell(CatalogueGrid::NameColumn, row), cells->Cell(CatalogueGrid::DateColumn, row),
+                   cells->Cell(CatalogueGrid::TypeColumn, row), cells->Cell(CatalogueGrid::ObjectIdColumn, row),
+                   cells->Cell(CatalogueGrid::BytesColumn, row)};
 }
 
 std::vector<GridRow> TForm1::SelectedGridRows() const

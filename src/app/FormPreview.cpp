@@ -100,8 +100,8 @@ void TForm1::PreviewSelectionChanged()
         return;
     const int row = StringGrid1->Row();
     const CatalogueGrid *cells = StringGrid1->Cells();
-    const QString type = row > 0 ? cells->Cell(4, row) : QString();
-    const QString id = row > 0 ? cells->Cell(5, row) : QString();
+    const QString type = row > 0 ? cells->Cell(CatalogueGrid::TypeColumn, row) : QString();
+    const QString id = row > 0 ? cells->Cell(CatalogueGrid::ObjectIdColumn, row) : QString();
     if (id.isEmpty() || type == QLatin1String("STORAGE") || type == QLatin1String("FOLDER")) {
         previewTimer_.stop();
         Previews->Cancel();
@@ -112,14 +112,14 @@ void TForm1::PreviewSelectionChanged()
     PreviewRequest request;
     request.deviceId = Connection.CurrentDeviceID;
     request.objectId = id;
-    request.name = cells->Cell(1, row);
+    request.name = cells->Cell(CatalogueGrid::NameColumn, row);
     request.typeName = type;
-    request.size = cells->Cell(6, row).toLongLong();
-    request.dateText = cells->Cell(3, row);
+    request.size = cells->Cell(CatalogueGrid::BytesColumn, row).toLongLong();
+    request.dateText = cells->Cell(CatalogueGrid::DateColumn, row);
     if (request.Key() == previewRequest_.Key())
         return;
     previewRequest_ = request;
-    Preview->ShowFile({request.name, cells->Cell(2, row), request.dateText, KindOf(type, request.name)});
+    Preview->ShowFile({request.name, cells->Cell(CatalogueGrid::SizeColumn, row), request.dateText, KindOf(type, request.name)});
     if (previewClock_.restart() < kSettleMs) {
         previewTimer_.start();
         return;

@@ -107,9 +107,9 @@ TForm1::TForm1(DeviceService &deviceService, QWidget *parent)
         Engine->FlushRows();
         FileTypeTally found;
         for (int row = 1; row + 1 < StringGrid2->RowCount(); ++row) {
-            const QString &type = StringGrid2->CellRef(4, row);
+            const QString &type = StringGrid2->CellRef(CatalogueGrid::TypeColumn, row);
             if (type != QLatin1String("FOLDER") && type != QLatin1String("STORAGE"))
-                found.Add(ExtractFileExtension(StringGrid2->CellRef(1, row)));
+                found.Add(ExtractFileExtension(StringGrid2->CellRef(CatalogueGrid::NameColumn, row)));
         }
         return found;
     });
@@ -257,14 +257,15 @@ void TForm1::CreateControls()
     StringGrid1->Cells()->Clear();
     StringGrid2->Clear();
     // The design widths, widened where the desktop's font needs more for a header.
-    const int widths[] = {30, 208, 70, 130, 88};
+    const int widths[CatalogueGrid::ObjectIdColumn] = {30, 208, 70, 130, 88};
     const QFontMetrics headerMetrics(StringGrid1->horizontalHeader()->font());
-    for (int c = 0; c < 5; ++c)
+    for (int c = 0; c < CatalogueGrid::ObjectIdColumn; ++c)
         StringGrid1->setColumnWidth(
             c, qMax(widths[c], headerMetrics.horizontalAdvance(CatalogueGrid::kHeaders[size_t(c)]) + 12));
     const QString sampleDate = DateTimeToStr(QDateTime(QDate(2016, 12, 28), QTime(23, 58, 58)), ProcessFormatSettings());
-    StringGrid1->setColumnWidth(3, qMax(StringGrid1->columnWidth(3),
-                                        QFontMetrics(StringGrid1->font()).horizontalAdvance(sampleDate) + 12));
+    StringGrid1->setColumnWidth(CatalogueGrid::DateColumn,
+                                qMax(StringGrid1->columnWidth(CatalogueGrid::DateColumn),
+                                     QFontMetrics(StringGrid1->font()).horizontalAdvance(sampleDate) + 12));
 
     PopupMenu1 = new QMenu(StringGrid1);
     Open1 = new QAction(QStringLiteral("Open"), StringGrid1);
@@ -506,7 +507,7 @@ void TForm1::Init()
     LoadFormSettings();
     UserLocaleSettings() = FormatSettings::FromLocale(QLocale::system());
     DateFormatEditChange();
-    StringGrid1->setColumnHidden(5, true);
+    StringGrid1->setColumnHidden(CatalogueGrid::ObjectIdColumn, true);
     DisableUI(true);
     Log.WriteLog(QStringLiteral("Ferrovane - ") + GetVersionText(), LogColor::Blue, LogStyle::Bold);
     // Said now: at exit there is nobody left to read it.
@@ -686,12 +687,11 @@ void TForm1::AutoSizeGrid(TStringGrid *grid)
 void TForm1::ApplyAutoSizeGrid(TStringGrid *grid)
 {
     grid->FitSizeColumn();
-    const int columns = CatalogueGrid::kColumnCount;
     int others = 0;
-    for (int c = 0; c <= columns - 2; ++c)
-        if (c != 1 && !grid->isColumnHidden(c))
+    for (int c = 0; c < CatalogueGrid::ObjectIdColumn; ++c)
+        if (c != CatalogueGrid::NameColumn && !grid->isColumnHidden(c))
             others += grid->columnWidth(c);
     const int available = grid->width() - others;
     const int needed = grid->Cells()->WidestName(grid->font()) + 8;
-    grid->setColumnWidth(1, qMax(kMinNameColumnWidth, needed < available ? needed : available));
+    grid->setColumnWidth(CatalogueGrid::NameColumn, qMax(kMinNameColumnWidth, needed < available ? needed : available));
 }

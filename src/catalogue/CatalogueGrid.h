@@ -43,8 +43,10 @@ class CatalogueGrid : public QAbstractTableModel
 {
     Q_OBJECT
 public:
-    static constexpr int kCellCount = 7;
-    static constexpr int kColumnCount = 6;
+    // The cells of a row, in order; the first kColumnCount are the grid's columns.
+    enum Column : int { LevelColumn, NameColumn, SizeColumn, DateColumn, TypeColumn, ObjectIdColumn, BytesColumn };
+    static constexpr int kCellCount = BytesColumn + 1;
+    static constexpr int kColumnCount = ObjectIdColumn + 1;
     using Row = std::array<QString, kCellCount>;
     static const Row kHeaders;
 
@@ -63,7 +65,7 @@ public:
     // Tells the views about rows appended since the last time.
     void FlushRows();
     // The data row whose cell in column holds text exactly (the object
-    // identifiers of column 5 are unique); 0 when none.
+    // identifiers of ObjectIdColumn are unique); 0 when none.
     int FindRow(int column, const QString &text) const;
     // Removes a data row; the rows below move up by one.
     void RemoveRow(int row);
@@ -73,7 +75,7 @@ public:
     // estimated widest, and the result is then never below the widest cell
     // and at most a pixel or two above it.
     int WidestCell(int column, const QFont &font);
-    int WidestName(const QFont &font) { return WidestCell(1, font); }
+    int WidestName(const QFont &font) { return WidestCell(NameColumn, font); }
 
     int rowCount(const QModelIndex &parent = QModelIndex()) const override;
     int columnCount(const QModelIndex &parent = QModelIndex()) const override;

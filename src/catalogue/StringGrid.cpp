@@ -13,7 +13,7 @@ constexpr QRgb kGridSilver = 0xFFC0C0C0;
 
 void CatalogueDelegate::paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const
 {
-    const QString type = index.siblingAtColumn(4).data().toString();
+    const QString type = index.siblingAtColumn(CatalogueGrid::TypeColumn).data().toString();
     QColor fill;
     if (type == QLatin1String("STORAGE"))
         fill = QColor::fromRgb(kGridAqua);
@@ -73,7 +73,7 @@ void TStringGrid::SetRow(int row)
 
 void TStringGrid::FitSizeColumn()
 {
-    const int needed = cells_->WidestCell(kSizeColumn, font()) + kCellPadding;
-    if (columnWidth(kSizeColumn) < needed)
-        setColumnWidth(kSizeColumn, needed);
+    const int needed = cells_->WidestCell(CatalogueGrid::SizeColumn, font()) + kCellPadding;
+    if (columnWidth(CatalogueGrid::SizeColumn) < needed)
+        setColumnWidth(CatalogueGrid::SizeColumn, needed);
 }

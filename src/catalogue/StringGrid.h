@@ -31,7 +31,6 @@ public:
     // Widens the Size column to its widest text (sizes of many gigabytes run
     // past the design width); never narrows it.
     void FitSizeColumn();
-    static constexpr int kSizeColumn = 2;
     static constexpr int kCellPadding = 12;
 
 private:

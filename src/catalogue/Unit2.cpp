@@ -94,8 +94,8 @@ void TForm2::showEvent(QShowEvent *event)
 
 bool TForm2::IsDriveDevice() const
 {
-    return grid_.RowCount() > 1 && grid_.CellRef(4, 1) == QLatin1String("STORAGE") &&
-           IsLocalFolderStorage(grid_.CellRef(1, 1));
+    return grid_.RowCount() > 1 && grid_.CellRef(CatalogueGrid::TypeColumn, 1) == QLatin1String("STORAGE") &&
+           IsLocalFolderStorage(grid_.CellRef(CatalogueGrid::NameColumn, 1));
 }
 
 void TForm2::BuildTree()
@@ -105,11 +105,11 @@ void TForm2::BuildTree()
     QTreeWidgetItem *current = nullptr;
     int currentLevel = 0;
     for (int row = 1; row < grid_.RowCount(); ++row) {
-        const QString &type = grid_.CellRef(4, row);
+        const QString &type = grid_.CellRef(CatalogueGrid::TypeColumn, row);
         if (type != QLatin1String("FOLDER") && type != QLatin1String("STORAGE"))
             continue;
-        const int level = grid_.CellRef(0, row).toInt();
-        QString text = grid_.CellRef(1, row);
+        const int level = grid_.CellRef(CatalogueGrid::LevelColumn, row).toInt();
+        QString text = grid_.CellRef(CatalogueGrid::NameColumn, row);
         // The node shows the name; its path component is the name as the
         // walk's device paths hold it.
         QString component = DevicePathComponent(text);

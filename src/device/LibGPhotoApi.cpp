@@ -131,8 +131,8 @@ public:
         return result;
     }
 
-    int ListFolders(const QString &folder, QStringList &names) override { return List(folder, names, true); }
-    int ListFiles(const QString &folder, QStringList &names) override { return List(folder, names, false); }
+    int ListFolders(const QString &folder, QStringList &names) override { return ListNames(folder, names, true); }
+    int ListFiles(const QString &folder, QStringList &names) override { return ListNames(folder, names, false); }
 
     int FileInfo(const QString &folder, const QString &name, GPhotoFileInfo &out) override
     {
@@ -218,7 +218,7 @@ public:
     }
 
 private:
-    int List(const QString &folder, QStringList &names, bool folders)
+    int ListNames(const QString &folder, QStringList &names, bool folders)
     {
         Lock lock(LibraryMutex());
         CameraList *list = nullptr;

@@ -52,10 +52,10 @@ public:
         const auto fails = camera_.listFails.find(folder);
         if (fails != camera_.listFails.end())
             return fails->second;
-        return List(camera_.folders, folder, names);
+        return ListNames(camera_.folders, folder, names);
     }
     QString LastError() const override { return camera_.said; }
-    int ListFiles(const QString &folder, QStringList &names) override { return List(camera_.files, folder, names); }
+    int ListFiles(const QString &folder, QStringList &names) override { return ListNames(camera_.files, folder, names); }
     int FileInfo(const QString &folder, const QString &name, GPhotoFileInfo &info) override
     {
         const auto it = camera_.data.find(folder + QLatin1Char('/') + name);
@@ -98,7 +98,7 @@ public:
     }
 
 private:
-    static int List(const std::map<QString, QStringList> &map, const QString &folder, QStringList &names)
+    static int ListNames(const std::map<QString, QStringList> &map, const QString &folder, QStringList &names)
     {
         const auto it = map.find(folder);
         names = it == map.end() ? QStringList() : it->second;
