@@ -15,7 +15,7 @@ Application::ExceptionHandler &Handler()
     return handler;
 }
 
-} // namespace
+}  // namespace
 
 Application::Application(int &argc, char **argv) : QApplication(argc, argv)
 {

@@ -123,7 +123,7 @@ void SaveTheLog(const LogDocument &document)
         Say(STDERR_FILENO, QStringLiteral("ferrovane: the log was saved as %1 instead").arg(rescued));
 }
 
-} // namespace
+}  // namespace
 
 QString DeviceKindName(const QString &deviceId, std::uint32_t deviceType)
 {
@@ -147,12 +147,13 @@ void OfferAddedFolders(const IniFile &ini, const QStringList &devices)
 {
     QStringList folders;
     for (const QString &name : devices)
-        if (const QString folder = ReadDeviceSection(ini, name).FolderPath; !folder.isEmpty() && !folders.contains(folder))
+        if (const QString folder = ReadDeviceSection(ini, name).FolderPath;
+            !folder.isEmpty() && !folders.contains(folder))
             folders << folder;
     FolderBackend::SetAddedFolders(folders);
 }
 
-} // namespace
+}  // namespace
 
 int ListDevices(DeviceService &service)
 {
@@ -198,8 +199,9 @@ int CopyDevice(const QString &deviceName, DeviceService &service)
     const QStringList known = ReadDeviceList(ini);
     if (!known.contains(deviceName)) {
         Say(STDERR_FILENO, QStringLiteral("ferrovane: the device list holds no device \"%1\".").arg(deviceName));
-        Say(STDERR_FILENO, known.isEmpty() ? QStringLiteral("The list is empty: choose the device in the window first.")
-                                           : QStringLiteral("It holds: \"%1\".").arg(known.join(QStringLiteral("\", \""))));
+        Say(STDERR_FILENO, known.isEmpty()
+                               ? QStringLiteral("The list is empty: choose the device in the window first.")
+                               : QStringLiteral("It holds: \"%1\".").arg(known.join(QStringLiteral("\", \""))));
         return 2;
     }
     DebugFlag = ReadProgramSection(ini).Debug;
@@ -287,9 +289,7 @@ int RunWithoutWindow(int &argc, char **argv)
 
     const ProgramArguments arguments = ParseProgramArguments(QCoreApplication::arguments(), QDir::currentPath());
     switch (arguments.mode) {
-    case ProgramArguments::Mode::Help:
-        WriteAll(STDOUT_FILENO, UsageText().toUtf8());
-        return 0;
+    case ProgramArguments::Mode::Help: WriteAll(STDOUT_FILENO, UsageText().toUtf8()); return 0;
     case ProgramArguments::Mode::Version:
         Say(STDOUT_FILENO, QStringLiteral("Ferrovane - ") + GetVersionText());
         return 0;
@@ -304,8 +304,7 @@ int RunWithoutWindow(int &argc, char **argv)
             return arguments.mode == ProgramArguments::Mode::List ? ListDevices(*devices)
                                                                   : CopyDevice(arguments.deviceName, *devices);
         }
-    case ProgramArguments::Mode::Window:
-        break;
+    case ProgramArguments::Mode::Window: break;
     }
     Say(STDERR_FILENO, QStringLiteral("ferrovane: ") + arguments.error);
     Say(STDERR_FILENO, QStringLiteral("Try \"ferrovane --help\"."));

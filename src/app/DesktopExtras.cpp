@@ -26,7 +26,8 @@ DesktopExtras InstallDesktopExtras(QMainWindow *mainWindow, LogSink &log, QStatu
     extras.AboutForm = new TAboutForm(log, GetVersionText(), mainWindow);
     extras.StyleSelector = new TVCLStyleSelectorForm(IniFilePath, mainWindow);
     QObject::connect(helpButton, &QAbstractButton::clicked, extras.Help, &HelpHandler::ShowHelp);
-    QObject::connect(aboutButton, &QAbstractButton::clicked, extras.AboutForm, [about = extras.AboutForm] { about->exec(); });
+    QObject::connect(aboutButton, &QAbstractButton::clicked, extras.AboutForm,
+                     [about = extras.AboutForm] { about->exec(); });
     QObject::connect(changeStyleButton, &QAbstractButton::clicked, extras.StyleSelector,
                      [selector = extras.StyleSelector] { selector->exec(); });
     return extras;

@@ -8,8 +8,7 @@
 #include <QDBusPendingReply>
 #include <QVariantMap>
 
-DesktopNotifier::DesktopNotifier(LogSink &log, QObject *parent)
-    : QObject(parent), log_(log)
+DesktopNotifier::DesktopNotifier(LogSink &log, QObject *parent) : QObject(parent), log_(log)
 {
 }
 
@@ -26,14 +25,13 @@ void DesktopNotifier::Notify(const QString &summary, const QString &body)
         Unavailable(why.isEmpty() ? QStringLiteral("no session bus.") : why);
         return;
     }
-    QDBusMessage call =
-        QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.Notifications"),
-                                       QStringLiteral("/org/freedesktop/Notifications"),
-                                       QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("Notify"));
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("/org/freedesktop/Notifications"),
+        QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("Notify"));
     QVariantMap hints;
     hints.insert(QStringLiteral("desktop-entry"), QStringLiteral("ferrovane"));
-    call << QStringLiteral("Ferrovane") << quint32(0) << QStringLiteral("ferrovane") << summary << body
-         << QStringList() << hints << qint32(-1);
+    call << QStringLiteral("Ferrovane") << quint32(0) << QStringLiteral("ferrovane") << summary << body << QStringList()
+         << hints << qint32(-1);
     // A service started on demand may take a moment: the window does not wait.
     auto *watcher = new QDBusPendingCallWatcher(bus.asyncCall(call), this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher *done) {

@@ -23,7 +23,7 @@ void OnExitSignal(int signal)
     errno = saved;
 }
 
-} // namespace
+}  // namespace
 
 void CatchExitSignals(QObject *context, std::function<void(int signal)> handler)
 {

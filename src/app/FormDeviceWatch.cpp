@@ -24,7 +24,7 @@ bool HoldsListing(const CatalogueGrid &grid)
     return grid.RowCount() > 2;
 }
 
-} // namespace
+}  // namespace
 
 void TForm1::SetUpWatching()
 {
@@ -33,9 +33,8 @@ void TForm1::SetUpWatching()
     connect(&Watcher, &DeviceWatcher::RefreshDue, this, &TForm1::DevicesChanged);
     // The totals a run is measured against are the last listing's: the
     // copy run's own walk adds to the walk's counts as it goes.
-    connect(Engine.get(), &CopyRun::listingFinished, this, [this] {
-        Monitor->SetListed(qint64(Engine->Walk().ShownFiles), quint64(Engine->Walk().ShownSize));
-    });
+    connect(Engine.get(), &CopyRun::listingFinished, this,
+            [this] { Monitor->SetListed(qint64(Engine->Walk().ShownFiles), quint64(Engine->Walk().ShownSize)); });
     connect(Engine.get(), &CopyRun::copyStarted, this, [this] { Monitor->Started(Connection.CurrentDeviceName); });
     connect(Engine.get(), &CopyRun::workerFinished, this, &TForm1::WorkerEnded);
 }

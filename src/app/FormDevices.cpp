@@ -49,14 +49,15 @@ void WidenForInformativeText(QMessageBox &box)
                   columns);
 }
 
-} // namespace
+}  // namespace
 
 void TForm1::ScanPortableDevices()
 {
     if (Discovery.ScanPortableDevices(*this) == 0)
-        Log.WriteLog(QStringLiteral("To copy from a device, plug in and unlock a camera or phone, insert a memory card, "
-                                    "or add a folder with Add Folder."),
-                     LogColor::Black, LogStyle::Bold);
+        Log.WriteLog(
+            QStringLiteral("To copy from a device, plug in and unlock a camera or phone, insert a memory card, "
+                           "or add a folder with Add Folder."),
+            LogColor::Black, LogStyle::Bold);
 }
 
 bool TForm1::IsKnownDevice(const QString &name)
@@ -174,9 +175,9 @@ QStringList TForm1::DeviceListEntries() const
 void TForm1::AddFolderClick()
 {
     // Non-native, like the destination's: the same dialog on every desktop.
-    const QString folder = QFileDialog::getExistingDirectory(
-        this, QStringLiteral("Add Folder as Device"), QDir::homePath(),
-        QFileDialog::ShowDirsOnly | QFileDialog::DontUseNativeDialog);
+    const QString folder =
+        QFileDialog::getExistingDirectory(this, QStringLiteral("Add Folder as Device"), QDir::homePath(),
+                                          QFileDialog::ShowDirsOnly | QFileDialog::DontUseNativeDialog);
     if (!folder.isEmpty())
         AddFolderDevice(folder);
 }
@@ -249,8 +250,7 @@ void TForm1::SelectFolderDevice(const QString &path, bool newlyOffered)
         WriteDeviceSection(ini, found->DeviceName, folder, DeviceKeys::Folder);
         // The list is saved too, so that the next start offers the folder
         // again; the device opened at start stays the one saved last.
-        WriteDeviceList(ini, DeviceListEntries(),
-                        ReadProgramSection(ini).LastDevice, Log);
+        WriteDeviceList(ini, DeviceListEntries(), ReadProgramSection(ini).LastDevice, Log);
     }
     DeviceComboBox->setCurrentIndex(
         DeviceComboBox->findText(found->DeviceName, Qt::MatchExactly | Qt::MatchCaseSensitive));
@@ -292,7 +292,8 @@ QString TForm1::LocalFolderOf(const QString &location)
         return url.toLocalFile();
     // Only a folder of this computer can be a device here; a camera that the
     // desktop offers by its own address is in the device list.
-    Log.WriteLog(QStringLiteral("\"%1\" is not a folder on this computer: choose the device from the list.").arg(location),
-                 LogColor::Red, LogStyle::Bold);
+    Log.WriteLog(
+        QStringLiteral("\"%1\" is not a folder on this computer: choose the device from the list.").arg(location),
+        LogColor::Red, LogStyle::Bold);
     return QString();
 }

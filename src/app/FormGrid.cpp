@@ -15,9 +15,9 @@
 #include <QComboBox>
 #include <QDesktopServices>
 #include <QDir>
-#include <QScopedValueRollback>
 #include <QItemSelectionModel>
 #include <QMessageBox>
+#include <QScopedValueRollback>
 #include <QStandardPaths>
 #include <QStatusBar>
 #include <QUrl>
@@ -36,13 +36,15 @@ bool MakePrivateFolder(const QString &path)
     const QByteArray native = QFile::encodeName(path);
     if (::mkdir(native.constData(), 0700) != 0 && errno != EEXIST)
         return false;
-    struct stat info {};
+    struct stat info
+    {
+    };
     if (::lstat(native.constData(), &info) != 0 || !S_ISDIR(info.st_mode) || info.st_uid != ::getuid())
         return false;
     return (info.st_mode & 0077) == 0 || ::chmod(native.constData(), 0700) == 0;
 }
 
-} // namespace
+}  // namespace
 
 QString TForm1::OpenedFilesFolder()
 {

@@ -24,7 +24,7 @@ constexpr int kPreviewHelpContext = 175;
 // scroll: only the row it comes to rest on is fetched.
 constexpr int kSettleMs = 60;
 
-} // namespace
+}  // namespace
 
 void TForm1::CreatePreview()
 {
@@ -119,7 +119,8 @@ void TForm1::PreviewSelectionChanged()
     if (request.Key() == previewRequest_.Key())
         return;
     previewRequest_ = request;
-    Preview->ShowFile({request.name, cells->Cell(CatalogueGrid::SizeColumn, row), request.dateText, KindOf(type, request.name)});
+    Preview->ShowFile(
+        {request.name, cells->Cell(CatalogueGrid::SizeColumn, row), request.dateText, KindOf(type, request.name)});
     if (previewClock_.restart() < kSettleMs) {
         previewTimer_.start();
         return;

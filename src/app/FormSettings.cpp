@@ -43,7 +43,7 @@ QString LineNumbers(const QList<int> &lines)
     return runs.join(QStringLiteral(", ")) + (more ? QStringLiteral(" and %1 more").arg(more) : QString());
 }
 
-} // namespace
+}  // namespace
 
 void TForm1::LoadSettings()
 {
@@ -156,9 +156,9 @@ void TForm1::LoadFormSettings()
     // A saved size below the design minimum is raised to it; only a screen
     // too small for the design gets less, and the minimum follows the screen.
     const QSize least = minimumSize();
-    const QRect placed = PlaceOnScreen(QRect(QPoint(centre ? 0 : left, centre ? 0 : top),
-                                             QSize(saved.Width, saved.Height).expandedTo(least)),
-                                       frame, areas, primary, centre);
+    const QRect placed = PlaceOnScreen(
+        QRect(QPoint(centre ? 0 : left, centre ? 0 : top), QSize(saved.Width, saved.Height).expandedTo(least)), frame,
+        areas, primary, centre);
     setMinimumSize(least.boundedTo(placed.size()));
     setGeometry(placed);
     if (saved.WindowState == 2)

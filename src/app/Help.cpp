@@ -15,7 +15,7 @@ namespace {
 
 constexpr int kStatusMessageMs = 10000;
 
-} // namespace
+}  // namespace
 
 int HelpContextFor(const QWidget *control)
 {
@@ -34,8 +34,8 @@ int HelpContextFor(const QWidget *control)
 QString FindHelpFile()
 {
     const QString name = QStringLiteral("index.html");
-    for (const QString &folder : {QStringLiteral("help/"), QStringLiteral("../share/ferrovane/help/"),
-                                  QStringLiteral("../help/")}) {
+    for (const QString &folder :
+         {QStringLiteral("help/"), QStringLiteral("../share/ferrovane/help/"), QStringLiteral("../help/")}) {
         const QString candidate = QDir::cleanPath(ProgramFolder + folder + name);
         if (QFileInfo(candidate).isFile())
             return candidate;

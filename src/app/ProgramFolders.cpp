@@ -37,8 +37,8 @@ void SetProgramFolders()
 {
     const QFileInfo exe(QStringLiteral("/proc/self/exe"));
     const QString exeFolder = QFileInfo(exe.canonicalFilePath()).absolutePath();
-    const ProgramFolderSet set = ComputeProgramFolders(exeFolder, QDir::tempPath(),
-                                                       qEnvironmentVariable("XDG_CONFIG_HOME"), QDir::homePath());
+    const ProgramFolderSet set =
+        ComputeProgramFolders(exeFolder, QDir::tempPath(), qEnvironmentVariable("XDG_CONFIG_HOME"), QDir::homePath());
     ProgramFolder = set.ProgramFolder;
     TempFolder = set.TempFolder;
     UserDataFolder = set.UserDataFolder;

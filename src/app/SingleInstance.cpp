@@ -14,9 +14,8 @@
 QString SingleInstance::DefaultKey()
 {
     const QString exe = QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath();
-    const QString display =
-        DisplayKey(qEnvironmentVariable("WAYLAND_DISPLAY"), qEnvironmentVariable("DISPLAY"),
-                   qEnvironmentVariable("XDG_RUNTIME_DIR"), QSysInfo::machineHostName());
+    const QString display = DisplayKey(qEnvironmentVariable("WAYLAND_DISPLAY"), qEnvironmentVariable("DISPLAY"),
+                                       qEnvironmentVariable("XDG_RUNTIME_DIR"), QSysInfo::machineHostName());
     return exe + QLatin1Char('|') + QString::number(getuid()) + QLatin1Char('|') + display;
 }
 

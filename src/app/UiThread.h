@@ -8,26 +8,24 @@
 
 // Runs f on the thread of context: at once when already there, otherwise
 // queued behind everything handed over before it, waiting for it when asked.
-template <typename F>
-void RunOnUiThread(QObject *context, F &&f, bool wait)
+template <typename F> void RunOnUiThread(QObject *context, F &&f, bool wait)
 {
     if (QThread::currentThread() == context->thread()) {
         f();
         return;
     }
-    QMetaObject::invokeMethod(context, std::forward<F>(f),
-                              wait ? Qt::BlockingQueuedConnection : Qt::QueuedConnection);
+    QMetaObject::invokeMethod(context, std::forward<F>(f), wait ? Qt::BlockingQueuedConnection : Qt::QueuedConnection);
 }
 
 // Calls f on the thread of context and returns its result, waiting for it
 // when called from another thread.
-template <typename F>
-auto CallOnUiThread(QObject *context, F &&f) -> decltype(f())
+template <typename F> auto CallOnUiThread(QObject *context, F &&f) -> decltype(f())
 {
     using Result = decltype(f());
     if (QThread::currentThread() == context->thread())
         return f();
     Result result{};
-    QMetaObject::invokeMethod(context, [&] { result = f(); }, Qt::BlockingQueuedConnection);
+    QMetaObject::invokeMethod(
+        context, [&] { result = f(); }, Qt::BlockingQueuedConnection);
     return result;
 }

@@ -1,8 +1,8 @@
 #include "Unit1.h"
 
 #include "app/Application.h"
-#include "app/DesktopExtras.h"
 #include "app/ControlChanges.h"
+#include "app/DesktopExtras.h"
 #include "app/ProgramFolders.h"
 #include "app/UiThread.h"
 #include "app/Version.h"
@@ -36,8 +36,8 @@
 #include <QMessageBox>
 #include <QProcess>
 #include <QProgressBar>
-#include <QStandardPaths>
 #include <QPushButton>
+#include <QStandardPaths>
 #include <QStatusBar>
 #include <QStyle>
 #include <QTimer>
@@ -71,7 +71,8 @@ QToolButton *IconButton(QWidget *parent, QStyle::StandardPixmap icon)
     return button;
 }
 
-QPushButton *Button(QWidget *parent, const QString &caption, int width, QStyle::StandardPixmap icon = QStyle::SP_CustomBase)
+QPushButton *Button(QWidget *parent, const QString &caption, int width,
+                    QStyle::StandardPixmap icon = QStyle::SP_CustomBase)
 {
     auto *button = new QPushButton(caption, parent);
     if (icon != QStyle::SP_CustomBase) {
@@ -83,10 +84,9 @@ QPushButton *Button(QWidget *parent, const QString &caption, int width, QStyle::
     return button;
 }
 
-} // namespace
+}  // namespace
 
-TForm1::TForm1(DeviceService &deviceService, QWidget *parent)
-    : QMainWindow(parent), Connection(deviceService, Log)
+TForm1::TForm1(DeviceService &deviceService, QWidget *parent) : QMainWindow(parent), Connection(deviceService, Log)
 {
     setWindowTitle(QStringLiteral("Ferrovane"));
     setProperty(kHelpContextProperty, kWindowHelpContext);
@@ -114,8 +114,9 @@ TForm1::TForm1(DeviceService &deviceService, QWidget *parent)
         return found;
     });
     Engine = std::make_unique<CopyRun>(Connection, Log, ProgramFolder);
-    Grid = std::make_unique<GridOperations>(Engine->State(), Log, static_cast<GridHost &>(*this),
-                                            [this](const QString &id, QDateTime &date) { return ReadObjectDate(id, date); });
+    Grid = std::make_unique<GridOperations>(
+        Engine->State(), Log, static_cast<GridHost &>(*this),
+        [this](const QString &id, QDateTime &date) { return ReadObjectDate(id, date); });
     ConnectEngine();
     ConnectPreview();
     ConnectHandlers();
@@ -199,13 +200,13 @@ void TForm1::CreateControls()
     DeleteDeviceButton = IconButton(central, QStyle::SP_TrashIcon);
     SetHint(DeleteDeviceButton, QStringLiteral("Delete the device from the list."), 80);
     AddFolderButton = Button(central, QStringLiteral("Add Folder\u2026"), 57);
-    SetHint(AddFolderButton, QStringLiteral("Add a folder as a device, such as a card reader's folder or a copy of a card."), 80);
+    SetHint(AddFolderButton,
+            QStringLiteral("Add a folder as a device, such as a card reader's folder or a copy of a card."), 80);
 
-    CopyModeRadioGroup = new RadioGroup(
-        QStringLiteral("Copy Mode:"),
-        {QStringLiteral("Copy files into folders named by source file created date:"),
-         QStringLiteral("Copy folder structure as found on source device")},
-        central);
+    CopyModeRadioGroup = new RadioGroup(QStringLiteral("Copy Mode:"),
+                                        {QStringLiteral("Copy files into folders named by source file created date:"),
+                                         QStringLiteral("Copy folder structure as found on source device")},
+                                        central);
     CopyModeRadioGroup->SetItemIndex(0);
     SetHint(CopyModeRadioGroup, QStringLiteral("Change how files are copied to the destination."), 100);
 
@@ -262,7 +263,8 @@ void TForm1::CreateControls()
     for (int c = 0; c < CatalogueGrid::ObjectIdColumn; ++c)
         StringGrid1->setColumnWidth(
             c, qMax(widths[c], headerMetrics.horizontalAdvance(CatalogueGrid::kHeaders[size_t(c)]) + 12));
-    const QString sampleDate = DateTimeToStr(QDateTime(QDate(2016, 12, 28), QTime(23, 58, 58)), ProcessFormatSettings());
+    const QString sampleDate =
+        DateTimeToStr(QDateTime(QDate(2016, 12, 28), QTime(23, 58, 58)), ProcessFormatSettings());
     StringGrid1->setColumnWidth(CatalogueGrid::DateColumn,
                                 qMax(StringGrid1->columnWidth(CatalogueGrid::DateColumn),
                                      QFontMetrics(StringGrid1->font()).horizontalAdvance(sampleDate) + 12));
@@ -320,12 +322,14 @@ void TForm1::CreateControls()
 
     // What screen readers and UI automation call each control: its caption,
     // or its hint where it has none.
-    for (LabeledEdit *edit : {DateFormatEdit, DateFormatExampleEdit, DeviceRootEdit, DestLabeledEdit, SearchLabeledEdit})
+    for (LabeledEdit *edit :
+         {DateFormatEdit, DateFormatExampleEdit, DeviceRootEdit, DestLabeledEdit, SearchLabeledEdit})
         edit->Edit->setAccessibleName(edit->EditLabel->text());
     DeviceComboBox->setAccessibleName(Label1->text());
-    for (QWidget *control : {static_cast<QWidget *>(ScanPortableDevicesButton), static_cast<QWidget *>(DeleteDeviceButton),
-                             static_cast<QWidget *>(DeviceRootSpeedButton), static_cast<QWidget *>(DestSpeedButton),
-                             static_cast<QWidget *>(StringGrid1), static_cast<QWidget *>(RichEdit1)})
+    for (QWidget *control :
+         {static_cast<QWidget *>(ScanPortableDevicesButton), static_cast<QWidget *>(DeleteDeviceButton),
+          static_cast<QWidget *>(DeviceRootSpeedButton), static_cast<QWidget *>(DestSpeedButton),
+          static_cast<QWidget *>(StringGrid1), static_cast<QWidget *>(RichEdit1)})
         control->setAccessibleName(control->statusTip());
     ProgressBar1->setAccessibleName(QStringLiteral("Copy progress"));
 }
@@ -410,11 +414,29 @@ void TForm1::ArrangeControls()
 void TForm1::SetTabOrder()
 {
     const QList<QWidget *> order = {
-        CopyBitBtn,         SaveSettingsBitBtn,   RichEdit1,          ViewLogsBitBtn, PreviewBitBtn, DeviceComboBox,
-        StopBitBtn,         DeviceRootEdit->Edit, StringGrid1,        DateFormatEdit->Edit,     ScanPortableDevicesButton,
-        CopyModeRadioGroup->Buttons[0], CopyModeRadioGroup->Buttons[1], DateFormatExampleEdit->Edit,
-        SearchBitBtn,       OptionsBitBtn,        PostProcessingBitBtn, AboutButton,            CloseButton,
-        DeleteDeviceButton, DeviceConnectSpeedButton, AddFolderButton, HelpButton,
+        CopyBitBtn,
+        SaveSettingsBitBtn,
+        RichEdit1,
+        ViewLogsBitBtn,
+        PreviewBitBtn,
+        DeviceComboBox,
+        StopBitBtn,
+        DeviceRootEdit->Edit,
+        StringGrid1,
+        DateFormatEdit->Edit,
+        ScanPortableDevicesButton,
+        CopyModeRadioGroup->Buttons[0],
+        CopyModeRadioGroup->Buttons[1],
+        DateFormatExampleEdit->Edit,
+        SearchBitBtn,
+        OptionsBitBtn,
+        PostProcessingBitBtn,
+        AboutButton,
+        CloseButton,
+        DeleteDeviceButton,
+        DeviceConnectSpeedButton,
+        AddFolderButton,
+        HelpButton,
     };
     for (int i = 0; i + 1 < order.size(); ++i)
         setTabOrder(order[i], order[i + 1]);
@@ -448,9 +470,8 @@ bool TForm1::focusNextPrevChild(bool next)
 
 void TForm1::FormCreate()
 {
-    Application::SetExceptionHandler([this](QObject *sender, const std::exception &e) {
-        GeneralExceptionHandler(sender, e);
-    });
+    Application::SetExceptionHandler(
+        [this](QObject *sender, const std::exception &e) { GeneralExceptionHandler(sender, e); });
     SetProgramFolders();
     IniFile ini(IniFilePath);
     ini.Preload();
@@ -617,8 +638,8 @@ void TForm1::ViewLogsClick()
     });
     // Through a shell that waits for it: a file manager that xdg-open keeps in
     // the foreground then outlives this program.
-    opener->start(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), QStringLiteral("xdg-open \"$1\"; exit $?"),
-                                              QStringLiteral("sh"), folder});
+    opener->start(QStringLiteral("/bin/sh"),
+                  {QStringLiteral("-c"), QStringLiteral("xdg-open \"$1\"; exit $?"), QStringLiteral("sh"), folder});
 }
 
 void TForm1::BringToFront()
@@ -643,7 +664,8 @@ void TForm1::FormResize()
 
 void TForm1::DisableUI(bool busy)
 {
-    RunOnUiThread(this, [this, busy] { ApplyDisableUI(busy); }, false);
+    RunOnUiThread(
+        this, [this, busy] { ApplyDisableUI(busy); }, false);
 }
 
 void TForm1::ApplyDisableUI(bool busy)
@@ -681,7 +703,8 @@ void TForm1::ApplyDisableUI(bool busy)
 
 void TForm1::AutoSizeGrid(TStringGrid *grid)
 {
-    RunOnUiThread(this, [this, grid] { ApplyAutoSizeGrid(grid); }, false);
+    RunOnUiThread(
+        this, [this, grid] { ApplyAutoSizeGrid(grid); }, false);
 }
 
 void TForm1::ApplyAutoSizeGrid(TStringGrid *grid)

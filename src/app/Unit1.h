@@ -59,8 +59,8 @@ public:
     // Where a window of the wanted bounds (without its frame) goes: on the
     // screen area that holds most of it, or centred on the primary one when it
     // is off every screen or centre is asked for; never larger than that area.
-    static QRect PlaceOnScreen(QRect wanted, const QMargins &frame, const QList<QRect> &areas,
-                               const QRect &primary, bool centre);
+    static QRect PlaceOnScreen(QRect wanted, const QMargins &frame, const QList<QRect> &areas, const QRect &primary,
+                               bool centre);
 
 protected:
     void closeEvent(QCloseEvent *event) override;

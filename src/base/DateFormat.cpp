@@ -173,18 +173,10 @@ private:
                 Number(hour, qMin<qsizetype>(c, 2));
                 break;
             }
-            case 'N':
-                Number(time_.minute(), qMin<qsizetype>(count(), 2));
-                break;
-            case 'S':
-                Number(time_.second(), qMin<qsizetype>(count(), 2));
-                break;
-            case 'Z':
-                Number(time_.msec(), qMin<qsizetype>(count(), 3));
-                break;
-            case 'T':
-                Append(count() == 1 ? settings_.ShortTimeFormat : settings_.LongTimeFormat);
-                break;
+            case 'N': Number(time_.minute(), qMin<qsizetype>(count(), 2)); break;
+            case 'S': Number(time_.second(), qMin<qsizetype>(count(), 2)); break;
+            case 'Z': Number(time_.msec(), qMin<qsizetype>(count(), 3)); break;
+            case 'T': Append(count() == 1 ? settings_.ShortTimeFormat : settings_.LongTimeFormat); break;
             case 'C':
                 count();
                 Append(settings_.ShortDateFormat);
@@ -254,7 +246,7 @@ private:
     int level_ = 0;
 };
 
-} // namespace
+}  // namespace
 
 QString FormatDateTime(const QString &format, const QDateTime &value, const FormatSettings &settings)
 {
@@ -359,7 +351,8 @@ bool ParseTimePart(QString text, const FormatSettings &fs, QTime &time)
         return false;
     if (parts.size() == 3) {
         QString sec = parts[2].trimmed();
-        const qsizetype dot = sec.indexOf(fs.DecimalSeparator == QLatin1Char(',') ? QLatin1Char(',') : QLatin1Char('.'));
+        const qsizetype dot =
+            sec.indexOf(fs.DecimalSeparator == QLatin1Char(',') ? QLatin1Char(',') : QLatin1Char('.'));
         if (dot >= 0) {
             if (!ToNumber(sec.mid(dot + 1), msec))
                 return false;
@@ -377,7 +370,7 @@ bool ParseTimePart(QString text, const FormatSettings &fs, QTime &time)
     return time.isValid();
 }
 
-} // namespace
+}  // namespace
 
 bool StrToDateTime(const QString &text, const FormatSettings &settings, QDateTime &value)
 {

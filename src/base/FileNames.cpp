@@ -37,7 +37,7 @@ int ValidSequence(const unsigned char *data, qsizetype i, qsizetype size, char32
     return length;
 }
 
-} // namespace
+}  // namespace
 
 namespace {
 
@@ -60,7 +60,7 @@ bool IsAscii(QStringView text)
     return true;
 }
 
-} // namespace
+}  // namespace
 
 QString nameFromBytes(QByteArrayView bytes)
 {

@@ -8,12 +8,10 @@ namespace {
 
 const char *const kShortMonths[12] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                       "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-const char *const kLongMonths[12] = {"January", "February", "March", "April",
-                                     "May", "June", "July", "August",
-                                     "September", "October", "November", "December"};
+const char *const kLongMonths[12] = {"January", "February", "March",     "April",   "May",      "June",
+                                     "July",    "August",   "September", "October", "November", "December"};
 const char *const kShortDays[7] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
-const char *const kLongDays[7] = {"Sunday", "Monday", "Tuesday", "Wednesday",
-                                  "Thursday", "Friday", "Saturday"};
+const char *const kLongDays[7] = {"Sunday", "Monday", "Tuesday", "Wednesday", "Thursday", "Friday", "Saturday"};
 
 // First character of a pattern that is neither a letter, a quote nor a blank:
 // the separator the locale uses between the pattern's fields.
@@ -36,7 +34,7 @@ QString Trimmed(QString s)
     return s.trimmed();
 }
 
-} // namespace
+}  // namespace
 
 FormatSettings::FormatSettings()
 {
@@ -91,19 +89,11 @@ QString FormatSettings::ConvertQtPattern(const QString &qtPattern)
         case 'd':
         case 'y':
         case 's':
-        case 'z':
-            out += QString(run, QLatin1Char(letter));
-            break;
-        case 'M':
-            out += QString(run, QLatin1Char('m'));
-            break;
+        case 'z': out += QString(run, QLatin1Char(letter)); break;
+        case 'M': out += QString(run, QLatin1Char('m')); break;
         case 'h':
-        case 'H':
-            out += QString(qMin<qsizetype>(run, 2), QLatin1Char('h'));
-            break;
-        case 'm':
-            out += QString(qMin<qsizetype>(run, 2), QLatin1Char('n'));
-            break;
+        case 'H': out += QString(qMin<qsizetype>(run, 2), QLatin1Char('h')); break;
+        case 'm': out += QString(qMin<qsizetype>(run, 2), QLatin1Char('n')); break;
         case 'A':
         case 'a':
             out += QStringLiteral("ampm");

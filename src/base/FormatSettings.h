@@ -21,7 +21,7 @@ struct FormatSettings
     QString TimePMString = QStringLiteral("PM");
     std::array<QString, 12> ShortMonthNames;  // January first
     std::array<QString, 12> LongMonthNames;
-    std::array<QString, 7> ShortDayNames;     // Sunday first
+    std::array<QString, 7> ShortDayNames;  // Sunday first
     std::array<QString, 7> LongDayNames;
     QChar ThousandSeparator = QLatin1Char(',');
     QChar DecimalSeparator = QLatin1Char('.');

@@ -29,4 +29,3 @@ QString FormatMiB(quint64 bytes, const FormatSettings &settings)
 {
     return FormatCount(qint64(bytes >> 20), settings) + QStringLiteral(" MiB");
 }
-

@@ -13,4 +13,3 @@ QString FormatKiB(qint64 size, const FormatSettings &settings = ProcessFormatSet
 QString FormatSizeKiB(qint64 size, const FormatSettings &settings = ProcessFormatSettings());
 // ",#0 MiB" of the byte count shifted right by 20 bits.
 QString FormatMiB(quint64 bytes, const FormatSettings &settings = ProcessFormatSettings());
-

@@ -56,7 +56,7 @@ QString SpeedText(double bytesPerSecond, const FormatSettings &settings)
     return FormatCount(qint64(std::llround(bytesPerSecond / 1e3)), settings) + QStringLiteral(" kB/s");
 }
 
-} // namespace
+}  // namespace
 
 QString ByteSizeText(quint64 bytes, const FormatSettings &settings)
 {
@@ -104,12 +104,12 @@ QString RunProgressText(const RunFigures &figures, const FormatSettings &setting
 QString RunSummaryText(qint64 filesCopied, quint64 bytesCopied, const QString &deviceName, qint64 errors, bool stopped,
                        const FormatSettings &settings)
 {
-    const QString files = FormatCount(filesCopied, settings) +
-                          (filesCopied == 1 ? QStringLiteral(" file") : QStringLiteral(" files"));
-    const QString what = QStringLiteral("%1 (%2) from %3 \u2014 %4")
-                             .arg(files, ByteSizeText(bytesCopied, settings), deviceName,
-                                  FormatCount(errors, settings) +
-                                      (errors == 1 ? QStringLiteral(" error") : QStringLiteral(" errors")));
+    const QString files =
+        FormatCount(filesCopied, settings) + (filesCopied == 1 ? QStringLiteral(" file") : QStringLiteral(" files"));
+    const QString what =
+        QStringLiteral("%1 (%2) from %3 \u2014 %4")
+            .arg(files, ByteSizeText(bytesCopied, settings), deviceName,
+                 FormatCount(errors, settings) + (errors == 1 ? QStringLiteral(" error") : QStringLiteral(" errors")));
     return stopped ? QStringLiteral("Stopped: imported ") + what : QStringLiteral("Imported ") + what;
 }
 

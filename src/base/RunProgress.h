@@ -11,7 +11,7 @@
 struct RunFigures
 {
     qint64 filesDone = 0;
-    qint64 filesTotal = 0;       // 0: not known (nothing was listed before the run)
+    qint64 filesTotal = 0;  // 0: not known (nothing was listed before the run)
     quint64 bytesDone = 0;
     quint64 bytesTotal = 0;      // 0: not known
     double bytesPerSecond = -1;  // below 0: not known yet
@@ -29,8 +29,8 @@ QString TimeLeftText(double seconds);
 
 // What a desktop notification says when a run has ended:
 // "Imported 456 files (5.0 GiB) from NAME — 0 errors".
-QString RunSummaryText(qint64 filesCopied, quint64 bytesCopied, const QString &deviceName, qint64 errors,
-                       bool stopped, const FormatSettings &settings = ProcessFormatSettings());
+QString RunSummaryText(qint64 filesCopied, quint64 bytesCopied, const QString &deviceName, qint64 errors, bool stopped,
+                       const FormatSettings &settings = ProcessFormatSettings());
 
 // The speed of a run over its last few seconds, from samples of the bytes
 // done taken now and then.

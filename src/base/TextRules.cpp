@@ -24,12 +24,21 @@ bool Escaped(QStringView text, qsizetype i)
     if (c <= 0x9F)
         return true;  // C1 controls, U+0085 among them
     switch (c) {
-    case 0x061C: case 0x200E: case 0x200F: case 0x2028: case 0x2029:
-    case 0x202A: case 0x202B: case 0x202C: case 0x202D: case 0x202E:
-    case 0x2066: case 0x2067: case 0x2068: case 0x2069:
-        return true;
-    default:
-        break;
+    case 0x061C:
+    case 0x200E:
+    case 0x200F:
+    case 0x2028:
+    case 0x2029:
+    case 0x202A:
+    case 0x202B:
+    case 0x202C:
+    case 0x202D:
+    case 0x202E:
+    case 0x2066:
+    case 0x2067:
+    case 0x2068:
+    case 0x2069: return true;
+    default: break;
     }
     if (QChar::isHighSurrogate(c))
         return i + 1 >= text.size() || !QChar::isLowSurrogate(text[i + 1].unicode());
@@ -38,7 +47,7 @@ bool Escaped(QStringView text, qsizetype i)
     return false;
 }
 
-} // namespace
+}  // namespace
 
 bool needsEscaping(QStringView text)
 {

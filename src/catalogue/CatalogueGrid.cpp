@@ -16,7 +16,7 @@ constexpr float kUnknown = std::numeric_limits<float>::quiet_NaN();
 // see, stay within this.
 constexpr qreal kEstimateMargin = 1.0;
 
-} // namespace
+}  // namespace
 
 TextWidthEstimate::TextWidthEstimate(const QFont &font) : font_(font), kerning_(size_t(kChars * kChars), kUnknown)
 {
@@ -57,11 +57,14 @@ qreal TextWidthEstimate::UpperBound(const QString &text)
     return width + kEstimateMargin;
 }
 
-const CatalogueGrid::Row CatalogueGrid::kHeaders = {
-    QStringLiteral("Level"), QStringLiteral("Name"), QStringLiteral("Size"), QStringLiteral("Date"),
-    QStringLiteral("Type"), QStringLiteral("[File Full Path]"), QStringLiteral("[File Size]")};
+const CatalogueGrid::Row CatalogueGrid::kHeaders = {QStringLiteral("Level"),      QStringLiteral("Name"),
+                                                    QStringLiteral("Size"),       QStringLiteral("Date"),
+                                                    QStringLiteral("Type"),       QStringLiteral("[File Full Path]"),
+                                                    QStringLiteral("[File Size]")};
 
-CatalogueGrid::CatalogueGrid(QObject *parent) : QAbstractTableModel(parent) {}
+CatalogueGrid::CatalogueGrid(QObject *parent) : QAbstractTableModel(parent)
+{
+}
 
 void CatalogueGrid::ForgetWidths(int column)
 {

@@ -99,15 +99,15 @@ private:
     // Where the last search ended: a copy run asks for the rows in the
     // order they were listed, so the next one is found at once.
     mutable size_t searchFrom_ = 0;
-    int notified_ = 0;       // rows the views know of
+    int notified_ = 0;  // rows the views know of
     bool flushQueued_ = false;
     // Width cache per grid column.
     struct Widths
     {
         QFont font;
-        int widest = 0;            // the widest cell measured exactly
+        int widest = 0;             // the widest cell measured exactly
         qreal unmeasuredBound = 0;  // no cell left unmeasured is wider
-        int measured = -1;         // grid rows accounted for, header is row 0
+        int measured = -1;          // grid rows accounted for, header is row 0
         std::shared_ptr<TextWidthEstimate> estimate;
     };
     std::array<Widths, kColumnCount> widths_;

@@ -26,7 +26,7 @@ bool MeansDeviceGone(HRESULT code)
     return code == E_DEVICE_NOT_CONNECTED || code == E_FOLDER_GONE;
 }
 
-} // namespace
+}  // namespace
 
 HRESULT ContentWalk::Lost(const QString &ObjectID, HRESULT code)
 {
@@ -60,8 +60,9 @@ void ContentWalk::ReadFailed(const QString &ObjectID, HRESULT code)
     }
     ++ReadErrors;
     ++run_.ErrorCount;
-    log_.WriteLog(QStringLiteral("ERROR: Could not read \"%1\"; it is left out. %2").arg(ObjectID, DeviceFailureReason(code)),
-                  LogColor::Red, LogStyle::Bold);
+    log_.WriteLog(
+        QStringLiteral("ERROR: Could not read \"%1\"; it is left out. %2").arg(ObjectID, DeviceFailureReason(code)),
+        LogColor::Red, LogStyle::Bold);
 }
 
 void ContentWalk::TakeSettings()
@@ -186,9 +187,9 @@ void ContentWalk::CheckStorageRow(const QString &childId)
         log_.WriteDebug(
             QStringLiteral("ROOT aPortableDeviceValues.GetStringValue WPD_OBJECT_NAME = %1%2").arg(nameCode).arg(name));
     if (DeviceObjectSeen) {
-        host_.AppendRow({QStringLiteral("0"), name, QString(), QString(), QStringLiteral("STORAGE"), childId,
-                         QStringLiteral("0")},
-                        true);
+        host_.AppendRow(
+            {QStringLiteral("0"), name, QString(), QString(), QStringLiteral("STORAGE"), childId, QStringLiteral("0")},
+            true);
         DevPath = DevicePathComponent(name) + QLatin1Char('\\');
     }
     DeviceObjectSeen = true;
@@ -323,13 +324,13 @@ HRESULT ContentWalk::GetDeviceFileProperties(IPortableDeviceProperties *Properti
     // A device that gives no date (libgphoto2 for every folder) shows an
     // empty cell rather than the zero date.
     const QDate zeroDay(1899, 12, 30);
-    const bool noDate = fields ? day == zeroDay && clock == QTime(0, 0)
-                               : date.date() == zeroDay && date.time() == QTime(0, 0);
+    const bool noDate =
+        fields ? day == zeroDay && clock == QTime(0, 0) : date.date() == zeroDay && date.time() == QTime(0, 0);
     const QString dateCell = noDate   ? QString()
                              : fields ? dateText_.Text(day, clock, UserLocaleSettings())
                                       : DateTimeToStr(date, UserLocaleSettings());
-    const CatalogueGrid::Row row = {QString::number(Level), name, FormatSizeKiB(qint64(size)), dateCell, type,
-                                    ObjectID, QString::number(size)};
+    const CatalogueGrid::Row row = {QString::number(Level), name, FormatSizeKiB(qint64(size)), dateCell, type, ObjectID,
+                                    QString::number(size)};
     const QString &root = root_;
     const bool inRoot = IsInDeviceRootPath(root, QLatin1Char('\\') + DevPath, log_);
     const bool shown = inRoot && IsInFileFilter(name, type, filterRule_, log_);

@@ -11,7 +11,7 @@ QString Bool(bool value)
     return value ? QStringLiteral("True") : QStringLiteral("False");
 }
 
-} // namespace
+}  // namespace
 
 QString CollapseBackslashes(const QString &text)
 {

@@ -9,7 +9,7 @@ namespace {
 constexpr QRgb kGridAqua = 0xFF00FFFF;
 constexpr QRgb kGridSilver = 0xFFC0C0C0;
 
-} // namespace
+}  // namespace
 
 void CatalogueDelegate::paint(QPainter *painter, const QStyleOptionViewItem &option, const QModelIndex &index) const
 {

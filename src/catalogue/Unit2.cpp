@@ -54,7 +54,7 @@ void SortChildren(QTreeWidgetItem *parent)
         SortChildren(child);
 }
 
-} // namespace
+}  // namespace
 
 TForm2::TForm2(CatalogueGrid &grid, QLineEdit &rootField, LogSink &log, QWidget *parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
@@ -68,7 +68,8 @@ TForm2::TForm2(CatalogueGrid &grid, QLineEdit &rootField, LogSink &log, QWidget 
     TreeView1->setEditTriggers(QAbstractItemView::NoEditTriggers);
     TreeView1->setExpandsOnDoubleClick(false);
     SelecTButton = new QPushButton(style()->standardIcon(QStyle::SP_DialogApplyButton), QStringLiteral("Select"), this);
-    CancelBitBtn = new QPushButton(style()->standardIcon(QStyle::SP_DialogCancelButton), QStringLiteral("Cancel"), this);
+    CancelBitBtn =
+        new QPushButton(style()->standardIcon(QStyle::SP_DialogCancelButton), QStringLiteral("Cancel"), this);
     SelecTButton->setAutoDefault(false);
     CancelBitBtn->setAutoDefault(false);
     connect(TreeView1, &QTreeWidget::itemDoubleClicked, this, &TForm2::SelectRootNode);

@@ -34,7 +34,7 @@ QString ReadItem(const QString &text, qsizetype &i, bool *quoted)
     return text.mid(start, i - start);
 }
 
-} // namespace
+}  // namespace
 
 QStringList SplitCommandItems(const QString &text)
 {
@@ -62,7 +62,7 @@ CommandText ParseCommandText(const QString &text)
     // path holding doubled quotes cannot throw the position off.
     if (SplitCommandItems(text).size() > 1) {
         if (!result.ProgramQuoted && i < text.size())
-            ++i; // the blank that ended the item
+            ++i;  // the blank that ended the item
         result.Params = text.mid(i).trimmed();
     }
     return result;
@@ -82,8 +82,8 @@ bool IsPlainChar(QChar c)
 {
     if (c.unicode() >= 0x80)
         return c.isLetterOrNumber() || c.isMark();
-    return (c >= QLatin1Char('a') && c <= QLatin1Char('z')) || (c >= QLatin1Char('A') && c <= QLatin1Char('Z'))
-        || (c >= QLatin1Char('0') && c <= QLatin1Char('9')) || QStringLiteral("_./:,+@%-").contains(c);
+    return (c >= QLatin1Char('a') && c <= QLatin1Char('z')) || (c >= QLatin1Char('A') && c <= QLatin1Char('Z')) ||
+           (c >= QLatin1Char('0') && c <= QLatin1Char('9')) || QStringLiteral("_./:,+@%-").contains(c);
 }
 
 bool IsPlainText(const QString &text)
@@ -106,8 +106,8 @@ struct Level
 {
     Frame frame = Frame::Top;
     Quote quote = Quote::None;
-    int parens = 0;          // open "(" inside a "$(" level
-    bool arithmetic = false; // "$((": a value would be evaluated as an expression
+    int parens = 0;           // open "(" inside a "$(" level
+    bool arithmetic = false;  // "$((": a value would be evaluated as an expression
     bool wordStart = true;
     bool comment = false;
 };
@@ -172,8 +172,8 @@ private:
     const CommandTag *TagAt(qsizetype i) const
     {
         for (const CommandTag &tag : tags_)
-            if (!tag.Name.isEmpty()
-                && QStringView(text_).mid(i, tag.Name.size()).compare(tag.Name, Qt::CaseInsensitive) == 0)
+            if (!tag.Name.isEmpty() &&
+                QStringView(text_).mid(i, tag.Name.size()).compare(tag.Name, Qt::CaseInsensitive) == 0)
                 return &tag;
         return nullptr;
     }
@@ -316,10 +316,10 @@ private:
             return i + 1;
         }
         if (level.wordStart && QStringView(text_).mid(i, 5) == QLatin1String("case ")) {
-            unsure_ = true; // its patterns end in ")" that would close "$(" early
+            unsure_ = true;  // its patterns end in ")" that would close "$(" early
         }
         if (c == QLatin1Char('<') && next == QLatin1Char('<')) {
-            unsure_ = true; // a here-document has quoting rules of its own
+            unsure_ = true;  // a here-document has quoting rules of its own
         }
         Append(c);
         level.wordStart = IsWordBreak(c) || c == QLatin1Char('\t');
@@ -355,9 +355,8 @@ private:
         Top().wordStart = false;
         Level level;
         level.frame = frame;
-        level.arithmetic = Top().arithmetic
-            || (frame == Frame::CommandSub && contentStart >= 0 && contentStart < text_.size()
-                && text_[contentStart] == QLatin1Char('('));
+        level.arithmetic = Top().arithmetic || (frame == Frame::CommandSub && contentStart >= 0 &&
+                                                contentStart < text_.size() && text_[contentStart] == QLatin1Char('('));
         // Quoting inside "${...}" differs between shells.
         if (frame == Frame::Brace)
             unsure_ = true;
@@ -378,7 +377,7 @@ private:
     bool unsure_ = false;
 };
 
-} // namespace
+}  // namespace
 
 QString ShellQuote(const QString &text)
 {
@@ -392,8 +391,7 @@ TagReplacement ReplaceTags(const QString &params, const QList<CommandTag> &tags)
     return TagScanner(params, tags).Run();
 }
 
-BuiltCommand BuildCommand(const QString &commandText, const QList<CommandTag> &tags,
-                          const QString &programFolder)
+BuiltCommand BuildCommand(const QString &commandText, const QList<CommandTag> &tags, const QString &programFolder)
 {
     const CommandText parts = ParseCommandText(commandText);
     const TagReplacement params = ReplaceTags(parts.Params, tags);

@@ -26,7 +26,7 @@ QString CommandFolder(const QString &program, const QString &programFolder);
 
 struct CommandTag
 {
-    QString Name;   // "[Path]", "[File]"; matched in any letter case
+    QString Name;  // "[Path]", "[File]"; matched in any letter case
     QString Value;
 };
 
@@ -55,5 +55,4 @@ struct BuiltCommand
     QString ShellCmdLine;  // what the shell gets: a quoted program stays one word
     QString Error;         // see TagReplacement::Error
 };
-BuiltCommand BuildCommand(const QString &commandText, const QList<CommandTag> &tags,
-                          const QString &programFolder);
+BuiltCommand BuildCommand(const QString &commandText, const QList<CommandTag> &tags, const QString &programFolder);

@@ -35,12 +35,12 @@ struct ProcessWatch
 {
     std::mutex mutex;
     std::condition_variable changed;
-    std::deque<std::pair<bool, QString>> lines; // (error output, text)
+    std::deque<std::pair<bool, QString>> lines;  // (error output, text)
     bool finished = false;
     std::uint32_t exitCode = 0;
-    bool stop = false;       // the waiter was told to stop waiting
-    bool released = false;   // nobody reads the lines any more
-    QAbstractEventDispatcher *dispatcher = nullptr; // a waiting event loop to wake
+    bool stop = false;                               // the waiter was told to stop waiting
+    bool released = false;                           // nobody reads the lines any more
+    QAbstractEventDispatcher *dispatcher = nullptr;  // a waiting event loop to wake
 
     void Notify()
     {
@@ -140,7 +140,7 @@ void ReadAndReap(std::shared_ptr<ProcessWatch> watch, pid_t pid, int outFd, int 
                 continue;
             if (got == 0)
                 *open = false;
-            return; // EAGAIN: nothing more for now
+            return;  // EAGAIN: nothing more for now
         }
     };
 
@@ -242,7 +242,8 @@ std::shared_ptr<ProcessWatch> StartShell(const QString &dir, const QString &cmdL
         ::close(outPipe[0]);
         ::close(errPipe[0]);
         if (error == ENOENT || error == ENOTDIR || error == EACCES)
-            *message = QStringLiteral("Cannot run %1 in \"%2\": %3").arg(QLatin1String(shell), dir, SystemMessage(error));
+            *message =
+                QStringLiteral("Cannot run %1 in \"%2\": %3").arg(QLatin1String(shell), dir, SystemMessage(error));
         else
             *message = QStringLiteral("Cannot start %1: %2").arg(QLatin1String(shell), SystemMessage(error));
         return nullptr;
@@ -261,7 +262,7 @@ bool OnUserInterfaceThread()
     return app && QThread::currentThread() == app->thread();
 }
 
-} // namespace
+}  // namespace
 
 std::int32_t SuccessCodeValue(const QString &text)
 {
@@ -340,8 +341,8 @@ void CommandRunner::RunCommand(const CommandSettings &settings, const Texts &tex
     if (CommandSucceeded(exitCode, successCode)) {
         log_.WriteLog(texts.result + QString::number(exitCode), LogColor::Maroon);
     } else {
-        log_.WriteLog(texts.error + QString::number(exitCode) + QStringLiteral(" (Success = ")
-                          + settings.SuccessCode + QLatin1Char(')'),
+        log_.WriteLog(texts.error + QString::number(exitCode) + QStringLiteral(" (Success = ") + settings.SuccessCode +
+                          QLatin1Char(')'),
                       LogColor::Red);
         ++run_.ErrorCount;
     }

@@ -64,8 +64,7 @@ public:
 
 private:
     struct Texts;
-    void RunCommand(const CommandSettings &settings, const Texts &texts, const QString &path,
-                    const QString *file);
+    void RunCommand(const CommandSettings &settings, const Texts &texts, const QString &path, const QString *file);
     void ReportStartFailure(const QString &message);
 
     LogSink &log_;
@@ -74,7 +73,7 @@ private:
     QString programFolder_;
 
     std::uint32_t CommandExitCode = 0;
-    bool released_ = false; // the last wait was released before the command ended
+    bool released_ = false;  // the last wait was released before the command ended
     std::atomic<bool> waiting_{false};
     std::mutex currentMutex_;
     std::shared_ptr<ProcessWatch> current_;

@@ -22,7 +22,7 @@ constexpr int kBatchIntervalMs = 40;
 // A walk on the engine's own thread announces its rows in batches of this many.
 constexpr size_t kOwnThreadBatch = 4096;
 
-} // namespace
+}  // namespace
 
 RunSettings RunSettingsOf(const DeviceSettings &device)
 {
@@ -153,7 +153,8 @@ void CopyRun::AppendRow(const CatalogueGrid::Row &row, bool shown)
         return;
     }
     if (!rowsTimerPending_.exchange(true))
-        QMetaObject::invokeMethod(this, [this] { rowsTimer_.start(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this] { rowsTimer_.start(); }, Qt::QueuedConnection);
 }
 
 void CopyRun::UpdateUI()
@@ -187,7 +188,8 @@ void CopyRun::SelectCatalogueRow(const QString &ObjectID)
         currentFile_ = ObjectID;
     }
     if (!currentPending_.exchange(true))
-        QMetaObject::invokeMethod(this, [this] { currentTimer_.start(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this] { currentTimer_.start(); }, Qt::QueuedConnection);
 }
 
 void CopyRun::EmitCurrentFile()
@@ -383,7 +385,8 @@ CopyOutcome CopyRun::CopyJob(const QString &deviceId, const QString &deviceName)
     elapsed.start();
 
     if (const QFileInfo destination(header.Destination); !destination.isDir()) {
-        const QString reason = destination.exists() ? QStringLiteral("is not a folder") : QStringLiteral("does not exist");
+        const QString reason =
+            destination.exists() ? QStringLiteral("is not a folder") : QStringLiteral("does not exist");
         log_.WriteLog(QStringLiteral("Destination path \"%1\" %2!").arg(header.Destination, reason), LogColor::Red,
                       LogStyle::Bold);
         outcome.end = CopyOutcome::End::NoDestination;

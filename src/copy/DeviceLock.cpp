@@ -45,8 +45,8 @@ bool DeviceLock::TryLock()
     locked_ = true;
     // Who holds it, for the refusal another copier writes.
     const QByteArray pid = QByteArray::number(qlonglong(::getpid())) + '\n';
-    if (::ftruncate(fd_, 0) == 0)
-        [[maybe_unused]] const ssize_t written = ::pwrite(fd_, pid.constData(), size_t(pid.size()), 0);
+    if (::ftruncate(fd_, 0) == 0) [[maybe_unused]]
+        const ssize_t written = ::pwrite(fd_, pid.constData(), size_t(pid.size()), 0);
     return true;
 }
 

@@ -106,7 +106,7 @@ QString Printable(const QString &text)
     return text.size() > 40 ? shown + QStringLiteral("...") : shown;
 }
 
-} // namespace
+}  // namespace
 
 QDateTime ExifDateTime(const QString &text, const QString &subSeconds)
 {
@@ -181,7 +181,8 @@ public:
     TakenDate Result() const
     {
         if (result_.status == TakenDate::Status::None && result_.reason.isEmpty())
-            return TakenDate{TakenDate::Status::None, QDateTime(), QString(), QStringLiteral("no date in its metadata")};
+            return TakenDate{TakenDate::Status::None, QDateTime(), QString(),
+                             QStringLiteral("no date in its metadata")};
         return result_;
     }
 
@@ -228,7 +229,8 @@ Kind Sniff(const QByteArray &m)
     if (starts("RIFF", 4) && starts("WEBP", 4, 8))
         return Kind::WebP;
     if (starts("ftyp", 4, 4)) {
-        for (const char *brand : {"heic", "heix", "heim", "heis", "hevc", "hevx", "mif1", "msf1", "avif", "avis", "crx "})
+        for (const char *brand :
+             {"heic", "heix", "heim", "heis", "hevc", "hevx", "mif1", "msf1", "avif", "avis", "crx "})
             if (starts(brand, 4, 8))
                 return Kind::BmffImage;
         return Kind::Movie;
@@ -412,8 +414,8 @@ bool ReadBox(ChunkReader &reader, qint64 offset, qint64 limit, Box &box, Judge &
         size = quint64(limit - offset);  // to the end
     }
     if (size < quint64(header) || size > quint64(limit - offset)) {
-        judge.Problem(TakenDate::Status::Unreadable,
-                      QStringLiteral("its box \"%1\" has a size that does not fit").arg(Printable(QString::fromLatin1(box.type))));
+        judge.Problem(TakenDate::Status::Unreadable, QStringLiteral("its box \"%1\" has a size that does not fit")
+                                                         .arg(Printable(QString::fromLatin1(box.type))));
         return false;
     }
     box.content = offset + header;
@@ -515,7 +517,7 @@ private:
     std::int64_t position_ = 0;
 };
 
-} // namespace
+}  // namespace
 
 TakenDate ReadTakenDate(ChunkReader &reader)
 {

@@ -68,7 +68,7 @@ RunLogLine ErrorsLine(std::int32_t errors)
             errors > 0 ? LogColor::Red : LogColor::Blue, LogStyle::Bold};
 }
 
-} // namespace
+}  // namespace
 
 std::vector<RunLogLine> CopyStatisticsLines(const RunCounts &counts, std::int64_t elapsedMs, bool deleteFiles,
                                             const FormatSettings &settings)
@@ -76,15 +76,18 @@ std::vector<RunLogLine> CopyStatisticsLines(const RunCounts &counts, std::int64_
     std::vector<RunLogLine> lines = {
         Statistic(ElapsedTimeText(elapsedMs)),
         Statistic(FormatCount(counts.FilesLocated, settings) + QStringLiteral(" Files located at Source.")),
-        Statistic(FormatCount(counts.FilesExisting, settings) + QStringLiteral(" Files already existing at Destination.")),
+        Statistic(FormatCount(counts.FilesExisting, settings) +
+                  QStringLiteral(" Files already existing at Destination.")),
         Statistic(FormatCount(counts.FilesCopied, settings) + QStringLiteral(" Files copied to Destination.")),
     };
     if (deleteFiles)
-        lines.push_back(Statistic(FormatCount(counts.FilesDeleted, settings) + QStringLiteral(" Files delete from Source.")));
+        lines.push_back(
+            Statistic(FormatCount(counts.FilesDeleted, settings) + QStringLiteral(" Files delete from Source.")));
     const QString leftOnDevice = LeftOnDeviceText(counts.LeftByFilter, settings);
     if (!leftOnDevice.isEmpty())
         lines.push_back({leftOnDevice, LogColor::Blue, deleteFiles ? LogStyle::Bold : LogStyle::Normal});
-    lines.push_back(Statistic(FormatMiB(counts.BytesCopied, settings) + QStringLiteral(" Total size copied to Destination.")));
+    lines.push_back(
+        Statistic(FormatMiB(counts.BytesCopied, settings) + QStringLiteral(" Total size copied to Destination.")));
     lines.push_back(ErrorsLine(counts.ErrorCount));
     return lines;
 }

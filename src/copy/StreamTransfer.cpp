@@ -15,16 +15,19 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <sys/types.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/types.h>
 #include <unistd.h>
 
 namespace {
 
 // Paths hold device names byte for byte (FileNames.h); Qt's encoding would
 // change the bytes that are not UTF-8.
-QByteArray Native(const QString &path) { return nameToBytes(path); }
+QByteArray Native(const QString &path)
+{
+    return nameToBytes(path);
+}
 
 // Opens a local file for reading into file; -1 on success, else errno.
 int OpenForReading(const QString &path, QFile &file)
@@ -39,9 +42,15 @@ int OpenForReading(const QString &path, QFile &file)
     return -1;
 }
 
-QString ErrorText(int error) { return QString::fromLocal8Bit(std::strerror(error)); }
+QString ErrorText(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
+}
 
-bool IsOutOfHandles(int error) { return error == EMFILE || error == ENFILE; }
+bool IsOutOfHandles(int error)
+{
+    return error == EMFILE || error == ENFILE;
+}
 
 [[noreturn]] void ThrowOutOfResources(const QString &path, int error)
 {
@@ -128,7 +137,7 @@ qint64 NextPiece(qint64 piece, qint64 copied, std::chrono::steady_clock::duratio
                               StreamTransfer::kInKernelChunkSize);
 }
 
-} // namespace
+}  // namespace
 
 // --- TemporaryFile ------------------------------------------------------------
 
@@ -192,7 +201,9 @@ bool StreamTransfer::SyncFileAndFolder(const QString &FileName)
 
 // --- StreamTransfer -----------------------------------------------------------
 
-StreamTransfer::StreamTransfer(DeviceHandles &handles, LogSink &log) : handles_(handles), log_(log) {}
+StreamTransfer::StreamTransfer(DeviceHandles &handles, LogSink &log) : handles_(handles), log_(log)
+{
+}
 
 void StreamTransfer::StreamReadFailed(const QString &ObjectID, HRESULT hr)
 {
@@ -231,7 +242,8 @@ void StreamTransfer::RemoveLeftoverTemporaries(const QString &Folder)
         // only a dead process's temporaries can be locked here.
         if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
             if (::unlink(Native(path).constData()) == 0)
-                log_.WriteLog(QStringLiteral("Removed the unfinished file ") + path + QStringLiteral(" of an interrupted run."),
+                log_.WriteLog(QStringLiteral("Removed the unfinished file ") + path +
+                                  QStringLiteral(" of an interrupted run."),
                               LogColor::Black);
             else
                 LocalFailure(QStringLiteral("Could not remove the unfinished file ") + path + QLatin1Char('.'), path,
@@ -258,7 +270,8 @@ bool StreamTransfer::OpenObjectStream(const QString &ObjectID, std::shared_ptr<I
     log_.WriteResult(QStringLiteral("aPortableDeviceResources.GetStream"), hr);
     if (FAILED(hr) || !pObjectDataStream) {
         log_.WriteLog(
-            QStringLiteral("Failed to get IStream (representing object data on the device) from IPortableDeviceResources."),
+            QStringLiteral(
+                "Failed to get IStream (representing object data on the device) from IPortableDeviceResources."),
             LogColor::Red);
         const QString reason = DeviceErrorText(hr);
         if (!reason.isEmpty())
@@ -287,8 +300,7 @@ StreamTransfer::PrefixResult StreamTransfer::IsPrefixOfObject(const QString &Fil
     std::vector<char> local(kTransferChunkSize);
     for (qint64 left = file.size(); left > 0;) {
         std::uint32_t n = 0;
-        const HRESULT hr =
-            stream->Read(object.data(), std::uint32_t(std::min<qint64>(left, kTransferChunkSize)), &n);
+        const HRESULT hr = stream->Read(object.data(), std::uint32_t(std::min<qint64>(left, kTransferChunkSize)), &n);
         if (FAILED(hr)) {
             StreamReadFailed(ObjectID, hr);
             return PrefixResult::Failed;
@@ -415,7 +427,9 @@ bool StreamTransfer::CopyInKernel(int source, bool mayHaveHoles, int fd, qint64 
     // Holes are looked for only in a file that has some, as cp does; a
     // card's file systems have none. The stream's own look at the file
     // tells, when it has one.
-    struct stat st {};
+    struct stat st
+    {
+    };
     const bool sparse = mayHaveHoles && ::fstat(source, &st) == 0 && S_ISREG(st.st_mode) &&
                         qint64(st.st_blocks) * 512 < qint64(st.st_size);
     const bool debug = DebugFlag.load(std::memory_order_relaxed);
@@ -513,7 +527,9 @@ bool StreamTransfer::FinishTemporary(TemporaryFile &Temp, bool zeroTail, bool fe
     // failed part way may have written past what counts as received.
     bool resize = zeroTail;
     if (fellBack && !resize) {
-        struct stat st {};
+        struct stat st
+        {
+        };
         resize = ::fstat(fd, &st) != 0 || qint64(st.st_size) != Temp.received_;
     }
     if (resize && ::ftruncate(fd, off_t(Temp.received_)) != 0) {
@@ -702,7 +718,8 @@ ByteLevelResult StreamTransfer::ByteLevelCheck(const QString &ObjectID, const QS
                 *PlacedAs = candidate;
             return ByteLevelResult::Replaced;
         }
-        log_.WriteLog(QStringLiteral("Destination file ") + candidate + QStringLiteral(" is a different file and is kept."),
+        log_.WriteLog(QStringLiteral("Destination file ") + candidate +
+                          QStringLiteral(" is a different file and is kept."),
                       LogColor::Black);
     }
     log_.WriteLog(QStringLiteral("No free name is left beside ") + DestFileName + QLatin1Char('.'), LogColor::Red);

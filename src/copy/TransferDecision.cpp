@@ -27,7 +27,10 @@ constexpr int kMaxNumberedNames = 9999;
 
 // Paths hold device names byte for byte (FileNames.h); Qt's encoding would
 // change the bytes that are not UTF-8. The log escapes what it shows.
-QByteArray Native(const QString &path) { return nameToBytes(path); }
+QByteArray Native(const QString &path)
+{
+    return nameToBytes(path);
+}
 
 bool IsRegularFile(const QString &path, struct stat &info)
 {
@@ -69,7 +72,7 @@ bool MakeFolders(const QString &folder)
     return true;
 }
 
-} // namespace
+}  // namespace
 
 // --- names ----------------------------------------------------------------------
 
@@ -81,7 +84,7 @@ bool IsUsableStep(QStringView name)
            !name.contains(QLatin1Char('/')) && !name.contains(QChar(0));
 }
 
-} // namespace
+}  // namespace
 
 bool IsUsableName(const QString &name)
 {
@@ -115,8 +118,8 @@ QString RelativeFolder(const QString &ObjectID, bool *ok, QString *badName)
 }
 
 DestinationName DestinationFileName(const QString &DestinationPath, const QString &DateFormat,
-                                    const FormatSettings &Settings, const QString &ObjectID,
-                                    const QString &FileName, const QDateTime &DateCreated, bool FolderMode)
+                                    const FormatSettings &Settings, const QString &ObjectID, const QString &FileName,
+                                    const QDateTime &DateCreated, bool FolderMode)
 {
     DestinationName result;
     if (!DestinationPath.startsWith(QLatin1Char('/'))) {
@@ -129,24 +132,23 @@ DestinationName DestinationFileName(const QString &DestinationPath, const QStrin
                        ObjectID + QStringLiteral(": it cannot be a local file name.");
         return result;
     }
-    const QString base = DestinationPath.endsWith(QLatin1Char('/')) ? DestinationPath
-                                                                     : DestinationPath + QLatin1Char('/');
+    const QString base =
+        DestinationPath.endsWith(QLatin1Char('/')) ? DestinationPath : DestinationPath + QLatin1Char('/');
     QString folder;
     if (FolderMode) {
         bool ok = true;
         QString bad;
         folder = RelativeFolder(ObjectID, &ok, &bad);
         if (!ok) {
-            result.error = QStringLiteral("ERROR: Refused the folder name \"") + bad +
-                           QStringLiteral("\" of ") + ObjectID +
-                           QStringLiteral(": it cannot be a local folder name.");
+            result.error = QStringLiteral("ERROR: Refused the folder name \"") + bad + QStringLiteral("\" of ") +
+                           ObjectID + QStringLiteral(": it cannot be a local folder name.");
             return result;
         }
     } else {
         QString dated = FormatDateTime(DateFormat, DateCreated, Settings);
         dated.replace(QLatin1Char('\\'), QLatin1Char('/'));
         for (const QString &part : dated.split(QLatin1Char('/'), Qt::SkipEmptyParts)) {
-            if (part == QLatin1String(".."))  {
+            if (part == QLatin1String("..")) {
                 result.error = QStringLiteral("ERROR: The date folder \"") + dated +
                                QStringLiteral("\" would leave the Destination Path.");
                 return result;
@@ -271,7 +273,8 @@ QString TransferDecision::ChooseTarget(const QString &ObjectID, const QString &D
             const int error = errno;
             if (error == EMFILE || error == ENFILE)
                 throw OutOfResources(candidate + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(error)));
-            log_.WriteLog(candidate + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(error)), LogColor::Red);
+            log_.WriteLog(candidate + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(error)),
+                          LogColor::Red);
             ErrorExit(kTransferError);
             return QString();
         }
@@ -284,17 +287,13 @@ QString TransferDecision::ChooseTarget(const QString &ObjectID, const QString &D
         // copy that was cut short: it is finished in place.
         if (qint64(info.st_size) < Size) {
             switch (streams_.IsPrefixOfObject(candidate, ObjectID)) {
-            case StreamTransfer::PrefixResult::Failed:
-                ErrorExit(kTransferError);
-                return QString();
-            case StreamTransfer::PrefixResult::Prefix:
-                repair = true;
-                return candidate;
-            case StreamTransfer::PrefixResult::Different:
-                break;
+            case StreamTransfer::PrefixResult::Failed: ErrorExit(kTransferError); return QString();
+            case StreamTransfer::PrefixResult::Prefix: repair = true; return candidate;
+            case StreamTransfer::PrefixResult::Different: break;
             }
         }
-        log_.WriteLog(QStringLiteral("Destination file ") + candidate + QStringLiteral(" is a different file and is kept."),
+        log_.WriteLog(QStringLiteral("Destination file ") + candidate +
+                          QStringLiteral(" is a different file and is kept."),
                       LogColor::Black);
     }
     log_.WriteLog(QStringLiteral("No free name is left beside ") + Dest + QLatin1Char('.'), LogColor::Red);
@@ -319,20 +318,15 @@ bool TransferDecision::CopyTo(const QString &ObjectID, const QString &FileName, 
     }
     qint64 received = 0;
     switch (streams_.CopyFileFromDevice(ObjectID, Target, Size, replace, &received)) {
-    case StreamTransfer::CopyResult::Failed:
-        ErrorExit(kTransferError);
-        return false;
-    case StreamTransfer::CopyResult::Stopped:
-        NotCopied(FileName);
-        return false;
+    case StreamTransfer::CopyResult::Failed: ErrorExit(kTransferError); return false;
+    case StreamTransfer::CopyResult::Stopped: NotCopied(FileName); return false;
     case StreamTransfer::CopyResult::SizeMismatch:
         // Nothing was placed: the short or long data was thrown away.
         log_.WriteLog(QStringLiteral("Size: ") + FormatKiB(received) + QStringLiteral(" KiB"), LogColor::Black);
         ErrorExit(QStringLiteral("FATAL ERROR: Destination file ") + Target +
                   QStringLiteral(" file size mismatch with Source file."));
         return false;
-    case StreamTransfer::CopyResult::Copied:
-        break;
+    case StreamTransfer::CopyResult::Copied: break;
     }
     return true;
 }
@@ -421,12 +415,8 @@ void TransferDecision::Decide(const QString &ObjectID, const QString &FileName, 
         } else if (compare) {
             QString at;
             switch (streams_.ByteLevelCheck(ObjectID, Dest, Size, &at, FileName)) {
-            case ByteLevelResult::TransferFailed:
-                ErrorExit(kTransferError);
-                return;
-            case ByteLevelResult::Stopped:
-                NotCopied(FileName);
-                return;
+            case ByteLevelResult::TransferFailed: ErrorExit(kTransferError); return;
+            case ByteLevelResult::Stopped: NotCopied(FileName); return;
             case ByteLevelResult::Same:
                 matched = at;
                 verified = true;
@@ -488,7 +478,8 @@ bool TransferDecision::DeleteFileFromDevice(const QString &ObjectID)
     if (hr != S_OK) {
         log_.WriteLog(QStringLiteral("Failed to Delete the file using aPortableDeviceContent.Delete."), LogColor::Red);
         const QString reason = DeviceErrorText(hr);
-        log_.WriteLog(ObjectID + QStringLiteral(": ") + (reason.isEmpty() ? QStringLiteral("result %1").arg(hr) : reason),
+        log_.WriteLog(ObjectID + QStringLiteral(": ") +
+                          (reason.isEmpty() ? QStringLiteral("result %1").arg(hr) : reason),
                       LogColor::Red);
         return false;
     }

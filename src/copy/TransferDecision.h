@@ -55,8 +55,8 @@ struct DestinationName
 // that cannot be a local name, or a path that would leave the destination,
 // are refused.
 DestinationName DestinationFileName(const QString &DestinationPath, const QString &DateFormat,
-                                    const FormatSettings &Settings, const QString &ObjectID,
-                                    const QString &FileName, const QDateTime &DateCreated, bool FolderMode);
+                                    const FormatSettings &Settings, const QString &ObjectID, const QString &FileName,
+                                    const QDateTime &DateCreated, bool FolderMode);
 
 // The folder part of an identifier below its storage component, ending with
 // "/" unless empty: "/store_1/DCIM/100CANON/IMG_0001.JPG" gives

@@ -3,14 +3,15 @@
 #include "base/TextRules.h"
 #include "log/LogSink.h"
 
-DeviceConnection::DeviceConnection(DeviceService &service, LogSink &log) : service_(service), log_(log) {}
+DeviceConnection::DeviceConnection(DeviceService &service, LogSink &log) : service_(service), log_(log)
+{
+}
 
 QString DeviceConnection::DeviceTypeName(std::uint32_t type)
 {
     static const char *const kNames[] = {
-        "WPD_DEVICE_TYPE_GENERIC",      "WPD_DEVICE_TYPE_CAMERA",
-        "WPD_DEVICE_TYPE_MEDIA_PLAYER", "WPD_DEVICE_TYPE_PHONE",
-        "WPD_DEVICE_TYPE_VIDEO",        "WPD_DEVICE_TYPE_PERSONAL_INFORMATION_MANAGER",
+        "WPD_DEVICE_TYPE_GENERIC",        "WPD_DEVICE_TYPE_CAMERA", "WPD_DEVICE_TYPE_MEDIA_PLAYER",
+        "WPD_DEVICE_TYPE_PHONE",          "WPD_DEVICE_TYPE_VIDEO",  "WPD_DEVICE_TYPE_PERSONAL_INFORMATION_MANAGER",
         "WPD_DEVICE_TYPE_AUDIO_RECORDER",
     };
     if (type < std::size(kNames))

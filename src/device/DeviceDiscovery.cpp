@@ -23,7 +23,9 @@ QString DeviceDisplayName(const QString &manufacturer, const QString &descriptio
     return TrimControl(name);
 }
 
-DeviceDiscovery::DeviceDiscovery(DeviceConnection &connection, LogSink &log) : connection_(connection), log_(log) {}
+DeviceDiscovery::DeviceDiscovery(DeviceConnection &connection, LogSink &log) : connection_(connection), log_(log)
+{
+}
 
 int DeviceDiscovery::ScanPortableDevices(DiscoveryHost &host)
 {
@@ -40,7 +42,7 @@ bool Holds(const std::vector<TDevice> &table, const TDevice &device)
     });
 }
 
-} // namespace
+}  // namespace
 
 DeviceChanges DeviceDiscovery::RescanForChanges(DiscoveryHost &host)
 {

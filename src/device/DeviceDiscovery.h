@@ -18,7 +18,7 @@ QString DeviceDisplayName(const QString &manufacturer, const QString &descriptio
 // One attached device found by the last scan.
 struct TDevice
 {
-    QString DeviceName;      // DeviceDisplayName(manufacturer, description)
+    QString DeviceName;  // DeviceDisplayName(manufacturer, description)
     QString DeviceSerialNo;
     QString DeviceID;
 };

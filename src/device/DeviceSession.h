@@ -25,10 +25,10 @@ struct DeviceEntry
 // One object of an open device.
 struct ObjectInfo
 {
-    QString name;               // WPD_OBJECT_NAME
-    QString originalFileName;   // WPD_OBJECT_ORIGINAL_FILE_NAME; empty for storages
-    QString contentType;        // GUID text
-    QString dateCreated;        // "YYYY/MM/DD:HH:MM:SS.mmm"
+    QString name;              // WPD_OBJECT_NAME
+    QString originalFileName;  // WPD_OBJECT_ORIGINAL_FILE_NAME; empty for storages
+    QString contentType;       // GUID text
+    QString dateCreated;       // "YYYY/MM/DD:HH:MM:SS.mmm"
     std::uint64_t size = 0;
     bool isStorage = false;
     bool isFolder = false;

@@ -30,7 +30,8 @@ std::unique_ptr<UsbEventSource> UsbEventSource::Create(QString *why)
     auto monitor = std::make_unique<Monitor>();
     auto fail = [why](const char *step, int code) {
         if (why)
-            *why = QStringLiteral("%1 failed (%2)").arg(QLatin1String(step), QString::fromLocal8Bit(std::strerror(code)));
+            *why =
+                QStringLiteral("%1 failed (%2)").arg(QLatin1String(step), QString::fromLocal8Bit(std::strerror(code)));
         return nullptr;
     };
     monitor->context = udev_new();
@@ -163,7 +164,8 @@ QStringList DeviceWatcher::WatchSystem()
     if (mounts->IsOpen())
         AddSource(mounts.release());
     else
-        trouble << QStringLiteral("Memory cards inserted or removed are not noticed: /proc/self/mountinfo cannot be read.");
+        trouble << QStringLiteral(
+            "Memory cards inserted or removed are not noticed: /proc/self/mountinfo cannot be read.");
     return trouble;
 }
 

@@ -142,8 +142,8 @@ public:
 
     HRESULT DeviceValues(PortableDeviceValues &values) override
     {
-        const bool card = QFileInfo(root_ + QStringLiteral("/DCIM")).isDir() ||
-                          QFileInfo(root_ + QStringLiteral("/dcim")).isDir();
+        const bool card =
+            QFileInfo(root_ + QStringLiteral("/DCIM")).isDir() || QFileInfo(root_ + QStringLiteral("/dcim")).isDir();
         values.SetUnsignedIntegerValue(WPD_DEVICE_TYPE, card ? WPD_DEVICE_TYPE_CAMERA : WPD_DEVICE_TYPE_GENERIC);
         values.SetStringValue(WPD_DEVICE_MANUFACTURER, entry_.manufacturer);
         values.SetStringValue(WPD_DEVICE_MODEL, entry_.description);
@@ -229,7 +229,9 @@ public:
         const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
         if (fd < 0)
             return FileSystemFailure(errno, RootPresent());
-        struct stat st {};
+        struct stat st
+        {
+        };
         if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
             ::close(fd);
             return E_ACCESSDENIED;
@@ -237,7 +239,8 @@ public:
         // Read-ahead as it is covers a photo; a video gains from more.
         if (st.st_size > off_t(kTransferChunkSize))
             ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
-        stream = std::make_shared<FdStream>(fd, !S_ISREG(st.st_mode) || qint64(st.st_blocks) * 512 < qint64(st.st_size));
+        stream =
+            std::make_shared<FdStream>(fd, !S_ISREG(st.st_mode) || qint64(st.st_blocks) * 512 < qint64(st.st_size));
         return S_OK;
     }
 
@@ -249,7 +252,9 @@ public:
         const QByteArray native = NativePath(objectId);
         if (native.isEmpty())
             return RootPresent() ? E_NOT_FOUND : E_FOLDER_GONE;
-        struct stat st {};
+        struct stat st
+        {
+        };
         if (::lstat(native.constData(), &st) != 0)
             return FileSystemFailure(errno, RootPresent());
         if (S_ISDIR(st.st_mode)) {
@@ -388,14 +393,18 @@ private:
     static bool LookAt(int folder, const char *name, Look &look)
     {
         constexpr unsigned kWanted = STATX_TYPE | STATX_SIZE | STATX_MTIME;
-        struct statx sx {};
+        struct statx sx
+        {
+        };
         if (::statx(folder, name, AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT, kWanted, &sx) == 0 &&
             (sx.stx_mask & kWanted) == kWanted) {
             look = {sx.stx_mode, sx.stx_size, sx.stx_mtime.tv_sec, sx.stx_mtime.tv_nsec};
             return true;
         }
         // A file system that cannot say all three through statx.
-        struct stat st {};
+        struct stat st
+        {
+        };
         if (::fstatat(folder, name, &st, AT_SYMLINK_NOFOLLOW) != 0)
             return false;
         look = {unsigned(st.st_mode), std::uint64_t(st.st_size), st.st_mtim.tv_sec, std::uint32_t(st.st_mtim.tv_nsec)};
@@ -468,7 +477,9 @@ private:
                 // Only links to files inside the folder; never to folders (a
                 // link to a parent would never end).
                 char resolved[PATH_MAX];
-                struct stat st {};
+                struct stat st
+                {
+                };
                 if (!::realpath(entry.cached.native.constData(), resolved) ||
                     !QByteArray(resolved).startsWith(rootPrefix) || ::stat(resolved, &st) != 0 || !S_ISREG(st.st_mode))
                     continue;
@@ -566,7 +577,7 @@ private:
     const Cached *last_ = nullptr;
 };
 
-} // namespace
+}  // namespace
 
 VolumeIdentity IdentifyVolume(const QString &folder)
 {
@@ -588,7 +599,8 @@ VolumeIdentity IdentifyVolume(const QString &folder)
         // A partition's block directory sits inside its disk's, which has the device.
         QString sys = QFileInfo(QStringLiteral("/sys/class/block/") + name).canonicalFilePath();
         for (int up = 0; up < 3 && !sys.isEmpty(); ++up) {
-            if (QFile::exists(sys + QStringLiteral("/device/vendor")) || QFile::exists(sys + QStringLiteral("/device/model"))) {
+            if (QFile::exists(sys + QStringLiteral("/device/vendor")) ||
+                QFile::exists(sys + QStringLiteral("/device/model"))) {
                 id.vendor = QString::fromUtf8(ReadSmallFile(sys + QStringLiteral("/device/vendor"))).trimmed();
                 id.model = QString::fromUtf8(ReadSmallFile(sys + QStringLiteral("/device/model"))).trimmed();
                 break;
@@ -639,7 +651,7 @@ namespace {
 std::mutex addedFoldersMutex;
 QStringList addedFolders;
 
-} // namespace
+}  // namespace
 
 void FolderBackend::SetAddedFolders(const QStringList &folders)
 {
@@ -659,7 +671,8 @@ QStringList FolderBackend::DefaultFolders()
     QStringList folders;
     if (mounts.open(QIODevice::ReadOnly))
         folders = CardMounts(mounts.readAll());
-    for (const QString &folder : qEnvironmentVariable("FERROVANE_FOLDER_DEVICES").split(QLatin1Char(':'), Qt::SkipEmptyParts))
+    for (const QString &folder :
+         qEnvironmentVariable("FERROVANE_FOLDER_DEVICES").split(QLatin1Char(':'), Qt::SkipEmptyParts))
         folders << folder;
     return folders + AddedFolders();
 }
@@ -677,7 +690,7 @@ bool ReadableName(const QString &text)
     return letter && !hexId.match(text).hasMatch();
 }
 
-} // namespace
+}  // namespace
 
 DeviceEntry FolderBackend::NameDevice(const QString &path, const VolumeIdentity &volume, bool card)
 {
@@ -715,8 +728,8 @@ HRESULT FolderBackend::Enumerate(std::vector<DeviceEntry> &devices)
             continue;
         seen << path;
         const VolumeIdentity volume = IdentifyVolume(path);
-        const bool card = QFileInfo(path + QStringLiteral("/DCIM")).isDir() ||
-                          QFileInfo(path + QStringLiteral("/dcim")).isDir();
+        const bool card =
+            QFileInfo(path + QStringLiteral("/DCIM")).isDir() || QFileInfo(path + QStringLiteral("/dcim")).isDir();
         devices.push_back(NameDevice(path, volume, card));
     }
     return S_OK;

@@ -20,7 +20,7 @@ struct GPhotoCamera
 
 struct GPhotoStorage
 {
-    QString baseDir;      // "/store_00010001"
+    QString baseDir;  // "/store_00010001"
     QString label;
     QString description;
 };

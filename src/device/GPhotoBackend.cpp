@@ -44,7 +44,7 @@ public:
 
     HRESULT Seek(std::int64_t offset, SeekOrigin origin, std::uint64_t *newPosition) override
     {
-        std::int64_t base = origin == STREAM_SEEK_CUR ? std::int64_t(position_)
+        std::int64_t base = origin == STREAM_SEEK_CUR   ? std::int64_t(position_)
                             : origin == STREAM_SEEK_END ? std::int64_t(size_)
                                                         : 0;
         if (base + offset < 0)
@@ -342,9 +342,11 @@ HRESULT GPhotoStream::Read(void *buffer, std::uint32_t count, std::uint32_t *rea
     return S_OK;
 }
 
-} // namespace
+}  // namespace
 
-GPhotoBackend::GPhotoBackend(std::shared_ptr<GPhotoApi> api) : api_(std::move(api)) {}
+GPhotoBackend::GPhotoBackend(std::shared_ptr<GPhotoApi> api) : api_(std::move(api))
+{
+}
 
 QString GPhotoBackend::DeviceIdFor(const QString &port)
 {

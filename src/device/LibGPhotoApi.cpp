@@ -6,8 +6,8 @@
 
 #include "base/FileNames.h"
 
-#include <gphoto2/gphoto2.h>
 #include <gphoto2/gphoto2-port.h>
+#include <gphoto2/gphoto2.h>
 
 #include <clocale>
 #include <cstring>
@@ -140,8 +140,8 @@ public:
         CameraFileInfo info;
         std::memset(&info, 0, sizeof info);
         context_->Begin();
-        const int result = context_->End(gp_camera_file_get_info(camera_, nameToBytes(folder).constData(),
-                                                                 nameToBytes(name).constData(), &info, context_->get()));
+        const int result = context_->End(gp_camera_file_get_info(
+            camera_, nameToBytes(folder).constData(), nameToBytes(name).constData(), &info, context_->get()));
         if (result < 0)
             return result;
         out.hasSize = info.file.fields & GP_FILE_INFO_SIZE;
@@ -156,17 +156,17 @@ public:
     {
         Lock lock(LibraryMutex());
         context_->Begin();
-        return context_->End(gp_camera_file_read(camera_, nameToBytes(folder).constData(), nameToBytes(name).constData(),
-                                                 GP_FILE_TYPE_NORMAL, offset, buffer, &size, context_->get()));
+        return context_->End(gp_camera_file_read(camera_, nameToBytes(folder).constData(),
+                                                 nameToBytes(name).constData(), GP_FILE_TYPE_NORMAL, offset, buffer,
+                                                 &size, context_->get()));
     }
 
     int Delete(const QString &folder, const QString &name) override
     {
         Lock lock(LibraryMutex());
         context_->Begin();
-        return context_->End(
-            gp_camera_file_delete(camera_, nameToBytes(folder).constData(), nameToBytes(name).constData(),
-                                  context_->get()));
+        return context_->End(gp_camera_file_delete(camera_, nameToBytes(folder).constData(),
+                                                   nameToBytes(name).constData(), context_->get()));
     }
 
     int Thumbnail(const QString &folder, const QString &name, QByteArray &data) override
@@ -179,9 +179,9 @@ public:
         if (result < 0)
             return result;
         context_->Begin();
-        result = context_->End(gp_camera_file_get(camera_, nameToBytes(folder).constData(),
-                                                  nameToBytes(name).constData(), GP_FILE_TYPE_PREVIEW, file,
-                                                  context_->get()));
+        result =
+            context_->End(gp_camera_file_get(camera_, nameToBytes(folder).constData(), nameToBytes(name).constData(),
+                                             GP_FILE_TYPE_PREVIEW, file, context_->get()));
         const char *bytes = nullptr;
         unsigned long size = 0;
         if (result >= 0)
@@ -225,9 +225,9 @@ private:
         gp_list_new(&list);
         const QByteArray path = nameToBytes(folder);
         context_->Begin();
-        const int result = context_->End(folders
-                                             ? gp_camera_folder_list_folders(camera_, path.constData(), list, context_->get())
-                                             : gp_camera_folder_list_files(camera_, path.constData(), list, context_->get()));
+        const int result =
+            context_->End(folders ? gp_camera_folder_list_folders(camera_, path.constData(), list, context_->get())
+                                  : gp_camera_folder_list_files(camera_, path.constData(), list, context_->get()));
         if (result >= 0)
             names = Names(list);
         gp_list_free(list);
@@ -487,7 +487,7 @@ private:
     QString last_;
 };
 
-} // namespace
+}  // namespace
 
 std::shared_ptr<GPhotoApi> CreateLibGPhotoApi()
 {

@@ -213,7 +213,7 @@ const std::array<ParsedContentType, 29> &ParsedContentTypes()
     return parsed;
 }
 
-} // namespace
+}  // namespace
 
 QString ContentTypeName(const QString &contentType)
 {
@@ -264,10 +264,8 @@ QString DeviceErrorText(HRESULT code)
     case -107:  // libgphoto2: directory not found
     case -108:  // libgphoto2: file not found
         return QStringLiteral("The file or folder is no longer on the device.");
-    case E_OUTOFMEMORY:
-        return QStringLiteral("The system ran out of resources (memory or open files).");
-    default:
-        return QString();
+    case E_OUTOFMEMORY: return QStringLiteral("The system ran out of resources (memory or open files).");
+    default: return QString();
     }
 }
 
@@ -285,7 +283,7 @@ ErrorMessage &LastErrorMessage()
     return message;
 }
 
-} // namespace
+}  // namespace
 
 void SetDeviceErrorMessage(HRESULT code, const QString &message)
 {

@@ -16,8 +16,8 @@
 #include <QString>
 #include <QStringList>
 
-#include <cstdint>
 #include <array>
+#include <cstdint>
 #include <memory>
 #include <variant>
 #include <vector>
@@ -46,8 +46,14 @@ inline constexpr HRESULT E_NO_MORE_FILES = HRESULT(0x80070012u);
 // The object has no such resource (a file without a device thumbnail).
 inline constexpr HRESULT E_NOT_SUPPORTED = HRESULT(0x80070032u);
 
-inline bool SUCCEEDED(HRESULT hr) { return hr >= 0; }
-inline bool FAILED(HRESULT hr) { return hr < 0; }
+inline bool SUCCEEDED(HRESULT hr)
+{
+    return hr >= 0;
+}
+inline bool FAILED(HRESULT hr)
+{
+    return hr < 0;
+}
 
 // Property keys, by the names the log lines use.
 enum PROPERTYKEY : int {
@@ -121,8 +127,7 @@ private:
     {
         return Known(key) && (set_ & (1u << int(key))) ? &values_[std::size_t(key)] : nullptr;
     }
-    template <typename Value>
-    HRESULT Store(PROPERTYKEY key, const Value &value)
+    template <typename Value> HRESULT Store(PROPERTYKEY key, const Value &value)
     {
         if (!Known(key))
             return E_INVALIDARG;
@@ -279,7 +284,10 @@ void SetDeviceErrorMessage(HRESULT code, const QString &message);
 QString DeviceErrorMessage(HRESULT code);
 // Forgets them: at the start of every device call, so that a failure without
 // words never shows an earlier one's.
-inline void ClearDeviceErrorMessage() { SetDeviceErrorMessage(S_OK, QString()); }
+inline void ClearDeviceErrorMessage()
+{
+    SetDeviceErrorMessage(S_OK, QString());
+}
 
 // Why a device call failed, for a log line: what the code means (or the code
 // itself), then the library's own words when it gave any.

@@ -17,9 +17,9 @@ constexpr int kGpDirectoryNotFound = -107;
 constexpr int kGpFileNotFound = -108;
 constexpr int kGpCameraBusy = -110;
 
-constexpr int kTimeoutMs = 20000;      // some devices take many seconds over a request
-constexpr int kPacket = 512;           // what the first read of a phase asks for
-constexpr int kBlob = 1024 * 1024;     // the most one later read asks for
+constexpr int kTimeoutMs = 20000;                  // some devices take many seconds over a request
+constexpr int kPacket = 512;                       // what the first read of a phase asks for
+constexpr int kBlob = 1024 * 1024;                 // the most one later read asks for
 constexpr std::uint32_t kRootParent = 0xFFFFFFFF;  // "the storage's root" to GetObjectHandles
 constexpr std::uint32_t kAllProperties = 0xFFFFFFFF;
 constexpr std::uint32_t kUntrustedStorage = 0xFEEDFACE;  // an iPhone that does not trust the computer yet
@@ -46,7 +46,7 @@ std::pair<QString, QString> Split(const QString &path)
     return {slash <= 0 ? QString() : path.left(slash), path.mid(slash + 1)};
 }
 
-} // namespace
+}  // namespace
 
 PtpConnection::PtpConnection(std::unique_ptr<PtpPort> port, int usbVendor)
     : port_(std::move(port)), usbVendor_(usbVendor)
@@ -400,7 +400,8 @@ int PtpConnection::ListInto(const QString &folder, Object &parent, std::vector<G
             // 4 GiB or more says 0xFFFFFFFF, and its real size is a property.
             if (entry.size == 0xFFFFFFFFu && !entry.isFolder()) {
                 if (!device_.Supports(ptp::MtpGetObjPropValue)) {
-                    lastError_ = QStringLiteral("\"%1\" is 4 GiB or larger, and the device cannot tell its size.").arg(entry.name);
+                    lastError_ = QStringLiteral("\"%1\" is 4 GiB or larger, and the device cannot tell its size.")
+                                     .arg(entry.name);
                     return kGpNotSupported;
                 }
                 result = Transaction(ptp::MtpGetObjPropValue, {handle, ptp::PropObjectSize}, &data);
@@ -499,10 +500,9 @@ int PtpConnection::Read(const QString &folder, const QString &name, std::uint64_
     sink.capacity = wanted;
     int result;
     if (device_.Supports(ptp::AndroidGetPartialObject64)) {
-        result = TransactionInto(ptp::AndroidGetPartialObject64,
-                             {handle, std::uint32_t(offset & 0xFFFFFFFFu), std::uint32_t(offset >> 32),
-                              std::uint32_t(wanted)},
-                             &sink);
+        result = TransactionInto(
+            ptp::AndroidGetPartialObject64,
+            {handle, std::uint32_t(offset & 0xFFFFFFFFu), std::uint32_t(offset >> 32), std::uint32_t(wanted)}, &sink);
     } else if (device_.Supports(ptp::GetPartialObject) && offset <= 0xFFFFFFFFu) {
         result = TransactionInto(ptp::GetPartialObject, {handle, std::uint32_t(offset), std::uint32_t(wanted)}, &sink);
     } else {

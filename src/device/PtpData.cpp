@@ -137,7 +137,7 @@ void SetTime(ObjectEntry &entry, const QString &text)
     }
 }
 
-} // namespace
+}  // namespace
 
 QByteArray PackCommand(std::uint16_t code, std::uint32_t transaction, const std::vector<std::uint32_t> &params)
 {
@@ -377,7 +377,9 @@ std::optional<std::int64_t> ParseDateTime(const QString &text)
         while (pos < t.size() && t.at(pos).isDigit())
             ++pos;
     }
-    struct tm fields {};
+    struct tm fields
+    {
+    };
     fields.tm_year = year - 1900;
     fields.tm_mon = month - 1;
     fields.tm_mday = day;
@@ -421,4 +423,4 @@ QString ResponseText(std::uint16_t code)
     }
 }
 
-} // namespace ptp
+}  // namespace ptp

@@ -51,8 +51,8 @@ enum : std::uint16_t { CommandBlock = 1, DataBlock = 2, ResponseBlock = 3 };
 
 inline constexpr std::uint16_t FormatAssociation = 0x3001;  // a folder
 inline constexpr std::uint16_t PropBatteryLevel = 0x5001;
-inline constexpr std::uint16_t PropObjectSize = 0xDC04;     // MTP object property, 64 bits
-inline constexpr std::uint32_t VendorMicrosoft = 6;          // MTP devices
+inline constexpr std::uint16_t PropObjectSize = 0xDC04;  // MTP object property, 64 bits
+inline constexpr std::uint32_t VendorMicrosoft = 6;      // MTP devices
 
 // A command container: length, type, code, transaction, parameters.
 QByteArray PackCommand(std::uint16_t code, std::uint32_t transaction, const std::vector<std::uint32_t> &params);
@@ -119,4 +119,4 @@ std::optional<std::int64_t> ParseDateTime(const QString &text);
 // The words for a response code ("PTP Access Denied").
 QString ResponseText(std::uint16_t code);
 
-} // namespace ptp
+}  // namespace ptp

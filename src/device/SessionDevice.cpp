@@ -39,11 +39,11 @@ const std::vector<std::pair<std::uint32_t, Kind>> &KnownExtensions()
     static const std::vector<std::pair<std::uint32_t, Kind>> table = [] {
         std::vector<std::pair<std::uint32_t, Kind>> all;
         for (std::string_view e : {"jpg", "jpeg", "jpe", "png", "gif", "bmp", "tif", "tiff", "heic", "heif", "webp",
-                                   "raw", "dng", "cr2", "cr3", "crw", "nef", "nrw", "arw", "srf", "sr2", "orf", "rw2",
-                                   "raf", "pef", "srw", "x3f", "3fr", "kdc", "mrw", "erf"})
+                                   "raw", "dng",  "cr2", "cr3", "crw", "nef", "nrw", "arw",  "srf",  "sr2",  "orf",
+                                   "rw2", "raf",  "pef", "srw", "x3f", "3fr", "kdc", "mrw",  "erf"})
             all.emplace_back(Packed(e), Kind::Image);
-        for (std::string_view e : {"mp4", "m4v", "mov", "avi", "mts", "m2ts", "mkv", "wmv", "mpg", "mpeg", "3gp",
-                                   "3g2", "mxf", "webm", "asf", "mod", "tod", "vob", "insv", "lrv"})
+        for (std::string_view e : {"mp4", "m4v", "mov", "avi",  "mts", "m2ts", "mkv", "wmv", "mpg",  "mpeg",
+                                   "3gp", "3g2", "mxf", "webm", "asf", "mod",  "tod", "vob", "insv", "lrv"})
             all.emplace_back(Packed(e), Kind::Video);
         for (std::string_view e : {"mp3", "wav", "m4a", "mp4a", "aac", "flac", "ogg", "oga", "opus", "wma", "aif",
                                    "aiff", "amr", "rec", "3ga"})
@@ -89,7 +89,7 @@ Kind KindOfFolded(QStringView ext)
     return KindOfExtension(folded);
 }
 
-} // namespace
+}  // namespace
 
 QString ContentTypeForFileName(const QString &name)
 {
@@ -115,7 +115,9 @@ QString WpdDateText(const QDateTime &when)
 QString WpdDateText(std::int64_t seconds, int milliseconds)
 {
     const time_t t = time_t(seconds);
-    struct tm local {};
+    struct tm local
+    {
+    };
     localtime_r(&t, &local);
     const int year = local.tm_year + 1900;
     if (year < 0 || year > 9999 || milliseconds < 0 || milliseconds > 999) {
@@ -177,7 +179,7 @@ public:
     explicit MemoryStream(QByteArray bytes) : bytes_(std::move(bytes)) {}
     HRESULT Seek(std::int64_t offset, SeekOrigin origin, std::uint64_t *newPosition) override
     {
-        const std::int64_t base = origin == STREAM_SEEK_CUR ? std::int64_t(position_)
+        const std::int64_t base = origin == STREAM_SEEK_CUR   ? std::int64_t(position_)
                                   : origin == STREAM_SEEK_END ? std::int64_t(bytes_.size())
                                                               : 0;
         if (base + offset < 0)
@@ -204,7 +206,7 @@ private:
     std::uint64_t position_ = 0;
 };
 
-} // namespace
+}  // namespace
 
 std::shared_ptr<IStream> MakeMemoryStream(QByteArray bytes)
 {
@@ -247,15 +249,15 @@ public:
     {
         ClearDeviceErrorMessage();
         // The same few collections serve every object; callers only read them.
-        static const auto deviceKeys = MakeKeys({WPD_OBJECT_ID, WPD_OBJECT_NAME, WPD_OBJECT_CONTENT_TYPE,
-                                                 WPD_DEVICE_TYPE, WPD_DEVICE_MANUFACTURER, WPD_DEVICE_MODEL,
-                                                 WPD_DEVICE_POWER_SOURCE, WPD_DEVICE_POWER_LEVEL,
-                                                 WPD_DEVICE_SERIAL_NUMBER, WPD_DEVICE_FRIENDLY_NAME});
-        static const auto storageKeys = MakeKeys({WPD_OBJECT_ID, WPD_OBJECT_NAME, WPD_OBJECT_CONTENT_TYPE,
-                                                  WPD_OBJECT_SIZE, WPD_OBJECT_DATE_CREATED});
-        static const auto objectKeys = MakeKeys({WPD_OBJECT_ID, WPD_OBJECT_NAME, WPD_OBJECT_CONTENT_TYPE,
-                                                 WPD_OBJECT_SIZE, WPD_OBJECT_DATE_CREATED,
-                                                 WPD_OBJECT_ORIGINAL_FILE_NAME});
+        static const auto deviceKeys =
+            MakeKeys({WPD_OBJECT_ID, WPD_OBJECT_NAME, WPD_OBJECT_CONTENT_TYPE, WPD_DEVICE_TYPE, WPD_DEVICE_MANUFACTURER,
+                      WPD_DEVICE_MODEL, WPD_DEVICE_POWER_SOURCE, WPD_DEVICE_POWER_LEVEL, WPD_DEVICE_SERIAL_NUMBER,
+                      WPD_DEVICE_FRIENDLY_NAME});
+        static const auto storageKeys = MakeKeys(
+            {WPD_OBJECT_ID, WPD_OBJECT_NAME, WPD_OBJECT_CONTENT_TYPE, WPD_OBJECT_SIZE, WPD_OBJECT_DATE_CREATED});
+        static const auto objectKeys =
+            MakeKeys({WPD_OBJECT_ID, WPD_OBJECT_NAME, WPD_OBJECT_CONTENT_TYPE, WPD_OBJECT_SIZE, WPD_OBJECT_DATE_CREATED,
+                      WPD_OBJECT_ORIGINAL_FILE_NAME});
         if (objectId == QLatin1String("DEVICE")) {
             keys = deviceKeys;
             return S_OK;
@@ -488,7 +490,7 @@ private:
     std::vector<std::shared_ptr<DeviceBackend>> backends_;
 };
 
-} // namespace
+}  // namespace
 
 std::unique_ptr<DeviceService> CreateBackendService(std::vector<std::shared_ptr<DeviceBackend>> backends)
 {

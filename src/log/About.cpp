@@ -25,11 +25,11 @@ QFont BoldPixels(const QFont &base, int pixels)
     return font;
 }
 
-} // namespace
+}  // namespace
 
 TAboutForm::TAboutForm(LogSink &log, QString versionText, QWidget *parent)
-    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint), log_(log),
-      versionText_(std::move(versionText))
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
+      log_(log), versionText_(std::move(versionText))
 {
     setWindowTitle(QStringLiteral("About..."));
     setModal(true);
@@ -97,8 +97,8 @@ void TAboutForm::FormShow()
 
     // The design's places; a desktop font wider than the design's widens
     // the box instead of cutting texts off.
-    const std::pair<QLabel *, int> rows[] = {{TitleLabel, 8},     {SubTitleLabel, 45}, {CopyrightLabel, 67},
-                                             {RightsLabel, 86}, {Version, 113}};
+    const std::pair<QLabel *, int> rows[] = {
+        {TitleLabel, 8}, {SubTitleLabel, 45}, {CopyrightLabel, 67}, {RightsLabel, 86}, {Version, 113}};
     int width = kWidth;
     for (const auto &[label, top] : rows) {
         label->adjustSize();
@@ -110,7 +110,8 @@ void TAboutForm::FormShow()
     URLLabel->adjustSize();
     URLLabel->move(8, height - 27);
     const QSize button = CloseButton->sizeHint().expandedTo(QSize(75, 25));
-    CloseButton->setGeometry(width - 14 - button.width(), height - 7 - button.height(), button.width(), button.height());
+    CloseButton->setGeometry(width - 14 - button.width(), height - 7 - button.height(), button.width(),
+                             button.height());
 }
 
 void TAboutForm::URLClick()

@@ -68,8 +68,8 @@ QString ActivityLog::DatePrefix()
     const auto sameSettings = [&](const FormatSettings &cached) {
         return cached.DateSeparator == settings.DateSeparator && cached.TimeSeparator == settings.TimeSeparator &&
                same(cached.ShortDateFormat, settings.ShortDateFormat) &&
-               same(cached.LongTimeFormat, settings.LongTimeFormat) && same(cached.TimeAMString, settings.TimeAMString) &&
-               same(cached.TimePMString, settings.TimePMString) &&
+               same(cached.LongTimeFormat, settings.LongTimeFormat) &&
+               same(cached.TimeAMString, settings.TimeAMString) && same(cached.TimePMString, settings.TimePMString) &&
                sameNames(cached.ShortMonthNames, settings.ShortMonthNames) &&
                sameNames(cached.LongMonthNames, settings.LongMonthNames) &&
                sameNames(cached.ShortDayNames, settings.ShortDayNames) &&

@@ -7,8 +7,8 @@
 #include "base/FormatSettings.h"
 
 #include <QDateTime>
-#include <QMutex>
 #include <QElapsedTimer>
+#include <QMutex>
 #include <QObject>
 #include <QPointer>
 #include <QTimer>

@@ -11,7 +11,7 @@ double Channel(double c)
     return c <= 0.03928 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
 }
 
-} // namespace
+}  // namespace
 
 double RelativeLuminance(const QColor &color)
 {

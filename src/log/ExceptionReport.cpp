@@ -3,8 +3,7 @@
 #include "log/LogSink.h"
 #include "log/StackTrace.h"
 
-void WriteExceptionReport(LogSink &log, const QString &message, const QString &className,
-                          const void *exceptionObject)
+void WriteExceptionReport(LogSink &log, const QString &message, const QString &className, const void *exceptionObject)
 {
     auto heading = [&] {
         log.WriteLog(QStringLiteral("Exception Message = ") + message, LogColor::Red, LogStyle::Bold);

@@ -29,9 +29,11 @@ void Prefault(void *block, size_t bytes)
 #endif
 }
 
-} // namespace
+}  // namespace
 
-LogDocument::LogDocument() : segments_(new Record *[kMaxSegments]()) {}
+LogDocument::LogDocument() : segments_(new Record *[kMaxSegments]())
+{
+}
 
 LogDocument::~LogDocument()
 {
@@ -71,8 +73,7 @@ qsizetype LogDocument::Append(QStringView prefix, QStringView text, LogColor col
         segment = new Record[kSegmentRecords];
         Prefault(segment, sizeof(Record) * size_t(kSegmentRecords));
     }
-    segment[index & (kSegmentRecords - 1)] =
-        Record{chars, quint32(prefix.size()), quint32(text.size()), color, style};
+    segment[index & (kSegmentRecords - 1)] = Record{chars, quint32(prefix.size()), quint32(text.size()), color, style};
     // Publishes the line: a reader that sees the new count sees it whole.
     count_.store(index + 1, std::memory_order_release);
     return index;

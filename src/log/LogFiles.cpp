@@ -37,7 +37,7 @@ bool NameWithoutReplacing(const QByteArray &from, const QByteArray &to)
     return true;
 }
 
-} // namespace
+}  // namespace
 
 QString SaveLog(const LogDocument &document, const QString &folder, const QDateTime &now, QString *error)
 {
@@ -51,9 +51,8 @@ QString SaveLog(const LogDocument &document, const QString &folder, const QDateT
     QTemporaryFile file(folder + QStringLiteral(".Ferrovane Log XXXXXX.tmp"));
     if (!file.open())
         return fail(file.errorString());
-    const bool written = WriteLogRtf(document, [&file](const QByteArray &piece) {
-        return file.write(piece) == piece.size();
-    });
+    const bool written =
+        WriteLogRtf(document, [&file](const QByteArray &piece) { return file.write(piece) == piece.size(); });
     if (!written || !file.flush())
         return fail(file.errorString());
     file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup |

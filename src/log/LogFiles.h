@@ -14,8 +14,7 @@ QString LogFileName(const QDateTime &when);
 // gets " (2)", " (3)", ... before ".rtf". Returns the file's path, or an empty
 // text when it could not be written, with the reason in *error when given;
 // nothing is thrown.
-QString SaveLog(const LogDocument &document, const QString &folder, const QDateTime &now,
-                QString *error = nullptr);
+QString SaveLog(const LogDocument &document, const QString &folder, const QDateTime &now, QString *error = nullptr);
 
 // Why no log file can be written into folder now, or an empty text.
 QString LogFolderTrouble(const QString &folder);

@@ -201,7 +201,7 @@ QAccessibleInterface *AccessibleLogView(const QString &className, QObject *objec
     return nullptr;
 }
 
-} // namespace
+}  // namespace
 
 LogView::LogView(QWidget *parent) : QAbstractScrollArea(parent)
 {

@@ -83,7 +83,7 @@ ThrowFunction RuntimeThrow()
     return real;
 }
 
-} // namespace
+}  // namespace
 
 namespace __cxxabiv1 {
 
@@ -97,7 +97,7 @@ extern "C" void __cxa_throw(void *object, std::type_info *type, void (*destructo
     __builtin_unreachable();
 }
 
-} // namespace __cxxabiv1
+}  // namespace __cxxabiv1
 
 RawStack RecordedStackOf(const void *exceptionObject)
 {

@@ -18,7 +18,8 @@ constexpr std::uintptr_t kMaxLineBytes = 4096;
 
 backtrace_state *State()
 {
-    static backtrace_state *state = backtrace_create_state(nullptr, 1, [](void *, const char *, int) {}, nullptr);
+    static backtrace_state *state = backtrace_create_state(
+        nullptr, 1, [](void *, const char *, int) {}, nullptr);
     return state;
 }
 
@@ -119,7 +120,7 @@ QString Address(std::uintptr_t address)
     return Hex(address, 8);
 }
 
-} // namespace
+}  // namespace
 
 std::vector<StackEntry> ResolveStack(const RawStack &stack)
 {
@@ -157,11 +158,13 @@ std::vector<StackEntry> ResolveStack(const RawStack &stack)
         int firstLine = 0;
         if (symbol.found) {
             const QList<LineInfo> first = LinesAt(symbol.start);
-            if (!first.isEmpty() && first.last().file == levels.last().file && first.last().function == levels.last().function)
+            if (!first.isEmpty() && first.last().file == levels.last().file &&
+                first.last().function == levels.last().function)
                 firstLine = first.last().line;
         }
-        const std::uintptr_t lowest =
-            symbol.found && symbol.start <= address ? symbol.start : (address > kMaxLineBytes ? address - kMaxLineBytes : 0);
+        const std::uintptr_t lowest = symbol.found && symbol.start <= address
+                                          ? symbol.start
+                                          : (address > kMaxLineBytes ? address - kMaxLineBytes : 0);
         for (qsizetype level = 0; level < levels.size(); ++level) {
             const LineInfo &line = levels[level];
             StackEntry levelEntry = entry;

@@ -13,17 +13,17 @@
 // One entry of a resolved stack, innermost first.
 struct StackEntry
 {
-    std::uintptr_t address = 0;        // the code address in the running process
-    std::uintptr_t moduleOffset = 0;   // the address relative to its module's start
-    bool hasRoutine = false;           // a symbol was found
-    QString unit;                      // the source file's base name without extension
-    QString routine;                   // the routine's name
-    std::intptr_t routineOffset = 0;   // bytes from the routine's start
-    bool hasLine = false;              // a source file and line were found
-    QString file;                      // the source file's name
+    std::uintptr_t address = 0;       // the code address in the running process
+    std::uintptr_t moduleOffset = 0;  // the address relative to its module's start
+    bool hasRoutine = false;          // a symbol was found
+    QString unit;                     // the source file's base name without extension
+    QString routine;                  // the routine's name
+    std::intptr_t routineOffset = 0;  // bytes from the routine's start
+    bool hasLine = false;             // a source file and line were found
+    QString file;                     // the source file's name
     int line = 0;
-    int routineFirstLine = 0;          // 0: not known
-    std::intptr_t lineOffset = 0;      // bytes from the first address of the line
+    int routineFirstLine = 0;      // 0: not known
+    std::intptr_t lineOffset = 0;  // bytes from the first address of the line
 };
 
 using RawStack = std::vector<std::uintptr_t>;

@@ -80,11 +80,13 @@ QString OsProductName()
     return QSysInfo::prettyProductName();
 }
 
-} // namespace
+}  // namespace
 
 SystemSources SystemSources::OfThisMachine()
 {
-    struct utsname names {};
+    struct utsname names
+    {
+    };
     uname(&names);
     return {ReadAll("/proc/cpuinfo"), ReadAll("/proc/meminfo"), ReadAll("/proc/self/status"), ReadAll("/proc/uptime"),
             QString::fromLatin1(names.release)};

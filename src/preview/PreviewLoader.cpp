@@ -7,8 +7,8 @@
 
 #include <QBuffer>
 #include <QDateTime>
-#include <QImageReader>
 #include <QIODevice>
+#include <QImageReader>
 #include <QTransform>
 
 #include <exiv2/exiv2.hpp>
@@ -282,8 +282,9 @@ QImage DecodeFrom(SourceDevice &device, QSize box, int orientation, const Previe
     // device never reaches it: a TIFF shows its embedded preview or its icon.
     const QByteArray format = reader.format();
     if (!IsDecodedFormat(format))
-        return fail(format.isEmpty() ? QStringLiteral("not a picture Qt can read")
-                                     : QStringLiteral("%1 pictures are not decoded here").arg(QString::fromLatin1(format)));
+        return fail(format.isEmpty()
+                        ? QStringLiteral("not a picture Qt can read")
+                        : QStringLiteral("%1 pictures are not decoded here").arg(QString::fromLatin1(format)));
     const QSize full = reader.size();
     if (!full.isValid() || full.isEmpty())
         return fail(QStringLiteral("not a picture Qt can read (%1)").arg(reader.errorString()));
@@ -304,8 +305,7 @@ QImage DecodeFrom(SourceDevice &device, QSize box, int orientation, const Previe
         return fail(QStringLiteral("the picture ends before its data does"));
     if (!ownTurn)
         image = Oriented(image, orientation);
-    return image.convertToFormat(image.hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied
-                                                          : QImage::Format_RGB32);
+    return image.convertToFormat(image.hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32);
 }
 
 // True when the picture fills most of the box: nothing larger is worth a fetch.
@@ -342,7 +342,8 @@ PhotoFacts FactsOf(const Exiv2::ExifData &exif)
     // Maker notes give a bare number or "Unknown" for lenses they do not know.
     bool number = false;
     lens.toInt(&number);
-    if (!number && !lens.startsWith(QLatin1Char('(')) && lens.compare(QLatin1String("Unknown"), Qt::CaseInsensitive) != 0)
+    if (!number && !lens.startsWith(QLatin1Char('(')) &&
+        lens.compare(QLatin1String("Unknown"), Qt::CaseInsensitive) != 0)
         facts.lens = lens;
     QStringList exposure;
     if (const QString time = Printed(exif, Exiv2::exposureTime(exif)); !time.isEmpty())
@@ -392,8 +393,8 @@ qint64 NeededBytes(const Exiv2::ExifData &exif, qint64 have, qint64 fileSize, co
             // image, as exiv2's preview reader judges too), names no preview.
             Exiv2::ExifData::const_iterator length = exif.end();
             try {
-                length = exif.findKey(Exiv2::ExifKey(datum.familyName() + std::string(".") + datum.groupName() +
-                                                     "." + lengthTag));
+                length = exif.findKey(
+                    Exiv2::ExifKey(datum.familyName() + std::string(".") + datum.groupName() + "." + lengthTag));
                 if (length != exif.end() && datum.tagName() == "StripOffsets" && datum.groupName() != "Thumbnail" &&
                     datum.groupName() != "Image2") {
                     const auto kind = exif.findKey(Exiv2::ExifKey("Exif." + datum.groupName() + ".NewSubfileType"));
@@ -426,7 +427,7 @@ qint64 NeededBytes(const Exiv2::ExifData &exif, qint64 have, qint64 fileSize, co
     return bestSensible ? bestSensibleEnd : smallestEnd;
 }
 
-} // namespace
+}  // namespace
 
 QString PreviewRequest::Key() const
 {
@@ -448,8 +449,7 @@ FileKind KindOf(const QString &typeName, const QString &name)
     return FileKind::Other;
 }
 
-QImage DecodePicture(const QByteArray &bytes, QSize box, int orientation, const PreviewLimits &limits,
-                     QString *trouble)
+QImage DecodePicture(const QByteArray &bytes, QSize box, int orientation, const PreviewLimits &limits, QString *trouble)
 {
     if (bytes.isEmpty()) {
         if (trouble)

@@ -21,11 +21,11 @@ struct PreviewRequest
 {
     QString deviceId;
     QString objectId;
-    QString name;       // the file's name as the catalogue keeps it
-    QString typeName;   // the catalogue's Type: IMAGE, VIDEO, AUDIO, ...
-    qint64 size = -1;   // bytes
-    QString dateText;   // the catalogue's Date cell
-    QSize box;          // the picture's room, in pixels: larger pictures are scaled into it
+    QString name;      // the file's name as the catalogue keeps it
+    QString typeName;  // the catalogue's Type: IMAGE, VIDEO, AUDIO, ...
+    qint64 size = -1;  // bytes
+    QString dateText;  // the catalogue's Date cell
+    QSize box;         // the picture's room, in pixels: larger pictures are scaled into it
     std::shared_ptr<IPortableDeviceContent> content;
 
     // The same file again: same device, object, size and date.
@@ -35,10 +35,10 @@ struct PreviewRequest
 // What a photo's metadata says, each empty when it says nothing.
 struct PhotoFacts
 {
-    QString camera;     // maker and model
+    QString camera;  // maker and model
     QString lens;
-    QString exposure;   // "1/250 s, F8, ISO 100, 35.0 mm"
-    QString captured;   // the capture date and time, in the program's date format
+    QString exposure;     // "1/250 s, F8, ISO 100, 35.0 mm"
+    QString captured;     // the capture date and time, in the program's date format
     int orientation = 1;  // EXIF orientation, 1 to 8
     bool IsEmpty() const { return camera.isEmpty() && lens.isEmpty() && exposure.isEmpty() && captured.isEmpty(); }
 };
@@ -47,12 +47,12 @@ enum class PreviewSource { None, DeviceThumbnail, EmbeddedPreview, ScaledDecode 
 
 struct PreviewResult
 {
-    QImage image;        // null: no picture; the kind's icon stands in
+    QImage image;  // null: no picture; the kind's icon stands in
     PreviewSource source = PreviewSource::None;
     PhotoFacts facts;
-    QString trouble;     // why a picture could not be had, for one debug line
+    QString trouble;  // why a picture could not be had, for one debug line
     bool cancelled = false;
-    QSize box;           // the room it was made for
+    QSize box;  // the room it was made for
     qint64 Cost() const { return image.sizeInBytes() + 512; }
 };
 Q_DECLARE_METATYPE(PreviewResult)
@@ -64,10 +64,10 @@ FileKind KindOf(const QString &typeName, const QString &name);
 // Reading limits, so that hostile or broken files cost little.
 struct PreviewLimits
 {
-    qint64 headBytes = 256 * 1024;        // read first for metadata and embedded previews
-    qint64 embeddedBytes = 24ll << 20;    // the furthest an embedded preview is fetched from
-    qint64 decodeBytes = 160ll << 20;     // larger files are not decoded themselves
-    int allocationMb = 128;               // the most one decoded image may take
+    qint64 headBytes = 256 * 1024;      // read first for metadata and embedded previews
+    qint64 embeddedBytes = 24ll << 20;  // the furthest an embedded preview is fetched from
+    qint64 decodeBytes = 160ll << 20;   // larger files are not decoded themselves
+    int allocationMb = 128;             // the most one decoded image may take
 };
 
 // Loads the picture for the request. `cancelled` is asked between device

@@ -128,9 +128,8 @@ void PreviewPicture::paintEvent(QPaintEvent *)
     if (want.width() > image_.width() * 2)
         want = image_.size() * 2;
     if (fitted_.isNull() || fitted_.size() != want) {
-        fitted_ = QPixmap::fromImage(want == image_.size() ? image_
-                                                           : image_.scaled(want, Qt::KeepAspectRatio,
-                                                                           Qt::SmoothTransformation));
+        fitted_ = QPixmap::fromImage(
+            want == image_.size() ? image_ : image_.scaled(want, Qt::KeepAspectRatio, Qt::SmoothTransformation));
         fitted_.setDevicePixelRatio(ratio);
     }
     if (stale_)

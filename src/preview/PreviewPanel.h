@@ -15,7 +15,7 @@ class QTimer;
 // What the catalogue row says of the file.
 struct PreviewFile
 {
-    QString name;       // as the catalogue keeps it (odd bytes escaped when shown)
+    QString name;  // as the catalogue keeps it (odd bytes escaped when shown)
     QString sizeText;
     QString dateText;
     FileKind kind = FileKind::Other;

@@ -1,9 +1,9 @@
 #include "DeviceSettings.h"
 
+#include "log/LogSink.h"
 #include "settings/FileFilter.h"
 #include "settings/IniFile.h"
 #include "settings/ProgramSettings.h"
-#include "log/LogSink.h"
 
 #include <QStringList>
 
@@ -38,8 +38,8 @@ const Key kKeys[] = {
     {"PostProcessingCommandCheckBox", &DeviceSettings::PostProcessingCommandCheckBox, DeviceKeys::PostProcessing},
     {"PostFileCopyCommandLabeledEdit", &DeviceSettings::PostFileCopyCommandLabeledEdit, DeviceKeys::PostProcessing,
      Form::Command},
-    {"PostProcessingCommandLabeledEdit", &DeviceSettings::PostProcessingCommandLabeledEdit,
-     DeviceKeys::PostProcessing, Form::Command},
+    {"PostProcessingCommandLabeledEdit", &DeviceSettings::PostProcessingCommandLabeledEdit, DeviceKeys::PostProcessing,
+     Form::Command},
     {"PostFileCopyForceCheckBox", &DeviceSettings::PostFileCopyForceCheckBox, DeviceKeys::PostProcessing},
     {"PostFileCopySuccessCode", &DeviceSettings::PostFileCopySuccessCode, DeviceKeys::PostProcessing},
     {"PostProcessingSuccessCode", &DeviceSettings::PostProcessingSuccessCode, DeviceKeys::PostProcessing},
@@ -66,9 +66,11 @@ bool InGroups(DeviceKeys group, DeviceKeys keys)
     return (unsigned(group) & unsigned(keys)) != 0;
 }
 
-} // namespace
+}  // namespace
 
-DeviceSettings::DeviceSettings() : FileFilter(QString::fromLatin1(kDefaultFileFilter)) {}
+DeviceSettings::DeviceSettings() : FileFilter(QString::fromLatin1(kDefaultFileFilter))
+{
+}
 
 QString CleanDeviceRoot(const QString &root)
 {

@@ -31,7 +31,7 @@ struct DeviceSettings
     // Where date folders take their date from: 0 the file's date on the
     // device, 1 the date the photo or video was taken (its metadata).
     int DateSource = 0;
-    QString FolderPath;  // a folder the user added as this device; empty for any other device
+    QString FolderPath;          // a folder the user added as this device; empty for any other device
     bool CopyOnConnect = false;  // a copy run starts by itself when the device is connected
 
     DeviceSettings();

@@ -4,8 +4,7 @@
 
 // The settings dialogs' keys: Escape is Cancel, and Enter is nobody's
 // default (it belongs to the field that has the focus). True when handled.
-template <typename Cancel>
-bool HandleDialogKey(QKeyEvent *event, Cancel cancel)
+template <typename Cancel> bool HandleDialogKey(QKeyEvent *event, Cancel cancel)
 {
     if (event->key() == Qt::Key_Escape) {
         cancel();

@@ -28,7 +28,7 @@ bool IsLowChar(QChar c)
     return c.unicode() >= 1 && c.unicode() <= 32;
 }
 
-} // namespace
+}  // namespace
 
 QString EncodeFileFilter(const QStringList &entries)
 {
@@ -98,8 +98,8 @@ QString FileFilterLogText(const QStringList &entries)
 {
     QStringList parts;
     for (const QString &entry : entries) {
-        const bool quote = entry.contains(QLatin1Char(',')) || entry.contains(QLatin1Char(' ')) ||
-                           entry.contains(QLatin1Char('"'));
+        const bool quote =
+            entry.contains(QLatin1Char(',')) || entry.contains(QLatin1Char(' ')) || entry.contains(QLatin1Char('"'));
         parts << (quote ? Quoted(entry) : entry);
     }
     return parts.join(QLatin1Char(','));

@@ -20,8 +20,7 @@ bool HasControl(const QString &text)
 }
 
 // The named types, then how many more there were.
-template <typename Format>
-QString TypeList(const FileTypeTally &tally, const FormatSettings &settings, Format format)
+template <typename Format> QString TypeList(const FileTypeTally &tally, const FormatSettings &settings, Format format)
 {
     const std::vector<FileTypeTally::Entry> entries = tally.Entries();
     QStringList parts;
@@ -39,7 +38,7 @@ QString TypeList(const FileTypeTally &tally, const FormatSettings &settings, For
     return parts.join(QStringLiteral(", "));
 }
 
-} // namespace
+}  // namespace
 
 void FileTypeTally::Add(const QString &extension, qint64 count)
 {
@@ -90,7 +89,8 @@ QString NotInFilterText(const FileTypeTally &leftOut, const FormatSettings &sett
     if (leftOut.IsEmpty())
         return QString();
     return QStringLiteral("Not in the file filter: ") +
-           TypeList(leftOut, settings, [](const QString &type, const QString &count) { return count + QLatin1Char(' ') + type; });
+           TypeList(leftOut, settings,
+                    [](const QString &type, const QString &count) { return count + QLatin1Char(' ') + type; });
 }
 
 QString LeftOnDeviceText(const FileTypeTally &leftOut, const FormatSettings &settings)
@@ -98,6 +98,7 @@ QString LeftOnDeviceText(const FileTypeTally &leftOut, const FormatSettings &set
     if (leftOut.IsEmpty())
         return QString();
     return FormatCount(leftOut.Total(), settings) + QStringLiteral(" Files left on the device by the file filter (") +
-           TypeList(leftOut, settings, [](const QString &type, const QString &count) { return type + QLatin1Char(' ') + count; }) +
+           TypeList(leftOut, settings,
+                    [](const QString &type, const QString &count) { return type + QLatin1Char(' ') + count; }) +
            QStringLiteral(").");
 }

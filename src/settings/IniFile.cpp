@@ -15,8 +15,8 @@ namespace {
 // the program does not change are written back byte for byte.
 struct Line
 {
-    QByteArray raw;      // with its terminator
-    QString text;        // decoded, without terminator; empty for an ignored line
+    QByteArray raw;  // with its terminator
+    QString text;    // decoded, without terminator; empty for an ignored line
 };
 
 // Longer than any key with the longest value it can give, in any encoding.
@@ -34,7 +34,7 @@ bool IsJunk(const QByteArray &body)
     return !QByteArrayView(body).isValidUtf8();
 }
 
-} // namespace
+}  // namespace
 
 struct IniContent
 {
@@ -216,7 +216,7 @@ void Save(const QString &path, Parsed &p)
         throw Exception(QStringLiteral("Unable to write to %1").arg(path));
 }
 
-} // namespace
+}  // namespace
 
 IniFile::~IniFile() = default;
 

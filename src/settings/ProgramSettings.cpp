@@ -29,7 +29,7 @@ const Key kKeys[] = {
     {"StyleName", &ProgramSettings::StyleName, ProgramKeys::Style},
 };
 
-} // namespace
+}  // namespace
 
 QString ProgramSection()
 {

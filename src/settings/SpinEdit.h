@@ -20,10 +20,7 @@ class SpinEdit : public QAbstractSpinBox
 {
     Q_OBJECT
 public:
-    explicit SpinEdit(QWidget *parent = nullptr) : QAbstractSpinBox(parent)
-    {
-        setAccelerated(true);
-    }
+    explicit SpinEdit(QWidget *parent = nullptr) : QAbstractSpinBox(parent) { setAccelerated(true); }
 
     QString Text() const { return lineEdit()->text(); }
     void SetText(const QString &text) { lineEdit()->setText(text); }

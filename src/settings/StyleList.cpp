@@ -49,8 +49,8 @@ constexpr std::array<StyleColours, 20> kStyles = {{
     {"Turquoise Gray", 0x3C4448, 0x30373A, 0x4A5357, 0x2EC4B6, 0xE8F0F1},
 }};
 
-constexpr double kReadable = 4.6;   // a margin over 4.5 for rounding
-constexpr double kDisabled = 2.6;   // dimmed, still legible
+constexpr double kReadable = 4.6;  // a margin over 4.5 for rounding
+constexpr double kDisabled = 2.6;  // dimmed, still legible
 
 bool IsDark(const QColor &c)
 {
@@ -59,7 +59,8 @@ bool IsDark(const QColor &c)
 
 QColor Mix(const QColor &a, const QColor &b, double t)
 {
-    return QColor::fromRgbF(float(a.redF() + (b.redF() - a.redF()) * t), float(a.greenF() + (b.greenF() - a.greenF()) * t),
+    return QColor::fromRgbF(float(a.redF() + (b.redF() - a.redF()) * t),
+                            float(a.greenF() + (b.greenF() - a.greenF()) * t),
                             float(a.blueF() + (b.blueF() - a.blueF()) * t));
 }
 
@@ -79,8 +80,9 @@ QPalette MakePalette(const StyleColours &s)
     const QColor window(s.window), base(s.base), button(s.button), highlight(s.highlight), text(s.text);
     const bool dark = IsDark(window);
     const QColor alternate = Mix(base, window, 0.5);
-    const QColor highlighted =
-        ContrastRatio(Qt::white, highlight) >= ContrastRatio(Qt::black, highlight) ? QColor(Qt::white) : QColor(Qt::black);
+    const QColor highlighted = ContrastRatio(Qt::white, highlight) >= ContrastRatio(Qt::black, highlight)
+                                   ? QColor(Qt::white)
+                                   : QColor(Qt::black);
     QColor accentHighlight = highlight;
     if (ContrastRatio(highlighted, highlight) < kReadable)
         accentHighlight = Readable(highlight, highlighted, kReadable);
@@ -148,7 +150,7 @@ SystemLook &System()
     return look;
 }
 
-} // namespace
+}  // namespace
 
 QStringList StyleNames()
 {
@@ -197,7 +199,7 @@ namespace {
     throw Exception(QStringLiteral("Style '%1' not found").arg(name));
 }
 
-} // namespace
+}  // namespace
 
 void ApplyStyleAtStart(QObject *context, const QString &name)
 {
@@ -206,5 +208,6 @@ void ApplyStyleAtStart(QObject *context, const QString &name)
     // Start-up goes on in the desktop's look; the report waits for the event
     // loop, where the exception handler is in place.
     ApplyStyle(kSystemStyleName);
-    QMetaObject::invokeMethod(context, [name] { ReportUnknownStyle(name); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        context, [name] { ReportUnknownStyle(name); }, Qt::QueuedConnection);
 }

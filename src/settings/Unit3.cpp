@@ -51,7 +51,7 @@ QLineEdit *CodeField(QWidget *parent)
     return edit;
 }
 
-} // namespace
+}  // namespace
 
 TForm3::TForm3(LogSink &log, const QString &iniFilePath, const QString &currentDeviceName, QWidget *parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint), log_(log), iniFilePath_(iniFilePath),
@@ -76,8 +76,7 @@ TForm3::TForm3(LogSink &log, const QString &iniFilePath, const QString &currentD
                            "path delimiter."),
          TagLine("[File]", " represents the file name copied. Can only be used for the Post File Copy Command."),
          QString(), Heading("Example 1:") + Escaped(" Copy the file to another drive."),
-         Escaped("cp [Path][File] ~/Backup/"), QString(),
-         Heading("Example 2:") + Escaped(" Upload file to DropBox"),
+         Escaped("cp [Path][File] ~/Backup/"), QString(), Heading("Example 2:") + Escaped(" Upload file to DropBox"),
          Escaped("/usr/local/bin/pneumatictube -f [Path][File] -p CameraBackup -c")},
         this);
 
@@ -144,8 +143,8 @@ TForm3::TForm3(LogSink &log, const QString &iniFilePath, const QString &currentD
 void TForm3::FitHeight()
 {
     layout()->activate();
-    const int needed = layout()->hasHeightForWidth() ? layout()->totalHeightForWidth(width())
-                                                     : layout()->totalMinimumSize().height();
+    const int needed =
+        layout()->hasHeightForWidth() ? layout()->totalHeightForWidth(width()) : layout()->totalMinimumSize().height();
     setMinimumHeight(needed);
     resize(width(), needed);
 }
@@ -188,9 +187,9 @@ void TForm3::StyleHelp(QLabel *help)
 void TForm3::PostFileCopyCommandCheckBoxClick()
 {
     const bool on = PostFileCopyCommandCheckBox->isChecked();
-    for (QWidget *w : {static_cast<QWidget *>(PostFileCopyCommandLabeledEdit),
-                       static_cast<QWidget *>(PostFileCopyForceCheckBox), static_cast<QWidget *>(PostFileCopySuccessCode),
-                       static_cast<QWidget *>(PostFileCopyLabel1)})
+    for (QWidget *w :
+         {static_cast<QWidget *>(PostFileCopyCommandLabeledEdit), static_cast<QWidget *>(PostFileCopyForceCheckBox),
+          static_cast<QWidget *>(PostFileCopySuccessCode), static_cast<QWidget *>(PostFileCopyLabel1)})
         w->setEnabled(on);
     PostFileCopyHelpLabel->setVisible(on);
     StyleHelp(PostFileCopyHelpLabel);

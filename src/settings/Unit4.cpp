@@ -47,7 +47,7 @@ QString FilesText(qint64 count)
     return count == 1 ? QStringLiteral("1 file") : QStringLiteral("%1 files").arg(count);
 }
 
-} // namespace
+}  // namespace
 
 TForm4::TForm4(LogSink &log, const QString &iniFilePath, const QString &currentDeviceName, QWidget *parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint), log_(log), iniFilePath_(iniFilePath),
@@ -62,19 +62,21 @@ TForm4::TForm4(LogSink &log, const QString &iniFilePath, const QString &currentD
     DeleteFilesCheckBox = new QCheckBox(QStringLiteral("Delete files on source device after transfer"), this);
     DeleteFilesCheckBox->setStatusTip(QStringLiteral("Delete the files on source device after successful transfer."));
     CopyOnConnectCheckBox = new QCheckBox(QStringLiteral("Copy when this device is connected"), this);
-    const QString copyOnConnectHint =
-        QStringLiteral("Start copying by itself, with these settings, when this device is plugged in or its card inserted.");
+    const QString copyOnConnectHint = QStringLiteral(
+        "Start copying by itself, with these settings, when this device is plugged in or its card inserted.");
     CopyOnConnectCheckBox->setStatusTip(copyOnConnectHint);
     CopyOnConnectCheckBox->setToolTip(copyOnConnectHint);
     CopyOnConnectCheckBox->setAccessibleName(CopyOnConnectCheckBox->text());
     CopyOnConnectCheckBox->setAccessibleDescription(copyOnConnectHint);
     DateSourceLabel = new QLabel(QStringLiteral("Date folders from:"), this);
     DateSourceComboBox = new QComboBox(this);
-    DateSourceComboBox->addItems({QStringLiteral("the file's date"), QStringLiteral("when the photo or video was taken")});
+    DateSourceComboBox->addItems(
+        {QStringLiteral("the file's date"), QStringLiteral("when the photo or video was taken")});
     DateSourceLabel->setBuddy(DateSourceComboBox);
     DateSourceComboBox->setAccessibleName(DateSourceLabel->text());
-    SetHint(DateSourceComboBox, QStringLiteral("Name date folders after the file's date on the device, or after the date "
-                                               "the camera recorded in the photo or video."));
+    SetHint(DateSourceComboBox,
+            QStringLiteral("Name date folders after the file's date on the device, or after the date "
+                           "the camera recorded in the photo or video."));
     FileFiltersCheckBox = new QCheckBox(QStringLiteral("File Display Filters:"), this);
     FileFiltersCheckBox->setStatusTip(QStringLiteral("Display all files OR file types shown below."));
 
@@ -102,7 +104,8 @@ TForm4::TForm4(LogSink &log, const QString &iniFilePath, const QString &currentD
     AddDeviceTypesButton = new QPushButton(QStringLiteral("Add Types From Device..."), this);
     AddDeviceTypesButton->setAutoDefault(false);
     AddDeviceTypesButton->setAccessibleName(QStringLiteral("Add Types From Device"));
-    SetHint(AddDeviceTypesButton, QStringLiteral("Add the file types found on the connected device that the list lacks."));
+    SetHint(AddDeviceTypesButton,
+            QStringLiteral("Add the file types found on the connected device that the list lacks."));
     connect(AddDeviceTypesButton, &QPushButton::clicked, this, &TForm4::AddDeviceTypesButtonClick);
 
     ApplicationHeading = Heading(QStringLiteral("Application Options:"), this);
@@ -192,10 +195,10 @@ void TForm4::FormShow()
     DebugCheckBox->setVisible(DebugFlag.load());
     keptDevice_ = !currentDeviceName_.trimmed().isEmpty();
     if (!keptDevice_) {
-        for (QWidget *w : {static_cast<QWidget *>(ByteLevelCompareCheckBox), static_cast<QWidget *>(DeleteFilesCheckBox),
-                           static_cast<QWidget *>(CopyOnConnectCheckBox), static_cast<QWidget *>(DateSourceComboBox),
-                           static_cast<QWidget *>(FileFiltersCheckBox), static_cast<QWidget *>(ListBox1),
-                           static_cast<QWidget *>(AddDeviceTypesButton)})
+        for (QWidget *w : {static_cast<QWidget *>(ByteLevelCompareCheckBox),
+                           static_cast<QWidget *>(DeleteFilesCheckBox), static_cast<QWidget *>(CopyOnConnectCheckBox),
+                           static_cast<QWidget *>(DateSourceComboBox), static_cast<QWidget *>(FileFiltersCheckBox),
+                           static_cast<QWidget *>(ListBox1), static_cast<QWidget *>(AddDeviceTypesButton)})
             w->setEnabled(false);
         FilterHelpLabel->setVisible(false);
     } else {

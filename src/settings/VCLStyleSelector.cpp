@@ -25,10 +25,9 @@ constexpr int kMenuHeight = 20;
 constexpr int kButtonWidth = 75;
 constexpr int kButtonHeight = 25;
 
-} // namespace
+}  // namespace
 
-StylePreview::StylePreview(QWidget *parent)
-    : QWidget(parent), style_(QStyleFactory::create(QStringLiteral("Fusion")))
+StylePreview::StylePreview(QWidget *parent) : QWidget(parent), style_(QStyleFactory::create(QStringLiteral("Fusion")))
 {
     setMinimumSize(kPreviewWidth, kPreviewHeight);
     setAttribute(Qt::WA_OpaquePaintEvent);
@@ -181,7 +180,8 @@ void TVCLStyleSelectorForm::BuildStyleList()
     StyleListBox1->clear();
     for (const QString &name : StyleNames())
         StyleListBox1->addItem(name);
-    const QList<QListWidgetItem *> chosen = StyleListBox1->findItems(ChosenStyleName, Qt::MatchExactly | Qt::MatchCaseSensitive);
+    const QList<QListWidgetItem *> chosen =
+        StyleListBox1->findItems(ChosenStyleName, Qt::MatchExactly | Qt::MatchCaseSensitive);
     if (!chosen.isEmpty())
         StyleListBox1->setCurrentItem(chosen.first());
     building_ = false;

@@ -52,8 +52,9 @@ private:
     void Settings(const QByteArray &extra = QByteArray())
     {
         WriteIni("[Ferrovane]\nDeviceCount=2\n[Devices]\nItem0=Folder card\nItem1=Folder gone\n"
-                 "[Folder card]\nDeviceName=Folder card\nDeviceSerialNo=" + serial_.toUtf8() +
-                 "\nFileFiltersCheckBox=0\nDateFormat=yyyy-mm-dd\nDestPath=" + dest_.toUtf8() + "\n" + extra +
+                 "[Folder card]\nDeviceName=Folder card\nDeviceSerialNo=" +
+                 serial_.toUtf8() + "\nFileFiltersCheckBox=0\nDateFormat=yyyy-mm-dd\nDestPath=" + dest_.toUtf8() +
+                 "\n" + extra +
                  "[Folder gone]\nDeviceName=Folder gone\nDeviceSerialNo=/nowhere\nDestPath=" + dest_.toUtf8() + "\n");
     }
     static QStringList LogFiles()
@@ -82,8 +83,8 @@ private slots:
             QVERIFY(f.open(QIODevice::WriteOnly));
             f.write(QByteArray(1000 * i, char('a' + i)));
             f.flush();
-            QVERIFY(f.setFileTime(QDateTime(QDate(2016, 8, 10 + i), QTime(10, 22, 33)),
-                                  QFileDevice::FileModificationTime));
+            QVERIFY(
+                f.setFileTime(QDateTime(QDate(2016, 8, 10 + i), QTime(10, 22, 33)), QFileDevice::FileModificationTime));
         }
         // The card as --list shows it.
         const Result list = Run({QStringLiteral("--list")});
@@ -112,14 +113,16 @@ private slots:
         QTest::addColumn<QString>("err");  // a line of standard error
         QTest::addColumn<int>("copied");
         const QString version = QStringLiteral("Ferrovane - Version 1.2 Release 0 Build 1");
-        QTest::newRow("help") << QStringList{"--help"} << "" << 0 << "  ferrovane --list           Print the attached "
-                                                                     "devices, one a line: the name, the"
+        QTest::newRow("help") << QStringList{"--help"} << "" << 0
+                              << "  ferrovane --list           Print the attached "
+                                 "devices, one a line: the name, the"
                               << "" << 0;
         QTest::newRow("version, other options ignored")
             << QStringList{"--list", "--version"} << "" << 0 << version << "" << 0;
-        QTest::newRow("copy") << QStringList{"--copy", "Folder card"} << "" << 0 << "0 Errors encountered." << ""
-                              << 2;
-        QTest::newRow("copy=") << QStringList{"--copy=Folder card"} << "" << 0 << "Copy Started" << "" << 2;
+        QTest::newRow("copy") << QStringList{"--copy", "Folder card"} << "" << 0 << "0 Errors encountered."
+                              << "" << 2;
+        QTest::newRow("copy=") << QStringList{"--copy=Folder card"} << "" << 0 << "Copy Started"
+                               << "" << 2;
         QTest::newRow("a date folder that cannot be made")
             << QStringList{"--copy", "Folder card"} << "blocked" << 1 << "1 Errors encountered."
             << "1 Errors encountered." << 2;
@@ -127,7 +130,8 @@ private slots:
             << QStringList{"--copy", "Folder gone"} << "" << 1 << "Device \"Folder gone\" was not found!"
             << "Device \"Folder gone\" was not found!" << 0;
         QTest::newRow("another copier holds the device")
-            << QStringList{"--copy", "Folder card"} << "locked" << 1 << "<refusal>" << "<refusal>" << 0;
+            << QStringList{"--copy", "Folder card"} << "locked" << 1 << "<refusal>"
+            << "<refusal>" << 0;
         QTest::newRow("a name not in the device list")
             << QStringList{"--copy", "Folder none"} << "" << 2 << ""
             << "ferrovane: the device list holds no device \"Folder none\"." << 0;
@@ -177,7 +181,8 @@ private slots:
         if (ran) {
             QFile log(UserDataFolder + LogFiles().first());
             QVERIFY(log.open(QIODevice::ReadOnly));
-            QVERIFY(log.readAll().contains("Copy from the command line: \"" + arguments.last().section('=', -1).toUtf8()));
+            QVERIFY(
+                log.readAll().contains("Copy from the command line: \"" + arguments.last().section('=', -1).toUtf8()));
         }
     }
 

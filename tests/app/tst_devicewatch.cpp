@@ -171,7 +171,8 @@ private slots:
         QTemporaryDir dest;
         Start("[Ferrovane]\nDeviceCount=1\nLastDevice=\n[Devices]\nItem0=Canon EOS\n"
               "[Canon EOS]\nDeviceName=Canon EOS\nDeviceSerialNo=S1\nFileFiltersCheckBox=0\nCopyOnConnect=1\n"
-              "DestPath=" + dest.path().toUtf8() + "\n");
+              "DestPath=" +
+              dest.path().toUtf8() + "\n");
         TForm1 &f = *form_;
         held_ = release_ = false;
         // The picture's properties are read by the listing, then by the copy run: held there.

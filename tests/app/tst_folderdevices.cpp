@@ -139,11 +139,15 @@ private slots:
     {
         QTest::addColumn<QString>("location");
         QTest::addColumn<QString>("line");  // empty: the folder is selected and listed
-        QTest::newRow("path") << "%1" << "";
-        QTest::newRow("file URL") << "file://%1" << "";
-        QTest::newRow("camera URL") << "gphoto2://Canon/" << "\"gphoto2://Canon/\" is not a folder on this computer: "
-                                                             "choose the device from the list.";
-        QTest::newRow("missing") << "%1-gone" << "Folder device \"%1-gone\" is not offered: it does not exist.";
+        QTest::newRow("path") << "%1"
+                              << "";
+        QTest::newRow("file URL") << "file://%1"
+                                  << "";
+        QTest::newRow("camera URL") << "gphoto2://Canon/"
+                                    << "\"gphoto2://Canon/\" is not a folder on this computer: "
+                                       "choose the device from the list.";
+        QTest::newRow("missing") << "%1-gone"
+                                 << "Folder device \"%1-gone\" is not offered: it does not exist.";
     }
     void locationAtStart()
     {
@@ -202,13 +206,20 @@ private slots:
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<QString>("location");
         QTest::addColumn<QString>("error");
-        QTest::newRow("none") << QStringList{"ferrovane"} << "" << "";
-        QTest::newRow("absolute") << QStringList{"ferrovane", "/media/ann/EOS_DIGITAL"} << "/media/ann/EOS_DIGITAL" << "";
-        QTest::newRow("relative") << QStringList{"ferrovane", "card #1"} << "/home/ann/card #1" << "";
-        QTest::newRow("URL kept") << QStringList{"ferrovane", "file:///media/a%20b"} << "file:///media/a%20b" << "";
-        QTest::newRow("after --") << QStringList{"ferrovane", "--", "-card"} << "/home/ann/-card" << "";
-        QTest::newRow("two") << QStringList{"ferrovane", "/a", "/b"} << "" << "Only one card or folder can be named.";
-        QTest::newRow("unknown option") << QStringList{"ferrovane", "--frob"} << "" << "Unknown option 'frob'.";
+        QTest::newRow("none") << QStringList{"ferrovane"} << ""
+                              << "";
+        QTest::newRow("absolute") << QStringList{"ferrovane", "/media/ann/EOS_DIGITAL"} << "/media/ann/EOS_DIGITAL"
+                                  << "";
+        QTest::newRow("relative") << QStringList{"ferrovane", "card #1"} << "/home/ann/card #1"
+                                  << "";
+        QTest::newRow("URL kept") << QStringList{"ferrovane", "file:///media/a%20b"} << "file:///media/a%20b"
+                                  << "";
+        QTest::newRow("after --") << QStringList{"ferrovane", "--", "-card"} << "/home/ann/-card"
+                                  << "";
+        QTest::newRow("two") << QStringList{"ferrovane", "/a", "/b"} << ""
+                             << "Only one card or folder can be named.";
+        QTest::newRow("unknown option") << QStringList{"ferrovane", "--frob"} << ""
+                                        << "Unknown option 'frob'.";
     }
     void programArguments()
     {

@@ -78,7 +78,8 @@ private slots:
         QVERIFY(page.open(QIODevice::ReadOnly));
         const QByteArray html = page.readAll();
         for (int context : {80, 90, 100, 110, 120, 130, 160, 170})
-            QVERIFY2(html.contains(QStringLiteral("id=\"ctx%1\"").arg(context).toLatin1()), qPrintable(QString::number(context)));
+            QVERIFY2(html.contains(QStringLiteral("id=\"ctx%1\"").arg(context).toLatin1()),
+                     qPrintable(QString::number(context)));
     }
 
     // Installed, the pages lie in ../share/ferrovane/help beside bin/.
@@ -110,13 +111,20 @@ private slots:
     {
         QTest::addColumn<QString>("control");
         QTest::addColumn<QString>("fragment");
-        QTest::newRow("Search button: the window's") << "SearchBitBtn" << "ctx90";
-        QTest::newRow("Copy") << "CopyBitBtn" << "ctx160";
-        QTest::newRow("device list") << "DeviceComboBox" << "ctx80";
-        QTest::newRow("date format's inner edit") << "DateFormatEdit" << "ctx100";
-        QTest::newRow("log view") << "RichEdit1" << "ctx160";
-        QTest::newRow("View Logs") << "ViewLogsBitBtn" << "ctx170";
-        QTest::newRow("Close: the window's") << "CloseButton" << "ctx90";
+        QTest::newRow("Search button: the window's") << "SearchBitBtn"
+                                                     << "ctx90";
+        QTest::newRow("Copy") << "CopyBitBtn"
+                              << "ctx160";
+        QTest::newRow("device list") << "DeviceComboBox"
+                                     << "ctx80";
+        QTest::newRow("date format's inner edit") << "DateFormatEdit"
+                                                  << "ctx100";
+        QTest::newRow("log view") << "RichEdit1"
+                                  << "ctx160";
+        QTest::newRow("View Logs") << "ViewLogsBitBtn"
+                                   << "ctx170";
+        QTest::newRow("Close: the window's") << "CloseButton"
+                                             << "ctx90";
     }
     void f1OpensTheFocusedControlsTopic()
     {
@@ -124,12 +132,9 @@ private slots:
         QFETCH(QString, fragment);
         TForm1 &f = *form_;
         const QMap<QString, QWidget *> controls = {
-            {"SearchBitBtn", f.SearchBitBtn},
-            {"CopyBitBtn", f.CopyBitBtn},
-            {"DeviceComboBox", f.DeviceComboBox},
-            {"DateFormatEdit", f.DateFormatEdit->Edit},
-            {"RichEdit1", f.RichEdit1},
-            {"ViewLogsBitBtn", f.ViewLogsBitBtn},
+            {"SearchBitBtn", f.SearchBitBtn},     {"CopyBitBtn", f.CopyBitBtn},
+            {"DeviceComboBox", f.DeviceComboBox}, {"DateFormatEdit", f.DateFormatEdit->Edit},
+            {"RichEdit1", f.RichEdit1},           {"ViewLogsBitBtn", f.ViewLogsBitBtn},
             {"CloseButton", f.CloseButton},
         };
         PressF1(controls.value(control));
@@ -261,7 +266,8 @@ private slots:
                         about->CloseButton->click();
                     });
                 } else if (auto *box = qobject_cast<QMessageBox *>(w)) {
-                    dialogs << box->windowTitle() + QLatin1Char('|') + box->text() + QLatin1Char('|') + box->informativeText();
+                    dialogs << box->windowTitle() + QLatin1Char('|') + box->text() + QLatin1Char('|') +
+                                   box->informativeText();
                     QCOMPARE(box->icon(), QMessageBox::Critical);
                     box->button(QMessageBox::Ok)->click();
                 }
@@ -269,7 +275,8 @@ private slots:
             QTest::mouseClick(form_->AboutButton, Qt::LeftButton);
             logFiles.insert(form_->LastLogFile);
         }
-        QCOMPARE(dialogs, (QStringList{"Ferrovane|GENERAL EXCEPTION ERROR:|Test", "Ferrovane|GENERAL EXCEPTION ERROR:|Test"}));
+        QCOMPARE(dialogs,
+                 (QStringList{"Ferrovane|GENERAL EXCEPTION ERROR:|Test", "Ferrovane|GENERAL EXCEPTION ERROR:|Test"}));
         QVERIFY(form_->ExceptionOccurred);
         // A log file for each report (one name when both fall in one second).
         QVERIFY(!logFiles.contains(QString()));
@@ -294,7 +301,8 @@ private slots:
         const qsizetype end = texts.indexOf(message, 4);
         QVERIFY(end > 4);
         const QStringList stack = texts.mid(4, end - 4);
-        QVERIFY2(stack.first().contains(QStringLiteral("TAboutForm::CreateTestException")), qPrintable(stack.join('\n')));
+        QVERIFY2(stack.first().contains(QStringLiteral("TAboutForm::CreateTestException")),
+                 qPrintable(stack.join('\n')));
         QVERIFY2(stack.first().contains(QStringLiteral("About.cpp")), qPrintable(stack.first()));
         QVERIFY(stack.first().contains(QRegularExpression(QStringLiteral(R"(^\[[0-9A-F]{8,}\] About\.)"))));
         QCOMPARE(texts.at(end + 1), className);

@@ -1,8 +1,8 @@
 #include "common/FormTest.h"
 #include "common/TestMain.h"
 
-#include "app/Unit1.h"
 #include "app/ProgramFolders.h"
+#include "app/Unit1.h"
 #include "device/fake/FakeDeviceService.h"
 #include "settings/IniFile.h"
 
@@ -12,8 +12,8 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QStatusBar>
 #include <QScreen>
+#include <QStatusBar>
 #include <QTemporaryDir>
 #include <QToolButton>
 
@@ -63,10 +63,7 @@ private:
     static QPoint TopLeft(QWidget *w) { return w->mapTo(w->window(), QPoint(0, 0)); }
 
 private slots:
-    void init()
-    {
-        StartForm(form_, service_);
-    }
+    void init() { StartForm(form_, service_); }
     void cleanup() { form_.reset(); }
 
     // The shortcuts work while the grid has the focus, and only then.
@@ -116,12 +113,28 @@ private slots:
     {
         TForm1 &f = *form_;
         const QList<QWidget *> cycle = {
-            f.CopyBitBtn, f.SaveSettingsBitBtn, f.RichEdit1, f.ViewLogsBitBtn, f.PreviewBitBtn, f.DeviceComboBox,
+            f.CopyBitBtn,
+            f.SaveSettingsBitBtn,
+            f.RichEdit1,
+            f.ViewLogsBitBtn,
+            f.PreviewBitBtn,
+            f.DeviceComboBox,
             // StopBitBtn is disabled while idle, and is passed over.
-            f.DeviceRootEdit->Edit, f.StringGrid1, f.DateFormatEdit->Edit, f.ScanPortableDevicesButton,
-            f.CopyModeRadioGroup->Buttons[0], f.DateFormatExampleEdit->Edit, f.SearchBitBtn, f.OptionsBitBtn,
-            f.PostProcessingBitBtn, f.AboutButton, f.CloseButton, f.DeleteDeviceButton, f.DeviceConnectSpeedButton,
-            f.AddFolderButton, f.HelpButton,
+            f.DeviceRootEdit->Edit,
+            f.StringGrid1,
+            f.DateFormatEdit->Edit,
+            f.ScanPortableDevicesButton,
+            f.CopyModeRadioGroup->Buttons[0],
+            f.DateFormatExampleEdit->Edit,
+            f.SearchBitBtn,
+            f.OptionsBitBtn,
+            f.PostProcessingBitBtn,
+            f.AboutButton,
+            f.CloseButton,
+            f.DeleteDeviceButton,
+            f.DeviceConnectSpeedButton,
+            f.AddFolderButton,
+            f.HelpButton,
         };
         auto name = [](QWidget *w) {
             return w ? QString::fromLatin1(w->metaObject()->className()) + QLatin1Char(' ') + w->accessibleName()
@@ -152,10 +165,25 @@ private slots:
         QTest::mouseClick(f.CopyModeRadioGroup->Buttons[1], Qt::LeftButton);
         QVERIFY(!f.DateFormatEdit->isVisible());
         const QList<QWidget *> cycle = {
-            f.CopyBitBtn, f.SaveSettingsBitBtn, f.RichEdit1, f.ViewLogsBitBtn, f.PreviewBitBtn, f.DeviceComboBox,
-            f.DeviceRootEdit->Edit, f.StringGrid1, f.ScanPortableDevicesButton, f.CopyModeRadioGroup->Buttons[1],
-            f.SearchBitBtn, f.OptionsBitBtn, f.PostProcessingBitBtn, f.AboutButton, f.CloseButton,
-            f.DeleteDeviceButton, f.DeviceConnectSpeedButton, f.AddFolderButton, f.HelpButton,
+            f.CopyBitBtn,
+            f.SaveSettingsBitBtn,
+            f.RichEdit1,
+            f.ViewLogsBitBtn,
+            f.PreviewBitBtn,
+            f.DeviceComboBox,
+            f.DeviceRootEdit->Edit,
+            f.StringGrid1,
+            f.ScanPortableDevicesButton,
+            f.CopyModeRadioGroup->Buttons[1],
+            f.SearchBitBtn,
+            f.OptionsBitBtn,
+            f.PostProcessingBitBtn,
+            f.AboutButton,
+            f.CloseButton,
+            f.DeleteDeviceButton,
+            f.DeviceConnectSpeedButton,
+            f.AddFolderButton,
+            f.HelpButton,
         };
         QVERIFY(QTest::qWaitForWindowActive(&f));
         f.CopyBitBtn->setFocus(Qt::TabFocusReason);
@@ -172,32 +200,58 @@ private slots:
     {
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("spoken");
-        QTest::newRow("DeviceComboBox") << "DeviceComboBox" << "Source Device (Camera):";
-        QTest::newRow("Connect") << "DeviceConnectSpeedButton" << "Connect";
-        QTest::newRow("Scan") << "ScanPortableDevicesButton" << "Refresh portable device list.";
-        QTest::newRow("DeleteDevice") << "DeleteDeviceButton" << "Delete the device from the list.";
-        QTest::newRow("AddFolder") << "AddFolderButton" << "Add Folder\u2026";
-        QTest::newRow("CopyMode") << "CopyModeRadioGroup" << "Copy Mode:";
-        QTest::newRow("DateFormat") << "DateFormatEdit" << "Date Format:";
-        QTest::newRow("DateExample") << "DateFormatExampleEdit" << "Date Example:";
-        QTest::newRow("DeviceRoot") << "DeviceRootEdit" << "Device Root Path: (Blank is device root)";
-        QTest::newRow("DeviceRootButton") << "DeviceRootSpeedButton" << "Select device root path.";
-        QTest::newRow("Options") << "OptionsBitBtn" << "Options";
-        QTest::newRow("Dest") << "DestLabeledEdit" << "Destination Path:";
-        QTest::newRow("DestButton") << "DestSpeedButton" << "Select a destination path.";
-        QTest::newRow("PostProcessing") << "PostProcessingBitBtn" << "Post Processing";
-        QTest::newRow("Search") << "SearchLabeledEdit" << "Search:";
-        QTest::newRow("SearchButton") << "SearchBitBtn" << "Search";
-        QTest::newRow("SaveSettings") << "SaveSettingsBitBtn" << "Save Settings";
-        QTest::newRow("Grid") << "StringGrid1" << "Double-click to open the file.";
-        QTest::newRow("Copy") << "CopyBitBtn" << "Copy";
-        QTest::newRow("Stop") << "StopBitBtn" << "Stop";
-        QTest::newRow("Progress") << "ProgressBar1" << "Copy progress";
-        QTest::newRow("Log") << "RichEdit1" << "Activity log.";
-        QTest::newRow("ViewLogs") << "ViewLogsBitBtn" << "View Logs";
-        QTest::newRow("Help") << "HelpButton" << "Help";
-        QTest::newRow("About") << "AboutButton" << "About";
-        QTest::newRow("Close") << "CloseButton" << "Close";
+        QTest::newRow("DeviceComboBox") << "DeviceComboBox"
+                                        << "Source Device (Camera):";
+        QTest::newRow("Connect") << "DeviceConnectSpeedButton"
+                                 << "Connect";
+        QTest::newRow("Scan") << "ScanPortableDevicesButton"
+                              << "Refresh portable device list.";
+        QTest::newRow("DeleteDevice") << "DeleteDeviceButton"
+                                      << "Delete the device from the list.";
+        QTest::newRow("AddFolder") << "AddFolderButton"
+                                   << "Add Folder\u2026";
+        QTest::newRow("CopyMode") << "CopyModeRadioGroup"
+                                  << "Copy Mode:";
+        QTest::newRow("DateFormat") << "DateFormatEdit"
+                                    << "Date Format:";
+        QTest::newRow("DateExample") << "DateFormatExampleEdit"
+                                     << "Date Example:";
+        QTest::newRow("DeviceRoot") << "DeviceRootEdit"
+                                    << "Device Root Path: (Blank is device root)";
+        QTest::newRow("DeviceRootButton") << "DeviceRootSpeedButton"
+                                          << "Select device root path.";
+        QTest::newRow("Options") << "OptionsBitBtn"
+                                 << "Options";
+        QTest::newRow("Dest") << "DestLabeledEdit"
+                              << "Destination Path:";
+        QTest::newRow("DestButton") << "DestSpeedButton"
+                                    << "Select a destination path.";
+        QTest::newRow("PostProcessing") << "PostProcessingBitBtn"
+                                        << "Post Processing";
+        QTest::newRow("Search") << "SearchLabeledEdit"
+                                << "Search:";
+        QTest::newRow("SearchButton") << "SearchBitBtn"
+                                      << "Search";
+        QTest::newRow("SaveSettings") << "SaveSettingsBitBtn"
+                                      << "Save Settings";
+        QTest::newRow("Grid") << "StringGrid1"
+                              << "Double-click to open the file.";
+        QTest::newRow("Copy") << "CopyBitBtn"
+                              << "Copy";
+        QTest::newRow("Stop") << "StopBitBtn"
+                              << "Stop";
+        QTest::newRow("Progress") << "ProgressBar1"
+                                  << "Copy progress";
+        QTest::newRow("Log") << "RichEdit1"
+                             << "Activity log.";
+        QTest::newRow("ViewLogs") << "ViewLogsBitBtn"
+                                  << "View Logs";
+        QTest::newRow("Help") << "HelpButton"
+                              << "Help";
+        QTest::newRow("About") << "AboutButton"
+                               << "About";
+        QTest::newRow("Close") << "CloseButton"
+                               << "Close";
     }
     void accessibleNames()
     {
@@ -230,10 +284,12 @@ private slots:
     {
         QTest::addColumn<QString>("opener");  // the xdg-open on PATH, empty for none
         QTest::addColumn<QString>("reason");
-        QTest::newRow("no xdg-open") << "" << "xdg-open was not found, so no file manager can be asked to show it.";
+        QTest::newRow("no xdg-open") << ""
+                                     << "xdg-open was not found, so no file manager can be asked to show it.";
         QTest::newRow("no method") << "exit 3"
                                    << "no file manager is set up to open folders (xdg-open: no method available).";
-        QTest::newRow("failed") << "exit 4" << "xdg-open ended with code 4.";
+        QTest::newRow("failed") << "exit 4"
+                                << "xdg-open ended with code 4.";
     }
     void viewLogsWithoutAFileManager()
     {
@@ -254,7 +310,8 @@ private slots:
         const qsizetype before = form_->Log.Document().LineCount();
         form_->ViewLogsBitBtn->click();
         qputenv("PATH", path);
-        const QString line = QStringLiteral("Could not open the log folder ") + UserDataFolder + QStringLiteral(": ") + reason;
+        const QString line =
+            QStringLiteral("Could not open the log folder ") + UserDataFolder + QStringLiteral(": ") + reason;
         QTRY_VERIFY_WITH_TIMEOUT(LogTexts(form_->Log, before).contains(line), 30000);
         QCOMPARE(form_->Log.Document().Line(form_->Log.Document().LineCount() - 1).color, LogColor::Red);
     }
@@ -284,12 +341,11 @@ private slots:
         }
         StartForm(form_, service_);
         const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
-        QTRY_VERIFY2(area.contains(form_->frameGeometry()),
-                     qPrintable(QStringLiteral("%1,%2 %3x%4")
-                                    .arg(form_->x())
-                                    .arg(form_->y())
-                                    .arg(form_->width())
-                                    .arg(form_->height())));
+        QTRY_VERIFY2(area.contains(form_->frameGeometry()), qPrintable(QStringLiteral("%1,%2 %3x%4")
+                                                                           .arg(form_->x())
+                                                                           .arg(form_->y())
+                                                                           .arg(form_->width())
+                                                                           .arg(form_->height())));
         QCOMPARE(form_->width(), width ? width : design.width());
         const int room = area.height() - (form_->frameGeometry().height() - form_->height());
         QCOMPARE(form_->height(), qMin(qMax(stored.height(), design.height()), room));
@@ -355,11 +411,25 @@ private slots:
         f.DisableUI(true);
         if (!busy)
             f.DisableUI(false);
-        const QStringList idleOnly = {
-            "CopyBitBtn", "CloseButton", "DestSpeedButton", "SaveSettingsBitBtn", "AboutButton", "DeviceComboBox",
-            "DestLabeledEdit", "ViewLogsBitBtn", "CopyModeRadioGroup", "DeviceRootEdit", "ScanPortableDevicesButton",
-            "DeleteDeviceButton", "SearchBitBtn", "SearchLabeledEdit", "DeviceRootSpeedButton", "OptionsBitBtn",
-            "PostProcessingBitBtn", "DeviceConnectSpeedButton", "AddFolderButton"};
+        const QStringList idleOnly = {"CopyBitBtn",
+                                      "CloseButton",
+                                      "DestSpeedButton",
+                                      "SaveSettingsBitBtn",
+                                      "AboutButton",
+                                      "DeviceComboBox",
+                                      "DestLabeledEdit",
+                                      "ViewLogsBitBtn",
+                                      "CopyModeRadioGroup",
+                                      "DeviceRootEdit",
+                                      "ScanPortableDevicesButton",
+                                      "DeleteDeviceButton",
+                                      "SearchBitBtn",
+                                      "SearchLabeledEdit",
+                                      "DeviceRootSpeedButton",
+                                      "OptionsBitBtn",
+                                      "PostProcessingBitBtn",
+                                      "DeviceConnectSpeedButton",
+                                      "AddFolderButton"};
         for (const QString &name : idleOnly)
             QVERIFY2(Control(name)->isEnabled() == !busy, qPrintable(name));
         QCOMPARE(f.StopBitBtn->isEnabled(), busy);

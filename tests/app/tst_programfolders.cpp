@@ -16,16 +16,41 @@ private slots:
         QTest::addColumn<QString>("program");
         QTest::addColumn<QString>("tempFolder");
         QTest::addColumn<QString>("userData");
-        QTest::newRow("plain") << "/opt/ferrovane" << "/tmp" << "/home/ann/.config" << "/home/ann"
-                               << "/opt/ferrovane/" << "/tmp/" << "/home/ann/.config/Quillmoor/Ferrovane/";
-        QTest::newRow("trailing delimiters collapse") << "/opt/ferrovane//" << "/var/tmp/" << "/cfg///" << "/h"
-                                                      << "/opt/ferrovane/" << "/var/tmp/" << "/cfg/Quillmoor/Ferrovane/";
-        QTest::newRow("XDG unset") << "/usr/bin" << "/tmp" << "" << "/home/bo/"
-                                   << "/usr/bin/" << "/tmp/" << "/home/bo/.config/Quillmoor/Ferrovane/";
-        QTest::newRow("relative XDG ignored") << "/usr/bin" << "/tmp" << "cfg" << "/home/bo"
-                                              << "/usr/bin/" << "/tmp/" << "/home/bo/.config/Quillmoor/Ferrovane/";
-        QTest::newRow("root folders") << "/" << "/" << "/" << "/"
-                                      << "/" << "/" << "/Quillmoor/Ferrovane/";
+        QTest::newRow("plain") << "/opt/ferrovane"
+                               << "/tmp"
+                               << "/home/ann/.config"
+                               << "/home/ann"
+                               << "/opt/ferrovane/"
+                               << "/tmp/"
+                               << "/home/ann/.config/Quillmoor/Ferrovane/";
+        QTest::newRow("trailing delimiters collapse") << "/opt/ferrovane//"
+                                                      << "/var/tmp/"
+                                                      << "/cfg///"
+                                                      << "/h"
+                                                      << "/opt/ferrovane/"
+                                                      << "/var/tmp/"
+                                                      << "/cfg/Quillmoor/Ferrovane/";
+        QTest::newRow("XDG unset") << "/usr/bin"
+                                   << "/tmp"
+                                   << ""
+                                   << "/home/bo/"
+                                   << "/usr/bin/"
+                                   << "/tmp/"
+                                   << "/home/bo/.config/Quillmoor/Ferrovane/";
+        QTest::newRow("relative XDG ignored") << "/usr/bin"
+                                              << "/tmp"
+                                              << "cfg"
+                                              << "/home/bo"
+                                              << "/usr/bin/"
+                                              << "/tmp/"
+                                              << "/home/bo/.config/Quillmoor/Ferrovane/";
+        QTest::newRow("root folders") << "/"
+                                      << "/"
+                                      << "/"
+                                      << "/"
+                                      << "/"
+                                      << "/"
+                                      << "/Quillmoor/Ferrovane/";
     }
     void compute()
     {

@@ -1,7 +1,7 @@
 #include "common/DeviceBuilders.h"
-#include "common/ModalWatcher.h"
-#include "common/IniTestFiles.h"
 #include "common/FormTest.h"
+#include "common/IniTestFiles.h"
+#include "common/ModalWatcher.h"
 #include "common/TestMain.h"
 
 #include "app/ProgramFolders.h"
@@ -19,8 +19,8 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QProcess>
-#include <QTextDocumentFragment>
 #include <QPushButton>
+#include <QTextDocumentFragment>
 #include <QToolButton>
 
 #include <csignal>
@@ -101,7 +101,7 @@ void SetAge(const QString &path, qint64 secondsAgo)
     utime(QFile::encodeName(path).constData(), &times);
 }
 
-} // namespace
+}  // namespace
 
 class TestProgramLife : public QObject
 {
@@ -120,7 +120,8 @@ private:
     // The sockets that running instances listen on; none before a start.
     static QStringList InstanceSockets()
     {
-        return QDir(qEnvironmentVariable("XDG_RUNTIME_DIR")).entryList({QStringLiteral("ferrovane-*.socket")}, QDir::System);
+        return QDir(qEnvironmentVariable("XDG_RUNTIME_DIR"))
+            .entryList({QStringLiteral("ferrovane-*.socket")}, QDir::System);
     }
     static void RemoveInstanceFiles()
     {
@@ -151,8 +152,8 @@ private slots:
     void firstStart()
     {
         Start();
-        QCOMPARE(Log(), (QStringList{"Settings Loaded.", "Ferrovane - Version 1.2 Release 0 Build 1", "0 Devices Found.",
-                                     "No Portable Devices found.",
+        QCOMPARE(Log(), (QStringList{"Settings Loaded.", "Ferrovane - Version 1.2 Release 0 Build 1",
+                                     "0 Devices Found.", "No Portable Devices found.",
                                      "To copy from a device, plug in and unlock a camera or phone, insert a memory "
                                      "card, or add a folder with Add Folder."}));
         const LogDocument &doc = form_->Log.Document();
@@ -239,7 +240,8 @@ private slots:
 
     void rememberedDeviceWillNotOpen()
     {
-        AddCamera(QStringLiteral("usb:l"), QStringLiteral("Locked"), QStringLiteral("Phone"), "").openCode = E_ACCESSDENIED;
+        AddCamera(QStringLiteral("usb:l"), QStringLiteral("Locked"), QStringLiteral("Phone"), "").openCode =
+            E_ACCESSDENIED;
         WriteIni("[Ferrovane]\nDeviceCount=1\nLastDevice=Locked Phone\n[Devices]\nItem0=Locked Phone\n"
                  "[Locked Phone]\nDeviceName=Locked Phone\nDeviceSerialNo=\n");
         Start();
@@ -309,7 +311,8 @@ private slots:
         Start();
         QCOMPARE(form_->Discovery.ConnectedDeviceCount(), 50);
         QCOMPARE(form_->DeviceComboBox->count(), 50);
-        QVERIFY(Log().contains(QStringLiteral("Only the first 50 devices are used; 2 more attached devices are ignored.")));
+        QVERIFY(
+            Log().contains(QStringLiteral("Only the first 50 devices are used; 2 more attached devices are ignored.")));
     }
 
     void chooseAndConnect()
@@ -444,7 +447,8 @@ private slots:
     // start finds the same single entry and section.
     void deviceNameWithLineBreaks()
     {
-        FakeDevice &d = AddCamera(QStringLiteral("usb:n"), QStringLiteral("Acme\r\nCorp"), QStringLiteral("Cam\n2"), "S9");
+        FakeDevice &d =
+            AddCamera(QStringLiteral("usb:n"), QStringLiteral("Acme\r\nCorp"), QStringLiteral("Cam\n2"), "S9");
         Q_UNUSED(d);
         Start();
         QCOMPARE(form_->DeviceComboBox->count(), 1);
@@ -534,8 +538,10 @@ private slots:
         QVERIFY(QFile::exists(dir + QStringLiteral("Other.rtf")));
         QVERIFY(QFileInfo(dir + QStringLiteral("Ferrovane Log folder.rtf")).isDir());
         QVERIFY(QFile::exists(form_->LastLogFile));
-        QVERIFY(QFileInfo(form_->LastLogFile).fileName().contains(
-            QRegularExpression(QStringLiteral("^Ferrovane Log \\d{4}-\\d{2}-\\d{2} \\d{2}\\.\\d{2}\\.\\d{2}\\.rtf$"))));
+        QVERIFY(QFileInfo(form_->LastLogFile)
+                    .fileName()
+                    .contains(QRegularExpression(
+                        QStringLiteral("^Ferrovane Log \\d{4}-\\d{2}-\\d{2} \\d{2}\\.\\d{2}\\.\\d{2}\\.rtf$"))));
         const QStringList log = Log();
         QCOMPARE(log.mid(log.size() - 2), (QStringList{"", "Program exited by user."}));
         QVERIFY(!log.contains(QStringLiteral("System Info:")));
@@ -606,7 +612,8 @@ private slots:
         AddCamera(QStringLiteral("usb:1"), QStringLiteral("Canon"), QStringLiteral("EOS"), QStringLiteral("S1"));
         const QTemporaryDir dest;
         WriteIni("[Ferrovane]\nDeviceCount=1\nLastDevice=Canon EOS\n[Devices]\nItem0=Canon EOS\n[Canon EOS]\n"
-                 "DeviceName=Canon EOS\nDeviceSerialNo=S1\nDestPath=" + dest.path().toUtf8() + "\n");
+                 "DeviceName=Canon EOS\nDeviceSerialNo=S1\nDestPath=" +
+                 dest.path().toUtf8() + "\n");
         Start();
         std::atomic<int> handedOver{0};
         TForm1 *form = form_.get();
@@ -615,7 +622,8 @@ private slots:
                 return;
             while (!form->Engine->State().StopSignalled) {
                 // A hand-off that waits for the user-interface thread.
-                QMetaObject::invokeMethod(form, [] {}, Qt::BlockingQueuedConnection);
+                QMetaObject::invokeMethod(
+                    form, [] {}, Qt::BlockingQueuedConnection);
                 ++handedOver;
                 QThread::msleep(5);
             }
@@ -649,7 +657,8 @@ private slots:
         log.WriteLogNoDate(QStringLiteral("braces {x} and \\ backslash"), LogColor::Maroon);
         log.WriteLog(QStringLiteral("Ärger, naïve café"), LogColor::Purple);
         // A name that tries to start lines of its own stays in its line.
-        log.WriteLog(QStringLiteral("Source File: /CARD/x\n12:00 forged\r\x1B[2K") + QChar(0xDCFF) + QStringLiteral(".JPG"),
+        log.WriteLog(QStringLiteral("Source File: /CARD/x\n12:00 forged\r\x1B[2K") + QChar(0xDCFF) +
+                         QStringLiteral(".JPG"),
                      LogColor::Blue);
         const QString path = SaveLog(log.Document(), UserDataFolder, QDateTime(QDate(2016, 8, 13), QTime(8, 41, 21)));
         QCOMPARE(QFileInfo(path).fileName(), QStringLiteral("Ferrovane Log 2016-08-13 08.41.21.rtf"));
@@ -745,19 +754,58 @@ private slots:
         QTest::addColumn<QString>("wayland2");
         QTest::addColumn<QString>("x2");
         QTest::addColumn<bool>("same");
-        QTest::newRow(":0 and :0.0") << "" << ":0" << "" << ":0.0" << true;
-        QTest::newRow(":0 and :0.1") << "" << ":0" << "" << ":0.1" << true;
-        QTest::newRow("unix:0") << "" << "unix:0" << "" << ":0" << true;
-        QTest::newRow("localhost:10.0") << "" << "localhost:10.0" << "" << ":10" << true;
-        QTest::newRow("this host") << "" << "box:0" << "" << ":0" << true;
-        QTest::newRow("socket path") << "" << "/tmp/.X11-unix/X0" << "" << ":0" << true;
-        QTest::newRow("protocol") << "" << "unix/:0" << "" << ":0" << true;
-        QTest::newRow("leading zero") << "" << ":00" << "" << ":0" << true;
-        QTest::newRow("two servers") << "" << ":0" << "" << ":1" << false;
-        QTest::newRow(":1 and :10") << "" << ":1" << "" << ":10" << false;
-        QTest::newRow("another host") << "" << "other:0" << "" << ":0" << false;
-        QTest::newRow("wayland name and path") << "wayland-0" << ":0" << "/run/user/7/wayland-0" << ":1" << true;
-        QTest::newRow("two wayland") << "wayland-0" << "" << "wayland-1" << "" << false;
+        QTest::newRow(":0 and :0.0") << ""
+                                     << ":0"
+                                     << ""
+                                     << ":0.0" << true;
+        QTest::newRow(":0 and :0.1") << ""
+                                     << ":0"
+                                     << ""
+                                     << ":0.1" << true;
+        QTest::newRow("unix:0") << ""
+                                << "unix:0"
+                                << ""
+                                << ":0" << true;
+        QTest::newRow("localhost:10.0") << ""
+                                        << "localhost:10.0"
+                                        << ""
+                                        << ":10" << true;
+        QTest::newRow("this host") << ""
+                                   << "box:0"
+                                   << ""
+                                   << ":0" << true;
+        QTest::newRow("socket path") << ""
+                                     << "/tmp/.X11-unix/X0"
+                                     << ""
+                                     << ":0" << true;
+        QTest::newRow("protocol") << ""
+                                  << "unix/:0"
+                                  << ""
+                                  << ":0" << true;
+        QTest::newRow("leading zero") << ""
+                                      << ":00"
+                                      << ""
+                                      << ":0" << true;
+        QTest::newRow("two servers") << ""
+                                     << ":0"
+                                     << ""
+                                     << ":1" << false;
+        QTest::newRow(":1 and :10") << ""
+                                    << ":1"
+                                    << ""
+                                    << ":10" << false;
+        QTest::newRow("another host") << ""
+                                      << "other:0"
+                                      << ""
+                                      << ":0" << false;
+        QTest::newRow("wayland name and path") << "wayland-0"
+                                               << ":0"
+                                               << "/run/user/7/wayland-0"
+                                               << ":1" << true;
+        QTest::newRow("two wayland") << "wayland-0"
+                                     << ""
+                                     << "wayland-1"
+                                     << "" << false;
     }
     void displayKey()
     {

@@ -28,8 +28,8 @@ FormatSettings DeLike()
     fs.TimeAMString = QString();
     fs.TimePMString = QString();
     const char *shortMonths[] = {"Jan", "Feb", "Mär", "Apr", "Mai", "Jun", "Jul", "Aug", "Sep", "Okt", "Nov", "Dez"};
-    const char *longMonths[] = {"Januar", "Februar", "März", "April", "Mai", "Juni",
-                                "Juli", "August", "September", "Oktober", "November", "Dezember"};
+    const char *longMonths[] = {"Januar", "Februar", "März",      "April",   "Mai",      "Juni",
+                                "Juli",   "August",  "September", "Oktober", "November", "Dezember"};
     const char *shortDays[] = {"So", "Mo", "Di", "Mi", "Do", "Fr", "Sa"};
     const char *longDays[] = {"Sonntag", "Montag", "Dienstag", "Mittwoch", "Donnerstag", "Freitag", "Samstag"};
     for (int i = 0; i < 12; ++i) {
@@ -45,7 +45,7 @@ FormatSettings DeLike()
     return fs;
 }
 
-} // namespace
+}  // namespace
 
 class TestDateFormat : public QObject
 {
@@ -96,8 +96,8 @@ private slots:
         QTest::newRow("ampm before hour at midnight") << false << "ampm h" << midnight << "AM 0";
         // A quoted text ends only at its own kind of quote.
         QTest::newRow("apostrophe in double quotes") << false << "h \"it's\" am/pm" << afternoon << "1 it's pm";
-        QTest::newRow("double quote in single quotes") << false << "h 'say \"hi\"' am/pm" << afternoon
-                                                      << "1 say \"hi\" pm";
+        QTest::newRow("double quote in single quotes")
+            << false << "h 'say \"hi\"' am/pm" << afternoon << "1 say \"hi\" pm";
         QTest::newRow("quoted am/pm after apostrophe") << false << "h \"it's am/pm\"" << afternoon << "13 it's am/pm";
         QTest::newRow("single quotes") << false << "'Year' yyyy" << morning << "Year 2016";
         QTest::newRow("double quotes") << false << "\"d\"d" << morning << "d13";
@@ -107,12 +107,10 @@ private slots:
         QTest::newRow("empty is c") << false << "" << morning << "8/13/2016 8:41:21 AM";
         QTest::newRow("c at midnight") << false << "c" << midnight << "5/4/2016";
         QTest::newRow("c german") << true << "c" << afternoon << "13.08.2016 13:05:09";
-        QTest::newRow("c half a second after midnight") << false << "c"
-                                                        << QDateTime(QDate(2016, 5, 4), QTime(0, 0, 0, 500))
-                                                        << "5/4/2016 12:00:00 AM";
-        QTest::newRow("c a millisecond after midnight") << true << "c"
-                                                        << QDateTime(QDate(2016, 5, 4), QTime(0, 0, 0, 1))
-                                                        << "04.05.2016 00:00:00";
+        QTest::newRow("c half a second after midnight")
+            << false << "c" << QDateTime(QDate(2016, 5, 4), QTime(0, 0, 0, 500)) << "5/4/2016 12:00:00 AM";
+        QTest::newRow("c a millisecond after midnight")
+            << true << "c" << QDateTime(QDate(2016, 5, 4), QTime(0, 0, 0, 1)) << "04.05.2016 00:00:00";
         QTest::newRow("t and tt") << false << "t|tt" << afternoon << "1:05 PM|1:05:09 PM";
         QTest::newRow("other characters copied") << false << "[yyyy]_#x" << morning << "[2016]_#x";
         QTest::newRow("non-ASCII letters copied") << false << "yyyyé" << morning << "2016é";
@@ -145,8 +143,14 @@ private slots:
         QTest::addColumn<QString>("shortDate");
         QTest::addColumn<QString>("dateSeparator");
         QTest::addColumn<QString>("formatted");
-        QTest::newRow("de_DE") << "de_DE" << "dd.mm.yy" << "." << "13.08.16 13:05:09";
-        QTest::newRow("en_US") << "en_US" << "m/d/yy" << "/" << "8/13/16 1:05:09 PM";
+        QTest::newRow("de_DE") << "de_DE"
+                               << "dd.mm.yy"
+                               << "."
+                               << "13.08.16 13:05:09";
+        QTest::newRow("en_US") << "en_US"
+                               << "m/d/yy"
+                               << "/"
+                               << "8/13/16 1:05:09 PM";
     }
     void fromLocale()
     {

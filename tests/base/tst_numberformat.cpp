@@ -105,13 +105,16 @@ private slots:
     {
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("trimmed");
-        QTest::newRow("empty") << "" << "";
+        QTest::newRow("empty") << ""
+                               << "";
         QTest::newRow("only controls") << QString::fromLatin1("\0\t\r\n ", 5) << "";
         QTest::newRow("padded") << QString::fromLatin1("\0 SN 12\r\n\0", 10) << "SN 12";
-        QTest::newRow("inner kept") << "a\tb" << "a\tb";
-        QTest::newRow("non-breaking space kept") << QString::fromUtf8("\xC2\xA0x\xC2\xA0")
-                                                 << QString::fromUtf8("\xC2\xA0x\xC2\xA0");
-        QTest::newRow("nothing to trim") << "Canon EOS" << "Canon EOS";
+        QTest::newRow("inner kept") << "a\tb"
+                                    << "a\tb";
+        QTest::newRow("non-breaking space kept")
+            << QString::fromUtf8("\xC2\xA0x\xC2\xA0") << QString::fromUtf8("\xC2\xA0x\xC2\xA0");
+        QTest::newRow("nothing to trim") << "Canon EOS"
+                                         << "Canon EOS";
     }
     void trimControl()
     {

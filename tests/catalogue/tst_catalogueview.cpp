@@ -1,7 +1,7 @@
 #include "common/DeviceBuilders.h"
+#include "common/FormTest.h"
 #include "common/IniTestFiles.h"
 #include "common/ModalWatcher.h"
-#include "common/FormTest.h"
 #include "common/TestMain.h"
 
 #include "app/Unit1.h"
@@ -162,7 +162,7 @@ private slots:
     void searchRules_data()
     {
         QTest::addColumn<QString>("text");
-        QTest::addColumn<int>("row");   // 0: nothing found
+        QTest::addColumn<int>("row");  // 0: nothing found
         QTest::addColumn<int>("beeps");
         QTest::newRow("only A-Z fold") << "É" << 0 << 1;
         QTest::newRow("accented exact") << "é" << 4 << 0;
@@ -277,7 +277,8 @@ private slots:
                  qPrintable(QString::number(grid->columnWidth(2))));
 
         const int others = grid->columnWidth(0) + grid->columnWidth(2) + grid->columnWidth(3) + grid->columnWidth(4);
-        const int needed = qMax(metrics.horizontalAdvance(longName), metrics.horizontalAdvance(QStringLiteral("Name"))) + 8;
+        const int needed =
+            qMax(metrics.horizontalAdvance(longName), metrics.horizontalAdvance(QStringLiteral("Name"))) + 8;
         QTRY_COMPARE(grid->columnWidth(1), qMin(needed, grid->width() - others));
     }
 
@@ -351,7 +352,9 @@ private slots:
 
     void pickerTwoStoragesOfOneName()
     {
-        Fill({{"0", "Card", "STORAGE", ""}, {"1", "A", "FOLDER", ""}, {"0", "Card", "STORAGE", ""},
+        Fill({{"0", "Card", "STORAGE", ""},
+              {"1", "A", "FOLDER", ""},
+              {"0", "Card", "STORAGE", ""},
               {"1", "B", "FOLDER", ""}});
         form_->DeviceRootEdit->setText(QStringLiteral("\\Card\\B"));
         OpenPicker([&](TForm2 &p) {

@@ -27,7 +27,10 @@ struct RecordedLine
 class RecordingLog : public LogSink
 {
 public:
-    void WriteLog(const QString &text, LogColor color, LogStyle style) override { lines.push_back({text, color, style}); }
+    void WriteLog(const QString &text, LogColor color, LogStyle style) override
+    {
+        lines.push_back({text, color, style});
+    }
     void WriteLogNoDate(const QString &text, LogColor color, LogStyle style) override
     {
         lines.push_back({text, color, style});
@@ -140,7 +143,7 @@ const QStringList kAllRows = {
     "2|IMG_0003.JPG|IMAGE|/store_3/DCIM/IMG_0003.JPG",
 };
 
-} // namespace
+}  // namespace
 
 class TestContentWalk : public QObject
 {
@@ -164,7 +167,8 @@ private:
     {
         QStringList rows;
         for (int r = 1; r < grid.RowCount() - 1; ++r)
-            rows << QStringLiteral("%1|%2|%3|%4").arg(grid.Cell(0, r), grid.Cell(1, r), grid.Cell(4, r), grid.Cell(5, r));
+            rows << QStringLiteral("%1|%2|%3|%4")
+                        .arg(grid.Cell(0, r), grid.Cell(1, r), grid.Cell(4, r), grid.Cell(5, r));
         return rows;
     }
     static int RowOf(const CatalogueGrid &grid, const QString &name)
@@ -259,8 +263,8 @@ private slots:
         QTest::addColumn<int>("shownFiles");
         QTest::addColumn<QString>("leftOut");  // what the listing says the filter left out
         const QString txt = QStringLiteral("Not in the file filter: 1 TXT");
-        QTest::newRow("no root, filters on") << "" << true << QList<int>{0, 1, 2, 3, 4, 5, 7, 8, 9, 10, 11, 12, 13}
-                                             << 4 << 5 << txt;
+        QTest::newRow("no root, filters on")
+            << "" << true << QList<int>{0, 1, 2, 3, 4, 5, 7, 8, 9, 10, 11, 12, 13} << 4 << 5 << txt;
         QTest::newRow("no root, filters off")
             << "" << false << QList<int>{0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13} << 4 << 6 << "";
         // after.jpg follows the Camera subfolder, so it is judged by Camera's
@@ -270,10 +274,10 @@ private slots:
         QTest::newRow("Camera root, filters on")
             << "\\Phone\\DCIM\\Camera" << true << QList<int>{0, 2, 3, 4, 5, 9, 10, 11} << 1 << 3 << txt;
         // The listing's root test ignores case and matches anywhere in the path.
-        QTest::newRow("any dcim, any case") << "\\dcim" << true << QList<int>{0, 1, 2, 3, 4, 5, 9, 10, 11, 12, 13}
-                                            << 3 << 4 << txt;
-        QTest::newRow("blanks around the root") << "  \\Music  " << true << QList<int>{0, 7, 8, 9, 10, 11} << 1 << 1
-                                                << "";
+        QTest::newRow("any dcim, any case")
+            << "\\dcim" << true << QList<int>{0, 1, 2, 3, 4, 5, 9, 10, 11, 12, 13} << 3 << 4 << txt;
+        QTest::newRow("blanks around the root")
+            << "  \\Music  " << true << QList<int>{0, 7, 8, 9, 10, 11} << 1 << 1 << "";
     }
     void rootAndFilters()
     {
@@ -305,7 +309,8 @@ private slots:
         QTest::addColumn<QString>("listing");
         QTest::addColumn<QString>("statistics");
         QTest::addColumn<QStringList>("missing");  // from the list jpg, TXT
-        QTest::newRow("nothing") << QStringList{} << "" << "" << QStringList{};
+        QTest::newRow("nothing") << QStringList{} << ""
+                                 << "" << QStringList{};
         QTest::newRow("most first, case folded")
             << QStringList{"nef", "TXT", "NEF", "Nef", "nef"} << "Not in the file filter: 4 NEF, 1 TXT"
             << "5 Files left on the device by the file filter (NEF 4, TXT 1)." << QStringList{"nef"};
@@ -322,8 +327,8 @@ private slots:
         for (int i = 0; i < 19; ++i)
             named += QStringLiteral(", 1 T%1").arg(i, 2, 10, QLatin1Char('0'));
         QTest::newRow("thousands, and more types than are named")
-            << many << "Not in the file filter: 1,234 ARW" + named + ", 3 more types (3 files)"
-            << QString() << QStringList{};
+            << many << "Not in the file filter: 1,234 ARW" + named + ", 3 more types (3 files)" << QString()
+            << QStringList{};
     }
     void leftOutTexts()
     {
@@ -370,14 +375,15 @@ private slots:
         QCOMPARE(List(), S_OK);
         const QStringList log = log_->Texts();
         const QStringList paths = log.filter(QRegularExpression(QStringLiteral("^DevPath=")));
-        QCOMPARE(paths, (QStringList{"DevPath=Phone\\DCIM", "DevPath=Phone\\DCIM\\Camera",
-                                     "DevPath=Phone\\DCIM\\Camera\\Deep", "DevPath=Phone\\Music", "DevPath=Phone\\Top",
-                                     "DevPath=Card\\DCIM"}));
+        QCOMPARE(paths,
+                 (QStringList{"DevPath=Phone\\DCIM", "DevPath=Phone\\DCIM\\Camera", "DevPath=Phone\\DCIM\\Camera\\Deep",
+                              "DevPath=Phone\\Music", "DevPath=Phone\\Top", "DevPath=Card\\DCIM"}));
         QVERIFY(log.contains(QStringLiteral("Level=1 FOLDER=DCIM")));
         QVERIFY(log.contains(QStringLiteral("No Properties Returned.")));
         QVERIFY(log.contains(QStringLiteral("3 IMAGE /store_1/DCIM/Camera/IMG_0001.JPG [IMG_0001.JPG] 2 KiB ") +
                              DateTimeToStr(FakeDateTime(), UserLocaleSettings())));
-        QVERIFY(log.contains(QStringLiteral("ROOT aPortableDeviceValues.GetStringValue WPD_OBJECT_CONTENT_TYPE = 0FUNCTIONAL_OBJECT")));
+        QVERIFY(log.contains(
+            QStringLiteral("ROOT aPortableDeviceValues.GetStringValue WPD_OBJECT_CONTENT_TYPE = 0FUNCTIONAL_OBJECT")));
         QVERIFY(log.contains(QStringLiteral("ROOT aPortableDeviceValues.GetStringValue WPD_OBJECT_NAME = 0Card")));
         QCOMPARE(Walk().DevPath, QStringLiteral("Card\\DCIM"));
     }
@@ -390,8 +396,10 @@ private slots:
         QTest::addColumn<QString>("date");
         QTest::addColumn<bool>("shown");
         QTest::newRow("file") << "/store_1/DCIM/Camera/IMG_0001.JPG" << kFakeDate << true;
-        QTest::newRow("folder without a date") << "/store_1/DCIM/Camera" << "1899/12/30:00:00:00.000" << false;
-        QTest::newRow("too few digits") << "/store_1/DCIM/Camera/IMG_0001.JPG" << "1:2:3:" << false;
+        QTest::newRow("folder without a date") << "/store_1/DCIM/Camera"
+                                               << "1899/12/30:00:00:00.000" << false;
+        QTest::newRow("too few digits") << "/store_1/DCIM/Camera/IMG_0001.JPG"
+                                        << "1:2:3:" << false;
     }
     void dates()
     {
@@ -409,7 +417,6 @@ private slots:
 
     void dateNobodyCanRead()
     {
-
         // A date nobody can read ends the walk where it stands.
         Device().Object(QStringLiteral("/store_1/DCIM/Camera/VID_0002.mp4")).dateCreated = QStringLiteral("yesterday");
         QCOMPARE(List(), S_OK);
@@ -427,10 +434,10 @@ private slots:
     // 64-bit sizes: a 5 GiB video shows its true size and the totals do not wrap.
     void hugeFiles()
     {
-        Device().AddSizedFile(QStringLiteral("/store_1/DCIM/Camera"), QStringLiteral("big.mp4"), QStringLiteral("VIDEO"),
-                              kFakeDate, 5ull << 30);
-        Device().AddSizedFile(QStringLiteral("/store_1/DCIM/Camera"), QStringLiteral("big2.mp4"), QStringLiteral("VIDEO"),
-                              kFakeDate, 3ull << 30);
+        Device().AddSizedFile(QStringLiteral("/store_1/DCIM/Camera"), QStringLiteral("big.mp4"),
+                              QStringLiteral("VIDEO"), kFakeDate, 5ull << 30);
+        Device().AddSizedFile(QStringLiteral("/store_1/DCIM/Camera"), QStringLiteral("big2.mp4"),
+                              QStringLiteral("VIDEO"), kFakeDate, 3ull << 30);
         QCOMPARE(List(), S_OK);
         const CatalogueGrid &g = Host().all;
         const int row = RowOf(g, QStringLiteral("big.mp4"));
@@ -585,7 +592,8 @@ private slots:
             QCOMPARE(log_->Texts().filter(QStringLiteral("The device was lost")).size(), 1);
             QCOMPARE(Walk().ReadErrors, 0);
             // Nothing after the loss is handed to a copy.
-            QCOMPARE(recorder.Names(), QStringList(listOnly || !imageListed ? QStringList{} : QStringList{"IMG_0001.JPG"}));
+            QCOMPARE(recorder.Names(),
+                     QStringList(listOnly || !imageListed ? QStringList{} : QStringList{"IMG_0001.JPG"}));
         }
         QCOMPARE(Run().ErrorCount.load(), 2);
         // The next walk starts afresh.
@@ -632,8 +640,8 @@ private slots:
             << "" << 1 << false
             << QStringList{"IMG_0001.JPG", "VID_0002.mp4", "after.jpg", "notes.txt", "song.mp3", "IMG_0003.JPG"} << 0;
         QTest::newRow("no copy mode chosen") << "" << -1 << true << QStringList{} << 1;
-        QTest::newRow("DCIM of the phone") << "\\Phone\\DCIM" << 0 << true
-                                           << QStringList{"IMG_0001.JPG", "VID_0002.mp4", "after.jpg"} << 1;
+        QTest::newRow("DCIM of the phone")
+            << "\\Phone\\DCIM" << 0 << true << QStringList{"IMG_0001.JPG", "VID_0002.mp4", "after.jpg"} << 1;
         QTest::newRow("case counts when copying") << "\\phone\\dcim" << 0 << true << QStringList{} << 0;
         QTest::newRow("any DCIM") << "\\DCIM" << 0 << true
                                   << QStringList{"IMG_0001.JPG", "VID_0002.mp4", "after.jpg", "IMG_0003.JPG"} << 1;

@@ -28,17 +28,26 @@ private slots:
         QTest::addColumn<QString>("path");
         QTest::addColumn<bool>("listed");
         QTest::addColumn<bool>("copied");
-        QTest::newRow("empty root lists all") << "" << "\\Phone\\DCIM" << true << false;
-        QTest::newRow("camera folder") << "\\Phone\\DCIM" << "\\Phone\\DCIM\\Camera" << true << true;
-        QTest::newRow("the folder itself") << "\\Phone\\DCIM" << "\\Phone\\DCIM" << true << true;
-        QTest::newRow("DCIM anywhere") << "\\DCIM" << "\\Card\\DCIM" << true << true;
-        QTest::newRow("prefix of a longer name") << "\\DCIM" << "\\Phone\\DCIMX" << true << true;
-        QTest::newRow("case ignored in listing only") << "\\phone\\dcim" << "\\Phone\\DCIM\\Camera" << true << false;
-        QTest::newRow("one character root copies nothing") << "\\A" << "\\A\\B" << true << false;
-        QTest::newRow("elsewhere") << "\\Phone\\DCIM" << "\\Phone\\Music" << false << false;
-        QTest::newRow("other storage") << "\\Phone\\DCIM" << "\\Card\\DCIM" << false << false;
-        QTest::newRow("first character of storage ignored in copy") << "\\Xhone\\DCIM" << "\\Phone\\DCIM" << false
-                                                                    << true;
+        QTest::newRow("empty root lists all") << ""
+                                              << "\\Phone\\DCIM" << true << false;
+        QTest::newRow("camera folder") << "\\Phone\\DCIM"
+                                       << "\\Phone\\DCIM\\Camera" << true << true;
+        QTest::newRow("the folder itself") << "\\Phone\\DCIM"
+                                           << "\\Phone\\DCIM" << true << true;
+        QTest::newRow("DCIM anywhere") << "\\DCIM"
+                                       << "\\Card\\DCIM" << true << true;
+        QTest::newRow("prefix of a longer name") << "\\DCIM"
+                                                 << "\\Phone\\DCIMX" << true << true;
+        QTest::newRow("case ignored in listing only") << "\\phone\\dcim"
+                                                      << "\\Phone\\DCIM\\Camera" << true << false;
+        QTest::newRow("one character root copies nothing") << "\\A"
+                                                           << "\\A\\B" << true << false;
+        QTest::newRow("elsewhere") << "\\Phone\\DCIM"
+                                   << "\\Phone\\Music" << false << false;
+        QTest::newRow("other storage") << "\\Phone\\DCIM"
+                                       << "\\Card\\DCIM" << false << false;
+        QTest::newRow("first character of storage ignored in copy") << "\\Xhone\\DCIM"
+                                                                    << "\\Phone\\DCIM" << false << true;
     }
     void rootPath()
     {
@@ -58,7 +67,8 @@ private slots:
         QVERIFY(IsInDeviceRootPath(QString(), QStringLiteral("\\x"), log));
         QVERIFY(!IsInDeviceRootPath(QStringLiteral("\\a"), QStringLiteral("\\b"), log));
         QCOMPARE(log.Document().LineCount(), 1);  // nothing for an empty root
-        QCOMPARE(log.Document().Line(0).text, QStringLiteral("IsInDeviceRootPath RootPath=\\a FilePath=\\b Result=False"));
+        QCOMPARE(log.Document().Line(0).text,
+                 QStringLiteral("IsInDeviceRootPath RootPath=\\a FilePath=\\b Result=False"));
         QCOMPARE(log.Document().Line(0).color, LogColor::Purple);
     }
 
@@ -70,23 +80,38 @@ private slots:
         QTest::addColumn<QString>("type");
         QTest::addColumn<bool>("passes");
         const QStringList common{"jpg", "mp4a", "gz"};
-        QTest::newRow("case ignored") << true << common << "IMG_0001.JPG" << "IMAGE" << true;
-        QTest::newRow("no wildcard prefix match") << true << common << "clip.mp4" << "VIDEO" << false;
-        QTest::newRow("last extension counts") << true << common << "archive.tar.gz" << "GENERIC_FILE" << true;
-        QTest::newRow("tar.gz entry never matches") << true << QStringList{"tar.gz"} << "archive.tar.gz" << "X" << false;
-        QTest::newRow("no dot") << true << common << "README" << "GENERIC_FILE" << false;
-        QTest::newRow("ending with dot") << true << common << "odd." << "GENERIC_FILE" << false;
-        QTest::newRow("no dot, empty entry") << true << QStringList{"jpg", "", "mov"} << "README" << "X" << true;
-        QTest::newRow("no dot, lone empty entry") << true << QStringList{""} << "README" << "X" << true;
-        QTest::newRow("no dot, empty list") << true << QStringList{} << "README" << "X" << true;
-        QTest::newRow("empty list blocks files") << true << QStringList{} << "a.jpg" << "IMAGE" << false;
-        QTest::newRow("dot before backslash") << true << QStringList{"x"} << "dir.x\\file" << "X" << false;
-        QTest::newRow("dot before colon") << true << QStringList{"x"} << "c.x:file" << "X" << false;
-        QTest::newRow("folders always") << true << QStringList{} << "DCIM" << "FOLDER" << true;
-        QTest::newRow("storages always") << true << QStringList{} << "Phone" << "STORAGE" << true;
-        QTest::newRow("filters off") << false << QStringList{} << "anything.xyz" << "FUNCTIONAL_OBJECT" << true;
-        QTest::newRow("blank entry is quoted, never matches") << true << QStringList{"my pics"} << "a.my pics" << "X"
-                                                              << false;
+        QTest::newRow("case ignored") << true << common << "IMG_0001.JPG"
+                                      << "IMAGE" << true;
+        QTest::newRow("no wildcard prefix match") << true << common << "clip.mp4"
+                                                  << "VIDEO" << false;
+        QTest::newRow("last extension counts") << true << common << "archive.tar.gz"
+                                               << "GENERIC_FILE" << true;
+        QTest::newRow("tar.gz entry never matches") << true << QStringList{"tar.gz"} << "archive.tar.gz"
+                                                    << "X" << false;
+        QTest::newRow("no dot") << true << common << "README"
+                                << "GENERIC_FILE" << false;
+        QTest::newRow("ending with dot") << true << common << "odd."
+                                         << "GENERIC_FILE" << false;
+        QTest::newRow("no dot, empty entry") << true << QStringList{"jpg", "", "mov"} << "README"
+                                             << "X" << true;
+        QTest::newRow("no dot, lone empty entry") << true << QStringList{""} << "README"
+                                                  << "X" << true;
+        QTest::newRow("no dot, empty list") << true << QStringList{} << "README"
+                                            << "X" << true;
+        QTest::newRow("empty list blocks files") << true << QStringList{} << "a.jpg"
+                                                 << "IMAGE" << false;
+        QTest::newRow("dot before backslash") << true << QStringList{"x"} << "dir.x\\file"
+                                              << "X" << false;
+        QTest::newRow("dot before colon") << true << QStringList{"x"} << "c.x:file"
+                                          << "X" << false;
+        QTest::newRow("folders always") << true << QStringList{} << "DCIM"
+                                        << "FOLDER" << true;
+        QTest::newRow("storages always") << true << QStringList{} << "Phone"
+                                         << "STORAGE" << true;
+        QTest::newRow("filters off") << false << QStringList{} << "anything.xyz"
+                                     << "FUNCTIONAL_OBJECT" << true;
+        QTest::newRow("blank entry is quoted, never matches") << true << QStringList{"my pics"} << "a.my pics"
+                                                              << "X" << false;
     }
     void fileFilter()
     {
@@ -129,14 +154,22 @@ private slots:
     {
         QTest::addColumn<QString>("typed");
         QTest::addColumn<QString>("normal");
-        QTest::newRow("blanks and doubled") << "  \\DCIM\\\\Camera  " << "\\DCIM\\Camera";
-        QTest::newRow("two backslashes") << "\\\\" << "";
-        QTest::newRow("one backslash") << "\\" << "";
-        QTest::newRow("blank backslash") << " \\ " << "";
-        QTest::newRow("three in a row") << "\\a\\\\\\b" << "\\a\\b";
-        QTest::newRow("control characters") << "\t\\DCIM\n" << "\\DCIM";
-        QTest::newRow("plain") << "\\Phone\\DCIM" << "\\Phone\\DCIM";
-        QTest::newRow("empty") << "" << "";
+        QTest::newRow("blanks and doubled") << "  \\DCIM\\\\Camera  "
+                                            << "\\DCIM\\Camera";
+        QTest::newRow("two backslashes") << "\\\\"
+                                         << "";
+        QTest::newRow("one backslash") << "\\"
+                                       << "";
+        QTest::newRow("blank backslash") << " \\ "
+                                         << "";
+        QTest::newRow("three in a row") << "\\a\\\\\\b"
+                                        << "\\a\\b";
+        QTest::newRow("control characters") << "\t\\DCIM\n"
+                                            << "\\DCIM";
+        QTest::newRow("plain") << "\\Phone\\DCIM"
+                               << "\\Phone\\DCIM";
+        QTest::newRow("empty") << ""
+                               << "";
     }
     void normalRoot()
     {
@@ -247,9 +280,9 @@ private slots:
         font.setBold(bold);
         const QFontMetrics metrics(font);
         // Pairs that kern or join in many fonts, and wide and narrow letters.
-        const QStringList pieces = {"AV", "To", "Wa", "Yo", "fi", "ffi", "fl", "LT", "P.", "r,", "y.", "VA", "W",
-                                    "i", "l", "1", "M", "m", "_", ".", "'", "\"", "ij", "-", "(", ")", "IMG_", ".JPG",
-                                    "é", "Ω", "日本"};
+        const QStringList pieces = {"AV", "To", "Wa", "Yo", "fi",   "ffi",  "fl", "LT", "P.",  "r,", "y.",
+                                    "VA", "W",  "i",  "l",  "1",    "M",    "m",  "_",  ".",   "'",  "\"",
+                                    "ij", "-",  "(",  ")",  "IMG_", ".JPG", "é",  "Ω",  "日本"};
         QRandomGenerator random(pixels * 7 + (bold ? 1 : 0));
         for (int round = 0; round < 30; ++round) {
             CatalogueGrid grid;

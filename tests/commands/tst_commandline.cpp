@@ -38,7 +38,8 @@ QList<QPair<QString, QString>> HostileNames()
         {"closing brace", "}.jpg"},
         {"closing paren", ").jpg"},
         {"empty", ""},
-        {"accented", QString::fromUtf8("Gr\xc3\xb6\xc3\x9f" "e 1.jpg")},
+        {"accented", QString::fromUtf8("Gr\xc3\xb6\xc3\x9f"
+                                       "e 1.jpg")},
         {"control character", QString("a") + QChar(1) + "b"},
         {"percent", "100%s.jpg"},
         {"dash", "-n"},
@@ -48,10 +49,10 @@ QList<QPair<QString, QString>> HostileNames()
 struct Context
 {
     const char *name;
-    QString params;   // written after "printf %s "
-    QString before;   // what the command prints around the value
+    QString params;  // written after "printf %s "
+    QString before;  // what the command prints around the value
     QString after;
-    int copies;       // how many times the value is printed
+    int copies;  // how many times the value is printed
 };
 
 QList<Context> Contexts()
@@ -78,7 +79,7 @@ QList<Context> Contexts()
     };
 }
 
-} // namespace
+}  // namespace
 
 class TestCommandLine : public QObject
 {
@@ -99,8 +100,8 @@ private slots:
         QTest::newRow("doubled quotes") << "\"a \"\"b\"\" c\" x" << QStringList{"a \"b\" c", "x"};
         QTest::newRow("text glued after quotes") << "\"a b\"c d" << QStringList{"a b", "c", "d"};
         QTest::newRow("unterminated quote") << "\"open x" << QStringList{"open x"};
-        QTest::newRow("quoted tag keeps blanks") << "cp \"[Path][File]\" /b/"
-                                                 << QStringList{"cp", "[Path][File]", "/b/"};
+        QTest::newRow("quoted tag keeps blanks")
+            << "cp \"[Path][File]\" /b/" << QStringList{"cp", "[Path][File]", "/b/"};
         QTest::newRow("empty") << "" << QStringList{};
     }
     void split()
@@ -116,16 +117,20 @@ private slots:
         QTest::addColumn<QString>("program");
         QTest::addColumn<bool>("quoted");
         QTest::addColumn<QString>("params");
-        QTest::newRow("copy example") << "copy /Y [Path][File] D:\\Backup\\" << "copy" << false
-                                      << "/Y [Path][File] D:\\Backup\\";
+        QTest::newRow("copy example") << "copy /Y [Path][File] D:\\Backup\\"
+                                      << "copy" << false << "/Y [Path][File] D:\\Backup\\";
         QTest::newRow("quoted program") << "\"/opt/my tools/up load\" -f \"[Path][File]\""
                                         << "/opt/my tools/up load" << true << "-f \"[Path][File]\"";
-        QTest::newRow("no parameters") << "prog" << "prog" << false << "";
-        QTest::newRow("blanks trimmed") << "prog   x  " << "prog" << false << "x";
-        QTest::newRow("quoted program alone") << "\"/a b/c\"" << "/a b/c" << true << "";
-        QTest::newRow("doubled quotes in program") << "\"/a \"\"q\"\" b/x\" arg" << "/a \"q\" b/x" << true
-                                                   << "arg";
-        QTest::newRow("program name inside parameters") << "ls ls -l" << "ls" << false << "ls -l";
+        QTest::newRow("no parameters") << "prog"
+                                       << "prog" << false << "";
+        QTest::newRow("blanks trimmed") << "prog   x  "
+                                        << "prog" << false << "x";
+        QTest::newRow("quoted program alone") << "\"/a b/c\""
+                                              << "/a b/c" << true << "";
+        QTest::newRow("doubled quotes in program") << "\"/a \"\"q\"\" b/x\" arg"
+                                                   << "/a \"q\" b/x" << true << "arg";
+        QTest::newRow("program name inside parameters") << "ls ls -l"
+                                                        << "ls" << false << "ls -l";
     }
     void parse()
     {
@@ -141,12 +146,15 @@ private slots:
         QTest::addColumn<QString>("program");
         QTest::addColumn<QString>("dir");
         QTest::newRow("bare name") << "copy" << kProgramFolder;
-        QTest::newRow("absolute") << "/usr/bin/cp" << "/usr/bin/";
-        QTest::newRow("root") << "/tool" << "/";
+        QTest::newRow("absolute") << "/usr/bin/cp"
+                                  << "/usr/bin/";
+        QTest::newRow("root") << "/tool"
+                              << "/";
         QTest::newRow("relative") << "bin/tool" << kProgramFolder;
         QTest::newRow("home") << "~/bin/tool" << kProgramFolder;
         QTest::newRow("windows path") << "C:\\Tools\\gdrive.exe" << kProgramFolder;
-        QTest::newRow("blanks") << "/opt/my tools/x" << "/opt/my tools/";
+        QTest::newRow("blanks") << "/opt/my tools/x"
+                                << "/opt/my tools/";
         QTest::newRow("empty") << "" << kProgramFolder;
     }
     void cmdDir()
@@ -166,38 +174,48 @@ private slots:
         const QString p = "/photos/2016-05-04/";
         const QString f = "IMG_0001.JPG";
         QTest::newRow("plain values stay as they are")
-            << "cp [Path][File] /backup/" << p << f << kProgramFolder
-            << "cp /photos/2016-05-04/IMG_0001.JPG /backup/" << "cp /photos/2016-05-04/IMG_0001.JPG /backup/";
+            << "cp [Path][File] /backup/" << p << f << kProgramFolder << "cp /photos/2016-05-04/IMG_0001.JPG /backup/"
+            << "cp /photos/2016-05-04/IMG_0001.JPG /backup/";
         QTest::newRow("double quotes stay around the value")
             << "cp \"[Path][File]\" /backup/" << p << f << kProgramFolder
-            << "cp \"/photos/2016-05-04/IMG_0001.JPG\" /backup/" << "cp \"/photos/2016-05-04/IMG_0001.JPG\" /backup/";
-        QTest::newRow("quoted program with blanks")
-            << "\"/opt/my tools/gdrive\" upload --no-progress [Path]" << "/photos" << "" << "/opt/my tools/"
-            << "/opt/my tools/gdrive upload --no-progress /photos"
-            << "'/opt/my tools/gdrive' upload --no-progress /photos";
-        QTest::newRow("quoted plain program needs no quotes")
-            << "\"/usr/bin/gdrive\" x" << p << f << "/usr/bin/" << "/usr/bin/gdrive x" << "/usr/bin/gdrive x";
-        QTest::newRow("bare program is shell text") << "~/bin/up [File]" << p << f << kProgramFolder
-                                                    << "~/bin/up IMG_0001.JPG" << "~/bin/up IMG_0001.JPG";
+            << "cp \"/photos/2016-05-04/IMG_0001.JPG\" /backup/"
+            << "cp \"/photos/2016-05-04/IMG_0001.JPG\" /backup/";
+        QTest::newRow("quoted program with blanks") << "\"/opt/my tools/gdrive\" upload --no-progress [Path]"
+                                                    << "/photos"
+                                                    << ""
+                                                    << "/opt/my tools/"
+                                                    << "/opt/my tools/gdrive upload --no-progress /photos"
+                                                    << "'/opt/my tools/gdrive' upload --no-progress /photos";
+        QTest::newRow("quoted plain program needs no quotes") << "\"/usr/bin/gdrive\" x" << p << f << "/usr/bin/"
+                                                              << "/usr/bin/gdrive x"
+                                                              << "/usr/bin/gdrive x";
+        QTest::newRow("bare program is shell text")
+            << "~/bin/up [File]" << p << f << kProgramFolder << "~/bin/up IMG_0001.JPG"
+            << "~/bin/up IMG_0001.JPG";
         QTest::newRow("any letter case") << "echo [PATH][file] [pAtH]" << p << f << kProgramFolder
                                          << "echo /photos/2016-05-04/IMG_0001.JPG /photos/2016-05-04/"
                                          << "echo /photos/2016-05-04/IMG_0001.JPG /photos/2016-05-04/";
-        QTest::newRow("tag in the program is left alone")
-            << "/x/[Path]/run [Path]" << p << f << "/x/[Path]/" << "/x/[Path]/run /photos/2016-05-04/"
-            << "/x/[Path]/run /photos/2016-05-04/";
+        QTest::newRow("tag in the program is left alone") << "/x/[Path]/run [Path]" << p << f << "/x/[Path]/"
+                                                          << "/x/[Path]/run /photos/2016-05-04/"
+                                                          << "/x/[Path]/run /photos/2016-05-04/";
         QTest::newRow("backquotes end even inside a quote")
-            << "echo `true '`[File]" << p << "a b" << kProgramFolder << "echo `true '`'a b'" << "echo `true '`'a b'";
-        QTest::newRow("no parameters ends with a blank") << "prog" << p << f << kProgramFolder << "prog " << "prog ";
+            << "echo `true '`[File]" << p << "a b" << kProgramFolder << "echo `true '`'a b'"
+            << "echo `true '`'a b'";
+        QTest::newRow("no parameters ends with a blank") << "prog" << p << f << kProgramFolder << "prog "
+                                                         << "prog ";
         QTest::newRow("blank in a bare value is quoted")
             << "cp [Path][File] /b/" << p << "IMG 1.JPG" << kProgramFolder << "cp /photos/2016-05-04/'IMG 1.JPG' /b/"
             << "cp /photos/2016-05-04/'IMG 1.JPG' /b/";
-        QTest::newRow("a value is never searched for tags")
-            << "echo [Path][File]" << "/a/[File]/" << "x" << kProgramFolder << "echo '/a/[File]/'x"
-            << "echo '/a/[File]/'x";
+        QTest::newRow("a value is never searched for tags") << "echo [Path][File]"
+                                                            << "/a/[File]/"
+                                                            << "x" << kProgramFolder << "echo '/a/[File]/'x"
+                                                            << "echo '/a/[File]/'x";
         QTest::newRow("single quote in single quotes")
-            << "echo '[File]'" << p << "a'b" << kProgramFolder << "echo 'a'\\''b'" << "echo 'a'\\''b'";
+            << "echo '[File]'" << p << "a'b" << kProgramFolder << "echo 'a'\\''b'"
+            << "echo 'a'\\''b'";
         QTest::newRow("special characters in double quotes")
-            << "echo \"[File]\"" << p << "$`\"\\" << kProgramFolder << "echo \"\\$\\`\\\"\\\\\"" << "echo \"\\$\\`\\\"\\\\\"";
+            << "echo \"[File]\"" << p << "$`\"\\" << kProgramFolder << "echo \"\\$\\`\\\"\\\\\""
+            << "echo \"\\$\\`\\\"\\\\\"";
     }
     void build()
     {
@@ -271,8 +289,8 @@ private slots:
         QVERIFY(work.isValid());
         QString script;
         for (const auto &[label, name] : HostileNames()) {
-            const BuiltCommand built = BuildCommand("printf %s " + params,
-                                                    {{"[Path]", work.path() + "/"}, {"[File]", name}}, kProgramFolder);
+            const BuiltCommand built =
+                BuildCommand("printf %s " + params, {{"[Path]", work.path() + "/"}, {"[File]", name}}, kProgramFolder);
             QVERIFY2(built.Error.isEmpty(), qPrintable(label));
             script += built.ShellCmdLine + "\nprintf '\\0'\n";
         }
@@ -307,7 +325,8 @@ private slots:
         file.write("content");
         file.close();
 
-        const BuiltCommand built = BuildCommand("cat [Path][File]", {{"[Path]", folder}, {"[File]", name}}, kProgramFolder);
+        const BuiltCommand built =
+            BuildCommand("cat [Path][File]", {{"[Path]", folder}, {"[File]", name}}, kProgramFolder);
         QProcess process;
         process.start("/bin/sh", {"-c", built.ShellCmdLine});
         QVERIFY(process.waitForFinished(60000));

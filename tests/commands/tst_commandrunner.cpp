@@ -82,7 +82,7 @@ bool ProcessExists(pid_t pid)
     return ::kill(pid, 0) == 0;
 }
 
-} // namespace
+}  // namespace
 
 class TestCommandRunner : public QObject
 {
@@ -124,7 +124,7 @@ private:
         QVERIFY(pid > 0);
         QVERIFY(ProcessExists(pid));
         ::kill(pid, SIGKILL);
-        QTRY_VERIFY(!ProcessExists(pid)); // reaped: no zombie left behind
+        QTRY_VERIFY(!ProcessExists(pid));  // reaped: no zombie left behind
     }
 
 private slots:
@@ -185,19 +185,28 @@ private slots:
         QTest::addColumn<QString>("success");
         QTest::addColumn<QString>("line");
         QTest::addColumn<bool>("error");
-        QTest::newRow("success") << "exit 0" << "0" << "Post File Copy Command Result Code = 0" << false;
-        QTest::newRow("failure") << "exit 1" << "0" << "ERROR Post File Copy Command Result Code = 1 (Success = 0)"
-                                 << true;
-        QTest::newRow("other success code") << "exit 3" << "3" << "Post File Copy Command Result Code = 3" << false;
-        QTest::newRow("negative success code") << "exit 255" << "-1"
-                                               << "ERROR Post File Copy Command Result Code = 255 (Success = -1)"
-                                               << true;
-        QTest::newRow("terminated by a signal") << "kill -TERM $$" << "0"
-                                                << "ERROR Post File Copy Command Result Code = 143 (Success = 0)"
-                                                << true;
-        QTest::newRow("killed, and that was expected") << "kill -KILL $$" << "137"
+        QTest::newRow("success") << "exit 0"
+                                 << "0"
+                                 << "Post File Copy Command Result Code = 0" << false;
+        QTest::newRow("failure") << "exit 1"
+                                 << "0"
+                                 << "ERROR Post File Copy Command Result Code = 1 (Success = 0)" << true;
+        QTest::newRow("other success code") << "exit 3"
+                                            << "3"
+                                            << "Post File Copy Command Result Code = 3" << false;
+        QTest::newRow("negative success code")
+            << "exit 255"
+            << "-1"
+            << "ERROR Post File Copy Command Result Code = 255 (Success = -1)" << true;
+        QTest::newRow("terminated by a signal")
+            << "kill -TERM $$"
+            << "0"
+            << "ERROR Post File Copy Command Result Code = 143 (Success = 0)" << true;
+        QTest::newRow("killed, and that was expected") << "kill -KILL $$"
+                                                       << "137"
                                                        << "Post File Copy Command Result Code = 137" << false;
-        QTest::newRow("command not found") << "no-such-command-here" << "0"
+        QTest::newRow("command not found") << "no-such-command-here"
+                                           << "0"
                                            << "ERROR Post File Copy Command Result Code = 127 (Success = 0)" << true;
     }
     void resultLines()

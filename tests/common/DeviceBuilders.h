@@ -37,7 +37,6 @@ inline FakeDevice &AddCamera(FakeDeviceService &service, const QString &id, cons
     FakeDevice &d = service.AddDevice(id, maker + QStringLiteral(" friendly"), maker, model);
     d.serialNumber = serial;
     const QString storage = d.AddStorage(QStringLiteral("Card"), QStringLiteral("store_") + serial).id;
-    d.AddFile(storage, QStringLiteral("IMG_%1.JPG").arg(serial), QStringLiteral("IMAGE"),
-              kFakeDate, QByteArray("x"));
+    d.AddFile(storage, QStringLiteral("IMG_%1.JPG").arg(serial), QStringLiteral("IMAGE"), kFakeDate, QByteArray("x"));
     return d;
 }

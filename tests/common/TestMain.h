@@ -47,15 +47,15 @@ inline void Prepare(const QString &root)
     }
 }
 
-} // namespace testenv
+}  // namespace testenv
 
-#define FERROVANE_TEST_MAIN(TestClass)                                  \
-    int main(int argc, char *argv[])                                    \
-    {                                                                   \
-        QTemporaryDir testRoot;                                         \
-        testenv::Prepare(testRoot.path());                              \
-        Application app(argc, argv);                                    \
-        InitFormatSettingsFromSystem();                                 \
-        TestClass test;                                                 \
-        return QTest::qExec(&test, argc, argv);                         \
+#define FERROVANE_TEST_MAIN(TestClass)                                                                                 \
+    int main(int argc, char *argv[])                                                                                   \
+    {                                                                                                                  \
+        QTemporaryDir testRoot;                                                                                        \
+        testenv::Prepare(testRoot.path());                                                                             \
+        Application app(argc, argv);                                                                                   \
+        InitFormatSettingsFromSystem();                                                                                \
+        TestClass test;                                                                                                \
+        return QTest::qExec(&test, argc, argv);                                                                        \
     }

@@ -104,9 +104,8 @@ struct CopyRig
 {
     CopyRig()
         : connection(service, log),
-          decision(connection, run, log, host, [this](const QString &path, const QString &file) {
-              commands << path + QLatin1Char('|') + file;
-          })
+          decision(connection, run, log, host,
+                   [this](const QString &path, const QString &file) { commands << path + QLatin1Char('|') + file; })
     {
         FakeDevice &d = service.AddDevice(QStringLiteral("usb:1"), QStringLiteral("Camera"));
         d.AddStorage(QStringLiteral("Card"), QStringLiteral("store_1"));

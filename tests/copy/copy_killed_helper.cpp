@@ -17,9 +17,9 @@ int main(int argc, char *argv[])
     CopyRig rig;
     rig.host.destination = QString::fromLocal8Bit(argv[1]);
     rig.host.deleteFiles = true;
-    FakeObject &o = rig.Device().AddSizedFile(QStringLiteral("/store_1/DCIM/100CANON"), QStringLiteral("SLOW.MOV"),
-                                              QStringLiteral("VIDEO"), QStringLiteral("2016/05/04:13:14:15.000"),
-                                              8u << 20);
+    FakeObject &o =
+        rig.Device().AddSizedFile(QStringLiteral("/store_1/DCIM/100CANON"), QStringLiteral("SLOW.MOV"),
+                                  QStringLiteral("VIDEO"), QStringLiteral("2016/05/04:13:14:15.000"), 8u << 20);
     o.readDelayMs = 20;
     if (!rig.Open())
         return 3;

@@ -15,7 +15,7 @@ namespace {
 
 const QString kFolder = QStringLiteral("/store_1/DCIM/100CANON/");
 
-} // namespace
+}  // namespace
 
 class TestCopyFaults : public QObject
 {
@@ -220,9 +220,9 @@ private slots:
         const QString mine = QStringLiteral("2016-05-04/IMG_0001.JPG");
         const QStringList before = {mine, QStringLiteral("2016-05-04/IMG_0002.JPG"),
                                     QStringLiteral("2016-05-04/IMG_0003.JPG")};
-        WriteFile(rig_->Path(before[0]), Pattern(5000, 9));           // other size
-        WriteFile(rig_->Path(before[1]), Pattern(3000, 9));           // same size, other bytes
-        WriteFile(rig_->Path(before[2]), Pattern(3000, 4).left(100)); // shorter, other bytes
+        WriteFile(rig_->Path(before[0]), Pattern(5000, 9));            // other size
+        WriteFile(rig_->Path(before[1]), Pattern(3000, 9));            // same size, other bytes
+        WriteFile(rig_->Path(before[2]), Pattern(3000, 4).left(100));  // shorter, other bytes
         Add(QStringLiteral("IMG_0001.JPG"), Pattern(3000, 3));
         Add(QStringLiteral("IMG_0002.JPG"), Pattern(3000, 3));
         Add(QStringLiteral("IMG_0003.JPG"), Pattern(3000, 3));
@@ -231,7 +231,7 @@ private slots:
         rig_->host.deleteFiles = true;
         TransferAll();
         for (const QString &f : before)
-            QCOMPARE(ReadAll(rig_->Path(f)), f == mine ? Pattern(5000, 9)
+            QCOMPARE(ReadAll(rig_->Path(f)), f == mine             ? Pattern(5000, 9)
                                              : f.endsWith("2.JPG") ? Pattern(3000, 9)
                                                                    : Pattern(3000, 4).left(100));
         QCOMPARE(rig_->run.ErrorCount.load(), 0);
@@ -244,13 +244,20 @@ private slots:
         QTest::addColumn<QString>("fileName");
         QTest::addColumn<QString>("id");
         QTest::addColumn<bool>("folderMode");
-        QTest::newRow("dot dot") << ".." << "/store_1/DCIM/x" << false;
-        QTest::newRow("dot") << "." << "/store_1/DCIM/x" << false;
-        QTest::newRow("empty") << "" << "/store_1/DCIM/x" << false;
-        QTest::newRow("slash") << "../../../escape.jpg" << "/store_1/DCIM/x" << false;
-        QTest::newRow("nul") << QString("a") + QChar(0) + "/b" << "/store_1/DCIM/x" << false;
-        QTest::newRow("folder dot dot") << "escape.jpg" << "/store_1/../../../escape.jpg" << true;
-        QTest::newRow("folder dot") << "escape.jpg" << "/store_1/./escape.jpg" << true;
+        QTest::newRow("dot dot") << ".."
+                                 << "/store_1/DCIM/x" << false;
+        QTest::newRow("dot") << "."
+                             << "/store_1/DCIM/x" << false;
+        QTest::newRow("empty") << ""
+                               << "/store_1/DCIM/x" << false;
+        QTest::newRow("slash") << "../../../escape.jpg"
+                               << "/store_1/DCIM/x" << false;
+        QTest::newRow("nul") << QString("a") + QChar(0) + "/b"
+                             << "/store_1/DCIM/x" << false;
+        QTest::newRow("folder dot dot") << "escape.jpg"
+                                        << "/store_1/../../../escape.jpg" << true;
+        QTest::newRow("folder dot") << "escape.jpg"
+                                    << "/store_1/./escape.jpg" << true;
     }
     void hostileNames()
     {
@@ -286,8 +293,8 @@ private slots:
         helper.start(QStringLiteral(FERROVANE_COPY_HELPER), {dest});
         QVERIFY(helper.waitForStarted());
         auto partial = [&] {
-            const QStringList found = QDir(folder).entryList({QStringLiteral(".ferrovane-*.part")},
-                                                             QDir::Files | QDir::Hidden);
+            const QStringList found =
+                QDir(folder).entryList({QStringLiteral(".ferrovane-*.part")}, QDir::Files | QDir::Hidden);
             return !found.isEmpty() && QFileInfo(folder + found.front()).size() > 131072;
         };
         QTRY_VERIFY_WITH_TIMEOUT(partial(), 30000);

@@ -21,12 +21,21 @@ namespace {
 constexpr int kFiles = 5;
 const QString kCamera = QStringLiteral("usb:canon");
 
-QString FileId(int i) { return QStringLiteral("/store_S1/DCIM/IMG_%1.JPG").arg(i); }
-QByteArray FileData(int i) { return QByteArray(1000 + i * 100, char('a' + i)); }
+QString FileId(int i)
+{
+    return QStringLiteral("/store_S1/DCIM/IMG_%1.JPG").arg(i);
+}
+QByteArray FileData(int i)
+{
+    return QByteArray(1000 + i * 100, char('a' + i));
+}
 // Where the user's commands run.
-QString ProgramFolder() { return QCoreApplication::applicationDirPath() + QLatin1Char('/'); }
+QString ProgramFolder()
+{
+    return QCoreApplication::applicationDirPath() + QLatin1Char('/');
+}
 
-} // namespace
+}  // namespace
 
 class TestCopyRun : public QObject
 {
@@ -93,9 +102,8 @@ private slots:
         dest_ = std::make_unique<QTemporaryDir>();
         FakeDevice &d = service_.AddDevice(kCamera, QStringLiteral("Canon friendly"), QStringLiteral("Canon"),
                                            QStringLiteral("EOS"));
-        const QString dcim = d.AddFolder(d.AddStorage(QStringLiteral("Card"), QStringLiteral("store_S1")).id,
-                                         QStringLiteral("DCIM"))
-                                 .id;
+        const QString dcim =
+            d.AddFolder(d.AddStorage(QStringLiteral("Card"), QStringLiteral("store_S1")).id, QStringLiteral("DCIM")).id;
         for (int i = 1; i <= kFiles; ++i)
             d.AddFile(dcim, QStringLiteral("IMG_%1.JPG").arg(i), QStringLiteral("IMAGE"),
                       QStringLiteral("2016/08/1%1:10:22:33.000").arg(i), FileData(i));
@@ -185,7 +193,7 @@ private slots:
     // files with its photos; only what no camera writes stays behind, said.
     void todaysFormatsOnAFreshDevice()
     {
-        const QStringList kinds{"CR2", "CR3", "NEF", "ARW", "DNG", "RAF", "ORF", "RW2", "PEF", "HEIC",
+        const QStringList kinds{"CR2",  "CR3",  "NEF", "ARW", "DNG",  "RAF", "ORF", "RW2",  "PEF", "HEIC",
                                 "heif", "AVIF", "PNG", "MTS", "M2TS", "MOD", "mkv", "opus", "JPG"};
         const QString dcim = Camera().Object(QStringLiteral("/store_S1/DCIM")).id;
         for (qsizetype i = 0; i < kinds.size(); ++i)
@@ -197,7 +205,8 @@ private slots:
         Apply();
         QCOMPARE(Copy().end, CopyOutcome::End::Finished);
         for (qsizetype i = 0; i < kinds.size(); ++i)
-            QVERIFY2(ReadAll(dest_->path() + QStringLiteral("/2016-08-19/DSC_%1.").arg(i) + kinds[i]) == FileData(int(i)),
+            QVERIFY2(ReadAll(dest_->path() + QStringLiteral("/2016-08-19/DSC_%1.").arg(i) + kinds[i]) ==
+                         FileData(int(i)),
                      qPrintable(kinds[i]));
         QCOMPARE(Statistics(0).value(3), QStringLiteral("%1 Files copied to Destination.").arg(kFiles + kinds.size()));
         QVERIFY(log_.Texts().contains(QStringLiteral("1 Files left on the device by the file filter (TXT 1).")));
@@ -212,8 +221,8 @@ private slots:
         QTest::addColumn<QString>("lastCoded");
         const QStringList header{"Copy Started", "Device: Canon EOS", "Copy Mode: Using file date format yyyy-mm-dd",
                                  "Device Root Path: "};
-        QTest::newRow("no device") << "no device" << CopyOutcome::End::DeviceNotOpen << QStringList{"Device is not open!"}
-                                   << "Rb Device is not open!";
+        QTest::newRow("no device") << "no device" << CopyOutcome::End::DeviceNotOpen
+                                   << QStringList{"Device is not open!"} << "Rb Device is not open!";
         QTest::newRow("missing destination")
             << "missing" << CopyOutcome::End::NoDestination
             << (QStringList(header) << "Destination Path: <dest>/gone"
@@ -224,8 +233,8 @@ private slots:
             << (QStringList(header) << "Destination Path: <dest>/gone"
                                     << "Destination path \"<dest>/gone\" is not a folder!")
             << "Rb Destination path \"<dest>/gone\" is not a folder!";
-        QTest::newRow("a file that cannot be read") << "read" << CopyOutcome::End::Finished << QStringList()
-                                                    << "Rb 1 Errors encountered.";
+        QTest::newRow("a file that cannot be read")
+            << "read" << CopyOutcome::End::Finished << QStringList() << "Rb 1 Errors encountered.";
     }
     void endings()
     {
@@ -251,7 +260,7 @@ private slots:
         // The catalogue is emptied only by a run that walks.
         QCOMPARE(heard_.contains(QStringLiteral("cleared")), end == CopyOutcome::End::Finished);
         if (fault == QLatin1String("read")) {
-            QVERIFY(!QFileInfo::exists(DestFile(2)));  // nothing partial under the name
+            QVERIFY(!QFileInfo::exists(DestFile(2)));     // nothing partial under the name
             QCOMPARE(ReadAll(DestFile(3)), FileData(3));  // the run went on
         }
     }
@@ -274,8 +283,9 @@ private slots:
         QVERIFY(!log.contains(QStringLiteral("Post Processing Command:")));
         QVERIFY(!QFileInfo::exists(ran));
         // The file being handled when Stop came is not copied; none after it starts.
-        QCOMPARE(log.mid(log.size() - 3), (QStringList{"Stopped: the file IMG_3.JPG was not copied and stays on the device.",
-                                                       "", "Stop Signalled."}));
+        QCOMPARE(log.mid(log.size() - 3),
+                 (QStringList{"Stopped: the file IMG_3.JPG was not copied and stays on the device.", "",
+                              "Stop Signalled."}));
         QCOMPARE(ReadAll(DestFile(2)), FileData(2));
         QVERIFY(!QFileInfo::exists(DestFile(3)));
         QVERIFY(!QFileInfo::exists(DestFile(4)));
@@ -291,8 +301,7 @@ private slots:
         QCOMPARE(stats.value(1), QStringLiteral("5 Files located at Source."));
         QCOMPARE(stats.value(2), QStringLiteral("2 Files already existing at Destination."));
         QCOMPARE(stats.value(3), QStringLiteral("3 Files copied to Destination."));
-        QVERIFY(Tail(again).indexOf(QStringLiteral("Post Processing Command:")) <
-                Tail(again).indexOf(stats.first()));
+        QVERIFY(Tail(again).indexOf(QStringLiteral("Post Processing Command:")) < Tail(again).indexOf(stats.first()));
         QVERIFY(QFileInfo::exists(ran));
     }
 
@@ -370,9 +379,10 @@ private slots:
         QCOMPARE(engine_->StartCopying(kCamera, QStringLiteral("Canon EOS")), CopyRun::Start::Busy);
         QCOMPARE(engine_->StartListing(kCamera), CopyRun::Start::Busy);
         QCOMPARE(other.StartCopying(kCamera, QStringLiteral("Canon EOS")), CopyRun::Start::DeviceInUse);
-        const QString refusal = QStringLiteral("Device \"Canon EOS\" is being copied by another Ferrovane (process %1); "
-                                               "this copy did not start.")
-                                    .arg(QCoreApplication::applicationPid());
+        const QString refusal =
+            QStringLiteral("Device \"Canon EOS\" is being copied by another Ferrovane (process %1); "
+                           "this copy did not start.")
+                .arg(QCoreApplication::applicationPid());
         QCOMPARE(log_.Coded().last(), QStringLiteral("Rb ") + refusal);
         QVERIFY(!other.ClaimDevice(kCamera, QStringLiteral("Canon EOS")));  // nor a catalogue copy
         release_ = true;
@@ -390,13 +400,14 @@ private slots:
         QTest::addColumn<QString>("change");
         QTest::addColumn<QString>("filterLine");
         QTest::addColumn<QStringList>("tail");
-        const QString defaults =
-            QStringLiteral("File Filters: ") + QString::fromLatin1(kDefaultFileFilter).replace(QLatin1Char('|'), QLatin1Char(','));
+        const QString defaults = QStringLiteral("File Filters: ") +
+                                 QString::fromLatin1(kDefaultFileFilter).replace(QLatin1Char('|'), QLatin1Char(','));
         QTest::newRow("phone") << "" << defaults
                                << QStringList{"Total Folders = 4 of 4", "Total Files = 5 of 6",
                                               "Total Size = 0 MiB of 0 MiB", "Not in the file filter: 1 TXT"};
         QTest::newRow("filters off, Camera root")
-            << "camera root" << "File Filters: *.*"
+            << "camera root"
+            << "File Filters: *.*"
             << QStringList{"Total Folders = 1 of 4", "Total Files = 4 of 6", "Total Size = 0 MiB of 0 MiB"};
         QTest::newRow("huge files") << "huge" << defaults
                                     << QStringList{"Total Folders = 4 of 4", "Total Files = 7 of 8",
@@ -405,11 +416,12 @@ private slots:
         QTest::newRow("date nobody can read")
             << "date" << defaults
             << QStringList{"Total Folders = 2 of 2", "Total Files = 1 of 1", "Total Size = 0 MiB of 0 MiB"};
-        QTest::newRow("listing refused")
-            << "refused" << defaults
-            << QStringList{"Total Folders = 4 of 4", "Total Files = 3 of 4", "Total Size = 0 MiB of 0 MiB",
-                           "Not read = 1 (named above): the totals leave out what they hold.",
-                           "Not in the file filter: 1 TXT"};
+        QTest::newRow("listing refused") << "refused" << defaults
+                                         << QStringList{
+                                                "Total Folders = 4 of 4", "Total Files = 3 of 4",
+                                                "Total Size = 0 MiB of 0 MiB",
+                                                "Not read = 1 (named above): the totals leave out what they hold.",
+                                                "Not in the file filter: 1 TXT"};
         QTest::newRow("listing breaks off")
             << "breaks" << defaults
             << QStringList{"Total Folders = 4 of 4", "Total Files = 4 of 5", "Total Size = 0 MiB of 0 MiB",

@@ -14,6 +14,7 @@
 #include "settings/Unit3.h"
 #include "settings/Unit4.h"
 
+#include <QComboBox>
 #include <QDBusConnection>
 #include <QDesktopServices>
 #include <QElapsedTimer>
@@ -21,7 +22,6 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QProcess>
-#include <QComboBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScopeGuard>
@@ -100,7 +100,8 @@ private:
     {
         WriteIni("[Ferrovane]\nDeviceCount=1\nLastDevice=Canon EOS\n[Devices]\nItem0=Canon EOS\n"
                  "[Canon EOS]\nDeviceName=Canon EOS\nDeviceSerialNo=S1\nFileFiltersCheckBox=0\nDateFormat=yyyy-mm-dd\n"
-                 "DestPath=" + dest.toUtf8() + "\n" + extra);
+                 "DestPath=" +
+                 dest.toUtf8() + "\n" + extra);
     }
     void Start(const QByteArray &extra = QByteArray())
     {
@@ -123,10 +124,7 @@ private:
                 QThread::msleep(2);
         };
     }
-    QString DestFile(int i) const
-    {
-        return dest_->path() + QStringLiteral("/2016-08-1%1/IMG_%1.JPG").arg(i);
-    }
+    QString DestFile(int i) const { return dest_->path() + QStringLiteral("/2016-08-1%1/IMG_%1.JPG").arg(i); }
     QByteArray ReadFile(const QString &path) const
     {
         QFile f(path);
@@ -239,8 +237,10 @@ private slots:
     {
         QTest::addColumn<QString>("field");
         QTest::addColumn<QString>("used");
-        QTest::newRow("blank backslash blank") << " \\ " << "";
-        QTest::newRow("DCIM and a blank") << "\\DCIM " << "\\DCIM";
+        QTest::newRow("blank backslash blank") << " \\ "
+                                               << "";
+        QTest::newRow("DCIM and a blank") << "\\DCIM "
+                                          << "\\DCIM";
     }
     void rootPathTrimmed()
     {
@@ -264,7 +264,8 @@ private slots:
         QTest::addColumn<qint64>("notifyAfter");
         QTest::addColumn<bool>("active");
         QTest::addColumn<QString>("notice");
-        const QString imported = QStringLiteral("Copy finished|Imported 5 files (6.3 KiB) from Canon EOS \u2014 0 errors");
+        const QString imported =
+            QStringLiteral("Copy finished|Imported 5 files (6.3 KiB) from Canon EOS \u2014 0 errors");
         QTest::newRow("behind another window") << true << qint64(0) << false << imported;
         QTest::newRow("window in front") << true << qint64(0) << true << "";
         QTest::newRow("short run") << true << qint64(3600000) << false << "";
@@ -282,7 +283,10 @@ private slots:
             QSKIP("dbus-daemon is not installed");
         QTRY_VERIFY(daemon.canReadLine());
         const QString address = QString::fromUtf8(daemon.readLine().trimmed());
-        const auto stopDaemon = qScopeGuard([&] { daemon.kill(); daemon.waitForFinished(); });
+        const auto stopDaemon = qScopeGuard([&] {
+            daemon.kill();
+            daemon.waitForFinished();
+        });
         QDBusConnection serviceBus = QDBusConnection::connectToBus(address, QStringLiteral("stand-in"));
         const auto disconnect = qScopeGuard([] {
             QDBusConnection::disconnectFromBus(QStringLiteral("stand-in"));
@@ -391,8 +395,10 @@ private slots:
         QVERIFY2(stopping.elapsed() < 10000, qPrintable(QString::number(stopping.elapsed())));
         QVERIFY(reached_ < kSize - 131072);
         const QStringList log = Log(from);
-        const QStringList ending = {"Stopped: the file BIG.MOV was not copied and stays on the device.", "", "Stop Signalled."};
-        QCOMPARE(log.mid(log.indexOf(ending[0])), close ? ending + QStringList({"", "Program exited by user."}) : ending);
+        const QStringList ending = {"Stopped: the file BIG.MOV was not copied and stays on the device.", "",
+                                    "Stop Signalled."};
+        QCOMPARE(log.mid(log.indexOf(ending[0])),
+                 close ? ending + QStringList({"", "Program exited by user."}) : ending);
         QVERIFY(FilesBelow(dest_->path()).filter(QRegularExpression("BIG\\.MOV$|\\.ferrovane-")).isEmpty());
         QVERIFY(service_.Device(QStringLiteral("usb:canon")).objects.count(id));
         QCOMPARE(std::count(service_.deletedIds.begin(), service_.deletedIds.end(), id), 0);
@@ -438,7 +444,8 @@ private slots:
             QCOMPARE(form_->Form4->DateSourceComboBox->currentIndex(), 1);
         } else {
             form_->Form3->PostFileCopyCommandCheckBox->click();
-            QTest::keyClicks(form_->Form3->PostFileCopyCommandLabeledEdit->Edit, QStringLiteral("touch [Path]/[File].ran"));
+            QTest::keyClicks(form_->Form3->PostFileCopyCommandLabeledEdit->Edit,
+                             QStringLiteral("touch [Path]/[File].ran"));
         }
         Copy();
         QCOMPARE(form_->Engine->Settings().DateTaken, change == QLatin1String("date"));
@@ -578,10 +585,10 @@ private slots:
         QTest::addColumn<QList<int>>("copied");
         QTest::addColumn<QString>("errors");
         QTest::newRow("transfer fails") << QByteArray() << 2 << QList<int>{3} << "1 Errors encountered.";
-        QTest::newRow("command fails")
-            << QByteArray("PostFileCopyCommandCheckBox=1\nPostFileCopyCommandLabeledEdit=false\n"
-                          "PostFileCopySuccessCode=0\n")
-            << 0 << QList<int>{1, 2, 3} << "3 Errors encountered.";
+        QTest::newRow("command fails") << QByteArray(
+                                              "PostFileCopyCommandCheckBox=1\nPostFileCopyCommandLabeledEdit=false\n"
+                                              "PostFileCopySuccessCode=0\n")
+                                       << 0 << QList<int>{1, 2, 3} << "3 Errors encountered.";
     }
     void gridCopyEndsOnlyAtAnErrorExit()
     {
@@ -598,7 +605,8 @@ private slots:
         for (int i = 1; i <= 3; ++i)
             QCOMPARE(QFileInfo::exists(DestFile(i)), copied.contains(i));
         const QStringList stats = Statistics(from);
-        QCOMPARE(stats.value(1), QStringLiteral("%1 Files located at Source.").arg(copied.size() + (unreadable ? 1 : 0)));
+        QCOMPARE(stats.value(1),
+                 QStringLiteral("%1 Files located at Source.").arg(copied.size() + (unreadable ? 1 : 0)));
         QCOMPARE(stats.value(stats.size() - 1), errors);
         QVERIFY(form_->CopyBitBtn->isEnabled());
     }
@@ -617,7 +625,7 @@ private slots:
                  2);
         QVERIFY(log.contains(QStringLiteral("ERROR: Could not delete the file IMG_2.JPG from the device.")));
         QCOMPARE(Statistics(from).mid(1), (QStringList{"3 Files processed.", "2 Files delete from Source.",
-                                                      "0 MiB Total size delete.", "1 Errors encountered."}));
+                                                       "0 MiB Total size delete.", "1 Errors encountered."}));
         QCOMPARE(LastLine().color, LogColor::Red);
         QCOMPARE(RowOf(1), 0);
         QVERIFY(RowOf(2) > 0);  // its deletion failed: the row stays
@@ -648,7 +656,8 @@ private slots:
         FocusGrid();
         QTest::keyClick(form_->StringGrid1, Qt::Key_O, Qt::ControlModifier);
         QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
-        QCOMPARE(Log(from), (QStringList{"Transferring File: \"IMG_3.JPG\" Size: 1 KiB", "Opening File: \"IMG_3.JPG\""}));
+        QCOMPARE(Log(from),
+                 (QStringList{"Transferring File: \"IMG_3.JPG\" Size: 1 KiB", "Opening File: \"IMG_3.JPG\""}));
         QCOMPARE(catcher.urls.size(), 1);
         const QString opened = catcher.urls.first().toLocalFile();
         QCOMPARE(QFileInfo(opened).fileName(), QStringLiteral("IMG_3.JPG"));
@@ -675,7 +684,7 @@ private slots:
             QFile f;
             const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
             return fd >= 0 && f.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle) ? f.readAll()
-                                                                                          : QByteArray("<missing>");
+                                                                                            : QByteArray("<missing>");
         };
         SelectRows(row, row);
         form_->GridCopyFile();

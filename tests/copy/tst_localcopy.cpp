@@ -51,7 +51,7 @@ Names ListRaw(const QByteArray &folder)
     return names;
 }
 
-} // namespace
+}  // namespace
 
 // Copies from a folder device, whose streams hand over their descriptor and
 // are copied inside the kernel, and the ordinary loop taking over when that
@@ -101,7 +101,9 @@ private:
     }
     static qint64 AllocatedBytes(const QString &path)
     {
-        struct stat st {};
+        struct stat st
+        {
+        };
         return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? qint64(st.st_blocks) * 512 : -1;
     }
     // A file of size bytes with data only at the given (offset, length) pieces.
@@ -284,8 +286,9 @@ private slots:
         const QByteArray data = Pattern(300000);
         rig.AddFile(QStringLiteral("A.JPG"), data);
         const QString dest = rig.Path(QStringLiteral("A.JPG"));
-        QCOMPARE(rig.decision.Streams().CopyFileFromDevice(QStringLiteral("/store_1/DCIM/100CANON/A.JPG"), dest, 300000),
-                 StreamTransfer::CopyResult::Copied);
+        QCOMPARE(
+            rig.decision.Streams().CopyFileFromDevice(QStringLiteral("/store_1/DCIM/100CANON/A.JPG"), dest, 300000),
+            StreamTransfer::CopyResult::Copied);
         QCOMPARE(ReadAll(dest), data);
         QCOMPARE(copyCalls_, 0);
         QVERIFY(rig.log.Has(QStringLiteral("Number of 131072 byte chunks = 3")));

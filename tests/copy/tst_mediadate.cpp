@@ -69,7 +69,8 @@ Exiv2::ExifData Exif(const QStringList &tags)
 QByteArray Jpeg(const QStringList &tags)
 {
     const QByteArray plain = PlainJpeg();
-    auto image = Exiv2::ImageFactory::open(reinterpret_cast<const Exiv2::byte *>(plain.constData()), long(plain.size()));
+    auto image =
+        Exiv2::ImageFactory::open(reinterpret_cast<const Exiv2::byte *>(plain.constData()), long(plain.size()));
     image->readMetadata();
     Exiv2::XmpData xmp;
     for (const QString &tag : tags)
@@ -118,7 +119,8 @@ QByteArray MovieHeader(int version, quint64 seconds)
     QByteArray c(1, char(version));
     c += QByteArray(3, '\0');
     if (version == 1)
-        c += Be32(quint32(seconds >> 32)) + Be32(quint32(seconds)) + QByteArray(8, '\0') + Be32(600) + QByteArray(8, '\0');
+        c += Be32(quint32(seconds >> 32)) + Be32(quint32(seconds)) + QByteArray(8, '\0') + Be32(600) +
+             QByteArray(8, '\0');
     else
         c += Be32(quint32(seconds)) + Be32(0) + Be32(600) + Be32(0);
     return Box("mvhd", c + QByteArray(80, '\0'));
@@ -172,7 +174,7 @@ private:
     qint64 position_ = 0;
 };
 
-} // namespace
+}  // namespace
 
 class TestMediaDate : public QObject
 {
@@ -214,13 +216,14 @@ private slots:
         QTest::newRow("JPEG: EXIF before 1970")
             << Jpeg({"Exif.Photo.DateTimeOriginal=1969:12:31 23:59:59"}) << int(S::OutOfRange) << QDateTime()
             << "its EXIF DateTimeOriginal 1969-12-31 23:59:59 is outside 1970 to 2100";
-        QTest::newRow("JPEG without metadata") << PlainJpeg() << int(S::None) << QDateTime() << "no date in its metadata";
+        QTest::newRow("JPEG without metadata")
+            << PlainJpeg() << int(S::None) << QDateTime() << "no date in its metadata";
         QTest::newRow("TIFF raw: EXIF in the first chunk")
             << Tiff("2016:08:13 10:22:33", 44, 4096) << int(S::Found) << kTaken << exif;
         QTest::newRow("TIFF raw: EXIF past the first chunk")
             << Tiff("2016:08:13 10:22:33", 300000, 400000) << int(S::Found) << kTaken << exif;
-        QTest::newRow("TIFF raw: EXIF past what is read")
-            << Tiff("2016:08:13 10:22:33", 1200000, 1300000) << int(S::None) << QDateTime() << "no date in its metadata";
+        QTest::newRow("TIFF raw: EXIF past what is read") << Tiff("2016:08:13 10:22:33", 1200000, 1300000)
+                                                          << int(S::None) << QDateTime() << "no date in its metadata";
         QTest::newRow("TIFF big-endian, DateTimeOriginal in IFD0")
             << ExivTiff({"Exif.Image.Make=NIKON", "Exif.Image.DateTimeOriginal=2016:08:13 10:22:33"}) << int(S::Found)
             << kTaken << exif;
@@ -238,9 +241,8 @@ private slots:
             << QDateTime() << "outside 1970 to 2100";
         QTest::newRow("movie header of an unknown version")
             << Movie(true, 7, 1) << int(S::Unreadable) << QDateTime() << "unknown version 7";
-        QTest::newRow("movie box cut short")
-            << Movie(false, 0, MovieSeconds(kTakenUtc)).chopped(60) << int(S::Unreadable) << QDateTime()
-            << "has a size that does not fit";
+        QTest::newRow("movie box cut short") << Movie(false, 0, MovieSeconds(kTakenUtc)).chopped(60)
+                                             << int(S::Unreadable) << QDateTime() << "has a size that does not fit";
         QTest::newRow("a box larger than the file")
             << Box("ftyp", "isom") + Be32(0xFFFFFFF0u) + "mdat" << int(S::Unreadable) << QDateTime()
             << "its box \"mdat\" has a size that does not fit";
@@ -269,16 +271,26 @@ private slots:
         QTest::addColumn<QString>("subSeconds");
         QTest::addColumn<bool>("xmp");
         QTest::addColumn<QDateTime>("when");
-        QTest::newRow("EXIF") << "2016:08:13 10:22:33" << "" << false << kTaken;
-        QTest::newRow("EXIF sub-seconds") << "2016:08:13 10:22:33" << "7 " << false << kTaken.addMSecs(700);
-        QTest::newRow("EXIF with dashes") << "2016-08-13 10:22:33" << "" << false << kTaken;
-        QTest::newRow("EXIF blank") << "    :  :     :  :  " << "" << false << QDateTime();
-        QTest::newRow("EXIF 31 February") << "2016:02:31 10:22:33" << "" << false << QDateTime();
-        QTest::newRow("XMP date only") << "2016-08-13" << "" << true << QDateTime(QDate(2016, 8, 13), QTime(0, 0));
-        QTest::newRow("XMP year and month") << "2016-08" << "" << true << QDateTime(QDate(2016, 8, 1), QTime(0, 0));
-        QTest::newRow("XMP Z") << "2016-08-13T10:22:33Z" << "" << true << kTaken;
-        QTest::newRow("XMP minutes only") << "2016-08-13T10:22-05:00" << "" << true << kTaken.addSecs(-33);
-        QTest::newRow("XMP garbage after") << "2016-08-13T10:22:33 and more" << "" << true << QDateTime();
+        QTest::newRow("EXIF") << "2016:08:13 10:22:33"
+                              << "" << false << kTaken;
+        QTest::newRow("EXIF sub-seconds") << "2016:08:13 10:22:33"
+                                          << "7 " << false << kTaken.addMSecs(700);
+        QTest::newRow("EXIF with dashes") << "2016-08-13 10:22:33"
+                                          << "" << false << kTaken;
+        QTest::newRow("EXIF blank") << "    :  :     :  :  "
+                                    << "" << false << QDateTime();
+        QTest::newRow("EXIF 31 February") << "2016:02:31 10:22:33"
+                                          << "" << false << QDateTime();
+        QTest::newRow("XMP date only") << "2016-08-13"
+                                       << "" << true << QDateTime(QDate(2016, 8, 13), QTime(0, 0));
+        QTest::newRow("XMP year and month") << "2016-08"
+                                            << "" << true << QDateTime(QDate(2016, 8, 1), QTime(0, 0));
+        QTest::newRow("XMP Z") << "2016-08-13T10:22:33Z"
+                               << "" << true << kTaken;
+        QTest::newRow("XMP minutes only") << "2016-08-13T10:22-05:00"
+                                          << "" << true << kTaken.addSecs(-33);
+        QTest::newRow("XMP garbage after") << "2016-08-13T10:22:33 and more"
+                                           << "" << true << QDateTime();
     }
     void dateTexts()
     {
@@ -291,8 +303,9 @@ private slots:
 
     void takenDateLines()
     {
-        QCOMPARE(TakenDateLine(QStringLiteral("CLIP.MOV"), ReadTakenDate(Movie(true, 0, 0))),
-                 QStringLiteral("No date taken from CLIP.MOV: its movie header holds no date; the file's date is used."));
+        QCOMPARE(
+            TakenDateLine(QStringLiteral("CLIP.MOV"), ReadTakenDate(Movie(true, 0, 0))),
+            QStringLiteral("No date taken from CLIP.MOV: its movie header holds no date; the file's date is used."));
         QCOMPARE(TakenDateLine(QStringLiteral("IMG_1.JPG"), ReadTakenDate(Tiff("2016:08:13 10:22:33", 44, 100))),
                  QStringLiteral("Taken: ") + DateTimeToStr(kTaken, UserLocaleSettings()) +
                      QStringLiteral(" (EXIF DateTimeOriginal)"));
@@ -315,9 +328,8 @@ private slots:
         QTest::newRow("200 MB movie, header at the end")
             << big << ftyp + Be32(1) + "mdat" + Be32(quint32(quint64(mediaSize) >> 32)) + Be32(quint32(mediaSize))
             << moov << int(TakenDate::Status::Found) << kTakenUtc.toLocalTime() << 2 * kChunk;
-        QTest::newRow("8 MB JPEG")
-            << (8ll << 20) << Jpeg({"Exif.Photo.DateTimeOriginal=2016:08:13 10:22:33"}) << QByteArray()
-            << int(TakenDate::Status::Found) << kTaken << kChunk;
+        QTest::newRow("8 MB JPEG") << (8ll << 20) << Jpeg({"Exif.Photo.DateTimeOriginal=2016:08:13 10:22:33"})
+                                   << QByteArray() << int(TakenDate::Status::Found) << kTaken << kChunk;
         // Each box one mebibyte long: every header sits in a chunk of its own.
         QByteArray hops = ftyp;
         hops += Be32(quint32((1 << 20) - hops.size())) + "free";
@@ -469,8 +481,8 @@ private slots:
                 for (int n = random.bounded(1, 17); n > 0; --n)
                     data[random.bounded(data.size())] = char(random.bounded(256));
             if (kind == 2 && data.size() >= 4) {
-                const QByteArray number = random.bounded(2) ? Be32(hostile[random.bounded(10)])
-                                                            : Le(hostile[random.bounded(10)], 4);
+                const QByteArray number =
+                    random.bounded(2) ? Be32(hostile[random.bounded(10)]) : Le(hostile[random.bounded(10)], 4);
                 data.replace(random.bounded(data.size() - 3), 4, number);
             }
             const TakenDate taken = ReadTakenDate(data);
@@ -484,8 +496,8 @@ private slots:
         }
         rusage usage{};
         getrusage(RUSAGE_SELF, &usage);
-        qInfo("%d damaged samples: %d found, %d none, %d unreadable, %d out of range; largest resident %ld MiB", kRounds,
-              outcomes[0], outcomes[1], outcomes[2], outcomes[3], usage.ru_maxrss / 1024);
+        qInfo("%d damaged samples: %d found, %d none, %d unreadable, %d out of range; largest resident %ld MiB",
+              kRounds, outcomes[0], outcomes[1], outcomes[2], outcomes[3], usage.ru_maxrss / 1024);
         QVERIFY(usage.ru_maxrss < 512 * 1024);
     }
 };

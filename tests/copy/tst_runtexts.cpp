@@ -20,13 +20,20 @@ private slots:
     {
         QTest::addColumn<QString>("field");
         QTest::addColumn<QString>("used");
-        QTest::newRow("empty") << "" << "";
-        QTest::newRow("blank backslash blank") << " \\ " << "";
-        QTest::newRow("lone backslash") << "\\" << "";
-        QTest::newRow("trailing blank") << "\\DCIM " << "\\DCIM";
-        QTest::newRow("tab and newline") << "\t\\DCIM\\100CANON\n" << "\\DCIM\\100CANON";
-        QTest::newRow("two backslashes stay") << "\\\\" << "\\\\";
-        QTest::newRow("inner blanks stay") << " \\My Pictures " << "\\My Pictures";
+        QTest::newRow("empty") << ""
+                               << "";
+        QTest::newRow("blank backslash blank") << " \\ "
+                                               << "";
+        QTest::newRow("lone backslash") << "\\"
+                                        << "";
+        QTest::newRow("trailing blank") << "\\DCIM "
+                                        << "\\DCIM";
+        QTest::newRow("tab and newline") << "\t\\DCIM\\100CANON\n"
+                                         << "\\DCIM\\100CANON";
+        QTest::newRow("two backslashes stay") << "\\\\"
+                                              << "\\\\";
+        QTest::newRow("inner blanks stay") << " \\My Pictures "
+                                           << "\\My Pictures";
     }
     void trimDeviceRoot()
     {
@@ -87,23 +94,27 @@ private slots:
         QTest::addColumn<QStringList>("texts");
         QTest::addColumn<LogColor>("lastColor");
         QTest::addColumn<bool>("leftOut");
-        const QStringList six = {"Elapsed Time: 65 Minutes 3 Seconds.",
-                                 "1,204 Files located at Source.",
-                                 "12 Files already existing at Destination.",
-                                 "1,192 Files copied to Destination.",
+        const QStringList six = {"Elapsed Time: 65 Minutes 3 Seconds.", "1,204 Files located at Source.",
+                                 "12 Files already existing at Destination.", "1,192 Files copied to Destination.",
                                  "1,536 MiB Total size copied to Destination."};
         QStringList seven = six;
         seven.insert(4, "1,000 Files delete from Source.");
         const QString left = QStringLiteral("5 Files left on the device by the file filter (NEF 4, TXT 1).");
-        QTest::newRow("no delete, no errors") << false << 0 << (QStringList(six) << "0 Errors encountered.") << LogColor::Blue << false;
-        QTest::newRow("no delete, errors") << false << 1001 << (QStringList(six) << "1001 Errors encountered.") << LogColor::Red << false;
-        QTest::newRow("delete, no errors") << true << 0 << (QStringList(seven) << "0 Errors encountered.") << LogColor::Blue << false;
-        QTest::newRow("delete, one error") << true << 1 << (QStringList(seven) << "1 Errors encountered.") << LogColor::Red << false;
+        QTest::newRow("no delete, no errors")
+            << false << 0 << (QStringList(six) << "0 Errors encountered.") << LogColor::Blue << false;
+        QTest::newRow("no delete, errors")
+            << false << 1001 << (QStringList(six) << "1001 Errors encountered.") << LogColor::Red << false;
+        QTest::newRow("delete, no errors")
+            << true << 0 << (QStringList(seven) << "0 Errors encountered.") << LogColor::Blue << false;
+        QTest::newRow("delete, one error")
+            << true << 1 << (QStringList(seven) << "1 Errors encountered.") << LogColor::Red << false;
         QStringList sixLeft = six, sevenLeft = seven;
         sixLeft.insert(4, left);
         sevenLeft.insert(5, left);
-        QTest::newRow("no delete, files left") << false << 0 << (sixLeft << "0 Errors encountered.") << LogColor::Blue << true;
-        QTest::newRow("delete, files left") << true << 0 << (sevenLeft << "0 Errors encountered.") << LogColor::Blue << true;
+        QTest::newRow("no delete, files left")
+            << false << 0 << (sixLeft << "0 Errors encountered.") << LogColor::Blue << true;
+        QTest::newRow("delete, files left")
+            << true << 0 << (sevenLeft << "0 Errors encountered.") << LogColor::Blue << true;
     }
     void copyStatistics()
     {

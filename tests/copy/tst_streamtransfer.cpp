@@ -67,7 +67,8 @@ private slots:
     void noDiagnosticsWithoutDebug()
     {
         rig_->AddFile(QStringLiteral("A.JPG"), Pattern(10));
-        QCOMPARE(Streams().CopyFileFromDevice(Id("A.JPG"), rig_->Path("A.JPG"), 10), StreamTransfer::CopyResult::Copied);
+        QCOMPARE(Streams().CopyFileFromDevice(Id("A.JPG"), rig_->Path("A.JPG"), 10),
+                 StreamTransfer::CopyResult::Copied);
         QVERIFY(rig_->log.Texts().isEmpty());
     }
 
@@ -177,9 +178,9 @@ private slots:
     void zeroChunksReadBackAsZeros()
     {
         QFETCH(int, size);
-        FakeObject &o = rig_->Device().AddSizedFile(QStringLiteral("/store_1/DCIM/100CANON"), QStringLiteral("Z.MOV"),
-                                                    QStringLiteral("VIDEO"), QStringLiteral("2016/05/04:13:14:15.000"),
-                                                    size);
+        FakeObject &o =
+            rig_->Device().AddSizedFile(QStringLiteral("/store_1/DCIM/100CANON"), QStringLiteral("Z.MOV"),
+                                        QStringLiteral("VIDEO"), QStringLiteral("2016/05/04:13:14:15.000"), size);
         o.zeroData = true;
         const QString dest = rig_->Path(QStringLiteral("Z.MOV"));
         QCOMPARE(Streams().CopyFileFromDevice(Id("Z.MOV"), dest, size), StreamTransfer::CopyResult::Copied);
@@ -228,14 +229,14 @@ private slots:
         QByteArray other = source;
         other[150000] = char(other[150000] ^ 1);
         QTest::newRow("same") << source << QByteArray() << int(ByteLevelResult::Same) << "A.JPG";
-        QTest::newRow("same size, other bytes") << other << QByteArray() << int(ByteLevelResult::Replaced)
-                                                << "A (2).JPG";
+        QTest::newRow("same size, other bytes")
+            << other << QByteArray() << int(ByteLevelResult::Replaced) << "A (2).JPG";
         QTest::newRow("truncated copy") << source.left(140000) << QByteArray() << int(ByteLevelResult::Replaced)
                                         << "A.JPG";
-        QTest::newRow("empty earlier copy") << QByteArray() << QByteArray() << int(ByteLevelResult::Replaced)
-                                            << "A.JPG";
-        QTest::newRow("shorter, other bytes") << other.left(200000) << QByteArray() << int(ByteLevelResult::Replaced)
-                                              << "A (2).JPG";
+        QTest::newRow("empty earlier copy")
+            << QByteArray() << QByteArray() << int(ByteLevelResult::Replaced) << "A.JPG";
+        QTest::newRow("shorter, other bytes")
+            << other.left(200000) << QByteArray() << int(ByteLevelResult::Replaced) << "A (2).JPG";
         QTest::newRow("longer") << source + "x" << QByteArray() << int(ByteLevelResult::Replaced) << "A (2).JPG";
         QTest::newRow("found beside") << other << source << int(ByteLevelResult::Same) << "A (2).JPG";
         QTest::newRow("beside is other too") << other << other << int(ByteLevelResult::Replaced) << "A (3).JPG";
@@ -326,9 +327,9 @@ private slots:
         QCOMPARE(::flock(held, LOCK_EX), 0);
         Streams().RemoveLeftoverTemporaries(folder);
         ::close(held);
-        QCOMPARE(FilesBelow(folder),
-                 (QStringList{".ferrovane-BBBBBB.part", ".ferrovane-notours.part", "IMG.JPG"}));
-        QVERIFY(rig_->log.Has("Removed the unfinished file " + folder + ".ferrovane-AAAAAA.part of an interrupted run."));
+        QCOMPARE(FilesBelow(folder), (QStringList{".ferrovane-BBBBBB.part", ".ferrovane-notours.part", "IMG.JPG"}));
+        QVERIFY(
+            rig_->log.Has("Removed the unfinished file " + folder + ".ferrovane-AAAAAA.part of an interrupted run."));
     }
 };
 

@@ -19,7 +19,7 @@ void SetTime(const QString &path, const QDateTime &when)
     ::utime(QFile::encodeName(path).constData(), &times);
 }
 
-} // namespace
+}  // namespace
 
 class TestTransferDecision : public QObject
 {
@@ -60,32 +60,51 @@ private slots:
         QTest::addColumn<bool>("folderMode");
         QTest::addColumn<QString>("expected");  // "!" + start of the error line when refused
         const QString id = kId;
-        QTest::newRow("date, with delimiter") << "/D/Photos/" << "yyyy-mm-dd" << id << "IMG_0001.JPG" << false
-                                              << "/D/Photos/2016-05-04/IMG_0001.JPG";
-        QTest::newRow("date, without") << "/D/Photos" << "yyyy-mm-dd" << id << "IMG_0001.JPG" << false
+        QTest::newRow("date, with delimiter")
+            << "/D/Photos/"
+            << "yyyy-mm-dd" << id << "IMG_0001.JPG" << false << "/D/Photos/2016-05-04/IMG_0001.JPG";
+        QTest::newRow("date, without") << "/D/Photos"
+                                       << "yyyy-mm-dd" << id << "IMG_0001.JPG" << false
                                        << "/D/Photos/2016-05-04/IMG_0001.JPG";
-        QTest::newRow("backslash nests") << "/D" << "yyyy\\mm" << id << "a.jpg" << false << "/D/2016/05/a.jpg";
-        QTest::newRow("separator nests") << "/D" << "yyyy/mm/dd" << id << "a.jpg" << false << "/D/2016/05/04/a.jpg";
-        QTest::newRow("folder mode") << "/D/Photos" << "" << id << "IMG_0001.JPG" << true
-                                     << "/D/Photos/DCIM/100CANON/IMG_0001.JPG";
-        QTest::newRow("storage root") << "/D/Photos" << "" << "/store_00010001/IMG_0001.JPG" << "IMG_0001.JPG"
-                                      << true << "/D/Photos/IMG_0001.JPG";
-        QTest::newRow("other identifier") << "/D/Photos" << "" << "IMG_0001.JPG" << "IMG_0001.JPG" << true
-                                          << "/D/Photos/IMG_0001.JPG";
-        QTest::newRow("empty name") << "/D" << "yyyy" << id << "" << false << "!ERROR: Refused the file name";
-        QTest::newRow("dot") << "/D" << "yyyy" << id << "." << false << "!ERROR: Refused the file name";
-        QTest::newRow("dot dot") << "/D" << "yyyy" << id << ".." << false << "!ERROR: Refused the file name";
-        QTest::newRow("slash") << "/D" << "yyyy" << id << "../../etc/passwd" << false << "!ERROR: Refused the file name";
-        QTest::newRow("nul") << "/D" << "yyyy" << id << QString("a") + QChar(0) + "b" << false
+        QTest::newRow("backslash nests") << "/D"
+                                         << "yyyy\\mm" << id << "a.jpg" << false << "/D/2016/05/a.jpg";
+        QTest::newRow("separator nests") << "/D"
+                                         << "yyyy/mm/dd" << id << "a.jpg" << false << "/D/2016/05/04/a.jpg";
+        QTest::newRow("folder mode") << "/D/Photos"
+                                     << "" << id << "IMG_0001.JPG" << true << "/D/Photos/DCIM/100CANON/IMG_0001.JPG";
+        QTest::newRow("storage root") << "/D/Photos"
+                                      << ""
+                                      << "/store_00010001/IMG_0001.JPG"
+                                      << "IMG_0001.JPG" << true << "/D/Photos/IMG_0001.JPG";
+        QTest::newRow("other identifier") << "/D/Photos"
+                                          << ""
+                                          << "IMG_0001.JPG"
+                                          << "IMG_0001.JPG" << true << "/D/Photos/IMG_0001.JPG";
+        QTest::newRow("empty name") << "/D"
+                                    << "yyyy" << id << "" << false << "!ERROR: Refused the file name";
+        QTest::newRow("dot") << "/D"
+                             << "yyyy" << id << "." << false << "!ERROR: Refused the file name";
+        QTest::newRow("dot dot") << "/D"
+                                 << "yyyy" << id << ".." << false << "!ERROR: Refused the file name";
+        QTest::newRow("slash") << "/D"
+                               << "yyyy" << id << "../../etc/passwd" << false << "!ERROR: Refused the file name";
+        QTest::newRow("nul") << "/D"
+                             << "yyyy" << id << QString("a") + QChar(0) + "b" << false
                              << "!ERROR: Refused the file name";
-        QTest::newRow("folder dot dot") << "/D" << "" << "/store_1/../../x/a.jpg" << "a.jpg" << true
-                                        << "!ERROR: Refused the folder name";
-        QTest::newRow("folder empty") << "/D" << "" << "/store_1//a.jpg" << "a.jpg" << true
-                                      << "!ERROR: Refused the folder name";
-        QTest::newRow("date leaves") << "/D" << "'..'" << id << "a.jpg" << false << "!ERROR: The date folder";
-        QTest::newRow("no destination") << "" << "yyyy" << id << "a.jpg" << false << "!ERROR: The Destination Path";
-        QTest::newRow("relative destination") << "Photos" << "yyyy" << id << "a.jpg" << false
-                                              << "!ERROR: The Destination Path";
+        QTest::newRow("folder dot dot") << "/D"
+                                        << ""
+                                        << "/store_1/../../x/a.jpg"
+                                        << "a.jpg" << true << "!ERROR: Refused the folder name";
+        QTest::newRow("folder empty") << "/D"
+                                      << ""
+                                      << "/store_1//a.jpg"
+                                      << "a.jpg" << true << "!ERROR: Refused the folder name";
+        QTest::newRow("date leaves") << "/D"
+                                     << "'..'" << id << "a.jpg" << false << "!ERROR: The date folder";
+        QTest::newRow("no destination") << ""
+                                        << "yyyy" << id << "a.jpg" << false << "!ERROR: The Destination Path";
+        QTest::newRow("relative destination") << "Photos"
+                                              << "yyyy" << id << "a.jpg" << false << "!ERROR: The Destination Path";
     }
     void destinationName()
     {
@@ -145,32 +164,34 @@ private slots:
         QTest::addColumn<bool>("sameTime");
         QTest::addColumn<bool>("byteLevel");
         QTest::addColumn<QString>("counters");
-        QTest::addColumn<QString>("copyAt");    // where the source's bytes are afterwards
+        QTest::addColumn<QString>("copyAt");  // where the source's bytes are afterwards
         QTest::addColumn<bool>("deleted");
         QTest::newRow("same, same time") << "same" << true << false
-                                         << "located 1 existing 1 copied 0 deleted 1 errors 0" << "IMG_0001.JPG" << true;
-        QTest::newRow("same size, other time") << "same" << false << false
-                                               << "located 1 existing 1 copied 0 deleted 1 errors 0" << "IMG_0001.JPG"
-                                               << true;
-        QTest::newRow("same, byte level") << "same" << false << true
-                                          << "located 1 existing 1 copied 0 deleted 1 errors 0" << "IMG_0001.JPG" << true;
-        QTest::newRow("other bytes, byte level") << "other" << true << true
-                                                 << "located 1 existing 0 copied 1 deleted 1 errors 0"
-                                                 << "IMG_0001 (2).JPG" << true;
+                                         << "located 1 existing 1 copied 0 deleted 1 errors 0"
+                                         << "IMG_0001.JPG" << true;
+        QTest::newRow("same size, other time")
+            << "same" << false << false << "located 1 existing 1 copied 0 deleted 1 errors 0"
+            << "IMG_0001.JPG" << true;
+        QTest::newRow("same, byte level")
+            << "same" << false << true << "located 1 existing 1 copied 0 deleted 1 errors 0"
+            << "IMG_0001.JPG" << true;
+        QTest::newRow("other bytes, byte level")
+            << "other" << true << true << "located 1 existing 0 copied 1 deleted 1 errors 0"
+            << "IMG_0001 (2).JPG" << true;
         // Size and date alike prove nothing: the bytes decide before the source goes.
-        QTest::newRow("other bytes, size only") << "other" << true << false
-                                                << "located 1 existing 0 copied 1 deleted 1 errors 0"
-                                                << "IMG_0001 (2).JPG" << true;
+        QTest::newRow("other bytes, size only")
+            << "other" << true << false << "located 1 existing 0 copied 1 deleted 1 errors 0"
+            << "IMG_0001 (2).JPG" << true;
         QTest::newRow("truncated") << "truncated" << true << false << "located 1 existing 0 copied 1 deleted 1 errors 0"
                                    << "IMG_0001.JPG" << true;
-        QTest::newRow("truncated, byte level") << "truncated" << true << true
-                                               << "located 1 existing 0 copied 1 deleted 1 errors 0" << "IMG_0001.JPG"
-                                               << true;
+        QTest::newRow("truncated, byte level")
+            << "truncated" << true << true << "located 1 existing 0 copied 1 deleted 1 errors 0"
+            << "IMG_0001.JPG" << true;
         QTest::newRow("longer") << "longer" << true << false << "located 1 existing 0 copied 1 deleted 1 errors 0"
                                 << "IMG_0001 (2).JPG" << true;
         QTest::newRow("shorter, other") << "shorter" << true << false
-                                        << "located 1 existing 0 copied 1 deleted 1 errors 0" << "IMG_0001 (2).JPG"
-                                        << true;
+                                        << "located 1 existing 0 copied 1 deleted 1 errors 0"
+                                        << "IMG_0001 (2).JPG" << true;
     }
     void existingDestination()
     {
@@ -233,9 +254,8 @@ private slots:
         const QStringList coded = rig_->log.Coded();
         const qsizetype kept = coded.indexOf("K Destination file " + dest + " is a different file and is kept.");
         QVERIFY2(kept > 0, qPrintable(coded.join('\n')));
-        QCOMPARE(coded.mid(kept + 1, 2),
-                 (QStringList{"K " + copying,
-                              "G Copied file IMG_0001.JPG to " + Dated(QStringLiteral("IMG_0001 (2).JPG"))}));
+        QCOMPARE(coded.mid(kept + 1, 2), (QStringList{"K " + copying, "G Copied file IMG_0001.JPG to " +
+                                                                          Dated(QStringLiteral("IMG_0001 (2).JPG"))}));
         QVERIFY(!rig_->log.HasPrefix("Copying file IMG_0001.JPG to " + dest));
         rig_->host.byteLevel = byteLevel;
         rig_->Transfer(kId);
@@ -287,13 +307,19 @@ private slots:
     {
         QTest::addColumn<QString>("failure");
         QTest::addColumn<QString>("line");
-        QTest::newRow("read fails") << "read" << "ERROR: Could not transfer the file from the device.";
-        QTest::newRow("short stream") << "short" << "FATAL ERROR: Destination file %DEST file size mismatch with Source file.";
-        QTest::newRow("folder") << "folder" << "ERROR: Directory %FOLDER Could not be created.";
-        QTest::newRow("delete fails") << "delete" << "ERROR: Could not delete the file IMG_0001.JPG from the device.";
-        QTest::newRow("byte level read fails") << "byteread" << "ERROR: Could not transfer the file from the device.";
-        QTest::newRow("hostile name") << "name" << "ERROR: Refused the file name \"..\" of " + kId +
-                                                      ": it cannot be a local file name.";
+        QTest::newRow("read fails") << "read"
+                                    << "ERROR: Could not transfer the file from the device.";
+        QTest::newRow("short stream") << "short"
+                                      << "FATAL ERROR: Destination file %DEST file size mismatch with Source file.";
+        QTest::newRow("folder") << "folder"
+                                << "ERROR: Directory %FOLDER Could not be created.";
+        QTest::newRow("delete fails") << "delete"
+                                      << "ERROR: Could not delete the file IMG_0001.JPG from the device.";
+        QTest::newRow("byte level read fails") << "byteread"
+                                               << "ERROR: Could not transfer the file from the device.";
+        QTest::newRow("hostile name") << "name"
+                                      << "ERROR: Refused the file name \"..\" of " + kId +
+                                             ": it cannot be a local file name.";
     }
     void errorExits()
     {
@@ -353,9 +379,9 @@ private slots:
     {
         const quint64 size = 3ull << 30;
         for (const QString &name : {QStringLiteral("A.MOV"), QStringLiteral("B.MOV")}) {
-            FakeObject &o = rig_->Device().AddSizedFile(QStringLiteral("/store_1/DCIM/100CANON"), name,
-                                                        QStringLiteral("VIDEO"),
-                                                        QStringLiteral("2016/05/04:13:14:15.000"), size);
+            FakeObject &o =
+                rig_->Device().AddSizedFile(QStringLiteral("/store_1/DCIM/100CANON"), name, QStringLiteral("VIDEO"),
+                                            QStringLiteral("2016/05/04:13:14:15.000"), size);
             o.zeroData = true;
             rig_->Transfer(o.id);
             QVERIFY2(GetLocalFileSize(Dated(name)) == qint64(size), qPrintable(rig_->log.Texts().join('\n')));

@@ -46,7 +46,7 @@ struct FakeDiscoveryHost : DiscoveryHost
 const QStringList kHeader = {QStringLiteral("blue bold: DEVICE: Canon EOS 80D"),
                              QStringLiteral("black: DeviceID = usb:002,005")};
 
-} // namespace
+}  // namespace
 
 class TestDeviceConnection : public QObject
 {
@@ -63,14 +63,31 @@ private slots:
         QTest::addColumn<QString>("manufacturer");
         QTest::addColumn<QString>("description");
         QTest::addColumn<QString>("name");
-        QTest::newRow("plain") << "Canon" << "EOS 80D" << "Canon EOS 80D";
-        QTest::newRow("ends trimmed") << " Canon\t" << "\nEOS " << "Canon EOS";
-        QTest::newRow("line break inside") << "Acme\r\nCorp" << "Cam\n2" << "Acme Corp Cam 2";
-        QTest::newRow("tab and DEL inside") << "A\t\x7f" "B" << "C" << "A B C";
-        QTest::newRow("inner blanks kept") << "A  B" << "C" << "A  B C";
-        QTest::newRow("no description") << "Maker" << "" << "Maker";
-        QTest::newRow("no manufacturer") << "\r\n" << "Model" << "Model";
-        QTest::newRow("nothing") << "" << "" << "";
+        QTest::newRow("plain") << "Canon"
+                               << "EOS 80D"
+                               << "Canon EOS 80D";
+        QTest::newRow("ends trimmed") << " Canon\t"
+                                      << "\nEOS "
+                                      << "Canon EOS";
+        QTest::newRow("line break inside") << "Acme\r\nCorp"
+                                           << "Cam\n2"
+                                           << "Acme Corp Cam 2";
+        QTest::newRow("tab and DEL inside") << "A\t\x7f"
+                                               "B"
+                                            << "C"
+                                            << "A B C";
+        QTest::newRow("inner blanks kept") << "A  B"
+                                           << "C"
+                                           << "A  B C";
+        QTest::newRow("no description") << "Maker"
+                                        << ""
+                                        << "Maker";
+        QTest::newRow("no manufacturer") << "\r\n"
+                                         << "Model"
+                                         << "Model";
+        QTest::newRow("nothing") << ""
+                                 << ""
+                                 << "";
     }
     void scanFillsTheTableAndTheHost()
     {
@@ -86,7 +103,8 @@ private slots:
         QCOMPARE(host.added, QStringList{QStringLiteral("Google Pixel 7|P7")});
         QCOMPARE(discovery.ConnectedDeviceCount(), 2);
         QCOMPARE(discovery.ConnectedDevice(0).DeviceSerialNo, QStringLiteral("0123456789"));
-        QCOMPARE(discovery.FindDeviceID(QStringLiteral("Google Pixel 7"), QStringLiteral("P7")), QStringLiteral("usb:9"));
+        QCOMPARE(discovery.FindDeviceID(QStringLiteral("Google Pixel 7"), QStringLiteral("P7")),
+                 QStringLiteral("usb:9"));
         QCOMPARE(discovery.FindDeviceID(QStringLiteral("Google Pixel 7"), QString()), QString());
         const QStringList lines = ColouredLogLines(rig.log);
         QVERIFY(lines.contains(QStringLiteral("blue: Device = Canon Inc. Canon EOS 80D")));
@@ -113,14 +131,14 @@ private slots:
         Rig rig;
         QVERIFY(rig.connection.OpenDevice(QStringLiteral("usb:002,005"), false));
         QCOMPARE(ColouredLogLines(rig.log), (kHeader + QStringList{
-                                               "black: DEVICE TYPE = WPD_DEVICE_TYPE_CAMERA",
-                                               "black: MANUFACTURER: Canon Inc.",
-                                               "black: MODEL: Canon EOS 80D",
-                                               "black: POWER SOURCE = Battery",
-                                               "black: POWER LEVEL = 75%",
-                                               // Shown as the device gives it; only the scan trims it.
-                                               "black: SERIAL No.:   0123456789 ",
-                                           }));
+                                                           "black: DEVICE TYPE = WPD_DEVICE_TYPE_CAMERA",
+                                                           "black: MANUFACTURER: Canon Inc.",
+                                                           "black: MODEL: Canon EOS 80D",
+                                                           "black: POWER SOURCE = Battery",
+                                                           "black: POWER LEVEL = 75%",
+                                                           // Shown as the device gives it; only the scan trims it.
+                                                           "black: SERIAL No.:   0123456789 ",
+                                                       }));
         const DeviceHandles &h = rig.connection.Handles();
         QVERIFY(h.aPortableDeviceManager && h.aPortableDevice && h.aPortableDeviceContent &&
                 h.aPortableDeviceProperties && h.aPortableDeviceValues);
@@ -132,23 +150,23 @@ private slots:
         DebugFlag = true;
         QVERIFY(rig.connection.OpenDevice(QStringLiteral("usb:002,005"), false));
         QCOMPARE(ColouredLogLines(rig.log), (kHeader + QStringList{
-                                               "purple: res aPortableDevice.Open = 0",
-                                               "purple: res aPortableDevice.Content = 0",
-                                               "purple: res aPortableDeviceContent.Properties = 0",
-                                               "purple: res aPortableDeviceProperties.GetValues = 0",
-                                               "purple: res WPD_DEVICE_TYPE = 0",
-                                               "black: DEVICE TYPE = WPD_DEVICE_TYPE_CAMERA",
-                                               "purple: res WPD_DEVICE_MANUFACTURER = 0",
-                                               "black: MANUFACTURER: Canon Inc.",
-                                               "purple: res WPD_DEVICE_MODEL = 0",
-                                               "black: MODEL: Canon EOS 80D",
-                                               "purple: res WPD_DEVICE_POWER_SOURCE = 0",
-                                               "black: POWER SOURCE = Battery",
-                                               "purple: res WPD_DEVICE_POWER_LEVEL = 0",
-                                               "black: POWER LEVEL = 75%",
-                                               "purple: res WPD_DEVICE_SERIAL_NUMBER = 0",
-                                               "black: SERIAL No.:   0123456789 ",
-                                           }));
+                                                           "purple: res aPortableDevice.Open = 0",
+                                                           "purple: res aPortableDevice.Content = 0",
+                                                           "purple: res aPortableDeviceContent.Properties = 0",
+                                                           "purple: res aPortableDeviceProperties.GetValues = 0",
+                                                           "purple: res WPD_DEVICE_TYPE = 0",
+                                                           "black: DEVICE TYPE = WPD_DEVICE_TYPE_CAMERA",
+                                                           "purple: res WPD_DEVICE_MANUFACTURER = 0",
+                                                           "black: MANUFACTURER: Canon Inc.",
+                                                           "purple: res WPD_DEVICE_MODEL = 0",
+                                                           "black: MODEL: Canon EOS 80D",
+                                                           "purple: res WPD_DEVICE_POWER_SOURCE = 0",
+                                                           "black: POWER SOURCE = Battery",
+                                                           "purple: res WPD_DEVICE_POWER_LEVEL = 0",
+                                                           "black: POWER LEVEL = 75%",
+                                                           "purple: res WPD_DEVICE_SERIAL_NUMBER = 0",
+                                                           "black: SERIAL No.:   0123456789 ",
+                                                       }));
     }
 
     void quietWritesOnlyDebugLines()
@@ -163,7 +181,8 @@ private slots:
 
         DebugFlag = true;
         QVERIFY(!rig.connection.OpenDevice(QStringLiteral("usb:002,005"), true));
-        QCOMPARE(ColouredLogLines(rig.log), QStringList{QStringLiteral("purple: res aPortableDevice.Open = %1").arg(E_DEVICE_BUSY)});
+        QCOMPARE(ColouredLogLines(rig.log),
+                 QStringList{QStringLiteral("purple: res aPortableDevice.Open = %1").arg(E_DEVICE_BUSY)});
     }
 
     // Each failure: the line, its colour, and which handles were replaced.
@@ -177,8 +196,8 @@ private slots:
         QTest::newRow("open fails") << "open"
                                     << QStringList{"red: aPortableDevice.Open failed. No Portable Devices found.",
                                                    "red: " + DeviceErrorText(E_ACCESSDENIED)};
-        QTest::newRow("open says S_FALSE") << "open1"
-                                           << QStringList{"red: aPortableDevice.Open failed. No Portable Devices found."};
+        QTest::newRow("open says S_FALSE")
+            << "open1" << QStringList{"red: aPortableDevice.Open failed. No Portable Devices found."};
         QTest::newRow("device unplugged") << "gone"
                                           << QStringList{"red: aPortableDevice.Open failed. No Portable Devices found.",
                                                          "red: " + DeviceErrorText(E_DEVICE_NOT_CONNECTED)};
@@ -191,8 +210,8 @@ private slots:
         QTest::newRow("content fails") << "content" << QStringList{"red: aPortableDevice.Content failed."};
         QTest::newRow("properties fail") << "properties"
                                          << QStringList{"red: aPortableDeviceContent.Properties failed."};
-        QTest::newRow("device values fail") << "getvalues"
-                                            << QStringList{"red: aPortableDeviceProperties.GetValues failed."};
+        QTest::newRow("device values fail")
+            << "getvalues" << QStringList{"red: aPortableDeviceProperties.GetValues failed."};
     }
     void failures()
     {
@@ -267,12 +286,12 @@ private slots:
         QTest::newRow("phone on mains") << 3u << 1u << 100u
                                         << QStringList{"black: DEVICE TYPE = WPD_DEVICE_TYPE_PHONE",
                                                        "black: POWER SOURCE = External", "black: POWER LEVEL = 100%"};
-        QTest::newRow("level 0 gives no level line") << 2u << 0u << 0u
-                                                     << QStringList{"black: DEVICE TYPE = WPD_DEVICE_TYPE_MEDIA_PLAYER",
-                                                                    "black: POWER SOURCE = Battery"};
-        QTest::newRow("source 2 gives no source line") << 6u << 2u << 1u
-                                                       << QStringList{"black: DEVICE TYPE = WPD_DEVICE_TYPE_AUDIO_RECORDER",
-                                                                      "black: POWER LEVEL = 1%"};
+        QTest::newRow("level 0 gives no level line")
+            << 2u << 0u << 0u
+            << QStringList{"black: DEVICE TYPE = WPD_DEVICE_TYPE_MEDIA_PLAYER", "black: POWER SOURCE = Battery"};
+        QTest::newRow("source 2 gives no source line")
+            << 6u << 2u << 1u
+            << QStringList{"black: DEVICE TYPE = WPD_DEVICE_TYPE_AUDIO_RECORDER", "black: POWER LEVEL = 1%"};
         QTest::newRow("generic") << 0u << 0u << 5u
                                  << QStringList{"black: DEVICE TYPE = WPD_DEVICE_TYPE_GENERIC",
                                                 "black: POWER SOURCE = Battery", "black: POWER LEVEL = 5%"};
@@ -346,8 +365,8 @@ private slots:
         DebugFlag = true;
         QVERIFY(rig.connection.OpenDevice(QStringLiteral("usb:002,005"), false));
         const QStringList lines = ColouredLogLines(rig.log);
-        QCOMPARE(lines.filter(QStringLiteral("black:")), (QStringList{"black: DeviceID = usb:002,005",
-                                                                      "black: MANUFACTURER: Canon Inc."}));
+        QCOMPARE(lines.filter(QStringLiteral("black:")),
+                 (QStringList{"black: DeviceID = usb:002,005", "black: MANUFACTURER: Canon Inc."}));
         QVERIFY(lines.contains(QStringLiteral("purple: res WPD_DEVICE_MODEL = %1").arg(E_NOT_FOUND)));
         QVERIFY(E_NOT_FOUND < 0);
     }
@@ -356,12 +375,18 @@ private slots:
     {
         QTest::addColumn<QString>("serial");
         QTest::addColumn<QString>("expected");
-        QTest::newRow("plain") << "ABC123" << "ABC123";
-        QTest::newRow("blanks around") << "  ABC 123 " << "ABC 123";
-        QTest::newRow("control characters") << "\t\r\nABC\x01\x1f" << "ABC";
-        QTest::newRow("blanks only") << "    " << "";
-        QTest::newRow("empty") << "" << "";
-        QTest::newRow("non-ASCII kept") << " Gerät-Ω " << "Gerät-Ω";
+        QTest::newRow("plain") << "ABC123"
+                               << "ABC123";
+        QTest::newRow("blanks around") << "  ABC 123 "
+                                       << "ABC 123";
+        QTest::newRow("control characters") << "\t\r\nABC\x01\x1f"
+                                            << "ABC";
+        QTest::newRow("blanks only") << "    "
+                                     << "";
+        QTest::newRow("empty") << ""
+                               << "";
+        QTest::newRow("non-ASCII kept") << " Gerät-Ω "
+                                        << "Gerät-Ω";
     }
     void serialNumber()
     {
@@ -379,14 +404,14 @@ private slots:
         DebugFlag = true;
         QCOMPARE(rig.connection.GetDeviceSerialNo(QStringLiteral("usb:002,005")), QStringLiteral("0123456789"));
         QCOMPARE(ColouredLogLines(rig.log), (QStringList{
-                                     "purple: DEVICE ID: usb:002,005",
-                                     "purple: res aPortableDevice.Open = 0",
-                                     "purple: res aPortableDevice.Content = 0",
-                                     "purple: res aPortableDeviceContent.Properties = 0",
-                                     "purple: res aPortableDeviceProperties.GetValues = 0",
-                                     "purple: res WPD_DEVICE_SERIAL_NUMBER = 0",
-                                     "purple: SERIAL No.:   0123456789 ",
-                                 }));
+                                                "purple: DEVICE ID: usb:002,005",
+                                                "purple: res aPortableDevice.Open = 0",
+                                                "purple: res aPortableDevice.Content = 0",
+                                                "purple: res aPortableDeviceContent.Properties = 0",
+                                                "purple: res aPortableDeviceProperties.GetValues = 0",
+                                                "purple: res WPD_DEVICE_SERIAL_NUMBER = 0",
+                                                "purple: SERIAL No.:   0123456789 ",
+                                            }));
     }
 
     void noSerialNumberGivesEmpty()
@@ -400,7 +425,8 @@ private slots:
     void everyOpenReplacesTheHandles()
     {
         Rig rig;
-        rig.service.AddDevice(QStringLiteral("usb:003,001"), QStringLiteral("Phone")).serialNumber = QStringLiteral("P1");
+        rig.service.AddDevice(QStringLiteral("usb:003,001"), QStringLiteral("Phone")).serialNumber =
+            QStringLiteral("P1");
         QVERIFY(rig.connection.OpenDevice(QStringLiteral("usb:002,005"), true));
         const auto first = rig.connection.Handles().aPortableDevice;
         QCOMPARE(rig.connection.GetDeviceSerialNo(QStringLiteral("usb:003,001")), QStringLiteral("P1"));

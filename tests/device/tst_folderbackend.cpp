@@ -22,7 +22,7 @@ class TestFolderBackend : public QObject
 private:
     QTemporaryDir outside_;
     QTemporaryDir parent_;
-    QString card_;   // .../EOS_DIGITAL
+    QString card_;  // .../EOS_DIGITAL
     std::unique_ptr<DeviceService> service_;
     std::shared_ptr<IPortableDeviceContent> content_;
 
@@ -326,8 +326,8 @@ private slots:
         QDir().mkpath(withDcim + QStringLiteral("/DCIM"));
         QDir().mkpath(without + QStringLiteral("/Music"));
         auto escaped = [](QString path) { return path.replace(QLatin1Char(' '), QStringLiteral("\\040")).toUtf8(); };
-        const QByteArray table = "proc /proc proc rw 0 0\n/dev/sdb1 " + escaped(withDcim) +
-                                 " vfat rw 0 0\n/dev/sdc1 " + escaped(without) + " vfat rw 0 0\n/dev/sda1 / ext4 rw 0 0\n";
+        const QByteArray table = "proc /proc proc rw 0 0\n/dev/sdb1 " + escaped(withDcim) + " vfat rw 0 0\n/dev/sdc1 " +
+                                 escaped(without) + " vfat rw 0 0\n/dev/sda1 / ext4 rw 0 0\n";
         QCOMPARE(FolderBackend::CardMounts(table), QStringList{withDcim});
     }
 
@@ -391,7 +391,9 @@ private slots:
         QCOMPARE(data, QByteArray("inside"));
 
         QCOMPARE(Delete(Id("DCIM/100CANON/") + badFF), S_OK);
-        struct stat st {};
+        struct stat st
+        {
+        };
         QCOMPARE(::stat((folder + "bad\xff.jpg").constData(), &st), -1);
         QCOMPARE(::stat((folder + "bad\xfe.jpg").constData(), &st), 0);
 
@@ -446,17 +448,27 @@ private slots:
         QTest::addColumn<QString>("label");
         QTest::addColumn<bool>("card");
         QTest::addColumn<QString>("name");
-        QTest::newRow("plain folder") << "/home/u/Pictures" << false << "" << "" << "" << false << "Folder Pictures";
-        QTest::newRow("card reader with label") << "/media/u/EOS_DIGITAL" << true << "Generic" << "SD/MMC"
+        QTest::newRow("plain folder") << "/home/u/Pictures" << false << ""
+                                      << ""
+                                      << "" << false << "Folder Pictures";
+        QTest::newRow("card reader with label") << "/media/u/EOS_DIGITAL" << true << "Generic"
+                                                << "SD/MMC"
                                                 << "EOS_DIGITAL" << true << "Generic EOS_DIGITAL";
-        QTest::newRow("card reader, no label") << "/media/u/x" << true << "Generic" << "SD/MMC" << "" << true
-                                               << "Generic SD/MMC";
-        QTest::newRow("virtio root disk") << "/" << true << "0x1af4" << "" << "" << false << "Folder /";
-        QTest::newRow("hex vendor, labelled card") << "/media/u/card" << true << "0x1af4" << "0x0001" << "NIKON"
-                                                   << true << "Memory Card NIKON";
-        QTest::newRow("no vendor, no label") << "/media/u/card" << true << "" << "" << "" << true << "Memory Card card";
-        QTest::newRow("vendor, hex model") << "/media/u/card" << true << "SanDisk" << "0x5581" << "" << true
-                                           << "SanDisk card";
+        QTest::newRow("card reader, no label") << "/media/u/x" << true << "Generic"
+                                               << "SD/MMC"
+                                               << "" << true << "Generic SD/MMC";
+        QTest::newRow("virtio root disk") << "/" << true << "0x1af4"
+                                          << ""
+                                          << "" << false << "Folder /";
+        QTest::newRow("hex vendor, labelled card") << "/media/u/card" << true << "0x1af4"
+                                                   << "0x0001"
+                                                   << "NIKON" << true << "Memory Card NIKON";
+        QTest::newRow("no vendor, no label") << "/media/u/card" << true << ""
+                                             << ""
+                                             << "" << true << "Memory Card card";
+        QTest::newRow("vendor, hex model") << "/media/u/card" << true << "SanDisk"
+                                           << "0x5581"
+                                           << "" << true << "SanDisk card";
     }
     void deviceNames()
     {

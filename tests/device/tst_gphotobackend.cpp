@@ -15,25 +15,25 @@ namespace {
 struct FakeCamera
 {
     GPhotoCamera id{QStringLiteral("Canon EOS 80D"), QStringLiteral("usb:002,005")};
-    std::vector<GPhotoStorage> storages{{QStringLiteral("/store_00010001"), QStringLiteral("EOS_DIGITAL"),
-                                         QStringLiteral("SD")},
-                                        {QStringLiteral("/store_00020001"), QString(), QString()}};
+    std::vector<GPhotoStorage> storages{
+        {QStringLiteral("/store_00010001"), QStringLiteral("EOS_DIGITAL"), QStringLiteral("SD")},
+        {QStringLiteral("/store_00020001"), QString(), QString()}};
     std::map<QString, QStringList> folders{{QStringLiteral("/store_00010001"), {QStringLiteral("DCIM")}},
                                            {QStringLiteral("/store_00010001/DCIM"), {QStringLiteral("100CANON")}}};
     std::map<QString, QStringList> files{{QStringLiteral("/store_00010001/DCIM/100CANON"),
                                           {QStringLiteral("IMG_0001.JPG"), QStringLiteral("MVI_0002.MOV")}}};
-    std::map<QString, QByteArray> data{{QStringLiteral("/store_00010001/DCIM/100CANON/IMG_0001.JPG"), QByteArray(5, 'j')},
-                                       {QStringLiteral("/store_00010001/DCIM/100CANON/MVI_0002.MOV"),
-                                        QByteArray(300000, 'm')}};
+    std::map<QString, QByteArray> data{
+        {QStringLiteral("/store_00010001/DCIM/100CANON/IMG_0001.JPG"), QByteArray(5, 'j')},
+        {QStringLiteral("/store_00010001/DCIM/100CANON/MVI_0002.MOV"), QByteArray(300000, 'm')}};
     std::map<QString, QString> config{{QStringLiteral("manufacturer"), QStringLiteral("Canon Inc.")},
                                       {QStringLiteral("cameramodel"), QStringLiteral("Canon EOS 80D")},
                                       {QStringLiteral("serialnumber"), QStringLiteral("0123456789")},
                                       {QStringLiteral("batterylevel"), QStringLiteral("50%")}};
     int openResult = 0;
-    QString said;                     // the library's words for the last failure
+    QString said;                      // the library's words for the last failure
     std::map<QString, int> listFails;  // folder -> result of listing it
-    std::int64_t readFailsAt = -1;   // offset at which a read fails
-    std::int64_t readShortAt = -1;   // offset at which reads return nothing
+    std::int64_t readFailsAt = -1;     // offset at which a read fails
+    std::int64_t readShortAt = -1;     // offset at which reads return nothing
     int opens = 0;
     std::vector<QString> deleted;
 };
@@ -55,7 +55,10 @@ public:
         return ListNames(camera_.folders, folder, names);
     }
     QString LastError() const override { return camera_.said; }
-    int ListFiles(const QString &folder, QStringList &names) override { return ListNames(camera_.files, folder, names); }
+    int ListFiles(const QString &folder, QStringList &names) override
+    {
+        return ListNames(camera_.files, folder, names);
+    }
     int FileInfo(const QString &folder, const QString &name, GPhotoFileInfo &info) override
     {
         const auto it = camera_.data.find(folder + QLatin1Char('/') + name);
@@ -134,7 +137,7 @@ public:
     }
 };
 
-} // namespace
+}  // namespace
 
 class TestGPhotoBackend : public QObject
 {
@@ -260,7 +263,8 @@ private slots:
         api_->camera.said = QStringLiteral("PTP General Error");
         QVERIFY(connection_->OpenDevice(deviceId_, true));
         std::shared_ptr<IEnumPortableDeviceObjectIDs> children;
-        const HRESULT hr = connection_->Handles().aPortableDeviceContent->EnumObjects(0, QStringLiteral("/store_00010001/DCIM"), children);
+        const HRESULT hr = connection_->Handles().aPortableDeviceContent->EnumObjects(
+            0, QStringLiteral("/store_00010001/DCIM"), children);
         QCOMPARE(hr, -1);
         QVERIFY(DeviceFailureReason(hr).endsWith(QStringLiteral("The device says: \"PTP General Error\"")));
         QCOMPARE(Children(QStringLiteral("/store_00010001")), QStringList{"/store_00010001/DCIM"});
@@ -269,7 +273,7 @@ private slots:
         api_->camera.openResult = -52;
         api_->camera.said = QStringLiteral("Could not find USB device");
         QCOMPARE(connection_->Handles().aPortableDeviceContent->EnumObjects(0, QStringLiteral("/store_00010001/DCIM"),
-                                                                           children),
+                                                                            children),
                  E_DEVICE_NOT_CONNECTED);
         QVERIFY(DeviceFailureReason(E_DEVICE_NOT_CONNECTED).contains(QStringLiteral("Could not find USB device")));
     }
@@ -302,11 +306,11 @@ private slots:
     void storesFoldersFiles()
     {
         QVERIFY(connection_->OpenDevice(deviceId_, true));
-        QCOMPARE(Children(QStringLiteral("DEVICE")),
-                 (QStringList{"/store_00010001", "/store_00020001"}));
+        QCOMPARE(Children(QStringLiteral("DEVICE")), (QStringList{"/store_00010001", "/store_00020001"}));
         QCOMPARE(Children(QStringLiteral("/store_00010001")), QStringList{"/store_00010001/DCIM"});
-        QCOMPARE(Children(QStringLiteral("/store_00010001/DCIM/100CANON")),
-                 (QStringList{"/store_00010001/DCIM/100CANON/IMG_0001.JPG", "/store_00010001/DCIM/100CANON/MVI_0002.MOV"}));
+        QCOMPARE(
+            Children(QStringLiteral("/store_00010001/DCIM/100CANON")),
+            (QStringList{"/store_00010001/DCIM/100CANON/IMG_0001.JPG", "/store_00010001/DCIM/100CANON/MVI_0002.MOV"}));
         QCOMPARE(Children(QStringLiteral("/store_00010001/DCIM/100CANON/IMG_0001.JPG")), QStringList{});
 
         std::shared_ptr<IPortableDeviceProperties> properties;

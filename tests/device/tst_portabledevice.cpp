@@ -15,19 +15,30 @@ private slots:
     {
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("name");
-        QTest::newRow("image") << "{EF2107D5-A52A-4243-A26B-62D4176D7603}" << "IMAGE";
-        QTest::newRow("lower case guid") << "{ef2107d5-a52a-4243-a26b-62d4176d7603}" << "IMAGE";
-        QTest::newRow("functional object") << "{99ED0160-17FF-4C44-9D98-1D7A6F941921}" << "FUNCTIONAL_OBJECT";
-        QTest::newRow("folder") << "{27E2E392-A111-48E0-AB0C-E17705A05F85}" << "FOLDER";
-        QTest::newRow("video") << "{9261B03C-3D78-4519-85E3-02C5E1F50BB9}" << "VIDEO";
-        QTest::newRow("audio") << "{4AD2C85E-5E2D-45E5-8864-4F229E3C6CF0}" << "AUDIO";
-        QTest::newRow("generic file") << "{0085E0A6-8D34-45D7-BC5C-447E59C73D48}" << "GENERIC_FILE";
-        QTest::newRow("all") << "{80E170D2-1055-4A3E-B952-82CC4F8A8689}" << "ALL";
+        QTest::newRow("image") << "{EF2107D5-A52A-4243-A26B-62D4176D7603}"
+                               << "IMAGE";
+        QTest::newRow("lower case guid") << "{ef2107d5-a52a-4243-a26b-62d4176d7603}"
+                                         << "IMAGE";
+        QTest::newRow("functional object") << "{99ED0160-17FF-4C44-9D98-1D7A6F941921}"
+                                           << "FUNCTIONAL_OBJECT";
+        QTest::newRow("folder") << "{27E2E392-A111-48E0-AB0C-E17705A05F85}"
+                                << "FOLDER";
+        QTest::newRow("video") << "{9261B03C-3D78-4519-85E3-02C5E1F50BB9}"
+                               << "VIDEO";
+        QTest::newRow("audio") << "{4AD2C85E-5E2D-45E5-8864-4F229E3C6CF0}"
+                               << "AUDIO";
+        QTest::newRow("generic file") << "{0085E0A6-8D34-45D7-BC5C-447E59C73D48}"
+                                      << "GENERIC_FILE";
+        QTest::newRow("all") << "{80E170D2-1055-4A3E-B952-82CC4F8A8689}"
+                             << "ALL";
         QTest::newRow("unknown guid unchanged") << "{00000000-1111-2222-3333-444444444444}"
                                                 << "{00000000-1111-2222-3333-444444444444}";
-        QTest::newRow("not a guid unchanged") << "IMAGE" << "IMAGE";
-        QTest::newRow("broken guid unchanged") << "{EF2107D5-A52A-4243}" << "{EF2107D5-A52A-4243}";
-        QTest::newRow("empty") << "" << "";
+        QTest::newRow("not a guid unchanged") << "IMAGE"
+                                              << "IMAGE";
+        QTest::newRow("broken guid unchanged") << "{EF2107D5-A52A-4243}"
+                                               << "{EF2107D5-A52A-4243}";
+        QTest::newRow("empty") << ""
+                               << "";
     }
     void contentTypeName()
     {
@@ -41,17 +52,28 @@ private slots:
     {
         QTest::addColumn<QString>("file");
         QTest::addColumn<QString>("type");
-        QTest::newRow("upper case") << "IMG_0001.JPG" << "IMAGE";
-        QTest::newRow("four letters") << "a.JPeg" << "IMAGE";
-        QTest::newRow("video") << "clip.M2TS" << "VIDEO";
-        QTest::newRow("audio, digit inside") << "voice.mp4a" << "AUDIO";
-        QTest::newRow("last dot counts") << "a.mov.jpg" << "IMAGE";
-        QTest::newRow("longer than any known") << "a.jpegx" << "GENERIC_FILE";
-        QTest::newRow("known start only") << "a.jp" << "GENERIC_FILE";
-        QTest::newRow("no extension") << "README" << "GENERIC_FILE";
-        QTest::newRow("ends with a dot") << "a." << "GENERIC_FILE";
-        QTest::newRow("Kelvin sign lower-cases to k") << QString("a.") + QChar(0x212A) + "DC" << "IMAGE";
-        QTest::newRow("letters beyond ASCII") << QString("a.j") + QChar(0xE9) + "g" << "GENERIC_FILE";
+        QTest::newRow("upper case") << "IMG_0001.JPG"
+                                    << "IMAGE";
+        QTest::newRow("four letters") << "a.JPeg"
+                                      << "IMAGE";
+        QTest::newRow("video") << "clip.M2TS"
+                               << "VIDEO";
+        QTest::newRow("audio, digit inside") << "voice.mp4a"
+                                             << "AUDIO";
+        QTest::newRow("last dot counts") << "a.mov.jpg"
+                                         << "IMAGE";
+        QTest::newRow("longer than any known") << "a.jpegx"
+                                               << "GENERIC_FILE";
+        QTest::newRow("known start only") << "a.jp"
+                                          << "GENERIC_FILE";
+        QTest::newRow("no extension") << "README"
+                                      << "GENERIC_FILE";
+        QTest::newRow("ends with a dot") << "a."
+                                         << "GENERIC_FILE";
+        QTest::newRow("Kelvin sign lower-cases to k") << QString("a.") + QChar(0x212A) + "DC"
+                                                      << "IMAGE";
+        QTest::newRow("letters beyond ASCII") << QString("a.j") + QChar(0xE9) + "g"
+                                              << "GENERIC_FILE";
     }
     void contentTypeForFileName()
     {
@@ -63,11 +85,35 @@ private slots:
     // Every one of the 29 names maps to a GUID and back.
     void allContentTypesRoundTrip()
     {
-        const QStringList names = {
-            "ALL", "APPOINTMENT", "AUDIO", "AUDIO_ALBUM", "CALENDAR", "CERTIFICATE", "CONTACT", "CONTACT_GROUP",
-            "DOCUMENT", "EMAIL", "FUNCTIONAL_OBJECT", "GENERIC_FILE", "GENERIC_MESSAGE", "IMAGE", "IMAGE_ALBUM",
-            "MEDIA_CAST", "MEMO", "MIXED_CONTENT_ALBUM", "NETWORK_ASSOCIATION", "PLAYLIST", "PROGRAM", "SECTION",
-            "TASK", "TELEVISION", "UNSPECIFIED", "VIDEO", "VIDEO_ALBUM", "WIRELESS_PROFILE", "FOLDER"};
+        const QStringList names = {"ALL",
+                                   "APPOINTMENT",
+                                   "AUDIO",
+                                   "AUDIO_ALBUM",
+                                   "CALENDAR",
+                                   "CERTIFICATE",
+                                   "CONTACT",
+                                   "CONTACT_GROUP",
+                                   "DOCUMENT",
+                                   "EMAIL",
+                                   "FUNCTIONAL_OBJECT",
+                                   "GENERIC_FILE",
+                                   "GENERIC_MESSAGE",
+                                   "IMAGE",
+                                   "IMAGE_ALBUM",
+                                   "MEDIA_CAST",
+                                   "MEMO",
+                                   "MIXED_CONTENT_ALBUM",
+                                   "NETWORK_ASSOCIATION",
+                                   "PLAYLIST",
+                                   "PROGRAM",
+                                   "SECTION",
+                                   "TASK",
+                                   "TELEVISION",
+                                   "UNSPECIFIED",
+                                   "VIDEO",
+                                   "VIDEO_ALBUM",
+                                   "WIRELESS_PROFILE",
+                                   "FOLDER"};
         QCOMPARE(names.size(), 29);
         QSet<QString> guids;
         for (const QString &name : names) {
@@ -109,8 +155,9 @@ private slots:
         FakeDeviceService service;
         FakeDevice &device = service.AddDevice(QStringLiteral("usb:1"), QStringLiteral("Cam"));
         const QString storage = device.AddStorage(QStringLiteral("Card"), QStringLiteral("store_1")).id;
-        const QString file = device.AddFile(storage, QStringLiteral("a.jpg"), QStringLiteral("IMAGE"),
-                                            QStringLiteral("2016/08/13:10:20:30.000"), QByteArray("abc"))
+        const QString file = device
+                                 .AddFile(storage, QStringLiteral("a.jpg"), QStringLiteral("IMAGE"),
+                                          QStringLiteral("2016/08/13:10:20:30.000"), QByteArray("abc"))
                                  .id;
         PROPVARIANT id;
         QCOMPARE(StringToPropVariant(service, file, id), S_OK);
@@ -151,8 +198,9 @@ private slots:
         QByteArray data(size, Qt::Uninitialized);
         for (qint64 i = 0; i < size; ++i)
             data[i] = char(i * 7);
-        const QString file = device.AddFile(storage, QStringLiteral("v.mp4"), QStringLiteral("VIDEO"),
-                                            QStringLiteral("2016/08/13:10:20:30.000"), data)
+        const QString file = device
+                                 .AddFile(storage, QStringLiteral("v.mp4"), QStringLiteral("VIDEO"),
+                                          QStringLiteral("2016/08/13:10:20:30.000"), data)
                                  .id;
         auto stream = OpenStream(service, file);
         QVERIFY(stream);

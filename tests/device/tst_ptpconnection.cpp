@@ -12,8 +12,14 @@
 
 namespace {
 
-void Put16(QByteArray &out, std::uint16_t v) { out.append(char(v & 0xFF)).append(char(v >> 8)); }
-void Put32(QByteArray &out, std::uint32_t v) { Put16(out, v & 0xFFFF), Put16(out, v >> 16); }
+void Put16(QByteArray &out, std::uint16_t v)
+{
+    out.append(char(v & 0xFF)).append(char(v >> 8));
+}
+void Put32(QByteArray &out, std::uint32_t v)
+{
+    Put16(out, v & 0xFFFF), Put16(out, v >> 16);
+}
 void PutString(QByteArray &out, const QString &text)
 {
     out.append(char(text.isEmpty() ? 0 : text.size() + 1));
@@ -162,7 +168,7 @@ private:
     std::deque<QByteArray> transfers_;
 };
 
-} // namespace
+}  // namespace
 
 class TestPtpConnection : public QObject
 {

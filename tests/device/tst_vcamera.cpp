@@ -31,12 +31,12 @@ const QString kStorage = QStringLiteral("/store_00010001");
 // Which device the emulator plays, and what it should show of itself.
 struct Personality
 {
-    QString kind;          // VCAMERA_KIND
-    QString maker;         // as the device reports it
-    QString name;          // maker and model as the device reports them
-    QString libraryName;   // libgphoto2's name for its USB ids
-    QString storage;       // the storage's name, empty for any
-    QString hidden;        // a folder whose content the device keeps to itself
+    QString kind;         // VCAMERA_KIND
+    QString maker;        // as the device reports it
+    QString name;         // maker and model as the device reports them
+    QString libraryName;  // libgphoto2's name for its USB ids
+    QString storage;      // the storage's name, empty for any
+    QString hidden;       // a folder whose content the device keeps to itself
     QString deviceType;
     bool phone = false;
 };
@@ -45,14 +45,31 @@ Personality Device()
 {
     const QString kind = qEnvironmentVariable("VCAMERA_KIND", QStringLiteral("camera"));
     if (kind == QLatin1String("android"))
-        return {kind, QStringLiteral("Google"), QStringLiteral("Google Pixel 7"), QStringLiteral("Google Inc Nexus/Pixel (MTP)"),
-                QStringLiteral("Internal shared storage"), QStringLiteral("Android/data/"),
-                QStringLiteral("WPD_DEVICE_TYPE_PHONE"), true};
+        return {kind,
+                QStringLiteral("Google"),
+                QStringLiteral("Google Pixel 7"),
+                QStringLiteral("Google Inc Nexus/Pixel (MTP)"),
+                QStringLiteral("Internal shared storage"),
+                QStringLiteral("Android/data/"),
+                QStringLiteral("WPD_DEVICE_TYPE_PHONE"),
+                true};
     if (kind == QLatin1String("iphone"))
-        return {kind, QStringLiteral("Apple Inc."), QStringLiteral("Apple Inc. iPhone"), QStringLiteral("Apple iPhone 5 (PTP mode)"),
-                QStringLiteral("iPhone"), QString(), QStringLiteral("WPD_DEVICE_TYPE_PHONE"), true};
-    return {kind, QStringLiteral("GP"), QStringLiteral("GP VC"), QStringLiteral("Nikon DSC D750"), QString(), QString(),
-            QStringLiteral("WPD_DEVICE_TYPE_CAMERA"), false};
+        return {kind,
+                QStringLiteral("Apple Inc."),
+                QStringLiteral("Apple Inc. iPhone"),
+                QStringLiteral("Apple iPhone 5 (PTP mode)"),
+                QStringLiteral("iPhone"),
+                QString(),
+                QStringLiteral("WPD_DEVICE_TYPE_PHONE"),
+                true};
+    return {kind,
+            QStringLiteral("GP"),
+            QStringLiteral("GP VC"),
+            QStringLiteral("Nikon DSC D750"),
+            QString(),
+            QString(),
+            QStringLiteral("WPD_DEVICE_TYPE_CAMERA"),
+            false};
 }
 
 // The card's files as the device should list them: identifier -> path on disk.
@@ -81,7 +98,7 @@ QByteArray FileBytes(const QString &path)
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
 }
 
-} // namespace
+}  // namespace
 
 class TestVirtualCamera : public QObject
 {
@@ -285,7 +302,8 @@ private slots:
         QDirIterator dirs(card_, QDir::Dirs | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
         while (dirs.hasNext()) {
             const QString folder = kStorage + QLatin1Char('/') + QDir(card_).relativeFilePath(dirs.next());
-            const bool inHidden = !Device().hidden.isEmpty() && RelativePath(folder + QLatin1Char('/')).startsWith(Device().hidden) &&
+            const bool inHidden = !Device().hidden.isEmpty() &&
+                                  RelativePath(folder + QLatin1Char('/')).startsWith(Device().hidden) &&
                                   RelativePath(folder + QLatin1Char('/')) != Device().hidden;
             QVERIFY2(folders.contains(folder) != inHidden, qPrintable(folder));
         }
@@ -426,7 +444,8 @@ private slots:
         }
         const QStringList all = LogTexts(form->Log);
         QVERIFY(all.contains(QStringLiteral("MANUFACTURER: ") + Device().maker));
-        QVERIFY(all.contains(QStringLiteral("SERIAL No.: ") + qEnvironmentVariable("VCAMERA_SERIAL", QStringLiteral("0.1"))));
+        QVERIFY(all.contains(QStringLiteral("SERIAL No.: ") +
+                             qEnvironmentVariable("VCAMERA_SERIAL", QStringLiteral("0.1"))));
         const QStringList log = all;
         const auto expected = CardFiles(card_);
         QStringList listed;
@@ -435,7 +454,9 @@ private slots:
             listed << grid.Cell(5, r);
         for (const auto &[id, path] : expected)
             QVERIFY2(listed.contains(id), qPrintable(id));
-        QVERIFY(log.filter(QStringLiteral("Total Files = ")).value(0).endsWith(QStringLiteral(" of %1").arg(expected.size())));
+        QVERIFY(log.filter(QStringLiteral("Total Files = "))
+                    .value(0)
+                    .endsWith(QStringLiteral(" of %1").arg(expected.size())));
         // Nothing went wrong on the way.
         for (const LogLine &line : form->Log.Document().Lines(0, form->Log.Document().LineCount()))
             QVERIFY2(line.color != LogColor::Red, qPrintable(line.text));
@@ -473,18 +494,21 @@ private slots:
             Copy(*form);
             const QStringList stats = Statistics(*form, from);
             const QString log = LogTexts(form->Log, from).join(QLatin1Char('\n'));
-            QVERIFY2(stats.contains(QStringLiteral("%1 Files copied to Destination.").arg(run == 0 ? expected.size() : 0)),
-                     qPrintable(log));
+            QVERIFY2(
+                stats.contains(QStringLiteral("%1 Files copied to Destination.").arg(run == 0 ? expected.size() : 0)),
+                qPrintable(log));
             if (run == 1)
-                QVERIFY2(stats.contains(QStringLiteral("%1 Files already existing at Destination.").arg(expected.size())),
-                         qPrintable(log));
+                QVERIFY2(
+                    stats.contains(QStringLiteral("%1 Files already existing at Destination.").arg(expected.size())),
+                    qPrintable(log));
             QCOMPARE(stats.value(stats.size() - 1), QStringLiteral("0 Errors encountered."));
         }
         QStringList wanted;
         for (const auto &[id, path] : expected) {
             const QString target = Destination(dest.path(), id, path, mode == 1);
             QVERIFY2(FileBytes(target) == FileBytes(path), qPrintable(target));
-            QCOMPARE(QFileInfo(target).lastModified().toSecsSinceEpoch(), QFileInfo(path).lastModified().toSecsSinceEpoch());
+            QCOMPARE(QFileInfo(target).lastModified().toSecsSinceEpoch(),
+                     QFileInfo(path).lastModified().toSecsSinceEpoch());
             wanted << QDir(dest.path()).relativeFilePath(target);
         }
         wanted.sort();
@@ -515,8 +539,10 @@ private slots:
         QTRY_VERIFY(!LogTexts(form->Log, at).filter(QStringLiteral("Total Files = ")).isEmpty());
         WaitIdle(*form);
         QVERIFY(!LogTexts(form->Log, at).contains(line));
-        QVERIFY(LogTexts(form->Log, at).filter(QStringLiteral("Total Files = ")).value(0).endsWith(
-            QStringLiteral(" of %1").arg(CardFiles(card_).size())));
+        QVERIFY(LogTexts(form->Log, at)
+                    .filter(QStringLiteral("Total Files = "))
+                    .value(0)
+                    .endsWith(QStringLiteral(" of %1").arg(CardFiles(card_).size())));
     }
 
     // Deleted on the camera, and gone from a later listing of its folder.
@@ -525,8 +551,9 @@ private slots:
         Open();
         QStringList folders, files;
         Walk(kStorage, folders, files);
-        const QString id = Device().kind == QLatin1String("camera") ? kStorage + QStringLiteral("/DCIM/100TEST/IMG_0001.JPG")
-                                                                    : DeletedOnPhone();
+        const QString id = Device().kind == QLatin1String("camera")
+                               ? kStorage + QStringLiteral("/DCIM/100TEST/IMG_0001.JPG")
+                               : DeletedOnPhone();
         PortableDevicePropVariantCollection ids;
         PROPVARIANT value;
         StringToPropVariant(*service_, id, value);
@@ -621,7 +648,8 @@ private slots:
         QVERIFY2(named, qPrintable(said));
         QStringList copied;
         for (const QString &relative : FilesBelow(dest.path())) {
-            QVERIFY2(FileBytes(dest.path() + QLatin1Char('/') + relative) == FileBytes(card_ + QLatin1Char('/') + relative),
+            QVERIFY2(FileBytes(dest.path() + QLatin1Char('/') + relative) ==
+                         FileBytes(card_ + QLatin1Char('/') + relative),
                      qPrintable(relative));
             copied << kStorage + QLatin1Char('/') + relative;
         }

@@ -89,7 +89,7 @@ struct Shown
     ActivityLog log;
 };
 
-} // namespace
+}  // namespace
 
 class TestActivityLog : public QObject
 {
@@ -147,13 +147,17 @@ private slots:
         QTest::addColumn<QString>("secondPrefix");
         const QDate day(2016, 8, 13);
         QTest::newRow("same second") << QDateTime(day, QTime(8, 41, 21, 100)) << QDateTime(day, QTime(8, 41, 21, 900))
-                                     << "" << "8/13/2016 8:41:21 AM ";
+                                     << ""
+                                     << "8/13/2016 8:41:21 AM ";
         QTest::newRow("next second") << QDateTime(day, QTime(8, 41, 21, 900)) << QDateTime(day, QTime(8, 41, 22, 0))
-                                     << "" << "8/13/2016 8:41:22 AM ";
-        QTest::newRow("settings changed") << QDateTime(day, QTime(8, 41, 21)) << QDateTime(day, QTime(8, 41, 21))
-                                          << "yyyy-mm-dd" << "2016-08-13 8:41:21 AM ";
-        QTest::newRow("just after midnight") << QDateTime(day, QTime(0, 0, 0, 0)) << QDateTime(day, QTime(0, 0, 0, 500))
-                                             << "" << "8/13/2016 12:00:00 AM ";
+                                     << ""
+                                     << "8/13/2016 8:41:22 AM ";
+        QTest::newRow("settings changed")
+            << QDateTime(day, QTime(8, 41, 21)) << QDateTime(day, QTime(8, 41, 21)) << "yyyy-mm-dd"
+            << "2016-08-13 8:41:21 AM ";
+        QTest::newRow("just after midnight")
+            << QDateTime(day, QTime(0, 0, 0, 0)) << QDateTime(day, QTime(0, 0, 0, 500)) << ""
+            << "8/13/2016 12:00:00 AM ";
     }
     void prefixFollowsClockAndSettings()
     {
@@ -249,7 +253,7 @@ private slots:
         };
         const QColor background = shown.view->palette().color(QPalette::ToolTipBase);
         QCOMPARE(shown.view->viewport()->grab().toImage().pixelColor(shown.view->viewport()->width() - 2,
-                                                                    shown.view->viewport()->height() - 2),
+                                                                     shown.view->viewport()->height() - 2),
                  background);
         QVERIFY(count([](QColor c) { return c.red() > 200 && c.green() < 60 && c.blue() < 60; }) > 20);
         QVERIFY(count([](QColor c) { return c.red() < 60 && c.green() < 60 && c.blue() < 60; }) > 20);
@@ -345,8 +349,8 @@ private slots:
         // The view catches up through the event loop alone.
         QTRY_COMPARE_WITH_TIMEOUT(log.ShownLineCount(), 2 * kPerThread + 100, 20000);
         QCOMPARE(view.LineCount(), 2 * kPerThread + 100);
-        QCOMPARE(view.LineText(view.LineCount() - 1), doc.Line(doc.LineCount() - 1).prefix +
-                                                          doc.Line(doc.LineCount() - 1).text);
+        QCOMPARE(view.LineText(view.LineCount() - 1),
+                 doc.Line(doc.LineCount() - 1).prefix + doc.Line(doc.LineCount() - 1).text);
     }
 
     void viewFollowsTheNewestLineAndTakesFocus()
@@ -590,14 +594,19 @@ private slots:
     {
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("shown");
-        QTest::newRow("newline") << "a\n8/13/2016 8:41:21 AM Deleted" << "a\\n8/13/2016 8:41:21 AM Deleted";
-        QTest::newRow("carriage return") << "a\rb" << "a\\rb";
-        QTest::newRow("escape sequence") << "a\x1B[2Kb" << "a\\x1B[2Kb";
+        QTest::newRow("newline") << "a\n8/13/2016 8:41:21 AM Deleted"
+                                 << "a\\n8/13/2016 8:41:21 AM Deleted";
+        QTest::newRow("carriage return") << "a\rb"
+                                         << "a\\rb";
+        QTest::newRow("escape sequence") << "a\x1B[2Kb"
+                                         << "a\\x1B[2Kb";
         QTest::newRow("tab, NUL, DEL") << QString("a\tb") + QChar(0) + QChar(0x7F) << "a\\tb\\x00\\x7F";
         QTest::newRow("separators") << QString("a") + QChar(0x2028) + QChar(0x2029) + QChar(0x85)
                                     << "a\\u2028\\u2029\\u0085";
-        QTest::newRow("bidi override") << QString("a") + QChar(0x202E) + "GPJ.exe" << "a\\u202EGPJ.exe";
-        QTest::newRow("odd byte") << QString("x") + QChar(0xDCFF) + ".JPG" << "x\\xFF.JPG";
+        QTest::newRow("bidi override") << QString("a") + QChar(0x202E) + "GPJ.exe"
+                                       << "a\\u202EGPJ.exe";
+        QTest::newRow("odd byte") << QString("x") + QChar(0xDCFF) + ".JPG"
+                                  << "x\\xFF.JPG";
         QTest::newRow("lone surrogate") << QString("x") + QChar(0xD800) << "x\\uD800";
         QTest::newRow("plain stays") << QStringLiteral("Ärger 🎉 \\xFF") << QStringLiteral("Ärger 🎉 \\xFF");
     }

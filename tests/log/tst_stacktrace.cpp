@@ -36,7 +36,10 @@ struct RecordingSink : LogSink
         LogStyle style;
     };
     QList<Line> lines;
-    void WriteLog(const QString &text, LogColor color, LogStyle style) override { lines.append({true, text, color, style}); }
+    void WriteLog(const QString &text, LogColor color, LogStyle style) override
+    {
+        lines.append({true, text, color, style});
+    }
     void WriteLogNoDate(const QString &text, LogColor color, LogStyle style) override
     {
         lines.append({false, text, color, style});
@@ -50,7 +53,7 @@ StackEntry Entry(std::uintptr_t address)
     return e;
 }
 
-} // namespace
+}  // namespace
 
 Q_DECLARE_METATYPE(StackEntry)
 
@@ -71,28 +74,31 @@ private slots:
         full.line = 120;
         full.routineFirstLine = 118;
         full.lineOffset = 0x1B;
-        QTest::newRow("line, first line known") << full
+        QTest::newRow("line, first line known")
+            << full
             << "[004A1F2C] About.TAboutForm::CreateTestException() (Line 120, \"/src/log/About.cpp\" + 2) + $1B";
 
         StackEntry noFirst = full;
         noFirst.routineFirstLine = 0;
         noFirst.lineOffset = 0;
-        QTest::newRow("line, first line unknown") << noFirst
-            << "[004A1F2C] About.TAboutForm::CreateTestException() (Line 120, \"/src/log/About.cpp\") + $0";
+        QTest::newRow("line, first line unknown")
+            << noFirst << "[004A1F2C] About.TAboutForm::CreateTestException() (Line 120, \"/src/log/About.cpp\") + $0";
 
         StackEntry negative = full;
         negative.lineOffset = -0x10;
-        QTest::newRow("negative line offset") << negative
+        QTest::newRow("negative line offset")
+            << negative
             << "[004A1F2C] About.TAboutForm::CreateTestException() (Line 120, \"/src/log/About.cpp\" + 2) - $10";
 
         StackEntry prefixed = full;
         prefixed.routine = QStringLiteral("About.Helper");
-        QTest::newRow("unit prefix dropped") << prefixed
-            << "[004A1F2C] About.Helper (Line 120, \"/src/log/About.cpp\" + 2) + $1B";
+        QTest::newRow("unit prefix dropped")
+            << prefixed << "[004A1F2C] About.Helper (Line 120, \"/src/log/About.cpp\" + 2) + $1B";
 
         StackEntry wide = full;
         wide.address = 0x55D1C0FFEE12;
-        QTest::newRow("64-bit address keeps every digit") << wide
+        QTest::newRow("64-bit address keeps every digit")
+            << wide
             << "[55D1C0FFEE12] About.TAboutForm::CreateTestException() (Line 120, \"/src/log/About.cpp\" + 2) + $1B";
 
         StackEntry routine = Entry(0x7F00AB);
@@ -143,7 +149,8 @@ private slots:
             lines = StackDumpLines(&e);
         }
         QVERIFY(!lines.isEmpty());
-        QVERIFY2(lines.filter(QStringLiteral("ThrowFromLibrary")).size() == 1, qPrintable(lines.join(QLatin1Char('\n'))));
+        QVERIFY2(lines.filter(QStringLiteral("ThrowFromLibrary")).size() == 1,
+                 qPrintable(lines.join(QLatin1Char('\n'))));
     }
 
     // The report asks for the stack of the exception it is handed, not of
@@ -220,17 +227,26 @@ private slots:
         QTest::addColumn<QByteArray>("proc");  // cpuinfo, meminfo, status and uptime, split by '|'
         QTest::addColumn<QString>("release");
         QTest::addColumn<QStringList>("values");  // "label : value", the label without "LogSystemInfo "
-        const QStringList none = {"CPU.NormFreq : ", "Memory.TotalPhysicalMemory : ", "Memory.FreePageFileMemory : ",
-                                  "Memory.FreeVirtualMemory : ", "OS.VersionBuild : ", "OS.VersionMajor : ",
-                                  "OS.ServicePackVersion : ", "Identification.TimeRunning : "};
+        const QStringList none = {"CPU.NormFreq : ",
+                                  "Memory.TotalPhysicalMemory : ",
+                                  "Memory.FreePageFileMemory : ",
+                                  "Memory.FreeVirtualMemory : ",
+                                  "OS.VersionBuild : ",
+                                  "OS.VersionMajor : ",
+                                  "OS.ServicePackVersion : ",
+                                  "Identification.TimeRunning : "};
         QTest::newRow("nothing known") << QByteArray("|||") << "" << none;
         QTest::newRow("a typical machine")
             << QByteArray("cpu MHz\t: 2399.6\n|MemTotal:  512 kB\nCommitLimit: 900 kB\nCommitted_AS: 100 kB\n|"
                           "VmSize:\t 1024 kB\n|90061.5 12.0\n")
             << "6.1.0-18-amd64"
-            << QStringList{"CPU.NormFreq : 2400", "Memory.TotalPhysicalMemory : 512 KiB",
-                           "Memory.FreePageFileMemory : 800 KiB", "OS.VersionBuild : 0", "OS.VersionMajor : 6",
-                           "OS.VersionMinor : 1", "OS.ServicePackVersion : "};
+            << QStringList{"CPU.NormFreq : 2400",
+                           "Memory.TotalPhysicalMemory : 512 KiB",
+                           "Memory.FreePageFileMemory : 800 KiB",
+                           "OS.VersionBuild : 0",
+                           "OS.VersionMajor : 6",
+                           "OS.VersionMinor : 1",
+                           "OS.ServicePackVersion : "};
     }
     void systemInfoValues()
     {

@@ -2,11 +2,11 @@
 // reads, broken and hostile files, the worker's newest-wins and pause, the
 // cache's bounds, and the window following the grid.
 
+#include "app/ProgramFolders.h"
 #include "common/DeviceBuilders.h"
 #include "common/FormTest.h"
 #include "common/IniTestFiles.h"
 #include "common/TestMain.h"
-#include "app/ProgramFolders.h"
 #include "preview/PreviewCache.h"
 #include "preview/PreviewFetcher.h"
 #include "preview/PreviewPanel.h"
@@ -31,8 +31,9 @@ QByteArray Encoded(QSize size, const char *format, bool noisy = false)
     QRandomGenerator random(7);
     for (int y = 0; y < size.height(); ++y)
         for (int x = 0; x < size.width(); ++x)
-            image.setPixel(x, y, qRgb(x * 255 / size.width(), y * 255 / size.height(),
-                                      noisy ? int(random.bounded(256)) : (x ^ y) & 0xFF));
+            image.setPixel(x, y,
+                           qRgb(x * 255 / size.width(), y * 255 / size.height(),
+                                noisy ? int(random.bounded(256)) : (x ^ y) & 0xFF));
     QByteArray bytes;
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::WriteOnly);
@@ -102,12 +103,14 @@ struct FakeCard
 
 qint64 PeakMemoryMb()
 {
-    struct rusage usage {};
+    struct rusage usage
+    {
+    };
     getrusage(RUSAGE_SELF, &usage);
     return usage.ru_maxrss / 1024;
 }
 
-} // namespace
+}  // namespace
 
 class TestPreview : public QObject
 {
@@ -131,24 +134,29 @@ private slots:
         const QByteArray raw = CameraFile(Encoded(QSize(1200, 800), "tiff"), QSize(640, 480));
         using S = PreviewSource;
         QTest::newRow("the device's thumbnail")
-            << "IMG_1.JPG" << "IMAGE" << photo << Encoded(QSize(320, 240), "jpeg") << QSize(200, 200)
-            << int(S::DeviceThumbnail) << QSize(150, 200) << true;
+            << "IMG_1.JPG"
+            << "IMAGE" << photo << Encoded(QSize(320, 240), "jpeg") << QSize(200, 200) << int(S::DeviceThumbnail)
+            << QSize(150, 200) << true;
         QTest::newRow("the EXIF thumbnail, turned as the photo is")
-            << "IMG_2.JPG" << "IMAGE" << photo << QByteArray() << QSize(120, 160) << int(S::EmbeddedPreview)
-            << QSize(120, 160) << true;
+            << "IMG_2.JPG"
+            << "IMAGE" << photo << QByteArray() << QSize(120, 160) << int(S::EmbeddedPreview) << QSize(120, 160)
+            << true;
         QTest::newRow("a scaled decode, turned by its own EXIF")
-            << "IMG_3.JPG" << "IMAGE" << photo << Encoded(QSize(160, 120), "jpeg") << QSize(400, 400)
-            << int(S::ScaledDecode) << QSize(266, 400) << false;
-        QTest::newRow("a raw file's preview") << "IMG_4.NEF" << "IMAGE" << raw << QByteArray() << QSize(400, 400)
-                                              << int(S::EmbeddedPreview) << QSize(300, 400) << true;
-        QTest::newRow("a PNG") << "shot.png" << "IMAGE" << Encoded(QSize(800, 200), "png") << QByteArray()
-                               << QSize(400, 400) << int(S::ScaledDecode) << QSize(400, 100) << true;
-        QTest::newRow("a small PNG, not scaled up") << "scan.png" << "IMAGE" << Encoded(QSize(90, 60), "png")
-                                                    << QByteArray() << QSize(400, 400) << int(S::ScaledDecode)
-                                                    << QSize(90, 60) << true;
-        QTest::newRow("a video: its icon, nothing read")
-            << "VID.MP4" << "VIDEO" << QByteArray(5000, 'v') << QByteArray() << QSize(400, 400) << int(S::None)
-            << QSize(0, 0) << true;
+            << "IMG_3.JPG"
+            << "IMAGE" << photo << Encoded(QSize(160, 120), "jpeg") << QSize(400, 400) << int(S::ScaledDecode)
+            << QSize(266, 400) << false;
+        QTest::newRow("a raw file's preview")
+            << "IMG_4.NEF"
+            << "IMAGE" << raw << QByteArray() << QSize(400, 400) << int(S::EmbeddedPreview) << QSize(300, 400) << true;
+        QTest::newRow("a PNG") << "shot.png"
+                               << "IMAGE" << Encoded(QSize(800, 200), "png") << QByteArray() << QSize(400, 400)
+                               << int(S::ScaledDecode) << QSize(400, 100) << true;
+        QTest::newRow("a small PNG, not scaled up") << "scan.png"
+                                                    << "IMAGE" << Encoded(QSize(90, 60), "png") << QByteArray()
+                                                    << QSize(400, 400) << int(S::ScaledDecode) << QSize(90, 60) << true;
+        QTest::newRow("a video: its icon, nothing read") << "VID.MP4"
+                                                         << "VIDEO" << QByteArray(5000, 'v') << QByteArray()
+                                                         << QSize(400, 400) << int(S::None) << QSize(0, 0) << true;
     }
     void sources()
     {
@@ -169,7 +177,8 @@ private slots:
         QVERIFY2(result.trouble.isEmpty(), qPrintable(result.trouble));
         QCOMPARE(card.furthestRead <= std::uint64_t(PreviewLimits().headBytes), headOnly);
         for (const auto &[offset, count] : card.chunkReads)
-            QVERIFY2(count == 1, qPrintable(QStringLiteral("the chunk at %1 was fetched %2 times").arg(offset).arg(count)));
+            QVERIFY2(count == 1,
+                     qPrintable(QStringLiteral("the chunk at %1 was fetched %2 times").arg(offset).arg(count)));
         if (name.startsWith(QLatin1String("IMG"))) {
             QCOMPARE(result.facts.camera, QStringLiteral("Canon EOS 80D"));
             QCOMPARE(result.facts.lens, QStringLiteral("EF-S18-55mm f/3.5-5.6 IS STM"));
@@ -185,8 +194,8 @@ private slots:
         const QByteArray raw = CameraFile(Encoded(QSize(1200, 800), "tiff"), QSize(640, 480));
         PreviewLimits limits;
         limits.headBytes = 16 * 1024;
-        const PreviewResult result = LoadPreview(card.Add(QStringLiteral("IMG.NEF"), QStringLiteral("IMAGE"), raw), {},
-                                                 {}, limits);
+        const PreviewResult result =
+            LoadPreview(card.Add(QStringLiteral("IMG.NEF"), QStringLiteral("IMAGE"), raw), {}, {}, limits);
         QCOMPARE(int(result.source), int(PreviewSource::EmbeddedPreview));
         QVERIFY(card.furthestRead < std::uint64_t(raw.size()) / 4);
     }
@@ -206,8 +215,8 @@ private slots:
         header.setByteOrder(QDataStream::LittleEndian);
         header.writeRawData("BM", 2);
         header << quint32(86) << quint32(0) << quint32(54) << quint32(40) << qint32(15000) << qint32(15000)
-               << quint16(1) << quint16(24) << quint32(0) << quint32(32) << quint32(2835) << quint32(2835)
-               << quint32(0) << quint32(0);
+               << quint16(1) << quint16(24) << quint32(0) << quint32(32) << quint32(2835) << quint32(2835) << quint32(0)
+               << quint32(0);
         bmp.append(32, '\x40');
         QTest::newRow("BMP claiming 15000 x 15000 pixels") << "huge.bmp" << bmp << QByteArray();
         QByteArray raw = CameraFile(Encoded(QSize(64, 48), "tiff"), QSize(64, 48));
@@ -348,8 +357,8 @@ private slots:
         const QStringList names{QStringLiteral("IMG_0001.JPG"), QStringLiteral("IMG_0002.JPG"),
                                 QStringLiteral("clip.mp4")};
         for (const QString &name : names)
-            d.AddFile(storage, name, name.endsWith(QLatin1String(".mp4")) ? QStringLiteral("VIDEO")
-                                                                         : QStringLiteral("IMAGE"),
+            d.AddFile(storage, name,
+                      name.endsWith(QLatin1String(".mp4")) ? QStringLiteral("VIDEO") : QStringLiteral("IMAGE"),
                       kFakeDate, name.endsWith(QLatin1String(".mp4")) ? QByteArray(100, 'm') : photo);
         WriteIni("[Ferrovane]\nDeviceCount=1\nLastDevice=Pv Cam\n[Devices]\nItem0=Pv Cam\n"
                  "[Pv Cam]\nDeviceName=Pv Cam\nDeviceSerialNo=SN1\n");

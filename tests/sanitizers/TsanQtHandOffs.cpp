@@ -65,14 +65,9 @@ private:
             self->inner_->destroyIfLastRef();
             delete self;
             return;
-        case Call:
-            self->inner_->call(receiver, args);
-            break;
-        case Compare:
-            *ret = self->inner_->compare(args);
-            break;
-        default:
-            break;
+        case Call: self->inner_->call(receiver, args); break;
+        case Compare: *ret = self->inner_->compare(args); break;
+        default: break;
         }
         if (caller)
             __tsan_release(caller);
@@ -85,8 +80,7 @@ private:
 
 using InvokeMethodImpl = bool (*)(QObject *, QtPrivate::QSlotObjectBase *, Qt::ConnectionType, void *);
 
-template <typename F>
-F Real(const char *symbol)
+template <typename F> F Real(const char *symbol)
 {
     const auto real = reinterpret_cast<F>(dlsym(RTLD_NEXT, symbol));
     if (!real)
@@ -102,7 +96,7 @@ bool Ended(const QThread *thread, bool ended)
     return ended;
 }
 
-} // namespace
+}  // namespace
 
 QThread *QThread::createThreadImpl(std::future<void> &&future)
 {
@@ -168,8 +162,8 @@ bool QThread::isFinished() const
 bool QMetaObject::invokeMethodImpl(QObject *object, QtPrivate::QSlotObjectBase *slot, Qt::ConnectionType type,
                                    void *ret)
 {
-    static const auto real =
-        Real<InvokeMethodImpl>("_ZN11QMetaObject16invokeMethodImplEP7QObjectPN9QtPrivate15QSlotObjectBaseEN2Qt14ConnectionTypeEPv");
+    static const auto real = Real<InvokeMethodImpl>(
+        "_ZN11QMetaObject16invokeMethodImplEP7QObjectPN9QtPrivate15QSlotObjectBaseEN2Qt14ConnectionTypeEPv");
     char caller = 0;
     const bool blocking = type == Qt::BlockingQueuedConnection;
     const bool invoked = real(object, new HandOffSlot(slot, blocking ? &caller : nullptr), type, ret);

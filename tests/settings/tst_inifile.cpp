@@ -126,8 +126,8 @@ private slots:
         QFETCH(ProgramKeys, keys);
         QFETCH(QByteArray, written);
         QFETCH(QString, readBack);
-        const ProgramSettings values{800, 600, -5, 10, 2, 5000, QStringLiteral("Cam 2"), QStringLiteral("7"), true,
-                                     QStringLiteral("Night")};
+        const ProgramSettings values{
+            800, 600, -5, 10, 2, 5000, QStringLiteral("Cam 2"), QStringLiteral("7"), true, QStringLiteral("Night")};
         IniFile ini(path_);
         WriteProgramSection(ini, values, keys);
         QCOMPARE(ReadRaw(), "[Ferrovane]\n" + written);
@@ -135,11 +135,16 @@ private slots:
         defaults.Width = 640;
         defaults.Height = 480;
         const ProgramSettings back = ReadProgramSection(ini, defaults);
-        const QStringList fields{QString::number(back.Width),       QString::number(back.Height),
-                                 QString::number(back.Left),        QString::number(back.Top),
-                                 QString::number(back.WindowState), QString::number(back.DeviceCount),
-                                 back.LastDevice,                   back.MaxLogDays,
-                                 QString::number(int(back.Debug)),  back.StyleName};
+        const QStringList fields{QString::number(back.Width),
+                                 QString::number(back.Height),
+                                 QString::number(back.Left),
+                                 QString::number(back.Top),
+                                 QString::number(back.WindowState),
+                                 QString::number(back.DeviceCount),
+                                 back.LastDevice,
+                                 back.MaxLogDays,
+                                 QString::number(int(back.Debug)),
+                                 back.StyleName};
         QCOMPARE(fields.join(QLatin1Char('|')), readBack);
     }
 
@@ -150,28 +155,69 @@ private slots:
         QTest::addColumn<QString>("key");
         QTest::addColumn<QString>("expected");
         const QByteArray basic = "[Ferrovane]\nDebug=1\nEmpty=\n[Canon EOS 80D]\nDestPath=/home/ann/Pictures\n";
-        QTest::newRow("plain") << basic << "Ferrovane" << "Debug" << "1";
-        QTest::newRow("case-insensitive names") << basic << "canon eos 80d" << "DESTPATH" << "/home/ann/Pictures";
-        QTest::newRow("missing key gives default") << basic << "Ferrovane" << "Nope" << "<default>";
-        QTest::newRow("missing section gives default") << basic << "Nikon" << "Debug" << "<default>";
-        QTest::newRow("empty value is empty, not default") << basic << "Ferrovane" << "Empty" << "";
-        QTest::newRow("blanks trimmed") << QByteArray("[s]\n  Key  =   a value  \t\n") << "s" << "Key" << "a value";
-        QTest::newRow("double quotes removed") << QByteArray("[s]\nk=\"  x  \"\n") << "s" << "k" << "  x  ";
-        QTest::newRow("single quotes removed") << QByteArray("[s]\nk='x'\n") << "s" << "k" << "x";
-        QTest::newRow("only one pair removed") << QByteArray("[s]\nk=\"\"x\"\"\n") << "s" << "k" << "\"x\"";
-        QTest::newRow("unmatched quotes kept") << QByteArray("[s]\nk=\"x'\n") << "s" << "k" << "\"x'";
-        QTest::newRow("value of one quote") << QByteArray("[s]\nk=\"\n") << "s" << "k" << "\"";
-        QTest::newRow("first duplicate key wins") << QByteArray("[s]\nk=1\nK=2\n") << "s" << "k" << "1";
-        QTest::newRow("first duplicate section wins") << QByteArray("[s]\nk=1\n[S]\nk=2\n") << "s" << "k" << "1";
-        QTest::newRow("CRLF lines") << QByteArray("[s]\r\nk=v\r\n") << "s" << "k" << "v";
-        QTest::newRow("comments and junk ignored") << QByteArray("; note\n[s]\n# k=no\njunk\nk=v\n") << "s" << "k" << "v";
-        QTest::newRow("equals in value") << QByteArray("[s]\nk=a=b\n") << "s" << "k" << "a=b";
-        QTest::newRow("blanks around section name") << QByteArray(" [ s ] \nk=v\n") << "s" << "k" << "v";
-        QTest::newRow("bracket inside name") << QByteArray("[a]b]\nk=v\n") << "a]b" << "k" << "v";
-        QTest::newRow("key outside any section") << QByteArray("k=v\n[s]\n") << "s" << "k" << "<default>";
-        QTest::newRow("UTF-8 and BOM") << QByteArray("\xEF\xBB\xBF[Gerät]\nName=カメラ\n") << "GERÄT" << "Name"
+        QTest::newRow("plain") << basic << "Ferrovane"
+                               << "Debug"
+                               << "1";
+        QTest::newRow("case-insensitive names") << basic << "canon eos 80d"
+                                                << "DESTPATH"
+                                                << "/home/ann/Pictures";
+        QTest::newRow("missing key gives default") << basic << "Ferrovane"
+                                                   << "Nope"
+                                                   << "<default>";
+        QTest::newRow("missing section gives default") << basic << "Nikon"
+                                                       << "Debug"
+                                                       << "<default>";
+        QTest::newRow("empty value is empty, not default") << basic << "Ferrovane"
+                                                           << "Empty"
+                                                           << "";
+        QTest::newRow("blanks trimmed") << QByteArray("[s]\n  Key  =   a value  \t\n") << "s"
+                                        << "Key"
+                                        << "a value";
+        QTest::newRow("double quotes removed") << QByteArray("[s]\nk=\"  x  \"\n") << "s"
+                                               << "k"
+                                               << "  x  ";
+        QTest::newRow("single quotes removed") << QByteArray("[s]\nk='x'\n") << "s"
+                                               << "k"
+                                               << "x";
+        QTest::newRow("only one pair removed") << QByteArray("[s]\nk=\"\"x\"\"\n") << "s"
+                                               << "k"
+                                               << "\"x\"";
+        QTest::newRow("unmatched quotes kept") << QByteArray("[s]\nk=\"x'\n") << "s"
+                                               << "k"
+                                               << "\"x'";
+        QTest::newRow("value of one quote") << QByteArray("[s]\nk=\"\n") << "s"
+                                            << "k"
+                                            << "\"";
+        QTest::newRow("first duplicate key wins") << QByteArray("[s]\nk=1\nK=2\n") << "s"
+                                                  << "k"
+                                                  << "1";
+        QTest::newRow("first duplicate section wins") << QByteArray("[s]\nk=1\n[S]\nk=2\n") << "s"
+                                                      << "k"
+                                                      << "1";
+        QTest::newRow("CRLF lines") << QByteArray("[s]\r\nk=v\r\n") << "s"
+                                    << "k"
+                                    << "v";
+        QTest::newRow("comments and junk ignored") << QByteArray("; note\n[s]\n# k=no\njunk\nk=v\n") << "s"
+                                                   << "k"
+                                                   << "v";
+        QTest::newRow("equals in value") << QByteArray("[s]\nk=a=b\n") << "s"
+                                         << "k"
+                                         << "a=b";
+        QTest::newRow("blanks around section name") << QByteArray(" [ s ] \nk=v\n") << "s"
+                                                    << "k"
+                                                    << "v";
+        QTest::newRow("bracket inside name") << QByteArray("[a]b]\nk=v\n") << "a]b"
+                                             << "k"
+                                             << "v";
+        QTest::newRow("key outside any section") << QByteArray("k=v\n[s]\n") << "s"
+                                                 << "k"
+                                                 << "<default>";
+        QTest::newRow("UTF-8 and BOM") << QByteArray("\xEF\xBB\xBF[Gerät]\nName=カメラ\n") << "GERÄT"
+                                       << "Name"
                                        << "カメラ";
-        QTest::newRow("no trailing newline") << QByteArray("[s]\nk=v") << "s" << "k" << "v";
+        QTest::newRow("no trailing newline") << QByteArray("[s]\nk=v") << "s"
+                                             << "k"
+                                             << "v";
     }
     void readRules()
     {
@@ -246,8 +292,8 @@ private slots:
     {
         QTest::addColumn<QString>("command");
         QTest::addColumn<QByteArray>("line");
-        QTest::newRow("copy with quotes") << "copy /Y \"[Path][File]\" D:\\Backup\\"
-                                          << QByteArray("Cmd='copy /Y \"[Path][File]\" D:\\Backup\\'");
+        QTest::newRow("copy with quotes")
+            << "copy /Y \"[Path][File]\" D:\\Backup\\" << QByteArray("Cmd='copy /Y \"[Path][File]\" D:\\Backup\\'");
         QTest::newRow("it's") << "echo it's done" << QByteArray("Cmd='echo it''s done'");
         QTest::newRow("wrapped in double quotes") << "\"C:\\Tools\\x.exe\"" << QByteArray("Cmd='\"C:\\Tools\\x.exe\"'");
         QTest::newRow("blanks kept") << "  cmd  " << QByteArray("Cmd='  cmd  '");
@@ -274,7 +320,8 @@ private slots:
         QTest::newRow("plain") << "yyyy-mm-dd" << QByteArray("V=yyyy-mm-dd");
         QTest::newRow("empty") << "" << QByteArray("V=");
         QTest::newRow("quoted filter alone") << "\"my pics\"" << QByteArray("V=\"\"my pics\"\"");
-        QTest::newRow("quoted first and last entries") << "\"a b\"|jpg|\"c d\"" << QByteArray("V=\"\"a b\"|jpg|\"c d\"\"");
+        QTest::newRow("quoted first and last entries")
+            << "\"a b\"|jpg|\"c d\"" << QByteArray("V=\"\"a b\"|jpg|\"c d\"\"");
         QTest::newRow("lone empty filter entry") << "\"\"" << QByteArray("V=\"\"\"\"");
         QTest::newRow("date format starting with a quote") << "'Y'yyyy'-'mm" << QByteArray("V='Y'yyyy'-'mm");
         QTest::newRow("date format in single quotes") << "'Y'yyyy'-'mm'.'" << QByteArray("V=\"'Y'yyyy'-'mm'.'\"");
@@ -373,7 +420,8 @@ private slots:
                  QStringLiteral("none"));
         ini.WriteString(QStringLiteral("Ferrovane"), QStringLiteral("Width"), QStringLiteral("900"));
         ini.WriteString(QStringLiteral("Canon"), QStringLiteral("DestPath"), QStringLiteral("/a"));
-        QCOMPARE(ReadRaw(), QByteArray(before).replace("Width=800", "Width=900").replace("[Canon]\n", "[Canon]\nDestPath=/a\n"));
+        QCOMPARE(ReadRaw(),
+                 QByteArray(before).replace("Width=800", "Width=900").replace("[Canon]\n", "[Canon]\nDestPath=/a\n"));
     }
 
     void writeAppendsToFileWithoutFinalNewline()
@@ -433,7 +481,8 @@ private slots:
         f.close();
         QFile::setPermissions(locked.path(), QFileDevice::ReadOwner | QFileDevice::ExeOwner);
         IniFile ini(path);
-        QVERIFY_THROWS_EXCEPTION(Exception, ini.WriteString(QStringLiteral("s"), QStringLiteral("k"), QStringLiteral("new")));
+        QVERIFY_THROWS_EXCEPTION(Exception,
+                                 ini.WriteString(QStringLiteral("s"), QStringLiteral("k"), QStringLiteral("new")));
         QCOMPARE(ini.ReadString(QStringLiteral("s"), QStringLiteral("k"), QString()), QStringLiteral("old"));
         QFile::setPermissions(locked.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     }

@@ -168,21 +168,29 @@ private slots:
         QTest::addColumn<QString>("current");
         QTest::newRow("more items counted than present")
             << QByteArray("[Ferrovane]\nDeviceCount=3\nLastDevice=b\n[Devices]\nItem0=a\nItem1=b\n[b]\nDeviceName=b\n")
-            << QStringList{"a", "b", ""} << 0 << "" << "b";
-        QTest::newRow("root backslash is the root")
-            << QByteArray("[Ferrovane]\nDeviceCount=1\nLastDevice=a\n[Devices]\nItem0=a\n[a]\nDeviceName=a\nDeviceRoot=  \\  \n")
-            << QStringList{"a"} << 0 << "" << "a";
+            << QStringList{"a", "b", ""} << 0 << ""
+            << "b";
+        QTest::newRow("root backslash is the root") << QByteArray("[Ferrovane]\nDeviceCount=1\nLastDevice=a\n[Devices]"
+                                                                  "\nItem0=a\n[a]\nDeviceName=a\nDeviceRoot=  \\  \n")
+                                                    << QStringList{"a"} << 0 << ""
+                                                    << "a";
         QTest::newRow("copy mode above 1 is 1")
-            << QByteArray("[Ferrovane]\nDeviceCount=1\nLastDevice=a\n[Devices]\nItem0=a\n[a]\nDeviceName=a\nCopyMode=5\n")
-            << QStringList{"a"} << 1 << "" << "a";
+            << QByteArray(
+                   "[Ferrovane]\nDeviceCount=1\nLastDevice=a\n[Devices]\nItem0=a\n[a]\nDeviceName=a\nCopyMode=5\n")
+            << QStringList{"a"} << 1 << ""
+            << "a";
         QTest::newRow("negative copy mode is 0, case of names ignored")
-            << QByteArray("[FERROVANE]\r\nDEVICECOUNT=1\r\nlastdevice=A\r\n[devices]\r\nitem0=a\r\n[A]\r\nDeviceName=a\r\nCopyMode=-3\r\n")
-            << QStringList{"a"} << 0 << "" << "a";
+            << QByteArray("[FERROVANE]\r\nDEVICECOUNT=1\r\nlastdevice=A\r\n[devices]\r\nitem0=a\r\n[A]\r\nDeviceName="
+                          "a\r\nCopyMode=-3\r\n")
+            << QStringList{"a"} << 0 << ""
+            << "a";
         QTest::newRow("LastDevice naming no section")
-            << QByteArray("[Ferrovane]\nDeviceCount=1\nLastDevice=gone\n[Devices]\nItem0=a\n")
-            << QStringList{"a"} << 0 << "" << "";
-        QTest::newRow("garbage numbers")
-            << QByteArray("[Ferrovane]\nDeviceCount=lots\nDebug=maybe\n") << QStringList{} << 0 << "" << "";
+            << QByteArray("[Ferrovane]\nDeviceCount=1\nLastDevice=gone\n[Devices]\nItem0=a\n") << QStringList{"a"} << 0
+            << ""
+            << "";
+        QTest::newRow("garbage numbers") << QByteArray("[Ferrovane]\nDeviceCount=lots\nDebug=maybe\n") << QStringList{}
+                                         << 0 << ""
+                                         << "";
     }
     void handEditedFiles()
     {
@@ -435,9 +443,11 @@ private slots:
     // however the default list has grown.
     void storedFilterListIsKept()
     {
-        const QByteArray old = "jpg|jpeg|tif|tiff|raw|mp3|flac|rec|m4a|mp4a|wma|ogg|asf|aiff|aac|3gp|wav|mov|mp4|m4v|avi|mxf";
+        const QByteArray old =
+            "jpg|jpeg|tif|tiff|raw|mp3|flac|rec|m4a|mp4a|wma|ogg|asf|aiff|aac|3gp|wav|mov|mp4|m4v|avi|mxf";
         WriteIni("[Ferrovane]\nDeviceCount=2\nLastDevice=Old\n[Devices]\nItem0=Old\nItem1=New\n[Old]\nDeviceName=Old\n"
-                 "FileFilter=" + old + "\n[New]\nDeviceName=New\n");
+                 "FileFilter=" +
+                 old + "\n[New]\nDeviceName=New\n");
         Start();
         QCOMPARE(form_->Form4->FilterList(), DecodeFileFilter(QString::fromLatin1(old)));
         QTest::mouseClick(form_->SaveSettingsBitBtn, Qt::LeftButton);
@@ -563,11 +573,16 @@ private slots:
     {
         QTest::addColumn<QString>("typed");
         QTest::addColumn<QString>("after");
-        QTest::newRow("in range") << "45" << "45";
-        QTest::newRow("too large") << "1500" << "999";
-        QTest::newRow("empty") << "" << "0";
-        QTest::newRow("not a number") << "abc" << "0";
-        QTest::newRow("negative") << "-4" << "0";
+        QTest::newRow("in range") << "45"
+                                  << "45";
+        QTest::newRow("too large") << "1500"
+                                   << "999";
+        QTest::newRow("empty") << ""
+                               << "0";
+        QTest::newRow("not a number") << "abc"
+                                      << "0";
+        QTest::newRow("negative") << "-4"
+                                  << "0";
     }
     void keepLogsField()
     {
@@ -599,12 +614,18 @@ private slots:
     {
         QTest::addColumn<QString>("stored");
         QTest::addColumn<QString>("normalised");
-        QTest::newRow("too large") << "1500" << "999";
-        QTest::newRow("not a number") << "abc" << "0";
-        QTest::newRow("negative") << "-3" << "0";
-        QTest::newRow("empty") << "" << "0";
-        QTest::newRow("in range") << "45" << "45";
-        QTest::newRow("more digits than a number holds") << "123456789012345678901234" << "999";
+        QTest::newRow("too large") << "1500"
+                                   << "999";
+        QTest::newRow("not a number") << "abc"
+                                      << "0";
+        QTest::newRow("negative") << "-3"
+                                  << "0";
+        QTest::newRow("empty") << ""
+                               << "0";
+        QTest::newRow("in range") << "45"
+                                  << "45";
+        QTest::newRow("more digits than a number holds") << "123456789012345678901234"
+                                                         << "999";
     }
     void keepLogsStoredText()
     {
@@ -790,8 +811,8 @@ private slots:
         TForm3 &p = *f.Form3;
         SelectDevice(QStringLiteral("Cam"));
         auto whole = [&p](QLabel *help) {
-            return help->isHidden() || (help->height() >= help->heightForWidth(help->width()) &&
-                                        p.rect().contains(help->geometry()));
+            return help->isHidden() ||
+                   (help->height() >= help->heightForWidth(help->width()) && p.rect().contains(help->geometry()));
         };
         bool fits = false;
         ModalWatcher watcher([&](QWidget *) {

@@ -20,7 +20,8 @@ namespace {
 
 QString StoredStyle()
 {
-    return IniFile(IniFilePath).ReadString(QStringLiteral("Ferrovane"), QStringLiteral("StyleName"), QStringLiteral("<none>"));
+    return IniFile(IniFilePath)
+        .ReadString(QStringLiteral("Ferrovane"), QStringLiteral("StyleName"), QStringLiteral("<none>"));
 }
 
 QStringList ListTexts(const QListWidget *list)
@@ -41,17 +42,14 @@ void DoubleClickItem(QListWidget *list, const QString &name)
     QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, at);
 }
 
-} // namespace
+}  // namespace
 
 class TestStyles : public QObject
 {
     Q_OBJECT
 
 private slots:
-    void initTestCase()
-    {
-        SetProgramFolders();
-    }
+    void initTestCase() { SetProgramFolders(); }
     void init()
     {
         QFile::remove(IniFilePath);
@@ -84,24 +82,29 @@ private slots:
         QFETCH(QString, name);
         const QPalette p = StylePalette(name);
         const std::pair<QPalette::ColorRole, QPalette::ColorRole> pairs[] = {
-            {QPalette::WindowText, QPalette::Window},     {QPalette::Text, QPalette::Base},
-            {QPalette::Text, QPalette::AlternateBase},    {QPalette::ButtonText, QPalette::Button},
+            {QPalette::WindowText, QPalette::Window},         {QPalette::Text, QPalette::Base},
+            {QPalette::Text, QPalette::AlternateBase},        {QPalette::ButtonText, QPalette::Button},
             {QPalette::HighlightedText, QPalette::Highlight}, {QPalette::ToolTipText, QPalette::ToolTipBase},
-            {QPalette::PlaceholderText, QPalette::Base},  {QPalette::Link, QPalette::Base},
+            {QPalette::PlaceholderText, QPalette::Base},      {QPalette::Link, QPalette::Base},
             {QPalette::LinkVisited, QPalette::Base},
         };
         for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive}) {
             for (const auto &[text, background] : pairs) {
                 const double ratio = ContrastRatio(p.color(group, text), p.color(group, background));
                 QVERIFY2(ratio >= 4.5, qPrintable(QStringLiteral("%1: roles %2 on %3 only %4:1")
-                                                      .arg(name).arg(int(text)).arg(int(background)).arg(ratio)));
+                                                      .arg(name)
+                                                      .arg(int(text))
+                                                      .arg(int(background))
+                                                      .arg(ratio)));
             }
         }
-        for (const auto &[text, background] : {std::pair{QPalette::WindowText, QPalette::Window},
-                                               std::pair{QPalette::Text, QPalette::Base},
-                                               std::pair{QPalette::ButtonText, QPalette::Button}}) {
-            const double ratio = ContrastRatio(p.color(QPalette::Disabled, text), p.color(QPalette::Disabled, background));
-            QVERIFY2(ratio >= 2.5, qPrintable(QStringLiteral("%1: disabled role %2 only %3:1").arg(name).arg(int(text)).arg(ratio)));
+        for (const auto &[text, background] :
+             {std::pair{QPalette::WindowText, QPalette::Window}, std::pair{QPalette::Text, QPalette::Base},
+              std::pair{QPalette::ButtonText, QPalette::Button}}) {
+            const double ratio =
+                ContrastRatio(p.color(QPalette::Disabled, text), p.color(QPalette::Disabled, background));
+            QVERIFY2(ratio >= 2.5,
+                     qPrintable(QStringLiteral("%1: disabled role %2 only %3:1").arg(name).arg(int(text)).arg(ratio)));
             // Disabled must look different from enabled.
             QVERIFY(p.color(QPalette::Disabled, text) != p.color(QPalette::Active, text));
         }
@@ -129,9 +132,11 @@ private slots:
         const QPalette systemPalette = StylePalette(kSystemStyleName);
         QVERIFY(ApplyStyle(QStringLiteral("Obsidian")));
         QCOMPARE(QApplication::style()->name().toLower(), QStringLiteral("fusion"));
-        QCOMPARE(QApplication::palette().color(QPalette::Window), StylePalette(QStringLiteral("Obsidian")).color(QPalette::Window));
+        QCOMPARE(QApplication::palette().color(QPalette::Window),
+                 StylePalette(QStringLiteral("Obsidian")).color(QPalette::Window));
         QVERIFY(!ApplyStyle(QStringLiteral("No Such Style")));
-        QCOMPARE(QApplication::palette().color(QPalette::Window), StylePalette(QStringLiteral("Obsidian")).color(QPalette::Window));
+        QCOMPARE(QApplication::palette().color(QPalette::Window),
+                 StylePalette(QStringLiteral("Obsidian")).color(QPalette::Window));
         QVERIFY(ApplyStyle(kSystemStyleName));
         QCOMPARE(QApplication::style()->name(), systemStyle);
         QCOMPARE(QApplication::palette().color(QPalette::Window), systemPalette.color(QPalette::Window));
@@ -150,13 +155,16 @@ private slots:
         QObject context;
         ApplyStyle(QStringLiteral("Light"));
         ApplyStyleAtStart(&context, QStringLiteral("Glitter"));
-        QCOMPARE(QApplication::palette().color(QPalette::Window), StylePalette(kSystemStyleName).color(QPalette::Window));
+        QCOMPARE(QApplication::palette().color(QPalette::Window),
+                 StylePalette(kSystemStyleName).color(QPalette::Window));
         QVERIFY(reported.isEmpty());
         QTRY_COMPARE(reported, QStringList{QStringLiteral("Style 'Glitter' not found")});
         Application::SetExceptionHandler(nullptr);
-        QVERIFY2(stack.value(0).contains(QRegularExpression(QStringLiteral(R"(^\[[0-9A-F]{8,}\] StyleList\..*ReportUnknownStyle.*StyleList\.cpp)"))),
+        QVERIFY2(stack.value(0).contains(QRegularExpression(
+                     QStringLiteral(R"(^\[[0-9A-F]{8,}\] StyleList\..*ReportUnknownStyle.*StyleList\.cpp)"))),
                  qPrintable(stack.join(QLatin1Char('\n'))));
-        QVERIFY2(!stack.filter(QStringLiteral("Application::notify")).isEmpty(), qPrintable(stack.join(QLatin1Char('\n'))));
+        QVERIFY2(!stack.filter(QStringLiteral("Application::notify")).isEmpty(),
+                 qPrintable(stack.join(QLatin1Char('\n'))));
     }
 
     void listIsSortedWithTheChosenStyleSelected()

@@ -133,8 +133,8 @@ public:
         if (FAILED(it->second.supportedCode))
             return it->second.supportedCode;
         keys = std::make_shared<PortableDeviceKeyCollection>();
-        for (PROPERTYKEY key : {WPD_OBJECT_ID, WPD_OBJECT_NAME, WPD_OBJECT_ORIGINAL_FILE_NAME,
-                                WPD_OBJECT_DATE_CREATED, WPD_OBJECT_SIZE, WPD_OBJECT_CONTENT_TYPE})
+        for (PROPERTYKEY key : {WPD_OBJECT_ID, WPD_OBJECT_NAME, WPD_OBJECT_ORIGINAL_FILE_NAME, WPD_OBJECT_DATE_CREATED,
+                                WPD_OBJECT_SIZE, WPD_OBJECT_CONTENT_TYPE})
             keys->Add(key);
         return S_OK;
     }
@@ -391,7 +391,7 @@ private:
     FakeDeviceService &service_;
 };
 
-} // namespace
+}  // namespace
 
 // --- FakeDevice builders ------------------------------------------------------
 
@@ -493,9 +493,9 @@ FakeDevice &FakeDeviceService::Device(const QString &deviceId)
 void FakeDeviceService::RemoveDevice(const QString &deviceId)
 {
     Lock lock(mutex);
-    devices.erase(std::remove_if(devices.begin(), devices.end(),
-                                 [&](const FakeDevice &d) { return d.deviceId == deviceId; }),
-                  devices.end());
+    devices.erase(
+        std::remove_if(devices.begin(), devices.end(), [&](const FakeDevice &d) { return d.deviceId == deviceId; }),
+        devices.end());
 }
 
 std::shared_ptr<IPortableDeviceManager> FakeDeviceService::CreateManager()

@@ -10,38 +10,38 @@
 
 #include <functional>
 
+#include <list>
 #include <map>
 #include <mutex>
-#include <list>
 #include <set>
 
 struct FakeObject
 {
     QString id;
     QString parentId;
-    QString originalFileName;   // WPD_OBJECT_ORIGINAL_FILE_NAME
-    QString name;               // WPD_OBJECT_NAME
-    QString contentType;        // GUID text in braces
-    QString dateCreated;        // "YYYY/MM/DD:HH:MM:SS.mmm"
+    QString originalFileName;  // WPD_OBJECT_ORIGINAL_FILE_NAME
+    QString name;              // WPD_OBJECT_NAME
+    QString contentType;       // GUID text in braces
+    QString dateCreated;       // "YYYY/MM/DD:HH:MM:SS.mmm"
     std::uint64_t size = 0;
     QByteArray data;
     std::vector<QString> children;
 
     // Failures of this object.
-    std::set<PROPERTYKEY> missing;      // not reported by GetValues
-    HRESULT supportedCode = S_OK;       // GetSupportedProperties answers this
-    HRESULT getValuesCode = S_OK;       // GetValues answers this
-    HRESULT enumObjectsCode = S_OK;     // EnumObjects of its children
-    int nextFailsAfter = -1;            // Next fails after this many children
+    std::set<PROPERTYKEY> missing;   // not reported by GetValues
+    HRESULT supportedCode = S_OK;    // GetSupportedProperties answers this
+    HRESULT getValuesCode = S_OK;    // GetValues answers this
+    HRESULT enumObjectsCode = S_OK;  // EnumObjects of its children
+    int nextFailsAfter = -1;         // Next fails after this many children
     HRESULT nextFailCode = E_FAIL;
     HRESULT getStreamCode = S_OK;
-    std::int64_t readFailsAt = -1;      // Read fails once this offset is reached
+    std::int64_t readFailsAt = -1;  // Read fails once this offset is reached
     HRESULT readFailCode = E_FAIL;
-    std::int64_t readEndsAt = -1;       // Read reports the end early (short data)
-    int readDelayMs = 0;                // every Read waits this long (a slow device)
-    bool zeroData = false;              // a sized file's generated data is all zero
+    std::int64_t readEndsAt = -1;  // Read reports the end early (short data)
+    int readDelayMs = 0;           // every Read waits this long (a slow device)
+    bool zeroData = false;         // a sized file's generated data is all zero
     HRESULT deleteCode = S_OK;
-    QByteArray thumbnail;               // the device's own thumbnail; none when empty
+    QByteArray thumbnail;  // the device's own thumbnail; none when empty
 };
 
 struct FakeDevice
@@ -81,8 +81,7 @@ struct FakeDevice
     void RemoveObject(const QString &id);
 
 private:
-    FakeObject &AddChild(const QString &parentId, const QString &id, const QString &name,
-                         const QString &contentType);
+    FakeObject &AddChild(const QString &parentId, const QString &id, const QString &name, const QString &contentType);
 };
 
 class FakeDeviceService : public DeviceService
@@ -129,4 +128,7 @@ public:
 };
 
 // Byte i of a generated file's data.
-inline char FakeDataByte(std::uint64_t offset) { return char((offset * 131 + 7) & 0xFF); }
+inline char FakeDataByte(std::uint64_t offset)
+{
+    return char((offset * 131 + 7) & 0xFF);
+}
