@@ -31,36 +31,6 @@ using namespace copybench;
 
 namespace {
 
-// The longest gap between two ticks of a 1 ms timer on the user-interface
-// thread while it runs: the longest the window could not answer.
-class Heartbeat
-{
-public:
-    Heartbeat()
-    {
-        timer_.setInterval(1);
-        QObject::connect(&timer_, &QTimer::timeout, [this] {
-            const qint64 now = clock_.elapsed();
-            longest_ = qMax(longest_, now - last_);
-            last_ = now;
-        });
-    }
-    void Start()
-    {
-        clock_.start();
-        last_ = 0;
-        timer_.start();
-    }
-    void Stop() { timer_.stop(); }
-    qint64 Longest() const { return longest_; }
-
-private:
-    QTimer timer_;
-    QElapsedTimer clock_;
-    qint64 last_ = 0;
-    qint64 longest_ = 0;
-};
-
 double ThreadCpuSeconds()
 {
     timespec t{};

@@ -42,38 +42,6 @@ namespace {
 
 constexpr int kRows = 1000;
 
-class Heartbeat
-{
-public:
-    Heartbeat()
-    {
-        timer_.setInterval(1);
-        QObject::connect(&timer_, &QTimer::timeout, [this] {
-            const qint64 now = clock_.elapsed();
-            longest_ = qMax(longest_, now - last_);
-            last_ = now;
-        });
-    }
-    void Start()
-    {
-        longest_ = 0;
-        clock_.start();
-        last_ = 0;
-        timer_.start();
-    }
-    qint64 Stop()
-    {
-        timer_.stop();
-        return longest_;
-    }
-
-private:
-    QTimer timer_;
-    QElapsedTimer clock_;
-    qint64 last_ = 0;
-    qint64 longest_ = 0;
-};
-
 bool WaitFor(const std::function<bool()> &done, int timeoutMs)
 {
     QElapsedTimer clock;
@@ -428,6 +396,7 @@ int main(int argc, char *argv[])
         grid->SetRow(startRow);
         WaitFor([] { return false; }, 500);
         const int fetchesBefore = fetcher.Fetches();
+        heartbeat.Reset();
         heartbeat.Start();
         QElapsedTimer clock;
         clock.start();
@@ -437,7 +406,8 @@ int main(int argc, char *argv[])
         }
         if (preview)
             WaitFor([&] { return finalKey == FormProbe::PreviewKey(form); }, 20000);
-        return Walk{heartbeat.Stop(), fetcher.Fetches() - fetchesBefore};
+        heartbeat.Stop();
+        return Walk{heartbeat.Longest(), fetcher.Fetches() - fetchesBefore};
     };
     auto best = [](const Walk &a, const Walk &b) { return a.block <= b.block ? a : b; };
     const Walk fastOff1 = walk(false, first, kRows - 1, 25);

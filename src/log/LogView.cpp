@@ -48,18 +48,11 @@ bool IsWordChar(QChar c)
     return c.isLetterOrNumber() || c == QLatin1Char('_');
 }
 
-// A piece of text for the boundary rules of the text interface: the rules
-// look at the characters around an offset only, so they run on the lines
-// around it instead of the whole log.
-class TextPiece : public QAccessibleTextInterface
+// A text interface that is read only: no caret, no selection to set, no
+// character geometry.
+class ReadOnlyText : public QAccessibleTextInterface
 {
 public:
-    explicit TextPiece(QString text) : text_(std::move(text)) {}
-    QString text(int startOffset, int endOffset) const override
-    {
-        return text_.mid(startOffset, qMax(0, endOffset - startOffset));
-    }
-    int characterCount() const override { return int(text_.size()); }
     void selection(int, int *startOffset, int *endOffset) const override { *startOffset = *endOffset = 0; }
     int selectionCount() const override { return 0; }
     void addSelection(int, int) override {}
@@ -70,6 +63,20 @@ public:
     QRect characterRect(int) const override { return QRect(); }
     int offsetAtPoint(const QPoint &) const override { return -1; }
     void scrollToSubstring(int, int) override {}
+};
+
+// A piece of text for the boundary rules of the text interface: the rules
+// look at the characters around an offset only, so they run on the lines
+// around it instead of the whole log.
+class TextPiece : public ReadOnlyText
+{
+public:
+    explicit TextPiece(QString text) : text_(std::move(text)) {}
+    QString text(int startOffset, int endOffset) const override
+    {
+        return text_.mid(startOffset, qMax(0, endOffset - startOffset));
+    }
+    int characterCount() const override { return int(text_.size()); }
     QString attributes(int, int *startOffset, int *endOffset) const override
     {
         *startOffset = *endOffset = -1;
@@ -82,7 +89,7 @@ private:
 
 // What screen readers and desktop automation get: the whole log as a
 // read-only text through the text interface, the lines in sight as the value.
-class LogViewAccessible : public QAccessibleWidget, public QAccessibleTextInterface
+class LogViewAccessible : public QAccessibleWidget, public ReadOnlyText
 {
 public:
     explicit LogViewAccessible(LogView *view) : QAccessibleWidget(view, QAccessible::EditableText) {}
@@ -133,15 +140,6 @@ public:
     {
         return Around(offset, type, startOffset, endOffset, &QAccessibleTextInterface::textAtOffset);
     }
-    void selection(int, int *startOffset, int *endOffset) const override { *startOffset = *endOffset = 0; }
-    int selectionCount() const override { return 0; }
-    void addSelection(int, int) override {}
-    void removeSelection(int) override {}
-    void setSelection(int, int, int) override {}
-    int cursorPosition() const override { return 0; }
-    void setCursorPosition(int) override {}
-    QRect characterRect(int) const override { return QRect(); }
-    int offsetAtPoint(const QPoint &) const override { return -1; }
     void scrollToSubstring(int startIndex, int) override
     {
         QScrollBar *bar = View()->verticalScrollBar();

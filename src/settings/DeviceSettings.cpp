@@ -86,14 +86,13 @@ DeviceSettings ReadDeviceSection(const IniFile &ini, const QString &section)
         std::visit(
             [&](auto member) {
                 auto &value = values.*member;
-                using T = std::decay_t<decltype(value)>;
-                if constexpr (std::is_same_v<T, QString>)
-                    value = key.form == Form::Command ? ini.ReadCommand(section, name, value)
-                                                      : ini.ReadString(section, name, value);
-                else if constexpr (std::is_same_v<T, int>)
-                    value = ini.ReadInteger(section, name, value);
-                else
-                    value = ini.ReadBool(section, name, value);
+                if constexpr (std::is_same_v<std::decay_t<decltype(value)>, QString>) {
+                    if (key.form == Form::Command) {
+                        value = ini.ReadCommand(section, name, value);
+                        return;
+                    }
+                }
+                ini.ReadInto(section, name, value);
             },
             key.field);
     }
@@ -113,17 +112,13 @@ void WriteDeviceSection(IniFile &ini, const QString &section, const DeviceSettin
         std::visit(
             [&](auto member) {
                 const auto &value = values.*member;
-                using T = std::decay_t<decltype(value)>;
-                if constexpr (std::is_same_v<T, QString>) {
-                    if (key.form == Form::Command)
+                if constexpr (std::is_same_v<std::decay_t<decltype(value)>, QString>) {
+                    if (key.form == Form::Command) {
                         ini.WriteCommand(section, name, value);
-                    else
-                        ini.WriteString(section, name, value);
-                } else if constexpr (std::is_same_v<T, int>) {
-                    ini.WriteInteger(section, name, value);
-                } else {
-                    ini.WriteBool(section, name, value);
+                        return;
+                    }
                 }
+                ini.WriteFrom(section, name, value);
             },
             key.field);
     }

@@ -59,6 +59,26 @@ public:
     void WriteCommand(const QString &section, const QString &key, const QString &value);
     void EraseSection(const QString &section);
 
+    // The read or write of a value's own type, for the tables of keys.
+    void ReadInto(const QString &section, const QString &key, QString &value) const
+    {
+        value = ReadString(section, key, value);
+    }
+    void ReadInto(const QString &section, const QString &key, int &value) const
+    {
+        value = ReadInteger(section, key, value);
+    }
+    void ReadInto(const QString &section, const QString &key, bool &value) const
+    {
+        value = ReadBool(section, key, value);
+    }
+    void WriteFrom(const QString &section, const QString &key, const QString &value)
+    {
+        WriteString(section, key, value);
+    }
+    void WriteFrom(const QString &section, const QString &key, int value) { WriteInteger(section, key, value); }
+    void WriteFrom(const QString &section, const QString &key, bool value) { WriteBool(section, key, value); }
+
     static constexpr int kMaxValueLength = 2047;
 
     // The value-text rules, exposed for the tests.

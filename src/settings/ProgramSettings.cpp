@@ -42,18 +42,7 @@ ProgramSettings ReadProgramSection(const IniFile &ini, const ProgramSettings &de
     ProgramSettings values = defaults;
     for (const Key &key : kKeys) {
         const QString name = QString::fromLatin1(key.name);
-        std::visit(
-            [&](auto member) {
-                auto &value = values.*member;
-                using T = std::decay_t<decltype(value)>;
-                if constexpr (std::is_same_v<T, QString>)
-                    value = ini.ReadString(section, name, value);
-                else if constexpr (std::is_same_v<T, int>)
-                    value = ini.ReadInteger(section, name, value);
-                else
-                    value = ini.ReadBool(section, name, value);
-            },
-            key.field);
+        std::visit([&](auto member) { ini.ReadInto(section, name, values.*member); }, key.field);
     }
     values.DeviceCount = qMin(values.DeviceCount, ProgramSettings::kMaxDevices);
     return values;
@@ -66,17 +55,6 @@ void WriteProgramSection(IniFile &ini, const ProgramSettings &values, ProgramKey
         if (key.group != keys)
             continue;
         const QString name = QString::fromLatin1(key.name);
-        std::visit(
-            [&](auto member) {
-                const auto &value = values.*member;
-                using T = std::decay_t<decltype(value)>;
-                if constexpr (std::is_same_v<T, QString>)
-                    ini.WriteString(section, name, value);
-                else if constexpr (std::is_same_v<T, int>)
-                    ini.WriteInteger(section, name, value);
-                else
-                    ini.WriteBool(section, name, value);
-            },
-            key.field);
+        std::visit([&](auto member) { ini.WriteFrom(section, name, values.*member); }, key.field);
     }
 }
