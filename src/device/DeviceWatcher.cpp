@@ -1,5 +1,7 @@
 #include "DeviceWatcher.h"
 
+#include "device/SystemDeviceService.h"
+
 #include <QFile>
 #include <QSocketNotifier>
 
@@ -76,7 +78,7 @@ void UsbEventSource::Receive()
 
 MountEventSource::MountEventSource(const QString &path)
 {
-    fd_ = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    fd_ = ::open(QFile::encodeName(path.isEmpty() ? MountTablePath() : path).constData(), O_RDONLY | O_CLOEXEC);
     if (fd_ < 0)
         return;
     mounts_ = Mounts(ReadTable());
@@ -156,16 +158,19 @@ QStringList DeviceWatcher::WatchSystem()
 {
     QStringList trouble;
     QString why;
-    if (std::unique_ptr<UsbEventSource> usb = UsbEventSource::Create(&why))
-        AddSource(usb.release());
-    else
-        trouble << QStringLiteral("USB devices plugged in or out are not noticed: ") + why;
+    // Without USB devices on offer there is nothing of theirs to watch.
+    if (UsbDevicesOffered()) {
+        if (std::unique_ptr<UsbEventSource> usb = UsbEventSource::Create(&why))
+            AddSource(usb.release());
+        else
+            trouble << QStringLiteral("USB devices plugged in or out are not noticed: ") + why;
+    }
     auto mounts = std::make_unique<MountEventSource>();
     if (mounts->IsOpen())
         AddSource(mounts.release());
     else
-        trouble << QStringLiteral(
-            "Memory cards inserted or removed are not noticed: /proc/self/mountinfo cannot be read.");
+        trouble << QStringLiteral("Memory cards inserted or removed are not noticed: %1 cannot be read.")
+                       .arg(MountTablePath());
     return trouble;
 }
 

@@ -48,8 +48,9 @@ class MountEventSource : public DeviceEventSource
 {
     Q_OBJECT
 public:
-    // Watches the mount table at `path` (mountinfo syntax).
-    explicit MountEventSource(const QString &path = QStringLiteral("/proc/self/mountinfo"));
+    // Watches the mount table at `path` (mountinfo syntax); by default the
+    // one the program reads its cards from (MountTablePath()).
+    explicit MountEventSource(const QString &path = QString());
     ~MountEventSource() override;
 
     // Reads the table again and says Changed() when its mount points differ

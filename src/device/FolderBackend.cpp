@@ -1,5 +1,7 @@
 #include "FolderBackend.h"
 
+#include "device/SystemDeviceService.h"
+
 #include "base/FileNames.h"
 
 #include <QDateTime>
@@ -582,17 +584,19 @@ private:
 VolumeIdentity IdentifyVolume(const QString &folder)
 {
     VolumeIdentity id;
-    QFile mounts(QStringLiteral("/proc/self/mounts"));
+    QFile mounts(MountTablePath());
     const QByteArray table = mounts.open(QIODevice::ReadOnly) ? mounts.readAll() : QByteArray();
     QString node;
+    // The mount point is the fifth field; the source follows the file
+    // system's type after the "-" that ends the optional fields.
     for (const QByteArray &line : table.split('\n')) {
         const QList<QByteArray> fields = line.split(' ');
-        if (fields.size() < 3)
+        if (fields.size() < 5 || UnescapeMountField(fields[4]) != folder)
             continue;
-        if (UnescapeMountField(fields[1]) == folder) {
-            id.mountRoot = true;
-            node = QFileInfo(UnescapeMountField(fields[0])).canonicalFilePath();
-        }
+        id.mountRoot = true;
+        const qsizetype dash = fields.indexOf(QByteArray("-"), 5);
+        node = dash > 0 && dash + 2 < fields.size() ? QFileInfo(UnescapeMountField(fields[dash + 2])).canonicalFilePath()
+                                                    : QString();
     }
     if (node.startsWith(QStringLiteral("/dev/"))) {
         const QString name = QFileInfo(node).fileName();
@@ -623,19 +627,25 @@ QString FolderBackend::DeviceIdFor(const QString &folder)
     return kPrefix + folder;
 }
 
+QString FolderBackend::FolderOfDevice(const QString &deviceId)
+{
+    return deviceId.startsWith(kPrefix) ? deviceId.mid(kPrefix.size()) : QString();
+}
+
 bool FolderBackend::Owns(const QString &deviceId) const
 {
     return deviceId.startsWith(kPrefix);
 }
 
-QStringList FolderBackend::CardMounts(const QByteArray &mountsTable)
+QStringList FolderBackend::CardMounts(const QByteArray &mountTable)
 {
+    // "36 35 98:0 /mnt1 /mnt/card rw,noatime master:1 - vfat /dev/sdb1 rw"
     QStringList mounts;
-    for (const QByteArray &line : mountsTable.split('\n')) {
+    for (const QByteArray &line : mountTable.split('\n')) {
         const QList<QByteArray> fields = line.split(' ');
-        if (fields.size() < 3)
+        if (fields.size() < 5)
             continue;
-        const QString point = UnescapeMountField(fields[1]);
+        const QString point = UnescapeMountField(fields[4]);
         if (point == QLatin1String("/") || point.startsWith(QStringLiteral("/proc")) ||
             point.startsWith(QStringLiteral("/sys")) || point.startsWith(QStringLiteral("/dev")))
             continue;
@@ -667,7 +677,7 @@ QStringList FolderBackend::AddedFolders()
 
 QStringList FolderBackend::DefaultFolders()
 {
-    QFile mounts(QStringLiteral("/proc/self/mounts"));
+    QFile mounts(MountTablePath());
     QStringList folders;
     if (mounts.open(QIODevice::ReadOnly))
         folders = CardMounts(mounts.readAll());

@@ -32,9 +32,11 @@ public:
     HRESULT Open(const QString &deviceId, std::shared_ptr<DeviceSession> &session) override;
 
     static QString DeviceIdFor(const QString &folder);
-    // Mount points from a mounts table (/proc/self/mounts syntax) whose
+    // The folder a device of ours stands for; empty for any other device.
+    static QString FolderOfDevice(const QString &deviceId);
+    // Mount points from a mount table (/proc/self/mountinfo syntax) whose
     // root holds a DCIM folder.
-    static QStringList CardMounts(const QByteArray &mountsTable);
+    static QStringList CardMounts(const QByteArray &mountTable);
     static QStringList DefaultFolders();
     // The folders the user added as devices, which the window remembers in
     // the settings file; part of the default folders from here on.

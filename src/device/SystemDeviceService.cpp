@@ -10,8 +10,21 @@ std::unique_ptr<DeviceService> CreateSystemDeviceService()
 {
     std::vector<std::shared_ptr<DeviceBackend>> backends;
     backends.push_back(std::make_shared<FolderBackend>());
-    backends.push_back(std::make_shared<GPhotoBackend>(CreateLibGPhotoApi()));
+    if (UsbDevicesOffered())
+        backends.push_back(std::make_shared<GPhotoBackend>(CreateLibGPhotoApi()));
     return CreateBackendService(std::move(backends));
+}
+
+QString MountTablePath()
+{
+    const QString given = qEnvironmentVariable("FERROVANE_MOUNTINFO");
+    return given.isEmpty() ? QStringLiteral("/proc/self/mountinfo") : given;
+}
+
+bool UsbDevicesOffered()
+{
+    const QByteArray off = qgetenv("FERROVANE_NO_USB");
+    return off.isEmpty() || off == "0";
 }
 
 QStringList FolderDeviceTrouble(const QString &folderList)

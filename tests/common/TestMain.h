@@ -1,8 +1,9 @@
 #pragma once
 
 // Every test program runs offscreen in a home of its own: a fresh temporary
-// HOME, XDG folders and TMPDIR, and the C locale, so nothing depends on the
-// machine or touches the real user's files.
+// HOME, XDG folders and TMPDIR, its own (empty) mount table, no USB devices
+// and the C locale, so nothing depends on the machine or touches the real
+// user's files and devices.
 
 #include <QApplication>
 #include <QDir>
@@ -32,6 +33,13 @@ inline void Prepare(const QString &root)
     set("TMPDIR", QStringLiteral("tmp"));
     QFile::setPermissions(root + QStringLiteral("/runtime"),
                           QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    // The machine's own cards, cameras and phones stay out of sight: a test
+    // sees a mount table it writes itself (empty to begin with) and no USB
+    // devices, unless it is about those.
+    const QString mountTable = root + QStringLiteral("/mountinfo");
+    QFile(mountTable).open(QIODevice::WriteOnly);
+    qputenv("FERROVANE_MOUNTINFO", QFile::encodeName(mountTable));
+    qputenv("FERROVANE_NO_USB", "1");
     qputenv("LC_ALL", "C.UTF-8");
     qputenv("LANG", "C.UTF-8");
     // The offscreen platform's own screen (800 x 600) is smaller than the

@@ -326,9 +326,18 @@ private slots:
         QDir().mkpath(withDcim + QStringLiteral("/DCIM"));
         QDir().mkpath(without + QStringLiteral("/Music"));
         auto escaped = [](QString path) { return path.replace(QLatin1Char(' '), QStringLiteral("\\040")).toUtf8(); };
-        const QByteArray table = "proc /proc proc rw 0 0\n/dev/sdb1 " + escaped(withDcim) + " vfat rw 0 0\n/dev/sdc1 " +
-                                 escaped(without) + " vfat rw 0 0\n/dev/sda1 / ext4 rw 0 0\n";
+        const QByteArray table = "22 28 0:21 / /proc rw - proc proc rw\n41 28 8:17 / " + escaped(withDcim) +
+                                 " rw shared:1 - vfat /dev/sdb1 rw\n42 28 8:33 / " + escaped(without) +
+                                 " rw - vfat /dev/sdc1 rw\n28 1 8:1 / / rw - ext4 /dev/sda1 rw\n";
         QCOMPARE(FolderBackend::CardMounts(table), QStringList{withDcim});
+
+        // The program reads the table it is given, never the machine's own.
+        QFile given(qEnvironmentVariable("FERROVANE_MOUNTINFO"));
+        QVERIFY(!FolderBackend::DefaultFolders().contains(withDcim));
+        QVERIFY(given.open(QIODevice::WriteOnly) && given.write(table) == table.size());
+        given.close();
+        QVERIFY(FolderBackend::DefaultFolders().contains(withDcim));
+        QVERIFY(given.open(QIODevice::WriteOnly | QIODevice::Truncate));
     }
 
     void environmentFolders()

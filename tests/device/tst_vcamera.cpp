@@ -232,6 +232,8 @@ private:
 private slots:
     void initTestCase()
     {
+        // This test is about the USB camera, which the test setup hides.
+        qunsetenv("FERROVANE_NO_USB");
         SetProgramFolders();
         // The emulator forgets what was deleted whenever its library is
         // unloaded, with the last port closed: one device stays open for
