@@ -392,6 +392,10 @@ CopyOutcome CopyRun::CopyJob(const QString &deviceId, const QString &deviceName)
         outcome.end = CopyOutcome::End::NoDestination;
         return outcome;
     }
+    if (!decision_.DestinationApart(header.Destination)) {
+        outcome.end = CopyOutcome::End::NoDestination;
+        return outcome;
+    }
 
     ClearCatalogue();
     run_.ErrorCount = 0;

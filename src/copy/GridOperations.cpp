@@ -75,6 +75,11 @@ void GridOperations::GridCopyFile(const std::vector<GridRow> &rows, TransferDeci
     const BusyOperation busy(*this);
     QElapsedTimer elapsed;
     elapsed.start();
+    if (!decision.DestinationApart(header.Destination)) {
+        run_.ErrorCount += 1;
+        WriteLines(CopyStatisticsLines(RunCounts::Of(run_), elapsed.elapsed(), host_.DeleteFilesAfterTransfer()));
+        return;
+    }
 
     for (auto row = rows.rbegin(); row != rows.rend(); ++row) {
         if (!IsFileRow(*row))

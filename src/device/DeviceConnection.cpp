@@ -27,6 +27,7 @@ void DeviceConnection::Failure(bool report, const QString &text, LogColor color)
 
 bool DeviceConnection::OpenHandles(const QString &DeviceID, bool report)
 {
+    openedId_.clear();
     handles_.aPortableDeviceManager = service_.CreateManager();
     if (!handles_.aPortableDeviceManager) {
         Failure(report, QStringLiteral("CoPortableDeviceManager.Create failed."), LogColor::Red);
@@ -79,6 +80,7 @@ bool DeviceConnection::OpenHandles(const QString &DeviceID, bool report)
         Failure(report, QStringLiteral("aPortableDeviceProperties.GetValues failed."), LogColor::Red);
         return false;
     }
+    openedId_ = DeviceID;
     return true;
 }
 

@@ -38,6 +38,9 @@ public:
     QString GetDeviceSerialNo(const QString &DeviceID);
 
     DeviceHandles &Handles() { return handles_; }
+    // The device the handles belong to: the last one opened, empty when the
+    // last open failed.
+    const QString &OpenedDeviceID() const { return openedId_; }
     DeviceService &Service() { return service_; }
 
     // The selected device: its device-list text (also its settings section),
@@ -58,5 +61,6 @@ private:
 
     DeviceService &service_;
     LogSink &log_;
+    QString openedId_;
     DeviceHandles handles_;
 };
