@@ -1,6 +1,7 @@
 #include "StreamTransfer.h"
 
 #include "base/FileNames.h"
+#include "base/NumberFormat.h"
 #include "log/LogSink.h"
 
 #include <QRandomGenerator>
@@ -15,10 +16,13 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <limits.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/types.h>
+#include <sys/xattr.h>
 #include <unistd.h>
+#include <xxhash.h>
 
 namespace {
 
@@ -115,13 +119,83 @@ QString RandomLetters()
     return text;
 }
 
-// lstat: a link under a destination name is never followed.
-bool Occupied(const QString &path, struct stat *info)
+// What stands under a name: lstat, so a link there is never followed.
+// Nothing: 0. Something: 1, with info filled. The name cannot be looked
+// at: -1, with errno saying why (a name too long, a folder we may not read).
+int LookAt(const QString &path, struct stat &info)
 {
-    return ::lstat(Native(path).constData(), info) == 0 || errno != ENOENT;
+    info = {};
+    if (::lstat(Native(path).constData(), &info) == 0)
+        return 1;
+    return errno == ENOENT ? 0 : -1;
+}
+
+// Marks a named temporary as ours, for the leftover cleaner.
+const char kTemporaryMark[] = "user.ferrovane.part";
+
+// Large pieces for comparisons and hashes: fewer calls, fewer requests.
+constexpr qint64 kComparePiece = 1 << 20;
+
+class Hasher
+{
+public:
+    Hasher() : state_(XXH3_createState()) { XXH3_128bits_reset(state_); }
+    ~Hasher() { XXH3_freeState(state_); }
+    Hasher(const Hasher &) = delete;
+    Hasher &operator=(const Hasher &) = delete;
+    void Add(const void *data, size_t n) { XXH3_128bits_update(state_, data, n); }
+    ContentDigest Digest() const
+    {
+        const XXH128_hash_t h = XXH3_128bits_digest(state_);
+        return ContentDigest{h.high64, h.low64, true};
+    }
+
+private:
+    XXH3_state_t *state_;
+};
+
+// Reads up to count bytes from a stream, as many as it gives; false on a
+// failed read (hr says why).
+bool ReadFull(IStream &stream, char *data, std::uint32_t count, std::uint32_t &got, HRESULT &hr)
+{
+    got = 0;
+    while (got < count) {
+        std::uint32_t n = 0;
+        hr = stream.Read(data + got, count - got, &n);
+        if (FAILED(hr))
+            return false;
+        n = std::min(n, count - got);
+        if (n == 0)
+            break;
+        got += n;
+    }
+    return true;
+}
+
+// Reads up to count bytes of a local file at offset; -1 with errno.
+qint64 PreadFull(int fd, char *data, qint64 count, qint64 offset)
+{
+    qint64 got = 0;
+    while (got < count) {
+        const ssize_t n = ::pread(fd, data + got, size_t(count - got), off_t(offset + got));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return -1;
+        }
+        if (n == 0)
+            break;
+        got += n;
+    }
+    return got;
 }
 
 constexpr int kMaxNumberedNames = 9999;
+
+bool SameTime(const struct timespec &a, const struct timespec &b)
+{
+    return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec;
+}
 
 // A copy inside the kernel goes in pieces of about this time, whatever the
 // source's speed, so that a stop request is noticed soon.
@@ -143,12 +217,40 @@ qint64 NextPiece(qint64 piece, qint64 copied, std::chrono::steady_clock::duratio
 
 void TemporaryFile::Discard()
 {
+    // A temporary without a name goes with its last descriptor.
     if (!path_.isEmpty())
         ::unlink(Native(path_).constData());
     if (fd_ >= 0)
         ::close(fd_);
     fd_ = -1;
     path_.clear();
+}
+
+// --- proofs ---------------------------------------------------------------------
+
+QString ContentDigest::Text() const
+{
+    XXH128_canonical_t canonical;
+    XXH128_canonicalFromHash(&canonical, XXH128_hash_t{low, high});
+    return QString::fromLatin1(QByteArray(reinterpret_cast<const char *>(canonical.digest), 16).toHex());
+}
+
+QString CopyProof::Text() const
+{
+    switch (kind) {
+    case Kind::Compared: return QStringLiteral("Proof: compared byte for byte with the file on the device.");
+    case Kind::ReadBack:
+        return QStringLiteral("Proof: the copy, read back from the disk, has the XXH3-128 hash %1 of the bytes the "
+                              "device gave.")
+            .arg(digest.Text());
+    case Kind::SizeAndEnd:
+        return QStringLiteral("Proof: the copy has the file's size, and the device had nothing past its end.");
+    case Kind::Record:
+        return QStringLiteral("Proof: the import record names this file as the copy of this device file, unchanged "
+                              "since it was placed.");
+    case Kind::None: break;
+    }
+    return QStringLiteral("Proof: none.");
 }
 
 // --- helpers --------------------------------------------------------------------
@@ -179,9 +281,20 @@ QString StreamTransfer::NumberedName(const QString &FileName, int n)
     // The extension is what follows the last dot, unless the name starts
     // with its only dot (".profile" has none).
     const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
-    const QString stem = dot > 0 ? name.left(dot) : name;
+    QString stem = dot > 0 ? name.left(dot) : name;
     const QString ext = dot > 0 ? name.mid(dot) : QString();
-    return folder + stem + QStringLiteral(" (%1)").arg(n) + ext;
+    const QString number = QStringLiteral(" (%1)").arg(n);
+    // A name is at most NAME_MAX bytes: the stem gives way, a whole
+    // character at a time, and the extension stays.
+    const qsizetype room = NAME_MAX - nameToBytes(number).size() - nameToBytes(ext).size();
+    if (nameToBytes(stem).size() > room) {
+        while (!stem.isEmpty() && nameToBytes(stem).size() > std::max<qsizetype>(room, 1)) {
+            stem.chop(1);
+            if (!stem.isEmpty() && stem.back().isHighSurrogate())
+                stem.chop(1);
+        }
+    }
+    return folder + stem + number + ext;
 }
 
 bool StreamTransfer::SyncFileAndFolder(const QString &FileName)
@@ -238,9 +351,11 @@ void StreamTransfer::RemoveLeftoverTemporaries(const QString &Folder)
         const int fd = ::open(Native(path).constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
         if (fd < 0)
             continue;
-        // A transfer in progress holds its temporary locked until it is placed;
-        // only a dead process's temporaries can be locked here.
-        if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+        // Ours only when marked so (a device's file may have any name), and
+        // left by a dead run only when nobody holds its lock: a transfer
+        // locks its temporary before it marks it, and holds it until placed.
+        char mark = 0;
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::fgetxattr(fd, kTemporaryMark, &mark, 1) == 1 && mark == '1') {
             if (::unlink(Native(path).constData()) == 0)
                 log_.WriteLog(QStringLiteral("Removed the unfinished file ") + path +
                                   QStringLiteral(" of an interrupted run."),
@@ -281,7 +396,7 @@ bool StreamTransfer::OpenObjectStream(const QString &ObjectID, std::shared_ptr<I
     return true;
 }
 
-StreamTransfer::PrefixResult StreamTransfer::IsPrefixOfObject(const QString &FileName, const QString &ObjectID)
+StreamTransfer::Match StreamTransfer::MatchObject(const QString &FileName, const QString &ObjectID, qint64 Size)
 {
     QFile file;
     if (const int error = OpenForReading(FileName, file); error >= 0) {
@@ -289,77 +404,163 @@ StreamTransfer::PrefixResult StreamTransfer::IsPrefixOfObject(const QString &Fil
             ThrowOutOfResources(FileName, error);
         LocalFailure(QStringLiteral("Could not read ") + FileName + QStringLiteral(" for the comparison."), FileName,
                      error);
-        return PrefixResult::Failed;
+        return Match::Failed;
     }
+    const qint64 length = file.size();
+    if (length > Size)
+        return Match::Different;
     std::shared_ptr<IStream> stream;
     if (!OpenObjectStream(ObjectID, stream))
-        return PrefixResult::Failed;
-    // Only as far as the file goes, and usually one chunk: another photo
-    // differs at once.
-    std::vector<char> object(kTransferChunkSize);
-    std::vector<char> local(kTransferChunkSize);
-    for (qint64 left = file.size(); left > 0;) {
+        return Match::Failed;
+    // Both sides in large pieces, only as far as the file goes; another
+    // photo differs in the first one. Nothing is written.
+    std::vector<char> object(kComparePiece);
+    std::vector<char> local(kComparePiece);
+    for (qint64 at = 0; at < length;) {
+        if (StopRequested())
+            return Match::Stopped;
+        const std::uint32_t want = std::uint32_t(std::min<qint64>(length - at, kComparePiece));
         std::uint32_t n = 0;
-        const HRESULT hr = stream->Read(object.data(), std::uint32_t(std::min<qint64>(left, kTransferChunkSize)), &n);
-        if (FAILED(hr)) {
+        HRESULT hr = S_OK;
+        if (!ReadFull(*stream, object.data(), want, n, hr)) {
             StreamReadFailed(ObjectID, hr);
-            return PrefixResult::Failed;
+            return Match::Failed;
         }
-        n = std::min<std::uint32_t>(n, std::uint32_t(std::min<qint64>(left, kTransferChunkSize)));
-        if (n == 0 || file.read(local.data(), n) != qint64(n) || std::memcmp(object.data(), local.data(), n) != 0)
-            return PrefixResult::Different;
-        left -= n;
+        if (n < want)
+            return Match::Different;  // the object is shorter than the file
+        if (file.read(local.data(), n) != qint64(n)) {
+            LocalFailure(QStringLiteral("Could not read ") + FileName + QStringLiteral(" for the comparison."),
+                         FileName, file.error() == QFileDevice::NoError ? EIO : EIO);
+            return Match::Failed;
+        }
+        if (std::memcmp(object.data(), local.data(), n) != 0)
+            return Match::Different;
+        at += n;
     }
-    return PrefixResult::Prefix;
+    if (length < Size)
+        return Match::Prefix;
+    // The same bytes as far as the object was said to go; the object must
+    // end there too.
+    std::uint32_t more = 0;
+    const HRESULT hr = stream->Read(object.data(), kTransferChunkSize, &more);
+    if (FAILED(hr)) {
+        StreamReadFailed(ObjectID, hr);
+        return Match::Failed;
+    }
+    return more == 0 ? Match::Same : Match::Different;
+}
+
+StreamTransfer::Match StreamTransfer::MatchTemporary(const QString &Candidate, TemporaryFile &Temp)
+{
+    QFile file;
+    if (const int error = OpenForReading(Candidate, file); error >= 0) {
+        if (IsOutOfHandles(error))
+            ThrowOutOfResources(Candidate, error);
+        LocalFailure(QStringLiteral("Could not read ") + Candidate + QStringLiteral(" for the comparison."),
+                     Candidate, error);
+        return Match::Failed;
+    }
+    QFile copy;
+    if (!copy.open(Temp.fd_, QIODevice::ReadOnly, QFileDevice::DontCloseHandle)) {
+        LocalFailure(QStringLiteral("Could not read the copy for the comparison."), Temp.path_, EIO);
+        return Match::Failed;
+    }
+    if (CompareFiles(file, copy))
+        return Match::Same;
+    return file.size() < copy.size() && IsPrefixOf(file, copy) ? Match::Prefix : Match::Different;
+}
+
+bool StreamTransfer::CreateTemporary(const QString &Folder, TemporaryFile &Temp)
+{
+    // Without a name: nothing to clash with, nothing left after a crash.
+    int fd = ::open(Native(Folder).constData(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
+    QString path;
+    if (fd < 0 && (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)) {
+        // A file system without nameless files: a fresh hidden name with
+        // O_EXCL (never an existing file, never a planted link), locked
+        // before it is marked as ours, so no cleaner ever takes it for a
+        // dead run's leftover.
+        for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+            path = Folder + QStringLiteral(".ferrovane-") + RandomLetters() + QStringLiteral(".part");
+            fd = ::open(Native(path).constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
+            if (fd < 0) {
+                if (errno != EEXIST)
+                    break;
+                continue;
+            }
+            if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+                // A cleaner looked at it in the instant before the lock: it
+                // is not marked, so it stays; ours takes another name.
+                ::unlink(Native(path).constData());
+                ::close(fd);
+                fd = -1;
+                errno = EEXIST;
+                continue;
+            }
+            ::fsetxattr(fd, kTemporaryMark, "1", 1, 0);  // where the file system keeps marks
+        }
+    }
+    if (fd < 0) {
+        const int error = errno;
+        if (IsOutOfHandles(error))
+            ThrowOutOfResources(path.isEmpty() ? Folder : path, error);
+        LocalFailure(QStringLiteral("Failed to create destination IStream object."), path.isEmpty() ? Folder : path,
+                     error);
+        return false;
+    }
+    Temp.path_ = path;
+    Temp.folder_ = Folder;
+    Temp.fd_ = fd;
+    return true;
 }
 
 bool StreamTransfer::TransferToTemporary(const QString &ObjectID, const QString &Folder, qint64 Size,
-                                         TemporaryFile &Temp, bool ForComparison)
+                                         TemporaryFile &Temp)
 {
     Temp.Discard();
     Temp.received_ = 0;
     Temp.stopped_ = false;
+    Temp.proof_ = CopyProof();
+    lastFailedOnLength_ = false;
     RemoveLeftoverTemporaries(Folder);
 
     std::shared_ptr<IStream> pObjectDataStream;
     if (!OpenObjectStream(ObjectID, pObjectDataStream))
         return false;
+    if (!CreateTemporary(Folder, Temp))
+        return false;
+    const int fd = Temp.fd_;
     HRESULT hr = S_OK;
 
-    // A fresh name with O_EXCL: never an existing file, never a planted link.
-    QString path;
-    int fd = -1;
-    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-        path = Folder + QStringLiteral(".ferrovane-") + RandomLetters() + QStringLiteral(".part");
-        fd = ::open(Native(path).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
-        if (fd < 0 && errno != EEXIST)
-            break;
-    }
-    if (fd < 0) {
-        const int error = errno;
-        if (IsOutOfHandles(error))
-            ThrowOutOfResources(path, error);
-        LocalFailure(QStringLiteral("Failed to create destination IStream object."), path, error);
-        return false;
-    }
-    ::flock(fd, LOCK_EX | LOCK_NB);
-    Temp.path_ = path;
-    Temp.fd_ = fd;
-    if (ForComparison)
-        log_.WriteDebug(QStringLiteral("Byte Comparison: Copying ") + ObjectID + QStringLiteral(" to ") + path);
+    // A local source is looked at before and after: a file that changed
+    // while it was copied is not what the copy holds.
+    const int source = pObjectDataStream->LocalFileDescriptor();
+    struct stat before
+    {
+    };
+    const bool watched = source >= 0 && ::fstat(source, &before) == 0;
+    auto sourceChanged = [&] {
+        struct stat after
+        {
+        };
+        if (!watched || ::fstat(source, &after) != 0)
+            return false;
+        return after.st_size != before.st_size || !SameTime(after.st_mtim, before.st_mtim);
+    };
 
-    // A local file is copied inside the kernel, at explicit offsets;
-    // whatever goes wrong there (another file system, no support, a failing
-    // disk) hands the rest to the ordinary loop, which then names the side
-    // that failed.
+    // A local file is copied inside the kernel, at explicit offsets, unless
+    // its bytes are to be hashed on their way for a verification; whatever
+    // goes wrong there (another file system, no support, a failing disk)
+    // hands the rest to the ordinary loop, which then names the side that
+    // failed.
     bool zeroTail = false;
     bool fellBack = false;
-    const int source = pObjectDataStream->LocalFileDescriptor();
-    if (source < 0) {
+    bool inKernel = false;
+    if (source < 0 || verify_) {
         pObjectDataStream->Seek(0, IStream::STREAM_SEEK_SET, nullptr);
+    } else if (CopyInKernel(source, pObjectDataStream->LocalFileMayHaveHoles(), fd, Size, Temp, zeroTail)) {
+        inKernel = true;
     } else {
-        if (CopyInKernel(source, pObjectDataStream->LocalFileMayHaveHoles(), fd, Size, Temp, zeroTail))
-            return FinishTemporary(Temp, zeroTail, false);
         if (Temp.stopped_)
             return Stopped(Temp);
         fellBack = true;
@@ -370,55 +571,149 @@ bool StreamTransfer::TransferToTemporary(const QString &ObjectID, const QString 
             return false;
         }
         if (::lseek(fd, off_t(Temp.received_), SEEK_SET) < 0) {
-            LocalFailure(QStringLiteral("pFinalFileStream.Write failed."), path, errno);
+            LocalFailure(QStringLiteral("pFinalFileStream.Write failed."), Temp.path_, errno);
             Temp.Discard();
             return false;
         }
     }
 
-    // The loop may make one pass more than the whole chunks of Size: the
-    // last, partial chunk, or the empty read that ends the stream.
-    std::uint64_t passes = std::uint64_t(std::max<qint64>(Size - Temp.received_, 0)) / kTransferChunkSize + 1;
-    log_.WriteDebug(QStringLiteral("Number of %1 byte chunks = %2").arg(kTransferChunkSize).arg(passes));
+    Hasher hasher;
+    bool hashedOnTheWay = false;
+    if (!inKernel) {
+        // The loop may make one pass more than the whole chunks of Size: the
+        // last, partial chunk, or the empty read that ends the stream.
+        std::uint64_t passes = std::uint64_t(std::max<qint64>(Size - Temp.received_, 0)) / kTransferChunkSize + 1;
+        log_.WriteDebug(QStringLiteral("Number of %1 byte chunks = %2").arg(kTransferChunkSize).arg(passes));
+        hashedOnTheWay = !fellBack;
 
-    std::vector<char> buffer(kTransferChunkSize);
-    for (;;) {
-        if (StopRequested())
-            return Stopped(Temp);
-        std::uint32_t n = 0;
-        hr = pObjectDataStream->Read(buffer.data(), kTransferChunkSize, &n);
-        if (FAILED(hr)) {
-            StreamReadFailed(ObjectID, hr);
+        std::vector<char> buffer(kTransferChunkSize);
+        std::uint32_t last = 0;
+        for (;;) {
+            if (StopRequested())
+                return Stopped(Temp);
+            std::uint32_t n = 0;
+            hr = pObjectDataStream->Read(buffer.data(), kTransferChunkSize, &n);
+            if (FAILED(hr)) {
+                StreamReadFailed(ObjectID, hr);
+                Temp.Discard();
+                return false;
+            }
+            n = std::min<std::uint32_t>(n, kTransferChunkSize);
+            last = n;
+            if (hashedOnTheWay)
+                hasher.Add(buffer.data(), n);
+            // A chunk of zeros becomes a hole, as cp makes them: the file reads
+            // the same and a mostly empty video takes no room.
+            qint64 w;
+            if (n > 0 && IsAllZero(buffer.data(), n)) {
+                w = ::lseek(fd, off_t(n), SEEK_CUR) < 0 ? -1 : qint64(n);
+                zeroTail = true;
+            } else {
+                w = WriteAll(fd, buffer.data(), n);
+                if (n > 0)
+                    zeroTail = false;
+            }
+            if (w < 0) {
+                const int error = errno;
+                LocalFailure(QStringLiteral("pFinalFileStream.Write failed."), Temp.path_, error);
+                Temp.Discard();
+                return false;
+            }
+            Temp.received_ += w;
+            if (progress_)
+                progress_->fetch_add(std::uint64_t(w), std::memory_order_relaxed);
+            if (DebugFlag.load(std::memory_order_relaxed))
+                log_.WriteDebug(QStringLiteral("R %1 W %2").arg(n).arg(w));
+            if (w <= 0 || --passes == 0)
+                break;
+        }
+        // The loop ended on the size it was told. The device is asked for
+        // more: an object longer than declared gives a wrong copy, never a
+        // whole one.
+        if (last > 0 && Temp.received_ == Size) {
+            std::uint32_t more = 0;
+            hr = pObjectDataStream->Read(buffer.data(), kTransferChunkSize, &more);
+            if (FAILED(hr)) {
+                StreamReadFailed(ObjectID, hr);
+                Temp.Discard();
+                return false;
+            }
+            Temp.received_ += std::min<std::uint32_t>(more, kTransferChunkSize);
+        }
+    }
+    if (Temp.received_ != Size) {
+        // The caller says so; nothing is placed.
+        lastReceived_ = Temp.received_;
+        lastFailedOnLength_ = true;
+        return true;
+    }
+    if (!FinishTemporary(Temp, zeroTail, fellBack))
+        return false;
+    if (sourceChanged()) {
+        log_.WriteLog(QStringLiteral("The file ") + ObjectID +
+                          QStringLiteral(" changed while it was copied; the copy is removed and the file stays on "
+                                         "the device."),
+                      LogColor::Red);
+        Temp.Discard();
+        return false;
+    }
+
+    // The hash of the bytes: taken on their way, or from the copy the
+    // kernel wrote (still in the page cache).
+    ContentDigest digest = hashedOnTheWay ? hasher.Digest() : ContentDigest();
+    if (!digest.valid && !HashTemporary(Temp, false, digest)) {
+        LocalFailure(QStringLiteral("Could not read the copy back."), Temp.path_.isEmpty() ? Folder : Temp.path_,
+                     errno);
+        Temp.Discard();
+        return false;
+    }
+    Temp.proof_.digest = digest;
+    Temp.proof_.kind = CopyProof::Kind::SizeAndEnd;
+    if (verify_) {
+        ContentDigest onDisk;
+        if (!HashTemporary(Temp, true, onDisk)) {
+            LocalFailure(QStringLiteral("Could not read the copy back from the disk."),
+                         Temp.path_.isEmpty() ? Folder : Temp.path_, errno);
             Temp.Discard();
             return false;
         }
-        n = std::min<std::uint32_t>(n, kTransferChunkSize);
-        // A chunk of zeros becomes a hole, as cp makes them: the file reads
-        // the same and a mostly empty video takes no room.
-        qint64 w;
-        if (n > 0 && IsAllZero(buffer.data(), n)) {
-            w = ::lseek(fd, off_t(n), SEEK_CUR) < 0 ? -1 : qint64(n);
-            zeroTail = true;
-        } else {
-            w = WriteAll(fd, buffer.data(), n);
-            if (n > 0)
-                zeroTail = false;
-        }
-        if (w < 0) {
-            const int error = errno;
-            LocalFailure(QStringLiteral("pFinalFileStream.Write failed."), path, error);
+        if (!(onDisk == digest)) {
+            log_.WriteLog(QStringLiteral("The copy of ") + ObjectID +
+                              QStringLiteral(" read back from the disk differs from the bytes the device gave "
+                                             "(XXH3-128 %1, read back %2); it is removed.")
+                                  .arg(digest.Text(), onDisk.Text()),
+                          LogColor::Red);
             Temp.Discard();
             return false;
         }
-        Temp.received_ += w;
-        if (progress_)
-            progress_->fetch_add(std::uint64_t(w), std::memory_order_relaxed);
-        if (DebugFlag.load(std::memory_order_relaxed))
-            log_.WriteDebug(QStringLiteral("R %1 W %2").arg(n).arg(w));
-        if (w <= 0 || --passes == 0)
+        Temp.proof_.kind = CopyProof::Kind::ReadBack;
+    }
+    return true;
+}
+
+bool StreamTransfer::HashTemporary(TemporaryFile &Temp, bool fromDisk, ContentDigest &digest)
+{
+    const int fd = Temp.fd_;
+    if (fromDisk) {
+        // What reaches the disk, not what the page cache kept: flushed, then
+        // dropped from the cache, then read again.
+        if (::fdatasync(fd) != 0)
+            return false;
+        ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
+    }
+    Hasher hasher;
+    std::vector<char> buffer(kComparePiece);
+    for (qint64 at = 0;;) {
+        const qint64 n = PreadFull(fd, buffer.data(), kComparePiece, at);
+        if (n < 0)
+            return false;
+        if (n == 0)
             break;
+        hasher.Add(buffer.data(), size_t(n));
+        at += n;
     }
-    return FinishTemporary(Temp, zeroTail, fellBack);
+    digest = hasher.Digest();
+    return true;
 }
 
 bool StreamTransfer::CopyInKernel(int source, bool mayHaveHoles, int fd, qint64 Size, TemporaryFile &Temp,
@@ -558,34 +853,64 @@ bool StreamTransfer::FinishTemporary(TemporaryFile &Temp, bool zeroTail, bool fe
 
 bool StreamTransfer::PlaceTemporary(TemporaryFile &Temp, const QString &DestFileName, bool ReplaceExisting)
 {
-    const QByteArray from = Native(Temp.path_);
     const QByteArray to = Native(DestFileName);
     int result;
-    if (ReplaceExisting) {
-        result = ::rename(from.constData(), to.constData());
-    } else {
-        result = ::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE);
-        if (result != 0 && (errno == EINVAL || errno == ENOSYS)) {
-            // File systems without the exclusive rename: a hard link fails
-            // on an existing name just as well.
-            result = ::link(from.constData(), to.constData());
+    if (Temp.path_.isEmpty()) {
+        // A nameless file gets its name by a link, which never replaces
+        // anything; a replacement goes through a hidden name of its own.
+        const QByteArray self = "/proc/self/fd/" + QByteArray::number(Temp.fd_);
+        if (!ReplaceExisting) {
+            result = ::linkat(AT_FDCWD, self.constData(), AT_FDCWD, to.constData(), AT_SYMLINK_FOLLOW);
+        } else {
+            QByteArray hidden;
+            result = -1;
+            for (int attempt = 0; attempt < 100 && result != 0; ++attempt) {
+                hidden = Native(FolderOf(DestFileName) + QStringLiteral(".ferrovane-") + RandomLetters() +
+                                QStringLiteral(".part"));
+                result = ::linkat(AT_FDCWD, self.constData(), AT_FDCWD, hidden.constData(), AT_SYMLINK_FOLLOW);
+                if (result != 0 && errno != EEXIST)
+                    break;
+            }
             if (result == 0) {
-                ::unlink(from.constData());
-            } else if (errno == EPERM || errno == EOPNOTSUPP || errno == ENOSYS) {
-                struct stat info;
-                if (Occupied(DestFileName, &info)) {
-                    errno = EEXIST;
-                    result = -1;
-                } else {
-                    result = ::rename(from.constData(), to.constData());
+                result = ::rename(hidden.constData(), to.constData());
+                if (result != 0) {
+                    const int error = errno;
+                    ::unlink(hidden.constData());
+                    errno = error;
+                }
+            }
+        }
+    } else {
+        const QByteArray from = Native(Temp.path_);
+        if (ReplaceExisting) {
+            result = ::rename(from.constData(), to.constData());
+        } else {
+            result = ::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE);
+            if (result != 0 && (errno == EINVAL || errno == ENOSYS)) {
+                // File systems without the exclusive rename: a hard link fails
+                // on an existing name just as well.
+                result = ::link(from.constData(), to.constData());
+                if (result == 0) {
+                    ::unlink(from.constData());
+                } else if (errno == EPERM || errno == EOPNOTSUPP || errno == ENOSYS) {
+                    struct stat info;
+                    const int seen = LookAt(DestFileName, info);
+                    if (seen != 0) {
+                        errno = seen > 0 ? EEXIST : errno;
+                        result = -1;
+                    } else {
+                        result = ::rename(from.constData(), to.constData());
+                    }
                 }
             }
         }
     }
     if (result != 0) {
         const int error = errno;
-        LocalFailure(QStringLiteral("Could not put the copy in place as ") + DestFileName + QLatin1Char('.'),
-                     Temp.path_, error);
+        // A name taken meanwhile is for the caller to look at, not a failure.
+        if (error != EEXIST || ReplaceExisting)
+            LocalFailure(QStringLiteral("Could not put the copy in place as ") + DestFileName + QLatin1Char('.'),
+                         Temp.path_.isEmpty() ? DestFileName : Temp.path_, error);
         errno = error;
         return false;
     }
@@ -611,7 +936,12 @@ StreamTransfer::CopyResult StreamTransfer::CopyFileFromDevice(const QString &Obj
         return temp.Stopped() ? CopyResult::Stopped : CopyResult::Failed;
     if (temp.Received() != Size)
         return CopyResult::SizeMismatch;
-    return PlaceTemporary(temp, DestFileName, ReplaceExisting) ? CopyResult::Copied : CopyResult::Failed;
+    if (PlaceTemporary(temp, DestFileName, ReplaceExisting))
+        return CopyResult::Copied;
+    if (errno == EEXIST)
+        LocalFailure(QStringLiteral("Could not put the copy in place as ") + DestFileName + QLatin1Char('.'),
+                     DestFileName, EEXIST);
+    return CopyResult::Failed;
 }
 
 bool StreamTransfer::CompareFiles(QFile &A, QFile &B)
@@ -639,85 +969,118 @@ bool StreamTransfer::IsPrefixOf(QFile &Shorter, QFile &Longer)
 }
 
 ByteLevelResult StreamTransfer::ByteLevelCheck(const QString &ObjectID, const QString &DestFileName, qint64 Size,
-                                               QString *PlacedAs, const QString &FileName)
+                                               QString *PlacedAs, const QString &FileName, CopyProof *Proof,
+                                               const RecordedFunction &Recorded)
 {
-    TemporaryFile temp;
-    if (!TransferToTemporary(ObjectID, FolderOf(DestFileName), Size, temp, true))
-        return temp.Stopped() ? ByteLevelResult::Stopped : ByteLevelResult::TransferFailed;
-    if (temp.Received() != Size) {
-        log_.WriteLog(QStringLiteral("The device gave %1 bytes of %2 instead of %3.")
-                          .arg(temp.Received())
-                          .arg(ObjectID)
-                          .arg(Size),
-                      LogColor::Red);
-        return ByteLevelResult::TransferFailed;
-    }
-    QFile copy;
-    if (const int error = OpenForReading(temp.Path(), copy); error >= 0) {
-        if (IsOutOfHandles(error))
-            ThrowOutOfResources(temp.Path(), error);
-        LocalFailure(QStringLiteral("Could not read the copy for the comparison."), temp.Path(), error);
-        return ByteLevelResult::TransferFailed;
-    }
+    lastFailedOnLength_ = false;
+    TemporaryFile temp;  // the object's bytes, once they were needed
+    auto done = [&](ByteLevelResult result, const QString &at, const CopyProof &proof) {
+        if (PlacedAs)
+            *PlacedAs = at;
+        if (Proof)
+            *Proof = proof;
+        return result;
+    };
+    auto announce = [&](const QString &target) {
+        if (!FileName.isEmpty())
+            log_.WriteLog(QStringLiteral("Copying file ") + FileName + QStringLiteral(" to ") + target +
+                              QStringLiteral(" ..."),
+                          LogColor::Black);
+    };
+    // The object's bytes into the temporary, unless they are there already.
+    auto transfer = [&](const QString &target, ByteLevelResult &failed) {
+        if (temp.IsOpen())
+            return true;
+        if (!TransferToTemporary(ObjectID, FolderOf(DestFileName), Size, temp)) {
+            failed = temp.Stopped() ? ByteLevelResult::Stopped : ByteLevelResult::TransferFailed;
+            return false;
+        }
+        if (temp.Received() != Size) {
+            if (PlacedAs)
+                *PlacedAs = target;
+            failed = ByteLevelResult::TransferFailed;
+            return false;
+        }
+        return true;
+    };
 
+    int retaken = 0;  // free names that were taken before the copy got there
     for (int n = 1; n <= kMaxNumberedNames; ++n) {
         const QString candidate = NumberedName(DestFileName, n);
         struct stat info;
-        if (!Occupied(candidate, &info)) {
-            if (n > 1 && !FileName.isEmpty())
-                log_.WriteLog(QStringLiteral("Copying file ") + FileName + QStringLiteral(" to ") + candidate +
-                                  QStringLiteral(" ..."),
-                              LogColor::Black);
-            if (PlaceTemporary(temp, candidate, false)) {
-                if (PlacedAs)
-                    *PlacedAs = candidate;
-                return ByteLevelResult::Replaced;
-            }
-            if (errno == EEXIST)
-                continue;  // taken meanwhile: look at it like the others
+        const int seen = LookAt(candidate, info);
+        if (seen < 0) {
+            const int error = errno;
+            if (IsOutOfHandles(error))
+                ThrowOutOfResources(candidate, error);
+            LocalFailure(QStringLiteral("Could not look at ") + candidate + QLatin1Char('.'), candidate, error);
             return ByteLevelResult::TransferFailed;
+        }
+        if (seen == 0) {
+            ByteLevelResult failed = ByteLevelResult::TransferFailed;
+            announce(candidate);
+            if (!transfer(candidate, failed))
+                return failed;
+            if (PlaceTemporary(temp, candidate, false))
+                return done(ByteLevelResult::Replaced, candidate, temp.Proof());
+            if (errno != EEXIST || ++retaken > 100)
+                return ByteLevelResult::TransferFailed;
+            // Another run put something there meanwhile: look at it too.
+            --n;
+            continue;
         }
         if (!S_ISREG(info.st_mode)) {
             log_.WriteLog(candidate + QStringLiteral(" is not a plain file and is kept."), LogColor::Black);
             continue;
         }
-        QFile existing;
-        if (const int error = OpenForReading(candidate, existing); error >= 0) {
-            if (IsOutOfHandles(error))
-                ThrowOutOfResources(candidate, error);
-            LocalFailure(QStringLiteral("Could not read ") + candidate + QStringLiteral(" for the comparison."),
-                         candidate, error);
-            return ByteLevelResult::TransferFailed;
+        const qint64 length = qint64(info.st_size);
+        if (n > 1) {
+            log_.WriteLog(QStringLiteral("Destination file found ") + candidate, LogColor::Black);
+            log_.WriteLog(QStringLiteral("Size: ") + FormatKiB(length) + QStringLiteral(" KiB"), LogColor::Black);
         }
-        if (existing.size() == Size) {
-            if (CompareFiles(existing, copy)) {
-                if (PlacedAs)
-                    *PlacedAs = candidate;
-                return ByteLevelResult::Same;
-            }
+        if (length == Size && Recorded && Recorded(candidate)) {
+            CopyProof proof;
+            proof.kind = CopyProof::Kind::Record;
+            return done(ByteLevelResult::Same, candidate, proof);
+        }
+        Match match = Match::Different;
+        if (temp.IsOpen())
+            match = MatchTemporary(candidate, temp);
+        else if (length <= Size)
+            match = MatchObject(candidate, ObjectID, Size);
+        switch (match) {
+        case Match::Failed: return ByteLevelResult::TransferFailed;
+        case Match::Stopped: return ByteLevelResult::Stopped;
+        case Match::Same: {
+            CopyProof proof = temp.Proof();
+            proof.kind = CopyProof::Kind::Compared;
+            return done(ByteLevelResult::Same, candidate, proof);
+        }
+        case Match::Prefix: {
+            // An earlier copy cut short: it is finished in place.
+            if (n > 1)
+                log_.WriteLog(QStringLiteral("Destination file ") + candidate +
+                                  QStringLiteral(" has SIZE mismatch with Source file."),
+                              LogColor::Red);
+            log_.WriteLog(QStringLiteral("Overwritting Destination file..."), LogColor::Red);
+            announce(candidate);
+            ByteLevelResult failed = ByteLevelResult::TransferFailed;
+            if (!transfer(candidate, failed))
+                return failed;
+            if (!PlaceTemporary(temp, candidate, true))
+                return ByteLevelResult::TransferFailed;
+            return done(ByteLevelResult::Replaced, candidate, temp.Proof());
+        }
+        case Match::Different: break;
+        }
+        if (length == Size)
             log_.WriteLog(QStringLiteral("Destination file ") + candidate +
                               QStringLiteral(" has BYTE mismatch with Source file."),
                           LogColor::Red);
-        } else if (n > 1) {
+        else if (n > 1)
             log_.WriteLog(QStringLiteral("Destination file ") + candidate +
                               QStringLiteral(" has SIZE mismatch with Source file."),
                           LogColor::Red);
-        }
-        // A shorter file holding the object's first bytes is an earlier copy
-        // that was cut short: finish it. Anything else is another file.
-        if (existing.size() < Size && IsPrefixOf(existing, copy)) {
-            existing.close();
-            log_.WriteLog(QStringLiteral("Overwritting Destination file..."), LogColor::Red);
-            if (!FileName.isEmpty())
-                log_.WriteLog(QStringLiteral("Copying file ") + FileName + QStringLiteral(" to ") + candidate +
-                                  QStringLiteral(" ..."),
-                              LogColor::Black);
-            if (!PlaceTemporary(temp, candidate, true))
-                return ByteLevelResult::TransferFailed;
-            if (PlacedAs)
-                *PlacedAs = candidate;
-            return ByteLevelResult::Replaced;
-        }
         log_.WriteLog(QStringLiteral("Destination file ") + candidate +
                           QStringLiteral(" is a different file and is kept."),
                       LogColor::Black);

@@ -1,20 +1,26 @@
 #pragma once
 
-// Moving one device object into one local file, and comparing local files.
+// Moving one device object into one local file, comparing local files with
+// the object, and the proof that a copy holds the object's bytes.
 //
 // Data never lands under its final name while it is arriving: it goes into
-// a hidden temporary file in the destination's own folder (".ferrovane-" six
-// letters ".part", never a photo's name) and is renamed into place only
-// once the whole object arrived with the size the catalogue gave. A failed
-// or short transfer removes its temporary; a file already standing under
-// the final name stays as it is until one rename replaces it, and a
-// different file there is never replaced at all. Temporaries left behind by
-// a killed run are removed the next time a run copies into their folder.
+// a temporary file in the destination's own folder and gets its name only
+// once the whole object arrived with the size the catalogue gave, the
+// device had nothing past that end, and (with verification on) the copy
+// read back from the disk hashed alike. Where the file system allows it the
+// temporary has no name at all until then (O_TMPFILE), so nothing of it can
+// be left behind or clash with another run; elsewhere it is a hidden
+// ".ferrovane-" six letters ".part", locked from the moment it is made and
+// marked as ours, and only such a marked file that no live run holds is
+// ever removed as a leftover. A file standing under the final name is never
+// replaced by another file; a name taken meanwhile sends the copy on to the
+// next free "NAME (n).EXT".
 //
 // A stream over a local file (a memory card, a folder) is copied inside the
 // kernel with copy_file_range, keeping the source's holes; where that is not
-// possible the bytes pass through the program in 131072-byte chunks, and a
-// chunk of zeros becomes a hole.
+// possible, or the bytes are to be verified, they pass through the program
+// in 131072-byte chunks, and a chunk of zeros becomes a hole. The bytes are
+// hashed (XXH3-128) as they pass, or from the copy once the kernel wrote it.
 //
 // A stop request ends a transfer between two chunks (a copy inside the
 // kernel goes in pieces short enough to notice it within a fraction of a
@@ -46,6 +52,34 @@ public:
 
 enum class ByteLevelResult { TransferFailed, Same, Replaced, Stopped };
 
+// XXH3-128 of an object's bytes, with its text of 32 hexadecimal digits.
+struct ContentDigest
+{
+    std::uint64_t high = 0;
+    std::uint64_t low = 0;
+    bool valid = false;
+    QString Text() const;
+    bool operator==(const ContentDigest &other) const = default;
+};
+
+// What shows that a file at the destination holds the object's bytes. The
+// log names it under "Source and Destination files match.", and a source is
+// deleted only on one of these.
+struct CopyProof
+{
+    enum class Kind {
+        None,
+        Compared,    // the file was compared byte for byte with the object
+        ReadBack,    // the copy, read back from the disk, hashed as the bytes the device gave
+        SizeAndEnd,  // the copy has the object's size and the device had nothing past it
+        Record,      // the import record names this file as this object's copy, unchanged since
+    };
+    Kind kind = Kind::None;
+    ContentDigest digest;  // the object's bytes, when they were hashed
+    // "Proof: ..." for the log.
+    QString Text() const;
+};
+
 // A temporary file in a destination folder. Removed when destroyed unless it
 // was placed under a final name.
 class TemporaryFile
@@ -57,18 +91,23 @@ public:
     ~TemporaryFile() { Discard(); }
 
     bool IsOpen() const { return fd_ >= 0; }
+    // Its hidden name, or empty for a file without one (O_TMPFILE).
     const QString &Path() const { return path_; }
     qint64 Received() const { return received_; }
     // The transfer into it ended at a stop request (it is discarded then).
     bool Stopped() const { return stopped_; }
+    // The hash of the bytes it received, and how they were proven.
+    const CopyProof &Proof() const { return proof_; }
     void Discard();
 
 private:
     friend class StreamTransfer;
     QString path_;
+    QString folder_;
     int fd_ = -1;
     qint64 received_ = 0;
     bool stopped_ = false;
+    CopyProof proof_;
 };
 
 class StreamTransfer
@@ -93,37 +132,46 @@ public:
     // True when the whole of Shorter equals the start of Longer.
     static bool IsPrefixOf(QFile &Shorter, QFile &Longer);
 
-    // Runs when a file stands under DestFileName. The object is transferred
-    // once into a temporary in that folder and looked for at DestFileName,
-    // then "NAME (2).EXT", "NAME (3).EXT", ... up to the first free name.
-    // Same: one of them holds the same bytes (PlacedAs names it). Replaced:
-    // the object's data now stands under PlacedAs: either in place of a
-    // truncated earlier copy of it, or, every file found being a different
-    // one, under the first free name; different files are kept. A failed
-    // transfer, a device that gave another number of bytes than Size, or a
-    // file that cannot be read or placed gives TransferFailed; a transfer
-    // ended by a stop request gives Stopped. With a FileName, the data is
-    // announced as "Copying file FileName to NAME ..." before it is placed
-    // under a free name or over a copy cut short.
+    // Puts the object at DestFileName or, when a file stands there, finds
+    // where it already is or where it goes: DestFileName, then
+    // "NAME (2).EXT", "NAME (3).EXT", ... up to the first free name. A file
+    // found there counts as the object's copy only when proven: by the
+    // import record (a Recorded function, when given) or by comparing its
+    // bytes with the object's, read from the device in large pieces; nothing
+    // is written for a comparison. A shorter file holding the object's first
+    // bytes is an earlier copy cut short and is finished in place; any other
+    // file is kept. Same: one of them holds the object (PlacedAs names it).
+    // Replaced: the object's data now stands under PlacedAs, verified. A
+    // failed transfer, a device that gave another number of bytes than Size,
+    // or a file that cannot be read or placed gives TransferFailed; a
+    // transfer ended by a stop request gives Stopped. With a FileName, the
+    // data is announced as "Copying file FileName to NAME ..." before it is
+    // transferred. Proof, when given, says how the result was proven.
+    using RecordedFunction = std::function<bool(const QString &candidate)>;
     ByteLevelResult ByteLevelCheck(const QString &ObjectID, const QString &DestFileName, qint64 Size,
-                                   QString *PlacedAs = nullptr, const QString &FileName = QString());
+                                   QString *PlacedAs = nullptr, const QString &FileName = QString(),
+                                   CopyProof *Proof = nullptr, const RecordedFunction &Recorded = {});
+    // The number of bytes the device gave in the last transfer that failed
+    // for its length (what ByteLevelCheck's TransferFailed then reports).
+    qint64 LastReceived() const { return lastReceived_; }
+    bool LastFailedOnLength() const { return lastFailedOnLength_; }
 
-    // Whether the whole of the local file FileName (shorter than the object)
-    // is the start of the object's data: an earlier copy cut short. Reads
-    // the object only up to the file's length or the first difference.
-    // Failed: a call failed (logged in red).
-    enum class PrefixResult { Failed, Prefix, Different };
-    PrefixResult IsPrefixOfObject(const QString &FileName, const QString &ObjectID);
+    // How the local file FileName compares with the object: the same bytes
+    // (and the object ends where the file does), the start of the object (an
+    // earlier copy cut short), or different. Reads the object only up to the
+    // file's length or the first difference. Failed: a call failed (logged
+    // in red).
+    enum class Match { Failed, Stopped, Same, Prefix, Different };
+    Match MatchObject(const QString &FileName, const QString &ObjectID, qint64 Size);
 
     // Streams the object into a new temporary in Folder. False after a
     // failure (logged) or a stop request (Temp.Stopped()), with nothing left
     // on disk.
-    // With a comparison label, the debug line names the temporary.
-    bool TransferToTemporary(const QString &ObjectID, const QString &Folder, qint64 Size, TemporaryFile &Temp,
-                             bool ForComparison = false);
-    // Puts the temporary under DestFileName in one rename. Without
-    // ReplaceExisting an existing file there is never replaced. False (and
-    // logged) when that fails; the temporary stays for the caller to discard.
+    bool TransferToTemporary(const QString &ObjectID, const QString &Folder, qint64 Size, TemporaryFile &Temp);
+    // Puts the temporary under DestFileName. Without ReplaceExisting an
+    // existing file there is never replaced: false with errno EEXIST and
+    // nothing logged, the temporary kept for another name. Any other failure
+    // is logged; the temporary stays for the caller to discard.
     bool PlaceTemporary(TemporaryFile &Temp, const QString &DestFileName, bool ReplaceExisting);
 
     // Files written from now on get this modification time (an invalid one
@@ -131,6 +179,10 @@ public:
     void SetModificationTime(const QDateTime &when) { mtime_ = when; }
     // Flush written files and their folder to disk before they are placed.
     void SetSyncToDisk(bool sync) { sync_ = sync; }
+    // Read every copy back from the disk (not from the page cache) and
+    // compare its hash with the hash of the bytes the device gave, before it
+    // gets its name. The bytes then pass through the program.
+    void SetVerifyOnDisk(bool verify) { verify_ = verify; }
     // Transfers end between two chunks once this flag is set (none: never).
     void SetStopFlag(const std::atomic<bool> *stop) { stop_ = stop; }
 
@@ -148,10 +200,13 @@ public:
     // run and folder; those still being written by a live process stay).
     void RemoveLeftoverTemporaries(const QString &Folder);
 
-    // True when Name has the form of this program's temporary files.
+    // True when Name has the form of this program's temporary files (only a
+    // file of that form marked as ours is ever removed as a leftover).
     static bool IsTemporaryName(const QString &Name);
 
     // "NAME (n).EXT" for n >= 2 of a full file name; n = 1 gives it back.
+    // The name stays within the file system's 255 bytes: the part before the
+    // extension is shortened to make room for " (n)".
     static QString NumberedName(const QString &FileName, int n);
 
     // Flushes a file and its folder to disk. False (with errno set) on failure.
@@ -173,6 +228,15 @@ private:
     void LocalFailure(const QString &line, const QString &path, int error);
     // The two red lines of a device stream that failed: the call, then the object and why.
     void StreamReadFailed(const QString &ObjectID, HRESULT hr);
+    // A new temporary in Folder, without a name where the file system
+    // allows it. False after a failure (logged).
+    bool CreateTemporary(const QString &Folder, TemporaryFile &Temp);
+    // Hashes what the temporary holds (from the page cache, or with
+    // fromDisk from the disk itself); false with errno on a read failure.
+    bool HashTemporary(TemporaryFile &Temp, bool fromDisk, ContentDigest &digest);
+    // Where a free name was taken: looks at the candidate again. Same:
+    // the file there holds the temporary's bytes.
+    Match MatchTemporary(const QString &Candidate, TemporaryFile &Temp);
     // Copies a local file into the temporary inside the kernel, keeping its
     // holes. False when it failed and the ordinary loop is to go on from
     // Temp.Received() (a multiple of the chunk size), or when it was stopped.
@@ -189,6 +253,9 @@ private:
     LogSink &log_;
     QDateTime mtime_;
     bool sync_ = false;
+    bool verify_ = false;
+    qint64 lastReceived_ = 0;
+    bool lastFailedOnLength_ = false;
     QSet<QString> cleanedFolders_;
     std::atomic<std::uint64_t> *progress_ = nullptr;
     CopyRangeFunction copyRange_ = ::copy_file_range;

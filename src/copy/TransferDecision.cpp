@@ -5,7 +5,9 @@
 #include "base/NumberFormat.h"
 #include "base/RunState.h"
 #include "copy/CopyHost.h"
+#include "copy/DestinationOverlap.h"
 #include "device/DeviceConnection.h"
+#include "device/FolderBackend.h"
 #include "log/LogSink.h"
 
 #include <QDir>
@@ -23,7 +25,6 @@ namespace {
 const QString kResourceError = QStringLiteral("RESOURCE ERROR: Too many files.");
 const QString kTransferError = QStringLiteral("ERROR: Could not transfer the file from the device.");
 
-constexpr int kMaxNumberedNames = 9999;
 
 // Paths hold device names byte for byte (FileNames.h); Qt's encoding would
 // change the bytes that are not UTF-8. The log escapes what it shows.
@@ -32,15 +33,15 @@ QByteArray Native(const QString &path)
     return nameToBytes(path);
 }
 
-bool IsRegularFile(const QString &path, struct stat &info)
+// Nothing under the name: 0 (a missing folder on the way counts as
+// nothing). Something: 1, with info filled. It cannot be looked at: -1,
+// with errno saying why.
+int LookAt(const QString &path, struct stat &info)
 {
-    return ::lstat(Native(path).constData(), &info) == 0 && S_ISREG(info.st_mode);
-}
-
-bool Occupied(const QString &path)
-{
-    struct stat info;
-    return ::lstat(Native(path).constData(), &info) == 0 || (errno != ENOENT && errno != ENOTDIR);
+    info = {};
+    if (::lstat(Native(path).constData(), &info) == 0)
+        return 1;
+    return errno == ENOENT || errno == ENOTDIR ? 0 : -1;
 }
 
 bool IsFolder(const QString &path)
@@ -261,73 +262,18 @@ bool TransferDecision::DeleteSource(const QString &ObjectID, const QString &File
     return true;
 }
 
-QString TransferDecision::ChooseTarget(const QString &ObjectID, const QString &Dest, qint64 Size, bool &repair)
+bool TransferDecision::MakeFolder(const QString &Folder)
 {
-    repair = false;
-    for (int n = 1; n <= kMaxNumberedNames; ++n) {
-        const QString candidate = StreamTransfer::NumberedName(Dest, n);
-        struct stat info;
-        if (::lstat(Native(candidate).constData(), &info) != 0) {
-            if (errno == ENOENT)
-                return candidate;
-            const int error = errno;
-            if (error == EMFILE || error == ENFILE)
-                throw OutOfResources(candidate + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(error)));
-            log_.WriteLog(candidate + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(error)),
-                          LogColor::Red);
-            ErrorExit(kTransferError);
-            return QString();
-        }
-        if (!S_ISREG(info.st_mode)) {
-            if (n > 1)
-                log_.WriteLog(candidate + QStringLiteral(" is not a plain file and is kept."), LogColor::Black);
-            continue;
-        }
-        // A shorter file holding the object's first bytes is an earlier
-        // copy that was cut short: it is finished in place.
-        if (qint64(info.st_size) < Size) {
-            switch (streams_.IsPrefixOfObject(candidate, ObjectID)) {
-            case StreamTransfer::PrefixResult::Failed: ErrorExit(kTransferError); return QString();
-            case StreamTransfer::PrefixResult::Prefix: repair = true; return candidate;
-            case StreamTransfer::PrefixResult::Different: break;
-            }
-        }
-        log_.WriteLog(QStringLiteral("Destination file ") + candidate +
-                          QStringLiteral(" is a different file and is kept."),
-                      LogColor::Black);
-    }
-    log_.WriteLog(QStringLiteral("No free name is left beside ") + Dest + QLatin1Char('.'), LogColor::Red);
-    ErrorExit(kTransferError);
-    return QString();
-}
-
-bool TransferDecision::CopyTo(const QString &ObjectID, const QString &FileName, const QString &Target, qint64 Size,
-                              const QString &Folder, bool replace)
-{
-    log_.WriteLog(QStringLiteral("Copying file ") + FileName + QStringLiteral(" to ") + Target + QStringLiteral(" ..."),
-                  LogColor::Black);
-    if (!Folder.isEmpty() && !streams_.IsKnownFolder(Folder) && !IsFolder(Folder)) {
-        if (!MakeFolders(Folder)) {
-            const int error = errno;
-            if (error == EMFILE || error == ENFILE)
-                throw OutOfResources(Folder + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(error)));
-            ErrorExit(QStringLiteral("ERROR: Directory ") + Folder + QStringLiteral(" Could not be created."));
-            return false;
-        }
-        log_.WriteLog(QStringLiteral("Directory ") + Folder + QStringLiteral(" created."), LogColor::Black);
-    }
-    qint64 received = 0;
-    switch (streams_.CopyFileFromDevice(ObjectID, Target, Size, replace, &received)) {
-    case StreamTransfer::CopyResult::Failed: ErrorExit(kTransferError); return false;
-    case StreamTransfer::CopyResult::Stopped: NotCopied(FileName); return false;
-    case StreamTransfer::CopyResult::SizeMismatch:
-        // Nothing was placed: the short or long data was thrown away.
-        log_.WriteLog(QStringLiteral("Size: ") + FormatKiB(received) + QStringLiteral(" KiB"), LogColor::Black);
-        ErrorExit(QStringLiteral("FATAL ERROR: Destination file ") + Target +
-                  QStringLiteral(" file size mismatch with Source file."));
+    if (Folder.isEmpty() || streams_.IsKnownFolder(Folder) || IsFolder(Folder))
+        return true;
+    if (!MakeFolders(Folder)) {
+        const int error = errno;
+        if (error == EMFILE || error == ENFILE)
+            throw OutOfResources(Folder + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(error)));
+        ErrorExit(QStringLiteral("ERROR: Directory ") + Folder + QStringLiteral(" Could not be created."));
         return false;
-    case StreamTransfer::CopyResult::Copied: break;
     }
+    log_.WriteLog(QStringLiteral("Directory ") + Folder + QStringLiteral(" created."), LogColor::Black);
     return true;
 }
 
@@ -349,117 +295,115 @@ void TransferDecision::Decide(const QString &ObjectID, const QString &FileName, 
     }
     host_.SelectCatalogueRow(ObjectID);
 
-    const DestinationName name = DestinationFileName(host_.DestinationPathText(), host_.DateFormatText(),
-                                                     ProcessFormatSettings(), ObjectID, FileName, when, FolderMode);
+    const QString destination = host_.DestinationPathText();
+    if (!DestinationApart(destination)) {
+        run_.ErrorCount += 1;
+        endedInError_ = true;
+        return;
+    }
+    const DestinationName name = DestinationFileName(destination, host_.DateFormatText(), ProcessFormatSettings(),
+                                                     ObjectID, FileName, when, FolderMode);
     if (name.fileName.isEmpty()) {
         ErrorExit(name.error);
         return;
     }
     const QString Dest = name.fileName;
-    const bool byteLevel = host_.ByteLevelCompare();
     const bool deleteFiles = host_.DeleteFiles();
     streams_.SetModificationTime(when);
     streams_.SetSyncToDisk(deleteFiles);
+    streams_.SetVerifyOnDisk(host_.ByteLevelCompare());
 
-    QString matched;        // an existing file holding this object's data
-    bool verified = false;  // ... known to hold it byte for byte
-    QString placed;         // where this decision put the object's data
-
+    // What stands under the name: the placement below looks at it and at
+    // the numbered names beside it, and proves or refuses each.
     struct stat info;
-    if (Occupied(Dest)) {
-        bool Mismatch = false;
-        if (IsRegularFile(Dest, info)) {
-            log_.WriteLog(QStringLiteral("Destination file found ") + Dest, LogColor::Black);
-            const qint64 DestSize = GetLocalFileSize(Dest);
-            log_.WriteLog(QStringLiteral("Size: ") + FormatKiB(DestSize) + QStringLiteral(" KiB"), LogColor::Black);
-            if (DestSize != Size) {
-                log_.WriteLog(QStringLiteral("Destination file ") + Dest +
-                                  QStringLiteral(" has SIZE mismatch with Source file."),
-                              LogColor::Red);
-                Mismatch = true;
-            } else if (!byteLevel) {
-                matched = Dest;
-            }
-        } else {
-            log_.WriteLog(Dest + QStringLiteral(" is not a plain file and is kept."), LogColor::Black);
-            Mismatch = true;
-        }
-        // An earlier run may have put this object beside a different file.
-        for (int n = 2; Mismatch && !byteLevel && matched.isEmpty() && n <= kMaxNumberedNames; ++n) {
-            const QString candidate = StreamTransfer::NumberedName(Dest, n);
-            if (!Occupied(candidate))
-                break;
-            if (IsRegularFile(candidate, info) && qint64(info.st_size) == Size) {
-                log_.WriteLog(QStringLiteral("Destination file found ") + candidate, LogColor::Black);
-                log_.WriteLog(QStringLiteral("Size: ") + FormatKiB(Size) + QStringLiteral(" KiB"), LogColor::Black);
-                matched = candidate;
-            }
-        }
-        // A file of the same size is taken as this object's copy, but the
-        // source is deleted only once the bytes proved it: names that differ
-        // only in odd bytes, or two cameras counting alike, give files of
-        // one size and date that are different photos.
-        const bool compare = byteLevel || (deleteFiles && !matched.isEmpty());
-        if (!compare && matched.isEmpty()) {
-            // No file there has the object's size: where it goes is settled
-            // before the transfer, and the "Copying file" line names it.
-            bool repair = false;
-            const QString target = ChooseTarget(ObjectID, Dest, Size, repair);
-            if (target.isEmpty())
-                return;
-            if (repair)
-                log_.WriteLog(QStringLiteral("Overwritting Destination file..."), LogColor::Red);
-            if (!CopyTo(ObjectID, FileName, target, Size, QString(), repair))
-                return;
-            placed = target;
-        } else if (compare) {
-            QString at;
-            switch (streams_.ByteLevelCheck(ObjectID, Dest, Size, &at, FileName)) {
-            case ByteLevelResult::TransferFailed: ErrorExit(kTransferError); return;
-            case ByteLevelResult::Stopped: NotCopied(FileName); return;
-            case ByteLevelResult::Same:
-                matched = at;
-                verified = true;
-                break;
-            case ByteLevelResult::Replaced:
-                matched.clear();
-                placed = at;
-                break;
-            }
-        }
-    } else {
-        const QString Folder = FolderOf(Dest);
-        if (!CopyTo(ObjectID, FileName, Dest, Size, Folder))
+    QString announced = FileName;
+    if (const int seen = LookAt(Dest, info); seen < 0) {
+        const int error = errno;
+        if (error == EMFILE || error == ENFILE)
+            throw OutOfResources(Dest + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(error)));
+        log_.WriteLog(Dest + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(error)), LogColor::Red);
+        ErrorExit(kTransferError);
+        return;
+    } else if (seen > 0 && S_ISREG(info.st_mode)) {
+        log_.WriteLog(QStringLiteral("Destination file found ") + Dest, LogColor::Black);
+        log_.WriteLog(QStringLiteral("Size: ") + FormatKiB(qint64(info.st_size)) + QStringLiteral(" KiB"),
+                      LogColor::Black);
+        if (qint64(info.st_size) != Size)
+            log_.WriteLog(QStringLiteral("Destination file ") + Dest +
+                              QStringLiteral(" has SIZE mismatch with Source file."),
+                          LogColor::Red);
+    } else if (seen == 0) {
+        // A new file: said before its folder is made, as it goes there.
+        log_.WriteLog(QStringLiteral("Copying file ") + FileName + QStringLiteral(" to ") + Dest +
+                          QStringLiteral(" ..."),
+                      LogColor::Black);
+        announced.clear();
+        if (!MakeFolder(FolderOf(Dest)))
             return;
-        placed = Dest;
     }
 
+    QString at;
+    CopyProof proof;
+    switch (streams_.ByteLevelCheck(ObjectID, Dest, Size, &at, announced, &proof)) {
+    case ByteLevelResult::TransferFailed:
+        if (streams_.LastFailedOnLength()) {
+            // Nothing was placed: the short or long data was thrown away.
+            log_.WriteLog(QStringLiteral("Size: ") + FormatKiB(streams_.LastReceived()) + QStringLiteral(" KiB"),
+                          LogColor::Black);
+            ErrorExit(QStringLiteral("FATAL ERROR: Destination file ") + at +
+                      QStringLiteral(" file size mismatch with Source file."));
+        } else {
+            ErrorExit(kTransferError);
+        }
+        return;
+    case ByteLevelResult::Stopped: NotCopied(FileName); return;
+    case ByteLevelResult::Same: break;
+    case ByteLevelResult::Replaced: break;
+    }
+    const bool placed = proof.kind != CopyProof::Kind::Compared && proof.kind != CopyProof::Kind::Record;
+
     const bool forceRun = host_.ForceRun();
-    if (!placed.isEmpty()) {
-        log_.WriteLog(QStringLiteral("Copied file ") + FileName + QStringLiteral(" to ") + placed, LogColor::Green);
+    if (placed) {
+        log_.WriteLog(QStringLiteral("Copied file ") + FileName + QStringLiteral(" to ") + at, LogColor::Green);
         run_.FilesCopied += 1;
         run_.BytesCopied += quint64(Size);
-        const qint64 DestSize = GetLocalFileSize(placed);
+        const qint64 DestSize = GetLocalFileSize(at);
         log_.WriteLog(QStringLiteral("Size: ") + FormatKiB(DestSize) + QStringLiteral(" KiB"), LogColor::Black);
         if (DestSize != Size) {
-            ErrorExit(QStringLiteral("FATAL ERROR: Destination file ") + placed +
+            ErrorExit(QStringLiteral("FATAL ERROR: Destination file ") + at +
                       QStringLiteral(" file size mismatch with Source file."));
             return;
         }
         log_.WriteLog(QStringLiteral("Source and Destination files match."), LogColor::Black);
-        if (deleteFiles && !DeleteSource(ObjectID, FileName, placed))
+        log_.WriteLog(proof.Text(), LogColor::Black);
+        if (deleteFiles && !DeleteSource(ObjectID, FileName, at))
             return;
         if (!forceRun)
-            RunCommand(placed);
+            RunCommand(at);
     } else {
         log_.WriteLog(QStringLiteral("Source and Destination files match."), LogColor::Black);
+        log_.WriteLog(proof.Text(), LogColor::Black);
         run_.FilesExisting += 1;
-        // With Delete files on, every file found was compared above.
-        if (deleteFiles && verified && !DeleteSource(ObjectID, FileName, matched))
+        // Found only on a proof: compared byte for byte, or the import record.
+        if (deleteFiles && !DeleteSource(ObjectID, FileName, at))
             return;
     }
     if (forceRun)
-        RunCommand(placed.isEmpty() ? matched : placed);
+        RunCommand(at);
+}
+
+bool TransferDecision::DestinationApart(const QString &destination)
+{
+    const QString &device = connection_.OpenedDeviceID();
+    if (destination != apartDestination_ || device != apartDevice_) {
+        apartDestination_ = destination;
+        apartDevice_ = device;
+        overlap_ = DestinationOverlap(destination, FolderBackend::FolderOfDevice(device));
+    }
+    if (overlap_.isEmpty())
+        return true;
+    log_.WriteLog(overlap_, LogColor::Red, LogStyle::Bold);
+    return false;
 }
 
 bool TransferDecision::DeleteFileFromDevice(const QString &ObjectID)

@@ -8,10 +8,14 @@
 // Nothing at the destination is ever overwritten by another file: a file
 // under the destination name that is not this object's data is kept, and the
 // object goes to the first free "NAME (n).EXT" beside it; only a truncated
-// earlier copy of the same object is finished in place. A source is deleted
-// only when its copy is in place, verified and flushed to disk; a file found
-// already there counts as its copy only once its bytes were compared,
-// whatever the byte-level setting. Names keep the device's bytes
+// earlier copy of the same object is finished in place. A file found there
+// counts as the object's copy only on a proof: its bytes compared with the
+// object's, or the import record of this very object; a name and a size
+// prove nothing. A new copy is proven by its size and the device's end of
+// the object, and with Byte Level File Comparison by its hash read back
+// from the disk. Every "Source and Destination files match." is followed by
+// the line naming its proof. A source is deleted only when its copy is
+// proven and flushed to disk. Names keep the device's bytes
 // (base/FileNames.h) in every file-system call.
 //
 // Stop ends the file in flight between two chunks of its transfer: nothing
@@ -84,6 +88,12 @@ public:
     // Deletes one object from the device and its catalogue row.
     bool DeleteFileFromDevice(const QString &ObjectID);
 
+    // False, with one red line naming both, when the destination and the
+    // open device's own folder (a card or a folder device) lie one inside
+    // the other. Runs check it before listing; every file checks it too,
+    // which costs a comparison of two texts once the pair is known.
+    bool DestinationApart(const QString &destination);
+
     // Whether the last TransferFile ended in an error exit (a failing
     // per-file command is not one).
     bool EndedInError() const { return endedInError_; }
@@ -99,15 +109,9 @@ private:
     // False after an error exit.
     bool DeleteSource(const QString &ObjectID, const QString &FileName, const QString &Copy);
     void RunCommand(const QString &Dest);
-    // "Copying file ..." and the transfer to Target, which must be free
-    // unless replace; Folder, when given, is made first if missing. False
-    // after an error exit.
-    bool CopyTo(const QString &ObjectID, const QString &FileName, const QString &Target, qint64 Size,
-                const QString &Folder = QString(), bool replace = false);
-    // Where the object goes when the files under Dest and its numbered
-    // names all differ from it in size: a truncated earlier copy of it, or
-    // else the first free name (repair says which). Empty after an error exit.
-    QString ChooseTarget(const QString &ObjectID, const QString &Dest, qint64 Size, bool &repair);
+    // Makes a missing destination folder with its parents; false after an
+    // error exit.
+    bool MakeFolder(const QString &Folder);
 
     DeviceConnection &connection_;
     RunState &run_;
@@ -117,4 +121,8 @@ private:
     StreamTransfer streams_;
     TakenDateReader takenDates_;
     bool endedInError_ = false;
+    // The last pair DestinationApart judged, and its verdict.
+    QString apartDestination_;
+    QString apartDevice_;
+    QString overlap_;
 };

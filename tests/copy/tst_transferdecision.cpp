@@ -140,6 +140,7 @@ private slots:
             "G Copied file IMG_0001.JPG to " + dest,
             "K Size: 293 KiB",
             "K Source and Destination files match.",
+            "K Proof: the copy has the file's size, and the device had nothing past its end.",
         };
         QCOMPARE(rig_->log.Coded(), expected);
         QCOMPARE(ReadAll(dest), source_);
