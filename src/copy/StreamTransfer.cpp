@@ -456,8 +456,8 @@ StreamTransfer::Match StreamTransfer::MatchTemporary(const QString &Candidate, T
     if (const int error = OpenForReading(Candidate, file); error >= 0) {
         if (IsOutOfHandles(error))
             ThrowOutOfResources(Candidate, error);
-        LocalFailure(QStringLiteral("Could not read ") + Candidate + QStringLiteral(" for the comparison."),
-                     Candidate, error);
+        LocalFailure(QStringLiteral("Could not read ") + Candidate + QStringLiteral(" for the comparison."), Candidate,
+                     error);
         return Match::Failed;
     }
     QFile copy;

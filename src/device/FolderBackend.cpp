@@ -595,8 +595,9 @@ VolumeIdentity IdentifyVolume(const QString &folder)
             continue;
         id.mountRoot = true;
         const qsizetype dash = fields.indexOf(QByteArray("-"), 5);
-        node = dash > 0 && dash + 2 < fields.size() ? QFileInfo(UnescapeMountField(fields[dash + 2])).canonicalFilePath()
-                                                    : QString();
+        node = dash > 0 && dash + 2 < fields.size()
+                   ? QFileInfo(UnescapeMountField(fields[dash + 2])).canonicalFilePath()
+                   : QString();
     }
     if (node.startsWith(QStringLiteral("/dev/"))) {
         const QString name = QFileInfo(node).fileName();
