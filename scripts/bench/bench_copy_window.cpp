@@ -13,9 +13,10 @@
 #include "app/Application.h"
 #include "app/ProgramFolders.h"
 #include "app/Unit1.h"
-#include "common/FormProbe.h"
-#include "device/SystemDeviceService.h"
 #include "base/FormatSettings.h"
+#include "common/FormProbe.h"
+#include "device/FolderBackend.h"
+#include "device/SystemDeviceService.h"
 
 #include <QApplication>
 #include <QDirIterator>
@@ -76,8 +77,8 @@ bool WriteSettings(const QString &deviceName, const QString &serial, const QStri
         return false;
     const QByteArray name = deviceName.toUtf8();
     ini.write("[Ferrovane]\nDeviceCount=1\nLastDevice=" + name + "\n[Devices]\nItem0=" + name + "\n[" + name +
-              "]\nDeviceName=" + name + "\nDeviceSerialNo=" + serial.toUtf8() + "\nFileFiltersCheckBox=0\nDateFormat=yyyy-mm-dd\nCopyMode=1\nDestPath=" +
-              destination.toUtf8() + "\n");
+              "]\nDeviceName=" + name + "\nDeviceSerialNo=" + serial.toUtf8() +
+              "\nFileFiltersCheckBox=0\nDateFormat=yyyy-mm-dd\nCopyMode=1\nDestPath=" + destination.toUtf8() + "\n");
     return true;
 }
 
@@ -98,7 +99,8 @@ double CopyThroughWindow(const QString &source, const QString &destination, qsiz
                          Heartbeat &heartbeat)
 {
     qputenv("FERROVANE_FOLDER_DEVICES", QFile::encodeName(source));
-    if (!WriteSettings(QStringLiteral("Folder ") + QFileInfo(source).fileName(), source, destination))
+    const QString name = QStringLiteral("Folder ") + QFileInfo(source).fileName();
+    if (!WriteSettings(name, source, destination))
         return -1;
     const std::unique_ptr<DeviceService> devices = CreateSystemDeviceService();
     TForm1 form(*devices);
@@ -113,6 +115,15 @@ double CopyThroughWindow(const QString &source, const QString &destination, qsiz
         return -1;
     }
 
+    // Our folder and no other: another card on this machine is never copied.
+    const DeviceConnection &chosen = FormProbe::Connection(form);
+    const QStringList ours{FolderBackend::DeviceIdFor(source),
+                           FolderBackend::DeviceIdFor(QFileInfo(source).canonicalFilePath())};
+    if (chosen.CurrentDeviceName != name || !ours.contains(chosen.CurrentDeviceID)) {
+        std::printf("refusing to copy: the window has %s (%s) chosen, not %s\n", qPrintable(chosen.CurrentDeviceName),
+                    qPrintable(chosen.CurrentDeviceID), qPrintable(name));
+        return -1;
+    }
     QElapsedTimer clock;
     clock.start();
     const double windowCpu = ThreadCpuSeconds();
@@ -135,7 +146,7 @@ double CopyThroughWindow(const QString &source, const QString &destination, qsiz
     return seconds;
 }
 
-} // namespace
+}  // namespace
 
 int main(int argc, char *argv[])
 {
@@ -144,8 +155,8 @@ int main(int argc, char *argv[])
     InitFormatSettingsFromSystem();
     SetProgramFolders();
 
-    const QString root = argc > 1 ? QString::fromLocal8Bit(argv[1])
-                                  : QDir::tempPath() + QStringLiteral("/ferrovane-bench-copy");
+    const QString root =
+        argc > 1 ? QString::fromLocal8Bit(argv[1]) : QDir::tempPath() + QStringLiteral("/ferrovane-bench-copy");
     std::printf("test folder: %s (sources made once; load average %.1f)\n", qPrintable(root), LoadAverage());
     if (!MakeSources(root)) {
         std::printf("could not make the sources\n");
@@ -160,9 +171,8 @@ int main(int argc, char *argv[])
         QDir().mkpath(dest);
         const double seconds = CopyThroughWindow(root + QLatin1Char('/') + only, dest,
                                                  only == QLatin1String("big") ? kBigFiles : kSmallFiles, heartbeat);
-        std::printf("%s: %.3f s (CPU: window thread %.3f s, others %.3f s), longest block %lld ms\n",
-                    qPrintable(only), seconds, lastCpu.window, lastCpu.others,
-                    static_cast<long long>(heartbeat.Longest()));
+        std::printf("%s: %.3f s (CPU: window thread %.3f s, others %.3f s), longest block %lld ms\n", qPrintable(only),
+                    seconds, lastCpu.window, lastCpu.others, static_cast<long long>(heartbeat.Longest()));
         QDir(dest).removeRecursively();
         return seconds < 0;
     }

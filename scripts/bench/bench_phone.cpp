@@ -1,13 +1,17 @@
 // Lists the virtual device that scripts/bench-phone sets up (VCAMERA_DIR,
 // VCAMERA_KIND) and counts the requests it answered (VCAMERA_STATS).
 //
-//   bench_phone backend          the program's device backend: every folder
-//                                and file with its properties
-//   bench_phone driver           libgphoto2's camera driver alone (as the backend
-//                                used it for every device): list each folder,
-//                                then the file information of each file
-//   bench_phone read OBJECT-ID   read one file through the backend in
-//                                131072-byte chunks: speed and peak memory
+//   bench_phone PORT backend          the program's device backend: every folder
+//                                     and file with its properties
+//   bench_phone PORT driver           libgphoto2's camera driver alone (as the backend
+//                                     used it for every device): list each folder,
+//                                     then the file information of each file
+//   bench_phone PORT read OBJECT-ID   read one file through the backend in
+//                                     131072-byte chunks: speed and peak memory
+//
+// PORT is the virtual device's port ("usb:001,001"): the device on it and no
+// other, for another camera or a card mounted on this machine may be found
+// first.
 
 #include "PeakMemory.h"
 
@@ -93,22 +97,75 @@ std::map<QString, long> Requests()
 const char *OperationName(const QString &code)
 {
     static const std::map<QString, const char *> names = {
-        {"0x1001", "GetDeviceInfo"},  {"0x1002", "OpenSession"},      {"0x1003", "CloseSession"},
-        {"0x1004", "GetStorageIDs"},  {"0x1005", "GetStorageInfo"},   {"0x1007", "GetObjectHandles"},
-        {"0x1008", "GetObjectInfo"},  {"0x1014", "GetDevicePropDesc"}, {"0x1015", "GetDevicePropValue"},
+        {"0x1001", "GetDeviceInfo"},    {"0x1002", "OpenSession"},        {"0x1003", "CloseSession"},
+        {"0x1004", "GetStorageIDs"},    {"0x1005", "GetStorageInfo"},     {"0x1007", "GetObjectHandles"},
+        {"0x1008", "GetObjectInfo"},    {"0x1014", "GetDevicePropDesc"},  {"0x1015", "GetDevicePropValue"},
         {"0x101b", "GetPartialObject"}, {"0x95c1", "GetPartialObject64"}, {"0x9801", "GetObjPropsSupported"},
-        {"0x9802", "GetObjPropDesc"}, {"0x9805", "GetObjPropList"}};
+        {"0x9802", "GetObjPropDesc"},   {"0x9805", "GetObjPropList"}};
     const auto it = names.find(code);
     return it == names.end() ? "" : it->second;
 }
 
-} // namespace
+// The camera on PORT, opened as libgphoto2 opens the camera it detects
+// first; nullptr, having said why, when there is none.
+Camera *OpenCameraOn(const QByteArray &port, GPContext *context)
+{
+    CameraList *found = nullptr;
+    gp_list_new(&found);
+    const char *model = nullptr;
+    if (gp_camera_autodetect(found, context) >= GP_OK)
+        for (int i = 0; i < gp_list_count(found); ++i) {
+            const char *value = nullptr;
+            gp_list_get_value(found, i, &value);
+            if (value && port == value)
+                gp_list_get_name(found, i, &model);
+        }
+    Camera *camera = nullptr;
+    CameraAbilitiesList *abilities = nullptr;
+    GPPortInfoList *ports = nullptr;
+    CameraAbilities ability;
+    GPPortInfo info;
+    int index = -1;
+    const char *failed = nullptr;
+    if (!model)
+        failed = "libgphoto2 detects no camera on that port";
+    else if (gp_abilities_list_new(&abilities) < GP_OK || gp_abilities_list_load(abilities, context) < GP_OK ||
+             (index = gp_abilities_list_lookup_model(abilities, model)) < GP_OK ||
+             gp_abilities_list_get_abilities(abilities, index, &ability) < GP_OK)
+        failed = "libgphoto2 does not know the camera's model";
+    else if (gp_port_info_list_new(&ports) < GP_OK || gp_port_info_list_load(ports) < GP_OK ||
+             (index = gp_port_info_list_lookup_path(ports, port.constData())) < GP_OK ||
+             gp_port_info_list_get_info(ports, index, &info) < GP_OK)
+        failed = "libgphoto2 does not know the port";
+    else if (gp_camera_new(&camera) < GP_OK || gp_camera_set_abilities(camera, ability) < GP_OK ||
+             gp_camera_set_port_info(camera, info) < GP_OK || gp_camera_init(camera, context) < GP_OK)
+        failed = "the camera would not open";
+    if (failed) {
+        std::fprintf(stderr, "%s: %s\n", port.constData(), failed);
+        if (camera)
+            gp_camera_unref(camera);
+        camera = nullptr;
+    }
+    if (ports)
+        gp_port_info_list_free(ports);
+    if (abilities)
+        gp_abilities_list_free(abilities);
+    gp_list_free(found);
+    return camera;
+}
+
+}  // namespace
 
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
-    const QStringList args = app.arguments().mid(1);
+    const QStringList args = app.arguments().mid(2);
+    const QByteArray port = app.arguments().value(1).toUtf8();
     const QString mode = args.value(0, QStringLiteral("backend"));
+    if (!port.startsWith("usb:")) {
+        std::fprintf(stderr, "usage: bench_phone usb:BUS,DEVICE backend|driver|read OBJECT-ID\n");
+        return 2;
+    }
     const QString kind = qEnvironmentVariable("VCAMERA_KIND", QStringLiteral("camera"));
     QFile::remove(qEnvironmentVariable("VCAMERA_STATS"));
     qint64 objects = 0;
@@ -117,12 +174,9 @@ int main(int argc, char *argv[])
     QElapsedTimer clock;
     if (mode == QLatin1String("driver")) {
         GPContext *context = gp_context_new();
-        Camera *camera = nullptr;
-        gp_camera_new(&camera);
-        if (gp_camera_init(camera, context) < GP_OK) {
-            std::fprintf(stderr, "libgphoto2 found no camera\n");
+        Camera *camera = OpenCameraOn(port, context);
+        if (!camera)
             return 1;
-        }
         clock.start();
         objects = DriverWalk(camera, context, "/", failed);
         seconds = clock.nsecsElapsed() / 1e9;
@@ -132,16 +186,17 @@ int main(int argc, char *argv[])
     } else {
         auto service = CreateBackendService({std::make_shared<GPhotoBackend>(CreateLibGPhotoApi())});
         QStringList ids;
+        const QString id = GPhotoBackend::DeviceIdFor(QString::fromUtf8(port));
         // Detection opens the device to name it; the clock starts after.
-        if (service->CreateManager()->GetDevices(ids) != S_OK || ids.isEmpty()) {
-            std::fprintf(stderr, "no device found\n");
+        if (service->CreateManager()->GetDevices(ids) != S_OK || !ids.contains(id)) {
+            std::fprintf(stderr, "no device found on %s\n", port.constData());
             return 1;
         }
         auto device = service->CreateDevice();
         std::shared_ptr<IPortableDeviceContent> content;
         std::shared_ptr<IPortableDeviceProperties> properties;
         clock.start();
-        if (device->Open(ids[0], nullptr) != S_OK || device->Content(content) != S_OK ||
+        if (device->Open(id, nullptr) != S_OK || device->Content(content) != S_OK ||
             content->Properties(properties) != S_OK) {
             std::fprintf(stderr, "the device would not open\n");
             return 1;
@@ -150,12 +205,12 @@ int main(int argc, char *argv[])
             std::shared_ptr<IPortableDeviceResources> resources;
             std::shared_ptr<IStream> stream;
             // The size comes from a listing of the file's folder.
-            const QString id = args.value(1);
+            const QString object = args.value(1);
             std::shared_ptr<IEnumPortableDeviceObjectIDs> children;
-            content->EnumObjects(0, id.left(id.lastIndexOf(QLatin1Char('/'))), children);
+            content->EnumObjects(0, object.left(object.lastIndexOf(QLatin1Char('/'))), children);
             content->Transfer(resources);
-            if (!resources || FAILED(resources->GetStream(id, WPD_RESOURCE_DEFAULT, STGM_READ, stream))) {
-                std::fprintf(stderr, "cannot read %s\n", qPrintable(id));
+            if (!resources || FAILED(resources->GetStream(object, WPD_RESOURCE_DEFAULT, STGM_READ, stream))) {
+                std::fprintf(stderr, "cannot read %s\n", qPrintable(object));
                 return 1;
             }
             QByteArray buffer(kTransferChunkSize, Qt::Uninitialized);
@@ -192,9 +247,10 @@ int main(int argc, char *argv[])
         }
         parts << QStringLiteral("%1 %2").arg(QString::fromLatin1(OperationName(code)), QString::number(count));
     }
-    std::printf("%-7s %-7s %6lld objects listed in %6.2f s (cpu %.2f s, load %.1f): %ld requests, %.2f per object [%s]%s\n",
-                qPrintable(kind), qPrintable(mode), objects, seconds, ProcessCpuSeconds(), LoadAverage(), total,
-                objects ? double(total) / double(objects) : 0.0, qPrintable(parts.join(QStringLiteral(", "))),
-                failed ? " (SOME FAILED)" : "");
+    std::printf(
+        "%-7s %-7s %6lld objects listed in %6.2f s (cpu %.2f s, load %.1f): %ld requests, %.2f per object [%s]%s\n",
+        qPrintable(kind), qPrintable(mode), objects, seconds, ProcessCpuSeconds(), LoadAverage(), total,
+        objects ? double(total) / double(objects) : 0.0, qPrintable(parts.join(QStringLiteral(", "))),
+        failed ? " (SOME FAILED)" : "");
     return failed ? 1 : 0;
 }

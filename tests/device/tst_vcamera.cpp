@@ -185,6 +185,9 @@ private:
                      .toUtf8());
         service_ = CreateSystemDeviceService();
         StartForm(form, *service_);
+        // The runs that follow delete on the device: the virtual one alone,
+        // chosen by its name, never another camera or card of this machine.
+        QCOMPARE(form->DeviceComboBox->currentText(), name);
         QCOMPARE(form->Connection.CurrentDeviceID, GPhotoBackend::DeviceIdFor(QStringLiteral("usb:001,001")));
     }
     // Where a file of the card lands: below its date, or below its folders.
