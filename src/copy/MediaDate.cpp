@@ -1,7 +1,6 @@
 #include "MediaDate.h"
 
 #include "base/DateFormat.h"
-#include "base/TextRules.h"
 
 #include <QRegularExpression>
 
@@ -99,11 +98,10 @@ bool InRange(const QDateTime &when)
     return year >= 1970 && year <= 2100;
 }
 
-// A value from a file, fit for a log line.
+// A value from a file, short enough for a log line; the log escapes it.
 QString Printable(const QString &text)
 {
-    const QString shown = readableText(text.left(40));
-    return text.size() > 40 ? shown + QStringLiteral("...") : shown;
+    return text.size() > 40 ? text.left(40) + QStringLiteral("...") : text;
 }
 
 }  // namespace

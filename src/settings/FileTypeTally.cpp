@@ -1,7 +1,6 @@
 #include "FileTypeTally.h"
 
 #include "base/NumberFormat.h"
-#include "base/TextRules.h"
 #include "settings/FileFilter.h"
 
 #include <QSet>
@@ -78,7 +77,7 @@ QString FileTypeText(const QString &extension)
 {
     if (extension.isEmpty())
         return QStringLiteral("without extension");
-    QString text = readableText(extension.left(kMaxTypeLength).toUpper());
+    QString text = extension.left(kMaxTypeLength).toUpper();
     if (extension.size() > kMaxTypeLength)
         text += QStringLiteral("...");
     return text;

@@ -40,8 +40,9 @@ private:
     qint64 total_ = 0;
 };
 
-// A type as the log shows it: upper case, control characters as \xNN, at
-// most 24 characters; the empty type is "without extension".
+// A type as the log names it: upper case, at most 24 characters; the empty
+// type is "without extension". Not escaped: the log does that, and whatever
+// else shows it takes readableText() of it.
 QString FileTypeText(const QString &extension);
 
 // "Not in the file filter: 4 NEF, 1 TXT": after a listing's totals; empty

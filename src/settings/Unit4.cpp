@@ -1,5 +1,6 @@
 #include "Unit4.h"
 
+#include "base/TextRules.h"
 #include "log/ColorRules.h"
 #include "log/LogSink.h"
 #include "settings/DeviceSettings.h"
@@ -371,7 +372,8 @@ void TForm4::AddDeviceTypesButtonClick()
     QStringList named;
     for (const FileTypeTally::Entry &entry : found.Entries())
         if (missing.contains(entry.extension.toLower()))
-            named << FileTypeText(entry.extension) + QStringLiteral(" (") + FilesText(entry.count) + QLatin1Char(')');
+            named << readableText(FileTypeText(entry.extension)) + QStringLiteral(" (") + FilesText(entry.count) +
+                         QLatin1Char(')');
     QMessageBox box(QMessageBox::Question, windowTitle(),
                     QStringLiteral("These file types are on the device and not in the list:\n\n") +
                         named.join(QStringLiteral(", ")) + QStringLiteral("\n\nAdd them to the list?"),

@@ -660,6 +660,8 @@ private slots:
         log.WriteLog(QStringLiteral("Source File: /CARD/x\n12:00 forged\r\x1B[2K") + QChar(0xDCFF) +
                          QStringLiteral(".JPG"),
                      LogColor::Blue);
+        // A name that holds "\xFF" as typed, and a Hebrew letter.
+        log.WriteLog(QStringLiteral("Source File: /CARD/x\\xFF_7\u05D0 (2) 3.JPG"), LogColor::Blue);
         const QString path = SaveLog(log.Document(), UserDataFolder, QDateTime(QDate(2016, 8, 13), QTime(8, 41, 21)));
         QCOMPARE(QFileInfo(path).fileName(), QStringLiteral("Ferrovane Log 2016-08-13 08.41.21.rtf"));
 
@@ -677,9 +679,10 @@ private slots:
             {prefix, QStringLiteral("Ferrovane - Version 1.2 Release 0 Build 1"), "#0000ff", true},
             {prefix, QStringLiteral("ERROR: ") + japanese, "#ff0000", true},
             {prefix, QStringLiteral("Copied file ") + emoji, "#008000", false},
-            {QString(), QStringLiteral("braces {x} and \\ backslash"), "#800000", false},
+            {QString(), QStringLiteral("braces {x} and \\\\ backslash"), "#800000", false},
             {prefix, QStringLiteral("Ärger, naïve café"), "#800080", false},
             {prefix, QStringLiteral("Source File: /CARD/x\\n12:00 forged\\r\\x1B[2K\\xFF.JPG"), "#0000ff", false},
+            {prefix, QStringLiteral("Source File: /CARD/x\\\\xFF_7\u2067\u05D0\u2069 (2) 3.JPG"), "#0000ff", false},
         };
         QVERIFY(lines.size() >= expected.size());
         for (int i = 0; i < expected.size(); ++i) {

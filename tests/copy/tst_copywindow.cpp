@@ -8,6 +8,7 @@
 #include "app/RunMonitor.h"
 #include "app/Unit1.h"
 #include "base/FileNames.h"
+#include "base/TextRules.h"
 #include "copy/CopyTestSupport.h"
 #include "copy/DeviceLock.h"
 #include "device/fake/FakeDeviceService.h"
@@ -251,7 +252,7 @@ private slots:
         const qsizetype from = form_->Log.Document().LineCount();
         Copy();
         QCOMPARE(form_->DeviceRootEdit->text(), used);
-        QVERIFY(Log(from).contains(QStringLiteral("Device Root Path: ") + used));
+        QVERIFY(Log(from).contains(readableText(QStringLiteral("Device Root Path: ") + used)));  // "\\DCIM"
         QVERIFY(form_->RichEdit1->hasFocus() || !form_->isActiveWindow());
     }
 
@@ -667,16 +668,32 @@ private slots:
     }
 
     // A name that is not UTF-8: the grid shows it escaped, and the
-    // catalogue's copy and open put its data under exactly its bytes.
+    // catalogue's copy and open put its data under exactly its bytes. A
+    // name that holds "\xFF" as typed, and a Hebrew letter, looks different
+    // in the grid, and the log shows it as the grid does.
     void oddNameThroughTheCatalogue()
     {
         const QString name = nameFromBytes("x\xFF.JPG");
+        const QString typed = QStringLiteral("x\\xFF_7\u05D0 (2) 3.JPG");
         AddCamera();
-        service_.devices.front().AddFile(QStringLiteral("/store_S1/DCIM"), name, QStringLiteral("IMAGE"),
-                                         QStringLiteral("2016/08/19:10:22:33.000"), "odd");
+        for (const QString &each : {name, typed})
+            service_.devices.front().AddFile(QStringLiteral("/store_S1/DCIM"), each, QStringLiteral("IMAGE"),
+                                             QStringLiteral("2016/08/19:10:22:33.000"), "odd");
         Settings(dest_->path());
         StartForm(form_, service_);
         CatalogueGrid *cells = form_->StringGrid1->Cells();
+        const int typedRow = cells->FindRow(5, QStringLiteral("/store_S1/DCIM/") + typed);
+        QVERIFY(typedRow > 0);
+        const QString typedShown = cells->data(cells->index(typedRow - 1, 1)).toString();
+        QCOMPARE(typedShown, QStringLiteral("x\\\\xFF_7\u2067\u05D0\u2069 (2) 3.JPG"));
+        const qsizetype from = form_->Log.Document().LineCount();
+        SelectRows(typedRow, typedRow);
+        form_->GridCopyFile();
+        const QString logged = QStringLiteral("Source File: /store_S1/DCIM/") + typedShown;
+        const qsizetype line = from + Log(from).indexOf(logged);
+        QVERIFY(line >= from);
+        form_->Log.Flush();
+        QCOMPARE(form_->RichEdit1->LineText(line), form_->Log.Document().Line(line).prefix + logged);
         const int row = cells->FindRow(5, QStringLiteral("/store_S1/DCIM/") + name);
         QVERIFY(row > 0);
         QCOMPARE(cells->data(cells->index(row - 1, 1)).toString(), QStringLiteral("x\\xFF.JPG"));

@@ -608,7 +608,9 @@ private slots:
         QTest::newRow("odd byte") << QString("x") + QChar(0xDCFF) + ".JPG"
                                   << "x\\xFF.JPG";
         QTest::newRow("lone surrogate") << QString("x") + QChar(0xD800) << "x\\uD800";
-        QTest::newRow("plain stays") << QStringLiteral("Ärger 🎉 \\xFF") << QStringLiteral("Ärger 🎉 \\xFF");
+        QTest::newRow("typed escape") << "x\\xFF\\n"
+                                      << "x\\\\xFF\\\\n";
+        QTest::newRow("plain stays") << QStringLiteral("Ärger 🎉") << QStringLiteral("Ärger 🎉");
     }
     void forgedLinesStayOneLine()
     {
