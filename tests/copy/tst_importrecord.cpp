@@ -112,27 +112,11 @@ private slots:
         QCOMPARE(read->Text(), text);
     }
 
-    void hashText_data()
+    void hashTextRejected()
     {
-        QTest::addColumn<QString>("text");
-        QTest::newRow("empty") << "";
-        QTest::newRow("31 digits") << "99aa06d3014798d86001c324468d497";
-        QTest::newRow("upper case") << "99AA06D3014798D86001C324468D497F";
-        QTest::newRow("not hex") << "99aa06d3014798d86001c324468d497g";
-    }
-    void hashText()
-    {
-        QFETCH(QString, text);
-        QVERIFY(!ContentHash::FromText(text));
-    }
-
-    void hashFileReadError()
-    {
-        const int fd = ::open(QFile::encodeName(dir_.path()).constData(), O_RDONLY | O_DIRECTORY);
-        QString error;
-        QVERIFY(!HashFile(fd, &error));
-        ::close(fd);
-        QVERIFY(!error.isEmpty());
+        for (const char *text : {"", "99aa06d3014798d86001c324468d497", "99AA06D3014798D86001C324468D497F",
+                                 "99aa06d3014798d86001c324468d497g"})
+            QVERIFY2(!ContentHash::FromText(QString::fromLatin1(text)), text);
     }
 
     void roundTripAcrossReopen()
@@ -233,22 +217,15 @@ private slots:
         QFile file(copy);
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.write("abc");
-        file.close();
-        const std::optional<FileStamp> stamp = StampOf(copy);
-        QVERIFY(stamp);
-        QCOMPARE(stamp->size, 3);
+        file.flush();
         ImportEntry entry = Entry(Object(1, 3), copy);
-        entry.destinationStamp = *stamp;
+        entry.destinationStamp = StampOf(copy).value();
+        QCOMPARE(entry.destinationStamp.size, 3);
         QVERIFY(CopyUnchanged(entry));
-        entry.destinationStamp.mtimeNs += 1;
-        QVERIFY(!CopyUnchanged(entry));
-        entry.destinationStamp = *stamp;
-        QVERIFY(file.open(QIODevice::Append));
         file.write("d");
         file.close();
         QVERIFY(!CopyUnchanged(entry));
-        entry.destination = dir_.path();
-        QVERIFY(!StampOf(dir_.path()));
+        entry.destination = dir_.path();  // a folder has no stamp
         QVERIFY(!CopyUnchanged(entry));
     }
 
