@@ -191,6 +191,7 @@ RunSettings TForm1::ReadControls() const
         values.ByteLevel = options.ByteLevelCompare;
         values.DateTaken = options.DateTaken;
         values.DeleteFiles = options.DeleteFiles;
+        values.SkipImportedBefore = options.SkipImportedBefore;
     }
     return values;
 }

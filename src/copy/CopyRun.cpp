@@ -36,6 +36,7 @@ RunSettings RunSettingsOf(const DeviceSettings &device)
     settings.DeleteFiles = device.DeleteFiles;
     settings.ForceRun = device.PostFileCopyForceCheckBox;
     settings.DateTaken = device.DateSource == 1;
+    settings.SkipImportedBefore = device.SkipImportedBefore;
     settings.PostFileCopy = {device.PostFileCopyCommandCheckBox, device.PostFileCopyCommandLabeledEdit,
                              device.PostFileCopySuccessCode};
     settings.PostProcessing = {device.PostProcessingCommandCheckBox, device.PostProcessingCommandLabeledEdit,

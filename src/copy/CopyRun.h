@@ -50,7 +50,8 @@ struct RunSettings
     bool ByteLevel = false;
     bool DeleteFiles = false;
     bool ForceRun = false;
-    bool DateTaken = false;  // date folders by the date the photo or video was taken
+    bool DateTaken = false;           // date folders by the date the photo or video was taken
+    bool SkipImportedBefore = false;  // leave files the import record shows were imported before
     CommandSettings PostFileCopy;
     CommandSettings PostProcessing;
 };

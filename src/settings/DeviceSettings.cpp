@@ -48,6 +48,7 @@ const Key kKeys[] = {
     {"DateSource", &DeviceSettings::DateSource, DeviceKeys::Options},
     {"FolderPath", &DeviceSettings::FolderPath, DeviceKeys::Folder},
     {"CopyOnConnect", &DeviceSettings::CopyOnConnect, DeviceKeys::Options},
+    {"SkipImportedBefore", &DeviceSettings::SkipImportedBefore, DeviceKeys::Options},
 };
 
 // The device list's own section and its entries' keys.

@@ -33,6 +33,9 @@ struct DeviceSettings
     int DateSource = 0;
     QString FolderPath;          // a folder the user added as this device; empty for any other device
     bool CopyOnConnect = false;  // a copy run starts by itself when the device is connected
+    // A file the import record shows was imported before is left on the
+    // device, wherever its copy is now.
+    bool SkipImportedBefore = false;
 
     DeviceSettings();
 };
@@ -43,7 +46,7 @@ enum class DeviceKeys : unsigned {
     Identity = 1,        // DeviceName, DeviceSerialNo
     MainWindow = 2,      // DestPath, DateFormat, DeviceRoot, CopyMode
     Options = 4,         // ByteLevelCompare, DeleteFiles, FileFiltersCheckBox, FileFilter, DateSource,
-                         // CopyOnConnect
+                         // CopyOnConnect, SkipImportedBefore
     PostProcessing = 8,  // the two commands, their switches, Force and the success codes
     All = 15,            // everything Save Settings writes
     Folder = 16,         // FolderPath: written when a folder is added, kept by every other writer

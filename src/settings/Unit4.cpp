@@ -69,6 +69,11 @@ TForm4::TForm4(LogSink &log, const QString &iniFilePath, const QString &currentD
     CopyOnConnectCheckBox->setToolTip(copyOnConnectHint);
     CopyOnConnectCheckBox->setAccessibleName(CopyOnConnectCheckBox->text());
     CopyOnConnectCheckBox->setAccessibleDescription(copyOnConnectHint);
+    SkipImportedBeforeCheckBox = new QCheckBox(QStringLiteral("Skip files imported before"), this);
+    SkipImportedBeforeCheckBox->setAccessibleName(SkipImportedBeforeCheckBox->text());
+    SetHint(SkipImportedBeforeCheckBox,
+            QStringLiteral("Leave on the device every file Ferrovane imported from it before, even when its copy "
+                           "has since been moved, renamed or deleted."));
     DateSourceLabel = new QLabel(QStringLiteral("Date folders from:"), this);
     DateSourceComboBox = new QComboBox(this);
     DateSourceComboBox->addItems(
@@ -137,6 +142,7 @@ TForm4::TForm4(LogSink &log, const QString &iniFilePath, const QString &currentD
     layout->addWidget(ByteLevelCompareCheckBox);
     layout->addWidget(DeleteFilesCheckBox);
     layout->addWidget(CopyOnConnectCheckBox);
+    layout->addWidget(SkipImportedBeforeCheckBox);
     auto *dateRow = new QHBoxLayout;
     dateRow->addWidget(DateSourceLabel);
     dateRow->addWidget(DateSourceComboBox, 1);
@@ -196,21 +202,24 @@ void TForm4::FormShow()
     DebugCheckBox->setVisible(DebugFlag.load());
     keptDevice_ = !currentDeviceName_.trimmed().isEmpty();
     if (!keptDevice_) {
-        for (QWidget *w : {static_cast<QWidget *>(ByteLevelCompareCheckBox),
-                           static_cast<QWidget *>(DeleteFilesCheckBox), static_cast<QWidget *>(CopyOnConnectCheckBox),
-                           static_cast<QWidget *>(DateSourceComboBox), static_cast<QWidget *>(FileFiltersCheckBox),
-                           static_cast<QWidget *>(ListBox1), static_cast<QWidget *>(AddDeviceTypesButton)})
+        for (QWidget *w :
+             {static_cast<QWidget *>(ByteLevelCompareCheckBox), static_cast<QWidget *>(DeleteFilesCheckBox),
+              static_cast<QWidget *>(CopyOnConnectCheckBox), static_cast<QWidget *>(SkipImportedBeforeCheckBox),
+              static_cast<QWidget *>(DateSourceComboBox), static_cast<QWidget *>(FileFiltersCheckBox),
+              static_cast<QWidget *>(ListBox1), static_cast<QWidget *>(AddDeviceTypesButton)})
             w->setEnabled(false);
         FilterHelpLabel->setVisible(false);
     } else {
         ByteLevelCompareCheckBox->setEnabled(true);
         DeleteFilesCheckBox->setEnabled(true);
         CopyOnConnectCheckBox->setEnabled(true);
+        SkipImportedBeforeCheckBox->setEnabled(true);
         DateSourceComboBox->setEnabled(true);
         FileFiltersCheckBox->setEnabled(true);
         keptByteLevel_ = ByteLevelCompareCheckBox->isChecked();
         keptDelete_ = DeleteFilesCheckBox->isChecked();
         keptCopyOnConnect_ = CopyOnConnectCheckBox->isChecked();
+        keptSkipImported_ = SkipImportedBeforeCheckBox->isChecked();
         keptDateSource_ = DateSourceComboBox->currentIndex();
         keptFilters_ = FileFiltersCheckBox->isChecked();
         keptFilterList_ = FilterList();
@@ -244,6 +253,7 @@ void TForm4::ShowDeviceSettings(const DeviceSettings &values)
     ByteLevelCompareCheckBox->setChecked(values.ByteLevelCompare);
     DeleteFilesCheckBox->setChecked(values.DeleteFiles);
     CopyOnConnectCheckBox->setChecked(values.CopyOnConnect);
+    SkipImportedBeforeCheckBox->setChecked(values.SkipImportedBefore);
     DateSourceComboBox->setCurrentIndex(values.DateSource);
     FileFiltersCheckBox->setChecked(values.FileFiltersCheckBox);
     SetFilterList(DecodeFileFilter(values.FileFilter));
@@ -255,6 +265,7 @@ void TForm4::StoreDeviceSettings(DeviceSettings &values)
     values.ByteLevelCompare = ByteLevelCompareCheckBox->isChecked();
     values.DeleteFiles = DeleteFilesCheckBox->isChecked();
     values.CopyOnConnect = CopyOnConnectCheckBox->isChecked();
+    values.SkipImportedBefore = SkipImportedBeforeCheckBox->isChecked();
     values.DateSource = qMax(0, DateSourceComboBox->currentIndex());
     values.FileFiltersCheckBox = FileFiltersCheckBox->isChecked();
     QStringList entries = FilterList();
@@ -290,6 +301,7 @@ TForm4::RunOptions TForm4::CurrentRunOptions() const
     options.ByteLevelCompare = ByteLevelCompareCheckBox->isChecked();
     options.DateTaken = DateSourceComboBox->currentIndex() == 1;
     options.DeleteFiles = DeleteFilesCheckBox->isChecked();
+    options.SkipImportedBefore = SkipImportedBeforeCheckBox->isChecked();
     return options;
 }
 
@@ -319,6 +331,7 @@ void TForm4::CancelButtonClick()
         ByteLevelCompareCheckBox->setChecked(keptByteLevel_);
         DeleteFilesCheckBox->setChecked(keptDelete_);
         CopyOnConnectCheckBox->setChecked(keptCopyOnConnect_);
+        SkipImportedBeforeCheckBox->setChecked(keptSkipImported_);
         DateSourceComboBox->setCurrentIndex(keptDateSource_);
         FileFiltersCheckBox->setChecked(keptFilters_);
         SetFilterList(keptFilterList_);

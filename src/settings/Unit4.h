@@ -20,7 +20,7 @@ class QMenu;
 class SpinEdit;
 
 // The Options dialog: options of the selected device (byte-level compare,
-// delete after transfer, the file filter list) and of the application (days
+// delete after transfer, skipping files imported before, the file filter list) and of the application (days
 // to keep logs, style, the hidden Debug switch). Its controls hold these
 // settings while the program runs.
 class TForm4 : public QDialog
@@ -34,6 +34,7 @@ public:
     QCheckBox *ByteLevelCompareCheckBox;
     QCheckBox *DeleteFilesCheckBox;
     QCheckBox *CopyOnConnectCheckBox;
+    QCheckBox *SkipImportedBeforeCheckBox;
     QLabel *DateSourceLabel;
     QComboBox *DateSourceComboBox;
     QCheckBox *FileFiltersCheckBox;
@@ -76,6 +77,7 @@ public:
         bool ByteLevelCompare = false;
         bool DateTaken = false;
         bool DeleteFiles = false;
+        bool SkipImportedBefore = false;
     };
     RunOptions CurrentRunOptions() const;
 
@@ -112,6 +114,7 @@ private:
     bool keptByteLevel_ = false;
     bool keptDelete_ = false;
     bool keptCopyOnConnect_ = false;
+    bool keptSkipImported_ = false;
     bool keptFilters_ = false;
     int keptDateSource_ = 0;
     QStringList keptFilterList_;

@@ -64,6 +64,7 @@ private slots:
         values.FileFiltersCheckBox = false;
         values.FileFilter = QStringLiteral("jpg|png");
         values.CopyOnConnect = true;
+        values.SkipImportedBefore = true;
         values.DateSource = 1;
         WriteDeviceSection(ini, QStringLiteral("Cam"), values, DeviceKeys::All);
         const DeviceSettings back = ReadDeviceSection(ini, QStringLiteral("Cam"));
@@ -85,13 +86,15 @@ private slots:
         QCOMPARE(back.FileFiltersCheckBox, false);
         QCOMPARE(back.FileFilter, QStringLiteral("jpg|png"));
         QCOMPARE(back.CopyOnConnect, true);
+        QCOMPARE(back.SkipImportedBefore, true);
+        QCOMPARE(defaults.SkipImportedBefore, false);
         QCOMPARE(back.DateSource, 1);
         QCOMPARE(defaults.DateSource, 0);
 
         QFile::remove(path_);
         WriteDeviceSection(ini, QStringLiteral("Cam"), values, DeviceKeys::Options);
         QCOMPARE(ReadRaw(), QByteArray("[Cam]\nByteLevelCompare=1\nDeleteFiles=1\nFileFiltersCheckBox=0\n"
-                                       "FileFilter=jpg|png\nDateSource=1\nCopyOnConnect=1\n"));
+                                       "FileFilter=jpg|png\nDateSource=1\nCopyOnConnect=1\nSkipImportedBefore=1\n"));
         // A value out of range is the nearer choice.
         ini.WriteInteger(QStringLiteral("Cam"), QStringLiteral("DateSource"), 7);
         QCOMPARE(ReadDeviceSection(ini, QStringLiteral("Cam")).DateSource, 1);

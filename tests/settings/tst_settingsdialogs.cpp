@@ -65,6 +65,7 @@ private slots:
         QCOMPARE(f.CopyModeRadioGroup->ItemIndex(), 0);
         QVERIFY(f.Form4->FileFiltersCheckBox->isChecked());
         QVERIFY(!f.Form4->CopyOnConnectCheckBox->isChecked());
+        QVERIFY(!f.Form4->SkipImportedBeforeCheckBox->isChecked());
         QCOMPARE(f.Form4->FilterList(), DecodeFileFilter(QString::fromLatin1(kDefaultFileFilter)));
         QCOMPARE(f.Form4->MaxLogDaysSpinEdit->Text(), QStringLiteral("30"));
         QCOMPARE(f.Form3->PostFileCopySuccessCode->text(), QStringLiteral("0"));
@@ -92,6 +93,7 @@ private slots:
         f.Form4->ByteLevelCompareCheckBox->setChecked(true);
         f.Form4->DeleteFilesCheckBox->setChecked(true);
         f.Form4->CopyOnConnectCheckBox->setChecked(true);
+        f.Form4->SkipImportedBeforeCheckBox->setChecked(true);
         f.Form4->SetFilterList({"jpg", "AVI", "my pics"});
         f.Form4->DateSourceComboBox->setCurrentIndex(1);
         f.Form3->PostFileCopyCommandCheckBox->setChecked(true);
@@ -108,6 +110,7 @@ private slots:
         QCOMPARE(f.DeviceRootEdit->text(), QStringLiteral("\\DCIM"));
         QCOMPARE(Ini("Canon EOS 80D", "CopyMode"), QStringLiteral("1"));
         QCOMPARE(Ini("Canon EOS 80D", "CopyOnConnect"), QStringLiteral("1"));
+        QCOMPARE(Ini("Canon EOS 80D", "SkipImportedBefore"), QStringLiteral("1"));
         QCOMPARE(Ini("Canon EOS 80D", "FileFilter"), QStringLiteral("AVI|jpg|\"my pics\""));
         QCOMPARE(f.Form4->FilterList(), (QStringList{"AVI", "jpg", "my pics"}));
 
@@ -125,6 +128,7 @@ private slots:
         QVERIFY(g.Form4->ByteLevelCompareCheckBox->isChecked());
         QVERIFY(g.Form4->DeleteFilesCheckBox->isChecked());
         QVERIFY(g.Form4->CopyOnConnectCheckBox->isChecked());
+        QVERIFY(g.Form4->SkipImportedBeforeCheckBox->isChecked());
         QCOMPARE(g.Form4->FilterList(), (QStringList{"AVI", "jpg", "my pics"}));
         QCOMPARE(g.Form4->DateSourceComboBox->currentIndex(), 1);
         QCOMPARE(Ini("Canon EOS 80D", "DateSource"), QStringLiteral("1"));
@@ -305,6 +309,7 @@ private slots:
                 QVERIFY(!o.ByteLevelCompareCheckBox->isEnabled());
                 QVERIFY(!o.DeleteFilesCheckBox->isEnabled());
                 QVERIFY(!o.CopyOnConnectCheckBox->isEnabled());
+                QVERIFY(!o.SkipImportedBeforeCheckBox->isEnabled());
                 QVERIFY(!o.FileFiltersCheckBox->isEnabled());
                 QVERIFY(!o.ListBox1->isEnabled());
                 QVERIFY(!o.DateSourceComboBox->isEnabled());
@@ -426,6 +431,7 @@ private slots:
                 o.DeleteFilter1->trigger();
                 o.ByteLevelCompareCheckBox->click();
                 o.CopyOnConnectCheckBox->click();
+                o.SkipImportedBeforeCheckBox->click();
                 o.DateSourceComboBox->setCurrentIndex(1);
                 o.MaxLogDaysSpinEdit->SetText(QStringLiteral("7"));
                 o.CancelButton->click();
@@ -435,6 +441,7 @@ private slots:
         QCOMPARE(o.FilterList(), (QStringList{"mov", "AVI", "jpg"}));
         QVERIFY(!o.ByteLevelCompareCheckBox->isChecked());
         QVERIFY(!o.CopyOnConnectCheckBox->isChecked());
+        QVERIFY(!o.SkipImportedBeforeCheckBox->isChecked());
         QCOMPARE(o.DateSourceComboBox->currentIndex(), 0);
         QCOMPARE(o.MaxLogDaysSpinEdit->Text(), QStringLiteral("30"));
     }
@@ -501,6 +508,8 @@ private slots:
         QVERIFY(!o.AddDeviceTypesButton->toolTip().isEmpty());
         QCOMPARE(o.DateSourceComboBox->accessibleName(), QStringLiteral("Date folders from:"));
         QVERIFY(!o.DateSourceComboBox->toolTip().isEmpty());
+        QCOMPARE(o.SkipImportedBeforeCheckBox->accessibleName(), QStringLiteral("Skip files imported before"));
+        QVERIFY(!o.SkipImportedBeforeCheckBox->toolTip().isEmpty());
 
         QString shown;
         bool pressed = false;
