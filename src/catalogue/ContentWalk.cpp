@@ -278,7 +278,10 @@ HRESULT ContentWalk::GetDeviceFileProperties(IPortableDeviceProperties *Properti
     std::uint64_t size = 0;
     bool readable = SUCCEEDED(hr) && values && SUCCEEDED(values->GetStringValue(WPD_OBJECT_ORIGINAL_FILE_NAME, name)) &&
                     SUCCEEDED(values->GetStringValue(WPD_OBJECT_DATE_CREATED, dateText));
-    if (readable && FAILED(values->GetUnsignedLargeIntegerValue(WPD_OBJECT_SIZE, size)))
+    // A device that cannot tell a file's size (one of 4 GiB or more, on
+    // some) leaves it out: such a file is listed but never copied.
+    const bool sizeKnown = readable && SUCCEEDED(values->GetUnsignedLargeIntegerValue(WPD_OBJECT_SIZE, size));
+    if (!sizeKnown)
         size = 0;
     readable = readable && SUCCEEDED(values->GetStringValue(WPD_OBJECT_CONTENT_TYPE, typeText));
     if (!readable) {
@@ -366,7 +369,12 @@ HRESULT ContentWalk::GetDeviceFileProperties(IPortableDeviceProperties *Properti
             const int mode = host_.CopyModeIndex();
             if (fields)
                 date = QDateTime(day, clock);
-            if (transfer_ && (mode == 0 || mode == 1)) {
+            if (transfer_ && (mode == 0 || mode == 1) && !sizeKnown) {
+                ++run_.ErrorCount;
+                log_.WriteLog(QStringLiteral("ERROR: The device does not tell the size of \"%1\"; it is not copied.")
+                                  .arg(ObjectID),
+                              LogColor::Red, LogStyle::Bold);
+            } else if (transfer_ && (mode == 0 || mode == 1)) {
                 handedOver_ = true;
                 transfer_->TransferFile(ObjectID, name, date, size, mode == 1);
             }

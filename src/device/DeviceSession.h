@@ -30,6 +30,9 @@ struct ObjectInfo
     QString contentType;       // GUID text
     QString dateCreated;       // "YYYY/MM/DD:HH:MM:SS.mmm"
     std::uint64_t size = 0;
+    // False when the device does not tell the file's size: WPD_OBJECT_SIZE
+    // is then left out rather than guessed.
+    bool sizeKnown = true;
     bool isStorage = false;
     bool isFolder = false;
 };

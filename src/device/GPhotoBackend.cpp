@@ -199,6 +199,7 @@ public:
         }
         info.contentType = ContentTypeForFileName(name);
         info.size = file.hasSize ? file.size : 0;
+        info.sizeKnown = file.hasSize;
         if (file.hasTime && file.mtime > 0)
             info.dateCreated = WpdDateText(QDateTime::fromSecsSinceEpoch(file.mtime));
         sizes_.insert(objectId, info.size);
@@ -326,15 +327,18 @@ HRESULT GPhotoStream::Read(void *buffer, std::uint32_t count, std::uint32_t *rea
     ClearDeviceErrorMessage();
     if (read)
         *read = 0;
-    if (position_ >= size_)
-        return S_OK;  // the end
-    std::uint64_t got = std::min<std::uint64_t>(count, size_ - position_);
+    // The device is asked even at or past the size it declared: an object
+    // longer than that gives its further bytes, and only the device's empty
+    // answer marks the end.
+    std::uint64_t got = count;
     const HRESULT hr = session_->ReadAt(objectId_, position_, static_cast<char *>(buffer), got);
     if (FAILED(hr))
         return hr;
+    if (got > count)
+        return session_->Failed(kGpErrorIo);
     // Nothing before the reported end means the transfer broke off: never let
     // that look like a complete file.
-    if (got == 0)
+    if (got == 0 && position_ < size_)
         return session_->Failed(kGpErrorIo);
     position_ += got;
     if (read)

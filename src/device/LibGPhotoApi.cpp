@@ -144,7 +144,10 @@ public:
             camera_, nameToBytes(folder).constData(), nameToBytes(name).constData(), &info, context_->get()));
         if (result < 0)
             return result;
-        out.hasSize = info.file.fields & GP_FILE_INFO_SIZE;
+        // The driver takes a file's size from the object information's 32
+        // bits unless the camera tells it the 64-bit size: 0xFFFFFFFF there
+        // means "4 GiB or more", a size nobody knows.
+        out.hasSize = (info.file.fields & GP_FILE_INFO_SIZE) && info.file.size != 0xFFFFFFFFu;
         out.size = info.file.size;
         out.hasTime = info.file.fields & GP_FILE_INFO_MTIME;
         out.mtime = info.file.mtime;
@@ -155,10 +158,26 @@ public:
              std::uint64_t &size) override
     {
         Lock lock(LibraryMutex());
+        const QByteArray folderBytes = nameToBytes(folder);
+        const QByteArray nameBytes = nameToBytes(name);
         context_->Begin();
-        return context_->End(gp_camera_file_read(camera_, nameToBytes(folder).constData(),
-                                                 nameToBytes(name).constData(), GP_FILE_TYPE_NORMAL, offset, buffer,
-                                                 &size, context_->get()));
+        const int result =
+            context_->End(gp_camera_file_read(camera_, folderBytes.constData(), nameBytes.constData(),
+                                              GP_FILE_TYPE_NORMAL, offset, buffer, &size, context_->get()));
+        // The driver answers a read at or past the size it listed by itself
+        // (0 bytes), and one of a file it listed as empty with "not
+        // supported": for that file, the empty answer it means.
+        if (result == GP_ERROR_NOT_SUPPORTED) {
+            CameraFileInfo info;
+            std::memset(&info, 0, sizeof info);
+            if (gp_camera_file_get_info(camera_, folderBytes.constData(), nameBytes.constData(), &info,
+                                        context_->get()) >= 0 &&
+                (info.file.fields & GP_FILE_INFO_SIZE) && info.file.size == 0) {
+                size = 0;
+                return GP_OK;
+            }
+        }
+        return result;
     }
 
     int Delete(const QString &folder, const QString &name) override

@@ -382,6 +382,7 @@ int PtpConnection::ListInto(const QString &folder, Object &parent, std::vector<G
     std::vector<GPhotoEntry> files, folders;
     for (std::uint32_t handle : handles) {
         ptp::ObjectEntry entry;
+        bool sizeKnown = true;
         if (auto at = described.constFind(handle); at != described.constEnd()) {
             entry = *at;
         } else {
@@ -398,22 +399,22 @@ int PtpConnection::ListInto(const QString &folder, Object &parent, std::vector<G
             entry = *info;
             // The object information has 32 bits for the size: a file of
             // 4 GiB or more says 0xFFFFFFFF, and its real size is a property.
+            // A device that will not give it leaves the size unknown.
             if (entry.size == 0xFFFFFFFFu && !entry.isFolder()) {
-                if (!device_.Supports(ptp::MtpGetObjPropValue)) {
-                    lastError_ = QStringLiteral("\"%1\" is 4 GiB or larger, and the device cannot tell its size.")
-                                     .arg(entry.name);
-                    return kGpNotSupported;
+                sizeKnown = false;
+                if (device_.Supports(ptp::MtpGetObjPropValue)) {
+                    result = Transaction(ptp::MtpGetObjPropValue, {handle, ptp::PropObjectSize}, &data);
+                    if (result < 0 && !IsRefusal(result))
+                        return result;  // the port failed
+                    if (result == kGpOk && data.size() >= 8) {
+                        entry.size = 0;
+                        for (int i = 7; i >= 0; --i)
+                            entry.size = (entry.size << 8) | std::uint8_t(data.at(i));
+                        sizeKnown = true;
+                    }
                 }
-                result = Transaction(ptp::MtpGetObjPropValue, {handle, ptp::PropObjectSize}, &data);
-                if (IsRefusal(result))
-                    return Refused(result);
-                if (result < 0)
-                    return result;
-                if (data.size() < 8)
-                    return PortFailed(kGpIo);
-                entry.size = 0;
-                for (int i = 7; i >= 0; --i)
-                    entry.size = (entry.size << 8) | std::uint8_t(data.at(i));
+                if (!sizeKnown)
+                    entry.size = 0;
             }
         }
         // A name the folder already holds cannot be told apart by its path:
@@ -425,7 +426,7 @@ int PtpConnection::ListInto(const QString &folder, Object &parent, std::vector<G
         object.storage = storage;
         object.handle = handle;
         object.folder = entry.isFolder();
-        object.info.hasSize = !object.folder;
+        object.info.hasSize = !object.folder && sizeKnown;
         object.info.size = entry.size;
         object.info.hasTime = entry.hasTime;
         object.info.mtime = entry.mtime;

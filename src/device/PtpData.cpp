@@ -313,6 +313,10 @@ std::optional<std::vector<ObjectEntry>> ParseObjectPropList(const QByteArray &da
                 said[n] |= Formatted;
                 break;
             case PropObjectSize:
+                // Given in 32 bits, all ones is "4 GiB or more": the object
+                // is asked about on its own.
+                if (size < 8 && v == 0xFFFFFFFFu)
+                    break;
                 e.size = v;
                 said[n] |= Sized;
                 break;

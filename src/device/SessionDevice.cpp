@@ -297,7 +297,7 @@ public:
                 values->SetStringValue(WPD_OBJECT_CONTENT_TYPE, info.contentType);
             if (wanted(WPD_OBJECT_DATE_CREATED))
                 values->SetStringValue(WPD_OBJECT_DATE_CREATED, info.dateCreated);
-            if (wanted(WPD_OBJECT_SIZE))
+            if (wanted(WPD_OBJECT_SIZE) && info.sizeKnown)
                 values->SetUnsignedLargeIntegerValue(WPD_OBJECT_SIZE, info.size);
             if (!info.isStorage && wanted(WPD_OBJECT_ORIGINAL_FILE_NAME))
                 values->SetStringValue(WPD_OBJECT_ORIGINAL_FILE_NAME, info.originalFileName);

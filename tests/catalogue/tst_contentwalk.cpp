@@ -451,6 +451,24 @@ private slots:
         QCOMPARE(Walk().ShownSize, (8ull << 30) + small - 10);
     }
 
+    // A file whose size the device does not tell is listed, but never
+    // handed to the copy: the walk says so in red and counts an error.
+    void fileOfUnknownSize()
+    {
+        Device()
+            .AddSizedFile(QStringLiteral("/store_1/DCIM/Camera"), QStringLiteral("big.mp4"), QStringLiteral("VIDEO"),
+                          kFakeDate, 5ull << 30)
+            .missing.insert(WPD_OBJECT_SIZE);
+        Host().copyMode = 0;
+        Recorder recorder;
+        QCOMPARE(WalkDevice(false, &recorder), S_OK);
+        QVERIFY(RowOf(Host().all, QStringLiteral("big.mp4")) > 0);
+        QVERIFY(!recorder.Names().contains(QStringLiteral("big.mp4")));
+        QVERIFY(recorder.Names().contains(QStringLiteral("IMG_0001.JPG")));
+        QVERIFY(log_->Red(QStringLiteral("does not tell the size of \"/store_1/DCIM/Camera/big.mp4\"")));
+        QCOMPARE(Run().ErrorCount.load(), 1);
+    }
+
     // An object whose properties cannot be read is named in red with the
     // reason and counted; its row is left out and the walk goes on below it
     // and after it.

@@ -205,15 +205,24 @@ private slots:
     {
         QTest::addColumn<QString>("name");
         QTest::addColumn<QList<int>>("chunks");
-        QTest::newRow("empty") << "empty.MOV" << QList<int>{};
-        QTest::newRow("one chunk exactly") << "chunk.WAV" << QList<int>{131072};
-        QTest::newRow("300000 bytes") << "three.MP4" << QList<int>{131072, 131072, 37856};
+        QTest::addColumn<int>("grown");  // bytes added after the listing
+        QTest::newRow("empty") << "empty.MOV" << QList<int>{} << 0;
+        QTest::newRow("one chunk exactly") << "chunk.WAV" << QList<int>{131072} << 0;
+        QTest::newRow("300000 bytes") << "three.MP4" << QList<int>{131072, 131072, 37856} << 0;
+        // Longer than listed: read past the listed size to the file's end.
+        QTest::newRow("grown after the listing") << "chunk.WAV" << QList<int>{131072, 1000} << 1000;
+        QTest::newRow("empty when listed") << "empty.MOV" << QList<int>{7} << 7;
     }
     void reads()
     {
         QFETCH(QString, name);
         QFETCH(QList<int>, chunks);
-        Walk(QStringLiteral("/EOS_DIGITAL"));
+        QFETCH(int, grown);
+        QVERIFY(Walk(QStringLiteral("/EOS_DIGITAL")).size() > 1);
+        QFile grow(card_ + "/DCIM/100CANON/" + name);
+        QVERIFY(grow.open(QIODevice::Append));
+        QCOMPARE(grow.write(QByteArray(grown, 'g')), qint64(grown));
+        grow.close();
         QByteArray data;
         QList<int> got;
         QCOMPARE(ReadAll(Id("DCIM/100CANON/") + name, data, got), S_OK);

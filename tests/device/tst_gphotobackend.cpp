@@ -30,10 +30,11 @@ struct FakeCamera
                                       {QStringLiteral("serialnumber"), QStringLiteral("0123456789")},
                                       {QStringLiteral("batterylevel"), QStringLiteral("50%")}};
     int openResult = 0;
-    QString said;                      // the library's words for the last failure
-    std::map<QString, int> listFails;  // folder -> result of listing it
-    std::int64_t readFailsAt = -1;     // offset at which a read fails
-    std::int64_t readShortAt = -1;     // offset at which reads return nothing
+    QString said;                              // the library's words for the last failure
+    std::map<QString, int> listFails;          // folder -> result of listing it
+    std::int64_t readFailsAt = -1;             // offset at which a read fails
+    std::int64_t readShortAt = -1;             // offset at which reads return nothing
+    std::map<QString, std::int64_t> declared;  // a listed size other than the data's; -1: none
     int opens = 0;
     std::vector<QString> deleted;
 };
@@ -64,8 +65,10 @@ public:
         const auto it = camera_.data.find(folder + QLatin1Char('/') + name);
         if (it == camera_.data.end())
             return -108;
-        info.hasSize = true;
-        info.size = std::uint64_t(it->second.size());
+        const auto declared = camera_.declared.find(it->first);
+        const std::int64_t size = declared == camera_.declared.end() ? it->second.size() : declared->second;
+        info.hasSize = size >= 0;
+        info.size = std::uint64_t(std::max<std::int64_t>(size, 0));
         info.hasTime = true;
         info.mtime = QDateTime(QDate(2016, 8, 13), QTime(10, 22, 33)).toSecsSinceEpoch();
         return 0;
@@ -82,7 +85,8 @@ public:
             size = 0;
             return 0;
         }
-        size = std::min<std::uint64_t>(size, std::uint64_t(it->second.size()) - offset);
+        size = std::min<std::uint64_t>(size, std::uint64_t(it->second.size()) -
+                                                 std::min<std::uint64_t>(offset, it->second.size()));
         std::memcpy(buffer, it->second.constData() + offset, size);
         return 0;
     }
@@ -349,6 +353,42 @@ private slots:
         while (stream->Read(buffer.data(), kTransferChunkSize, &read) == S_OK && read > 0)
             chunks << int(read);
         QCOMPARE(chunks, (QList<int>{131072, 131072, 37856}));
+    }
+
+    // The camera is asked past the size it listed: an object longer than
+    // that gives its further bytes, and one of unknown size is read to the
+    // camera's empty answer, with no size among its values.
+    void readsPastTheListedSize_data()
+    {
+        QTest::addColumn<qint64>("declared");
+        QTest::addColumn<QList<int>>("chunks");
+        QTest::newRow("as listed") << qint64(300000) << QList<int>{131072, 131072, 37856};
+        QTest::newRow("longer than listed") << qint64(200000) << QList<int>{131072, 131072, 37856};
+        QTest::newRow("size unknown") << qint64(-1) << QList<int>{131072, 131072, 37856};
+    }
+    void readsPastTheListedSize()
+    {
+        QFETCH(qint64, declared);
+        QFETCH(QList<int>, chunks);
+        const QString id = QStringLiteral("/store_00010001/DCIM/100CANON/MVI_0002.MOV");
+        api_->camera.declared[id] = declared;
+        QVERIFY(connection_->OpenDevice(deviceId_, true));
+        Children(QStringLiteral("/store_00010001/DCIM/100CANON"));
+        std::shared_ptr<IPortableDeviceProperties> properties;
+        connection_->Handles().aPortableDeviceContent->Properties(properties);
+        std::shared_ptr<PortableDeviceValues> values;
+        QCOMPARE(properties->GetValues(id, nullptr, values), S_OK);
+        std::uint64_t size = 0;
+        QCOMPARE(values->GetUnsignedLargeIntegerValue(WPD_OBJECT_SIZE, size), declared < 0 ? E_NOT_FOUND : S_OK);
+        QCOMPARE(size, std::uint64_t(std::max<qint64>(declared, 0)));
+        auto stream = Stream(id);
+        QByteArray buffer(kTransferChunkSize, Qt::Uninitialized);
+        QList<int> got;
+        std::uint32_t read = 0;
+        while (stream->Read(buffer.data(), kTransferChunkSize, &read) == S_OK && read > 0)
+            got << int(read);
+        QCOMPARE(got, chunks);
+        QCOMPARE(read, 0u);
     }
 
     // A read that fails midway, or that stops giving data before the end,

@@ -44,7 +44,9 @@ public:
     Packets packets = Usb;
     bool propList = true;
     bool propListSkipsFirst = false;  // a device whose list leaves one out
-    std::uint64_t firstSize = 0;      // the first file's size when 4 GiB or more
+    bool sizeProperty = true;         // GetObjPropValue is offered
+    bool listsSizeIn32Bits = false;   // the property list gives sizes as UINT32
+    std::uint64_t firstSize = 0;      // the first file's declared size, when not its data's
     std::vector<File> files;
     std::map<std::uint16_t, int> requests;
 
@@ -62,9 +64,9 @@ public:
             Put16(payload, 100), Put32(payload, 6), Put16(payload, 100);
             PutString(payload, QStringLiteral("microsoft.com: 1.0; android.com: 1.0;"));
             Put16(payload, 0);
-            Put32(payload, propList ? 10 : 9);
+            Put32(payload, 8 + (propList ? 1 : 0) + (sizeProperty ? 1 : 0));
             for (std::uint16_t op : {0x1001, 0x1002, 0x1004, 0x1005, 0x1007, 0x1008, 0x100A, 0x95C1, 0x9803, 0x9805})
-                if (op != 0x9805 || propList)
+                if ((op != 0x9805 || propList) && (op != 0x9803 || sizeProperty))
                     Put16(payload, op);
             for (int i = 0; i < 4; ++i)
                 Put32(payload, 0);
@@ -88,8 +90,12 @@ public:
                 const std::uint32_t h = std::uint32_t(i + 1);
                 Put32(payload, h), Put16(payload, 0xDC07), Put16(payload, 0xFFFF), PutString(payload, files[i].name);
                 Put32(payload, h), Put16(payload, 0xDC02), Put16(payload, 0x0004), Put16(payload, 0x3801);
-                Put32(payload, h), Put16(payload, 0xDC04), Put16(payload, 0x0008);
-                Put32(payload, std::uint32_t(files[i].data.size())), Put32(payload, 0);
+                const std::uint64_t declared = Declared(i);
+                if (listsSizeIn32Bits)
+                    Put32(payload, h), Put16(payload, 0xDC04), Put16(payload, 0x0006), Put32(payload, Size32(declared));
+                else
+                    Put32(payload, h), Put16(payload, 0xDC04), Put16(payload, 0x0008),
+                        Put32(payload, std::uint32_t(declared)), Put32(payload, std::uint32_t(declared >> 32));
                 Put32(payload, h), Put16(payload, 0xDC09), Put16(payload, 0xFFFF), PutString(payload, files[i].date);
             }
             break;
@@ -97,7 +103,7 @@ public:
         case ptp::GetObjectInfo: {
             const File &f = files.at(p.at(0) - 1);
             Put32(payload, 0x00010001), Put16(payload, 0x3801), Put16(payload, 0);
-            Put32(payload, p.at(0) == 1 && firstSize ? 0xFFFFFFFFu : std::uint32_t(f.data.size()));
+            Put32(payload, Size32(Declared(p.at(0) - 1)));
             payload.append(QByteArray(2 + 4 * 6, '\0'));
             Put32(payload, 0), Put16(payload, 0), Put32(payload, 0), Put32(payload, 0);
             PutString(payload, f.name), PutString(payload, QString()), PutString(payload, f.date);
@@ -112,8 +118,9 @@ public:
             if (payload.isEmpty())
                 hasData = false, rc = 0x2010;  // No Thumbnail Present
             break;
-        case ptp::AndroidGetPartialObject64:
-            payload = files.at(p.at(0) - 1).data.mid(qsizetype(p.at(1)), qsizetype(p.at(3)));
+        case ptp::AndroidGetPartialObject64:  // whatever the declared size
+            payload =
+                files.at(p.at(0) - 1).data.mid(qsizetype(p.at(1) | std::uint64_t(p.at(2)) << 32), qsizetype(p.at(3)));
             break;
         default: hasData = false; break;
         }
@@ -157,6 +164,16 @@ public:
     }
 
 private:
+    std::uint64_t Declared(std::size_t i) const
+    {
+        return i == 0 && firstSize ? firstSize : std::uint64_t(files.at(i).data.size());
+    }
+    // A size in 32 bits: all ones for 4 GiB or more.
+    static std::uint32_t Size32(std::uint64_t size)
+    {
+        return std::uint32_t(std::min<std::uint64_t>(size, 0xFFFFFFFFu));
+    }
+
     // A transfer as the device sends it: over USB, one whose length fills
     // its last packet is followed by a zero-length packet.
     void Queue(const QByteArray &transfer)
@@ -277,13 +294,34 @@ private slots:
     }
 
     // A file of 4 GiB or more has no room for its size in the object
-    // information: it is asked for as a property, never taken as 4 GiB - 1.
+    // information: it comes as a 64-bit property, in the property list or
+    // asked for on its own, and is never taken as 4 GiB - 1. A device that
+    // will not tell it leaves the size unknown; the folder still lists.
+    void sizeOfFourGiBOrMore_data()
+    {
+        QTest::addColumn<bool>("propList");
+        QTest::addColumn<bool>("listsIn32Bits");
+        QTest::addColumn<bool>("sizeProperty");
+        QTest::addColumn<bool>("known");
+        QTest::addColumn<int>("propertyRequests");
+        QTest::newRow("property list") << true << false << true << true << 0;
+        QTest::newRow("list in 32 bits, then the property") << true << true << true << true << 1;
+        QTest::newRow("object information, then the property") << false << false << true << true << 1;
+        QTest::newRow("no size property") << false << false << false << false << 0;
+    }
     void sizeOfFourGiBOrMore()
     {
+        QFETCH(bool, propList);
+        QFETCH(bool, listsIn32Bits);
+        QFETCH(bool, sizeProperty);
+        QFETCH(bool, known);
+        QFETCH(int, propertyRequests);
         auto port = std::make_unique<FakePhone>();
         FakePhone &phone = *port;
-        phone.propList = false;
-        phone.firstSize = 5ull << 30;
+        phone.propList = propList;
+        phone.listsSizeIn32Bits = listsIn32Bits;
+        phone.sizeProperty = sizeProperty;
+        phone.firstSize = 4299161600;  // 4 MiB past 4 GiB
         phone.files.push_back({QStringLiteral("MOV_0001.MOV"), QByteArray(10, 'm'), QStringLiteral("20210615T102030")});
         phone.files.push_back({QStringLiteral("IMG_0002.JPG"), QByteArray(10, 'j'), QStringLiteral("20210615T102030")});
         PtpConnection connection(std::move(port), 0x05ac);
@@ -293,9 +331,38 @@ private slots:
         std::vector<GPhotoEntry> entries;
         QCOMPARE(connection.List(storages.at(0).baseDir, entries), 0);
         QCOMPARE(entries.size(), std::size_t(2));
-        QCOMPARE(entries[0].info.size, std::uint64_t(5ull << 30));
+        QCOMPARE(entries[0].info.hasSize, known);
+        QCOMPARE(entries[0].info.size, known ? std::uint64_t(4299161600) : 0);
+        QVERIFY(entries[1].info.hasSize);
         QCOMPARE(entries[1].info.size, std::uint64_t(10));
-        QCOMPARE(phone.requests[ptp::MtpGetObjPropValue], 1);
+        QCOMPARE(phone.requests[ptp::MtpGetObjPropValue], propertyRequests);
+    }
+
+    // A read at or past the declared size still asks the device: an object
+    // longer than it says gives its further bytes, and the end is the
+    // device's empty answer.
+    void readsPastTheDeclaredSize()
+    {
+        auto port = std::make_unique<FakePhone>();
+        FakePhone &phone = *port;
+        phone.firstSize = 600;
+        phone.files.push_back({QStringLiteral("a.jpg"), QByteArray(1000, 'a'), QStringLiteral("20210615T102030")});
+        phone.files.push_back({QStringLiteral("b.jpg"), QByteArray(10, 'b'), QStringLiteral("20210615T102030")});
+        PtpConnection connection(std::move(port), 0x18d1);
+        QCOMPARE(connection.Start(), 0);
+        std::vector<GPhotoStorage> storages;
+        QCOMPARE(connection.Storages(storages), 0);
+        std::vector<GPhotoEntry> entries;
+        QCOMPARE(connection.List(storages[0].baseDir, entries), 0);
+        QCOMPARE(entries.at(0).info.size, std::uint64_t(600));
+        char buffer[1024];
+        for (const auto &[offset, expected] : {std::pair{600, 400}, std::pair{1000, 0}}) {
+            std::uint64_t got = sizeof buffer;
+            QCOMPARE(connection.Read(storages[0].baseDir, QStringLiteral("a.jpg"), std::uint64_t(offset), buffer, got),
+                     0);
+            QCOMPARE(got, std::uint64_t(expected));
+        }
+        QCOMPARE(phone.requests[ptp::AndroidGetPartialObject64], 2);
     }
 };
 

@@ -38,6 +38,7 @@ struct FakeObject
     std::int64_t readFailsAt = -1;  // Read fails once this offset is reached
     HRESULT readFailCode = E_FAIL;
     std::int64_t readEndsAt = -1;  // Read reports the end early (short data)
+    std::uint64_t extraBytes = 0;  // generated data past the declared size (an object longer than it says)
     int readDelayMs = 0;           // every Read waits this long (a slow device)
     bool zeroData = false;         // a sized file's generated data is all zero
     HRESULT deleteCode = S_OK;
