@@ -6,6 +6,7 @@
 #include "app/Version.h"
 #include "base/FormatSettings.h"
 #include "copy/CopyRun.h"
+#include "copy/ImportRecord.h"
 #include "device/DeviceConnection.h"
 #include "device/DeviceDiscovery.h"
 #include "device/FolderBackend.h"
@@ -248,6 +249,7 @@ int CopyDevice(const QString &deviceName, DeviceService &service)
                      LogStyle::Bold);
     } else {
         CopyRun engine(connection, log, ProgramFolder);
+        engine.Decision().SetImportRecordPath(ImportRecord::PathIn(UserDataFolder));
         engine.SetSettings(RunSettingsOf(settings));
         CopyOutcome outcome;
         outcome.end = CopyOutcome::End::Failed;

@@ -114,6 +114,7 @@ TForm1::TForm1(DeviceService &deviceService, QWidget *parent) : QMainWindow(pare
         return found;
     });
     Engine = std::make_unique<CopyRun>(Connection, Log, ProgramFolder);
+    Engine->Decision().SetImportRecordPath(ImportRecord::PathIn(UserDataFolder));
     Grid = std::make_unique<GridOperations>(
         Engine->State(), Log, static_cast<GridHost &>(*this),
         [this](const QString &id, QDateTime &date) { return ReadObjectDate(id, date); });

@@ -20,6 +20,9 @@ public:
     // Date folders go by the date the photo or video was taken, as the file
     // says, instead of the file's date ("Date folders from:").
     virtual bool DateFoldersByDateTaken() { return false; }
+    // A file the import record shows as imported before is left alone,
+    // wherever its copy went since ("Skip files imported before").
+    virtual bool SkipImportedBefore() { return false; }
     // Makes the catalogue row with this object identifier the current one.
     virtual void SelectCatalogueRow(const QString &ObjectID) = 0;
     // Removes the catalogue row with this object identifier.

@@ -258,6 +258,11 @@ bool CopyRun::DeleteFiles()
     return Current()->DeleteFiles;
 }
 
+bool CopyRun::SkipImportedBefore()
+{
+    return Current()->SkipImportedBefore;
+}
+
 bool CopyRun::ForceRun()
 {
     return Current()->ForceRun;
@@ -413,6 +418,7 @@ CopyOutcome CopyRun::CopyJob(const QString &deviceId, const QString &deviceName)
     if (connection_.Handles().aPortableDeviceContent)
         walk_.EnumerateContent(connection_.Handles().aPortableDeviceContent.get(), QStringLiteral("DEVICE"), false, -1);
     walk_.SetTransferTarget(nullptr);
+    decision_.EndRecord();
 
     Announce([this] {
         emit walkFinished();

@@ -193,6 +193,7 @@ private:
     bool DeleteFiles() override;
     bool ForceRun() override;
     bool DateFoldersByDateTaken() override;
+    bool SkipImportedBefore() override;
     void SelectCatalogueRow(const QString &ObjectID) override;
     void RemoveCatalogueRow(const QString &ObjectID) override;
     void ShowErrorMessage(const QString &text) override;

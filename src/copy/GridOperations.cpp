@@ -91,6 +91,7 @@ void GridOperations::GridCopyFile(const std::vector<GridRow> &rows, TransferDeci
         if (decision.EndedInError() || run_.StopSignalled)
             break;
     }
+    decision.EndRecord();
     WriteLines(CopyStatisticsLines(RunCounts::Of(run_), elapsed.elapsed(), host_.DeleteFilesAfterTransfer()));
 }
 

@@ -22,7 +22,6 @@
 #include <sys/types.h>
 #include <sys/xattr.h>
 #include <unistd.h>
-#include <xxhash.h>
 
 namespace {
 
@@ -136,24 +135,6 @@ const char kTemporaryMark[] = "user.ferrovane.part";
 // Large pieces for comparisons and hashes: fewer calls, fewer requests.
 constexpr qint64 kComparePiece = 1 << 20;
 
-class Hasher
-{
-public:
-    Hasher() : state_(XXH3_createState()) { XXH3_128bits_reset(state_); }
-    ~Hasher() { XXH3_freeState(state_); }
-    Hasher(const Hasher &) = delete;
-    Hasher &operator=(const Hasher &) = delete;
-    void Add(const void *data, size_t n) { XXH3_128bits_update(state_, data, n); }
-    ContentDigest Digest() const
-    {
-        const XXH128_hash_t h = XXH3_128bits_digest(state_);
-        return ContentDigest{h.high64, h.low64, true};
-    }
-
-private:
-    XXH3_state_t *state_;
-};
-
 // Reads up to count bytes from a stream, as many as it gives; false on a
 // failed read (hr says why).
 bool ReadFull(IStream &stream, char *data, std::uint32_t count, std::uint32_t &got, HRESULT &hr)
@@ -170,24 +151,6 @@ bool ReadFull(IStream &stream, char *data, std::uint32_t count, std::uint32_t &g
         got += n;
     }
     return true;
-}
-
-// Reads up to count bytes of a local file at offset; -1 with errno.
-qint64 PreadFull(int fd, char *data, qint64 count, qint64 offset)
-{
-    qint64 got = 0;
-    while (got < count) {
-        const ssize_t n = ::pread(fd, data + got, size_t(count - got), off_t(offset + got));
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return -1;
-        }
-        if (n == 0)
-            break;
-        got += n;
-    }
-    return got;
 }
 
 constexpr int kMaxNumberedNames = 9999;
@@ -228,13 +191,6 @@ void TemporaryFile::Discard()
 
 // --- proofs ---------------------------------------------------------------------
 
-QString ContentDigest::Text() const
-{
-    XXH128_canonical_t canonical;
-    XXH128_canonicalFromHash(&canonical, XXH128_hash_t{low, high});
-    return QString::fromLatin1(QByteArray(reinterpret_cast<const char *>(canonical.digest), 16).toHex());
-}
-
 QString CopyProof::Text() const
 {
     switch (kind) {
@@ -242,7 +198,7 @@ QString CopyProof::Text() const
     case Kind::ReadBack:
         return QStringLiteral("Proof: the copy, read back from the disk, has the XXH3-128 hash %1 of the bytes the "
                               "device gave.")
-            .arg(digest.Text());
+            .arg(hash ? hash->Text() : QStringLiteral("(none)"));
     case Kind::SizeAndEnd:
         return QStringLiteral("Proof: the copy has the file's size, and the device had nothing past its end.");
     case Kind::Record:
@@ -577,7 +533,7 @@ bool StreamTransfer::TransferToTemporary(const QString &ObjectID, const QString 
         }
     }
 
-    Hasher hasher;
+    ContentHasher hasher;
     bool hashedOnTheWay = false;
     if (!inKernel) {
         // The loop may make one pass more than the whole chunks of Size: the
@@ -601,7 +557,7 @@ bool StreamTransfer::TransferToTemporary(const QString &ObjectID, const QString 
             n = std::min<std::uint32_t>(n, kTransferChunkSize);
             last = n;
             if (hashedOnTheWay)
-                hasher.Add(buffer.data(), n);
+                hasher.Update(buffer.data(), n);
             // A chunk of zeros becomes a hole, as cp makes them: the file reads
             // the same and a mostly empty video takes no room.
             qint64 w;
@@ -660,28 +616,24 @@ bool StreamTransfer::TransferToTemporary(const QString &ObjectID, const QString 
 
     // The hash of the bytes: taken on their way, or from the copy the
     // kernel wrote (still in the page cache).
-    ContentDigest digest = hashedOnTheWay ? hasher.Digest() : ContentDigest();
-    if (!digest.valid && !HashTemporary(Temp, false, digest)) {
-        LocalFailure(QStringLiteral("Could not read the copy back."), Temp.path_.isEmpty() ? Folder : Temp.path_,
-                     errno);
+    const std::optional<ContentHash> hash = hashedOnTheWay ? hasher.Digest() : HashTemporary(Temp, false);
+    if (!hash) {
         Temp.Discard();
         return false;
     }
-    Temp.proof_.digest = digest;
+    Temp.proof_.hash = hash;
     Temp.proof_.kind = CopyProof::Kind::SizeAndEnd;
     if (verify_) {
-        ContentDigest onDisk;
-        if (!HashTemporary(Temp, true, onDisk)) {
-            LocalFailure(QStringLiteral("Could not read the copy back from the disk."),
-                         Temp.path_.isEmpty() ? Folder : Temp.path_, errno);
+        const std::optional<ContentHash> onDisk = HashTemporary(Temp, true);
+        if (!onDisk) {
             Temp.Discard();
             return false;
         }
-        if (!(onDisk == digest)) {
+        if (*onDisk != *hash) {
             log_.WriteLog(QStringLiteral("The copy of ") + ObjectID +
                               QStringLiteral(" read back from the disk differs from the bytes the device gave "
                                              "(XXH3-128 %1, read back %2); it is removed.")
-                                  .arg(digest.Text(), onDisk.Text()),
+                                  .arg(hash->Text(), onDisk->Text()),
                           LogColor::Red);
             Temp.Discard();
             return false;
@@ -691,29 +643,32 @@ bool StreamTransfer::TransferToTemporary(const QString &ObjectID, const QString 
     return true;
 }
 
-bool StreamTransfer::HashTemporary(TemporaryFile &Temp, bool fromDisk, ContentDigest &digest)
+std::optional<ContentHash> StreamTransfer::HashTemporary(TemporaryFile &Temp, bool fromDisk)
 {
     const int fd = Temp.fd_;
+    const QString shown = Temp.path_.isEmpty() ? Temp.folder_ : Temp.path_;
     if (fromDisk) {
-        // What reaches the disk, not what the page cache kept: flushed, then
+        // What reached the disk, not what the page cache kept: flushed, then
         // dropped from the cache, then read again.
-        if (::fdatasync(fd) != 0)
-            return false;
+        if (::fdatasync(fd) != 0) {
+            LocalFailure(QStringLiteral("Could not flush the copy to disk."), shown, errno);
+            return std::nullopt;
+        }
         ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
     }
-    Hasher hasher;
-    std::vector<char> buffer(kComparePiece);
-    for (qint64 at = 0;;) {
-        const qint64 n = PreadFull(fd, buffer.data(), kComparePiece, at);
-        if (n < 0)
-            return false;
-        if (n == 0)
-            break;
-        hasher.Add(buffer.data(), size_t(n));
-        at += n;
+    QString why;
+    std::optional<ContentHash> hash;
+    if (::lseek(fd, 0, SEEK_SET) == 0)
+        hash = HashFile(fd, &why);
+    else
+        why = ErrorText(errno);
+    if (!hash) {
+        log_.WriteLog(fromDisk ? QStringLiteral("Could not read the copy back from the disk.")
+                               : QStringLiteral("Could not read the copy back."),
+                      LogColor::Red);
+        log_.WriteLog(shown + QStringLiteral(": ") + why, LogColor::Red);
     }
-    digest = hasher.Digest();
-    return true;
+    return hash;
 }
 
 bool StreamTransfer::CopyInKernel(int source, bool mayHaveHoles, int fd, qint64 Size, TemporaryFile &Temp,

@@ -26,6 +26,7 @@
 // kernel goes in pieces short enough to notice it within a fraction of a
 // second): its temporary is removed and nothing is placed.
 
+#include "copy/ContentHash.h"
 #include "device/DeviceConnection.h"
 #include "log/Exception.h"
 
@@ -37,6 +38,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <optional>
 
 #include <sys/types.h>
 #include <unistd.h>
@@ -52,16 +54,6 @@ public:
 
 enum class ByteLevelResult { TransferFailed, Same, Replaced, Stopped };
 
-// XXH3-128 of an object's bytes, with its text of 32 hexadecimal digits.
-struct ContentDigest
-{
-    std::uint64_t high = 0;
-    std::uint64_t low = 0;
-    bool valid = false;
-    QString Text() const;
-    bool operator==(const ContentDigest &other) const = default;
-};
-
 // What shows that a file at the destination holds the object's bytes. The
 // log names it under "Source and Destination files match.", and a source is
 // deleted only on one of these.
@@ -75,7 +67,7 @@ struct CopyProof
         Record,      // the import record names this file as this object's copy, unchanged since
     };
     Kind kind = Kind::None;
-    ContentDigest digest;  // the object's bytes, when they were hashed
+    std::optional<ContentHash> hash;  // of the object's bytes, when they passed (XXH3-128)
     // "Proof: ..." for the log.
     QString Text() const;
 };
@@ -232,8 +224,8 @@ private:
     // allows it. False after a failure (logged).
     bool CreateTemporary(const QString &Folder, TemporaryFile &Temp);
     // Hashes what the temporary holds (from the page cache, or with
-    // fromDisk from the disk itself); false with errno on a read failure.
-    bool HashTemporary(TemporaryFile &Temp, bool fromDisk, ContentDigest &digest);
+    // fromDisk from the disk itself); nothing on a read failure (logged).
+    std::optional<ContentHash> HashTemporary(TemporaryFile &Temp, bool fromDisk);
     // Where a free name was taken: looks at the candidate again. Same:
     // the file there holds the temporary's bytes.
     Match MatchTemporary(const QString &Candidate, TemporaryFile &Temp);

@@ -262,6 +262,37 @@ bool TransferDecision::DeleteSource(const QString &ObjectID, const QString &File
     return true;
 }
 
+ImportRecord *TransferDecision::Record()
+{
+    if (recordPath_.isEmpty())
+        return nullptr;
+    if (!record_) {
+        record_ = std::make_unique<ImportRecord>();
+        record_->Open(recordPath_);
+        SayRecordTrouble();
+    }
+    return record_->Usable() ? record_.get() : nullptr;
+}
+
+void TransferDecision::SayRecordTrouble()
+{
+    if (!record_)
+        return;
+    const QString trouble = record_->TakeTrouble();
+    if (!trouble.isEmpty())
+        log_.WriteLog(trouble + QStringLiteral(" Files at the destination are compared with the device instead."),
+                      LogColor::Red);
+}
+
+void TransferDecision::EndRecord()
+{
+    if (!record_)
+        return;
+    record_->Flush();
+    SayRecordTrouble();
+    record_.reset();
+}
+
 bool TransferDecision::MakeFolder(const QString &Folder)
 {
     if (Folder.isEmpty() || streams_.IsKnownFolder(Folder) || IsFolder(Folder))
@@ -284,6 +315,20 @@ void TransferDecision::Decide(const QString &ObjectID, const QString &FileName, 
     log_.WriteLog(QStringLiteral("Source File: ") + ObjectID, LogColor::Blue);
     log_.WriteLog(QStringLiteral("Dated: ") + DateTimeToStr(DateCreated, UserLocaleSettings()), LogColor::Black);
     log_.WriteLog(QStringLiteral("Size: ") + FormatKiB(Size) + QStringLiteral(" KiB"), LogColor::Black);
+    // This very object in the import record: the device, its path there,
+    // its size and date.
+    ImportRecord *record = Record();
+    const ImportedObject object{connection_.CurrentDeviceName, connection_.CurrentDeviceSerialNo, ObjectID, Size,
+                                DateCreated.isValid() ? DateCreated.toMSecsSinceEpoch() : 0};
+    if (record && host_.SkipImportedBefore() && record->EverImported(object)) {
+        // Wherever its copy went since: nothing is claimed of it, and the
+        // device keeps it.
+        log_.WriteLog(QStringLiteral("Skipped file ") + FileName +
+                          QStringLiteral(": the import record shows it was imported before."),
+                      LogColor::Black);
+        SayRecordTrouble();
+        return;
+    }
     // The date folder, the file found there and the copy's time may go by
     // the date the photo or video was taken; the log says which date counts.
     QDateTime when = DateCreated;
@@ -342,9 +387,29 @@ void TransferDecision::Decide(const QString &ObjectID, const QString &FileName, 
             return;
     }
 
+    // A file the record names as this object's copy, unchanged since it was
+    // placed, is present without reading the device.
+    std::optional<std::vector<ImportEntry>> entries;
+    auto recorded = [&](const QString &candidate) {
+        if (!record)
+            return false;
+        if (!entries)
+            entries = record->Find(object);
+        for (const ImportEntry &entry : *entries)
+            if (entry.destination == candidate && CopyUnchanged(entry))
+                return true;
+        return false;
+    };
     QString at;
     CopyProof proof;
-    switch (streams_.ByteLevelCheck(ObjectID, Dest, Size, &at, announced, &proof)) {
+    const ByteLevelResult result = streams_.ByteLevelCheck(ObjectID, Dest, Size, &at, announced, &proof, recorded);
+    if (record && (result == ByteLevelResult::Same || result == ByteLevelResult::Replaced) &&
+        proof.kind != CopyProof::Kind::Record) {
+        if (const std::optional<FileStamp> stamp = StampOf(at))
+            record->Add(ImportEntry{object, proof.hash, at, *stamp, QDateTime::currentMSecsSinceEpoch()});
+    }
+    SayRecordTrouble();
+    switch (result) {
     case ByteLevelResult::TransferFailed:
         if (streams_.LastFailedOnLength()) {
             // Nothing was placed: the short or long data was thrown away.

@@ -24,6 +24,7 @@
 // finishing it.
 
 #include "catalogue/ContentWalk.h"
+#include "copy/ImportRecord.h"
 #include "copy/MediaDate.h"
 #include "copy/StreamTransfer.h"
 #include "log/Exception.h"
@@ -94,6 +95,14 @@ public:
     // which costs a comparison of two texts once the pair is known.
     bool DestinationApart(const QString &destination);
 
+    // The import record's file; empty: no record is kept. The record is
+    // opened at the first file of a run or catalogue copy and closed by
+    // EndRecord.
+    void SetImportRecordPath(const QString &path) { recordPath_ = path; }
+    // Writes what the record still holds and closes it; a record that failed
+    // is said once in red.
+    void EndRecord();
+
     // Whether the last TransferFile ended in an error exit (a failing
     // per-file command is not one).
     bool EndedInError() const { return endedInError_; }
@@ -112,6 +121,9 @@ private:
     // Makes a missing destination folder with its parents; false after an
     // error exit.
     bool MakeFolder(const QString &Folder);
+    // The open import record, or null (none kept, or unusable).
+    ImportRecord *Record();
+    void SayRecordTrouble();
 
     DeviceConnection &connection_;
     RunState &run_;
@@ -121,6 +133,8 @@ private:
     StreamTransfer streams_;
     TakenDateReader takenDates_;
     bool endedInError_ = false;
+    QString recordPath_;
+    std::unique_ptr<ImportRecord> record_;
     // The last pair DestinationApart judged, and its verdict.
     QString apartDestination_;
     QString apartDevice_;
