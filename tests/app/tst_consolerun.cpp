@@ -186,6 +186,41 @@ private slots:
         }
     }
 
+    // A destination on the card itself would list the copies as the card's
+    // files, find each present as itself and delete it: refused before
+    // anything is listed, with Delete files on, and the card keeps its photos.
+    void destinationOnTheCard_data()
+    {
+        QTest::addColumn<QString>("destination");  // in the work folder, which holds the card
+        QTest::newRow("below the card") << "card/Imported";
+        QTest::newRow("the card") << "card";
+        QTest::newRow("a link to the card") << "link";
+        QTest::newRow("a link below the card") << "link/DCIM";
+        QTest::newRow("holding the card") << ".";
+    }
+    void destinationOnTheCard()
+    {
+        QFETCH(QString, destination);
+        const QString root = QFileInfo(work_.path()).canonicalFilePath();
+        QFile::remove(root + QStringLiteral("/link"));
+        QVERIFY(QFile::link(card_, root + QStringLiteral("/link")));
+        const QString dest = root + QLatin1Char('/') + destination;
+        QVERIFY(QDir().mkpath(dest));
+        WriteIni("[Ferrovane]\nDeviceCount=1\n[Devices]\nItem0=Folder card\n[Folder card]\nDeviceName=Folder card\n"
+                 "DeviceSerialNo=" +
+                 serial_.toUtf8() + "\nFileFiltersCheckBox=0\nDeleteFiles=1\nCopyMode=" +
+                 (destination == QLatin1String("link/DCIM") ? "1" : "0") + "\nDestPath=" + dest.toUtf8() + "\n");
+        const Result result = Run({QStringLiteral("--copy"), QStringLiteral("Folder card")});
+        QCOMPARE(result.code, 1);
+        QVERIFY2(result.err.contains(QStringLiteral("ERROR: The Destination Path \"") + dest) &&
+                     result.err.contains(card_),
+                 qPrintable(result.err));
+        QVERIFY(!result.out.contains(QStringLiteral("Deleted file")));
+        QCOMPARE(QDir(card_ + QStringLiteral("/DCIM/100TEST")).entryList(QDir::Files),
+                 (QStringList{"IMG_1.JPG", "IMG_2.JPG"}));
+        QDir(root + QStringLiteral("/card/Imported")).removeRecursively();
+    }
+
     // Ctrl+C stops the run as Stop does: here while the post-processing
     // command runs, which is then no longer waited for.
     void interrupted()

@@ -86,6 +86,7 @@ public:
     bool DeleteFiles() override { return deleteFiles; }
     bool ForceRun() override { return forceRun; }
     bool DateFoldersByDateTaken() override { return dateTaken; }
+    bool SkipImportedBefore() override { return skipImportedBefore; }
     void SelectCatalogueRow(const QString &id) override { selected << id; }
     void RemoveCatalogueRow(const QString &id) override { removed << id; }
     void ShowErrorMessage(const QString &text) override { messages << text; }
@@ -96,6 +97,7 @@ public:
     bool deleteFiles = false;
     bool forceRun = false;
     bool dateTaken = false;
+    bool skipImportedBefore = false;
     QStringList selected, removed, messages;
 };
 

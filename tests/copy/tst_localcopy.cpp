@@ -403,6 +403,29 @@ private slots:
             ::unlink((dest + name).constData());
     }
 
+    // The card's file is rewritten while it is copied: the copy holds
+    // neither version whole, so nothing is placed and the file stays.
+    void sourceChangesWhileCopied()
+    {
+        const QByteArray data = Pattern(3 * kChunk, 3);
+        const QString source = Source(QStringLiteral("A.MOV"));
+        WriteFile(source, data);
+        streams_->SetCopyRange([&](int in, loff_t *inAt, int out, loff_t *outAt, size_t n, unsigned flags) {
+            if (*inAt > 0) {
+                QFile f(source);
+                if (f.open(QIODevice::ReadWrite))
+                    f.write(Pattern(1000, 9));
+            }
+            return ::copy_file_range(in, inAt, out, outAt, n, flags);
+        });
+        const QString dest = Dest(QStringLiteral("A.MOV"));
+        QCOMPARE(streams_->CopyFileFromDevice(Id("A.MOV"), dest, data.size()), StreamTransfer::CopyResult::Failed);
+        QVERIFY(!QFile::exists(dest));
+        QVERIFY(Temporaries().isEmpty());
+        QVERIFY(
+            log_.HasPrefix(QStringLiteral("The file ") + Id("A.MOV") + QStringLiteral(" changed while it was copied")));
+    }
+
     // A comparison against an existing file reads what the kernel wrote.
     void byteLevelCheckAfterKernelCopy()
     {

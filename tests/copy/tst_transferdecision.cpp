@@ -265,6 +265,203 @@ private slots:
                  (QStringList{"IMG_0001 (2).JPG", "IMG_0001.JPG"}));
     }
 
+    // Two cameras' folders, one name, one size, other bytes: both photos
+    // land whatever the settings; a name and a size prove nothing.
+    void sameNameSameSizeOtherPhoto_data()
+    {
+        QTest::addColumn<bool>("byteLevel");
+        QTest::addColumn<bool>("deleteFiles");
+        QTest::newRow("defaults") << false << false;
+        QTest::newRow("delete") << false << true;
+        QTest::newRow("byte level") << true << false;
+    }
+    void sameNameSameSizeOtherPhoto()
+    {
+        QFETCH(bool, byteLevel);
+        QFETCH(bool, deleteFiles);
+        QByteArray other = source_;
+        other[0] = char(other[0] ^ 1);
+        rig_->Device().AddFolder(QStringLiteral("/store_1/DCIM"), QStringLiteral("101CANON"));
+        rig_->Device().AddFile(QStringLiteral("/store_1/DCIM/101CANON"), QStringLiteral("IMG_0001.JPG"),
+                               QStringLiteral("IMAGE"), QStringLiteral("2016/05/04:13:14:15.000"), other);
+        rig_->host.byteLevel = byteLevel;
+        rig_->host.deleteFiles = deleteFiles;
+        rig_->Transfer(kId);
+        rig_->Transfer(QStringLiteral("/store_1/DCIM/101CANON/IMG_0001.JPG"));
+        QCOMPARE(Counters(),
+                 QStringLiteral("located 2 existing 0 copied 2 deleted %1 errors 0").arg(deleteFiles ? 2 : 0));
+        QCOMPARE(ReadAll(Dated(QStringLiteral("IMG_0001.JPG"))), source_);
+        QCOMPARE(ReadAll(Dated(QStringLiteral("IMG_0001 (2).JPG"))), other);
+    }
+
+    // Every match names its proof; a comparison writes nothing and reads
+    // the device once; the import record spares the device altogether.
+    void proofs_data()
+    {
+        QTest::addColumn<QString>("setup");
+        QTest::addColumn<bool>("byteLevel");
+        QTest::addColumn<QString>("proof");
+        QTest::newRow("new") << "" << false
+                             << "Proof: the copy has the file's size, and the device had nothing past its end.";
+        QTest::newRow("new, byte level") << "" << true
+                                         << "Proof: the copy, read back from the disk, has the XXH3-128 hash ";
+        QTest::newRow("present") << "present" << false << "Proof: compared byte for byte with the file on the device.";
+        QTest::newRow("present, byte level")
+            << "present" << true << "Proof: compared byte for byte with the file on the device.";
+        QTest::newRow("recorded") << "recorded" << false
+                                  << "Proof: the import record names this file as the copy of this device file, "
+                                     "unchanged since it was placed.";
+        QTest::newRow("recorded, touched since")
+            << "touched" << false << "Proof: compared byte for byte with the file on the device.";
+        QTest::newRow("recorded, byte level") << "recorded" << true
+                                              << "Proof: the import record names this file as the copy of this device "
+                                                 "file, unchanged since it was placed.";
+    }
+    void proofs()
+    {
+        QFETCH(QString, setup);
+        QFETCH(bool, byteLevel);
+        QFETCH(QString, proof);
+        QTemporaryDir records;
+        rig_->decision.SetImportRecordPath(records.path() + QStringLiteral("/record.sqlite"));
+        const QString dest = Dated(QStringLiteral("IMG_0001.JPG"));
+        if (setup == QLatin1String("present")) {
+            WriteFile(dest, source_);
+        } else if (!setup.isEmpty()) {
+            rig_->Transfer(kId);
+            if (setup == QLatin1String("touched"))
+                SetTime(dest, kDate.addSecs(1));
+            rig_->decision.EndRecord();
+        }
+        rig_->log.Clear();
+        rig_->host.byteLevel = byteLevel;
+        rig_->host.deleteFiles = true;
+        int reads = 0;
+        rig_->service.onRead = [&](const QString &, std::uint64_t) { ++reads; };
+        rig_->Transfer(kId);
+        rig_->service.onRead = {};
+        rig_->decision.EndRecord();
+        const QStringList texts = rig_->log.Texts();
+        const qsizetype match = texts.indexOf(QStringLiteral("Source and Destination files match."));
+        QVERIFY2(match > 0 && texts.value(match + 1).startsWith(proof), qPrintable(texts.join('\n')));
+        if (proof.contains(QLatin1String("XXH3-128")))
+            QCOMPARE(texts.value(match + 1), proof + HashBytes(source_).Text() + " of the bytes the device gave.");
+        QCOMPARE(ReadAll(dest), source_);
+        QCOMPARE(FilesBelow(rig_->Path(QStringLiteral("2016-05-04"))), QStringList{"IMG_0001.JPG"});
+        QVERIFY(!rig_->OnDevice(kId));
+        if (proof.contains(QLatin1String("import record")))
+            QCOMPARE(reads, 0);
+        else if (proof.contains(QLatin1String("compared")))
+            QVERIFY2(reads > 0 && reads <= 3,
+                     qPrintable(QString::number(reads)));  // once, in large pieces, and its end
+    }
+
+    // An object longer than it says is never a whole copy and never goes,
+    // also when the file there holds the bytes it declared.
+    void objectLongerThanDeclared_data()
+    {
+        QTest::addColumn<bool>("present");
+        QTest::newRow("new") << false;
+        QTest::newRow("declared part present") << true;
+    }
+    void objectLongerThanDeclared()
+    {
+        QFETCH(bool, present);
+        rig_->Device().Object(kId).extraBytes = 5000;
+        if (present)
+            WriteFile(Dated(QStringLiteral("IMG_0001.JPG")), source_);
+        rig_->host.deleteFiles = true;
+        rig_->Transfer(kId);
+        QCOMPARE(Counters(), QStringLiteral("located 1 existing 0 copied 0 deleted 0 errors 1"));
+        QVERIFY(rig_->OnDevice(kId));
+        QVERIFY(!rig_->log.Has(QStringLiteral("Source and Destination files match.")));
+        QVERIFY(rig_->log.HasPrefix(QStringLiteral("FATAL ERROR: Destination file ")));
+        QCOMPARE(FilesBelow(rig_->dest.path()).size(), present ? 1 : 0);
+    }
+
+    // Another run takes the free name while ours is on its way: ours goes
+    // to the next one, and that is no error.
+    void nameTakenMeanwhile()
+    {
+        const QString dest = Dated(QStringLiteral("IMG_0001.JPG"));
+        rig_->service.onRead = [&](const QString &, std::uint64_t offset) {
+            if (offset > 0 && !QFile::exists(dest))
+                WriteFile(dest, "another run's photo");
+        };
+        rig_->Transfer(kId);
+        rig_->service.onRead = {};
+        QCOMPARE(Counters(), QStringLiteral("located 1 existing 0 copied 1 deleted 0 errors 0"));
+        QCOMPARE(ReadAll(dest), QByteArray("another run's photo"));
+        QCOMPARE(ReadAll(Dated(QStringLiteral("IMG_0001 (2).JPG"))), source_);
+    }
+
+    // Names and paths at the file system's limits: the real reason, and a
+    // free name that fits.
+    void limits()
+    {
+        const QString longName = QString(250, QLatin1Char('A')) + QStringLiteral(".JPG");
+        rig_->AddFile(longName, source_);
+        WriteFile(Dated(longName), Pattern(300000, 5));
+        rig_->Transfer(QStringLiteral("/store_1/DCIM/100CANON/") + longName);
+        const QString numbered = StreamTransfer::NumberedName(Dated(longName), 2);
+        QCOMPARE(NameOf(numbered).toUtf8().size(), 255);
+        QVERIFY(numbered.endsWith(QLatin1String("A (2).JPG")));
+        QCOMPARE(ReadAll(numbered), source_);
+
+        rig_->log.Clear();
+        QString deep = rig_->dest.path();  // past PATH_MAX
+        for (int i = 0; i < 18; ++i)
+            deep += QLatin1Char('/') + QString(250, QLatin1Char('d'));
+        rig_->host.destination = deep;
+        rig_->Transfer(kId);
+        QVERIFY2(rig_->log.Coded().contains(QStringLiteral("Rb ERROR: Could not transfer the file from the device.")) ||
+                     rig_->log.HasPrefix(QStringLiteral("ERROR: Directory ")),
+                 qPrintable(rig_->log.Texts().join('\n')));
+        bool reason = false;
+        for (const QString &t : rig_->log.Texts())
+            reason |= t.endsWith(QLatin1String("File name too long"));
+        QVERIFY2(reason, qPrintable(rig_->log.Texts().join('\n')));
+        QVERIFY(!rig_->log.HasPrefix(QStringLiteral("Could not read")));
+        QVERIFY(!rig_->log.Texts().join('\n').contains(QLatin1String("is not a plain file")));
+    }
+
+    // Skip files imported before: once imported, never again, wherever the
+    // copy went; the device keeps it. A damaged record is said once, and the
+    // run goes on comparing.
+    void importRecordOptions()
+    {
+        QTemporaryDir records;
+        const QString record = records.path() + QStringLiteral("/record.sqlite");
+        rig_->decision.SetImportRecordPath(record);
+        rig_->Transfer(kId);
+        rig_->decision.EndRecord();
+        QVERIFY(QFile::rename(Dated(QStringLiteral("IMG_0001.JPG")), rig_->Path(QStringLiteral("moved.JPG"))));
+        rig_->host.skipImportedBefore = true;
+        rig_->host.deleteFiles = true;
+        rig_->log.Clear();
+        rig_->Transfer(kId);
+        rig_->decision.EndRecord();
+        QVERIFY(rig_->log.Has(
+            QStringLiteral("Skipped file IMG_0001.JPG: the import record shows it was imported before.")));
+        QVERIFY(rig_->OnDevice(kId));
+        QVERIFY(!QFile::exists(Dated(QStringLiteral("IMG_0001.JPG"))));
+
+        QFile::remove(record + QStringLiteral("-wal"));
+        QFile::remove(record + QStringLiteral("-shm"));
+        WriteFile(record, QByteArray(4096, 'x'));
+        rig_->host.deleteFiles = false;
+        rig_->log.Clear();
+        rig_->Transfer(kId);
+        rig_->Transfer(kId);
+        rig_->decision.EndRecord();
+        int red = 0;
+        for (const LoggedLine &line : rig_->log.lines)
+            red += line.color == LogColor::Red;
+        QCOMPARE(red, 1);
+        QVERIFY(rig_->log.Has(QStringLiteral("Proof: compared byte for byte with the file on the device.")));
+        QCOMPARE(ReadAll(record), QByteArray(4096, 'x'));
+    }
+
     void sizeMismatchLines()
     {
         const QString dest = Dated(QStringLiteral("IMG_0001.JPG"));
