@@ -33,7 +33,7 @@ char32_t CodeAt(QStringView text, qsizetype i)
 // (soft hyphen, zero widths, byte order mark, every bidirectional control).
 bool Escaped(char32_t c)
 {
-    if (c < 0x20 || c == 0x7F || c == u'\\')
+    if (c < 0x20 || c == 0x7F)
         return true;
     if (c < 0x80)
         return false;
@@ -42,6 +42,27 @@ bool Escaped(char32_t c)
     if (c == 0x2028 || c == 0x2029 || QChar::isSurrogate(c))
         return true;
     return QChar::category(c) == QChar::Other_Format;
+}
+
+// A backslash is doubled where it could be read as the start of an
+// escape: before another backslash, before a letter that begins one, or
+// before a character shown escaped. Elsewhere ("\DCIM") it stays single,
+// and the text still reads back one way only.
+bool DoubledBackslash(QStringView text, qsizetype at)
+{
+    if (at + 1 >= text.size())
+        return false;
+    const char32_t next = CodeAt(text, at + 1);
+    switch (next) {
+    case u'\\':
+    case u'x':
+    case u'u':
+    case u'U':
+    case u'n':
+    case u'r':
+    case u't': return true;
+    default: return Escaped(next);
+    }
 }
 
 bool RightToLeft(char32_t c)
@@ -65,7 +86,6 @@ void AppendEscape(QString &out, char32_t c)
 {
     static const char digits[] = "0123456789ABCDEF";
     switch (c) {
-    case u'\\': out += QLatin1String("\\\\"); return;
     case u'\n': out += QLatin1String("\\n"); return;
     case u'\r': out += QLatin1String("\\r"); return;
     case u'\t': out += QLatin1String("\\t"); return;
@@ -97,6 +117,11 @@ bool needsEscaping(QStringView text)
     for (qsizetype i = 0; i < text.size(); ++i) {
         if (char16_t(chars[i] - 0x20) < 0x5F && chars[i] != u'\\')
             continue;
+        if (chars[i] == u'\\') {
+            if (DoubledBackslash(text, i))
+                return true;
+            continue;
+        }
         const char32_t c = CodeAt(text, i);
         if (Escaped(c) || RightToLeft(c))
             return true;
@@ -129,7 +154,10 @@ QString readableText(QStringView text)
         const qsizetype units = c > 0xFFFF ? 2 : 1;
         const QStringView chars = text.mid(i, units);
         i += units - 1;
-        if (Escaped(c)) {
+        if (c == u'\\') {
+            close();
+            out += DoubledBackslash(text, i) ? QLatin1String("\\\\") : QLatin1String("\\");
+        } else if (Escaped(c)) {
             close();
             AppendEscape(out, c);
         } else if (RightToLeft(c)) {

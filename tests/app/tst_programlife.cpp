@@ -679,7 +679,7 @@ private slots:
             {prefix, QStringLiteral("Ferrovane - Version 1.2 Release 0 Build 1"), "#0000ff", true},
             {prefix, QStringLiteral("ERROR: ") + japanese, "#ff0000", true},
             {prefix, QStringLiteral("Copied file ") + emoji, "#008000", false},
-            {QString(), QStringLiteral("braces {x} and \\\\ backslash"), "#800000", false},
+            {QString(), QStringLiteral("braces {x} and \\ backslash"), "#800000", false},
             {prefix, QStringLiteral("Ärger, naïve café"), "#800080", false},
             {prefix, QStringLiteral("Source File: /CARD/x\\n12:00 forged\\r\\x1B[2K\\xFF.JPG"), "#0000ff", false},
             {prefix, QStringLiteral("Source File: /CARD/x\\\\xFF_7\u2067\u05D0\u2069 (2) 3.JPG"), "#0000ff", false},

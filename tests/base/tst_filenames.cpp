@@ -85,6 +85,15 @@ private slots:
         QTest::newRow("typed \\xFF, \\n") << "x\\xFF\\n.JPG"
                                           << "x\\\\xFF\\\\n.JPG"
                                           << "x\\\\xFF\\\\n.JPG";
+        QTest::newRow("a root path's backslashes") << "\\DCIM\\100CANON"
+                                                   << "\\DCIM\\100CANON"
+                                                   << "\\DCIM\\100CANON";
+        QTest::newRow("two backslashes, one at the end") << "a\\\\b\\"
+                                                         << "a\\\\\\b\\"
+                                                         << "a\\\\\\b\\";
+        QTest::newRow("a backslash before an escaped character") << "a\\\x01"
+                                                                 << "a\\\\\\x01"
+                                                                 << "a\\\\\\x01";
         QTest::newRow("soft hyphen, zero width, BOM")
             << QStringLiteral("a\u00ADb\u200Bc\uFEFFd\u2060e") << "a\\u00ADb\\u200Bc\\uFEFFd\\u2060e"
             << "a\\u00ADb\\u200Bc\\uFEFFd\\u2060e";
