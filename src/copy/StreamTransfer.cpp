@@ -618,6 +618,8 @@ bool StreamTransfer::TransferToTemporary(const QString &ObjectID, const QString 
     // kernel wrote (still in the page cache).
     const std::optional<ContentHash> hash = hashedOnTheWay ? hasher.Digest() : HashTemporary(Temp, false);
     if (!hash) {
+        if (Temp.stopped_)
+            return Stopped(Temp);
         Temp.Discard();
         return false;
     }
@@ -626,6 +628,8 @@ bool StreamTransfer::TransferToTemporary(const QString &ObjectID, const QString 
     if (verify_) {
         const std::optional<ContentHash> onDisk = HashTemporary(Temp, true);
         if (!onDisk) {
+            if (Temp.stopped_)
+                return Stopped(Temp);
             Temp.Discard();
             return false;
         }
@@ -656,19 +660,30 @@ std::optional<ContentHash> StreamTransfer::HashTemporary(TemporaryFile &Temp, bo
         }
         ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
     }
-    QString why;
-    std::optional<ContentHash> hash;
-    if (::lseek(fd, 0, SEEK_SET) == 0)
-        hash = HashFile(fd, &why);
-    else
-        why = ErrorText(errno);
-    if (!hash) {
-        log_.WriteLog(fromDisk ? QStringLiteral("Could not read the copy back from the disk.")
-                               : QStringLiteral("Could not read the copy back."),
-                      LogColor::Red);
-        log_.WriteLog(shown + QStringLiteral(": ") + why, LogColor::Red);
+    // In large reads, with a look at the stop flag before each: a video of
+    // some gigabytes still stops within a second.
+    ContentHasher hasher;
+    std::vector<char> buffer(kHashReadSize);
+    for (off_t at = 0;;) {
+        if (StopRequested()) {
+            Temp.stopped_ = true;
+            return std::nullopt;
+        }
+        const ssize_t n = ::pread(fd, buffer.data(), buffer.size(), at);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            log_.WriteLog(fromDisk ? QStringLiteral("Could not read the copy back from the disk.")
+                                   : QStringLiteral("Could not read the copy back."),
+                          LogColor::Red);
+            log_.WriteLog(shown + QStringLiteral(": ") + ErrorText(errno), LogColor::Red);
+            return std::nullopt;
+        }
+        if (n == 0)
+            return hasher.Digest();
+        hasher.Update(buffer.data(), size_t(n));
+        at += n;
     }
-    return hash;
 }
 
 bool StreamTransfer::CopyInKernel(int source, bool mayHaveHoles, int fd, qint64 Size, TemporaryFile &Temp,

@@ -356,6 +356,24 @@ private slots:
                      qPrintable(QString::number(reads)));  // once, in large pieces, and its end
     }
 
+    // Stop during the read-back of a verified copy: nothing is placed and
+    // the file stays on the device.
+    void stopDuringReadBack()
+    {
+        rig_->host.byteLevel = true;
+        rig_->host.deleteFiles = true;
+        rig_->service.onRead = [&](const QString &, std::uint64_t offset) {
+            if (offset >= std::uint64_t(source_.size()))
+                Run().StopSignalled = true;
+        };
+        rig_->Transfer(kId);
+        rig_->service.onRead = {};
+        QVERIFY(
+            rig_->log.Has(QStringLiteral("Stopped: the file IMG_0001.JPG was not copied and stays on the device.")));
+        QVERIFY(rig_->OnDevice(kId));
+        QCOMPARE(FilesBelow(rig_->dest.path()), QStringList{});
+    }
+
     // An object longer than it says is never a whole copy and never goes,
     // also when the file there holds the bytes it declared.
     void objectLongerThanDeclared_data()
