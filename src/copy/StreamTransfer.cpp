@@ -418,7 +418,7 @@ StreamTransfer::Match StreamTransfer::MatchTemporary(const QString &Candidate, T
     }
     QFile copy;
     if (!copy.open(Temp.fd_, QIODevice::ReadOnly, QFileDevice::DontCloseHandle)) {
-        LocalFailure(QStringLiteral("Could not read the copy for the comparison."), Temp.path_, EIO);
+        LocalFailure(QStringLiteral("Could not read the copy for the comparison."), Temp.Shown(), EIO);
         return Match::Failed;
     }
     if (CompareFiles(file, copy))
@@ -527,7 +527,7 @@ bool StreamTransfer::TransferToTemporary(const QString &ObjectID, const QString 
             return false;
         }
         if (::lseek(fd, off_t(Temp.received_), SEEK_SET) < 0) {
-            LocalFailure(QStringLiteral("pFinalFileStream.Write failed."), Temp.path_, errno);
+            LocalFailure(QStringLiteral("pFinalFileStream.Write failed."), Temp.Shown(), errno);
             Temp.Discard();
             return false;
         }
@@ -571,7 +571,7 @@ bool StreamTransfer::TransferToTemporary(const QString &ObjectID, const QString 
             }
             if (w < 0) {
                 const int error = errno;
-                LocalFailure(QStringLiteral("pFinalFileStream.Write failed."), Temp.path_, error);
+                LocalFailure(QStringLiteral("pFinalFileStream.Write failed."), Temp.Shown(), error);
                 Temp.Discard();
                 return false;
             }
@@ -650,7 +650,7 @@ bool StreamTransfer::TransferToTemporary(const QString &ObjectID, const QString 
 std::optional<ContentHash> StreamTransfer::HashTemporary(TemporaryFile &Temp, bool fromDisk)
 {
     const int fd = Temp.fd_;
-    const QString shown = Temp.path_.isEmpty() ? Temp.folder_ : Temp.path_;
+    const QString shown = Temp.Shown();
     if (fromDisk) {
         // What reached the disk, not what the page cache kept: flushed, then
         // dropped from the cache, then read again.
@@ -787,7 +787,7 @@ bool StreamTransfer::Stopped(TemporaryFile &Temp)
 bool StreamTransfer::FinishTemporary(TemporaryFile &Temp, bool zeroTail, bool fellBack)
 {
     const int fd = Temp.fd_;
-    const QString &path = Temp.path_;
+    const QString &path = Temp.Shown();
     // A trailing hole still needs the file's length; a kernel copy that
     // failed part way may have written past what counts as received.
     bool resize = zeroTail;

@@ -85,6 +85,8 @@ public:
     bool IsOpen() const { return fd_ >= 0; }
     // Its hidden name, or empty for a file without one (O_TMPFILE).
     const QString &Path() const { return path_; }
+    // What the log names it by: its name, or the folder it is being made in.
+    const QString &Shown() const { return path_.isEmpty() ? folder_ : path_; }
     qint64 Received() const { return received_; }
     // The transfer into it ended at a stop request (it is discarded then).
     bool Stopped() const { return stopped_; }
