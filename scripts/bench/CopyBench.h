@@ -1,7 +1,16 @@
 #pragma once
 
-// What both copy benchmarks share: the source trees, made once, and the
-// comparison with cp -r of the same tree in the same run.
+// What the copy benchmarks share: the source trees, made once, a copy
+// through the real walk and transfer decision, and the comparison with cp -r
+// of the same tree in the same run.
+
+#include "base/RunState.h"
+#include "catalogue/ContentWalk.h"
+#include "copy/CopyHost.h"
+#include "copy/TransferDecision.h"
+#include "device/DeviceConnection.h"
+#include "device/FolderBackend.h"
+#include "log/LogSink.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -10,6 +19,7 @@
 #include <QString>
 
 #include <algorithm>
+#include <cstdio>
 #include <functional>
 
 namespace copybench {
@@ -65,6 +75,71 @@ inline bool MakeSources(const QString &root)
     return marker.open(QIODevice::WriteOnly);
 }
 
+class QuietLog : public LogSink
+{
+public:
+    void WriteLog(const QString &text, LogColor color, LogStyle style) override
+    {
+        if (style == LogStyle::Bold && color == LogColor::Red)
+            std::printf("%s\n", qPrintable(text));
+    }
+    void WriteLogNoDate(const QString &, LogColor, LogStyle) override {}
+};
+
+class BenchHost : public WalkHost, public CopyHost
+{
+public:
+    QString DeviceRootText() override { return QString(); }
+    FileFilterSettings FileFilters() override { return {false, {}}; }
+    int CopyModeIndex() override { return 1; }
+    void AppendRow(const CatalogueGrid::Row &, bool) override {}
+    void UpdateUI() override {}
+    QString DestinationPathText() override { return destination; }
+    QString DateFormatText() override { return QStringLiteral("yyyy-mm-dd"); }
+    bool ByteLevelCompare() override { return byteLevel; }
+    bool DeleteFiles() override { return false; }
+    bool ForceRun() override { return false; }
+    void SelectCatalogueRow(const QString &) override {}
+    void RemoveCatalogueRow(const QString &) override {}
+    void ShowErrorMessage(const QString &) override {}
+    QString destination;
+    bool byteLevel = false;
+};
+
+struct DecisionOptions
+{
+    bool byteLevel = false;  // Byte Level File Comparison
+    QString recordPath;      // the import record's file; empty: none kept
+};
+
+// Copies the folder device at source into destination; the seconds taken
+// (the record's last write included), or a negative number when something
+// failed.
+inline double CopyThroughDecision(const QString &source, const QString &destination, RunState &run,
+                                  const DecisionOptions &options = {})
+{
+    QuietLog log;
+    auto service = CreateBackendService({std::make_shared<FolderBackend>([source] { return QStringList{source}; })});
+    DeviceConnection connection(*service, log);
+    if (!connection.OpenDevice(FolderBackend::DeviceIdFor(source), true))
+        return -1;
+    BenchHost host;
+    host.destination = destination;
+    host.byteLevel = options.byteLevel;
+    TransferDecision decision(connection, run, log, host, {});
+    decision.SetImportRecordPath(options.recordPath);
+    ContentWalk walk(connection.Handles(), run, log, host);
+    walk.SetTransferTarget(&decision);
+    walk.ResetTotals();
+    walk.ResetWalk();
+    QElapsedTimer clock;
+    clock.start();
+    walk.EnumerateContent(connection.Handles().aPortableDeviceContent.get(), QStringLiteral("DEVICE"), false, -1);
+    decision.EndRecord();
+    const double seconds = clock.nsecsElapsed() / 1e9;
+    return run.ErrorCount ? -1 : seconds;
+}
+
 inline double TimeCommand(const QString &shellCommand)
 {
     QElapsedTimer clock;
@@ -73,7 +148,10 @@ inline double TimeCommand(const QString &shellCommand)
     return clock.nsecsElapsed() / 1e9;
 }
 
-inline QString Quoted(const QString &path) { return QLatin1Char('\'') + path + QLatin1Char('\''); }
+inline QString Quoted(const QString &path)
+{
+    return QLatin1Char('\'') + path + QLatin1Char('\'');
+}
 
 struct Figures
 {
@@ -125,4 +203,4 @@ inline Figures Compare(const QString &root, const QString &name, int runs, const
 }
 
 
-} // namespace copybench
+}  // namespace copybench

@@ -10,13 +10,6 @@
 #include "PeakMemory.h"
 
 #include "base/FormatSettings.h"
-#include "base/RunState.h"
-#include "catalogue/ContentWalk.h"
-#include "copy/CopyHost.h"
-#include "copy/TransferDecision.h"
-#include "device/DeviceConnection.h"
-#include "device/FolderBackend.h"
-#include "log/LogSink.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -30,59 +23,6 @@
 using namespace copybench;
 
 namespace {
-
-class QuietLog : public LogSink
-{
-public:
-    void WriteLog(const QString &text, LogColor color, LogStyle style) override
-    {
-        if (style == LogStyle::Bold && color == LogColor::Red)
-            std::printf("%s\n", qPrintable(text));
-    }
-    void WriteLogNoDate(const QString &, LogColor, LogStyle) override {}
-};
-
-class BenchHost : public WalkHost, public CopyHost
-{
-public:
-    QString DeviceRootText() override { return QString(); }
-    FileFilterSettings FileFilters() override { return {false, {}}; }
-    int CopyModeIndex() override { return 1; }
-    void AppendRow(const CatalogueGrid::Row &, bool) override {}
-    void UpdateUI() override {}
-    QString DestinationPathText() override { return destination; }
-    QString DateFormatText() override { return QStringLiteral("yyyy-mm-dd"); }
-    bool ByteLevelCompare() override { return false; }
-    bool DeleteFiles() override { return false; }
-    bool ForceRun() override { return false; }
-    void SelectCatalogueRow(const QString &) override {}
-    void RemoveCatalogueRow(const QString &) override {}
-    void ShowErrorMessage(const QString &) override {}
-    QString destination;
-};
-
-// Copies the folder device at source into destination; the seconds taken,
-// or a negative number when something failed.
-double CopyThroughDecision(const QString &source, const QString &destination, RunState &run)
-{
-    QuietLog log;
-    auto service = CreateBackendService({std::make_shared<FolderBackend>([source] { return QStringList{source}; })});
-    DeviceConnection connection(*service, log);
-    if (!connection.OpenDevice(FolderBackend::DeviceIdFor(source), true))
-        return -1;
-    BenchHost host;
-    host.destination = destination;
-    TransferDecision decision(connection, run, log, host, {});
-    ContentWalk walk(connection.Handles(), run, log, host);
-    walk.SetTransferTarget(&decision);
-    walk.ResetTotals();
-    walk.ResetWalk();
-    QElapsedTimer clock;
-    clock.start();
-    walk.EnumerateContent(connection.Handles().aPortableDeviceContent.get(), QStringLiteral("DEVICE"), false, -1);
-    const double seconds = clock.nsecsElapsed() / 1e9;
-    return run.ErrorCount ? -1 : seconds;
-}
 
 long CurrentMemoryKiB()
 {
