@@ -1,9 +1,15 @@
 #include "ImportRecord.h"
 
+#include "base/FileNames.h"
+
 #include <QFile>
 #include <QFileInfo>
 
 #include <algorithm>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <thread>
 
 #include <sqlite3.h>
 #include <sys/stat.h>
@@ -13,7 +19,10 @@ namespace {
 // One row per copy of an object: an object placed on two destinations has two.
 // The key leads with the object, so finding an object's copies is one range of
 // the table's own b-tree.
+// Texts are kept as the program holds them (UTF-16): nothing is converted
+// on the way in or out.
 const char kCreateSchema[] = R"(
+PRAGMA encoding = 'UTF-16le';
 CREATE TABLE IF NOT EXISTS imports (
     device TEXT NOT NULL,
     serial TEXT NOT NULL,
@@ -115,7 +124,7 @@ struct ImportRecord::Database
 std::optional<FileStamp> StampOf(const QString &path)
 {
     struct stat st;
-    if (::stat(QFile::encodeName(path).constData(), &st) != 0 || !S_ISREG(st.st_mode))
+    if (::stat(nameToBytes(path).constData(), &st) != 0 || !S_ISREG(st.st_mode))
         return std::nullopt;
     return FileStamp{qint64(st.st_size), qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
 }
@@ -131,11 +140,130 @@ QString ImportRecord::PathIn(const QString &userDataFolder)
     return userDataFolder + QStringLiteral("ImportRecord.sqlite");
 }
 
+struct ImportRecord::Writer
+{
+    Database db;
+    std::mutex mutex;
+    std::condition_variable wake;
+    std::condition_variable idle;
+    // Batches waiting or being written; the front one leaves only once it
+    // is committed, so a look-up that reads this queue before the database
+    // never misses an entry.
+    std::deque<std::vector<ImportEntry>> queue;
+    bool stop = false;
+    int failure = SQLITE_OK;
+    QString failureDetail;
+    std::thread thread;
+
+    void Start()
+    {
+        thread = std::thread([this] { Run(); });
+    }
+    void Push(std::vector<ImportEntry> &&batch)
+    {
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            queue.push_back(std::move(batch));
+        }
+        wake.notify_one();
+    }
+    // Waits until every batch was written or the writer failed.
+    void WaitIdle()
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        idle.wait(lock, [&] { return queue.empty() || failure != SQLITE_OK; });
+    }
+    void Stop()
+    {
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            stop = true;
+        }
+        wake.notify_one();
+        if (thread.joinable())
+            thread.join();
+    }
+    void Run()
+    {
+        for (;;) {
+            const std::vector<ImportEntry> *batch = nullptr;
+            {
+                std::unique_lock<std::mutex> lock(mutex);
+                wake.wait(lock, [&] { return !queue.empty() || stop; });
+                if (queue.empty() || failure != SQLITE_OK)
+                    return;
+                batch = &queue.front();  // a deque keeps it where it is while others are added
+            }
+            const int code = Write(*batch);
+            std::lock_guard<std::mutex> lock(mutex);
+            if (code != SQLITE_OK) {
+                failure = code;
+                failureDetail = QString::fromUtf8(sqlite3_errmsg(db.db));
+                queue.clear();
+            } else {
+                queue.pop_front();
+            }
+            idle.notify_all();
+        }
+    }
+    int Write(const std::vector<ImportEntry> &batch)
+    {
+        if (const int code = db.Run(db.begin))
+            return code;
+        sqlite3_stmt *insert = db.insert;
+        for (const ImportEntry &entry : batch) {
+            BindObject(insert, entry.object);
+            BindText(insert, 6, entry.destination);
+            const QString hash = entry.hash ? entry.hash->Text() : QString();
+            if (entry.hash)
+                BindText(insert, 7, hash);
+            else
+                sqlite3_bind_null(insert, 7);
+            sqlite3_bind_int64(insert, 8, entry.destinationStamp.size);
+            sqlite3_bind_int64(insert, 9, entry.destinationStamp.mtimeNs);
+            sqlite3_bind_int64(insert, 10, entry.importedMs);
+            if (const int code = db.Run(insert)) {
+                db.Run(db.rollback);
+                return code;
+            }
+        }
+        if (const int code = db.Run(db.commit)) {
+            db.Run(db.rollback);
+            return code;
+        }
+        return SQLITE_OK;
+    }
+};
+
 ImportRecord::ImportRecord() = default;
 
 ImportRecord::~ImportRecord()
 {
     Flush();
+    if (writer_)
+        writer_->Stop();
+}
+
+bool ImportRecord::Usable()
+{
+    return usable_ && !WriterFailed();
+}
+
+bool ImportRecord::WriterFailed()
+{
+    if (!writer_)
+        return false;
+    int code;
+    QString detail;
+    {
+        std::lock_guard<std::mutex> lock(writer_->mutex);
+        code = writer_->failure;
+        detail = writer_->failureDetail;
+    }
+    if (code == SQLITE_OK)
+        return false;
+    Fail(QStringLiteral("writing"), code, detail);
+    return true;
 }
 
 QString ImportRecord::TakeTrouble()
@@ -155,6 +283,9 @@ bool ImportRecord::Fail(const QString &what, int code, QString detail)
     trouble_ =
         QStringLiteral("The import record %1 cannot be used: %2 (%3: %4).").arg(path_, Reason(code), what, detail);
     usable_ = false;
+    if (writer_)
+        writer_->Stop();
+    writer_.reset();
     db_.reset();
     pending_.clear();
     return false;
@@ -162,6 +293,9 @@ bool ImportRecord::Fail(const QString &what, int code, QString detail)
 
 bool ImportRecord::Open(const QString &path)
 {
+    if (writer_)
+        writer_->Stop();
+    writer_.reset();
     db_.reset();
     pending_.clear();
     usable_ = false;
@@ -224,32 +358,50 @@ bool ImportRecord::Open(const QString &path)
     if (version == 0) {
         const QByteArray create = QByteArray("BEGIN IMMEDIATE;") + kCreateSchema;
         if ((code = sqlite3_exec(db_->db, create.constData(), nullptr, nullptr, nullptr)) == SQLITE_OK &&
-            (code = Prepare()) == SQLITE_OK)
+            (code = Prepare(*db_)) == SQLITE_OK)
             code = sqlite3_exec(db_->db, "COMMIT", nullptr, nullptr, nullptr);
         if (code != SQLITE_OK) {
             const QString detail = QString::fromUtf8(sqlite3_errmsg(db_->db));
             sqlite3_exec(db_->db, "ROLLBACK", nullptr, nullptr, nullptr);
             return Fail(QStringLiteral("creating the table"), code, detail);
         }
-    } else if ((code = Prepare()) != SQLITE_OK) {
+    } else if ((code = Prepare(*db_)) != SQLITE_OK) {
         return Fail(QStringLiteral("preparing"), code);
     }
+    // The writer's own connection to the same file.
+    auto writer = std::make_unique<Writer>();
+    code = sqlite3_open_v2(QFile::encodeName(path).constData(), &writer->db.db,
+                           SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
+    if (code == SQLITE_OK) {
+        sqlite3_extended_result_codes(writer->db.db, 1);
+        sqlite3_busy_timeout(writer->db.db, int(kBusyTimeout.count()));
+        code = sqlite3_exec(writer->db.db, "PRAGMA synchronous = NORMAL", nullptr, nullptr, nullptr);
+    }
+    if (code == SQLITE_OK)
+        code = Prepare(writer->db);
+    if (code != SQLITE_OK) {
+        const QString detail = QString::fromUtf8(writer->db.db ? sqlite3_errmsg(writer->db.db) : sqlite3_errstr(code));
+        return Fail(QStringLiteral("opening"), code, detail);
+    }
+    writer_ = std::move(writer);
+    writer_->Start();
     usable_ = true;
     return true;
 }
 
-int ImportRecord::Prepare()
+int ImportRecord::Prepare(Database &database)
 {
     struct
     {
         const char *sql;
         sqlite3_stmt **statement;
     } const statements[] = {
-        {kInsert, &db_->insert},          {kFind, &db_->find},      {kEver, &db_->ever},
-        {"BEGIN IMMEDIATE", &db_->begin}, {"COMMIT", &db_->commit}, {"ROLLBACK", &db_->rollback},
+        {kInsert, &database.insert},          {kFind, &database.find},      {kEver, &database.ever},
+        {"BEGIN IMMEDIATE", &database.begin}, {"COMMIT", &database.commit}, {"ROLLBACK", &database.rollback},
     };
     for (const auto &s : statements)
-        if (const int code = sqlite3_prepare_v3(db_->db, s.sql, -1, SQLITE_PREPARE_PERSISTENT, s.statement, nullptr))
+        if (const int code =
+                sqlite3_prepare_v3(database.db, s.sql, -1, SQLITE_PREPARE_PERSISTENT, s.statement, nullptr))
             return code;
     return SQLITE_OK;
 }
@@ -257,8 +409,18 @@ int ImportRecord::Prepare()
 std::vector<ImportEntry> ImportRecord::Find(const ImportedObject &object)
 {
     std::vector<ImportEntry> found;
-    if (!usable_)
+    if (!Usable())
         return found;
+    // Batches on their way first: one committed meanwhile is then found in
+    // the database as well, never in neither.
+    std::vector<ImportEntry> writing;
+    {
+        std::lock_guard<std::mutex> lock(writer_->mutex);
+        for (const std::vector<ImportEntry> &batch : writer_->queue)
+            for (const ImportEntry &entry : batch)
+                if (SameObject(entry.object, object))
+                    writing.push_back(entry);
+    }
     sqlite3_stmt *find = db_->find;
     BindObject(find, object);
     int code;
@@ -277,9 +439,10 @@ std::vector<ImportEntry> ImportRecord::Find(const ImportedObject &object)
         Fail(QStringLiteral("looking up a file"), code);
         return {};
     }
-    for (const ImportEntry &waiting : pending_) {
-        if (!SameObject(waiting.object, object))
-            continue;
+    for (const ImportEntry &waiting : pending_)
+        if (SameObject(waiting.object, object))
+            writing.push_back(waiting);
+    for (const ImportEntry &waiting : writing) {
         auto same = std::find_if(found.begin(), found.end(),
                                  [&](const ImportEntry &e) { return e.destination == waiting.destination; });
         if (same != found.end())
@@ -292,11 +455,18 @@ std::vector<ImportEntry> ImportRecord::Find(const ImportedObject &object)
 
 bool ImportRecord::EverImported(const ImportedObject &object)
 {
-    if (!usable_)
+    if (!Usable())
         return false;
     for (const ImportEntry &waiting : pending_)
         if (SameObject(waiting.object, object))
             return true;
+    {
+        std::lock_guard<std::mutex> lock(writer_->mutex);
+        for (const std::vector<ImportEntry> &batch : writer_->queue)
+            for (const ImportEntry &entry : batch)
+                if (SameObject(entry.object, object))
+                    return true;
+    }
     sqlite3_stmt *ever = db_->ever;
     BindObject(ever, object);
     const int code = sqlite3_step(ever);
@@ -310,7 +480,7 @@ bool ImportRecord::EverImported(const ImportedObject &object)
 
 void ImportRecord::Add(ImportEntry entry)
 {
-    if (!usable_)
+    if (!Usable())
         return;
     if (pending_.empty())
         firstPending_ = std::chrono::steady_clock::now();
@@ -321,36 +491,16 @@ void ImportRecord::Add(ImportEntry entry)
 
 bool ImportRecord::Flush()
 {
-    if (!usable_)
+    if (!Usable())
         return false;
-    return pending_.empty() || WriteBatch();
+    if (!pending_.empty())
+        WriteBatch();
+    writer_->WaitIdle();
+    return Usable();
 }
 
-bool ImportRecord::WriteBatch()
+void ImportRecord::WriteBatch()
 {
-    if (const int code = db_->Run(db_->begin))
-        return Fail(QStringLiteral("writing"), code);
-    sqlite3_stmt *insert = db_->insert;
-    for (const ImportEntry &entry : pending_) {
-        BindObject(insert, entry.object);
-        BindText(insert, 6, entry.destination);
-        const QString hash = entry.hash ? entry.hash->Text() : QString();
-        if (entry.hash)
-            BindText(insert, 7, hash);
-        else
-            sqlite3_bind_null(insert, 7);
-        sqlite3_bind_int64(insert, 8, entry.destinationStamp.size);
-        sqlite3_bind_int64(insert, 9, entry.destinationStamp.mtimeNs);
-        sqlite3_bind_int64(insert, 10, entry.importedMs);
-        if (const int code = db_->Run(insert)) {
-            db_->Run(db_->rollback);
-            return Fail(QStringLiteral("writing"), code);
-        }
-    }
-    if (const int code = db_->Run(db_->commit)) {
-        db_->Run(db_->rollback);
-        return Fail(QStringLiteral("writing"), code);
-    }
+    writer_->Push(std::move(pending_));
     pending_.clear();
-    return true;
 }

@@ -7,8 +7,8 @@
 //
 // An SQLite database in the user data folder (WAL journal; the schema's
 // version in PRAGMA user_version). One run opens it once and uses it from one
-// thread. Entries are buffered and written in one transaction per batch, so
-// the record never costs a copy more than a few statements per batch.
+// thread. Entries are buffered and written in one transaction per batch, on
+// a thread of the record's own, so a copy never waits for the record.
 //
 // The record only ever saves work: whatever goes wrong with it (a damaged,
 // locked or read-only file, a folder in its place, a newer schema), the first
@@ -65,7 +65,7 @@ class ImportRecord
 {
 public:
     static constexpr int kSchemaVersion = 1;
-    static constexpr int kBatchEntries = 200;
+    static constexpr int kBatchEntries = 1000;
     static constexpr std::chrono::milliseconds kBatchInterval{2000};
     // How long a statement waits for another connection's lock.
     static constexpr std::chrono::milliseconds kBusyTimeout{150};
@@ -81,7 +81,7 @@ public:
     // Opens the record, creating it (not its folder) when missing. False when
     // it cannot be used; TakeTrouble says why.
     bool Open(const QString &path);
-    bool Usable() const { return usable_; }
+    bool Usable();
     // Why the record stopped being usable, the first time it is asked after
     // that; empty every other time.
     QString TakeTrouble();
@@ -103,14 +103,21 @@ public:
 
 private:
     struct Database;
+    // Writes the batches on a thread of its own, through a connection of its
+    // own, so that a copy never waits for the record's disk.
+    struct Writer;
+    // A failure the writer met, taken over by this thread.
+    bool WriterFailed();
 
     // Makes the record unusable for the rest of the run; detail: SQLite's
     // message when it is no longer the connection's last one.
     bool Fail(const QString &what, int code, QString detail = {});
-    int Prepare();  // an SQLite result code
-    bool WriteBatch();
+    static int Prepare(Database &database);  // an SQLite result code
+    // Hands the buffered entries to the writer.
+    void WriteBatch();
 
     std::unique_ptr<Database> db_;
+    std::unique_ptr<Writer> writer_;
     QString path_;
     bool usable_ = false;
     QString trouble_;

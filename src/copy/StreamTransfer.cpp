@@ -10,9 +10,12 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <mutex>
+#include <thread>
 #include <vector>
 
 #include <dirent.h>
@@ -135,6 +138,96 @@ const char kTemporaryMark[] = "user.ferrovane.part";
 
 // Large pieces for comparisons and hashes: fewer calls, fewer requests.
 constexpr qint64 kComparePiece = 1 << 20;
+
+// A buffer for reading a file of the given size in pieces of at most
+// limit bytes: no larger than the file needs, and not cleared (thousands of
+// small files would otherwise each cost a cleared megabyte).
+std::unique_ptr<char[]> PieceBuffer(qint64 size, qint64 limit, qint64 &length)
+{
+    length = std::clamp<qint64>(size, 1, limit);
+    return std::unique_ptr<char[]>(new char[size_t(length)]);
+}
+
+// A big copy made inside the kernel is hashed on a thread of its own while
+// it runs, from the pages it has just written, instead of in a second pass
+// after it: the copy costs about the time of the copy alone.
+class BackgroundHasher
+{
+public:
+    explicit BackgroundHasher(int fd) : fd_(fd), thread_([this] { Run(); }) {}
+    ~BackgroundHasher() { Cancel(); }
+    BackgroundHasher(const BackgroundHasher &) = delete;
+    BackgroundHasher &operator=(const BackgroundHasher &) = delete;
+
+    // The first `end` bytes of the file are final.
+    void Written(qint64 end)
+    {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            written_ = end;
+        }
+        wake_.notify_one();
+    }
+    // The hash of everything said written; nothing when a read failed.
+    std::optional<ContentHash> Finish()
+    {
+        Stop(false);
+        return ok_ ? std::optional<ContentHash>(hasher_.Digest()) : std::nullopt;
+    }
+    void Cancel() { Stop(true); }
+
+private:
+    void Stop(bool cancel)
+    {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            done_ = true;
+            cancelled_ = cancelled_ || cancel;
+        }
+        wake_.notify_one();
+        if (thread_.joinable())
+            thread_.join();
+    }
+    void Run()
+    {
+        const std::unique_ptr<char[]> buffer(new char[kHashReadSize]);
+        qint64 at = 0;
+        for (;;) {
+            qint64 end = 0;
+            {
+                std::unique_lock<std::mutex> lock(mutex_);
+                wake_.wait(lock, [&] { return written_ > at || done_; });
+                if (cancelled_ || (done_ && written_ <= at))
+                    return;
+                end = written_;
+            }
+            while (at < end) {
+                const ssize_t n = ::pread(fd_, buffer.get(), size_t(std::min<qint64>(kHashReadSize, end - at)), at);
+                if (n < 0 && errno == EINTR)
+                    continue;
+                if (n <= 0) {
+                    ok_ = false;
+                    return;
+                }
+                hasher_.Update(buffer.get(), size_t(n));
+                at += n;
+            }
+        }
+    }
+
+    const int fd_;
+    ContentHasher hasher_;
+    bool ok_ = true;  // written by the thread, read after it ended
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    qint64 written_ = 0;
+    bool done_ = false;
+    bool cancelled_ = false;
+    std::thread thread_;  // last: it starts once everything above is ready
+};
+
+// From this size on, an in-kernel copy is hashed while it runs.
+constexpr qint64 kBackgroundHashSize = 16 << 20;
 
 // Reads up to count bytes from a stream, as many as it gives; false on a
 // failed read (hr says why).
@@ -538,11 +631,19 @@ bool StreamTransfer::TransferToTemporary(const QString &ObjectID, const QString 
     bool zeroTail = false;
     bool fellBack = false;
     bool inKernel = false;
+    std::optional<BackgroundHasher> background;
     if (source < 0 || verify_) {
         pObjectDataStream->Seek(0, IStream::STREAM_SEEK_SET, nullptr);
-    } else if (CopyInKernel(source, pObjectDataStream->LocalFileMayHaveHoles(), fd, Size, Temp, zeroTail)) {
+    } else if (Size >= kBackgroundHashSize && (background.emplace(fd), true) &&
+               CopyInKernel(source, pObjectDataStream->LocalFileMayHaveHoles(), fd, Size, Temp, zeroTail,
+                            [&](qint64 end) { background->Written(end); })) {
+        inKernel = true;
+    } else if (!background &&
+               CopyInKernel(source, pObjectDataStream->LocalFileMayHaveHoles(), fd, Size, Temp, zeroTail, {})) {
         inKernel = true;
     } else {
+        // Whatever the thread hashed may be written again from a chunk's start.
+        background.reset();
         if (Temp.stopped_)
             return Stopped(Temp);
         fellBack = true;
@@ -568,30 +669,33 @@ bool StreamTransfer::TransferToTemporary(const QString &ObjectID, const QString 
         log_.WriteDebug(QStringLiteral("Number of %1 byte chunks = %2").arg(kTransferChunkSize).arg(passes));
         hashedOnTheWay = !fellBack;
 
-        std::vector<char> buffer(kTransferChunkSize);
+        qint64 length = 0;
+        const std::unique_ptr<char[]> chunk = PieceBuffer(Size - Temp.received_ + 1, kTransferChunkSize, length);
+        char *const buffer = chunk.get();
+        const std::uint32_t chunkSize = std::uint32_t(length);
         std::uint32_t last = 0;
         for (;;) {
             if (StopRequested())
                 return Stopped(Temp);
             std::uint32_t n = 0;
-            hr = pObjectDataStream->Read(buffer.data(), kTransferChunkSize, &n);
+            hr = pObjectDataStream->Read(buffer, chunkSize, &n);
             if (FAILED(hr)) {
                 StreamReadFailed(ObjectID, hr);
                 Temp.Discard();
                 return false;
             }
-            n = std::min<std::uint32_t>(n, kTransferChunkSize);
+            n = std::min<std::uint32_t>(n, chunkSize);
             last = n;
             if (hashedOnTheWay)
-                hasher.Update(buffer.data(), n);
+                hasher.Update(buffer, n);
             // A chunk of zeros becomes a hole, as cp makes them: the file reads
             // the same and a mostly empty video takes no room.
             qint64 w;
-            if (n > 0 && IsAllZero(buffer.data(), n)) {
+            if (n > 0 && IsAllZero(buffer, n)) {
                 w = ::lseek(fd, off_t(n), SEEK_CUR) < 0 ? -1 : qint64(n);
                 zeroTail = true;
             } else {
-                w = WriteAll(fd, buffer.data(), n);
+                w = WriteAll(fd, buffer, n);
                 if (n > 0)
                     zeroTail = false;
             }
@@ -614,13 +718,13 @@ bool StreamTransfer::TransferToTemporary(const QString &ObjectID, const QString 
         // whole one.
         if (last > 0 && Temp.received_ == Size) {
             std::uint32_t more = 0;
-            hr = pObjectDataStream->Read(buffer.data(), kTransferChunkSize, &more);
+            hr = pObjectDataStream->Read(buffer, chunkSize, &more);
             if (FAILED(hr)) {
                 StreamReadFailed(ObjectID, hr);
                 Temp.Discard();
                 return false;
             }
-            Temp.received_ += std::min<std::uint32_t>(more, kTransferChunkSize);
+            Temp.received_ += std::min<std::uint32_t>(more, chunkSize);
         }
     }
     if (Temp.received_ != Size) {
@@ -641,8 +745,17 @@ bool StreamTransfer::TransferToTemporary(const QString &ObjectID, const QString 
     }
 
     // The hash of the bytes: taken on their way, or from the copy the
-    // kernel wrote (still in the page cache).
-    const std::optional<ContentHash> hash = hashedOnTheWay ? hasher.Digest() : HashTemporary(Temp, false);
+    // kernel wrote (still in the page cache), while it was written or after.
+    std::optional<ContentHash> hash;
+    if (hashedOnTheWay) {
+        hash = hasher.Digest();
+    } else if (background) {
+        background->Written(Temp.received_);
+        hash = background->Finish();
+        background.reset();
+    }
+    if (!hash)
+        hash = HashTemporary(Temp, false);
     if (!hash) {
         if (Temp.stopped_)
             return Stopped(Temp);
@@ -651,6 +764,9 @@ bool StreamTransfer::TransferToTemporary(const QString &ObjectID, const QString 
     }
     Temp.proof_.hash = hash;
     Temp.proof_.kind = CopyProof::Kind::SizeAndEnd;
+    if (struct stat written{}; ::fstat(fd, &written) == 0)
+        Temp.proof_.stamp =
+            FileStamp{qint64(written.st_size), qint64(written.st_mtim.tv_sec) * 1000000000 + written.st_mtim.tv_nsec};
     if (verify_) {
         const std::optional<ContentHash> onDisk = HashTemporary(Temp, true);
         if (!onDisk) {
@@ -689,13 +805,14 @@ std::optional<ContentHash> StreamTransfer::HashTemporary(TemporaryFile &Temp, bo
     // In large reads, with a look at the stop flag before each: a video of
     // some gigabytes still stops within a second.
     ContentHasher hasher;
-    std::vector<char> buffer(kHashReadSize);
+    qint64 length = 0;
+    const std::unique_ptr<char[]> buffer = PieceBuffer(Temp.received_ + 1, kHashReadSize, length);
     for (off_t at = 0;;) {
         if (StopRequested()) {
             Temp.stopped_ = true;
             return std::nullopt;
         }
-        const ssize_t n = ::pread(fd, buffer.data(), buffer.size(), at);
+        const ssize_t n = ::pread(fd, buffer.get(), size_t(length), at);
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0) {
@@ -707,13 +824,13 @@ std::optional<ContentHash> StreamTransfer::HashTemporary(TemporaryFile &Temp, bo
         }
         if (n == 0)
             return hasher.Digest();
-        hasher.Update(buffer.data(), size_t(n));
+        hasher.Update(buffer.get(), size_t(n));
         at += n;
     }
 }
 
 bool StreamTransfer::CopyInKernel(int source, bool mayHaveHoles, int fd, qint64 Size, TemporaryFile &Temp,
-                                  bool &zeroTail)
+                                  bool &zeroTail, const std::function<void(qint64)> &written)
 {
     // Holes are looked for only in a file that has some, as cp does; a
     // card's file systems have none. The stream's own look at the file
@@ -782,6 +899,8 @@ bool StreamTransfer::CopyInKernel(int source, bool mayHaveHoles, int fd, qint64 
             at += c;
             tailHole = false;
             piece = NextPiece(piece, c, std::chrono::steady_clock::now() - began);
+            if (written)
+                written(at);
         }
         const qint64 n = at - start;
         zeroTail = tailHole;
@@ -966,7 +1085,7 @@ bool StreamTransfer::IsPrefixOf(QFile &Shorter, QFile &Longer)
 
 ByteLevelResult StreamTransfer::ByteLevelCheck(const QString &ObjectID, const QString &DestFileName, qint64 Size,
                                                QString *PlacedAs, const QString &FileName, CopyProof *Proof,
-                                               const RecordedFunction &Recorded)
+                                               const RecordedFunction &Recorded, const struct stat *Found)
 {
     lastFailedOnLength_ = false;
     TemporaryFile temp;  // the object's bytes, once they were needed
@@ -1004,7 +1123,13 @@ ByteLevelResult StreamTransfer::ByteLevelCheck(const QString &ObjectID, const QS
     for (int n = 1; n <= kMaxNumberedNames; ++n) {
         const QString candidate = NumberedName(DestFileName, n);
         struct stat info;
-        const int seen = LookAt(candidate, info);
+        int seen;
+        if (n == 1 && Found && retaken == 0) {
+            info = *Found;
+            seen = 1;
+        } else {
+            seen = LookAt(candidate, info);
+        }
         if (seen < 0) {
             const int error = errno;
             if (IsOutOfHandles(error))
@@ -1050,6 +1175,7 @@ ByteLevelResult StreamTransfer::ByteLevelCheck(const QString &ObjectID, const QS
         case Match::Same: {
             CopyProof proof = temp.Proof();
             proof.kind = CopyProof::Kind::Compared;
+            proof.stamp = FileStamp{length, qint64(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec};
             return done(ByteLevelResult::Same, candidate, proof);
         }
         case Match::Prefix: {

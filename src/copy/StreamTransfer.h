@@ -27,6 +27,7 @@
 // second): its temporary is removed and nothing is placed.
 
 #include "copy/ContentHash.h"
+#include "copy/ImportRecord.h"
 #include "device/DeviceConnection.h"
 #include "log/Exception.h"
 
@@ -40,6 +41,7 @@
 #include <functional>
 #include <optional>
 
+#include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
 
@@ -68,6 +70,7 @@ struct CopyProof
     };
     Kind kind = Kind::None;
     std::optional<ContentHash> hash;  // of the object's bytes, when they passed (XXH3-128)
+    std::optional<FileStamp> stamp;   // the proven file's size and time, as it was placed or found
     // "Proof: ..." for the log.
     QString Text() const;
 };
@@ -141,10 +144,13 @@ public:
     // transfer ended by a stop request gives Stopped. With a FileName, the
     // data is announced as "Copying file FileName to NAME ..." before it is
     // transferred. Proof, when given, says how the result was proven.
+    // Found, when given, is what the caller just found under DestFileName
+    // (lstat), which is then not looked at again.
     using RecordedFunction = std::function<bool(const QString &candidate)>;
     ByteLevelResult ByteLevelCheck(const QString &ObjectID, const QString &DestFileName, qint64 Size,
                                    QString *PlacedAs = nullptr, const QString &FileName = QString(),
-                                   CopyProof *Proof = nullptr, const RecordedFunction &Recorded = {});
+                                   CopyProof *Proof = nullptr, const RecordedFunction &Recorded = {},
+                                   const struct stat *Found = nullptr);
     // The number of bytes the device gave in the last transfer that failed
     // for its length (what ByteLevelCheck's TransferFailed then reports).
     qint64 LastReceived() const { return lastReceived_; }
@@ -234,7 +240,9 @@ private:
     // Copies a local file into the temporary inside the kernel, keeping its
     // holes. False when it failed and the ordinary loop is to go on from
     // Temp.Received() (a multiple of the chunk size), or when it was stopped.
-    bool CopyInKernel(int source, bool mayHaveHoles, int fd, qint64 Size, TemporaryFile &Temp, bool &zeroTail);
+    // written hears of each piece's end as it is copied.
+    bool CopyInKernel(int source, bool mayHaveHoles, int fd, qint64 Size, TemporaryFile &Temp, bool &zeroTail,
+                      const std::function<void(qint64)> &written);
     bool KernelCopyFailed(const TemporaryFile &Temp, int error);
     bool StopRequested() const { return stop_ && stop_->load(std::memory_order_relaxed); }
     // Ends a transfer at a stop request: the temporary goes.

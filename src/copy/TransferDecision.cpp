@@ -362,7 +362,8 @@ void TransferDecision::Decide(const QString &ObjectID, const QString &FileName, 
     // the numbered names beside it, and proves or refuses each.
     struct stat info;
     QString announced = FileName;
-    if (const int seen = LookAt(Dest, info); seen < 0) {
+    const int seen = LookAt(Dest, info);
+    if (seen < 0) {
         const int error = errno;
         if (error == EMFILE || error == ENFILE)
             throw OutOfResources(Dest + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(error)));
@@ -402,12 +403,11 @@ void TransferDecision::Decide(const QString &ObjectID, const QString &FileName, 
     };
     QString at;
     CopyProof proof;
-    const ByteLevelResult result = streams_.ByteLevelCheck(ObjectID, Dest, Size, &at, announced, &proof, recorded);
+    const ByteLevelResult result =
+        streams_.ByteLevelCheck(ObjectID, Dest, Size, &at, announced, &proof, recorded, seen > 0 ? &info : nullptr);
     if (record && (result == ByteLevelResult::Same || result == ByteLevelResult::Replaced) &&
-        proof.kind != CopyProof::Kind::Record) {
-        if (const std::optional<FileStamp> stamp = StampOf(at))
-            record->Add(ImportEntry{object, proof.hash, at, *stamp, QDateTime::currentMSecsSinceEpoch()});
-    }
+        proof.kind != CopyProof::Kind::Record && proof.stamp)
+        record->Add(ImportEntry{object, proof.hash, at, *proof.stamp, QDateTime::currentMSecsSinceEpoch()});
     SayRecordTrouble();
     switch (result) {
     case ByteLevelResult::TransferFailed:
