@@ -38,7 +38,8 @@ QLabel *Heading(const QString &text, QWidget *parent)
 void SetHint(QWidget *control, const QString &hint)
 {
     control->setStatusTip(hint);
-    control->setToolTip(hint);
+    // As rich text, a long hint wraps instead of running off the screen.
+    control->setToolTip(QStringLiteral("<p>") + hint.toHtmlEscaped() + QStringLiteral("</p>"));
     control->setAccessibleDescription(hint);
     control->setProperty("HelpContext", 120);
 }
