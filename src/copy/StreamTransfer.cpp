@@ -660,6 +660,16 @@ bool StreamTransfer::TransferToTemporary(const QString &ObjectID, const QString 
         }
     }
 
+    // The thread's hash is taken before anything else may close the file.
+    std::optional<ContentHash> kernelHash;
+    if (background) {
+        if (inKernel) {
+            background->Written(Temp.received_);
+            kernelHash = background->Finish();
+        }
+        background.reset();
+    }
+
     ContentHasher hasher;
     bool hashedOnTheWay = false;
     if (!inKernel) {
@@ -746,14 +756,7 @@ bool StreamTransfer::TransferToTemporary(const QString &ObjectID, const QString 
 
     // The hash of the bytes: taken on their way, or from the copy the
     // kernel wrote (still in the page cache), while it was written or after.
-    std::optional<ContentHash> hash;
-    if (hashedOnTheWay) {
-        hash = hasher.Digest();
-    } else if (background) {
-        background->Written(Temp.received_);
-        hash = background->Finish();
-        background.reset();
-    }
+    std::optional<ContentHash> hash = hashedOnTheWay ? std::optional<ContentHash>(hasher.Digest()) : kernelHash;
     if (!hash)
         hash = HashTemporary(Temp, false);
     if (!hash) {

@@ -14,6 +14,7 @@
 #include <QBuffer>
 #include <QDataStream>
 #include <QRandomGenerator>
+#include <QSemaphore>
 #include <QSignalSpy>
 
 #include <exiv2/exiv2.hpp>
@@ -289,6 +290,14 @@ private slots:
             requests.push_back(card.Add(QStringLiteral("IMG_%1.JPG").arg(i), QStringLiteral("IMAGE"), jpeg));
             card.device->Object(requests.back().objectId).readDelayMs = 5;
         }
+        // The worker is held at its first read until every request is
+        // queued: the test checks the rule, not which thread runs faster.
+        QSemaphore gate;
+        std::atomic<bool> held{false};
+        card.service.onRead = [&](const QString &, std::uint64_t) {
+            if (!held.exchange(true))
+                gate.acquire();
+        };
         std::atomic<bool> open{false};
         PreviewFetcher fetcher([&] { return open.load(); });
         QSignalSpy ready(&fetcher, &PreviewFetcher::Ready);
@@ -296,6 +305,7 @@ private slots:
         open = true;
         for (const PreviewRequest &request : requests)
             fetcher.Request(request);
+        gate.release();
         QTRY_VERIFY(!ready.isEmpty() && ready.last().at(2).toBool());
         QCOMPARE(ready.last().at(0).toString(), requests.back().Key());
         QVERIFY2(fetcher.Fetches() <= 3, qPrintable(QString::number(fetcher.Fetches())));
