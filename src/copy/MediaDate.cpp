@@ -628,8 +628,7 @@ TakenDate ReadTakenDate(ChunkReader &reader)
                 OfferXmpPacket(packet, judge);
             else
                 judge.Problem(TakenDate::Status::Unreadable, QStringLiteral("its data could not be read"));
-        }
-        else {
+        } else {
             OfferPhoto(kind, reader, judge);
             // A CR3 or a HEIF sequence may carry a movie header too; a
             // still image without one does not say so.
