@@ -284,7 +284,7 @@ void StreamTransfer::StreamReadFailed(const QString &ObjectID, HRESULT hr)
 
 void StreamTransfer::NoteDeviceGone(HRESULT hr)
 {
-    if (hr == E_DEVICE_NOT_CONNECTED || hr == E_FOLDER_GONE)
+    if (DeviceWentAway(hr))
         deviceGone_ = true;
 }
 

@@ -270,6 +270,11 @@ QString DeviceErrorText(HRESULT code)
     }
 }
 
+bool DeviceWentAway(HRESULT code)
+{
+    return code == E_DEVICE_NOT_CONNECTED || code == E_FOLDER_GONE || code == -52 || code == -7;
+}
+
 namespace {
 
 struct ErrorMessage

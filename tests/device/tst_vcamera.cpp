@@ -10,6 +10,7 @@
 
 #include "app/ProgramFolders.h"
 #include "app/Unit1.h"
+#include "copy/SideFiles.h"
 #include "device/DeviceConnection.h"
 #include "device/DeviceSession.h"
 #include "device/GPhotoBackend.h"
@@ -195,9 +196,21 @@ private:
     {
         if (folderMode)
             return dest + QLatin1Char('/') + RelativePath(id);
-        const QDateTime when = QFileInfo(path).lastModified();
-        return dest + QLatin1Char('/') + when.toString(QStringLiteral("yyyy-MM-dd")) + QLatin1Char('/') +
-               QFileInfo(path).fileName();
+        // A side file (an iPhone's AAE edited later) goes with its photo.
+        QDateTime when = QFileInfo(path).lastModified();
+        const QString name = QFileInfo(path).fileName();
+        if (IsSideFileName(name)) {
+            const QDir folder = QFileInfo(path).dir();
+            const QStringList others = folder.entryList(QDir::Files);
+            bool found = false;
+            for (const QString &key : MainFileKeysOf(name))
+                for (const QString &other : others)
+                    if (!found && !IsSideFileName(other) && KeysOfMainFile(other).contains(key)) {
+                        when = QFileInfo(folder.filePath(other)).lastModified();
+                        found = true;
+                    }
+        }
+        return dest + QLatin1Char('/') + when.toString(QStringLiteral("yyyy-MM-dd")) + QLatin1Char('/') + name;
     }
     static QStringList Statistics(TForm1 &form, qsizetype from)
     {
