@@ -101,8 +101,9 @@ void TForm1::StopCopyRunAndWait()
 
 RunHeader TForm1::CurrentRunHeader() const
 {
-    return RunHeader{Connection.CurrentDeviceName, CopyModeRadioGroup->ItemIndex() == 1, DateFormatEdit->text(),
-                     DeviceRootEdit->text(), DestLabeledEdit->text()};
+    return RunHeader{Connection.CurrentDeviceName, CopyModeRadioGroup->ItemIndex() == 1,
+                     DateFormatEdit->text(),       Form4 && Form4->CurrentRunOptions().DateTaken,
+                     DeviceRootEdit->text(),       DestLabeledEdit->text()};
 }
 
 bool TForm1::DeleteFilesOption() const

@@ -244,8 +244,18 @@ HRESULT ContentWalk::EnumerateContent(IPortableDeviceContent *Content, const QSt
             code = ListingFailed(ObjectID, code) == S_OK ? S_FALSE : E_DEVICE_NOT_CONNECTED;
         if (run_.FilesLocated % 50 == 0)
             host_.UpdateUI();
-        if (run_.StopSignalled || code == S_FALSE)
+        if (run_.StopSignalled)
             return S_OK;
+        if (code == S_FALSE) {
+            if (transfer_ && !ListOnly) {
+                transfer_->FolderDone(ObjectID);
+                if (transfer_->DeviceLost()) {
+                    DeviceGone = true;
+                    return E_DEVICE_NOT_CONNECTED;
+                }
+            }
+            return S_OK;
+        }
         if (code != S_OK)
             return code;
     }
@@ -377,6 +387,10 @@ HRESULT ContentWalk::GetDeviceFileProperties(IPortableDeviceProperties *Properti
             } else if (transfer_ && (mode == 0 || mode == 1)) {
                 handedOver_ = true;
                 transfer_->TransferFile(ObjectID, name, date, size, mode == 1);
+                // The target named the file and the loss; the walk ends
+                // as it does when a listing finds the device gone.
+                if (transfer_->DeviceLost())
+                    DeviceGone = true;
             }
         }
     }

@@ -46,6 +46,12 @@ public:
     virtual ~TransferTarget() = default;
     virtual void TransferFile(const QString &ObjectID, const QString &FileName, const QDateTime &DateCreated,
                               quint64 Size, bool FolderMode) = 0;
+    // Every file of the folder was handed over (a folder's identifier is
+    // the start of its files' identifiers up to their last "/").
+    virtual void FolderDone(const QString &FolderID) { Q_UNUSED(FolderID); }
+    // The device went away during a transfer: the walk ends there (the
+    // target said so in the log).
+    virtual bool DeviceLost() const { return false; }
 };
 
 // The catalogue's text for a device date: the fields as the local date-time

@@ -373,14 +373,15 @@ CopyOutcome CopyRun::CopyJob(const QString &deviceId, const QString &deviceName)
 {
     CopyOutcome outcome;
     if (!connection_.OpenDevice(deviceId, true)) {
-        log_.WriteLog(QStringLiteral("Device is not open!"), LogColor::Red, LogStyle::Bold);
+        if (!connection_.RefusalSaid())
+            log_.WriteLog(QStringLiteral("Device is not open!"), LogColor::Red, LogStyle::Bold);
         outcome.end = CopyOutcome::End::DeviceNotOpen;
         return outcome;
     }
 
     const RunSettings settings = Settings();
-    const RunHeader header{deviceName, settings.CopyMode == 1, settings.DateFormat, settings.DeviceRoot,
-                           settings.Destination};
+    const RunHeader header{deviceName,         settings.CopyMode == 1, settings.DateFormat,
+                           settings.DateTaken, settings.DeviceRoot,    settings.Destination};
     for (const RunLogLine &line : CopyHeaderLines(QStringLiteral("Copy Started"), header))
         log_.WriteLog(line.text, line.color, line.style);
 
@@ -414,10 +415,12 @@ CopyOutcome CopyRun::CopyJob(const QString &deviceId, const QString &deviceName)
     walk_.ResetWalk();
 
     decision_.Streams().ResetRun();
+    decision_.BeginRun();
     walk_.SetTransferTarget(&decision_);
     if (connection_.Handles().aPortableDeviceContent)
         walk_.EnumerateContent(connection_.Handles().aPortableDeviceContent.get(), QStringLiteral("DEVICE"), false, -1);
     walk_.SetTransferTarget(nullptr);
+    decision_.EndSideFiles(!walk_.DeviceGone);
     decision_.EndRecord();
 
     Announce([this] {
@@ -451,7 +454,7 @@ void CopyRun::ListJob(const QString &deviceId)
 {
     if (connection_.OpenDevice(deviceId, false))
         ListDeviceContents();
-    else
+    else if (!connection_.RefusalSaid())
         log_.WriteLog(QStringLiteral("Device is not open!"), LogColor::Red, LogStyle::Bold);
 }
 

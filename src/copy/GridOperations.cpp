@@ -81,6 +81,8 @@ void GridOperations::GridCopyFile(const std::vector<GridRow> &rows, TransferDeci
         return;
     }
 
+    decision.BeginRun();
+    bool ended = false;
     for (auto row = rows.rbegin(); row != rows.rend(); ++row) {
         if (!IsFileRow(*row))
             continue;
@@ -88,9 +90,13 @@ void GridOperations::GridCopyFile(const std::vector<GridRow> &rows, TransferDeci
         const qint64 size = RowSize(*row);
         decision.TransferFile(row->ObjectID, row->FileName, date, quint64(size), header.FolderMode);
         // Stop ends the operation as it ends a run: the rows left are not tried.
-        if (decision.EndedInError() || run_.StopSignalled)
+        if (decision.EndedInError() || run_.StopSignalled) {
+            ended = true;
             break;
+        }
     }
+    // Side files among the rows go with their main files among the rows.
+    decision.EndSideFiles(!ended);
     decision.EndRecord();
     WriteLines(CopyStatisticsLines(RunCounts::Of(run_), elapsed.elapsed(), host_.DeleteFilesAfterTransfer()));
 }

@@ -106,6 +106,28 @@ QString Printable(const QString &text)
 
 }  // namespace
 
+QDateTime WallClockTime(QDate date, QTime time)
+{
+    const QDateTime local(date, time);
+    if (local.isValid() || !date.isValid() || !time.isValid())
+        return local;
+    return QDateTime(date, time, Qt::UTC);
+}
+
+QDateTime InstantOf(const QDateTime &when)
+{
+    if (when.timeSpec() != Qt::UTC)
+        return when;
+    // A time the local clock skipped: the first local time after it.
+    for (int step = 0; step <= 48; ++step) {
+        const QDateTime later = when.addSecs(qint64(step) * 900);
+        const QDateTime local(later.date(), later.time());
+        if (local.isValid())
+            return local;
+    }
+    return when;
+}
+
 QDateTime ExifDateTime(const QString &text, const QString &subSeconds)
 {
     static const QRegularExpression form(QStringLiteral(
@@ -120,7 +142,7 @@ QDateTime ExifDateTime(const QString &text, const QString &subSeconds)
                      sub.hasMatch() ? Milliseconds(sub.captured(1)) : 0);
     if (!date.isValid() || !time.isValid())
         return QDateTime();
-    return QDateTime(date, time);
+    return WallClockTime(date, time);
 }
 
 QDateTime XmpDateTime(const QString &text)
@@ -136,7 +158,7 @@ QDateTime XmpDateTime(const QString &text)
     const QTime time(part(4, 0), part(5, 0), part(6, 0), m.captured(7).isEmpty() ? 0 : Milliseconds(m.captured(7)));
     if (!date.isValid() || !time.isValid())
         return QDateTime();
-    return QDateTime(date, time);
+    return WallClockTime(date, time);
 }
 
 // --- what a file holds -----------------------------------------------------------------
@@ -149,7 +171,7 @@ constexpr quint64 kMovieEpoch = 2082844800ull;
 // Boxes looked at on one level before giving up.
 constexpr int kMaxBoxes = 64;
 
-enum class Kind { Unknown, Jpeg, Tiff, Orf, Rw2, Raf, Mrw, Crw, Png, WebP, BmffImage, Movie };
+enum class Kind { Unknown, Jpeg, Tiff, Orf, Rw2, Raf, Mrw, Crw, Png, WebP, BmffImage, Movie, Xmp };
 
 // The candidates one after the other; the first date in range is taken, and
 // without one the first problem met is told.
@@ -236,6 +258,11 @@ Kind Sniff(const QByteArray &m)
     for (const char *box : {"moov", "mdat", "wide", "free", "skip", "pnot", "junk"})
         if (starts(box, 4, 4))
             return Kind::Movie;
+    // An XMP side file: a packet, or the bare meta element, perhaps after a
+    // byte order mark.
+    const qsizetype skip = starts("\xEF\xBB\xBF", 3) ? 3 : 0;
+    if (starts("<?xpacket", 9, skip) || starts("<x:xmpmeta", 10, skip) || starts("<?xml", 5, skip))
+        return Kind::Xmp;
     return Kind::Unknown;
 }
 
@@ -272,9 +299,83 @@ Exiv2::Image::AutoPtr NewImage(Kind kind, Exiv2::BasicIo::AutoPtr io)
     case Kind::WebP: return Exiv2::newWebPInstance(std::move(io), false);
     case Kind::BmffImage: return Exiv2::newBmffInstance(std::move(io), false);
     case Kind::Unknown:
-    case Kind::Movie: break;
+    case Kind::Movie:
+    case Kind::Xmp: break;
     }
     return Exiv2::Image::AutoPtr();
+}
+
+// exiv2 gives a CRW's time stamp (the camera's clock, counted as if it were
+// UTC) as the computer's local time of that count: back to the count, and
+// the clock's fields from it. In the hour a local clock repeats the count is
+// ambiguous; the first one is taken.
+QDateTime CrwClock(const QDateTime &local)
+{
+    if (!local.isValid() || local.timeSpec() == Qt::UTC)
+        return local;
+    const QDateTime count = QDateTime::fromSecsSinceEpoch(local.toSecsSinceEpoch(), Qt::UTC);
+    return WallClockTime(count.date(), count.time());
+}
+
+// The date fields of a photo's metadata, best first. The first date in range
+// is taken; the "Taken:" line names its field.
+void OfferDates(const Exiv2::ExifData &exif, const Exiv2::XmpData &xmp, const Exiv2::IptcData &iptc, bool crw,
+                Judge &judge)
+{
+    auto exifText = [&](const char *key) {
+        const auto it = exif.findKey(Exiv2::ExifKey(key));
+        return it == exif.end() ? QString() : QString::fromStdString(it->toString()).trimmed();
+    };
+    auto offerExif = [&](const char *key, const char *source, const char *subSeconds) {
+        const QString text = exifText(key);
+        if (text.isEmpty())
+            return;
+        const QDateTime when = ExifDateTime(text, exifText(subSeconds));
+        judge.Offer(QString::fromLatin1(source), text, crw ? CrwClock(when) : when);
+    };
+    auto offerXmp = [&](const char *key, const char *source) {
+        const auto it = xmp.findKey(Exiv2::XmpKey(key));
+        if (it == xmp.end())
+            return;
+        const QString text = QString::fromStdString(it->toString()).trimmed();
+        if (!text.isEmpty())
+            judge.Offer(QString::fromLatin1(source), text, XmpDateTime(text));
+    };
+    offerExif("Exif.Photo.DateTimeOriginal", "EXIF DateTimeOriginal", "Exif.Photo.SubSecTimeOriginal");
+    offerExif("Exif.Image.DateTimeOriginal", "EXIF DateTimeOriginal", "Exif.Photo.SubSecTimeOriginal");
+    offerXmp("Xmp.exif.DateTimeOriginal", "XMP exif:DateTimeOriginal");
+    offerExif("Exif.Photo.DateTimeDigitized", "EXIF CreateDate (DateTimeDigitized)", "Exif.Photo.SubSecTimeDigitized");
+    offerXmp("Xmp.xmp.CreateDate", "XMP xmp:CreateDate");
+    offerExif("Exif.Image.DateTime", "EXIF IFD0 DateTime", "Exif.Photo.SubSecTime");
+    offerXmp("Xmp.photoshop.DateCreated", "XMP photoshop:DateCreated");
+    // IPTC keeps the day and the time of day apart ("2016-08-13",
+    // "10:22:33+02:00"); without a time the day starts at midnight.
+    const auto day = iptc.findKey(Exiv2::IptcKey("Iptc.Application2.DateCreated"));
+    if (day != iptc.end()) {
+        const QString date = QString::fromStdString(day->toString()).trimmed();
+        const auto clock = iptc.findKey(Exiv2::IptcKey("Iptc.Application2.TimeCreated"));
+        const QString time = clock == iptc.end() ? QString() : QString::fromStdString(clock->toString()).trimmed();
+        const QString text = time.isEmpty() ? date : date + QLatin1Char('T') + time;
+        if (!date.isEmpty())
+            judge.Offer(QStringLiteral("IPTC DateCreated"), text, XmpDateTime(text));
+    }
+}
+
+// The dates of an XMP side file.
+void OfferXmpPacket(const QByteArray &packet, Judge &judge)
+{
+    const std::lock_guard<std::mutex> lock(Exiv2Lock());
+    PrepareExiv2();
+    try {
+        Exiv2::XmpData xmp;
+        if (Exiv2::XmpParser::decode(xmp, packet.toStdString()) != 0) {
+            judge.Problem(TakenDate::Status::Unreadable, QStringLiteral("its XMP is damaged or cut short"));
+            return;
+        }
+        OfferDates(Exiv2::ExifData(), xmp, Exiv2::IptcData(), false, judge);
+    } catch (const std::exception &) {
+        judge.Problem(TakenDate::Status::Unreadable, QStringLiteral("its XMP could not be read"));
+    }
 }
 
 // Offers the dates that exiv2 finds in the head of a photo. A head cut short
@@ -289,32 +390,15 @@ void OfferMetadata(Kind kind, const QByteArray &head, Judge &judge)
         Exiv2::Image::AutoPtr image = NewImage(kind, std::move(io));
         if (!image.get())
             return;
+        bool damaged = false;
         try {
             image->readMetadata();
         } catch (const std::exception &) {
+            damaged = true;
         }
-        const Exiv2::ExifData &exif = image->exifData();
-        auto exifText = [&](const char *key) {
-            const auto it = exif.findKey(Exiv2::ExifKey(key));
-            return it == exif.end() ? QString() : QString::fromStdString(it->toString()).trimmed();
-        };
-        for (const char *key : {"Exif.Photo.DateTimeOriginal", "Exif.Image.DateTimeOriginal"}) {
-            const QString text = exifText(key);
-            if (!text.isEmpty())
-                judge.Offer(QStringLiteral("EXIF DateTimeOriginal"), text,
-                            ExifDateTime(text, exifText("Exif.Photo.SubSecTimeOriginal")));
-        }
-        const Exiv2::XmpData &xmp = image->xmpData();
-        const std::pair<const char *, const char *> xmpKeys[] = {
-            {"Xmp.exif.DateTimeOriginal", "XMP exif:DateTimeOriginal"}, {"Xmp.xmp.CreateDate", "XMP xmp:CreateDate"}};
-        for (const auto &[key, source] : xmpKeys) {
-            const auto it = xmp.findKey(Exiv2::XmpKey(key));
-            if (it == xmp.end())
-                continue;
-            const QString text = QString::fromStdString(it->toString()).trimmed();
-            if (!text.isEmpty())
-                judge.Offer(QString::fromLatin1(source), text, XmpDateTime(text));
-        }
+        OfferDates(image->exifData(), image->xmpData(), image->iptcData(), kind == Kind::Crw, judge);
+        if (damaged && !judge.Found())
+            judge.Problem(TakenDate::Status::Unreadable, QStringLiteral("its metadata are damaged or cut short"));
     } catch (const std::exception &) {
         judge.Problem(TakenDate::Status::Unreadable, QStringLiteral("its metadata could not be read"));
     }
@@ -476,12 +560,19 @@ void OfferMovie(ChunkReader &reader, Judge &judge)
                 }
                 child = inner.end;
             }
-            judge.Problem(TakenDate::Status::None, QStringLiteral("its movie box holds no movie header"));
+            judge.Problem(TakenDate::Status::None,
+                          child < box.end ? QStringLiteral("its movie header was not found in the first %1 boxes "
+                                                           "of its movie box")
+                                                .arg(kMaxBoxes)
+                                          : QStringLiteral("its movie box holds no movie header"));
             return;
         }
         offset = box.end;
     }
-    judge.Problem(TakenDate::Status::None, QStringLiteral("it holds no movie header"));
+    judge.Problem(TakenDate::Status::None,
+                  offset < end
+                      ? QStringLiteral("its movie header was not found in the first %1 boxes read").arg(kMaxBoxes)
+                      : QStringLiteral("it holds no movie header"));
 }
 
 // An object's data held in memory.
@@ -531,11 +622,22 @@ TakenDate ReadTakenDate(ChunkReader &reader)
             judge.Problem(TakenDate::Status::None, QStringLiteral("its format holds no date that is read"));
         else if (kind == Kind::Movie)
             OfferMovie(reader, judge);
-        else {
+        else if (kind == Kind::Xmp) {
+            QByteArray packet;
+            if (reader.Read(0, qMin<qint64>(reader.Size(), ChunkReader::kMaxChunks * kChunk), packet))
+                OfferXmpPacket(packet, judge);
+            else
+                judge.Problem(TakenDate::Status::Unreadable, QStringLiteral("its data could not be read"));
+        } else {
             OfferPhoto(kind, reader, judge);
-            // A CR3 or a HEIF sequence may carry a movie header too.
-            if (kind == Kind::BmffImage && !judge.Found())
-                OfferMovie(reader, judge);
+            // A CR3 or a HEIF sequence may carry a movie header too; a
+            // still image without one does not say so.
+            if (kind == Kind::BmffImage && !judge.Found()) {
+                Judge movie;
+                OfferMovie(reader, movie);
+                if (movie.Found())
+                    judge.Offer(movie.Result().source, QString(), movie.Result().when);
+            }
         }
     }
     return judge.Result();

@@ -3,10 +3,12 @@
 // When a photo or video was taken, as the file itself says.
 //
 // Photos: EXIF DateTimeOriginal with SubSecTimeOriginal, then XMP
-// exif:DateTimeOriginal, then XMP xmp:CreateDate, read by exiv2 from the
-// head of the file (JPEG, TIFF-based raw formats, ORF, RW2, RAF, MRW, CRW,
-// PNG, WebP, HEIF/AVIF/CR3). The camera's wall-clock time is taken as it
-// stands, with no time-zone conversion.
+// exif:DateTimeOriginal, EXIF CreateDate (DateTimeDigitized), XMP
+// xmp:CreateDate, EXIF IFD0 DateTime, XMP photoshop:DateCreated and IPTC's
+// date and time, read by exiv2 from the head of the file (JPEG, TIFF-based
+// raw formats, ORF, RW2, RAF, MRW, CRW, PNG, WebP, HEIF/AVIF/CR3), or from
+// an XMP side file. The camera's wall-clock time is taken as it stands, with
+// no time-zone conversion, in every zone (WallClockTime).
 // Videos (MOV, MP4, M4V, 3GP and their kin): the creation time of the
 // QuickTime movie header ('mvhd'), seconds since 1904 in UTC, shown in
 // local time. Our own reader walks the boxes; exiv2 0.27 misreads version 1
@@ -83,6 +85,15 @@ TakenDate ReadTakenDate(const QByteArray &data);
 // offset ignored) names; invalid when it names none.
 QDateTime ExifDateTime(const QString &text, const QString &subSeconds = QString());
 QDateTime XmpDateTime(const QString &text);
+
+// A camera's clock time is a label, the same in every zone: the local
+// date-time of its fields, or, for a time the local clock skipped (the hour
+// of a spring-forward change), the fields held in a UTC date-time, so that
+// its date folder is still its own day.
+QDateTime WallClockTime(QDate date, QTime time);
+// A moment to stamp a file with: the date-time itself, or for such a
+// skipped time the first local time after it.
+QDateTime InstantOf(const QDateTime &when);
 
 // The black line of a copy into date folders that goes by the date taken:
 // "Taken: " + the date as the catalogue shows dates + " (EXIF DateTimeOriginal)";

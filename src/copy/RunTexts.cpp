@@ -38,8 +38,11 @@ std::vector<RunLogLine> CopyHeaderLines(const QString &title, const RunHeader &h
     return {
         {title, LogColor::Blue, LogStyle::Bold},
         {QStringLiteral("Device: ") + header.DeviceName, LogColor::Blue},
-        {header.FolderMode ? QStringLiteral("Copy Mode: Using folder structure")
-                           : QStringLiteral("Copy Mode: Using file date format ") + header.DateFormat,
+        {header.FolderMode  ? QStringLiteral("Copy Mode: Using folder structure")
+         : header.DateTaken ? QStringLiteral("Copy Mode: Using date taken (the file date where a file tells none) "
+                                             "format ") +
+                                  header.DateFormat
+                            : QStringLiteral("Copy Mode: Using file date format ") + header.DateFormat,
          LogColor::Blue},
         {QStringLiteral("Device Root Path: ") + header.DeviceRoot, LogColor::Blue},
         {QStringLiteral("Destination Path: ") + header.Destination, LogColor::Blue},

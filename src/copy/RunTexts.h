@@ -47,6 +47,8 @@ struct RunHeader
     QString DeviceName;
     bool FolderMode = false;
     QString DateFormat;
+    // Date folders go by the date a photo or video was taken.
+    bool DateTaken = false;
     QString DeviceRoot;
     QString Destination;
 };

@@ -370,10 +370,16 @@ StreamTransfer::StreamTransfer(DeviceHandles &handles, LogSink &log) : handles_(
 
 void StreamTransfer::StreamReadFailed(const QString &ObjectID, HRESULT hr)
 {
-    log_.WriteLog(QStringLiteral("pObjectDataStream.Read failed"), LogColor::Red);
-    const QString reason = DeviceErrorText(hr);
-    log_.WriteLog(ObjectID + QStringLiteral(": ") + (reason.isEmpty() ? QStringLiteral("result %1").arg(hr) : reason),
+    NoteDeviceGone(hr);
+    log_.WriteLog(QStringLiteral("Could not read ") + NameOf(ObjectID) + QStringLiteral(" from the device: ") +
+                      DeviceFailureReason(hr),
                   LogColor::Red);
+}
+
+void StreamTransfer::NoteDeviceGone(HRESULT hr)
+{
+    if (DeviceWentAway(hr))
+        deviceGone_ = true;
 }
 
 void StreamTransfer::LocalFailure(const QString &line, const QString &path, int error)
@@ -426,6 +432,7 @@ bool StreamTransfer::OpenObjectStream(const QString &ObjectID, std::shared_ptr<I
         hr = handles_.aPortableDeviceContent->Transfer(handles_.aPortableDeviceResources);
     log_.WriteResult(QStringLiteral("aPortableDeviceContent.Transfer"), hr);
     if (FAILED(hr) || !handles_.aPortableDeviceResources) {
+        NoteDeviceGone(hr);
         log_.WriteLog(QStringLiteral("Failed to get IPortableDeviceResources from IPortableDeviceContent."),
                       LogColor::Red);
         return false;
@@ -438,6 +445,7 @@ bool StreamTransfer::OpenObjectStream(const QString &ObjectID, std::shared_ptr<I
             QStringLiteral(
                 "Failed to get IStream (representing object data on the device) from IPortableDeviceResources."),
             LogColor::Red);
+        NoteDeviceGone(hr);
         const QString reason = DeviceErrorText(hr);
         if (!reason.isEmpty())
             log_.WriteLog(ObjectID + QStringLiteral(": ") + reason, LogColor::Red);
@@ -1091,6 +1099,7 @@ ByteLevelResult StreamTransfer::ByteLevelCheck(const QString &ObjectID, const QS
                                                const RecordedFunction &Recorded, const struct stat *Found)
 {
     lastFailedOnLength_ = false;
+    deviceGone_ = false;
     TemporaryFile temp;  // the object's bytes, once they were needed
     auto done = [&](ByteLevelResult result, const QString &at, const CopyProof &proof) {
         if (PlacedAs)

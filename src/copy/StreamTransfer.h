@@ -40,6 +40,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <utility>
 
 #include <sys/stat.h>
 #include <sys/types.h>
@@ -154,6 +155,9 @@ public:
     // The number of bytes the device gave in the last transfer that failed
     // for its length (what ByteLevelCheck's TransferFailed then reports).
     qint64 LastReceived() const { return lastReceived_; }
+    // True, once, after a device call failed because the device or its
+    // card is gone.
+    bool TakeDeviceGone() { return std::exchange(deviceGone_, false); }
     bool LastFailedOnLength() const { return lastFailedOnLength_; }
 
     // How the local file FileName compares with the object: the same bytes
@@ -227,7 +231,9 @@ private:
     bool OpenObjectStream(const QString &ObjectID, std::shared_ptr<IStream> &pObjectDataStream);
     void LocalFailure(const QString &line, const QString &path, int error);
     // The two red lines of a device stream that failed: the call, then the object and why.
+    // Names the file and says why in words.
     void StreamReadFailed(const QString &ObjectID, HRESULT hr);
+    void NoteDeviceGone(HRESULT hr);
     // A new temporary in Folder, without a name where the file system
     // allows it. False after a failure (logged).
     bool CreateTemporary(const QString &Folder, TemporaryFile &Temp);
@@ -258,6 +264,7 @@ private:
     bool verify_ = false;
     qint64 lastReceived_ = 0;
     bool lastFailedOnLength_ = false;
+    bool deviceGone_ = false;
     QSet<QString> cleanedFolders_;
     std::atomic<std::uint64_t> *progress_ = nullptr;
     CopyRangeFunction copyRange_ = ::copy_file_range;

@@ -6,6 +6,7 @@
 #include "base/RunState.h"
 #include "copy/CopyHost.h"
 #include "copy/DestinationOverlap.h"
+#include "copy/SideFiles.h"
 #include "device/DeviceConnection.h"
 #include "device/FolderBackend.h"
 #include "log/LogSink.h"
@@ -194,13 +195,83 @@ void TransferDecision::TransferFile(const QString &ObjectID, const QString &File
                                     quint64 Size, bool FolderMode)
 {
     endedInError_ = false;
+    if (deviceLost_) {
+        endedInError_ = true;
+        return;
+    }
+    // In folder mode a side file lands beside its main file anyway.
+    if (!FolderMode && IsSideFileName(FileName)) {
+        waitingSides_.push_back({ObjectID, FileName, DateCreated, Size});
+        return;
+    }
+    Transfer(ObjectID, FileName, DateCreated, Size, FolderMode, nullptr);
+}
+
+void TransferDecision::FolderDone(const QString &FolderID)
+{
+    // Side files come before or after their main file in a listing: they
+    // wait for the end of their folder, which every main file of theirs
+    // was handed over by.
+    std::vector<WaitingSideFile> now, later;
+    for (WaitingSideFile &side : waitingSides_)
+        (DeviceFolderOf(side.ObjectID) == FolderID ? now : later).push_back(std::move(side));
+    waitingSides_ = std::move(later);
+    for (const WaitingSideFile &side : now) {
+        if (deviceLost_ || run_.StopSignalled) {
+            waitingSides_.push_back(side);
+            continue;
+        }
+        DecideSideFile(side);
+    }
+    mainFiles_.remove(FolderID);
+}
+
+void TransferDecision::DecideSideFile(const WaitingSideFile &side)
+{
+    const MainFile *main = nullptr;
+    const auto folder = mainFiles_.constFind(DeviceFolderOf(side.ObjectID));
+    if (folder != mainFiles_.constEnd()) {
+        for (const QString &key : MainFileKeysOf(side.FileName)) {
+            const auto found = folder->constFind(key);
+            if (found != folder->constEnd()) {
+                main = &*found;
+                break;
+            }
+        }
+    }
+    Transfer(side.ObjectID, side.FileName, side.DateCreated, side.Size, false, main);
+}
+
+void TransferDecision::EndSideFiles(bool finished)
+{
+    std::vector<WaitingSideFile> waiting = std::move(waitingSides_);
+    waitingSides_.clear();
+    qsizetype left = 0;
+    for (const WaitingSideFile &side : waiting) {
+        if (!finished || deviceLost_ || run_.StopSignalled)
+            ++left;
+        else
+            DecideSideFile(side);
+    }
+    if (left > 0)
+        log_.WriteLog(QStringLiteral("Not copied: %1 side file(s) (XMP, THM, AAE, edits) that wait for the rest of "
+                                     "their folder; they stay on the device.")
+                          .arg(left),
+                      LogColor::Red);
+    mainFiles_.clear();
+}
+
+void TransferDecision::Transfer(const QString &ObjectID, const QString &FileName, const QDateTime &DateCreated,
+                                quint64 Size, bool FolderMode, const MainFile *main)
+{
+    endedInError_ = false;
     // However this file ends, the progress display counts its whole size
     // once, whatever was read of it (twice, for a copy that was compared
     // first) or not read at all (a file already present).
     const std::uint64_t doneBefore = run_.BytesDone;
     const auto countDone = qScopeGuard([&] { run_.BytesDone = doneBefore + Size; });
     try {
-        Decide(ObjectID, FileName, DateCreated, qint64(Size), FolderMode);
+        Decide(ObjectID, FileName, DateCreated, qint64(Size), FolderMode, main);
     } catch (const OutOfResources &e) {
         log_.WriteLog(e.Message(), LogColor::Red);
         ResourceError();
@@ -309,7 +380,7 @@ bool TransferDecision::MakeFolder(const QString &Folder)
 }
 
 void TransferDecision::Decide(const QString &ObjectID, const QString &FileName, const QDateTime &DateCreated,
-                              qint64 Size, bool FolderMode)
+                              qint64 Size, bool FolderMode, const MainFile *main)
 {
     run_.FilesLocated += 1;
     log_.WriteLog(QStringLiteral("Source File: ") + ObjectID, LogColor::Blue);
@@ -331,12 +402,24 @@ void TransferDecision::Decide(const QString &ObjectID, const QString &FileName, 
     }
     // The date folder, the file found there and the copy's time may go by
     // the date the photo or video was taken; the log says which date counts.
+    // A side file goes to its main file's folder and keeps its own time.
     QDateTime when = DateCreated;
-    if (!FolderMode && host_.DateFoldersByDateTaken()) {
+    QDateTime folderDate = DateCreated;
+    if (main) {
+        folderDate = main->folderDate;
+        log_.WriteLog(QStringLiteral("Side file of ") + main->name + QStringLiteral(": it goes to the same folder."),
+                      LogColor::Black);
+    } else if (!FolderMode && host_.DateFoldersByDateTaken()) {
         const TakenDate taken = takenDates_.Read(ObjectID, Size);
         if (taken.status == TakenDate::Status::Found)
-            when = taken.when;
+            when = folderDate = taken.when;
         log_.WriteLog(TakenDateLine(FileName, taken), LogColor::Black);
+    }
+    if (!FolderMode && !IsSideFileName(FileName)) {
+        QHash<QString, MainFile> &folder = mainFiles_[DeviceFolderOf(ObjectID)];
+        for (const QString &key : KeysOfMainFile(FileName))
+            if (!folder.contains(key))
+                folder.insert(key, MainFile{FileName, folderDate});
     }
     host_.SelectCatalogueRow(ObjectID);
 
@@ -347,14 +430,14 @@ void TransferDecision::Decide(const QString &ObjectID, const QString &FileName, 
         return;
     }
     const DestinationName name = DestinationFileName(destination, host_.DateFormatText(), ProcessFormatSettings(),
-                                                     ObjectID, FileName, when, FolderMode);
+                                                     ObjectID, FileName, folderDate, FolderMode);
     if (name.fileName.isEmpty()) {
         ErrorExit(name.error);
         return;
     }
     const QString Dest = name.fileName;
     const bool deleteFiles = host_.DeleteFiles();
-    streams_.SetModificationTime(when);
+    streams_.SetModificationTime(InstantOf(when));
     streams_.SetSyncToDisk(deleteFiles);
     streams_.SetVerifyOnDisk(host_.ByteLevelCompare());
 
@@ -411,7 +494,13 @@ void TransferDecision::Decide(const QString &ObjectID, const QString &FileName, 
     SayRecordTrouble();
     switch (result) {
     case ByteLevelResult::TransferFailed:
-        if (streams_.LastFailedOnLength()) {
+        if (streams_.TakeDeviceGone()) {
+            // Every later file would fail the same way, each after a
+            // timeout on a real bus: the run ends here.
+            deviceLost_ = true;
+            ErrorExit(QStringLiteral("ERROR: The device is gone while copying ") + FileName +
+                      QStringLiteral("; it and the files after it were not copied."));
+        } else if (streams_.LastFailedOnLength()) {
             // Nothing was placed: the short or long data was thrown away.
             log_.WriteLog(QStringLiteral("Size: ") + FormatKiB(streams_.LastReceived()) + QStringLiteral(" KiB"),
                           LogColor::Black);

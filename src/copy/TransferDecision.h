@@ -30,9 +30,11 @@
 #include "log/Exception.h"
 
 #include <QDateTime>
+#include <QHash>
 #include <QString>
 
 #include <functional>
+#include <vector>
 
 class CopyHost;
 class DeviceConnection;
@@ -85,6 +87,22 @@ public:
 
     void TransferFile(const QString &ObjectID, const QString &FileName, const QDateTime &DateCreated, quint64 Size,
                       bool FolderMode) override;
+    // Decides the side files that waited for the rest of their folder.
+    void FolderDone(const QString &FolderID) override;
+    bool DeviceLost() const override { return deviceLost_; }
+
+    // At the start of every run and catalogue copy.
+    void BeginRun()
+    {
+        deviceLost_ = false;
+        waitingSides_.clear();
+        mainFiles_.clear();
+    }
+    // At the end of every run and catalogue copy: decide the side files
+    // still waiting (finished true), or, after a stop, a lost device or an
+    // error exit, leave them on the device with one red line naming how
+    // many; then forget the run's main files.
+    void EndSideFiles(bool finished);
 
     // Deletes one object from the device and its catalogue row.
     bool DeleteFileFromDevice(const QString &ObjectID);
@@ -110,8 +128,25 @@ public:
     StreamTransfer &Streams() { return streams_; }
 
 private:
+    // A side file's main file: its name, and the date its date folder went by.
+    struct MainFile
+    {
+        QString name;
+        QDateTime folderDate;
+    };
+    struct WaitingSideFile
+    {
+        QString ObjectID;
+        QString FileName;
+        QDateTime DateCreated;
+        quint64 Size = 0;
+    };
+
+    void Transfer(const QString &ObjectID, const QString &FileName, const QDateTime &DateCreated, quint64 Size,
+                  bool FolderMode, const MainFile *main);
     void Decide(const QString &ObjectID, const QString &FileName, const QDateTime &DateCreated, qint64 Size,
-                bool FolderMode);
+                bool FolderMode, const MainFile *main);
+    void DecideSideFile(const WaitingSideFile &side);
     void ErrorExit(const QString &line);
     void NotCopied(const QString &FileName);
     void ResourceError();
@@ -135,6 +170,13 @@ private:
     bool endedInError_ = false;
     QString recordPath_;
     std::unique_ptr<ImportRecord> record_;
+    bool deviceLost_ = false;
+    // Side files in date folders (see SideFiles.h): each waits until every
+    // file of its device folder was handed over, then goes to the date
+    // folder of its main file. By device folder, the main files decided so
+    // far, under their base names and full names in lower case.
+    QHash<QString, QHash<QString, MainFile>> mainFiles_;
+    std::vector<WaitingSideFile> waitingSides_;
     // The last pair DestinationApart judged, and its verdict.
     QString apartDestination_;
     QString apartDevice_;

@@ -86,6 +86,7 @@ bool DeviceConnection::OpenHandles(const QString &DeviceID, bool report)
 
 bool DeviceConnection::OpenDevice(const QString &DeviceID, bool Quiet)
 {
+    refusalSaid_ = false;
     if (!Quiet) {
         log_.WriteLog(QStringLiteral("DEVICE: ") + CurrentDeviceName, LogColor::Blue, LogStyle::Bold);
         log_.WriteLog(QStringLiteral("DeviceID = ") + DeviceID, LogColor::Black);
@@ -111,6 +112,9 @@ bool DeviceConnection::OpenDevice(const QString &DeviceID, bool Quiet)
     log_.WriteResult(QStringLiteral("WPD_DEVICE_MANUFACTURER"), res);
     if (SUCCEEDED(res))
         info(QStringLiteral("MANUFACTURER: ") + text);
+    // An iPhone speaks PTP as a camera does, and shows its photos only once
+    // it is unlocked and trusts this computer.
+    const bool apple = SUCCEEDED(res) && text.trimmed().startsWith(QLatin1String("Apple"), Qt::CaseInsensitive);
 
     res = values.GetStringValue(WPD_DEVICE_MODEL, text);
     log_.WriteResult(QStringLiteral("WPD_DEVICE_MODEL"), res);
@@ -138,10 +142,13 @@ bool DeviceConnection::OpenDevice(const QString &DeviceID, bool Quiet)
 
     // A phone shows its storage only while it is unlocked and set to
     // transfer files: without one it would list as empty.
-    if (phone && !HasStorage()) {
-        log_.WriteLog(QStringLiteral("The phone shows no storage: unlock it and allow file transfer (USB: File "
-                                     "transfer / MTP), then press Connect."),
+    if ((phone || apple) && !HasStorage()) {
+        log_.WriteLog(apple ? QStringLiteral("The iPhone shows no storage: unlock it and tap \"Trust\" on the "
+                                             "phone (trust this computer), then press Connect.")
+                            : QStringLiteral("The phone shows no storage: unlock it and allow file transfer (USB: "
+                                             "File transfer / MTP), then press Connect."),
                       LogColor::Red, LogStyle::Bold);
+        refusalSaid_ = true;
         return false;
     }
     return true;

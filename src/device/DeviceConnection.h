@@ -32,6 +32,9 @@ public:
     // for a phone that shows no storage (locked, or not set to transfer
     // files).
     bool OpenDevice(const QString &DeviceID, bool Quiet);
+    // The last OpenDevice failed and its red line already told the user
+    // what to do: no second line is needed.
+    bool RefusalSaid() const { return refusalSaid_; }
 
     // Opens the device only to read its serial number, trimmed of blanks and
     // control characters; empty when that fails.
@@ -63,4 +66,5 @@ private:
     LogSink &log_;
     QString openedId_;
     DeviceHandles handles_;
+    bool refusalSaid_ = false;
 };

@@ -253,8 +253,9 @@ QString DeviceErrorText(HRESULT code)
     case E_DEVICE_NOT_CONNECTED:
     case -52:  // libgphoto2: USB device not found
     case -7:   // libgphoto2: input/output error
-        return QStringLiteral("The device is no longer connected. Check the cable, unlock the phone and allow "
-                              "file transfer on it, then press Connect.");
+        return QStringLiteral("The device or memory card is no longer connected: it was unplugged, removed or "
+                              "unmounted. Check the cable or put the card back (unlock a phone and allow file "
+                              "transfer on it), then press Connect.");
     case E_FOLDER_GONE:
         return QStringLiteral("The folder or memory card is gone: it was removed, unmounted, moved or renamed. "
                               "Put it back, then press Connect.");
@@ -267,6 +268,11 @@ QString DeviceErrorText(HRESULT code)
     case E_OUTOFMEMORY: return QStringLiteral("The system ran out of resources (memory or open files).");
     default: return QString();
     }
+}
+
+bool DeviceWentAway(HRESULT code)
+{
+    return code == E_DEVICE_NOT_CONNECTED || code == E_FOLDER_GONE || code == -52 || code == -7;
 }
 
 namespace {
@@ -300,7 +306,10 @@ QString DeviceFailureReason(HRESULT code)
 {
     QString reason = DeviceErrorText(code);
     if (reason.isEmpty())
-        reason = QStringLiteral("Error code %1.").arg(code);
+        // A system result in hexadecimal as it is documented; a device
+        // library's small negative codes as they are.
+        reason = code < -0xFFFF ? QStringLiteral("Error code 0x%1.").arg(quint32(code), 8, 16, QLatin1Char('0'))
+                                : QStringLiteral("Error code %1.").arg(code);
     const QString message = DeviceErrorMessage(code);
     if (!message.isEmpty())
         reason += QStringLiteral(" The device says: \"%1\"").arg(message);

@@ -275,6 +275,9 @@ QString ContentTypeGuid(const QString &name);
 // What a failure code means, in words a user can act on; empty for codes
 // that say nothing more than "failed".
 QString DeviceErrorText(HRESULT code);
+// True for the codes that mean the device or its card went away (unplugged,
+// removed, unmounted).
+bool DeviceWentAway(HRESULT code);
 
 // The device library's own words for a failure ("PTP General Error", "Could
 // not claim the USB device"). A backend records them on the calling thread as

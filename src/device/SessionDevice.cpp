@@ -163,6 +163,8 @@ HRESULT HResultFromErrno(int error)
     case EBUSY: return E_DEVICE_BUSY;
     case ENODEV:
     case ENXIO:
+    case ENOTCONN:  // a FUSE card whose server went away
+    case ESHUTDOWN:
     case EIO: return E_DEVICE_NOT_CONNECTED;
     case ENOMEM:
     case EMFILE:

@@ -7,12 +7,14 @@
 // and the other still formats phones save, AVCHD and other camcorder video,
 // and 360-degree camera files. Sorted as the Options dialog keeps the list.
 // Low-resolution proxy clips (.lrv) are left out: an action camera writes
-// one beside each full clip, and the full clip is the one to keep.
+// one beside each full clip, and the full clip is the one to keep. Side
+// files travel with their photo: XMP (edits, ratings), THM (a video's
+// thumbnail), AAE (an iPhone's edits); GoPro's raw (.gpr) and .jpe JPEGs too.
 const char *const kDefaultFileFilter =
-    "3fr|3gp|aac|aiff|ari|arw|asf|avi|avif|bay|bmp|braw|cap|cr2|cr3|crw|dcr|dcs|dng|erf|fff|flac|gif|heic|heif|"
-    "hif|iiq|insp|insv|jpeg|jpg|jps|jxl|k25|kdc|m2t|m2ts|m4a|m4v|mef|mkv|mod|mos|mov|mp3|mp4|mp4a|mpeg|mpg|mpo|"
-    "mrw|mts|mxf|nef|nrw|ogg|opus|orf|ori|pef|png|ptx|r3d|raf|raw|rec|rw2|rwl|sr2|srf|srw|tif|tiff|tod|wav|webm|"
-    "webp|wma|x3f";
+    "3fr|3gp|aac|aae|aiff|ari|arw|asf|avi|avif|bay|bmp|braw|cap|cr2|cr3|crw|dcr|dcs|dng|erf|fff|flac|gif|gpr|"
+    "heic|heif|hif|iiq|insp|insv|jpe|jpeg|jpg|jps|jxl|k25|kdc|m2t|m2ts|m4a|m4v|mef|mkv|mod|mos|mov|mp3|mp4|"
+    "mp4a|mpeg|mpg|mpo|mrw|mts|mxf|nef|nrw|ogg|opus|orf|ori|pef|png|ptx|r3d|raf|raw|rec|rw2|rwl|sr2|srf|srw|"
+    "thm|tif|tiff|tod|wav|webm|webp|wma|x3f|xmp";
 
 namespace {
 

@@ -338,8 +338,12 @@ private slots:
         };
         const CopyOutcome outcome = Copy();
         QCOMPARE(outcome.end, CopyOutcome::End::Finished);
-        QVERIFY2(log_.HasPrefix(QStringLiteral("ERROR: The device was lost while reading ")),
+        // The file's decision names the loss; the walk ends there without
+        // trying the files after it.
+        QVERIFY2(log_.Has(QStringLiteral("ERROR: The device is gone while copying IMG_3.JPG; it and the files after "
+                                         "it were not copied.")),
                  qPrintable(log_.Texts().join('\n')));
+        QVERIFY(!log_.HasPrefix(QStringLiteral("Source File: ") + FileId(4)));
         QCOMPARE(Statistics(0).last(), QStringLiteral("%1 Errors encountered.").arg(outcome.counts.ErrorCount));
         QCOMPARE(FilesBelow(dest_->path()), (QStringList{"2016-08-11/IMG_1.JPG", "2016-08-12/IMG_2.JPG"}));
         QCOMPARE(service_.deletedIds, (std::vector<QString>{FileId(1), FileId(2)}));

@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <ctime>
 #include <map>
 
 #include <sys/resource.h>
@@ -76,8 +77,13 @@ QByteArray Jpeg(const QStringList &tags)
     for (const QString &tag : tags)
         if (tag.startsWith(QLatin1String("Xmp.")))
             xmp[tag.section(QLatin1Char('='), 0, 0).toStdString()] = tag.section(QLatin1Char('='), 1).toStdString();
+    Exiv2::IptcData iptc;
+    for (const QString &tag : tags)
+        if (tag.startsWith(QLatin1String("Iptc.")))
+            iptc[tag.section(QLatin1Char('='), 0, 0).toStdString()] = tag.section(QLatin1Char('='), 1).toStdString();
     image->setExifData(Exif(tags));
     image->setXmpData(xmp);
+    image->setIptcData(iptc);
     image->writeMetadata();
     Exiv2::BasicIo &io = image->io();
     io.seek(0, Exiv2::BasicIo::beg);
@@ -134,6 +140,57 @@ QByteArray Movie(bool headerFirst, int version, quint64 seconds, qint64 mediaByt
     const QByteArray mdat = Box("mdat", QByteArray(mediaBytes, '\x11'));
     return headerFirst ? ftyp + moov + mdat : ftyp + mdat + moov;
 }
+
+// A CRW (Canon's CIFF) whose image properties hold the time stamp: the
+// camera's clock counted in seconds as if it were UTC.
+QByteArray Crw(const QDateTime &clock)
+{
+    const quint32 stamp = quint32(QDateTime(clock.date(), clock.time(), Qt::UTC).toSecsSinceEpoch());
+    // The properties heap: the stamp, its directory, the directory's offset.
+    QByteArray props = Le(stamp, 4) + Le(0, 4) + Le(0, 4);
+    props += Le(1, 2) + Le(0x180E, 2) + Le(12, 4) + Le(0, 4) + Le(12, 4);
+    // The root heap: the properties heap, then a directory pointing to it.
+    QByteArray root = props + Le(1, 2) + Le(0x300A, 2) + Le(quint32(props.size()), 4) + Le(0, 4);
+    root += Le(quint32(props.size()), 4);
+    return QByteArray("II", 2) + Le(26, 4) + QByteArray("HEAPCCDR") + Le(0x10002, 4) + QByteArray(8, '\0') + root;
+}
+
+// An XMP side file with the given properties ("exif:DateTimeOriginal=...").
+QByteArray XmpSideFile(const QStringList &properties)
+{
+    QByteArray body;
+    for (const QString &p : properties)
+        body += ' ' + p.section(QLatin1Char('='), 0, 0).toLatin1() + "=\"" + p.section(QLatin1Char('='), 1).toLatin1() +
+                '"';
+    return "<?xpacket begin=\"\xEF\xBB\xBF\" id=\"W5M0MpCehiHzreSzNTczkc9d\"?>\n"
+           "<x:xmpmeta xmlns:x=\"adobe:ns:meta/\"><rdf:RDF xmlns:rdf=\"http://www.w3.org/1999/02/22-rdf-syntax-ns#\">"
+           "<rdf:Description rdf:about=\"\" xmlns:exif=\"http://ns.adobe.com/exif/1.0/\" "
+           "xmlns:xmp=\"http://ns.adobe.com/xap/1.0/\" xmlns:photoshop=\"http://ns.adobe.com/photoshop/1.0/\"" +
+           body + "/></rdf:RDF></x:xmpmeta>\n<?xpacket end=\"w\"?>";
+}
+
+// Sets the time zone for as long as it lives.
+class Zone
+{
+public:
+    explicit Zone(const char *zone) : old_(qgetenv("TZ")), had_(qEnvironmentVariableIsSet("TZ"))
+    {
+        qputenv("TZ", zone);
+        tzset();
+    }
+    ~Zone()
+    {
+        if (had_)
+            qputenv("TZ", old_);
+        else
+            qunsetenv("TZ");
+        tzset();
+    }
+
+private:
+    QByteArray old_;
+    bool had_;
+};
 
 const QDateTime kTaken(QDate(2016, 8, 13), QTime(10, 22, 33));
 const QDateTime kTakenUtc(QDate(2016, 8, 13), QTime(10, 22, 33), Qt::UTC);
@@ -246,6 +303,32 @@ private slots:
         QTest::newRow("a box larger than the file")
             << Box("ftyp", "isom") + Be32(0xFFFFFFF0u) + "mdat" << int(S::Unreadable) << QDateTime()
             << "its box \"mdat\" has a size that does not fit";
+        QTest::newRow("JPEG: EXIF CreateDate when DateTimeOriginal is missing")
+            << Jpeg({"Exif.Image.DateTime=2001:01:01 00:00:00", "Exif.Photo.DateTimeDigitized=2016:08:13 10:22:33"})
+            << int(S::Found) << kTaken << "EXIF CreateDate (DateTimeDigitized)";
+        QTest::newRow("JPEG: IFD0 DateTime next")
+            << Jpeg({"Exif.Image.DateTime=2016:08:13 10:22:33", "Xmp.photoshop.DateCreated=2001-01-01"})
+            << int(S::Found) << kTaken << "EXIF IFD0 DateTime";
+        QTest::newRow("JPEG: XMP photoshop:DateCreated next")
+            << Jpeg({"Xmp.photoshop.DateCreated=2014-02-03T04:05:06", "Iptc.Application2.DateCreated=2001-01-01"})
+            << int(S::Found) << xmpDate << "XMP photoshop:DateCreated";
+        QTest::newRow("JPEG: IPTC date and time last")
+            << Jpeg({"Iptc.Application2.DateCreated=2014-02-03", "Iptc.Application2.TimeCreated=04:05:06+02:00"})
+            << int(S::Found) << xmpDate << "IPTC DateCreated";
+        QTest::newRow("JPEG: EXIF block cut short")
+            << Jpeg({"Exif.Photo.DateTimeOriginal=2016:08:13 10:22:33"}).left(60) << int(S::Unreadable) << QDateTime()
+            << "its metadata are damaged or cut short";
+        QTest::newRow("XMP side file") << XmpSideFile({"xmp:CreateDate=2014-02-03T04:05:06"}) << int(S::Found)
+                                       << xmpDate << "XMP xmp:CreateDate";
+        QTest::newRow("HEIC without a date")
+            << Box("ftyp", "heic" + Be32(0) + "mif1heic") + Box("mdat", QByteArray(64, '\0')) << int(S::None)
+            << QDateTime() << "no date in its metadata";
+        QByteArray boxes = Box("ftyp", "qt  " + Be32(0x200) + "qt  ");
+        for (int i = 0; i < 70; ++i)
+            boxes += Box("free", QByteArray(8, '\0'));
+        QTest::newRow("movie header after 64 boxes")
+            << boxes + Box("moov", MovieHeader(0, MovieSeconds(kTakenUtc))) << int(S::None) << QDateTime()
+            << "its movie header was not found in the first 64 boxes read";
         QTest::newRow("empty file") << QByteArray() << int(S::None) << QDateTime() << "it is empty";
         QTest::newRow("a text file") << QByteArray("hello, world\n") << int(S::None) << QDateTime()
                                      << "its format holds no date that is read";
@@ -448,6 +531,43 @@ private slots:
         QCOMPARE(rig.run.FilesExisting.load(), 1);
         QCOMPARE(rig.run.FilesCopied.load(), 1);
         QCOMPARE(FilesBelow(rig.dest.path()), QStringList{placed});
+    }
+
+    // The camera's clock is a label, the same in every zone: a CRW's time
+    // stamp, and a time the computer's clock skipped (spring forward), land
+    // in their own day's folder, run through the real decision.
+    void zones_data()
+    {
+        QTest::addColumn<QByteArray>("zone");
+        QTest::addColumn<QByteArray>("data");
+        QTest::addColumn<QDateTime>("clock");
+        const QDateTime crw(QDate(2003, 11, 10), QTime(17, 39, 26));
+        for (const char *zone : {"UTC", "Asia/Tokyo", "America/Los_Angeles"})
+            QTest::newRow(qPrintable(QStringLiteral("CRW in ") + QLatin1String(zone)))
+                << QByteArray(zone) << Crw(crw) << crw;
+        QTest::newRow("EXIF in New York's spring-forward hour")
+            << QByteArray("America/New_York") << Jpeg({"Exif.Photo.DateTimeOriginal=2021:03:14 02:30:00"})
+            << QDateTime(QDate(2021, 3, 14), QTime(2, 30));
+        QTest::newRow("EXIF in Berlin's spring-forward hour")
+            << QByteArray("Europe/Berlin") << Jpeg({"Exif.Photo.DateTimeOriginal=2021:03:28 02:30:00"})
+            << QDateTime(QDate(2021, 3, 28), QTime(2, 30));
+    }
+    void zones()
+    {
+        QFETCH(QByteArray, zone);
+        QFETCH(QByteArray, data);
+        QFETCH(QDateTime, clock);
+        const Zone inZone(zone.constData());
+        CopyRig rig;
+        rig.host.dateTaken = true;
+        const QString id = rig.AddFile(QStringLiteral("IMG.CRW"), data).id;
+        QVERIFY(rig.Open());
+        rig.Transfer(id);
+        const QString placed = clock.toString(QStringLiteral("yyyy-MM-dd")) + QStringLiteral("/IMG.CRW");
+        QCOMPARE(FilesBelow(rig.dest.path()), QStringList{placed});
+        const QStringList taken = rig.log.Texts().filter(QRegularExpression(QStringLiteral("^Taken: ")));
+        QCOMPARE(taken.size(), 1);
+        QVERIFY2(taken[0].contains(clock.toString(QStringLiteral(":mm:ss"))), qPrintable(taken[0]));
     }
 
     // Thousands of damaged samples: cut short, bytes changed, sizes made

@@ -66,16 +66,22 @@ private slots:
     void header_data()
     {
         QTest::addColumn<bool>("folderMode");
+        QTest::addColumn<bool>("dateTaken");
         QTest::addColumn<QString>("modeLine");
-        QTest::newRow("dated folders") << false << "Copy Mode: Using file date format yyyy\\mm";
-        QTest::newRow("folder structure") << true << "Copy Mode: Using folder structure";
+        QTest::newRow("dated folders") << false << false << "Copy Mode: Using file date format yyyy\\mm";
+        QTest::newRow("date taken") << false << true
+                                    << "Copy Mode: Using date taken (the file date where a file tells none) format "
+                                       "yyyy\\mm";
+        QTest::newRow("folder structure") << true << true << "Copy Mode: Using folder structure";
     }
     void header()
     {
         QFETCH(bool, folderMode);
+        QFETCH(bool, dateTaken);
         QFETCH(QString, modeLine);
-        const RunHeader header{QStringLiteral("Canon EOS"), folderMode, QStringLiteral("yyyy\\mm"),
-                               QStringLiteral("\\DCIM"), QStringLiteral("/home/u/Pictures")};
+        const RunHeader header{QStringLiteral("Canon EOS"), folderMode,
+                               QStringLiteral("yyyy\\mm"),  dateTaken,
+                               QStringLiteral("\\DCIM"),    QStringLiteral("/home/u/Pictures")};
         const std::vector<RunLogLine> lines = CopyHeaderLines(QStringLiteral("Copy Started"), header);
         const std::vector<RunLogLine> expected = {
             {"Copy Started", LogColor::Blue, LogStyle::Bold},

@@ -80,7 +80,7 @@ private slots:
         QTest::addColumn<QString>("failure");
         QTest::addColumn<qint64>("at");
         QTest::addColumn<QString>("line");
-        const QString read = QStringLiteral("pObjectDataStream.Read failed");
+        const QString read = QStringLiteral("Could not read A.JPG from the device: Error code 0x80004005.");
         QTest::newRow("read fails at chunk 0") << "read" << qint64(0) << read;
         QTest::newRow("read fails at chunk 1") << "read" << qint64(131072) << read;
         QTest::newRow("read fails at chunk 2") << "read" << qint64(262144) << read;
@@ -89,7 +89,11 @@ private slots:
                                                "IPortableDeviceResources.";
         QTest::newRow("no resources") << "transfer" << qint64(0)
                                       << "Failed to get IPortableDeviceResources from IPortableDeviceContent.";
-        QTest::newRow("device gone at chunk 1") << "gone" << qint64(131072) << read;
+        QTest::newRow("device gone at chunk 1")
+            << "gone" << qint64(131072)
+            << "Could not read A.JPG from the device: The device or memory card is no longer connected: it was "
+               "unplugged, removed or unmounted. Check the cable or put the card back (unlock a phone and allow file "
+               "transfer on it), then press Connect.";
     }
     void failures()
     {

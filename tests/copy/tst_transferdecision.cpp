@@ -581,6 +581,133 @@ private slots:
             QCOMPARE(ReadAll(Dated(QStringLiteral("NEXT.JPG"))), QByteArray("next"));
     }
 
+    // Side files go to their main file's date folder whatever their own
+    // date, coming before or after it in the listing; one without a main
+    // file (or whose main file lies in another folder) keeps its own date.
+    // With Delete files on each is deleted only on its own proof.
+    void sideFiles_data()
+    {
+        QTest::addColumn<QStringList>("files");   // "FOLDER/NAME@YYYY-MM-DD[!]" in listing order; "!": its read fails
+        QTest::addColumn<QStringList>("placed");  // files below the destination
+        QTest::addColumn<QStringList>("kept");    // names still on the device (Delete files on)
+        QTest::newRow("XMP and AAE after the raw")
+            << QStringList{"100CANON/IMG_0001.CR2@2016-05-04", "100CANON/IMG_0001.XMP@2016-06-01",
+                           "100CANON/IMG_0001.aae@2016-06-02"}
+            << QStringList{"2016-05-04/IMG_0001.CR2", "2016-05-04/IMG_0001.XMP", "2016-05-04/IMG_0001.aae"}
+            << QStringList{};
+        QTest::newRow("THM before its MOV")
+            << QStringList{"100CANON/MVI_0002.THM@2016-05-05", "100CANON/MVI_0002.MOV@2016-05-04"}
+            << QStringList{"2016-05-04/MVI_0002.MOV", "2016-05-04/MVI_0002.THM"} << QStringList{};
+        QTest::newRow("iPhone edit and its AAE")
+            << QStringList{"100APPLE/IMG_E0003.HEIC@2016-07-01", "100APPLE/IMG_0003.AAE@2016-07-01",
+                           "100APPLE/IMG_0003.HEIC@2016-05-04"}
+            << QStringList{"2016-05-04/IMG_0003.AAE", "2016-05-04/IMG_0003.HEIC", "2016-05-04/IMG_E0003.HEIC"}
+            << QStringList{};
+        QTest::newRow("XMP named after the whole name")
+            << QStringList{"100CANON/IMG_0004.CR2@2016-05-04", "100CANON/IMG_0004.CR2.xmp@2016-06-01"}
+            << QStringList{"2016-05-04/IMG_0004.CR2", "2016-05-04/IMG_0004.CR2.xmp"} << QStringList{};
+        QTest::newRow("no main file: its own date")
+            << QStringList{"100CANON/IMG_0005.XMP@2016-06-01", "100APPLE/IMG_E0006.HEIC@2016-07-01"}
+            << QStringList{"2016-06-01/IMG_0005.XMP", "2016-07-01/IMG_E0006.HEIC"} << QStringList{};
+        QTest::newRow("main file in another folder")
+            << QStringList{"100CANON/IMG_0007.JPG@2016-05-04", "101CANON/IMG_0007.XMP@2016-06-01"}
+            << QStringList{"2016-05-04/IMG_0007.JPG", "2016-06-01/IMG_0007.XMP"} << QStringList{};
+        QTest::newRow("a side file that fails stays on the device")
+            << QStringList{"100CANON/IMG_0008.JPG@2016-05-04", "100CANON/IMG_0008.XMP@2016-06-01!"}
+            << QStringList{"2016-05-04/IMG_0008.JPG"} << QStringList{"IMG_0008.XMP"};
+    }
+    void sideFiles()
+    {
+        QFETCH(QStringList, files);
+        QFETCH(QStringList, placed);
+        QFETCH(QStringList, kept);
+        rig_->Device().objects.erase(kId);
+        rig_->host.deleteFiles = true;
+        QStringList ids, folders;
+        for (QString file : files) {
+            const bool fails = file.endsWith(QLatin1Char('!'));
+            if (fails)
+                file.chop(1);
+            const QString folder = QStringLiteral("/store_1/DCIM/") + file.section(QLatin1Char('/'), 0, 0);
+            const QString name = file.section(QLatin1Char('/'), 1).section(QLatin1Char('@'), 0, 0);
+            const QString date = file.section(QLatin1Char('@'), 1).replace(QLatin1Char('-'), QLatin1Char('/'));
+            if (!folders.contains(folder)) {
+                folders << folder;
+                if (!rig_->Device().objects.count(folder))
+                    rig_->Device().AddFolder(QStringLiteral("/store_1/DCIM"), folder.section(QLatin1Char('/'), -1));
+            }
+            FakeObject &o = rig_->Device().AddFile(folder, name, QStringLiteral("IMAGE"),
+                                                   date + QStringLiteral(":12:00:00.000"), name.toLatin1());
+            if (fails)
+                o.readFailsAt = 0;
+            ids << o.id;
+        }
+        // As the walk hands them over: folder by folder, each ended by FolderDone.
+        rig_->decision.BeginRun();
+        for (const QString &folder : std::as_const(folders)) {
+            for (const QString &id : std::as_const(ids))
+                if (id.startsWith(folder + QLatin1Char('/')))
+                    rig_->Transfer(id);
+            rig_->decision.FolderDone(folder);
+        }
+        rig_->decision.EndSideFiles(true);
+        QCOMPARE(FilesBelow(rig_->dest.path()), placed);
+        for (const QString &relative : placed)
+            QCOMPARE(ReadAll(rig_->Path(relative)), relative.section(QLatin1Char('/'), -1).toLatin1());
+        QStringList left;
+        for (const QString &id : std::as_const(ids))
+            if (rig_->OnDevice(id))
+                left << id.section(QLatin1Char('/'), -1);
+        QCOMPARE(left, kept);
+        QCOMPARE(Run().FilesDeleted.load(), int(files.size() - kept.size()));
+        QCOMPARE(Run().ErrorCount.load(), int(kept.size()));
+    }
+
+    // Waiting side files are not decided after a stop or a lost device:
+    // one red line says how many stay on the device.
+    void sideFilesLeftAtTheEnd()
+    {
+        const QString xmp = rig_->AddFile(QStringLiteral("IMG_0001.XMP"), "xmp").id;
+        rig_->decision.BeginRun();
+        rig_->Transfer(xmp);
+        QVERIFY(FilesBelow(rig_->dest.path()).isEmpty());
+        Run().StopSignalled = true;
+        rig_->decision.EndSideFiles(true);
+        QVERIFY(FilesBelow(rig_->dest.path()).isEmpty());
+        QVERIFY2(rig_->log.Coded().contains(QStringLiteral("R Not copied: 1 side file(s) (XMP, THM, AAE, edits) "
+                                                           "that wait for the rest of their folder; they stay on "
+                                                           "the device.")),
+                 qPrintable(rig_->log.Coded().join('\n')));
+    }
+
+    // A device that goes away during a transfer ends the run there: the
+    // file is named, the reason said in words, and nothing after it is tried.
+    void deviceGoneEndsTheRun()
+    {
+        rig_->AddFile(QStringLiteral("IMG_0002.JPG"), "second");
+        rig_->service.onRead = [this](const QString &, std::uint64_t offset) {
+            if (offset >= 131072)
+                rig_->service.RemoveDevice(QStringLiteral("usb:1"));
+        };
+        rig_->decision.BeginRun();
+        rig_->Transfer(kId);
+        QVERIFY(rig_->decision.DeviceLost());
+        const QStringList red = rig_->log.Coded().filter(QRegularExpression(QStringLiteral("^R")));
+        QVERIFY2(red.size() == 2, qPrintable(red.join('\n')));
+        QVERIFY2(red[0].startsWith(QStringLiteral("R Could not read IMG_0001.JPG from the device: The device or "
+                                                  "memory card is no longer connected")),
+                 qPrintable(red[0]));
+        QCOMPARE(red[1], QStringLiteral("Rb ERROR: The device is gone while copying IMG_0001.JPG; it and the files "
+                                        "after it were not copied."));
+        rig_->log.Clear();
+        rig_->decision.TransferFile(QStringLiteral("/store_1/DCIM/100CANON/IMG_0002.JPG"),
+                                    QStringLiteral("IMG_0002.JPG"), kDate, 6, false);
+        QVERIFY(rig_->log.Texts().isEmpty());
+        QVERIFY(rig_->decision.EndedInError());
+        QCOMPARE(Run().ErrorCount.load(), 1);
+        QVERIFY(FilesBelow(rig_->dest.path()).isEmpty());
+    }
+
     void deleteRemovesRow()
     {
         rig_->host.deleteFiles = true;

@@ -328,30 +328,42 @@ private slots:
     void lockedPhone_data()
     {
         QTest::addColumn<uint>("type");
+        QTest::addColumn<QString>("maker");
         QTest::addColumn<bool>("storage");
         QTest::addColumn<HRESULT>("listing");
         QTest::addColumn<bool>("open");
-        QTest::newRow("locked phone") << 3u << false << S_OK << false;
-        QTest::newRow("unlocked phone") << 3u << true << S_OK << true;
-        QTest::newRow("phone whose listing fails") << 3u << false << E_FAIL << true;
-        QTest::newRow("camera without a card") << 1u << false << S_OK << true;
+        const QString android = QStringLiteral("Google");
+        const QString apple = QStringLiteral("Apple Inc.");
+        QTest::newRow("locked phone") << 3u << android << false << S_OK << false;
+        QTest::newRow("unlocked phone") << 3u << android << true << S_OK << true;
+        QTest::newRow("phone whose listing fails") << 3u << android << false << E_FAIL << true;
+        QTest::newRow("camera without a card") << 1u << android << false << S_OK << true;
+        QTest::newRow("locked iPhone, as a camera") << 1u << apple << false << S_OK << false;
+        QTest::newRow("unlocked iPhone") << 1u << apple << true << S_OK << true;
     }
     void lockedPhone()
     {
         QFETCH(uint, type);
+        QFETCH(QString, maker);
         QFETCH(bool, storage);
         QFETCH(HRESULT, listing);
         QFETCH(bool, open);
-        const QString line = QStringLiteral("red bold: The phone shows no storage: unlock it and allow file transfer "
-                                            "(USB: File transfer / MTP), then press Connect.");
+        const QString line =
+            maker.startsWith(QLatin1String("Apple"))
+                ? QStringLiteral("red bold: The iPhone shows no storage: unlock it and tap \"Trust\" on the phone "
+                                 "(trust this computer), then press Connect.")
+                : QStringLiteral("red bold: The phone shows no storage: unlock it and allow file transfer (USB: File "
+                                 "transfer / MTP), then press Connect.");
         for (bool quiet : {false, true}) {
             Rig rig;
             rig.Cam().type = type;
+            rig.Cam().manufacturer = maker;
             if (storage)
                 rig.Cam().AddStorage(QStringLiteral("Internal shared storage"), QStringLiteral("s1"));
             rig.Cam().Object(QStringLiteral("DEVICE")).enumObjectsCode = listing;
             QCOMPARE(rig.connection.OpenDevice(QStringLiteral("usb:002,005"), quiet), open);
             QCOMPARE(ColouredLogLines(rig.log).contains(line), !open);
+            QCOMPARE(rig.connection.RefusalSaid(), !open);
         }
     }
 

@@ -10,6 +10,7 @@
 
 #include "app/ProgramFolders.h"
 #include "app/Unit1.h"
+#include "copy/SideFiles.h"
 #include "device/DeviceConnection.h"
 #include "device/DeviceSession.h"
 #include "device/GPhotoBackend.h"
@@ -195,9 +196,21 @@ private:
     {
         if (folderMode)
             return dest + QLatin1Char('/') + RelativePath(id);
-        const QDateTime when = QFileInfo(path).lastModified();
-        return dest + QLatin1Char('/') + when.toString(QStringLiteral("yyyy-MM-dd")) + QLatin1Char('/') +
-               QFileInfo(path).fileName();
+        // A side file (an iPhone's AAE edited later) goes with its photo.
+        QDateTime when = QFileInfo(path).lastModified();
+        const QString name = QFileInfo(path).fileName();
+        if (IsSideFileName(name)) {
+            const QDir folder = QFileInfo(path).dir();
+            const QStringList others = folder.entryList(QDir::Files);
+            bool found = false;
+            for (const QString &key : MainFileKeysOf(name))
+                for (const QString &other : others)
+                    if (!found && !IsSideFileName(other) && KeysOfMainFile(other).contains(key)) {
+                        when = QFileInfo(folder.filePath(other)).lastModified();
+                        found = true;
+                    }
+        }
+        return dest + QLatin1Char('/') + when.toString(QStringLiteral("yyyy-MM-dd")) + QLatin1Char('/') + name;
     }
     static QStringList Statistics(TForm1 &form, qsizetype from)
     {
@@ -533,10 +546,14 @@ private slots:
         StartWindow(form, dest.path(), 0, false);
         if (QTest::currentTestFailed())
             return;
-        const QString line = QStringLiteral("The phone shows no storage: unlock it and allow file transfer (USB: File "
-                                            "transfer / MTP), then press Connect.");
+        const QString line = Device().kind == QLatin1String("iphone")
+                                 ? QStringLiteral("The iPhone shows no storage: unlock it and tap \"Trust\" on the "
+                                                  "phone (trust this computer), then press Connect.")
+                                 : QStringLiteral("The phone shows no storage: unlock it and allow file transfer "
+                                                  "(USB: File transfer / MTP), then press Connect.");
         const QStringList log = LogTexts(form->Log);
         QVERIFY2(log.contains(line), qPrintable(log.join(QLatin1Char('\n'))));
+        QVERIFY(!log.contains(QStringLiteral("Device is not open!")));
         QVERIFY(log.filter(QStringLiteral("Total Files = ")).isEmpty());
         qunsetenv("VCAMERA_LOCKED");
         const qsizetype at = form->Log.Document().LineCount();
@@ -651,6 +668,8 @@ private slots:
         for (const QString &id : std::as_const(files))
             named = named || said.contains(QFileInfo(id).fileName());
         QVERIFY2(named, qPrintable(said));
+        // The run ends at the loss: the files after it are not tried one by one.
+        QVERIFY2(red.size() <= 3, qPrintable(said));
         QStringList copied;
         for (const QString &relative : FilesBelow(dest.path())) {
             QVERIFY2(FileBytes(dest.path() + QLatin1Char('/') + relative) ==

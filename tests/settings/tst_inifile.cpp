@@ -554,9 +554,10 @@ private slots:
         QStringList sorted = defaults;
         SortFileFilter(sorted);
         QCOMPARE(defaults, sorted);
-        QCOMPARE(defaults.size(), 79);
-        QCOMPARE(QSet<QString>(defaults.begin(), defaults.end()).size(), 79);
-        for (const char *kept : {"jpg", "mxf", "raw", "nef", "cr3", "dng", "heic", "png", "mts", "insv", "opus"})
+        QCOMPARE(defaults.size(), 84);
+        QCOMPARE(QSet<QString>(defaults.begin(), defaults.end()).size(), 84);
+        for (const char *kept : {"jpg", "mxf", "raw", "nef", "cr3", "dng", "heic", "png", "mts", "insv", "opus", "xmp",
+                                 "thm", "aae", "gpr", "jpe"})
             QVERIFY2(defaults.contains(QLatin1String(kept)), kept);
         QVERIFY(!defaults.contains(QStringLiteral("lrv")));
         QCOMPARE(FileFilterLogText({"jpg", "my pics", "a,b"}), QStringLiteral("jpg,\"my pics\",\"a,b\""));
