@@ -1,11 +1,14 @@
 #include "ContentHash.h"
 
+#include <algorithm>
+
 #include <QtGlobal>
 
 #include <cerrno>
 #include <memory>
 #include <new>
 
+#include <sys/stat.h>
 #include <unistd.h>
 #include <xxhash.h>
 
@@ -90,12 +93,22 @@ ContentHash HashBytes(QByteArrayView bytes)
     return FromXxh(XXH3_128bits(bytes.data(), std::size_t(bytes.size())));
 }
 
-std::optional<ContentHash> HashFile(int fd, QString *error)
+std::optional<ContentHash> HashFile(int fd, QString *error, const std::function<bool()> &stop)
 {
-    const std::unique_ptr<char[]> buffer(new char[kHashReadSize]);
+    // No larger than the file needs, and not cleared: thousands of small
+    // files would otherwise each cost a cleared megabyte.
+    struct stat st
+    {
+    };
+    const std::size_t size = ::fstat(fd, &st) == 0 && st.st_size >= 0
+                                 ? std::min<std::size_t>(std::size_t(st.st_size) + 1, kHashReadSize)
+                                 : kHashReadSize;
+    const std::unique_ptr<char[]> buffer(new char[size]);
     ContentHasher hasher;
     for (;;) {
-        const ssize_t got = ::read(fd, buffer.get(), kHashReadSize);
+        if (stop && stop())
+            return std::nullopt;
+        const ssize_t got = ::read(fd, buffer.get(), size);
         if (got == 0)
             return hasher.Digest();
         if (got < 0) {

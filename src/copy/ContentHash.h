@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 
 struct XXH3_state_s;
@@ -52,6 +53,7 @@ ContentHash HashBytes(QByteArrayView bytes);
 constexpr std::size_t kHashReadSize = std::size_t(1) << 20;
 
 // Hashes the file open on fd from its current offset to its end, in reads of
-// kHashReadSize (interrupted reads are retried). On a read error: nothing,
-// and *error (when given) says why.
-std::optional<ContentHash> HashFile(int fd, QString *error = nullptr);
+// at most kHashReadSize (interrupted reads are retried). On a read error:
+// nothing, and *error (when given) says why. A stop function, when given, is
+// asked before each read; when it says so: nothing, and no error.
+std::optional<ContentHash> HashFile(int fd, QString *error = nullptr, const std::function<bool()> &stop = {});

@@ -122,17 +122,6 @@ QString RandomLetters()
     return text;
 }
 
-// What stands under a name: lstat, so a link there is never followed.
-// Nothing: 0. Something: 1, with info filled. The name cannot be looked
-// at: -1, with errno saying why (a name too long, a folder we may not read).
-int LookAt(const QString &path, struct stat &info)
-{
-    info = {};
-    if (::lstat(Native(path).constData(), &info) == 0)
-        return 1;
-    return errno == ENOENT ? 0 : -1;
-}
-
 // Marks a named temporary as ours, for the leftover cleaner.
 const char kTemporaryMark[] = "user.ferrovane.part";
 
@@ -304,6 +293,14 @@ QString CopyProof::Text() const
 }
 
 // --- helpers --------------------------------------------------------------------
+
+int LookAt(const QString &path, struct stat &info)
+{
+    info = {};
+    if (::lstat(Native(path).constData(), &info) == 0)
+        return 1;
+    return errno == ENOENT || errno == ENOTDIR ? 0 : -1;
+}
 
 QString FolderOf(const QString &FileName)
 {
@@ -813,31 +810,23 @@ std::optional<ContentHash> StreamTransfer::HashTemporary(TemporaryFile &Temp, bo
         }
         ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
     }
-    // In large reads, with a look at the stop flag before each: a video of
-    // some gigabytes still stops within a second.
-    ContentHasher hasher;
-    qint64 length = 0;
-    const std::unique_ptr<char[]> buffer = PieceBuffer(Temp.received_ + 1, kHashReadSize, length);
-    for (off_t at = 0;;) {
-        if (StopRequested()) {
-            Temp.stopped_ = true;
-            return std::nullopt;
-        }
-        const ssize_t n = ::pread(fd, buffer.get(), size_t(length), at);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0) {
-            log_.WriteLog(fromDisk ? QStringLiteral("Could not read the copy back from the disk.")
-                                   : QStringLiteral("Could not read the copy back."),
-                          LogColor::Red);
-            log_.WriteLog(shown + QStringLiteral(": ") + ErrorText(errno), LogColor::Red);
-            return std::nullopt;
-        }
-        if (n == 0)
-            return hasher.Digest();
-        hasher.Update(buffer.get(), size_t(n));
-        at += n;
+    // With a look at the stop flag before each read: a video of some
+    // gigabytes still stops within a second.
+    QString why;
+    std::optional<ContentHash> hash;
+    if (::lseek(fd, 0, SEEK_SET) == 0)
+        hash = HashFile(fd, &why, [this] { return StopRequested(); });
+    else
+        why = ErrorText(errno);
+    if (!hash && why.isEmpty()) {
+        Temp.stopped_ = true;
+    } else if (!hash) {
+        log_.WriteLog(fromDisk ? QStringLiteral("Could not read the copy back from the disk.")
+                               : QStringLiteral("Could not read the copy back."),
+                      LogColor::Red);
+        log_.WriteLog(shown + QStringLiteral(": ") + why, LogColor::Red);
     }
+    return hash;
 }
 
 bool StreamTransfer::CopyInKernel(int source, bool mayHaveHoles, int fd, qint64 Size, TemporaryFile &Temp,

@@ -271,6 +271,11 @@ private:
     const std::atomic<bool> *stop_ = nullptr;
 };
 
+// What stands under a name: lstat, so a link there is never followed.
+// Nothing: 0 (a missing folder on the way counts as nothing). Something: 1,
+// with info filled. The name cannot be looked at: -1, with errno saying why
+// (a name too long, a folder we may not read).
+int LookAt(const QString &path, struct stat &info);
 // The folder part of a local file name, ending with "/".
 QString FolderOf(const QString &FileName);
 // The name part of a local file name.

@@ -34,17 +34,6 @@ QByteArray Native(const QString &path)
     return nameToBytes(path);
 }
 
-// Nothing under the name: 0 (a missing folder on the way counts as
-// nothing). Something: 1, with info filled. It cannot be looked at: -1,
-// with errno saying why.
-int LookAt(const QString &path, struct stat &info)
-{
-    info = {};
-    if (::lstat(Native(path).constData(), &info) == 0)
-        return 1;
-    return errno == ENOENT || errno == ENOTDIR ? 0 : -1;
-}
-
 bool IsFolder(const QString &path)
 {
     struct stat info;
@@ -514,7 +503,7 @@ void TransferDecision::Decide(const QString &ObjectID, const QString &FileName, 
     case ByteLevelResult::Same: break;
     case ByteLevelResult::Replaced: break;
     }
-    const bool placed = proof.kind != CopyProof::Kind::Compared && proof.kind != CopyProof::Kind::Record;
+    const bool placed = result == ByteLevelResult::Replaced;
 
     const bool forceRun = host_.ForceRun();
     if (placed) {
