@@ -6,8 +6,8 @@
 
 #include "base/RunState.h"
 #include "catalogue/ContentWalk.h"
-#include "copy/CopyHost.h"
 #include "copy/TransferDecision.h"
+#include "copy/TransferEvents.h"
 #include "device/DeviceConnection.h"
 #include "device/FolderBackend.h"
 #include "log/LogSink.h"
@@ -86,19 +86,11 @@ public:
     void WriteLogNoDate(const QString &, LogColor, LogStyle) override {}
 };
 
-class BenchHost : public WalkHost, public CopyHost
+class BenchHost : public WalkSink, public TransferEvents
 {
 public:
-    QString DeviceRootText() override { return QString(); }
-    FileFilterSettings FileFilters() override { return {false, {}}; }
-    int CopyModeIndex() override { return 1; }
     void AppendRow(const CatalogueGrid::Row &, bool) override {}
     void UpdateUI() override {}
-    QString DestinationPathText() override { return destination; }
-    QString DateFormatText() override { return QStringLiteral("yyyy-mm-dd"); }
-    bool ByteLevelCompare() override { return byteLevel; }
-    bool DeleteFiles() override { return false; }
-    bool ForceRun() override { return false; }
     void SelectCatalogueRow(const QString &) override {}
     void RemoveCatalogueRow(const QString &) override {}
     void ShowErrorMessage(const QString &) override {}
@@ -127,8 +119,14 @@ inline double CopyThroughDecision(const QString &source, const QString &destinat
     host.destination = destination;
     host.byteLevel = options.byteLevel;
     TransferDecision decision(connection, run, log, host, {});
+    TransferSettings settings;
+    settings.Destination = host.destination;
+    settings.DateFormat = QStringLiteral("yyyy-mm-dd");
+    settings.ByteLevel = host.byteLevel;
+    decision.SetSettings(settings);
     decision.SetImportRecordPath(options.recordPath);
     ContentWalk walk(connection.Handles(), run, log, host);
+    walk.SetSettings({QString(), {false, {}}, 1});
     walk.SetTransferTarget(&decision);
     walk.ResetTotals();
     walk.ResetWalk();

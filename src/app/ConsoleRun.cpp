@@ -249,8 +249,7 @@ int CopyDevice(const QString &deviceName, DeviceService &service)
                      LogStyle::Bold);
     } else {
         CopyRun engine(connection, log, ProgramFolder);
-        engine.Decision().SetImportRecordPath(ImportRecord::PathIn(UserDataFolder));
-        engine.SetSettings(RunSettingsOf(settings));
+        engine.SetImportRecordPath(ImportRecord::PathIn(UserDataFolder));
         CopyOutcome outcome;
         outcome.end = CopyOutcome::End::Failed;
         QEventLoop loop;
@@ -263,7 +262,8 @@ int CopyDevice(const QString &deviceName, DeviceService &service)
         QObject::connect(&engine, &CopyRun::workerFailed, &loop, [&log](const QString &message) {
             log.WriteLog(QStringLiteral("Application Error: ") + message, LogColor::Red, LogStyle::Bold);
         });
-        if (engine.StartCopying(connection.CurrentDeviceID, deviceName) == CopyRun::Start::Started) {
+        if (engine.StartCopying(connection.CurrentDeviceID, deviceName, RunSettingsOf(settings)) ==
+            CopyRun::Start::Started) {
             running = &engine;
             loop.exec();
             running = nullptr;

@@ -19,7 +19,7 @@ void TForm1::ClearStringGrid1()
 
 void TForm1::ListDeviceContents()
 {
-    Engine->ListDeviceContents();
+    Engine->ListDeviceContents(ReadControls());
 }
 
 void TForm1::UpdateUI(int filesLocated)

@@ -6,10 +6,15 @@
 
 #include "settings/Unit4.h"
 
+#include "base/FileNames.h"
+
 #include <QApplication>
+#include <QDesktopServices>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
+
+#include <utility>
 
 void TForm1::ConnectEngine()
 {
@@ -55,14 +60,18 @@ void TForm1::ConnectEngine()
         ProgressBar1->setRange(0, 100);
     });
     connect(engine, &CopyRun::copyStarted, this, [this](int expectedFiles) {
+        changeDuringRunSaid_ = false;
         ApplyDisableUI(true);
         ProgressBar1->setRange(0, expectedFiles);
         ProgressBar1->setValue(0);
     });
     connect(engine, &CopyRun::progressChanged, this, &TForm1::UpdateUI);
     connect(engine, &CopyRun::workerFinished, this, [this] { ApplyDisableUI(false); });
+    connect(engine, &CopyRun::catalogueBusy, this, &TForm1::ApplyDisableUI);
+    connect(engine, &CopyRun::fileToOpen, this,
+            [](const QString &fileName) { QDesktopServices::openUrl(localFileUrl(fileName)); });
 
-    // What waits for the user.
+    // For the user's attention.
     connect(engine, &CopyRun::errorMessage, this, &TForm1::ShowErrorMessage);
     connect(engine, &CopyRun::commandNotStarted, this, &TForm1::ShowExecError);
     connect(engine, &CopyRun::workerFailed, this, &TForm1::ShowWorkerException);
@@ -76,7 +85,16 @@ void TForm1::CopyClick()
     // running; it shares the device and the counters, so no run may start.
     if (Engine->IsActive() || gridOperationActive_)
         return;
-    Engine->StartCopying(Connection.CurrentDeviceID, Connection.CurrentDeviceName);
+    Engine->StartCopying(Connection.CurrentDeviceID, Connection.CurrentDeviceName, ReadControls());
+}
+
+void TForm1::NoteChangeDuringRun()
+{
+    if (!Engine->IsActive() || std::exchange(changeDuringRunSaid_, true))
+        return;
+    Log.WriteLog(QStringLiteral("A setting was changed during the run: this run goes on with the settings it "
+                                "started with, and the change counts from the next run."),
+                 LogColor::Black);
 }
 
 void TForm1::StopCopying()
@@ -97,18 +115,6 @@ void TForm1::StopCopying()
 void TForm1::StopCopyRunAndWait()
 {
     Engine->StopAndWait();
-}
-
-RunHeader TForm1::CurrentRunHeader() const
-{
-    return RunHeader{Connection.CurrentDeviceName, CopyModeRadioGroup->ItemIndex() == 1,
-                     DateFormatEdit->text(),       Form4 && Form4->CurrentRunOptions().DateTaken,
-                     DeviceRootEdit->text(),       DestLabeledEdit->text()};
-}
-
-bool TForm1::DeleteFilesOption() const
-{
-    return Form4->CurrentRunOptions().DeleteFiles;
 }
 
 void TForm1::ShowWorkerException(const QString &message)

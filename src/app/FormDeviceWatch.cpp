@@ -34,7 +34,7 @@ void TForm1::SetUpWatching()
     // The totals a run is measured against are the last listing's: the
     // copy run's own walk adds to the walk's counts as it goes.
     connect(Engine.get(), &CopyRun::listingFinished, this,
-            [this] { Monitor->SetListed(qint64(Engine->Walk().ShownFiles), quint64(Engine->Walk().ShownSize)); });
+            [this] { Monitor->SetListed(qint64(Engine->LastWalk().shownFiles), Engine->LastWalk().shownSize); });
     connect(Engine.get(), &CopyRun::copyStarted, this, [this] { Monitor->Started(Connection.CurrentDeviceName); });
     connect(Engine.get(), &CopyRun::workerFinished, this, &TForm1::WorkerEnded);
 }
@@ -129,7 +129,7 @@ void TForm1::WorkerEnded()
         return;
     // A listing that was stopped, or found no device or nothing on it, is
     // not followed by a copy.
-    if (Engine->State().StopSignalled || Engine->Walk().DeviceGone || Connection.CurrentDeviceID.isEmpty() ||
+    if (Engine->State().StopSignalled || Engine->LastWalk().deviceGone || Connection.CurrentDeviceID.isEmpty() ||
         !HoldsListing(*StringGrid2))
         return;
     CopyClick();

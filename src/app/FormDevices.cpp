@@ -116,7 +116,7 @@ void TForm1::OpenAndListCurrentDevice()
     // Opening and listing a camera can take many seconds: the worker does
     // it while the window keeps answering (Stop ends it, closing waits for
     // it), and returns the window to idle at its end.
-    if (Engine->StartListing(Connection.CurrentDeviceID) != CopyRun::Start::Started)
+    if (Engine->StartListing(Connection.CurrentDeviceID, ReadControls()) != CopyRun::Start::Started)
         StatusBar1->showMessage(BusyMessage());
 }
 

@@ -72,21 +72,6 @@ bool TForm1::RefuseWhileBusy()
     return true;
 }
 
-bool TForm1::ReadObjectDate(const QString &ObjectID, QDateTime &date)
-{
-    IPortableDeviceProperties *properties = Connection.Handles().aPortableDeviceProperties.get();
-    if (!properties)
-        return false;
-    auto keys = std::make_shared<PortableDeviceKeyCollection>();
-    keys->Add(WPD_OBJECT_DATE_CREATED);
-    std::shared_ptr<PortableDeviceValues> values;
-    QString text;
-    if (FAILED(properties->GetValues(ObjectID, keys.get(), values)) || !values ||
-        FAILED(values->GetStringValue(WPD_OBJECT_DATE_CREATED, text)))
-        return false;
-    return ParseWpdDateTime(text, date);
-}
-
 GridRow TForm1::GridRowAt(int row) const
 {
     const CatalogueGrid *cells = StringGrid1->Cells();
@@ -111,24 +96,18 @@ void TForm1::GridCopyFile()
 {
     if (StringGrid1->Row() == 0 || RefuseWhileBusy())
         return;
-    // Never beside another copier of this device.
-    const auto claim = Engine->ClaimDevice(Connection.CurrentDeviceID, Connection.CurrentDeviceName);
-    if (!claim)
-        return;
     const QScopedValueRollback<bool> active(gridOperationActive_, true);
-    Grid->GridCopyFile(SelectedGridRows(), Engine->Decision());
+    Engine->CopyCatalogueFiles(SelectedGridRows(), Connection.CurrentDeviceID, Connection.CurrentDeviceName,
+                               ReadControls());
 }
 
 void TForm1::GridDeleteFile()
 {
     if (StringGrid1->Row() == 0 || RefuseWhileBusy())
         return;
-    const auto claim = Engine->ClaimDevice(Connection.CurrentDeviceID, Connection.CurrentDeviceName);
-    if (!claim)
-        return;
     const QScopedValueRollback<bool> active(gridOperationActive_, true);
-    Grid->GridDeleteFile(SelectedGridRows(),
-                         [this](const QString &id) { return Engine->Decision().DeleteFileFromDevice(id); });
+    Engine->DeleteCatalogueFiles(SelectedGridRows(), Connection.CurrentDeviceID, Connection.CurrentDeviceName,
+                                 ReadControls());
 }
 
 void TForm1::OpenFile()
@@ -138,33 +117,7 @@ void TForm1::OpenFile()
         return;
     const QScopedValueRollback<bool> active(gridOperationActive_, true);
     const int selected = int(StringGrid1->selectionModel()->selectedRows().size());
-    Grid->OpenFile(GridRowAt(current), selected, OpenedFilesFolder(),
-                   [this](const QString &id, const QString &fileName, qint64 size) {
-                       return Engine->Decision().Streams().CopyFileFromDevice(id, fileName, size, true) ==
-                              StreamTransfer::CopyResult::Copied;
-                   });
-}
-
-// --- what the grid operations read ------------------------------------------
-
-RunHeader TForm1::GridRunHeader()
-{
-    return CurrentRunHeader();
-}
-
-bool TForm1::DeleteFilesAfterTransfer()
-{
-    return DeleteFilesOption();
-}
-
-void TForm1::SetBusy(bool busy)
-{
-    DisableUI(busy);
-}
-
-void TForm1::OpenWithDesktop(const QString &fileName)
-{
-    QDesktopServices::openUrl(localFileUrl(fileName));
+    Engine->OpenCatalogueFile(GridRowAt(current), selected, OpenedFilesFolder());
 }
 
 // --- what the runs go by -----------------------------------------------------------

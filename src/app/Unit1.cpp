@@ -114,17 +114,14 @@ TForm1::TForm1(DeviceService &deviceService, QWidget *parent) : QMainWindow(pare
         return found;
     });
     Engine = std::make_unique<CopyRun>(Connection, Log, ProgramFolder);
-    Engine->Decision().SetImportRecordPath(ImportRecord::PathIn(UserDataFolder));
-    Grid = std::make_unique<GridOperations>(
-        Engine->State(), Log, static_cast<GridHost &>(*this),
-        [this](const QString &id, QDateTime &date) { return ReadObjectDate(id, date); });
+    Engine->SetImportRecordPath(ImportRecord::PathIn(UserDataFolder));
     ConnectEngine();
     ConnectPreview();
     ConnectHandlers();
     SetUpWatching();  // devices coming and going, a run's progress and end
-    // The engine hears of every change of the controls from here on.
-    WatchControlChanges(watchContext_.get(), {this}, [this] { Engine->SetSettings(ReadControls()); });
-    Engine->SetSettings(ReadControls());
+    // A run goes by the settings it started with; a change made meanwhile
+    // counts from the next run, and the log says so once a run.
+    WatchControlChanges(watchContext_.get(), {this, Form3, Form4}, [this] { NoteChangeDuringRun(); });
     InstallDesktopExtras(this, Log, StatusBar1, HelpButton, AboutButton, Form4->ChangeStyleButton,
                          {{Form2, 110}, {Form3, 130}, {Form4, 120}});
 }
@@ -490,7 +487,7 @@ void TForm1::GeneralExceptionHandler(QObject *, const std::exception &e)
     box.setInformativeText(message);
     box.exec();
     ExceptionOccurred = true;
-    ++Engine->State().ErrorCount;
+    Engine->CountError();
     LastLogFile = SaveLog(Log.Document(), UserDataFolder, QDateTime::currentDateTime());
     DisableUI(false);
 }

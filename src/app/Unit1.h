@@ -3,7 +3,6 @@
 #include "catalogue/CatalogueGrid.h"
 #include "catalogue/StringGrid.h"
 #include "copy/CopyRun.h"
-#include "copy/GridOperations.h"
 #include "device/DeviceConnection.h"
 #include "device/DeviceDiscovery.h"
 #include "device/DeviceWatcher.h"
@@ -19,7 +18,6 @@
 
 #include <memory>
 
-class GridOperations;
 class TForm2;
 class TForm3;
 class TForm4;
@@ -37,7 +35,7 @@ class PreviewPanel;
 // The main window. The copy run and the listing are the engine's; the
 // window hands it the controls' values, starts and stops it, and shows what
 // it announces.
-class TForm1 : public QMainWindow, private DiscoveryHost, private GridHost
+class TForm1 : public QMainWindow, private DiscoveryHost
 {
     Q_OBJECT
 public:
@@ -256,8 +254,10 @@ private:
     // lists it, or says why not.
     void OpenAndListCurrentDevice();
     void ApplyDisableUI(bool busy);
-    RunHeader CurrentRunHeader() const;
-    bool DeleteFilesOption() const;
+    // A control changed: during a run, the log says once that the change
+    // counts from the next run.
+    void NoteChangeDuringRun();
+    bool changeDuringRunSaid_ = false;
     void ApplyAutoSizeGrid(TStringGrid *grid);
     // What the window does with the engine's announcements.
     void ConnectEngine();
@@ -275,19 +275,12 @@ private:
 
     // The designed Tab order, the copy mode group as one stop.
     QList<QWidget *> tabStops_;
-    // What the catalogue's file operations read.
-    RunHeader GridRunHeader() override;
-    bool DeleteFilesAfterTransfer() override;
-    void SetBusy(bool busy) override;
-    void OpenWithDesktop(const QString &fileName) override;
     bool RefuseWhileBusy();
-    bool ReadObjectDate(const QString &ObjectID, QDateTime &date);
     GridRow GridRowAt(int row) const;
     std::vector<GridRow> SelectedGridRows() const;
     // Where opened files are copied to: a folder only this user can enter.
     QString OpenedFilesFolder();
 
-    std::unique_ptr<GridOperations> Grid;
     bool gridOperationActive_ = false;
     QString openedFolder_;
     bool initDone_ = false;

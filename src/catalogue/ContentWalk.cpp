@@ -5,8 +5,8 @@
 #include "base/RunState.h"
 #include "log/LogSink.h"
 
-ContentWalk::ContentWalk(DeviceHandles &handles, RunState &run, LogSink &log, WalkHost &host)
-    : handles_(handles), run_(run), log_(log), host_(host)
+ContentWalk::ContentWalk(DeviceHandles &handles, RunState &run, LogSink &log, WalkSink &sink)
+    : handles_(handles), run_(run), log_(log), host_(sink)
 {
 }
 
@@ -67,9 +67,8 @@ void ContentWalk::ReadFailed(const QString &ObjectID, HRESULT code)
 
 void ContentWalk::TakeSettings()
 {
-    const WalkSettings settings = host_.CurrentWalkSettings();
-    root_ = settings.deviceRoot.trimmed();
-    filterRule_ = FileFilterRule(settings.filters);
+    root_ = settings_.deviceRoot.trimmed();
+    filterRule_ = FileFilterRule(settings_.filters);
     dateText_.Reset();
 }
 
@@ -376,7 +375,7 @@ HRESULT ContentWalk::GetDeviceFileProperties(IPortableDeviceProperties *Properti
         if (handOver && passes) {
             if (DebugFlag)
                 log_.WriteLog(QStringLiteral(">>> TransferFile=") + name, LogColor::Green);
-            const int mode = host_.CopyModeIndex();
+            const int mode = settings_.copyMode;
             if (fields)
                 date = QDateTime(day, clock);
             if (transfer_ && (mode == 0 || mode == 1) && !sizeKnown) {

@@ -13,29 +13,24 @@ struct FormatSettings;
 class LogSink;
 struct RunState;
 
-// The settings a walk goes by, read from the controls when it starts: a
-// change made during a walk counts from the next one.
+// The settings a walk goes by, given when it starts: a change made during a
+// walk counts from the next one.
 struct WalkSettings
 {
     QString deviceRoot;
     FileFilterSettings filters;
+    // 0 dated folders, 1 folder structure, -1 none chosen.
+    int copyMode = 0;
 };
 
-// What the walk needs from the window: the live settings, the grids and the
-// progress hand-off.
-class WalkHost
+// Where the walk reports what it finds.
+class WalkSink
 {
 public:
-    virtual ~WalkHost() = default;
-    virtual QString DeviceRootText() = 0;
-    virtual FileFilterSettings FileFilters() = 0;
-    // The settings as the controls show them now.
-    virtual WalkSettings CurrentWalkSettings() { return {DeviceRootText(), FileFilters()}; }
-    // 0 dated folders, 1 folder structure, -1 none chosen.
-    virtual int CopyModeIndex() = 0;
-    // Appends to the hidden grid, and to the visible one when shown.
+    virtual ~WalkSink() = default;
+    // A catalogue row, and whether it passes the root and the filters.
     virtual void AppendRow(const CatalogueGrid::Row &row, bool shown) = 0;
-    // Shows the progress on the user-interface thread and waits for it.
+    // The run's counters moved.
     virtual void UpdateUI() = 0;
 };
 
@@ -84,7 +79,11 @@ private:
 class ContentWalk
 {
 public:
-    ContentWalk(DeviceHandles &handles, RunState &run, LogSink &log, WalkHost &host);
+    ContentWalk(DeviceHandles &handles, RunState &run, LogSink &log, WalkSink &sink);
+
+    // The settings of the walks from now on (set before a walk starts).
+    void SetSettings(WalkSettings settings) { settings_ = std::move(settings); }
+    const WalkSettings &Settings() const { return settings_; }
 
     void SetTransferTarget(TransferTarget *target) { transfer_ = target; }
 
@@ -122,7 +121,7 @@ public:
     FileTypeTally LeftByFilter;
 
 private:
-    // Reads the settings when a walk starts (the outermost EnumerateContent,
+    // Takes the settings when a walk starts (the outermost EnumerateContent,
     // or a lone GetDeviceFileProperties call).
     void TakeSettings();
     void CheckStorageRow(const QString &childId);
@@ -135,7 +134,8 @@ private:
     DeviceHandles &handles_;
     RunState &run_;
     LogSink &log_;
-    WalkHost &host_;
+    WalkSink &host_;
+    WalkSettings settings_;
     TransferTarget *transfer_ = nullptr;
     int depth_ = 0;
     QString root_;  // trimmed

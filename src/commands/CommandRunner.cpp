@@ -283,8 +283,8 @@ struct CommandRunner::Texts
     QString heading, result, error;
 };
 
-CommandRunner::CommandRunner(LogSink &log, RunState &run, CommandHost &host, QString programFolder)
-    : log_(log), run_(run), host_(host), programFolder_(std::move(programFolder))
+CommandRunner::CommandRunner(LogSink &log, RunState &run, NotStartedFunction notStarted, QString programFolder)
+    : log_(log), run_(run), notStarted_(std::move(notStarted)), programFolder_(std::move(programFolder))
 {
 }
 
@@ -295,7 +295,7 @@ void CommandRunner::RunPostFileCopyCommand(const QString &Path, const QString &F
     static const Texts texts{QStringLiteral("Post File Copy Command:"),
                              QStringLiteral("Post File Copy Command Result Code = "),
                              QStringLiteral("ERROR Post File Copy Command Result Code = ")};
-    RunCommand(host_.PostFileCopyCommand(), texts, Path, &File);
+    RunCommand(settings_.PostFileCopy, texts, Path, &File);
 }
 
 void CommandRunner::RunPostProcessingCommand()
@@ -303,10 +303,9 @@ void CommandRunner::RunPostProcessingCommand()
     static const Texts texts{QStringLiteral("Post Processing Command:"),
                              QStringLiteral("Post Processing Command Result Code = "),
                              QStringLiteral("ERROR Post Processing Command Result Code = ")};
-    const CommandSettings settings = host_.PostProcessingCommand();
-    if (!settings.Enabled)
+    if (!settings_.PostProcessing.Enabled)
         return;
-    RunCommand(settings, texts, host_.DestinationText(), nullptr);
+    RunCommand(settings_.PostProcessing, texts, settings_.Destination, nullptr);
 }
 
 void CommandRunner::RunCommand(const CommandSettings &settings, const Texts &texts, const QString &path,
@@ -350,7 +349,8 @@ void CommandRunner::RunCommand(const CommandSettings &settings, const Texts &tex
 
 void CommandRunner::ReportStartFailure(const QString &message)
 {
-    host_.ShowExecError(message);
+    if (notStarted_)
+        notStarted_(message);
 }
 
 std::uint32_t CommandRunner::ExecNewProcess(const QString &CmdDir, const QString &CmdLine)

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 
@@ -19,18 +20,13 @@ struct CommandSettings
     QString SuccessCode;
 };
 
-// What the runner needs from the main window. Called on the thread that runs
-// the command; implementations hand widget work to the user-interface thread.
-class CommandHost
+// The commands of a run, given when it starts.
+struct CommandRunSettings
 {
-public:
-    virtual ~CommandHost() = default;
-    virtual CommandSettings PostFileCopyCommand() = 0;
-    virtual CommandSettings PostProcessingCommand() = 0;
-    // The "Destination Path:" field as shown.
-    virtual QString DestinationText() = 0;
-    // The modal "ExecNewProcess Error:" dialog (with the arrow cursor back).
-    virtual void ShowExecError(const QString &message) = 0;
+    CommandSettings PostFileCopy;
+    CommandSettings PostProcessing;
+    // The destination: the post-processing command's [Path].
+    QString Destination;
 };
 
 // The success-code text as a number; throws Exception when it is none.
@@ -49,8 +45,15 @@ public:
     // own code for a command it cannot run, so it never counts as success.
     static constexpr std::uint32_t NotStartedCode = 127;
 
-    CommandRunner(LogSink &log, RunState &run, CommandHost &host, QString programFolder);
+    // Told, on the thread that runs the command, of a command that could not
+    // be started at all ("ExecNewProcess Error:").
+    using NotStartedFunction = std::function<void(const QString &message)>;
+
+    CommandRunner(LogSink &log, RunState &run, NotStartedFunction notStarted, QString programFolder);
     ~CommandRunner();
+
+    // The commands from now on (set before a run starts).
+    void SetSettings(CommandRunSettings settings) { settings_ = std::move(settings); }
 
     void RunPostFileCopyCommand(const QString &Path, const QString &File);
     void RunPostProcessingCommand();
@@ -69,7 +72,8 @@ private:
 
     LogSink &log_;
     RunState &run_;
-    CommandHost &host_;
+    NotStartedFunction notStarted_;
+    CommandRunSettings settings_;
     QString programFolder_;
 
     std::uint32_t CommandExitCode = 0;

@@ -46,9 +46,12 @@ RunSettings RunSettingsOf(const DeviceSettings &device)
 
 CopyRun::CopyRun(DeviceConnection &connection, LogSink &log, QString programFolder, QObject *parent)
     : QObject(parent), connection_(connection), log_(log), walk_(connection.Handles(), run_, log, *this),
-      commands_(log, run_, *this, std::move(programFolder)),
+      commands_(
+          log, run_, [this](const QString &message) { Announce([this, message] { emit commandNotStarted(message); }); },
+          std::move(programFolder)),
       decision_(connection, run_, log, *this,
-                [this](const QString &Path, const QString &File) { commands_.RunPostFileCopyCommand(Path, File); })
+                [this](const QString &Path, const QString &File) { commands_.RunPostFileCopyCommand(Path, File); }),
+      grid_(run_, log, *this, [this](const QString &id, QDateTime &date) { return ReadObjectDate(id, date); })
 {
     rowsTimer_.setSingleShot(true);
     rowsTimer_.setInterval(kBatchIntervalMs);
@@ -66,27 +69,27 @@ CopyRun::~CopyRun()
     StopAndWait();
 }
 
-void CopyRun::SetSettings(RunSettings settings)
+void CopyRun::SetImportRecordPath(const QString &path)
 {
-    auto shared = std::make_shared<const RunSettings>(std::move(settings));
-    const QMutexLocker lock(&settingsMutex_);
-    settings_ = std::move(shared);
+    decision_.SetImportRecordPath(path);
 }
 
-std::shared_ptr<const RunSettings> CopyRun::Current() const
+void CopyRun::TakeSettings(const RunSettings &settings)
 {
-    const QMutexLocker lock(&settingsMutex_);
-    return settings_;
+    settings_ = settings;
+    walk_.SetSettings(settings.Walk());
+    decision_.SetSettings(settings.Transfer());
+    commands_.SetSettings(settings.Commands());
 }
 
-RunSettings CopyRun::Settings() const
+CopyRun::WalkTotals CopyRun::LastWalk() const
 {
-    return *Current();
+    return {walk_.ListedFileCount, walk_.ShownFiles, walk_.ShownSize, walk_.DeviceGone};
 }
 
 // --- announcing ----------------------------------------------------------------
 
-void CopyRun::Announce(std::function<void()> f, bool wait)
+void CopyRun::Announce(std::function<void()> f)
 {
     if (OnOwnThread()) {
         Drain();
@@ -97,9 +100,7 @@ void CopyRun::Announce(std::function<void()> f, bool wait)
         const QMutexLocker lock(&handoverMutex_);
         handovers_.push_back({{}, std::move(f)});
     }
-    if (wait)
-        QMetaObject::invokeMethod(this, &CopyRun::Drain, Qt::BlockingQueuedConnection);
-    else if (!drainPending_.exchange(true))
+    if (!drainPending_.exchange(true))
         QMetaObject::invokeMethod(this, &CopyRun::Drain, Qt::QueuedConnection);
 }
 
@@ -213,79 +214,17 @@ void CopyRun::RemoveCatalogueRow(const QString &ObjectID)
 
 void CopyRun::ShowErrorMessage(const QString &text)
 {
-    Announce([this, text] { emit errorMessage(text); }, true);
+    Announce([this, text] { emit errorMessage(text); });
 }
 
-void CopyRun::ShowExecError(const QString &message)
+void CopyRun::SetBusy(bool busy)
 {
-    Announce([this, message] { emit commandNotStarted(message); }, true);
+    emit catalogueBusy(busy);
 }
 
-// --- the settings, read at the moment of use ----------------------------------------
-
-QString CopyRun::DeviceRootText()
+void CopyRun::OpenWithDesktop(const QString &fileName)
 {
-    return Current()->DeviceRoot;
-}
-
-FileFilterSettings CopyRun::FileFilters()
-{
-    return Current()->Filters;
-}
-
-int CopyRun::CopyModeIndex()
-{
-    return Current()->CopyMode;
-}
-
-QString CopyRun::DestinationPathText()
-{
-    return Current()->Destination;
-}
-
-QString CopyRun::DateFormatText()
-{
-    return Current()->DateFormat;
-}
-
-bool CopyRun::ByteLevelCompare()
-{
-    return Current()->ByteLevel;
-}
-
-bool CopyRun::DeleteFiles()
-{
-    return Current()->DeleteFiles;
-}
-
-bool CopyRun::SkipImportedBefore()
-{
-    return Current()->SkipImportedBefore;
-}
-
-bool CopyRun::ForceRun()
-{
-    return Current()->ForceRun;
-}
-
-bool CopyRun::DateFoldersByDateTaken()
-{
-    return Current()->DateTaken;
-}
-
-CommandSettings CopyRun::PostFileCopyCommand()
-{
-    return Current()->PostFileCopy;
-}
-
-CommandSettings CopyRun::PostProcessingCommand()
-{
-    return Current()->PostProcessing;
-}
-
-QString CopyRun::DestinationText()
-{
-    return DestinationPathText();
+    emit fileToOpen(fileName);
 }
 
 // --- the worker ---------------------------------------------------------------------
@@ -317,7 +256,7 @@ CopyRun::Start CopyRun::StartWorker(std::function<CopyOutcome()> job)
         }
         if (failed) {
             outcome.end = CopyOutcome::End::Failed;
-            Announce([this, message = outcome.message] { emit workerFailed(message); }, true);
+            Announce([this, message = outcome.message] { emit workerFailed(message); });
         }
         outcome.counts = RunCounts::Of(run_);
         const bool wasCopying = copying_.exchange(false);
@@ -337,10 +276,11 @@ CopyRun::Start CopyRun::StartWorker(std::function<CopyOutcome()> job)
     return Start::Started;
 }
 
-CopyRun::Start CopyRun::StartCopying(const QString &deviceId, const QString &deviceName)
+CopyRun::Start CopyRun::StartCopying(const QString &deviceId, const QString &deviceName, const RunSettings &settings)
 {
     if (active_)
         return Start::Busy;
+    TakeSettings(settings);
     std::unique_ptr<DeviceLock> lock;
     if (!deviceId.trimmed().isEmpty()) {
         lock = ClaimDevice(deviceId, deviceName);
@@ -379,9 +319,7 @@ CopyOutcome CopyRun::CopyJob(const QString &deviceId, const QString &deviceName)
         return outcome;
     }
 
-    const RunSettings settings = Settings();
-    const RunHeader header{deviceName,         settings.CopyMode == 1, settings.DateFormat,
-                           settings.DateTaken, settings.DeviceRoot,    settings.Destination};
+    const RunHeader header = settings_.Header(deviceName);
     for (const RunLogLine &line : CopyHeaderLines(QStringLiteral("Copy Started"), header))
         log_.WriteLog(line.text, line.color, line.style);
 
@@ -436,14 +374,17 @@ CopyOutcome CopyRun::CopyJob(const QString &deviceId, const QString &deviceName)
         return outcome;
     RunCounts counts = RunCounts::Of(run_);
     counts.LeftByFilter = walk_.LeftByFilter;
-    for (const RunLogLine &line : CopyStatisticsLines(counts, elapsed.elapsed(), Settings().DeleteFiles))
+    for (const RunLogLine &line : CopyStatisticsLines(counts, elapsed.elapsed(), settings_.DeleteFiles))
         log_.WriteLog(line.text, line.color, line.style);
     outcome.end = CopyOutcome::End::Finished;
     return outcome;
 }
 
-CopyRun::Start CopyRun::StartListing(const QString &deviceId)
+CopyRun::Start CopyRun::StartListing(const QString &deviceId, const RunSettings &settings)
 {
+    if (active_)
+        return Start::Busy;
+    TakeSettings(settings);
     return StartWorker([this, deviceId] {
         ListJob(deviceId);
         return CopyOutcome();
@@ -453,18 +394,26 @@ CopyRun::Start CopyRun::StartListing(const QString &deviceId)
 void CopyRun::ListJob(const QString &deviceId)
 {
     if (connection_.OpenDevice(deviceId, false))
-        ListDeviceContents();
+        ListWalk();
     else if (!connection_.RefusalSaid())
         log_.WriteLog(QStringLiteral("Device is not open!"), LogColor::Red, LogStyle::Bold);
 }
 
-void CopyRun::ListDeviceContents()
+void CopyRun::ListDeviceContents(const RunSettings &settings)
+{
+    if (active_)
+        return;
+    TakeSettings(settings);
+    ListWalk();
+}
+
+void CopyRun::ListWalk()
 {
     // On the worker, or on this object's thread when called there; every
     // announcement goes through the one ordered hand-off, so the rows and
     // the lines arrive in the order made.
     log_.WriteLog(QStringLiteral("DEVICE CONTENTS:"), LogColor::Blue, LogStyle::Bold);
-    const FileFilterSettings filters = Settings().Filters;
+    const FileFilterSettings filters = settings_.Filters;
     if (filters.enabled)
         log_.WriteLog(QStringLiteral("File Filters: ") + FileFilterLogText(filters.entries), LogColor::Black);
     else
@@ -529,4 +478,56 @@ void CopyRun::StopAndWait()
     // Its last announcements (the log's ending among them) before anything
     // the caller writes next.
     Drain();
+}
+
+// --- the catalogue's file operations ------------------------------------------------
+
+void CopyRun::CopyCatalogueFiles(const std::vector<GridRow> &rows, const QString &deviceId, const QString &deviceName,
+                                 const RunSettings &settings)
+{
+    if (active_)
+        return;
+    // Never beside another copier of this device.
+    const auto claim = ClaimDevice(deviceId, deviceName);
+    if (!claim)
+        return;
+    TakeSettings(settings);
+    grid_.GridCopyFile(rows, decision_, settings.Header(deviceName));
+}
+
+void CopyRun::DeleteCatalogueFiles(const std::vector<GridRow> &rows, const QString &deviceId, const QString &deviceName,
+                                   const RunSettings &settings)
+{
+    if (active_)
+        return;
+    const auto claim = ClaimDevice(deviceId, deviceName);
+    if (!claim)
+        return;
+    TakeSettings(settings);
+    grid_.GridDeleteFile(rows, settings.Header(deviceName),
+                         [this](const QString &id) { return decision_.DeleteFileFromDevice(id); });
+}
+
+void CopyRun::OpenCatalogueFile(const GridRow &current, int selectedCount, const QString &folder)
+{
+    if (active_)
+        return;
+    grid_.OpenFile(current, selectedCount, folder, [this](const QString &id, const QString &fileName, qint64 size) {
+        return decision_.Streams().CopyFileFromDevice(id, fileName, size, true) == StreamTransfer::CopyResult::Copied;
+    });
+}
+
+bool CopyRun::ReadObjectDate(const QString &ObjectID, QDateTime &date)
+{
+    IPortableDeviceProperties *properties = connection_.Handles().aPortableDeviceProperties.get();
+    if (!properties)
+        return false;
+    auto keys = std::make_shared<PortableDeviceKeyCollection>();
+    keys->Add(WPD_OBJECT_DATE_CREATED);
+    std::shared_ptr<PortableDeviceValues> values;
+    QString text;
+    if (FAILED(properties->GetValues(ObjectID, keys.get(), values)) || !values ||
+        FAILED(values->GetStringValue(WPD_OBJECT_DATE_CREATED, text)))
+        return false;
+    return ParseWpdDateTime(text, date);
 }

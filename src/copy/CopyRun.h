@@ -8,15 +8,17 @@
 // start and end of each job. The log lines go through the log sink it is
 // given, which takes lines from any thread without a hand-off each.
 //
-// Every signal is emitted on the thread the engine lives on (the
-// user-interface thread), in the order the work happened, so receivers
-// never need a lock. A worker hands its announcements over without waiting,
-// except for the three requests that wait for the user (the message boxes).
+// A run or a listing takes its settings as one value when it starts; what
+// changes meanwhile counts from the next one. Every signal is emitted on the
+// thread the engine lives on (the user-interface thread), in the order the
+// work happened, so receivers never need a lock. A worker hands its
+// announcements over and never waits for a receiver.
 
 #include "base/RunState.h"
 #include "catalogue/ContentWalk.h"
 #include "commands/CommandRunner.h"
-#include "copy/CopyHost.h"
+#include "copy/GridOperations.h"
+#include "copy/RunSettings.h"
 #include "copy/RunStop.h"
 #include "copy/RunTexts.h"
 #include "copy/TransferDecision.h"
@@ -37,27 +39,6 @@ class DeviceConnection;
 class DeviceLock;
 class LogSink;
 struct DeviceSettings;
-
-// The settings a run goes by: the window's controls as they are now, or a
-// device's saved section for a run without a window.
-struct RunSettings
-{
-    QString DeviceRoot;
-    QString Destination;
-    QString DateFormat;
-    int CopyMode = 0;  // 0 dated folders, 1 folder structure, -1 none chosen
-    FileFilterSettings Filters;
-    bool ByteLevel = false;
-    bool DeleteFiles = false;
-    bool ForceRun = false;
-    bool DateTaken = false;           // date folders by the date the photo or video was taken
-    bool SkipImportedBefore = false;  // leave files the import record shows were imported before
-    CommandSettings PostFileCopy;
-    CommandSettings PostProcessing;
-};
-
-// The settings a device's saved section gives a run.
-RunSettings RunSettingsOf(const DeviceSettings &device);
 
 // One catalogue row of a walk, and whether it passes the root and the filters.
 struct ListedRow
@@ -82,18 +63,17 @@ struct CopyOutcome
     QString message;
 };
 
-class CopyRun : public QObject, private WalkHost, private CopyHost, private CommandHost
+class CopyRun : public QObject, private WalkSink, private TransferEvents, private GridHost
 {
     Q_OBJECT
 public:
     CopyRun(DeviceConnection &connection, LogSink &log, QString programFolder, QObject *parent = nullptr);
     ~CopyRun() override;
 
-    // The settings from now on: the window hands over its controls' values
-    // at every change, so a run reads them as they are at the moment of use.
-    // Safe from any thread.
-    void SetSettings(RunSettings settings);
-    RunSettings Settings() const;
+    // The import record's file; empty: no record is kept.
+    void SetImportRecordPath(const QString &path);
+    // The settings the last run, listing or catalogue operation started with.
+    const RunSettings &Settings() const { return settings_; }
 
     enum class Start {
         Started,
@@ -102,11 +82,11 @@ public:
     };
     // A copy run of the device on the worker. The device is reopened first,
     // so a Stop pressed meanwhile still ends the run.
-    Start StartCopying(const QString &deviceId, const QString &deviceName);
+    Start StartCopying(const QString &deviceId, const QString &deviceName, const RunSettings &settings);
     // Opens the device (with its lines in the log) and lists it on the worker.
-    Start StartListing(const QString &deviceId);
+    Start StartListing(const QString &deviceId, const RunSettings &settings);
     // The listing itself, on the calling thread: the header, the walk, the totals.
-    void ListDeviceContents();
+    void ListDeviceContents(const RunSettings &settings);
 
     // The user's Stop: the stop flag, and no more waiting for a command. The
     // worker leaves at its next look at the flag (a transfer within a
@@ -129,10 +109,34 @@ public:
     // line) when another copier holds it; released when dropped.
     std::unique_ptr<DeviceLock> ClaimDevice(const QString &deviceId, const QString &deviceName);
 
-    RunState &State() { return run_; }
-    ContentWalk &Walk() { return walk_; }
-    TransferDecision &Decision() { return decision_; }
-    CommandRunner &Commands() { return commands_; }
+    // The catalogue's file operations, on the calling thread while no worker
+    // runs: rows from the selection's top to its bottom. Each claims the
+    // device and says so when another copier holds it; catalogueBusy
+    // brackets the work.
+    void CopyCatalogueFiles(const std::vector<GridRow> &rows, const QString &deviceId, const QString &deviceName,
+                            const RunSettings &settings);
+    void DeleteCatalogueFiles(const std::vector<GridRow> &rows, const QString &deviceId, const QString &deviceName,
+                              const RunSettings &settings);
+    // Copies the file of the current row into folder (ours, ending with "/")
+    // and asks for it to be opened (fileToOpen).
+    void OpenCatalogueFile(const GridRow &current, int selectedCount, const QString &folder);
+
+    // The counters of the last run or operation, read as they change.
+    const RunState &State() const { return run_; }
+    // An error the program met outside the run's own handling (a general
+    // exception) counts among the run's errors.
+    void CountError() { ++run_.ErrorCount; }
+    // What the last listing or copy walk found.
+    struct WalkTotals
+    {
+        qint64 listedFiles = 0;  // files the last listing found, filtered or not
+        quint64 shownFiles = 0;
+        quint64 shownSize = 0;
+        bool deviceGone = false;  // the device went away during the walk
+    };
+    WalkTotals LastWalk() const;
+    // A command of the run is being waited for.
+    bool WaitsForCommand() const { return commands_.IsWaiting(); }
 
 signals:
     // The catalogue: emptied, rows appended in the order listed (in
@@ -157,7 +161,12 @@ signals:
     // The worker's job (a listing or a copy run) has ended; the device is free.
     void workerFinished();
 
-    // Requests that wait: a worker goes on once every receiver has returned.
+    // A catalogue operation begins (true) and ends (false).
+    void catalogueBusy(bool busy);
+    // A file copied for opening is ready for the desktop to open.
+    void fileToOpen(const QString &fileName);
+
+    // For the user's attention; the worker does not wait for them.
     // An error message for the user ("RESOURCE ERROR: ...").
     void errorMessage(const QString &text);
     // The user's command could not be started at all.
@@ -168,40 +177,32 @@ signals:
 private:
     // A test keeps the worker busy with a job of its own.
     friend class TestFolderDevices;
+    void TakeSettings(const RunSettings &settings);
+    bool ReadObjectDate(const QString &ObjectID, QDateTime &date);
     Start StartWorker(std::function<CopyOutcome()> job);
     CopyOutcome CopyJob(const QString &deviceId, const QString &deviceName);
     void ListJob(const QString &deviceId);
+    // The listing's walk and totals, with the settings taken.
+    void ListWalk();
     bool OnOwnThread() const { return QThread::currentThread() == thread(); }
     // Runs f on this object's thread after everything handed over before it
     // (rows and announcements, in the order made); waits for it when asked.
-    void Announce(std::function<void()> f, bool wait = false);
+    void Announce(std::function<void()> f);
     // Works off the hand-overs in their order, rows in batches between the
     // announcements.
     void Drain();
     void EmitCurrentFile();
 
-    // WalkHost
-    QString DeviceRootText() override;
-    FileFilterSettings FileFilters() override;
-    int CopyModeIndex() override;
+    // WalkSink
     void AppendRow(const CatalogueGrid::Row &row, bool shown) override;
     void UpdateUI() override;
-    // CopyHost
-    QString DestinationPathText() override;
-    QString DateFormatText() override;
-    bool ByteLevelCompare() override;
-    bool DeleteFiles() override;
-    bool ForceRun() override;
-    bool DateFoldersByDateTaken() override;
-    bool SkipImportedBefore() override;
+    // TransferEvents
     void SelectCatalogueRow(const QString &ObjectID) override;
     void RemoveCatalogueRow(const QString &ObjectID) override;
     void ShowErrorMessage(const QString &text) override;
-    // CommandHost
-    CommandSettings PostFileCopyCommand() override;
-    CommandSettings PostProcessingCommand() override;
-    QString DestinationText() override;
-    void ShowExecError(const QString &message) override;
+    // GridHost
+    void SetBusy(bool busy) override;
+    void OpenWithDesktop(const QString &fileName) override;
 
     DeviceConnection &connection_;
     LogSink &log_;
@@ -210,11 +211,9 @@ private:
     CommandRunner commands_;
     TransferDecision decision_;
     RunStop stopper_{run_, log_};
-    // Replaced whole at every change; a run reads a value or two for every
-    // file and shares the settings instead of copying them for each.
-    std::shared_ptr<const RunSettings> Current() const;
-    mutable QMutex settingsMutex_;
-    std::shared_ptr<const RunSettings> settings_ = std::make_shared<const RunSettings>();
+    GridOperations grid_;
+    // Set on this object's thread before a worker starts, and only then.
+    RunSettings settings_;
 
     QPointer<QThread> thread_;
     std::atomic<bool> active_{false};

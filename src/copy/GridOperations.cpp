@@ -66,9 +66,9 @@ void GridOperations::WriteLines(const std::vector<RunLogLine> &lines)
         log_.WriteLog(line.text, line.color, line.style);
 }
 
-void GridOperations::GridCopyFile(const std::vector<GridRow> &rows, TransferDecision &decision)
+void GridOperations::GridCopyFile(const std::vector<GridRow> &rows, TransferDecision &decision, const RunHeader &header)
 {
-    const RunHeader header = host_.GridRunHeader();
+    const bool deleteFiles = decision.Settings().DeleteFiles;
     WriteLines(CopyHeaderLines(QStringLiteral("Copy File(s) Started"), header));
     run_.FilesCopied = 0;
     run_.FilesExisting = 0;
@@ -77,7 +77,7 @@ void GridOperations::GridCopyFile(const std::vector<GridRow> &rows, TransferDeci
     elapsed.start();
     if (!decision.DestinationApart(header.Destination)) {
         run_.ErrorCount += 1;
-        WriteLines(CopyStatisticsLines(RunCounts::Of(run_), elapsed.elapsed(), host_.DeleteFilesAfterTransfer()));
+        WriteLines(CopyStatisticsLines(RunCounts::Of(run_), elapsed.elapsed(), deleteFiles));
         return;
     }
 
@@ -98,12 +98,13 @@ void GridOperations::GridCopyFile(const std::vector<GridRow> &rows, TransferDeci
     // Side files among the rows go with their main files among the rows.
     decision.EndSideFiles(!ended);
     decision.EndRecord();
-    WriteLines(CopyStatisticsLines(RunCounts::Of(run_), elapsed.elapsed(), host_.DeleteFilesAfterTransfer()));
+    WriteLines(CopyStatisticsLines(RunCounts::Of(run_), elapsed.elapsed(), deleteFiles));
 }
 
-void GridOperations::GridDeleteFile(const std::vector<GridRow> &rows, const DeleteFunction &deleteFromDevice)
+void GridOperations::GridDeleteFile(const std::vector<GridRow> &rows, const RunHeader &header,
+                                    const DeleteFunction &deleteFromDevice)
 {
-    WriteLines(DeleteHeaderLines(host_.GridRunHeader()));
+    WriteLines(DeleteHeaderLines(header));
     // A delete keeps the copy counters of the last copy.
     const BusyOperation busy(*this);
     QElapsedTimer elapsed;

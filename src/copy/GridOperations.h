@@ -30,13 +30,12 @@ struct GridRow
 // Rows that stand for a file: a type, and not a folder or storage.
 bool IsFileRow(const GridRow &row);
 
-// What the operations need from the window.
+// What the operations tell while they work.
 class GridHost
 {
 public:
     virtual ~GridHost() = default;
-    virtual RunHeader GridRunHeader() = 0;
-    virtual bool DeleteFilesAfterTransfer() = 0;
+    // An operation begins (true) and ends (false).
     virtual void SetBusy(bool busy) = 0;
     // Asks the desktop to open a local file with its default application.
     virtual void OpenWithDesktop(const QString &fileName) = 0;
@@ -61,9 +60,11 @@ public:
     // still to come. Only an error exit of a file's decision ends the
     // operation early (a failing per-file command is counted and the next
     // row follows); the statistics block ends it either way.
-    void GridCopyFile(const std::vector<GridRow> &rows, TransferDecision &decision);
+    // The decision goes by the settings it was given; header names them in the log.
+    void GridCopyFile(const std::vector<GridRow> &rows, TransferDecision &decision, const RunHeader &header);
     // Every file row is tried; failures are counted and logged.
-    void GridDeleteFile(const std::vector<GridRow> &rows, const DeleteFunction &deleteFromDevice);
+    void GridDeleteFile(const std::vector<GridRow> &rows, const RunHeader &header,
+                        const DeleteFunction &deleteFromDevice);
     // current: the row with the focus; selectedCount: rows in the selection.
     // The copy goes into folder (a private folder of ours, ending with "/").
     void OpenFile(const GridRow &current, int selectedCount, const QString &folder, const CopyFunction &copy);

@@ -4,7 +4,6 @@
 #include "base/FileNames.h"
 #include "base/NumberFormat.h"
 #include "base/RunState.h"
-#include "copy/CopyHost.h"
 #include "copy/DestinationOverlap.h"
 #include "copy/SideFiles.h"
 #include "device/DeviceConnection.h"
@@ -171,9 +170,9 @@ qint64 GetLocalFileSize(const QString &FileName)
 
 // --- TransferDecision -------------------------------------------------------------
 
-TransferDecision::TransferDecision(DeviceConnection &connection, RunState &run, LogSink &log, CopyHost &host,
+TransferDecision::TransferDecision(DeviceConnection &connection, RunState &run, LogSink &log, TransferEvents &events,
                                    PostFileCommand command)
-    : connection_(connection), run_(run), log_(log), host_(host), command_(std::move(command)),
+    : connection_(connection), run_(run), log_(log), host_(events), command_(std::move(command)),
       streams_(connection.Handles(), log), takenDates_(connection.Handles())
 {
     streams_.SetStopFlag(&run.StopSignalled);
@@ -380,7 +379,7 @@ void TransferDecision::Decide(const QString &ObjectID, const QString &FileName, 
     ImportRecord *record = Record();
     const ImportedObject object{connection_.CurrentDeviceName, connection_.CurrentDeviceSerialNo, ObjectID, Size,
                                 DateCreated.isValid() ? DateCreated.toMSecsSinceEpoch() : 0};
-    if (record && host_.SkipImportedBefore() && record->EverImported(object)) {
+    if (record && settings_.SkipImportedBefore && record->EverImported(object)) {
         // Wherever its copy went since: nothing is claimed of it, and the
         // device keeps it.
         log_.WriteLog(QStringLiteral("Skipped file ") + FileName +
@@ -398,7 +397,7 @@ void TransferDecision::Decide(const QString &ObjectID, const QString &FileName, 
         folderDate = main->folderDate;
         log_.WriteLog(QStringLiteral("Side file of ") + main->name + QStringLiteral(": it goes to the same folder."),
                       LogColor::Black);
-    } else if (!FolderMode && host_.DateFoldersByDateTaken()) {
+    } else if (!FolderMode && settings_.DateTaken) {
         const TakenDate taken = takenDates_.Read(ObjectID, Size);
         if (taken.status == TakenDate::Status::Found)
             when = folderDate = taken.when;
@@ -412,23 +411,23 @@ void TransferDecision::Decide(const QString &ObjectID, const QString &FileName, 
     }
     host_.SelectCatalogueRow(ObjectID);
 
-    const QString destination = host_.DestinationPathText();
+    const QString destination = settings_.Destination;
     if (!DestinationApart(destination)) {
         run_.ErrorCount += 1;
         endedInError_ = true;
         return;
     }
-    const DestinationName name = DestinationFileName(destination, host_.DateFormatText(), ProcessFormatSettings(),
+    const DestinationName name = DestinationFileName(destination, settings_.DateFormat, ProcessFormatSettings(),
                                                      ObjectID, FileName, folderDate, FolderMode);
     if (name.fileName.isEmpty()) {
         ErrorExit(name.error);
         return;
     }
     const QString Dest = name.fileName;
-    const bool deleteFiles = host_.DeleteFiles();
+    const bool deleteFiles = settings_.DeleteFiles;
     streams_.SetModificationTime(InstantOf(when));
     streams_.SetSyncToDisk(deleteFiles);
-    streams_.SetVerifyOnDisk(host_.ByteLevelCompare());
+    streams_.SetVerifyOnDisk(settings_.ByteLevel);
 
     // What stands under the name: the placement below looks at it and at
     // the numbered names beside it, and proves or refuses each.
@@ -505,7 +504,7 @@ void TransferDecision::Decide(const QString &ObjectID, const QString &FileName, 
     }
     const bool placed = result == ByteLevelResult::Replaced;
 
-    const bool forceRun = host_.ForceRun();
+    const bool forceRun = settings_.ForceRun;
     if (placed) {
         log_.WriteLog(QStringLiteral("Copied file ") + FileName + QStringLiteral(" to ") + at, LogColor::Green);
         run_.FilesCopied += 1;

@@ -27,6 +27,7 @@
 #include "copy/ImportRecord.h"
 #include "copy/MediaDate.h"
 #include "copy/StreamTransfer.h"
+#include "copy/TransferEvents.h"
 #include "log/Exception.h"
 
 #include <QDateTime>
@@ -36,7 +37,6 @@
 #include <functional>
 #include <vector>
 
-class CopyHost;
 class DeviceConnection;
 class LogSink;
 struct FormatSettings;
@@ -82,8 +82,12 @@ class TransferDecision : public TransferTarget
 public:
     using PostFileCommand = std::function<void(const QString &Path, const QString &File)>;
 
-    TransferDecision(DeviceConnection &connection, RunState &run, LogSink &log, CopyHost &host,
+    TransferDecision(DeviceConnection &connection, RunState &run, LogSink &log, TransferEvents &events,
                      PostFileCommand command);
+
+    // The settings of the copies from now on (set before a run starts).
+    void SetSettings(TransferSettings settings) { settings_ = std::move(settings); }
+    const TransferSettings &Settings() const { return settings_; }
 
     void TransferFile(const QString &ObjectID, const QString &FileName, const QDateTime &DateCreated, quint64 Size,
                       bool FolderMode) override;
@@ -163,7 +167,8 @@ private:
     DeviceConnection &connection_;
     RunState &run_;
     LogSink &log_;
-    CopyHost &host_;
+    TransferEvents &host_;
+    TransferSettings settings_;
     PostFileCommand command_;
     StreamTransfer streams_;
     TakenDateReader takenDates_;

@@ -117,7 +117,7 @@ private slots:
         form_->DeviceRootEdit->setText(QString());
         form_->UpdateUICount = 0;
         ListPhone();
-        QCOMPARE(form_->Engine->Walk().ListedFileCount, 6);
+        QCOMPARE(form_->Engine->LastWalk().listedFiles, 6);
         QCOMPARE(form_->StringGrid2->RowCount(), 14 + 2);
         QCOMPARE(form_->StringGrid2->FindRow(5, QStringLiteral("/store_1/DCIM/notes.txt")), 7);
         QCOMPARE(form_->StringGrid1->Cells()->FindRow(5, QStringLiteral("/store_1/DCIM/notes.txt")), 0);

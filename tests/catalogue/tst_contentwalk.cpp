@@ -54,7 +54,7 @@ public:
     std::vector<RecordedLine> lines;
 };
 
-class FakeHost : public WalkHost
+class FakeHost : public WalkSink
 {
 public:
     FakeHost() { Clear(); }
@@ -64,9 +64,7 @@ public:
         shown.Clear();
     }
 
-    QString DeviceRootText() override { return root; }
-    FileFilterSettings FileFilters() override { return filters; }
-    int CopyModeIndex() override { return copyMode; }
+    WalkSettings Settings() const { return {root, filters, copyMode}; }
     void AppendRow(const CatalogueGrid::Row &row, bool isShown) override
     {
         all.AppendRow(row);
@@ -160,7 +158,12 @@ private:
 
     FakeDevice &Device() { return service_.devices.front(); }
     FakeHost &Host() { return *host_; }
-    ContentWalk &Walk() { return *walk_; }
+    // The walk, with the host's settings as a walk starting now would take them.
+    ContentWalk &Walk()
+    {
+        walk_->SetSettings(host_->Settings());
+        return *walk_;
+    }
     RunState &Run() { return *run_; }
 
     // Rows of a grid as "level|name|type|id" (the two size cells checked apart).

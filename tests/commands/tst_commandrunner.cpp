@@ -63,18 +63,21 @@ private:
     QList<Line> lines_;
 };
 
-class FakeHost : public CommandHost
+// A run's commands, and what it was told of commands that did not start.
+struct FakeHost
 {
-public:
     CommandSettings fileCommand{true, "exit 0", "0"};
     CommandSettings processingCommand{true, "exit 0", "0"};
     QString destination = "/photos/";
     QStringList execErrors;
 
-    CommandSettings PostFileCopyCommand() override { return fileCommand; }
-    CommandSettings PostProcessingCommand() override { return processingCommand; }
-    QString DestinationText() override { return destination; }
-    void ShowExecError(const QString &message) override { execErrors << message; }
+    std::unique_ptr<CommandRunner> Runner(LogSink &log, RunState &run, const QString &programFolder)
+    {
+        auto runner = std::make_unique<CommandRunner>(
+            log, run, [this](const QString &message) { execErrors << message; }, programFolder);
+        runner->SetSettings({fileCommand, processingCommand, destination});
+        return runner;
+    }
 };
 
 bool ProcessExists(pid_t pid)
@@ -216,8 +219,8 @@ private slots:
         QFETCH(QString, line);
         QFETCH(bool, error);
         host_.fileCommand = {true, command, success};
-        CommandRunner runner(log_, run_, host_, programFolder_);
-        runner.RunPostFileCopyCommand("/photos/", "IMG_0001.JPG");
+        const auto runner = host_.Runner(log_, run_, programFolder_);
+        runner->RunPostFileCopyCommand("/photos/", "IMG_0001.JPG");
         const QList<Line> lines = log_.Lines();
         QVERIFY(!lines.isEmpty());
         QCOMPARE(lines.last().text, line);
@@ -232,8 +235,8 @@ private slots:
     {
         host_.processingCommand = {true, "test -d [Path]", "0"};
         host_.destination = "/";
-        CommandRunner runner(log_, run_, host_, programFolder_);
-        runner.RunPostProcessingCommand();
+        const auto runner = host_.Runner(log_, run_, programFolder_);
+        runner->RunPostProcessingCommand();
         const QStringList expected{"Post Processing Command:", "test -d /",
                                    "CmdDir = " + programFolder_ + "CmdLine = test -d /",
                                    "Post Processing Command Result Code = 0"};
@@ -255,8 +258,8 @@ private slots:
     {
         QFETCH(QByteArray, name);
         host_.fileCommand = {true, "printf %s [File] > out; printf %s [File]", "0"};
-        CommandRunner runner(log_, run_, host_, programFolder_);
-        runner.RunPostFileCopyCommand("/photos/", nameFromBytes(name));
+        const auto runner = host_.Runner(log_, run_, programFolder_);
+        runner->RunPostFileCopyCommand("/photos/", nameFromBytes(name));
         QFile out(programFolder_ + "out");
         QVERIFY(out.open(QIODevice::ReadOnly));
         QCOMPARE(out.readAll(), name);
@@ -268,9 +271,9 @@ private slots:
     {
         host_.fileCommand = {false, "touch ran", ""};
         host_.processingCommand = {false, "touch ran", ""};
-        CommandRunner runner(log_, run_, host_, programFolder_);
-        runner.RunPostFileCopyCommand("/photos/", "x");
-        runner.RunPostProcessingCommand();
+        const auto runner = host_.Runner(log_, run_, programFolder_);
+        runner->RunPostFileCopyCommand("/photos/", "x");
+        runner->RunPostProcessingCommand();
         QVERIFY(log_.Lines().isEmpty());
         QVERIFY(!QFile::exists(programFolder_ + "ran"));
     }
@@ -278,16 +281,16 @@ private slots:
     void emptySuccessCodeRaises()
     {
         host_.fileCommand = {true, "touch ran", ""};
-        CommandRunner runner(log_, run_, host_, programFolder_);
-        QVERIFY_THROWS_EXCEPTION(Exception, runner.RunPostFileCopyCommand("/photos/", "x"));
-        QVERIFY(!runner.IsWaiting());
+        const auto runner = host_.Runner(log_, run_, programFolder_);
+        QVERIFY_THROWS_EXCEPTION(Exception, runner->RunPostFileCopyCommand("/photos/", "x"));
+        QVERIFY(!runner->IsWaiting());
     }
 
     void outputGoesToTheLog()
     {
         host_.fileCommand = {true, "printf 'one\\n\\n   \\n  two  \\r\\n'; printf 'bad\\n' >&2; printf 'last'", "0"};
-        CommandRunner runner(log_, run_, host_, programFolder_);
-        runner.RunPostFileCopyCommand("/photos/", "x");
+        const auto runner = host_.Runner(log_, run_, programFolder_);
+        runner->RunPostFileCopyCommand("/photos/", "x");
         QCOMPARE(log_.Texts(false, LogColor::Maroon), (QStringList{"one", "  two", "last"}));
         QCOMPARE(log_.Texts(false, LogColor::Red), (QStringList{"ERROR> bad"}));
         QCOMPARE(log_.Lines().last().text, "Post File Copy Command Result Code = 0");
@@ -297,8 +300,8 @@ private slots:
     {
         // More than a pipe holds: a runner that read only at the end would hang.
         host_.fileCommand = {true, "seq 1 50000; seq 1 50000 >&2", "0"};
-        CommandRunner runner(log_, run_, host_, programFolder_);
-        runner.RunPostFileCopyCommand("/photos/", "x");
+        const auto runner = host_.Runner(log_, run_, programFolder_);
+        runner->RunPostFileCopyCommand("/photos/", "x");
         const QStringList out = log_.Texts(false, LogColor::Maroon);
         QCOMPARE(out.size(), 50000);
         QCOMPARE(out.first(), "1");
@@ -310,8 +313,8 @@ private slots:
     {
         const QString name = "$(touch pwned) 'a\"\nb`.jpg";
         host_.fileCommand = {true, "printf '%s\\n' \"[File]\" > out; printf '%s\\n' [Path][File] >> out", "0"};
-        CommandRunner runner(log_, run_, host_, programFolder_);
-        runner.RunPostFileCopyCommand("/ph otos/", name);
+        const auto runner = host_.Runner(log_, run_, programFolder_);
+        runner->RunPostFileCopyCommand("/ph otos/", name);
         QFile out(programFolder_ + "out");
         QVERIFY(out.open(QIODevice::ReadOnly));
         QCOMPARE(QString::fromUtf8(out.readAll()), name + "\n/ph otos/" + name + "\n");
@@ -331,9 +334,9 @@ private slots:
 
         host_.fileCommand = {true, "\"" + script + "\"", "0"};
         host_.processingCommand = {true, "pwd -P", "0"};
-        CommandRunner runner(log_, run_, host_, programFolder_);
-        runner.RunPostFileCopyCommand("/photos/", "x");
-        runner.RunPostProcessingCommand();
+        const auto runner = host_.Runner(log_, run_, programFolder_);
+        runner->RunPostFileCopyCommand("/photos/", "x");
+        runner->RunPostProcessingCommand();
         const QStringList out = log_.Texts(false, LogColor::Maroon);
         QCOMPARE(out, (QStringList{QFileInfo(programFolder_ + "my tools").canonicalFilePath(),
                                    QFileInfo(programFolder_).canonicalFilePath()}));
@@ -343,20 +346,20 @@ private slots:
     void startFailureIsReportedAndFails()
     {
         host_.fileCommand = {true, "/no/such/folder/prog", "0"};
-        CommandRunner runner(log_, run_, host_, programFolder_);
-        runner.RunPostFileCopyCommand("/photos/", "x");
+        const auto runner = host_.Runner(log_, run_, programFolder_);
+        runner->RunPostFileCopyCommand("/photos/", "x");
         QCOMPARE(host_.execErrors.size(), 1);
         QVERIFY(host_.execErrors.first().contains("/no/such/folder/"));
         QCOMPARE(log_.Lines().last().text, "ERROR Post File Copy Command Result Code = 127 (Success = 0)");
         QCOMPARE(run_.ErrorCount.load(), 1);
-        QVERIFY(!runner.IsWaiting());
+        QVERIFY(!runner->IsWaiting());
     }
 
     void unsafePlacementDoesNotRun()
     {
         host_.fileCommand = {true, "touch \"${X:-[File]}\" ran", "0"};
-        CommandRunner runner(log_, run_, host_, programFolder_);
-        runner.RunPostFileCopyCommand("/photos/", "a b");
+        const auto runner = host_.Runner(log_, run_, programFolder_);
+        runner->RunPostFileCopyCommand("/photos/", "a b");
         QVERIFY(!QFile::exists(programFolder_ + "ran"));
         QCOMPARE(log_.Lines().last().color, LogColor::Red);
         QVERIFY(log_.Lines().last().text.startsWith("ERROR: "));
@@ -368,25 +371,25 @@ private slots:
     void stopWhileWaitingOnUserInterfaceThread()
     {
         host_.fileCommand = {true, LongCommand(), "0"};
-        CommandRunner runner(log_, run_, host_, programFolder_);
+        const auto runner = host_.Runner(log_, run_, programFolder_);
         int ticksWhileWaiting = 0;
         QTimer timer;
         timer.setInterval(10);
         connect(&timer, &QTimer::timeout, this, [&] {
-            if (!runner.IsWaiting())
+            if (!runner->IsWaiting())
                 return;
             ++ticksWhileWaiting;
             if (ReadPid() > 0) {
                 // A second command while one is waited for is refused.
-                QCOMPARE(runner.ExecNewProcess(programFolder_, "touch second"), CommandRunner::NotStartedCode);
-                runner.StopWaiting();
+                QCOMPARE(runner->ExecNewProcess(programFolder_, "touch second"), CommandRunner::NotStartedCode);
+                runner->StopWaiting();
                 timer.stop();
             }
         });
         timer.start();
-        runner.RunPostFileCopyCommand("/photos/", "x");
+        runner->RunPostFileCopyCommand("/photos/", "x");
         QVERIFY(ticksWhileWaiting > 0);
-        QVERIFY(!runner.IsWaiting());
+        QVERIFY(!runner->IsWaiting());
         QCOMPARE(host_.execErrors, QStringList{"Cannot perform this operation when process is running"});
         QVERIFY(!QFile::exists(programFolder_ + "second"));
         QCOMPARE(log_.Lines().last().text, "Stopped waiting for the command; it goes on running.");
@@ -398,11 +401,11 @@ private slots:
     void stopWhileWaitingOnWorkerThread()
     {
         host_.processingCommand = {true, LongCommand(), "0"};
-        CommandRunner runner(log_, run_, host_, programFolder_);
-        std::unique_ptr<QThread> worker(QThread::create([&] { runner.RunPostProcessingCommand(); }));
+        const auto runner = host_.Runner(log_, run_, programFolder_);
+        std::unique_ptr<QThread> worker(QThread::create([&] { runner->RunPostProcessingCommand(); }));
         worker->start();
-        QTRY_VERIFY_WITH_TIMEOUT(runner.IsWaiting() && ReadPid() > 0, 30000);
-        runner.StopWaiting();
+        QTRY_VERIFY_WITH_TIMEOUT(runner->IsWaiting() && ReadPid() > 0, 30000);
+        runner->StopWaiting();
         QTRY_VERIFY_WITH_TIMEOUT(worker->isFinished(), 30000);
         QCOMPARE(log_.Lines().last().text, "Stopped waiting for the command; it goes on running.");
         EndLongCommand();
@@ -412,9 +415,9 @@ private slots:
     {
         // The copy run's Stop may land just before the wait begins.
         host_.processingCommand = {true, LongCommand(), "0"};
-        CommandRunner runner(log_, run_, host_, programFolder_);
+        const auto runner = host_.Runner(log_, run_, programFolder_);
         run_.StopSignalled = true;
-        std::unique_ptr<QThread> worker(QThread::create([&] { runner.RunPostProcessingCommand(); }));
+        std::unique_ptr<QThread> worker(QThread::create([&] { runner->RunPostProcessingCommand(); }));
         worker->start();
         QTRY_VERIFY_WITH_TIMEOUT(worker->isFinished(), 30000);
         QTRY_VERIFY_WITH_TIMEOUT(ReadPid() > 0, 30000);

@@ -5,8 +5,8 @@
 // files back from disk.
 
 #include "base/RunState.h"
-#include "copy/CopyHost.h"
 #include "copy/TransferDecision.h"
+#include "copy/TransferEvents.h"
 #include "device/DeviceConnection.h"
 #include "device/fake/FakeDeviceService.h"
 #include "log/LogSink.h"
@@ -77,16 +77,14 @@ private:
     mutable QMutex mutex_;
 };
 
-class FakeCopyHost : public CopyHost
+// The settings a test's copies go by, and what the copies told.
+class FakeCopyHost : public TransferEvents
 {
 public:
-    QString DestinationPathText() override { return destination; }
-    QString DateFormatText() override { return dateFormat; }
-    bool ByteLevelCompare() override { return byteLevel; }
-    bool DeleteFiles() override { return deleteFiles; }
-    bool ForceRun() override { return forceRun; }
-    bool DateFoldersByDateTaken() override { return dateTaken; }
-    bool SkipImportedBefore() override { return skipImportedBefore; }
+    TransferSettings Settings() const
+    {
+        return {destination, dateFormat, byteLevel, deleteFiles, forceRun, dateTaken, skipImportedBefore};
+    }
     void SelectCatalogueRow(const QString &id) override { selected << id; }
     void RemoveCatalogueRow(const QString &id) override { removed << id; }
     void ShowErrorMessage(const QString &text) override { messages << text; }
@@ -123,9 +121,12 @@ struct CopyRig
         return Device().AddFile(QStringLiteral("/store_1/DCIM/100CANON"), name, QStringLiteral("IMAGE"), date, data);
     }
     bool OnDevice(const QString &id) { return Device().objects.count(id) > 0; }
+    // The host's settings from now on, as a run starting would give them.
+    void Apply() { decision.SetSettings(host.Settings()); }
     // Hands the object to the decision as the walk would.
     void Transfer(const QString &id, bool folderMode = false, qint64 size = -1)
     {
+        Apply();
         const FakeObject &o = Device().Object(id);
         QDateTime date;
         ParseWpdDateTime(o.dateCreated, date);

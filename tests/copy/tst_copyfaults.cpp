@@ -276,6 +276,7 @@ private slots:
             d.objects[id] = o;
             d.objects[id].id = id;
         }
+        rig_->Apply();
         rig_->decision.TransferFile(id, fileName, date, 4, folderMode);
         QCOMPARE(rig_->run.ErrorCount.load(), 1);
         QVERIFY(rig_->log.Coded().last().startsWith(QStringLiteral("Rb ERROR: ")));

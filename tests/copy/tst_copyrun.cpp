@@ -55,7 +55,6 @@ private:
 
     FakeDevice &Camera() { return service_.Device(kCamera); }
     QString DestFile(int i) const { return dest_->path() + QStringLiteral("/2016-08-1%1/IMG_%1.JPG").arg(i); }
-    void Apply() { engine_->SetSettings(settings_); }
     // Holds the walk at an object until released or stopped.
     void HoldAt(const QString &objectId, CopyRun &engine)
     {
@@ -75,7 +74,7 @@ private:
     {
         QSignalSpy finished(&engine, &CopyRun::copyFinished);
         QSignalSpy idle(&engine, &CopyRun::workerFinished);
-        if (engine.StartCopying(kCamera, QStringLiteral("Canon EOS")) != CopyRun::Start::Started)
+        if (engine.StartCopying(kCamera, QStringLiteral("Canon EOS"), settings_) != CopyRun::Start::Started)
             return {CopyOutcome::End::Failed, {}, QStringLiteral("not started")};
         if (!idle.wait(30000) || finished.isEmpty())
             return {CopyOutcome::End::Failed, {}, QStringLiteral("no end")};
@@ -113,7 +112,6 @@ private slots:
         settings_.Destination = dest_->path();
         settings_.DateFormat = QStringLiteral("yyyy-mm-dd");
         settings_.Filters.enabled = false;
-        Apply();
         CopyRun *engine = engine_.get();
         connect(engine, &CopyRun::rowsCleared, this, [this] { heard_ << "cleared"; });
         connect(engine, &CopyRun::rowsListed, this, [this](const QList<ListedRow> &rows) {
@@ -160,7 +158,6 @@ private slots:
             settings_.Filters = {true, {QStringLiteral("jpg")}};
         }
         settings_.DeleteFiles = deleteFiles;
-        Apply();
         const CopyOutcome outcome = Copy();
         QCOMPARE(outcome.end, CopyOutcome::End::Finished);
         for (int i = 1; i <= kFiles; ++i)
@@ -202,7 +199,6 @@ private slots:
         Camera().AddFile(dcim, QStringLiteral("NOTES.TXT"), QStringLiteral("TEXT"),
                          QStringLiteral("2016/08/19:10:22:33.000"), FileData(1));
         settings_.Filters = {true, DecodeFileFilter(QString::fromLatin1(kDefaultFileFilter))};
-        Apply();
         QCOMPARE(Copy().end, CopyOutcome::End::Finished);
         for (qsizetype i = 0; i < kinds.size(); ++i)
             QVERIFY2(ReadAll(dest_->path() + QStringLiteral("/2016-08-19/DSC_%1.").arg(i) + kinds[i]) ==
@@ -250,7 +246,6 @@ private slots:
             Camera().Object(FileId(2)).readFailsAt = 10;
         if (fault == QLatin1String("file"))
             WriteFile(settings_.Destination, "a file");
-        Apply();
         const CopyOutcome outcome = Copy();
         QCOMPARE(outcome.end, end);
         tail.replaceInStrings(QStringLiteral("<dest>"), dest_->path());
@@ -268,11 +263,10 @@ private slots:
     void stopMidway()
     {
         settings_.PostProcessing = {true, QStringLiteral("touch [Path]/ran"), QStringLiteral("0")};
-        Apply();
         const QString ran = dest_->path() + QStringLiteral("/ran");
         HoldAt(FileId(3), *engine_);
         QSignalSpy finished(engine_.get(), &CopyRun::copyFinished);
-        QCOMPARE(engine_->StartCopying(kCamera, QStringLiteral("Canon EOS")), CopyRun::Start::Started);
+        QCOMPARE(engine_->StartCopying(kCamera, QStringLiteral("Canon EOS"), settings_), CopyRun::Start::Started);
         QTRY_VERIFY(held_);
         engine_->Stop();
         QVERIFY(finished.wait(30000));
@@ -310,10 +304,9 @@ private slots:
     void postProcessingWithStop()
     {
         settings_.PostProcessing = {true, QStringLiteral("sleep 5"), QStringLiteral("0")};
-        Apply();
         QSignalSpy finished(engine_.get(), &CopyRun::copyFinished);
-        QCOMPARE(engine_->StartCopying(kCamera, QStringLiteral("Canon EOS")), CopyRun::Start::Started);
-        QTRY_VERIFY(engine_->Commands().IsWaiting());
+        QCOMPARE(engine_->StartCopying(kCamera, QStringLiteral("Canon EOS"), settings_), CopyRun::Start::Started);
+        QTRY_VERIFY(engine_->WaitsForCommand());
         engine_->Stop();
         QVERIFY(finished.wait(4000));
         QCOMPARE(finished.first().first().value<CopyOutcome>().end, CopyOutcome::End::Stopped);
@@ -328,7 +321,6 @@ private slots:
     void deviceGoneMidFile()
     {
         settings_.DeleteFiles = true;
-        Apply();
         FakeObject &big = Camera().Object(FileId(3));
         big.data = Pattern(400000);
         big.size = quint64(big.data.size());
@@ -376,13 +368,12 @@ private slots:
     {
         DeviceConnection otherConnection(service_, log_);
         CopyRun other(otherConnection, log_, ProgramFolder());
-        other.SetSettings(settings_);
         HoldAt(FileId(1), *engine_);
-        QCOMPARE(engine_->StartCopying(kCamera, QStringLiteral("Canon EOS")), CopyRun::Start::Started);
+        QCOMPARE(engine_->StartCopying(kCamera, QStringLiteral("Canon EOS"), settings_), CopyRun::Start::Started);
         QTRY_VERIFY(held_);
-        QCOMPARE(engine_->StartCopying(kCamera, QStringLiteral("Canon EOS")), CopyRun::Start::Busy);
-        QCOMPARE(engine_->StartListing(kCamera), CopyRun::Start::Busy);
-        QCOMPARE(other.StartCopying(kCamera, QStringLiteral("Canon EOS")), CopyRun::Start::DeviceInUse);
+        QCOMPARE(engine_->StartCopying(kCamera, QStringLiteral("Canon EOS"), settings_), CopyRun::Start::Busy);
+        QCOMPARE(engine_->StartListing(kCamera, settings_), CopyRun::Start::Busy);
+        QCOMPARE(other.StartCopying(kCamera, QStringLiteral("Canon EOS"), settings_), CopyRun::Start::DeviceInUse);
         const QString refusal =
             QStringLiteral("Device \"Canon EOS\" is being copied by another Ferrovane (process %1); "
                            "this copy did not start.")
@@ -455,16 +446,14 @@ private slots:
             camera.nextFailsAfter = 1;
             camera.nextFailCode = E_ACCESSDENIED;
         }
-        Apply();
         QVERIFY(connection_->OpenDevice(QStringLiteral("usb:list"), true));
         QSignalSpy finished(engine_.get(), &CopyRun::listingFinished);
-        engine_->ListDeviceContents();
+        engine_->ListDeviceContents(settings_);
         QCOMPARE(finished.size(), 1);
         const QStringList log = log_.Texts();
         QCOMPARE(log.first(), QStringLiteral("DEVICE CONTENTS:"));
         QCOMPARE(log.value(1), filterLine);
         QCOMPARE(log.mid(log.size() - tail.size()), tail);
-        QCOMPARE(engine_->Walk().ListedFileCount, qint64(engine_->Walk().TotalFiles));
         QCOMPARE(heard_.count(QStringLiteral("row ") + camera.id), 1);
         QCOMPARE(heard_.last(), QStringLiteral("walked"));
     }

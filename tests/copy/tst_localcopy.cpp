@@ -388,6 +388,7 @@ private slots:
         host.destination = destDir.path();
         host.deleteFiles = true;
         TransferDecision decision(*connection_, run, log_, host, {});
+        decision.SetSettings(host.Settings());
         for (const QByteArray &name : card)
             decision.TransferFile(Id(nameFromBytes(name)), nameFromBytes(name), date, 5000, true);
 

@@ -700,6 +700,7 @@ private slots:
         QCOMPARE(red[1], QStringLiteral("Rb ERROR: The device is gone while copying IMG_0001.JPG; it and the files "
                                         "after it were not copied."));
         rig_->log.Clear();
+        rig_->Apply();
         rig_->decision.TransferFile(QStringLiteral("/store_1/DCIM/100CANON/IMG_0002.JPG"),
                                     QStringLiteral("IMG_0002.JPG"), kDate, 6, false);
         QVERIFY(rig_->log.Texts().isEmpty());
