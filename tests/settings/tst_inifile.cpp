@@ -472,6 +472,11 @@ private slots:
         store.Reload();
         QCOMPARE(store.ReadProgram().Width, 640);
         QVERIFY(store.IgnoredLinesNote().isEmpty());
+        // A write that fails names its section too.
+        QVERIFY(QFile::remove(path_) && QDir().mkpath(path_));
+        QVERIFY_THROWS_EXCEPTION(Exception, store.WriteBool(QStringLiteral("Hand"), QStringLiteral("Key"), false));
+        QVERIFY(QDir(path_).removeRecursively());
+        QCOMPARE(changed.last().at(0).toString(), QStringLiteral("Hand"));
     }
 
     void writeAppendsToFileWithoutFinalNewline()
