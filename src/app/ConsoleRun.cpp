@@ -14,8 +14,8 @@
 #include "log/ActivityLog.h"
 #include "log/LogFiles.h"
 #include "settings/DeviceSettings.h"
-#include "settings/IniFile.h"
 #include "settings/ProgramSettings.h"
+#include "settings/SettingsStore.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -144,12 +144,11 @@ QString DeviceKindName(const QString &deviceId, std::uint32_t deviceType)
 namespace {
 
 // The folders added as devices in the window are offered here too.
-void OfferAddedFolders(const IniFile &ini, const QStringList &devices)
+void OfferAddedFolders(const SettingsStore &store, const QStringList &devices)
 {
     QStringList folders;
     for (const QString &name : devices)
-        if (const QString folder = ReadDeviceSection(ini, name).FolderPath;
-            !folder.isEmpty() && !folders.contains(folder))
+        if (const QString folder = store.ReadDevice(name).FolderPath; !folder.isEmpty() && !folders.contains(folder))
             folders << folder;
     FolderBackend::SetAddedFolders(folders);
 }
@@ -158,9 +157,8 @@ void OfferAddedFolders(const IniFile &ini, const QStringList &devices)
 
 int ListDevices(DeviceService &service)
 {
-    IniFile ini(IniFilePath);
-    ini.Preload();
-    OfferAddedFolders(ini, ReadDeviceList(ini));
+    const SettingsStore store(IniFilePath);
+    OfferAddedFolders(store, store.ReadDeviceList());
     for (const QString &line : FolderDeviceTrouble(qEnvironmentVariable("FERROVANE_FOLDER_DEVICES")) +
                                    FolderDeviceTrouble(FolderBackend::AddedFolders()))
         Say(STDERR_FILENO, line);
@@ -195,9 +193,8 @@ int ListDevices(DeviceService &service)
 
 int CopyDevice(const QString &deviceName, DeviceService &service)
 {
-    IniFile ini(IniFilePath);
-    ini.Preload();
-    const QStringList known = ReadDeviceList(ini);
+    const SettingsStore store(IniFilePath);
+    const QStringList known = store.ReadDeviceList();
     if (!known.contains(deviceName)) {
         Say(STDERR_FILENO, QStringLiteral("ferrovane: the device list holds no device \"%1\".").arg(deviceName));
         Say(STDERR_FILENO, known.isEmpty()
@@ -205,9 +202,9 @@ int CopyDevice(const QString &deviceName, DeviceService &service)
                                : QStringLiteral("It holds: \"%1\".").arg(known.join(QStringLiteral("\", \""))));
         return 2;
     }
-    DebugFlag = ReadProgramSection(ini).Debug;
-    const DeviceSettings settings = ReadDeviceSection(ini, deviceName);
-    OfferAddedFolders(ini, known);
+    DebugFlag = store.ReadProgram().Debug;
+    const DeviceSettings settings = store.ReadDevice(deviceName);
+    OfferAddedFolders(store, known);
 
     ActivityLog log;
     ConsolePrinter printer(log.Document());
@@ -274,7 +271,7 @@ int CopyDevice(const QString &deviceName, DeviceService &service)
     if (signalled)
         code = 128 + signalled;
 
-    DeleteLogFiles(UserDataFolder, ReadProgramSection(ini).MaxLogDays, QDateTime::currentDateTime());
+    DeleteLogFiles(UserDataFolder, store.ReadProgram().MaxLogDays, QDateTime::currentDateTime());
     printer.Print();
     SaveTheLog(log.Document());
     return code;

@@ -1,7 +1,6 @@
 #include "DesktopExtras.h"
 
 #include "app/Help.h"
-#include "app/ProgramFolders.h"
 #include "app/Version.h"
 #include "log/About.h"
 #include "log/ProgramIcon.h"
@@ -11,8 +10,8 @@
 #include <QApplication>
 #include <QMainWindow>
 
-DesktopExtras InstallDesktopExtras(QMainWindow *mainWindow, LogSink &log, QStatusBar *statusBar,
-                                   QAbstractButton *helpButton, QAbstractButton *aboutButton,
+DesktopExtras InstallDesktopExtras(QMainWindow *mainWindow, LogSink &log, SettingsStore &settings,
+                                   QStatusBar *statusBar, QAbstractButton *helpButton, QAbstractButton *aboutButton,
                                    QAbstractButton *changeStyleButton,
                                    const QList<std::pair<QWidget *, int>> &dialogContexts)
 {
@@ -24,7 +23,7 @@ DesktopExtras InstallDesktopExtras(QMainWindow *mainWindow, LogSink &log, QStatu
     DesktopExtras extras;
     extras.Help = new HelpHandler(log, statusBar, mainWindow);
     extras.AboutForm = new TAboutForm(log, GetVersionText(), mainWindow);
-    extras.StyleSelector = new TVCLStyleSelectorForm(IniFilePath, mainWindow);
+    extras.StyleSelector = new TVCLStyleSelectorForm(settings, mainWindow);
     QObject::connect(helpButton, &QAbstractButton::clicked, extras.Help, &HelpHandler::ShowHelp);
     QObject::connect(aboutButton, &QAbstractButton::clicked, extras.AboutForm,
                      [about = extras.AboutForm] { about->exec(); });

@@ -9,6 +9,7 @@ class QAbstractButton;
 class QMainWindow;
 class QStatusBar;
 class QWidget;
+class SettingsStore;
 class TAboutForm;
 class TVCLStyleSelectorForm;
 
@@ -23,8 +24,9 @@ struct DesktopExtras
 };
 
 // Makes them, children of the main window, and connects the Help, About and
-// Change Style buttons. `dialogContexts`: the help context of each dialog.
-DesktopExtras InstallDesktopExtras(QMainWindow *mainWindow, LogSink &log, QStatusBar *statusBar,
-                                   QAbstractButton *helpButton, QAbstractButton *aboutButton,
+// Change Style buttons. The style selector stores the chosen style in
+// `settings`; `dialogContexts`: the help context of each dialog.
+DesktopExtras InstallDesktopExtras(QMainWindow *mainWindow, LogSink &log, SettingsStore &settings,
+                                   QStatusBar *statusBar, QAbstractButton *helpButton, QAbstractButton *aboutButton,
                                    QAbstractButton *changeStyleButton,
                                    const QList<std::pair<QWidget *, int>> &dialogContexts);

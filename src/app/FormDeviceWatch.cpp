@@ -5,10 +5,9 @@
 
 #include "Unit1.h"
 
-#include "app/ProgramFolders.h"
 #include "app/RunMonitor.h"
 #include "settings/DeviceSettings.h"
-#include "settings/IniFile.h"
+#include "settings/SettingsStore.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -84,11 +83,9 @@ void TForm1::DevicesChanged()
 
 bool TForm1::CopyWhenConnected(const std::vector<TDevice> &came)
 {
-    IniFile ini(IniFilePath);
-    ini.Preload();
     bool started = false;
     for (const TDevice &device : came) {
-        const DeviceSettings values = ReadDeviceSection(ini, device.DeviceName);
+        const DeviceSettings values = Settings->ReadDevice(device.DeviceName);
         // Only the device remembered under that name: another of the same
         // model has another serial number.
         if (!values.CopyOnConnect || values.DeviceSerialNo != device.DeviceSerialNo)

@@ -3,12 +3,11 @@
 
 #include "Unit1.h"
 
-#include "app/ProgramFolders.h"
 #include "device/FolderBackend.h"
 #include "device/SystemDeviceService.h"
 #include "settings/DeviceSettings.h"
-#include "settings/IniFile.h"
 #include "settings/ProgramSettings.h"
+#include "settings/SettingsStore.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -74,8 +73,7 @@ void TForm1::AddNewDevice(const QString &name, const QString &serial)
     DeviceSettings identity;
     identity.DeviceName = name;
     identity.DeviceSerialNo = serial;
-    IniFile ini(IniFilePath);
-    WriteDeviceSection(ini, name, identity, DeviceKeys::Identity);
+    Settings->WriteDevice(name, identity, DeviceKeys::Identity);
 }
 
 void TForm1::ClearCatalogue()
@@ -152,15 +150,14 @@ void TForm1::DeleteDevice()
     // current device stays the removed one; a later save would write it
     // into the neighbour's section. Show no device instead.
     DeviceComboBox->setCurrentIndex(-1);
-    IniFile ini(IniFilePath);
-    WriteDeviceList(ini, DeviceListEntries(), DeviceComboBox->currentText(), Log);
+    Settings->WriteDeviceList(DeviceListEntries(), DeviceComboBox->currentText(), Log);
     // A folder added as this device is offered no longer.
-    if (const QString folder = ReadDeviceSection(ini, name).FolderPath; !folder.isEmpty()) {
+    if (const QString folder = Settings->ReadDevice(name).FolderPath; !folder.isEmpty()) {
         QStringList folders = FolderBackend::AddedFolders();
         folders.removeAll(folder);
         FolderBackend::SetAddedFolders(folders);
     }
-    ini.EraseSection(name);
+    Settings->EraseSection(name);
     Log.WriteLog(QStringLiteral("Device \"%1\" was removed from the list.").arg(name), LogColor::Black);
 }
 
@@ -231,8 +228,7 @@ void TForm1::SelectFolderDevice(const QString &path, bool newlyOffered)
         giveUp(QStringLiteral("Folder \"%1\" could not be added as a device.").arg(path));
         return;
     }
-    IniFile ini(IniFilePath);
-    const DeviceSettings remembered = ReadDeviceSection(ini, found->DeviceName);
+    const DeviceSettings remembered = Settings->ReadDevice(found->DeviceName);
     // One list entry per name: an entry that opens another device keeps it.
     if (remembered.DeviceSerialNo != found->DeviceSerialNo) {
         giveUp(QStringLiteral("Folder \"%1\" was not added: its name \"%2\" already belongs to another device. "
@@ -247,10 +243,10 @@ void TForm1::SelectFolderDevice(const QString &path, bool newlyOffered)
     if (!card && remembered.FolderPath != path) {
         DeviceSettings folder;
         folder.FolderPath = path;
-        WriteDeviceSection(ini, found->DeviceName, folder, DeviceKeys::Folder);
+        Settings->WriteDevice(found->DeviceName, folder, DeviceKeys::Folder);
         // The list is saved too, so that the next start offers the folder
         // again; the device opened at start stays the one saved last.
-        WriteDeviceList(ini, DeviceListEntries(), ReadProgramSection(ini).LastDevice, Log);
+        Settings->WriteDeviceList(DeviceListEntries(), Settings->ReadProgram().LastDevice, Log);
     }
     DeviceComboBox->setCurrentIndex(
         DeviceComboBox->findText(found->DeviceName, Qt::MatchExactly | Qt::MatchCaseSensitive));

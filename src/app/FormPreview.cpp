@@ -5,9 +5,8 @@
 
 #include "Unit1.h"
 
-#include "app/ProgramFolders.h"
 #include "preview/PreviewPanel.h"
-#include "settings/IniFile.h"
+#include "settings/SettingsStore.h"
 
 #include <QGuiApplication>
 #include <QItemSelectionModel>
@@ -91,7 +90,7 @@ void TForm1::SetPreviewVisible(bool visible)
         Previews->Cancel();
     }
     if (initDone_)
-        IniFile(IniFilePath).WriteBool(kSection, QStringLiteral("PreviewVisible"), visible);
+        Settings->WriteBool(kSection, QStringLiteral("PreviewVisible"), visible);
 }
 
 void TForm1::PreviewSelectionChanged()
@@ -171,7 +170,7 @@ void TForm1::PausePreviews(bool busy)
 
 void TForm1::LoadPreviewSettings()
 {
-    IniFile ini(IniFilePath);
+    const SettingsStore &ini = *Settings;
     constexpr int kNone = std::numeric_limits<int>::min();
     const int left = ini.ReadInteger(kSection, QStringLiteral("PreviewLeft"), kNone);
     const int top = ini.ReadInteger(kSection, QStringLiteral("PreviewTop"), kNone);
@@ -192,7 +191,7 @@ void TForm1::LoadPreviewSettings()
 
 void TForm1::SavePreviewSettings()
 {
-    IniFile ini(IniFilePath);
+    SettingsStore &ini = *Settings;
     const QRect bounds = Preview->geometry();
     ini.WriteBool(kSection, QStringLiteral("PreviewVisible"), PreviewBitBtn->isChecked());
     ini.WriteInteger(kSection, QStringLiteral("PreviewLeft"), bounds.x());

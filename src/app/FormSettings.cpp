@@ -3,12 +3,11 @@
 
 #include "Unit1.h"
 
-#include "app/ProgramFolders.h"
 #include "base/DateFormat.h"
 #include "device/FolderBackend.h"
 #include "settings/DeviceSettings.h"
-#include "settings/IniFile.h"
 #include "settings/ProgramSettings.h"
+#include "settings/SettingsStore.h"
 #include "settings/Style.h"
 #include "settings/Unit3.h"
 #include "settings/Unit4.h"
@@ -22,41 +21,13 @@
 #include <QStatusBar>
 #include <QWindow>
 
-namespace {
-
-// "3, 7-9, 12", and how many more after the first few runs.
-QString LineNumbers(const QList<int> &lines)
-{
-    constexpr int kMaxRuns = 20;
-    QStringList runs;
-    int more = 0;
-    for (qsizetype i = 0; i < lines.size();) {
-        qsizetype j = i;
-        while (j + 1 < lines.size() && lines[j + 1] == lines[j] + 1)
-            ++j;
-        if (runs.size() < kMaxRuns)
-            runs << (i == j ? QString::number(lines[i]) : QStringLiteral("%1-%2").arg(lines[i]).arg(lines[j]));
-        else
-            more += int(j - i + 1);
-        i = j + 1;
-    }
-    return runs.join(QStringLiteral(", ")) + (more ? QStringLiteral(" and %1 more").arg(more) : QString());
-}
-
-}  // namespace
-
 void TForm1::LoadSettings()
 {
-    IniFile ini(IniFilePath);
-    ini.Preload();
-    if (const QList<int> ignored = ini.IgnoredLines(); !ignored.isEmpty())
-        Log.WriteLog(QStringLiteral("The settings file %1 has lines that cannot be settings (binary data, NUL bytes, "
-                                    "not UTF-8 or too long); they were ignored and stay in the file as they are: "
-                                    "%2 %3.")
-                         .arg(IniFilePath, ignored.size() == 1 ? QStringLiteral("line") : QStringLiteral("lines"),
-                              LineNumbers(ignored)),
-                     LogColor::Red);
-    const ProgramSettings program = ReadProgramSection(ini);
+    // As the file stands now that the window is shown.
+    Settings->Reload();
+    if (const QString note = Settings->IgnoredLinesNote(); !note.isEmpty())
+        Log.WriteLog(note, LogColor::Red);
+    const ProgramSettings program = Settings->ReadProgram();
     DebugFlag = program.Debug;
     Form4->ShowProgramSettings(program);
     const QString lastDevice = program.LastDevice;
@@ -64,19 +35,19 @@ void TForm1::LoadSettings()
 
     DeviceComboBox->clear();
     QStringList folders;
-    const QStringList entries = ReadDeviceList(ini);
+    const QStringList entries = Settings->ReadDeviceList();
     for (int i = 0; i < entries.size(); ++i) {
         const QString &name = entries.at(i);
         DeviceComboBox->addItem(name);
         Log.WriteDebug(QStringLiteral("Loaded %1 %2").arg(i).arg(name));
         // The folders added as devices are offered again.
-        const QString folder = ReadDeviceSection(ini, name).FolderPath;
+        const QString folder = Settings->ReadDevice(name).FolderPath;
         if (!folder.isEmpty() && !folders.contains(folder))
             folders << folder;
     }
     FolderBackend::SetAddedFolders(folders);
 
-    Connection.CurrentDeviceName = ReadDeviceSection(ini, lastDevice).DeviceName;
+    Connection.CurrentDeviceName = Settings->ReadDevice(lastDevice).DeviceName;
     ReadDeviceSettings(lastDevice);
 
     int selected = -1;
@@ -93,9 +64,7 @@ void TForm1::LoadSettings()
 
 void TForm1::ReadDeviceSettings(const QString &section)
 {
-    IniFile ini(IniFilePath);
-    ini.Preload();
-    const DeviceSettings values = ReadDeviceSection(ini, section);
+    const DeviceSettings values = Settings->ReadDevice(section);
     Connection.CurrentDeviceSerialNo = values.DeviceSerialNo;
     DestLabeledEdit->setText(values.DestPath);
     DateFormatEdit->setText(values.DateFormat);
@@ -108,12 +77,11 @@ void TForm1::ReadDeviceSettings(const QString &section)
 
 void TForm1::SaveSettings()
 {
-    IniFile ini(IniFilePath);
     const QString current = DeviceComboBox->currentText();
-    WriteDeviceList(ini, DeviceListEntries(), current, Log);
+    Settings->WriteDeviceList(DeviceListEntries(), current, Log);
     ProgramSettings style;
     style.StyleName = ChosenStyleName;
-    WriteProgramSection(ini, style, ProgramKeys::Style);
+    Settings->WriteProgram(style, ProgramKeys::Style);
 
     if (!current.trimmed().isEmpty()) {
         DeviceRootEdit->setText(CleanDeviceRoot(DeviceRootEdit->text()));
@@ -126,7 +94,7 @@ void TForm1::SaveSettings()
         values.CopyMode = qMax(0, CopyModeRadioGroup->ItemIndex());
         Form3->StoreDeviceSettings(values);
         Form4->StoreDeviceSettings(values);
-        WriteDeviceSection(ini, current, values, DeviceKeys::All);
+        Settings->WriteDevice(current, values, DeviceKeys::All);
     }
     Log.WriteLog(QStringLiteral("Settings Saved."), LogColor::Black);
 }
@@ -138,12 +106,10 @@ void TForm1::SaveSettingsClick()
 
 void TForm1::LoadFormSettings()
 {
-    IniFile ini(IniFilePath);
-    ini.Preload();
     ProgramSettings designed;
     designed.Width = this->width();
     designed.Height = this->height();
-    const ProgramSettings saved = ReadProgramSection(ini, designed);
+    const ProgramSettings saved = Settings->ReadProgram(designed);
     const int left = saved.Left, top = saved.Top;
     constexpr int kNone = ProgramSettings::kNoPosition;
     const QScreen *primaryScreen = QGuiApplication::primaryScreen();
@@ -215,8 +181,7 @@ void TForm1::SaveFormSettings()
     window.Left = bounds.x();
     window.Top = bounds.y();
     window.WindowState = stateValue;
-    IniFile ini(IniFilePath);
-    WriteProgramSection(ini, window, ProgramKeys::Window);
+    Settings->WriteProgram(window, ProgramKeys::Window);
     SavePreviewSettings();
 }
 

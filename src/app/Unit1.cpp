@@ -15,8 +15,8 @@
 #include "log/ExceptionReport.h"
 #include "log/LogFiles.h"
 #include "log/SystemInfo.h"
-#include "settings/IniFile.h"
 #include "settings/ProgramSettings.h"
+#include "settings/SettingsStore.h"
 #include "settings/Style.h"
 #include "settings/StyleList.h"
 #include "settings/Unit3.h"
@@ -100,8 +100,8 @@ TForm1::TForm1(DeviceService &deviceService, QWidget *parent) : QMainWindow(pare
     resize(least);
     FormCreate();
     Form2 = new TForm2(*StringGrid2, *DeviceRootEdit->Edit, Log, this);
-    Form3 = new TForm3(Log, IniFilePath, Connection.CurrentDeviceName, this);
-    Form4 = new TForm4(Log, IniFilePath, Connection.CurrentDeviceName, this);
+    Form3 = new TForm3(Log, *Settings, Connection.CurrentDeviceName, this);
+    Form4 = new TForm4(Log, *Settings, Connection.CurrentDeviceName, this);
     // The types of every file the last listing or copy run met, filtered or not.
     Form4->SetDeviceFileTypes([this] {
         Engine->FlushRows();
@@ -122,7 +122,7 @@ TForm1::TForm1(DeviceService &deviceService, QWidget *parent) : QMainWindow(pare
     // A run goes by the settings it started with; a change made meanwhile
     // counts from the next run, and the log says so once a run.
     WatchControlChanges(watchContext_.get(), {this, Form3, Form4}, [this] { NoteChangeDuringRun(); });
-    InstallDesktopExtras(this, Log, StatusBar1, HelpButton, AboutButton, Form4->ChangeStyleButton,
+    InstallDesktopExtras(this, Log, *Settings, StatusBar1, HelpButton, AboutButton, Form4->ChangeStyleButton,
                          {{Form2, 110}, {Form3, 130}, {Form4, 120}});
 }
 
@@ -471,9 +471,8 @@ void TForm1::FormCreate()
     Application::SetExceptionHandler(
         [this](QObject *sender, const std::exception &e) { GeneralExceptionHandler(sender, e); });
     SetProgramFolders();
-    IniFile ini(IniFilePath);
-    ini.Preload();
-    ChosenStyleName = ReadProgramSection(ini).StyleName;
+    Settings = std::make_unique<SettingsStore>(IniFilePath);
+    ChosenStyleName = Settings->ReadProgram().StyleName;
     ApplyStyleAtStart(this, ChosenStyleName);
 }
 

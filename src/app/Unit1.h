@@ -30,6 +30,7 @@ class QPushButton;
 class QStatusBar;
 class QToolButton;
 class RunMonitor;
+class SettingsStore;
 class PreviewPanel;
 
 // The main window. The copy run and the listing are the engine's; the
@@ -166,6 +167,8 @@ private:
     void GeneralExceptionHandler(QObject *sender, const std::exception &e);
     bool ExceptionOccurred = false;
 
+    // The settings file, read at start; the dialogs write through it too.
+    std::unique_ptr<SettingsStore> Settings;
     // The dialogs, created with the window and kept for the whole run.
     TForm2 *Form2 = nullptr;
     TForm3 *Form3 = nullptr;

@@ -51,12 +51,7 @@ const Key kKeys[] = {
     {"SkipImportedBefore", &DeviceSettings::SkipImportedBefore, DeviceKeys::Options},
 };
 
-// The device list's own section and its entries' keys.
-QString DevicesSection()
-{
-    return QStringLiteral("Devices");
-}
-
+// The keys of the device list's entries.
 QString ItemKey(int index)
 {
     return QStringLiteral("Item%1").arg(index);
@@ -68,6 +63,11 @@ bool InGroups(DeviceKeys group, DeviceKeys keys)
 }
 
 }  // namespace
+
+QString DevicesSection()
+{
+    return QStringLiteral("Devices");
+}
 
 DeviceSettings::DeviceSettings() : FileFilter(QString::fromLatin1(kDefaultFileFilter))
 {

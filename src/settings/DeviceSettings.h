@@ -65,6 +65,9 @@ QString CleanDeviceRoot(const QString &root);
 
 class LogSink;
 
+// The name of the device list's section.
+QString DevicesSection();
+
 // The list of known devices: DeviceCount and LastDevice in the program
 // section, the entries as Item0, Item1, ... in section Devices (rewritten
 // whole). In debug mode each entry is logged as it is saved.

@@ -4,7 +4,7 @@
 #include "log/LogSink.h"
 #include "settings/DeviceSettings.h"
 #include "settings/DialogKeys.h"
-#include "settings/IniFile.h"
+#include "settings/SettingsStore.h"
 #include "settings/Style.h"
 
 #include <QApplication>
@@ -53,8 +53,8 @@ QLineEdit *CodeField(QWidget *parent)
 
 }  // namespace
 
-TForm3::TForm3(LogSink &log, const QString &iniFilePath, const QString &currentDeviceName, QWidget *parent)
-    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint), log_(log), iniFilePath_(iniFilePath),
+TForm3::TForm3(LogSink &log, SettingsStore &settings, const QString &currentDeviceName, QWidget *parent)
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint), log_(log), settings_(settings),
       currentDeviceName_(currentDeviceName)
 {
     setWindowTitle(QStringLiteral("Post Processing"));
@@ -231,10 +231,9 @@ void TForm3::StoreDeviceSettings(DeviceSettings &values) const
 
 void TForm3::OKButtonClick()
 {
-    IniFile ini(iniFilePath_);
     DeviceSettings values;
     StoreDeviceSettings(values);
-    WriteDeviceSection(ini, currentDeviceName_, values, DeviceKeys::PostProcessing);
+    settings_.WriteDevice(currentDeviceName_, values, DeviceKeys::PostProcessing);
     log_.WriteLog(QStringLiteral("Post Processing Options Saved."), LogColor::Black);
     accept();
 }

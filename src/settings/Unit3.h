@@ -8,6 +8,7 @@
 #include <QPushButton>
 
 class LogSink;
+class SettingsStore;
 struct DeviceSettings;
 
 // The post-processing dialog: the selected device's command run after each
@@ -17,8 +18,8 @@ class TForm3 : public QDialog
 {
     Q_OBJECT
 public:
-    // The settings file is named by the caller; OK writes into it.
-    TForm3(LogSink &log, const QString &iniFilePath, const QString &currentDeviceName, QWidget *parent = nullptr);
+    // OK writes into the settings.
+    TForm3(LogSink &log, SettingsStore &settings, const QString &currentDeviceName, QWidget *parent = nullptr);
 
     QCheckBox *PostFileCopyCommandCheckBox;
     LabeledEdit *PostFileCopyCommandLabeledEdit;
@@ -53,7 +54,7 @@ private:
     void FitHeight();
 
     LogSink &log_;
-    const QString &iniFilePath_;
+    SettingsStore &settings_;
     const QString &currentDeviceName_;
 
     struct Kept

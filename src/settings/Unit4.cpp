@@ -6,8 +6,8 @@
 #include "settings/DeviceSettings.h"
 #include "settings/DialogKeys.h"
 #include "settings/FileFilter.h"
-#include "settings/IniFile.h"
 #include "settings/ProgramSettings.h"
+#include "settings/SettingsStore.h"
 #include "settings/SpinEdit.h"
 #include "settings/Style.h"
 
@@ -51,8 +51,8 @@ QString FilesText(qint64 count)
 
 }  // namespace
 
-TForm4::TForm4(LogSink &log, const QString &iniFilePath, const QString &currentDeviceName, QWidget *parent)
-    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint), log_(log), iniFilePath_(iniFilePath),
+TForm4::TForm4(LogSink &log, SettingsStore &settings, const QString &currentDeviceName, QWidget *parent)
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint), log_(log), settings_(settings),
       currentDeviceName_(currentDeviceName)
 {
     setWindowTitle(QStringLiteral("Options"));
@@ -310,14 +310,13 @@ void TForm4::OKButtonClick()
 {
     if (editor_)
         CommitEditor();
-    IniFile ini(iniFilePath_);
     ProgramSettings options;
     StoreProgramSettings(options);
-    WriteProgramSection(ini, options, ProgramKeys::Options);
+    settings_.WriteProgram(options, ProgramKeys::Options);
     if (!currentDeviceName_.trimmed().isEmpty()) {
         DeviceSettings values;
         StoreDeviceSettings(values);
-        WriteDeviceSection(ini, currentDeviceName_, values, DeviceKeys::Options);
+        settings_.WriteDevice(currentDeviceName_, values, DeviceKeys::Options);
     }
     log_.WriteLog(QStringLiteral("Options Saved."), LogColor::Black);
     accept();

@@ -12,6 +12,7 @@
 #include <functional>
 
 class LogSink;
+class SettingsStore;
 struct DeviceSettings;
 struct ProgramSettings;
 class QComboBox;
@@ -27,8 +28,8 @@ class TForm4 : public QDialog
 {
     Q_OBJECT
 public:
-    // The settings file is named by the caller; OK writes into it.
-    TForm4(LogSink &log, const QString &iniFilePath, const QString &currentDeviceName, QWidget *parent = nullptr);
+    // OK writes into the settings.
+    TForm4(LogSink &log, SettingsStore &settings, const QString &currentDeviceName, QWidget *parent = nullptr);
 
     QLabel *DeviceHeading;
     QCheckBox *ByteLevelCompareCheckBox;
@@ -103,7 +104,7 @@ private:
     bool CommitEditor();
 
     LogSink &log_;
-    const QString &iniFilePath_;
+    SettingsStore &settings_;
     const QString &currentDeviceName_;
     QPointer<QLineEdit> editor_;
     std::function<FileTypeTally()> deviceFileTypes_;

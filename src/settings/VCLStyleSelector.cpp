@@ -1,7 +1,7 @@
 #include "VCLStyleSelector.h"
 
-#include "settings/IniFile.h"
 #include "settings/ProgramSettings.h"
+#include "settings/SettingsStore.h"
 #include "settings/Style.h"
 #include "settings/StyleList.h"
 
@@ -126,9 +126,9 @@ void StylePreview::paintEvent(QPaintEvent *)
     }
 }
 
-TVCLStyleSelectorForm::TVCLStyleSelectorForm(QString iniFilePath, QWidget *parent)
+TVCLStyleSelectorForm::TVCLStyleSelectorForm(SettingsStore &settings, QWidget *parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
-      iniFilePath_(std::move(iniFilePath))
+      settings_(settings)
 {
     setWindowTitle(QStringLiteral("Style Selector"));
     setModal(true);
@@ -210,8 +210,7 @@ void TVCLStyleSelectorForm::StyleListBox1DblClick()
     ChosenStyleName = item->text();
     ProgramSettings style;
     style.StyleName = ChosenStyleName;
-    IniFile ini(iniFilePath_);
-    WriteProgramSection(ini, style, ProgramKeys::Style);
+    settings_.WriteProgram(style, ProgramKeys::Style);
     QMessageBox box(QMessageBox::Information, QApplication::applicationDisplayName(), QStringLiteral("Style Changed:"),
                     QMessageBox::Ok, this);
     box.setInformativeText(QStringLiteral("The style has been changed to ") + ChosenStyleName +

@@ -8,6 +8,7 @@
 #include <QPushButton>
 
 class QStyle;
+class SettingsStore;
 
 // A small window drawn in one style: caption bar, menu bar, three tool
 // buttons and push buttons in their normal, hot, pressed and disabled states.
@@ -38,8 +39,8 @@ class TVCLStyleSelectorForm : public QDialog
 {
     Q_OBJECT
 public:
-    // The chosen style is stored in the settings file at iniFilePath.
-    explicit TVCLStyleSelectorForm(QString iniFilePath, QWidget *parent = nullptr);
+    // The chosen style is stored in the settings.
+    explicit TVCLStyleSelectorForm(SettingsStore &settings, QWidget *parent = nullptr);
 
     QLabel *Label1;
     QListWidget *StyleListBox1;
@@ -57,6 +58,6 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
-    QString iniFilePath_;
+    SettingsStore &settings_;
     bool building_ = false;
 };

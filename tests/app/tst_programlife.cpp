@@ -20,6 +20,7 @@
 #include <QMessageBox>
 #include <QProcess>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QTextDocumentFragment>
 #include <QToolButton>
 
@@ -426,8 +427,10 @@ private slots:
     {
         WriteIni("[Ferrovane]\nDeviceCount=2\nLastDevice=A\n[Devices]\nItem0=A\nItem1=B\n[A]\nDeviceName=A\n");
         Start();
-        const QString saved = IniFilePath;
-        IniFilePath = QDir::tempPath() + QStringLiteral("/gone/away/Ferrovane.ini");
+        // A folder where the file should be.
+        QFile::remove(IniFilePath);
+        QVERIFY(QDir().mkpath(IniFilePath));
+        const auto unblock = qScopeGuard([] { QDir(IniFilePath).removeRecursively(); });
         bool thrown = false;
         {
             ModalWatcher watcher([](QWidget *w) { qobject_cast<QMessageBox *>(w)->button(QMessageBox::Yes)->click(); });
@@ -438,7 +441,6 @@ private slots:
                 QVERIFY(e.Message().startsWith(QStringLiteral("Unable to write to ")));
             }
         }
-        IniFilePath = saved;
         QVERIFY(thrown);
         QVERIFY(form_->DeviceComboBox->updatesEnabled());
     }

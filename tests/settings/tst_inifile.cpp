@@ -1,10 +1,12 @@
 #include "common/TestMain.h"
 
 #include "log/Exception.h"
+#include "log/LogSink.h"
 #include "settings/DeviceSettings.h"
 #include "settings/FileFilter.h"
 #include "settings/IniFile.h"
 #include "settings/ProgramSettings.h"
+#include "settings/SettingsStore.h"
 
 #include <unistd.h>
 
@@ -425,6 +427,56 @@ private slots:
         ini.WriteString(QStringLiteral("Canon"), QStringLiteral("DestPath"), QStringLiteral("/a"));
         QCOMPARE(ReadRaw(),
                  QByteArray(before).replace("Width=800", "Width=900").replace("[Canon]\n", "[Canon]\nDestPath=/a\n"));
+    }
+
+    // The program's one settings store: it names the lines it ignores, its
+    // writes keep them and what was written by hand between two writes, its
+    // reads follow its writes, and each write names the sections it changed.
+    void storeKeepsTheFileAndNamesItsChanges()
+    {
+        struct Quiet : LogSink
+        {
+            void WriteLog(const QString &, LogColor, LogStyle) override {}
+            void WriteLogNoDate(const QString &, LogColor, LogStyle) override {}
+        } quiet;
+        const QByteArray junk("Debug=1\0\0", 9);
+        WriteRaw("; mine\n[Ferrovane]\n" + junk + "\nWidth=800\n");
+        SettingsStore store(path_);
+        QSignalSpy changed(&store, &SettingsStore::changed);
+        QCOMPARE(store.IgnoredLines(), QList<int>{3});
+        QVERIFY2(store.IgnoredLinesNote().startsWith(QStringLiteral("The settings file ") + path_ + " has lines") &&
+                     store.IgnoredLinesNote().endsWith(QStringLiteral(": line 3.")),
+                 qPrintable(store.IgnoredLinesNote()));
+        DeviceSettings cam;
+        cam.DeviceName = QStringLiteral("Cam");
+        cam.DeviceSerialNo = QStringLiteral("42");
+        store.WriteDevice(QStringLiteral("Cam"), cam, DeviceKeys::Identity);
+        {
+            QFile f(path_);
+            QVERIFY(f.open(QIODevice::Append));
+            f.write("[Hand]\nKey=1\n");
+        }
+        store.WriteDeviceList({QStringLiteral("Cam")}, QStringLiteral("Cam"), quiet);
+        QCOMPARE(ReadRaw(), "; mine\n[Ferrovane]\n" + junk +
+                                "\nWidth=800\nDeviceCount=1\nLastDevice=Cam\n[Cam]\nDeviceName=Cam\nDeviceSerialNo=42\n"
+                                "[Hand]\nKey=1\n[Devices]\nItem0=Cam\n");
+        QVERIFY(store.SectionExists(QStringLiteral("Hand")));
+        QCOMPARE(store.ReadDeviceList(), QStringList{"Cam"});
+        QCOMPARE(store.ReadDevice(QStringLiteral("Cam")).DeviceSerialNo, QStringLiteral("42"));
+        QStringList sections;
+        for (const QList<QVariant> &signal : std::as_const(changed))
+            sections << signal.at(0).toString();
+        QCOMPARE(sections, (QStringList{"Cam", "Ferrovane", "Devices"}));
+        // A change from outside is read on Reload.
+        WriteRaw("[Ferrovane]\nWidth=640\n");
+        store.Reload();
+        QCOMPARE(store.ReadProgram().Width, 640);
+        QVERIFY(store.IgnoredLinesNote().isEmpty());
+        // A write that fails names its section too.
+        QVERIFY(QFile::remove(path_) && QDir().mkpath(path_));
+        QVERIFY_THROWS_EXCEPTION(Exception, store.WriteBool(QStringLiteral("Hand"), QStringLiteral("Key"), false));
+        QVERIFY(QDir(path_).removeRecursively());
+        QCOMPARE(changed.last().at(0).toString(), QStringLiteral("Hand"));
     }
 
     void writeAppendsToFileWithoutFinalNewline()

@@ -18,6 +18,7 @@
 #include <QComboBox>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QScopeGuard>
 #include <QStatusBar>
 #include <QTimer>
 #include <QToolButton>
@@ -873,8 +874,10 @@ private slots:
     {
         Start();
         TForm1 &f = *form_;
-        const QString saved = IniFilePath;
-        IniFilePath = QDir::tempPath() + QStringLiteral("/no/such/folder/Ferrovane.ini");
+        // A folder where the file should be.
+        QFile::remove(IniFilePath);
+        QVERIFY(QDir().mkpath(IniFilePath));
+        const auto unblock = qScopeGuard([] { QDir(IniFilePath).removeRecursively(); });
         QString shown;
         {
             ModalWatcher watcher([&](QWidget *w) {
@@ -890,7 +893,6 @@ private slots:
         QVERIFY(LogHas(QStringLiteral("Exception Class Name = Exception")));
         QVERIFY(f.ExceptionOccurred);
         QVERIFY(f.CopyBitBtn->isEnabled());
-        IniFilePath = saved;
     }
 
     // --- window geometry -----------------------------------------------------

@@ -6,6 +6,7 @@
 #include "log/ColorRules.h"
 #include "log/StackTrace.h"
 #include "settings/IniFile.h"
+#include "settings/SettingsStore.h"
 #include "settings/Style.h"
 #include "settings/StyleList.h"
 #include "settings/VCLStyleSelector.h"
@@ -48,11 +49,14 @@ class TestStyles : public QObject
 {
     Q_OBJECT
 
+    std::unique_ptr<SettingsStore> settings_;
+
 private slots:
     void initTestCase() { SetProgramFolders(); }
     void init()
     {
         QFile::remove(IniFilePath);
+        settings_ = std::make_unique<SettingsStore>(IniFilePath);
         ChosenStyleName = QStringLiteral("Auric");
     }
 
@@ -170,7 +174,7 @@ private slots:
     void listIsSortedWithTheChosenStyleSelected()
     {
         ChosenStyleName = QStringLiteral("Luna");
-        TVCLStyleSelectorForm selector(IniFilePath);
+        TVCLStyleSelectorForm selector(*settings_);
         const QStringList texts = ListTexts(selector.StyleListBox1);
         QCOMPARE(texts.size(), 21);
         QStringList sorted = texts;
@@ -186,13 +190,13 @@ private slots:
     void unknownChosenStyleSelectsNothing()
     {
         ChosenStyleName = QStringLiteral("Glitter");
-        TVCLStyleSelectorForm selector(IniFilePath);
+        TVCLStyleSelectorForm selector(*settings_);
         QVERIFY(selector.StyleListBox1->selectedItems().isEmpty());
     }
 
     void previewFollowsTheClick()
     {
-        TVCLStyleSelectorForm selector(IniFilePath);
+        TVCLStyleSelectorForm selector(*settings_);
         selector.show();
         QVERIFY(QTest::qWaitForWindowExposed(&selector));
         QListWidget *list = selector.StyleListBox1;
@@ -230,7 +234,7 @@ private slots:
         QWidget owner;
         owner.resize(600, 400);
         owner.show();
-        auto *selector = new TVCLStyleSelectorForm(IniFilePath, &owner);
+        auto *selector = new TVCLStyleSelectorForm(*settings_, &owner);
         const QPalette before = QApplication::palette();
         QString heading, text;
         QWidget *messageParent = nullptr;
@@ -262,7 +266,7 @@ private slots:
 
     void enterStoresLikeADoubleClick()
     {
-        TVCLStyleSelectorForm selector(IniFilePath);
+        TVCLStyleSelectorForm selector(*settings_);
         {
             bool answered = false;
             ModalWatcher watcher([&](QWidget *w) {
@@ -285,7 +289,7 @@ private slots:
 
     void closeStoresNothing()
     {
-        TVCLStyleSelectorForm selector(IniFilePath);
+        TVCLStyleSelectorForm selector(*settings_);
         selector.show();
         QVERIFY(QTest::qWaitForWindowExposed(&selector));
         QListWidget *list = selector.StyleListBox1;
