@@ -35,7 +35,7 @@ public:
     virtual int CopyModeIndex() = 0;
     // Appends to the hidden grid, and to the visible one when shown.
     virtual void AppendRow(const CatalogueGrid::Row &row, bool shown) = 0;
-    // Shows the progress on the user-interface thread and waits for it.
+    // Hands the progress to the user-interface thread without waiting for it.
     virtual void UpdateUI() = 0;
 };
 
