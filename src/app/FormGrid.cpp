@@ -132,10 +132,10 @@ RunSettings TForm1::ReadControls() const
     if (Form3) {
         DeviceSettings commands;
         Form3->StoreDeviceSettings(commands);
-        values.ForceRun = commands.PostFileCopyForceCheckBox;
-        values.PostFileCopy = {commands.PostFileCopyCommandCheckBox, commands.PostFileCopyCommandLabeledEdit,
+        values.ForceRun = commands.PostFileCopyForceRun;
+        values.PostFileCopy = {commands.PostFileCopyCommandOn, commands.PostFileCopyCommand,
                                commands.PostFileCopySuccessCode};
-        values.PostProcessing = {commands.PostProcessingCommandCheckBox, commands.PostProcessingCommandLabeledEdit,
+        values.PostProcessing = {commands.PostProcessingCommandOn, commands.PostProcessingCommand,
                                  commands.PostProcessingSuccessCode};
     }
     if (Form4) {

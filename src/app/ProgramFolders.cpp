@@ -4,7 +4,6 @@
 #include <QFileInfo>
 
 QString ProgramFolder;
-QString TempFolder;
 QString UserDataFolder;
 QString IniFilePath;
 QString HelpFilePath;
@@ -17,12 +16,11 @@ QString IncludeTrailingPathDelimiter(const QString &path)
     return path.left(end) + QLatin1Char('/');
 }
 
-ProgramFolderSet ComputeProgramFolders(const QString &exeFolder, const QString &tempFolder,
-                                       const QString &xdgConfigHome, const QString &homeFolder)
+ProgramFolderSet ComputeProgramFolders(const QString &exeFolder, const QString &xdgConfigHome,
+                                       const QString &homeFolder)
 {
     ProgramFolderSet set;
     set.ProgramFolder = IncludeTrailingPathDelimiter(exeFolder);
-    set.TempFolder = IncludeTrailingPathDelimiter(tempFolder);
     // The XDG rules ignore a relative value.
     const QString configHome = xdgConfigHome.startsWith(QLatin1Char('/'))
                                    ? xdgConfigHome
@@ -38,9 +36,8 @@ void SetProgramFolders()
     const QFileInfo exe(QStringLiteral("/proc/self/exe"));
     const QString exeFolder = QFileInfo(exe.canonicalFilePath()).absolutePath();
     const ProgramFolderSet set =
-        ComputeProgramFolders(exeFolder, QDir::tempPath(), qEnvironmentVariable("XDG_CONFIG_HOME"), QDir::homePath());
+        ComputeProgramFolders(exeFolder, qEnvironmentVariable("XDG_CONFIG_HOME"), QDir::homePath());
     ProgramFolder = set.ProgramFolder;
-    TempFolder = set.TempFolder;
     UserDataFolder = set.UserDataFolder;
     IniFilePath = set.IniFilePath;
     HelpFilePath = set.HelpFilePath;

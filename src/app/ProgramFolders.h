@@ -5,7 +5,6 @@
 // The program's folders and files, fixed once at start by SetProgramFolders.
 // Every folder ends with exactly one "/".
 extern QString ProgramFolder;   // folder of the running executable
-extern QString TempFolder;      // for temporary files (honours TMPDIR)
 extern QString UserDataFolder;  // settings file and log files
 extern QString IniFilePath;     // UserDataFolder + "Ferrovane.ini"
 extern QString HelpFilePath;    // ProgramFolder + "help/index.html"
@@ -13,16 +12,15 @@ extern QString HelpFilePath;    // ProgramFolder + "help/index.html"
 struct ProgramFolderSet
 {
     QString ProgramFolder;
-    QString TempFolder;
     QString UserDataFolder;
     QString IniFilePath;
     QString HelpFilePath;
 };
 
-// The folders for an executable in exeFolder, a temporary folder and the
-// value of XDG_CONFIG_HOME (empty or relative: ~/.config is used).
-ProgramFolderSet ComputeProgramFolders(const QString &exeFolder, const QString &tempFolder,
-                                       const QString &xdgConfigHome, const QString &homeFolder);
+// The folders for an executable in exeFolder and the value of
+// XDG_CONFIG_HOME (empty or relative: ~/.config is used).
+ProgramFolderSet ComputeProgramFolders(const QString &exeFolder, const QString &xdgConfigHome,
+                                       const QString &homeFolder);
 
 // Fills the globals above and creates the user data folder with its parents.
 // A folder that cannot be created is not reported here: the first write into

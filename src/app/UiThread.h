@@ -16,16 +16,3 @@ template <typename F> void RunOnUiThread(QObject *context, F &&f, bool wait)
     }
     QMetaObject::invokeMethod(context, std::forward<F>(f), wait ? Qt::BlockingQueuedConnection : Qt::QueuedConnection);
 }
-
-// Calls f on the thread of context and returns its result, waiting for it
-// when called from another thread.
-template <typename F> auto CallOnUiThread(QObject *context, F &&f) -> decltype(f())
-{
-    using Result = decltype(f());
-    if (QThread::currentThread() == context->thread())
-        return f();
-    Result result{};
-    QMetaObject::invokeMethod(
-        context, [&] { result = f(); }, Qt::BlockingQueuedConnection);
-    return result;
-}

@@ -146,7 +146,8 @@ private:
     {
         return QStringLiteral("Busy: wait until the copy run or listing has ended, or press Stop.");
     }
-    // Where log files go (UserDataFolder unless a test says otherwise).
+    // The log file saved last in UserDataFolder (after an exception or at
+    // the end); empty when it could not be written there.
     QString LastLogFile;
 
     // The catalogue.

@@ -105,23 +105,6 @@ const QString &CatalogueGrid::CellRef(int column, int row) const
     return row == 0 ? header_[size_t(column)] : rows_[size_t(row - 1)][size_t(column)];
 }
 
-void CatalogueGrid::SetCell(int column, int row, const QString &text)
-{
-    if (column < 0 || column >= kCellCount || row < 0 || row >= RowCount())
-        return;
-    if (column < kColumnCount)
-        ForgetWidths(column);
-    if (row == 0) {
-        header_[size_t(column)] = text;
-        if (column < kColumnCount)
-            emit headerDataChanged(Qt::Horizontal, column, column);
-        return;
-    }
-    rows_[size_t(row - 1)][size_t(column)] = text;
-    if (column < kColumnCount && row - 1 < notified_)
-        emit dataChanged(index(row - 1, column), index(row - 1, column));
-}
-
 void CatalogueGrid::AppendRow(const Row &row)
 {
     if (rows_.empty())

@@ -55,7 +55,6 @@ public:
     int RowCount() const { return int(rows_.size()) + 1; }
     QString Cell(int column, int row) const;
     const QString &CellRef(int column, int row) const;
-    void SetCell(int column, int row, const QString &text);
     const Row &Header() const { return header_; }
 
     // Empties the grid to the header and one empty row, headers written.

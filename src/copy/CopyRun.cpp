@@ -31,15 +31,14 @@ RunSettings RunSettingsOf(const DeviceSettings &device)
     settings.Destination = device.DestPath;
     settings.DateFormat = device.DateFormat;
     settings.CopyMode = device.CopyMode;
-    settings.Filters = {device.FileFiltersCheckBox, DecodeFileFilter(device.FileFilter)};
+    settings.Filters = {device.FileFiltersOn, DecodeFileFilter(device.FileFilter)};
     settings.ByteLevel = device.ByteLevelCompare;
     settings.DeleteFiles = device.DeleteFiles;
-    settings.ForceRun = device.PostFileCopyForceCheckBox;
+    settings.ForceRun = device.PostFileCopyForceRun;
     settings.DateTaken = device.DateSource == 1;
     settings.SkipImportedBefore = device.SkipImportedBefore;
-    settings.PostFileCopy = {device.PostFileCopyCommandCheckBox, device.PostFileCopyCommandLabeledEdit,
-                             device.PostFileCopySuccessCode};
-    settings.PostProcessing = {device.PostProcessingCommandCheckBox, device.PostProcessingCommandLabeledEdit,
+    settings.PostFileCopy = {device.PostFileCopyCommandOn, device.PostFileCopyCommand, device.PostFileCopySuccessCode};
+    settings.PostProcessing = {device.PostProcessingCommandOn, device.PostProcessingCommand,
                                device.PostProcessingSuccessCode};
     return settings;
 }

@@ -1,6 +1,7 @@
 #include "MediaDate.h"
 
 #include "base/DateFormat.h"
+#include "metadata/Exiv2Access.h"
 
 #include <QRegularExpression>
 
@@ -10,7 +11,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <mutex>
 
 // --- ChunkReader ------------------------------------------------------------------
 
@@ -268,23 +268,6 @@ Kind Sniff(const QByteArray &m)
 
 // --- exiv2 ---------------------------------------------------------------------------
 
-// exiv2's set-up and its XMP toolkit are not safe to enter from two threads.
-std::mutex &Exiv2Lock()
-{
-    static std::mutex lock;
-    return lock;
-}
-
-void PrepareExiv2()
-{
-    static std::once_flag once;
-    std::call_once(once, [] {
-        Exiv2::LogMsg::setLevel(Exiv2::LogMsg::mute);
-        Exiv2::XmpParser::initialize();
-        Exiv2::enableBMFF(true);
-    });
-}
-
 Exiv2::Image::AutoPtr NewImage(Kind kind, Exiv2::BasicIo::AutoPtr io)
 {
     switch (kind) {
@@ -364,8 +347,7 @@ void OfferDates(const Exiv2::ExifData &exif, const Exiv2::XmpData &xmp, const Ex
 // The dates of an XMP side file.
 void OfferXmpPacket(const QByteArray &packet, Judge &judge)
 {
-    const std::lock_guard<std::mutex> lock(Exiv2Lock());
-    PrepareExiv2();
+    const auto exiv2 = Exiv2Access();
     try {
         Exiv2::XmpData xmp;
         if (Exiv2::XmpParser::decode(xmp, packet.toStdString()) != 0) {
@@ -382,8 +364,7 @@ void OfferXmpPacket(const QByteArray &packet, Judge &judge)
 // leaves exiv2 halfway: what it read up to there still counts.
 void OfferMetadata(Kind kind, const QByteArray &head, Judge &judge)
 {
-    const std::lock_guard<std::mutex> lock(Exiv2Lock());
-    PrepareExiv2();
+    const auto exiv2 = Exiv2Access();
     try {
         Exiv2::BasicIo::AutoPtr io(
             new Exiv2::MemIo(reinterpret_cast<const Exiv2::byte *>(head.constData()), long(head.size())));

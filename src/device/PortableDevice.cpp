@@ -5,28 +5,6 @@
 #include <array>
 #include <utility>
 
-const char *PropertyKeyName(PROPERTYKEY key)
-{
-    switch (key) {
-    case WPD_OBJECT_ID: return "WPD_OBJECT_ID";
-    case WPD_OBJECT_NAME: return "WPD_OBJECT_NAME";
-    case WPD_OBJECT_ORIGINAL_FILE_NAME: return "WPD_OBJECT_ORIGINAL_FILE_NAME";
-    case WPD_OBJECT_DATE_CREATED: return "WPD_OBJECT_DATE_CREATED";
-    case WPD_OBJECT_SIZE: return "WPD_OBJECT_SIZE";
-    case WPD_OBJECT_CONTENT_TYPE: return "WPD_OBJECT_CONTENT_TYPE";
-    case WPD_DEVICE_TYPE: return "WPD_DEVICE_TYPE";
-    case WPD_DEVICE_MANUFACTURER: return "WPD_DEVICE_MANUFACTURER";
-    case WPD_DEVICE_MODEL: return "WPD_DEVICE_MODEL";
-    case WPD_DEVICE_POWER_SOURCE: return "WPD_DEVICE_POWER_SOURCE";
-    case WPD_DEVICE_POWER_LEVEL: return "WPD_DEVICE_POWER_LEVEL";
-    case WPD_DEVICE_SERIAL_NUMBER: return "WPD_DEVICE_SERIAL_NUMBER";
-    case WPD_DEVICE_FRIENDLY_NAME: return "WPD_DEVICE_FRIENDLY_NAME";
-    case WPD_RESOURCE_DEFAULT: return "WPD_RESOURCE_DEFAULT";
-    case WPD_RESOURCE_THUMBNAIL: return "WPD_RESOURCE_THUMBNAIL";
-    }
-    return "?";
-}
-
 // --- PortableDeviceValues -------------------------------------------------
 
 HRESULT PortableDeviceValues::GetValue(PROPERTYKEY key, PROPVARIANT &value) const
@@ -125,11 +103,6 @@ HRESULT PortableDevicePropVariantCollection::Add(const PROPVARIANT &value)
 std::shared_ptr<PortableDeviceValues> DeviceService::CreateValues()
 {
     return std::make_shared<PortableDeviceValues>();
-}
-
-std::shared_ptr<PortableDeviceKeyCollection> DeviceService::CreateKeyCollection()
-{
-    return std::make_shared<PortableDeviceKeyCollection>();
 }
 
 std::shared_ptr<PortableDevicePropVariantCollection> DeviceService::CreatePropVariantCollection()

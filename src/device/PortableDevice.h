@@ -76,8 +76,6 @@ enum PROPERTYKEY : int {
     WPD_RESOURCE_THUMBNAIL,
 };
 
-const char *PropertyKeyName(PROPERTYKEY key);
-
 // Device types reported under WPD_DEVICE_TYPE.
 enum : std::uint32_t {
     WPD_DEVICE_TYPE_GENERIC = 0,
@@ -255,7 +253,6 @@ public:
     virtual std::shared_ptr<IPortableDeviceManager> CreateManager() = 0;
     virtual std::shared_ptr<IPortableDevice> CreateDevice() = 0;
     virtual std::shared_ptr<PortableDeviceValues> CreateValues();
-    virtual std::shared_ptr<PortableDeviceKeyCollection> CreateKeyCollection();
     virtual std::shared_ptr<PortableDevicePropVariantCollection> CreatePropVariantCollection();
 };
 

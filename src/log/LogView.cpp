@@ -498,12 +498,6 @@ void LogView::SelectAll()
     viewport()->update();
 }
 
-void LogView::ClearSelection()
-{
-    anchor_ = cursor_ = Position();
-    viewport()->update();
-}
-
 void LogView::Copy() const
 {
     if (HasSelection())

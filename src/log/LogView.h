@@ -66,7 +66,6 @@ public:
     bool HasSelection() const;
     QString SelectedText() const;
     void SelectAll();
-    void ClearSelection();
     void Copy() const;
     // The menu the right mouse button opens; the caller owns it.
     QMenu *CreateContextMenu();

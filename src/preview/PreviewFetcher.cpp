@@ -78,12 +78,6 @@ void PreviewFetcher::Cancel()
     ++generation_;
 }
 
-void PreviewFetcher::SetLimits(const PreviewLimits &limits)
-{
-    std::lock_guard<std::mutex> lock(mutex_);
-    limits_ = limits;
-}
-
 void PreviewFetcher::Run()
 {
     // Decoding takes the processor the window and a copy run would
@@ -91,7 +85,6 @@ void PreviewFetcher::Run()
     setpriority(PRIO_PROCESS, id_t(gettid()), 10);
     for (;;) {
         PreviewRequest request;
-        PreviewLimits limits;
         quint64 generation = 0;
         {
             std::unique_lock<std::mutex> lock(mutex_);
@@ -101,7 +94,6 @@ void PreviewFetcher::Run()
             request = std::move(*pending_);
             pending_.reset();
             generation = generation_;
-            limits = limits_;
             fetching_ = true;
             fetchingKey_ = request.Key();
             fetchingBox_ = request.box;
@@ -120,13 +112,10 @@ void PreviewFetcher::Run()
         }
         ++fetches_;
         const QString key = request.Key();
-        PreviewResult result = LoadPreview(
-            request, abandoned,
-            [&](const PreviewResult &interim) {
-                if (!abandoned())
-                    Deliver(key, interim, false);
-            },
-            limits);
+        PreviewResult result = LoadPreview(request, abandoned, [&](const PreviewResult &interim) {
+            if (!abandoned())
+                Deliver(key, interim, false);
+        });
         // Drop the device's objects here, not on the user-interface thread.
         request.content.reset();
         result.box = request.box;

@@ -40,7 +40,6 @@ public:
     PreviewCache &Cache() { return cache_; }
     // Fetches begun by the worker (each costs device reads), for tests and benchmarks.
     int Fetches() const { return fetches_; }
-    void SetLimits(const PreviewLimits &limits);
 
 signals:
     // On the user-interface thread: a picture for the request with this key.
@@ -61,7 +60,6 @@ private:
     QString fetchingKey_;
     QSize fetchingBox_;
     quint64 fetchingGeneration_ = 0;
-    PreviewLimits limits_;
     std::atomic<quint64> generation_{0};
     std::atomic<bool> paused_{false};
     std::atomic<bool> stop_{false};

@@ -4,6 +4,7 @@
 #include "base/FormatSettings.h"
 #include "base/TextRules.h"
 #include "device/DeviceSession.h"
+#include "metadata/Exiv2Access.h"
 
 #include <QBuffer>
 #include <QDateTime>
@@ -29,20 +30,6 @@ constexpr qint64 kMaxPixels = 400ll * 1000 * 1000;
 constexpr qint64 kPreferredPreviewBytes = 3ll << 20;
 // Texts from a file's metadata are data: shown escaped, and never long.
 constexpr qsizetype kMaxFactLength = 80;
-
-void PrepareExiv2()
-{
-    static std::once_flag once;
-    std::call_once(once, [] {
-        // Broken files are expected here; what went wrong reaches the
-        // debug line through the exception, not the terminal.
-        Exiv2::LogMsg::setLevel(Exiv2::LogMsg::mute);
-        Exiv2::XmpParser::initialize();
-#ifdef EXV_ENABLE_BMFF
-        Exiv2::enableBMFF(true);
-#endif
-    });
-}
 
 // What Qt's image plugins say while this thread decodes: kept for the
 // decode to judge (libjpeg pads a file that ends early with grey and only
@@ -463,8 +450,10 @@ QImage DecodePicture(const QByteArray &bytes, QSize box, int orientation, const 
 
 EmbeddedPreview ReadEmbeddedPreview(const QByteArray &bytes, qint64 fileSize, QSize box, const PreviewLimits &limits)
 {
-    PrepareExiv2();
     EmbeddedPreview found;
+    // Held for every call into exiv2, the image's end included; let go
+    // while a preview is decoded.
+    auto exiv2 = Exiv2Access();
     try {
         Exiv2::Image::AutoPtr image =
             Exiv2::ImageFactory::open(reinterpret_cast<const Exiv2::byte *>(bytes.constData()), long(bytes.size()));
@@ -497,7 +486,9 @@ EmbeddedPreview ReadEmbeddedPreview(const QByteArray &bytes, qint64 fileSize, QS
             const QByteArray data =
                 QByteArray::fromRawData(reinterpret_cast<const char *>(preview.pData()), qsizetype(preview.size()));
             QString trouble;
+            exiv2.unlock();
             QImage picture = DecodePicture(data, box, found.facts.orientation, limits, &trouble);
+            exiv2.lock();
             if (!picture.isNull()) {
                 found.image = picture;
                 break;

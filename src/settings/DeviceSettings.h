@@ -9,6 +9,9 @@ class IniFile;
 // section is named after the device's display name. Every reader and writer
 // goes through the one key table behind ReadDeviceSection and
 // WriteDeviceSection, so a key is spelled, typed and defaulted in one place.
+// Some keys still carry the names of the controls that once held them
+// ("PostFileCopyCommandCheckBox"); settings files keep them, the fields are
+// named by what they hold.
 struct DeviceSettings
 {
     QString DeviceName;
@@ -19,14 +22,14 @@ struct DeviceSettings
     int CopyMode = 0;
     bool ByteLevelCompare = false;
     bool DeleteFiles = false;
-    bool PostFileCopyCommandCheckBox = false;
-    bool PostProcessingCommandCheckBox = false;
-    QString PostFileCopyCommandLabeledEdit;
-    QString PostProcessingCommandLabeledEdit;
-    bool PostFileCopyForceCheckBox = false;
+    bool PostFileCopyCommandOn = false;
+    bool PostProcessingCommandOn = false;
+    QString PostFileCopyCommand;
+    QString PostProcessingCommand;
+    bool PostFileCopyForceRun = false;
     QString PostFileCopySuccessCode = QStringLiteral("0");
     QString PostProcessingSuccessCode = QStringLiteral("0");
-    bool FileFiltersCheckBox = true;
+    bool FileFiltersOn = true;
     QString FileFilter;  // encoded; see FileFilter.h
     // Where date folders take their date from: 0 the file's date on the
     // device, 1 the date the photo or video was taken (its metadata).
@@ -40,11 +43,11 @@ struct DeviceSettings
     DeviceSettings();
 };
 
-// Which keys a writer owns: the main window saves them all, each dialog only
-// its own.
+// The keys in groups, as their writers own them: the main window saves them
+// all, each dialog only its own.
 enum class DeviceKeys : unsigned {
     Identity = 1,        // DeviceName, DeviceSerialNo
-    MainWindow = 2,      // DestPath, DateFormat, DeviceRoot, CopyMode
+    Paths = 2,           // DestPath, DateFormat, DeviceRoot, CopyMode: where files come from and go
     Options = 4,         // ByteLevelCompare, DeleteFiles, FileFiltersCheckBox, FileFilter, DateSource,
                          // CopyOnConnect, SkipImportedBefore
     PostProcessing = 8,  // the two commands, their switches, Force and the success codes

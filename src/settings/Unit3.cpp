@@ -209,22 +209,22 @@ void TForm3::PostProcessingCommandCheckBoxClick()
 
 void TForm3::ShowDeviceSettings(const DeviceSettings &values)
 {
-    PostFileCopyCommandCheckBox->setChecked(values.PostFileCopyCommandCheckBox);
-    PostProcessingCommandCheckBox->setChecked(values.PostProcessingCommandCheckBox);
-    PostFileCopyCommandLabeledEdit->setText(values.PostFileCopyCommandLabeledEdit);
-    PostProcessingCommandLabeledEdit->setText(values.PostProcessingCommandLabeledEdit);
-    PostFileCopyForceCheckBox->setChecked(values.PostFileCopyForceCheckBox);
+    PostFileCopyCommandCheckBox->setChecked(values.PostFileCopyCommandOn);
+    PostProcessingCommandCheckBox->setChecked(values.PostProcessingCommandOn);
+    PostFileCopyCommandLabeledEdit->setText(values.PostFileCopyCommand);
+    PostProcessingCommandLabeledEdit->setText(values.PostProcessingCommand);
+    PostFileCopyForceCheckBox->setChecked(values.PostFileCopyForceRun);
     PostFileCopySuccessCode->setText(values.PostFileCopySuccessCode);
     PostProcessingSuccessCode->setText(values.PostProcessingSuccessCode);
 }
 
 void TForm3::StoreDeviceSettings(DeviceSettings &values) const
 {
-    values.PostFileCopyCommandCheckBox = PostFileCopyCommandCheckBox->isChecked();
-    values.PostProcessingCommandCheckBox = PostProcessingCommandCheckBox->isChecked();
-    values.PostFileCopyCommandLabeledEdit = PostFileCopyCommandLabeledEdit->text();
-    values.PostProcessingCommandLabeledEdit = PostProcessingCommandLabeledEdit->text();
-    values.PostFileCopyForceCheckBox = PostFileCopyForceCheckBox->isChecked();
+    values.PostFileCopyCommandOn = PostFileCopyCommandCheckBox->isChecked();
+    values.PostProcessingCommandOn = PostProcessingCommandCheckBox->isChecked();
+    values.PostFileCopyCommand = PostFileCopyCommandLabeledEdit->text();
+    values.PostProcessingCommand = PostProcessingCommandLabeledEdit->text();
+    values.PostFileCopyForceRun = PostFileCopyForceCheckBox->isChecked();
     values.PostFileCopySuccessCode = PostFileCopySuccessCode->text();
     values.PostProcessingSuccessCode = PostProcessingSuccessCode->text();
 }

@@ -256,7 +256,7 @@ void TForm4::ShowDeviceSettings(const DeviceSettings &values)
     CopyOnConnectCheckBox->setChecked(values.CopyOnConnect);
     SkipImportedBeforeCheckBox->setChecked(values.SkipImportedBefore);
     DateSourceComboBox->setCurrentIndex(values.DateSource);
-    FileFiltersCheckBox->setChecked(values.FileFiltersCheckBox);
+    FileFiltersCheckBox->setChecked(values.FileFiltersOn);
     SetFilterList(DecodeFileFilter(values.FileFilter));
     FileFiltersCheckBoxClick();
 }
@@ -268,7 +268,7 @@ void TForm4::StoreDeviceSettings(DeviceSettings &values)
     values.CopyOnConnect = CopyOnConnectCheckBox->isChecked();
     values.SkipImportedBefore = SkipImportedBeforeCheckBox->isChecked();
     values.DateSource = qMax(0, DateSourceComboBox->currentIndex());
-    values.FileFiltersCheckBox = FileFiltersCheckBox->isChecked();
+    values.FileFiltersOn = FileFiltersCheckBox->isChecked();
     QStringList entries = FilterList();
     SortFileFilter(entries);
     SetFilterList(entries);

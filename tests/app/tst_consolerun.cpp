@@ -10,6 +10,7 @@
 #include "device/FolderBackend.h"
 
 #include <QProcess>
+#include <QScopeGuard>
 
 #include <csignal>
 
@@ -222,16 +223,21 @@ private slots:
     }
 
     // Ctrl+C stops the run as Stop does: here while the post-processing
-    // command runs, which is then no longer waited for.
+    // command runs, which is then no longer waited for. The command runs
+    // until the test lets it end, so the run cannot have waited for it.
     void interrupted()
     {
-        Settings("PostProcessingCommandCheckBox=1\nPostProcessingCommandLabeledEdit=sleep 20\n");
+        const QString gate = work_.path() + QStringLiteral("/go");
+        QFile::remove(gate);
+        auto open = qScopeGuard([&] { QFile(gate).open(QIODevice::WriteOnly); });
+        Settings("PostProcessingCommandCheckBox=1\nPostProcessingCommandLabeledEdit=until [ -e '" + gate.toUtf8() +
+                 "' ]; do sleep 0.01; done\n");
         QProcess program;
         Start(program, {QStringLiteral("--copy"), QStringLiteral("Folder card")});
         QByteArray out;
         QTRY_VERIFY_WITH_TIMEOUT((out += program.readAllStandardOutput()).contains("CmdDir = "), 30000);
         QCOMPARE(::kill(pid_t(program.processId()), SIGINT), 0);
-        QVERIFY(program.waitForFinished(10000));
+        QVERIFY(program.waitForFinished(30000));
         QCOMPARE(program.exitCode(), 130);
         out += program.readAllStandardOutput();
         QVERIFY(out.contains("Stop Signalled."));

@@ -300,15 +300,20 @@ private slots:
     }
 
     // Stop while the post-processing command runs: the run stops waiting for
-    // it and ends without statistics.
+    // it and ends without statistics. The command runs until the test lets
+    // it end (or its folder goes), so the run cannot have waited for it.
     void postProcessingWithStop()
     {
-        settings_.PostProcessing = {true, QStringLiteral("sleep 5"), QStringLiteral("0")};
+        const QString gate = dest_->path() + QStringLiteral("/go");
+        settings_.PostProcessing = {
+            true, QStringLiteral("until [ -e '%1' ] || [ ! -d '%2' ]; do sleep 0.01; done").arg(gate, dest_->path()),
+            QStringLiteral("0")};
         QSignalSpy finished(engine_.get(), &CopyRun::copyFinished);
         QCOMPARE(engine_->StartCopying(kCamera, QStringLiteral("Canon EOS"), settings_), CopyRun::Start::Started);
         QTRY_VERIFY(engine_->WaitsForCommand());
         engine_->Stop();
-        QVERIFY(finished.wait(4000));
+        QVERIFY(finished.wait(30000));
+        QVERIFY(QFile(gate).open(QIODevice::WriteOnly));
         QCOMPARE(finished.first().first().value<CopyOutcome>().end, CopyOutcome::End::Stopped);
         QVERIFY(log_.Has(QStringLiteral("Stopped waiting for the command; it goes on running.")));
         QVERIFY(Statistics(0).isEmpty());

@@ -46,7 +46,7 @@ private slots:
         const DeviceSettings defaults = ReadDeviceSection(ini, QStringLiteral("Cam"));
         QCOMPARE(defaults.DateFormat, QStringLiteral("yyyy-mm-dd"));
         QCOMPARE(defaults.PostFileCopySuccessCode, QStringLiteral("0"));
-        QCOMPARE(defaults.FileFiltersCheckBox, true);
+        QCOMPARE(defaults.FileFiltersOn, true);
         QCOMPARE(defaults.FileFilter, QString::fromLatin1(kDefaultFileFilter));
 
         DeviceSettings values;
@@ -57,13 +57,13 @@ private slots:
         values.DeviceRoot = QStringLiteral("Card\\DCIM");
         values.CopyMode = 1;
         values.ByteLevelCompare = values.DeleteFiles = true;
-        values.PostFileCopyCommandCheckBox = values.PostProcessingCommandCheckBox = true;
-        values.PostFileCopyCommandLabeledEdit = QStringLiteral(" 'cp' [Path][File] ~/b ");
-        values.PostProcessingCommandLabeledEdit = QStringLiteral("\"done\"");
-        values.PostFileCopyForceCheckBox = true;
+        values.PostFileCopyCommandOn = values.PostProcessingCommandOn = true;
+        values.PostFileCopyCommand = QStringLiteral(" 'cp' [Path][File] ~/b ");
+        values.PostProcessingCommand = QStringLiteral("\"done\"");
+        values.PostFileCopyForceRun = true;
         values.PostFileCopySuccessCode = QStringLiteral("1");
         values.PostProcessingSuccessCode = QStringLiteral("2");
-        values.FileFiltersCheckBox = false;
+        values.FileFiltersOn = false;
         values.FileFilter = QStringLiteral("jpg|png");
         values.CopyOnConnect = true;
         values.SkipImportedBefore = true;
@@ -78,14 +78,14 @@ private slots:
         QCOMPARE(back.CopyMode, 1);
         QCOMPARE(back.ByteLevelCompare, true);
         QCOMPARE(back.DeleteFiles, true);
-        QCOMPARE(back.PostFileCopyCommandCheckBox, true);
-        QCOMPARE(back.PostProcessingCommandCheckBox, true);
-        QCOMPARE(back.PostFileCopyCommandLabeledEdit, values.PostFileCopyCommandLabeledEdit);
-        QCOMPARE(back.PostProcessingCommandLabeledEdit, values.PostProcessingCommandLabeledEdit);
-        QCOMPARE(back.PostFileCopyForceCheckBox, true);
+        QCOMPARE(back.PostFileCopyCommandOn, true);
+        QCOMPARE(back.PostProcessingCommandOn, true);
+        QCOMPARE(back.PostFileCopyCommand, values.PostFileCopyCommand);
+        QCOMPARE(back.PostProcessingCommand, values.PostProcessingCommand);
+        QCOMPARE(back.PostFileCopyForceRun, true);
         QCOMPARE(back.PostFileCopySuccessCode, QStringLiteral("1"));
         QCOMPARE(back.PostProcessingSuccessCode, QStringLiteral("2"));
-        QCOMPARE(back.FileFiltersCheckBox, false);
+        QCOMPARE(back.FileFiltersOn, false);
         QCOMPARE(back.FileFilter, QStringLiteral("jpg|png"));
         QCOMPARE(back.CopyOnConnect, true);
         QCOMPARE(back.SkipImportedBefore, true);

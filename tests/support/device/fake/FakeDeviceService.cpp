@@ -42,6 +42,8 @@ public:
             *read = 0;
         if (object_.readDelayMs > 0)
             std::this_thread::sleep_for(std::chrono::milliseconds(object_.readDelayMs));
+        if (object_.beforeRead)
+            object_.beforeRead(position_);
         Lock lock(service_.mutex);
         if (service_.onRead)
             service_.onRead(object_.id, position_);

@@ -40,7 +40,10 @@ struct FakeObject
     std::int64_t readEndsAt = -1;  // Read reports the end early (short data)
     std::uint64_t extraBytes = 0;  // generated data past the declared size (an object longer than it says)
     int readDelayMs = 0;           // every Read waits this long (a slow device)
-    bool zeroData = false;         // a sized file's generated data is all zero
+    // Called before every Read with the offset, on the reading thread and
+    // outside the service's lock: where a test holds a transfer.
+    std::function<void(std::uint64_t offset)> beforeRead;
+    bool zeroData = false;  // a sized file's generated data is all zero
     HRESULT deleteCode = S_OK;
     QByteArray thumbnail;  // the device's own thumbnail; none when empty
 };
