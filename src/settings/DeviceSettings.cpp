@@ -139,6 +139,37 @@ void WriteDeviceList(IniFile &ini, const QStringList &entries, const QString &la
     }
 }
 
+QString RememberFolderDevice(IniFile &ini, const QString &name, const QString &serial, const QString &folder, bool card,
+                             QStringList entries, LogSink &log)
+{
+    const DeviceSettings remembered = ReadDeviceSection(ini, name);
+    // One list entry per name: an entry that opens another device keeps it.
+    if (!remembered.DeviceSerialNo.isEmpty() && remembered.DeviceSerialNo != serial)
+        return QStringLiteral("Folder \"%1\" was not added: its name \"%2\" already belongs to another device. "
+                              "Rename the folder, or delete that device from the list first.")
+            .arg(folder, name);
+    if (remembered.DeviceSerialNo.isEmpty()) {
+        DeviceSettings identity;
+        identity.DeviceName = name;
+        identity.DeviceSerialNo = serial;
+        WriteDeviceSection(ini, name, identity, DeviceKeys::Identity);
+    }
+    bool listChanged = !entries.contains(name);
+    if (listChanged)
+        entries << name;
+    if (!card && remembered.FolderPath != folder) {
+        DeviceSettings added;
+        added.FolderPath = folder;
+        WriteDeviceSection(ini, name, added, DeviceKeys::Folder);
+        listChanged = true;
+    }
+    // The list is saved too, so that the next start offers the folder again;
+    // the device opened at start stays the one saved last.
+    if (listChanged)
+        WriteDeviceList(ini, entries, ReadProgramSection(ini).LastDevice, log);
+    return QString();
+}
+
 QStringList ReadDeviceList(const IniFile &ini)
 {
     const int count = ReadProgramSection(ini).DeviceCount;

@@ -71,3 +71,12 @@ class LogSink;
 void WriteDeviceList(IniFile &ini, const QStringList &entries, const QString &lastDevice, LogSink &log);
 // The entries as saved, at most ProgramSettings::kMaxDevices.
 QStringList ReadDeviceList(const IniFile &ini);
+
+// Remembers a folder added as a device, as Add Folder does: the device NAME
+// with serial number SERIAL keeps FOLDER (unless it is a memory card, which
+// is found wherever it is mounted) and is in the device list (ENTRIES, the
+// list as it stands, which is saved with NAME when it lacks it or the folder
+// is new). A name remembered for another serial number is refused: the
+// returned text says why; it is empty when the folder is remembered.
+QString RememberFolderDevice(IniFile &ini, const QString &name, const QString &serial, const QString &folder, bool card,
+                             QStringList entries, LogSink &log);
