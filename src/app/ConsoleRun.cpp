@@ -12,6 +12,7 @@
 #include "device/FolderBackend.h"
 #include "device/SystemDeviceService.h"
 #include "log/ActivityLog.h"
+#include "log/Exception.h"
 #include "log/LogFiles.h"
 #include "settings/DeviceSettings.h"
 #include "settings/ProgramSettings.h"
@@ -20,6 +21,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QEventLoop>
+#include <QFileInfo>
 #include <QLocale>
 #include <QTimer>
 
@@ -31,17 +33,26 @@
 
 namespace {
 
+// The first error writing standard output (0 while there is none): later
+// output no longer goes there, and the program's end says it and fails.
+int outputError = 0;
+
 // Writes all of it, whatever the descriptor takes at a time; a closed pipe
-// is no reason to stop a copy run.
+// or a full disk is no reason to stop a copy run.
 void WriteAll(int fd, const QByteArray &bytes)
 {
+    if (fd == STDOUT_FILENO && outputError)
+        return;
     qsizetype done = 0;
     while (done < bytes.size()) {
         const ssize_t n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
         if (n < 0 && errno == EINTR)
             continue;
-        if (n <= 0)
+        if (n <= 0) {
+            if (fd == STDOUT_FILENO)
+                outputError = n < 0 ? errno : EIO;
             return;
+        }
         done += n;
     }
 }
@@ -49,6 +60,17 @@ void WriteAll(int fd, const QByteArray &bytes)
 void Say(int fd, const QString &text)
 {
     WriteAll(fd, text.toUtf8() + '\n');
+}
+
+// The exit code once the output is known to have gone out: what standard
+// output did not take is an error of its own.
+int Finished(int code)
+{
+    if (!outputError)
+        return code;
+    Say(STDERR_FILENO,
+        QStringLiteral("ferrovane: standard output could not be written: %1").arg(qt_error_string(outputError)));
+    return code == 0 ? 1 : code;
 }
 
 // The log's lines as plain text on standard output, as they are written, in
@@ -88,20 +110,6 @@ private:
     const bool redToErrors_;
     qsizetype printed_ = 0;
     QTimer timer_;
-};
-
-// The device list as the settings file keeps it; a run from the command line
-// leaves that file as it is.
-class KnownDevices : public DiscoveryHost
-{
-public:
-    explicit KnownDevices(QStringList names) : names_(std::move(names)) {}
-    bool IsKnownDevice(const QString &name) override { return names_.contains(name); }
-    void AddNewDevice(const QString &, const QString &) override {}
-    void ClearCatalogue() override {}
-
-private:
-    QStringList names_;
 };
 
 class NoLog : public LogSink
@@ -157,7 +165,9 @@ void OfferAddedFolders(const SettingsStore &store, const QStringList &devices)
 
 int ListDevices(DeviceService &service)
 {
-    const SettingsStore store(IniFilePath);
+    SettingsStore store(IniFilePath);
+    if (const QString ignored = store.IgnoredLinesNote(); !ignored.isEmpty())
+        Say(STDERR_FILENO, ignored);
     OfferAddedFolders(store, store.ReadDeviceList());
     for (const QString &line : FolderDeviceTrouble(qEnvironmentVariable("FERROVANE_FOLDER_DEVICES")) +
                                    FolderDeviceTrouble(FolderBackend::AddedFolders()))
@@ -191,25 +201,31 @@ int ListDevices(DeviceService &service)
     return 0;
 }
 
-int CopyDevice(const QString &deviceName, DeviceService &service)
+int CopyDevice(const QString &deviceName, const QString &destination, DeviceService &service)
 {
-    const SettingsStore store(IniFilePath);
-    const QStringList known = store.ReadDeviceList();
-    if (!known.contains(deviceName)) {
-        Say(STDERR_FILENO, QStringLiteral("ferrovane: the device list holds no device \"%1\".").arg(deviceName));
-        Say(STDERR_FILENO, known.isEmpty()
-                               ? QStringLiteral("The list is empty: choose the device in the window first.")
-                               : QStringLiteral("It holds: \"%1\".").arg(known.join(QStringLiteral("\", \""))));
+    SettingsStore store(IniFilePath);
+    const QString ignored = store.IgnoredLinesNote();
+    // A device never saved from the window copies with the defaults.
+    DeviceSettings settings = store.ReadDevice(deviceName);
+    if (!destination.isEmpty())
+        settings.DestPath = destination;
+    if (settings.DestPath.trimmed().isEmpty()) {
+        if (!ignored.isEmpty())
+            Say(STDERR_FILENO, ignored);
+        Say(STDERR_FILENO, QStringLiteral("ferrovane: the settings file names no destination for \"%1\": give one "
+                                          "with --dest PATH.")
+                               .arg(deviceName));
         return 2;
     }
     DebugFlag = store.ReadProgram().Debug;
-    const DeviceSettings settings = store.ReadDevice(deviceName);
-    OfferAddedFolders(store, known);
+    OfferAddedFolders(store, store.ReadDeviceList());
 
     ActivityLog log;
     ConsolePrinter printer(log.Document());
     log.WriteLog(QStringLiteral("Ferrovane - ") + GetVersionText(), LogColor::Blue, LogStyle::Bold);
     log.WriteLog(QStringLiteral("Copy from the command line: \"%1\"").arg(deviceName), LogColor::Black);
+    if (!ignored.isEmpty())
+        log.WriteLog(ignored, LogColor::Red);
     if (const QString trouble = LogFolderTrouble(UserDataFolder); !trouble.isEmpty())
         log.WriteLog(QStringLiteral("This run's log cannot be saved in ") + UserDataFolder + QStringLiteral(": ") +
                          trouble,
@@ -231,13 +247,14 @@ int CopyDevice(const QString &deviceName, DeviceService &service)
             running->Stop();
     });
 
+    // Only the named device is looked for: the others are not opened, nor
+    // are other mounts looked into.
     DeviceConnection connection(service, log);
     DeviceDiscovery discovery(connection, log);
-    KnownDevices host(known);
-    discovery.ScanPortableDevices(host);
+    const TDevice device = discovery.FindNamedDevice(deviceName, settings.DeviceSerialNo);
     connection.CurrentDeviceName = deviceName;
-    connection.CurrentDeviceSerialNo = settings.DeviceSerialNo;
-    connection.CurrentDeviceID = discovery.FindDeviceID(deviceName, settings.DeviceSerialNo);
+    connection.CurrentDeviceSerialNo = device.DeviceSerialNo;
+    connection.CurrentDeviceID = device.DeviceID;
 
     int code = 1;
     if (connection.CurrentDeviceID.trimmed().isEmpty()) {
@@ -273,11 +290,51 @@ int CopyDevice(const QString &deviceName, DeviceService &service)
 
     DeleteLogFiles(UserDataFolder, store.ReadProgram().MaxLogDays, QDateTime::currentDateTime());
     printer.Print();
+    // The log file keeps what standard output lost.
+    if (outputError)
+        log.WriteLog(QStringLiteral("Standard output could not be written: ") + qt_error_string(outputError),
+                     LogColor::Red, LogStyle::Bold);
     SaveTheLog(log.Document());
     return code;
 }
 
-int RunWithoutWindow(int &argc, char **argv)
+int AddFolderDevice(const QString &folder, DeviceService &service)
+{
+    SettingsStore store(IniFilePath);
+    if (const QString ignored = store.IgnoredLinesNote(); !ignored.isEmpty())
+        Say(STDERR_FILENO, ignored);
+    const QStringList trouble = FolderDeviceTrouble(QStringList{folder});
+    for (const QString &line : trouble)
+        Say(STDERR_FILENO, line);
+    const QString path = QFileInfo(folder).canonicalFilePath();
+    if (!trouble.isEmpty() || path.isEmpty())
+        return 1;
+    // Named and identified as a scan of it does.
+    const DeviceEntry entry = FolderBackend::EntryFor(path);
+    const QString name = DeviceDisplayName(entry.manufacturer, entry.description);
+    NoLog quiet;
+    DeviceConnection connection(service, quiet);
+    const QString serial = connection.GetDeviceSerialNo(FolderBackend::DeviceIdFor(path));
+    if (name.isEmpty() || serial.isEmpty()) {
+        Say(STDERR_FILENO, QStringLiteral("Folder \"%1\" could not be added as a device.").arg(path));
+        return 1;
+    }
+    try {
+        if (const QString refused = store.RememberFolderDevice(name, serial, path, FolderBackend::IsMountedCard(path),
+                                                               store.ReadDeviceList(), quiet);
+            !refused.isEmpty()) {
+            Say(STDERR_FILENO, refused);
+            return 1;
+        }
+    } catch (const Exception &e) {
+        Say(STDERR_FILENO, QStringLiteral("ferrovane: ") + e.Message());
+        return 1;
+    }
+    Say(STDOUT_FILENO, name);
+    return 0;
+}
+
+int RunWithoutWindow(int &argc, char **argv, const ProgramArguments &arguments)
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("Ferrovane"));
@@ -286,26 +343,23 @@ int RunWithoutWindow(int &argc, char **argv)
     // Output that nobody reads any more is no reason to end a copy run.
     std::signal(SIGPIPE, SIG_IGN);
 
-    const ProgramArguments arguments = ParseProgramArguments(QCoreApplication::arguments(), QDir::currentPath());
-    switch (arguments.mode) {
-    case ProgramArguments::Mode::Help: WriteAll(STDOUT_FILENO, UsageText().toUtf8()); return 0;
-    case ProgramArguments::Mode::Version:
-        Say(STDOUT_FILENO, QStringLiteral("Ferrovane - ") + GetVersionText());
-        return 0;
-    case ProgramArguments::Mode::List:
-    case ProgramArguments::Mode::Copy:
-        if (!arguments.error.isEmpty())
-            break;
-        {
-            SetProgramFolders();
-            InitFormatSettingsFromSystem();
-            const std::unique_ptr<DeviceService> devices = CreateSystemDeviceService();
-            return arguments.mode == ProgramArguments::Mode::List ? ListDevices(*devices)
-                                                                  : CopyDevice(arguments.deviceName, *devices);
-        }
-    case ProgramArguments::Mode::Window: break;
+    using Mode = ProgramArguments::Mode;
+    if (!arguments.error.isEmpty() || arguments.mode == Mode::Window) {
+        Say(STDERR_FILENO, QStringLiteral("ferrovane: ") + arguments.error);
+        Say(STDERR_FILENO, QStringLiteral("Try \"ferrovane --help\"."));
+        return 2;
     }
-    Say(STDERR_FILENO, QStringLiteral("ferrovane: ") + arguments.error);
-    Say(STDERR_FILENO, QStringLiteral("Try \"ferrovane --help\"."));
-    return 2;
+    switch (arguments.mode) {
+    case Mode::Help: WriteAll(STDOUT_FILENO, UsageText().toUtf8()); return Finished(0);
+    case Mode::Version: Say(STDOUT_FILENO, QStringLiteral("Ferrovane - ") + GetVersionText()); return Finished(0);
+    default: break;
+    }
+    SetProgramFolders();
+    InitFormatSettingsFromSystem();
+    const std::unique_ptr<DeviceService> devices = CreateSystemDeviceService();
+    switch (arguments.mode) {
+    case Mode::List: return Finished(ListDevices(*devices));
+    case Mode::Copy: return Finished(CopyDevice(arguments.deviceName, arguments.destination, *devices));
+    default: return Finished(AddFolderDevice(arguments.folder, *devices));
+    }
 }

@@ -228,25 +228,12 @@ void TForm1::SelectFolderDevice(const QString &path, bool newlyOffered)
         giveUp(QStringLiteral("Folder \"%1\" could not be added as a device.").arg(path));
         return;
     }
-    const DeviceSettings remembered = Settings->ReadDevice(found->DeviceName);
-    // One list entry per name: an entry that opens another device keeps it.
-    if (remembered.DeviceSerialNo != found->DeviceSerialNo) {
-        giveUp(QStringLiteral("Folder \"%1\" was not added: its name \"%2\" already belongs to another device. "
-                              "Rename the folder, or delete that device from the list first.")
-                   .arg(path, found->DeviceName));
+    if (const QString refused =
+            Settings->RememberFolderDevice(found->DeviceName, found->DeviceSerialNo, path,
+                                           FolderBackend::IsMountedCard(path), DeviceListEntries(), Log);
+        !refused.isEmpty()) {
+        giveUp(refused);
         return;
-    }
-    // A memory card is found whenever it is mounted, wherever that is.
-    const VolumeIdentity volume = IdentifyVolume(path);
-    const bool card = volume.mountRoot && (QFileInfo(path + QStringLiteral("/DCIM")).isDir() ||
-                                           QFileInfo(path + QStringLiteral("/dcim")).isDir());
-    if (!card && remembered.FolderPath != path) {
-        DeviceSettings folder;
-        folder.FolderPath = path;
-        Settings->WriteDevice(found->DeviceName, folder, DeviceKeys::Folder);
-        // The list is saved too, so that the next start offers the folder
-        // again; the device opened at start stays the one saved last.
-        Settings->WriteDeviceList(DeviceListEntries(), Settings->ReadProgram().LastDevice, Log);
     }
     DeviceComboBox->setCurrentIndex(
         DeviceComboBox->findText(found->DeviceName, Qt::MatchExactly | Qt::MatchCaseSensitive));

@@ -4,18 +4,48 @@
 #include <QDir>
 #include <QRegularExpression>
 
-bool WantsNoWindow(const QStringList &arguments)
+QStringList WithoutToolkitOptions(const QStringList &arguments)
 {
-    for (const QString &a : arguments.mid(1)) {
-        if (a == QLatin1String("--"))
-            return false;
-        for (const char *option : {"--help", "-h", "--version", "--list", "--copy"})
-            if (a == QLatin1String(option))
-                return true;
-        if (a.startsWith(QLatin1String("--copy=")))
-            return true;
+    // Those of Qt's application classes and its X11 platform, with one or
+    // two dashes.
+    static const QStringList withValue = {"platform",
+                                          "platformpluginpath",
+                                          "platformtheme",
+                                          "plugin",
+                                          "qwindowgeometry",
+                                          "geometry",
+                                          "qwindowicon",
+                                          "icon",
+                                          "qwindowtitle",
+                                          "title",
+                                          "session",
+                                          "style",
+                                          "stylesheet",
+                                          "display",
+                                          "name",
+                                          "visual"};
+    static const QStringList alone = {"reverse", "testability", "widgetcount", "dograb", "nograb", "qmljsdebugger"};
+    static const QStringList ours = {"--copy", "--dest", "--add-folder"};
+    QStringList left = arguments.mid(0, 1);
+    for (qsizetype i = 1; i < arguments.size(); ++i) {
+        const QString &a = arguments[i];
+        if (a == QLatin1String("--")) {
+            left << arguments.mid(i);
+            break;
+        }
+        const QString option = a.startsWith(QLatin1String("--")) ? a.mid(2) : a.mid(1);
+        if (!a.startsWith(QLatin1Char('-')) || option.isEmpty()) {
+            left << a;
+        } else if (ours.contains(a)) {
+            left << arguments.mid(i, 2);  // a value may look like an option
+            ++i;
+        } else if (withValue.contains(option)) {
+            ++i;  // and its value
+        } else if (!alone.contains(option) && !withValue.contains(option.section(QLatin1Char('='), 0, 0))) {
+            left << a;
+        }
     }
-    return false;
+    return left;
 }
 
 ProgramArguments ParseProgramArguments(const QStringList &arguments, const QString &workingFolder)
@@ -25,7 +55,9 @@ ProgramArguments ParseProgramArguments(const QStringList &arguments, const QStri
     const QCommandLineOption version(QStringLiteral("version"));
     const QCommandLineOption list(QStringLiteral("list"));
     const QCommandLineOption copy(QStringLiteral("copy"), QString(), QStringLiteral("name"));
-    parser.addOptions({help, version, list, copy});
+    const QCommandLineOption dest(QStringLiteral("dest"), QString(), QStringLiteral("path"));
+    const QCommandLineOption addFolder(QStringLiteral("add-folder"), QString(), QStringLiteral("path"));
+    parser.addOptions({help, version, list, copy, dest, addFolder});
     parser.addPositionalArgument(QStringLiteral("location"),
                                  QStringLiteral("A memory card or folder to copy from: it is selected in the device "
                                                 "list, and added as a folder device when it is new."),
@@ -45,17 +77,35 @@ ProgramArguments ParseProgramArguments(const QStringList &arguments, const QStri
         return result;
     }
     const QStringList positional = parser.positionalArguments();
-    if (parser.isSet(list) || parser.isSet(copy)) {
-        if (parser.isSet(list) && parser.isSet(copy))
-            result.error = QStringLiteral("--list and --copy cannot be given together.");
-        else if (parser.values(copy).size() > 1)
-            result.error = QStringLiteral("--copy names one device.");
+    const auto absolute = [&workingFolder](const QString &path) {
+        return path.isEmpty() ? path : QDir::cleanPath(QDir(workingFolder).absoluteFilePath(path));
+    };
+    const int jobs = int(parser.isSet(list)) + int(parser.isSet(copy)) + int(parser.isSet(addFolder));
+    if (jobs > 0) {
+        if (jobs > 1)
+            result.error = QStringLiteral("Only one of --list, --copy and --add-folder can be given.");
+        else if (parser.values(copy).size() > 1 || parser.values(dest).size() > 1 ||
+                 parser.values(addFolder).size() > 1)
+            result.error = QStringLiteral("--copy, --dest and --add-folder can each be given once.");
         else if (parser.isSet(copy) && parser.value(copy).isEmpty())
             result.error = QStringLiteral("--copy needs the name of a device.");
+        else if (parser.isSet(dest) && !parser.isSet(copy))
+            result.error = QStringLiteral("--dest goes with --copy.");
+        else if ((parser.isSet(dest) && parser.value(dest).isEmpty()) ||
+                 (parser.isSet(addFolder) && parser.value(addFolder).isEmpty()))
+            result.error = QStringLiteral("--dest and --add-folder need a folder.");
         else if (!positional.isEmpty())
             result.error = QStringLiteral("Unexpected argument '%1'.").arg(positional.first());
-        result.mode = parser.isSet(list) ? ProgramArguments::Mode::List : ProgramArguments::Mode::Copy;
+        result.mode = parser.isSet(list)   ? ProgramArguments::Mode::List
+                      : parser.isSet(copy) ? ProgramArguments::Mode::Copy
+                                           : ProgramArguments::Mode::AddFolder;
         result.deviceName = parser.value(copy);
+        result.destination = absolute(parser.value(dest));
+        result.folder = absolute(parser.value(addFolder));
+        return result;
+    }
+    if (parser.isSet(dest)) {
+        result.error = QStringLiteral("--dest goes with --copy.");
         return result;
     }
     if (positional.size() > 1) {
@@ -78,8 +128,14 @@ QString UsageText()
                           "                             device when it is new.\n"
                           "  ferrovane --list           Print the attached devices, one a line: the name, the\n"
                           "                             kind and the serial number, separated by tabs.\n"
-                          "  ferrovane --copy \"NAME\"    Copy from the device NAME, as the window's device list\n"
-                          "                             names it, with its saved settings, without a window.\n"
+                          "  ferrovane --copy \"NAME\" [--dest PATH]\n"
+                          "                             Copy from the attached device NAME, as --list names it,\n"
+                          "                             with the settings the window saved for it, without a\n"
+                          "                             window. --dest gives the destination folder for this\n"
+                          "                             run; a device without a saved destination needs it.\n"
+                          "  ferrovane --add-folder PATH\n"
+                          "                             Remember the folder PATH as a device, as the window's\n"
+                          "                             Add Folder does, and print its name.\n"
                           "  ferrovane --help           Print this help.\n"
                           "  ferrovane --version        Print the version.\n"
                           "\n"
@@ -91,7 +147,8 @@ QString UsageText()
                           "Exit codes of --copy:\n"
                           "  0    the run had no errors\n"
                           "  1    the run had errors, or the device was not attached, could not be opened\n"
-                          "       or is being copied by another Ferrovane\n"
-                          "  2    bad usage, or a name that is not in the device list\n"
+                          "       or is being copied by another Ferrovane, or the output could not be\n"
+                          "       written\n"
+                          "  2    bad usage, or no destination\n"
                           "  130  stopped by Ctrl+C (143 by SIGTERM, 129 by SIGHUP)\n");
 }

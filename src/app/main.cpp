@@ -12,12 +12,15 @@
 
 int main(int argc, char *argv[])
 {
-    // --help, --version, --list and --copy need no window, nor a display.
+    // The arguments are read before any display is opened: --help,
+    // --version, --list, --copy and --add-folder need none, and a mistake is
+    // said the same way with a display or without one.
     QStringList given;
     for (int i = 0; i < argc; ++i)
         given << QString::fromLocal8Bit(argv[i]);
-    if (WantsNoWindow(given))
-        return RunWithoutWindow(argc, argv);
+    const ProgramArguments early = ParseProgramArguments(WithoutToolkitOptions(given), QDir::currentPath());
+    if (!early.error.isEmpty() || early.mode != ProgramArguments::Mode::Window)
+        return RunWithoutWindow(argc, argv, early);
 
     Application app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Ferrovane"));

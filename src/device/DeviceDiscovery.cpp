@@ -138,6 +138,34 @@ bool DeviceDiscovery::Scan(DiscoveryHost &host, const std::vector<TDevice> *befo
     return true;
 }
 
+TDevice DeviceDiscovery::FindNamedDevice(const QString &name, const QString &serial)
+{
+    const std::shared_ptr<IPortableDeviceManager> manager = connection_.Service().CreateManager();
+    QStringList ids;
+    if (!manager || FAILED(manager->GetDevicesNamed(name, ids))) {
+        log_.WriteLog(QStringLiteral("No Portable Devices found."), LogColor::Red);
+        return TDevice{};
+    }
+    for (const QString &id : std::as_const(ids)) {
+        const QString found = connection_.GetDeviceSerialNo(id);
+        if (!serial.isEmpty() && found != serial) {
+            log_.WriteLog(QStringLiteral("Device \"%1\" with serial number \"%2\" is not the one in the settings "
+                                         "(serial number \"%3\").")
+                              .arg(name, found, serial),
+                          LogColor::Red);
+            continue;
+        }
+        QString friendlyName;
+        manager->GetDeviceFriendlyName(id, friendlyName);
+        log_.WriteLog(QStringLiteral("Device = ") + name, LogColor::Blue);
+        log_.WriteLog(QStringLiteral("Name = ") + friendlyName, LogColor::Blue);
+        log_.WriteLog(QStringLiteral("Serial No. = ") + found, LogColor::Black);
+        log_.WriteLog(QStringLiteral("Device ID = ") + id, LogColor::Black);
+        return TDevice{name, found, id};
+    }
+    return TDevice{};
+}
+
 QString DeviceDiscovery::FindDeviceID(const QString &name, const QString &serial) const
 {
     QString id;

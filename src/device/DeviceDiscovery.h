@@ -68,6 +68,13 @@ public:
     // serial number; empty when none matches.
     QString FindDeviceID(const QString &name, const QString &serial) const;
 
+    // One device looked up by its name alone, without a scan of the others
+    // or a change to the table: the first attached device of that name whose
+    // serial number is the given one (any, when none is given), logged as a
+    // scan logs it. Empty when none is attached; a device of the name with
+    // another serial number is named in the log.
+    TDevice FindNamedDevice(const QString &name, const QString &serial);
+
     static constexpr int kMaxConnectedDevices = 50;
     const TDevice &ConnectedDevice(int index) const { return connected_[size_t(index)]; }
     int ConnectedDeviceCount() const { return count_; }

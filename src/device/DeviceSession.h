@@ -67,6 +67,9 @@ public:
     // True when the identifier belongs to this backend.
     virtual bool Owns(const QString &deviceId) const = 0;
     virtual HRESULT Enumerate(std::vector<DeviceEntry> &devices) = 0;
+    // The devices whose display name is exactly this one; a backend that can
+    // tell names apart without opening or reading every device does so.
+    virtual HRESULT EnumerateNamed(const QString &name, std::vector<DeviceEntry> &devices);
     virtual HRESULT Open(const QString &deviceId, std::shared_ptr<DeviceSession> &session) = 0;
 };
 

@@ -1,5 +1,6 @@
 #include "FolderBackend.h"
 
+#include "device/DeviceDiscovery.h"
 #include "device/SystemDeviceService.h"
 
 #include "base/FileNames.h"
@@ -619,7 +620,8 @@ VolumeIdentity IdentifyVolume(const QString &folder)
 }
 
 FolderBackend::FolderBackend(std::function<QStringList()> folders)
-    : folders_(folders ? std::move(folders) : std::function<QStringList()>(&FolderBackend::DefaultFolders))
+    : folders_(folders ? std::move(folders) : std::function<QStringList()>(&FolderBackend::DefaultFolders)),
+      defaultFolders_(!folders)
 {
 }
 
@@ -638,7 +640,7 @@ bool FolderBackend::Owns(const QString &deviceId) const
     return deviceId.startsWith(kPrefix);
 }
 
-QStringList FolderBackend::CardMounts(const QByteArray &mountTable)
+QStringList FolderBackend::MountPoints(const QByteArray &mountTable)
 {
     // "36 35 98:0 /mnt1 /mnt/card rw,noatime master:1 - vfat /dev/sdb1 rw"
     QStringList mounts;
@@ -650,9 +652,29 @@ QStringList FolderBackend::CardMounts(const QByteArray &mountTable)
         if (point == QLatin1String("/") || point.startsWith(QStringLiteral("/proc")) ||
             point.startsWith(QStringLiteral("/sys")) || point.startsWith(QStringLiteral("/dev")))
             continue;
-        if (QFileInfo(point + QStringLiteral("/DCIM")).isDir() || QFileInfo(point + QStringLiteral("/dcim")).isDir())
-            mounts << point;
+        mounts << point;
     }
+    return mounts;
+}
+
+namespace {
+
+bool HoldsDcim(const QString &folder)
+{
+    return QFileInfo(folder + QStringLiteral("/DCIM")).isDir() || QFileInfo(folder + QStringLiteral("/dcim")).isDir();
+}
+
+QStringList EnvironmentFolders()
+{
+    return qEnvironmentVariable("FERROVANE_FOLDER_DEVICES").split(QLatin1Char(':'), Qt::SkipEmptyParts);
+}
+
+}  // namespace
+
+QStringList FolderBackend::CardMounts(const QByteArray &mountTable)
+{
+    QStringList mounts = MountPoints(mountTable);
+    mounts.removeIf([](const QString &point) { return !HoldsDcim(point); });
     return mounts;
 }
 
@@ -682,10 +704,7 @@ QStringList FolderBackend::DefaultFolders()
     QStringList folders;
     if (mounts.open(QIODevice::ReadOnly))
         folders = CardMounts(mounts.readAll());
-    for (const QString &folder :
-         qEnvironmentVariable("FERROVANE_FOLDER_DEVICES").split(QLatin1Char(':'), Qt::SkipEmptyParts))
-        folders << folder;
-    return folders + AddedFolders();
+    return folders + EnvironmentFolders() + AddedFolders();
 }
 
 namespace {
@@ -729,6 +748,16 @@ DeviceEntry FolderBackend::NameDevice(const QString &path, const VolumeIdentity 
     return entry;
 }
 
+DeviceEntry FolderBackend::EntryFor(const QString &path)
+{
+    return NameDevice(path, IdentifyVolume(path), HoldsDcim(path));
+}
+
+bool FolderBackend::IsMountedCard(const QString &path)
+{
+    return IdentifyVolume(path).mountRoot && HoldsDcim(path);
+}
+
 HRESULT FolderBackend::Enumerate(std::vector<DeviceEntry> &devices)
 {
     devices.clear();
@@ -738,10 +767,36 @@ HRESULT FolderBackend::Enumerate(std::vector<DeviceEntry> &devices)
         if (path.isEmpty() || !QFileInfo(path).isDir() || seen.contains(path))
             continue;
         seen << path;
-        const VolumeIdentity volume = IdentifyVolume(path);
-        const bool card =
-            QFileInfo(path + QStringLiteral("/DCIM")).isDir() || QFileInfo(path + QStringLiteral("/dcim")).isDir();
-        devices.push_back(NameDevice(path, volume, card));
+        devices.push_back(EntryFor(path));
+    }
+    return S_OK;
+}
+
+HRESULT FolderBackend::EnumerateNamed(const QString &name, std::vector<DeviceEntry> &devices)
+{
+    if (!defaultFolders_)
+        return DeviceBackend::EnumerateNamed(name, devices);
+    devices.clear();
+    const auto named = [&name](const DeviceEntry &entry) {
+        return DeviceDisplayName(entry.manufacturer, entry.description) == name;
+    };
+    // A mount point in the table is already canonical; it is looked into
+    // only when its name may be the one wanted.
+    QStringList folders;
+    QFile mounts(MountTablePath());
+    for (const QString &point : MountPoints(mounts.open(QIODevice::ReadOnly) ? mounts.readAll() : QByteArray()))
+        if (named(NameDevice(point, IdentifyVolume(point), true)) && HoldsDcim(point))
+            folders << point;
+    // The folders named by the user are their own to look at.
+    folders << EnvironmentFolders() << AddedFolders();
+    QStringList seen;
+    for (const QString &folder : std::as_const(folders)) {
+        const QString path = QFileInfo(folder).canonicalFilePath();
+        if (path.isEmpty() || !QFileInfo(path).isDir() || seen.contains(path))
+            continue;
+        seen << path;
+        if (DeviceEntry entry = EntryFor(path); named(entry))
+            devices.push_back(std::move(entry));
     }
     return S_OK;
 }
@@ -751,12 +806,7 @@ HRESULT FolderBackend::Open(const QString &deviceId, std::shared_ptr<DeviceSessi
     const QString path = deviceId.mid(kPrefix.size());
     if (!QFileInfo(path).isDir())
         return E_FOLDER_GONE;
-    std::vector<DeviceEntry> devices;
-    Enumerate(devices);
-    DeviceEntry entry{deviceId, QStringLiteral("Folder"), QFileInfo(path).fileName(), path};
-    for (const DeviceEntry &d : devices)
-        if (d.deviceId == deviceId)
-            entry = d;
-    session = std::make_shared<FolderSession>(path, entry, IdentifyVolume(path));
+    // Named as the device list names it; no other folder is looked at.
+    session = std::make_shared<FolderSession>(path, EntryFor(path), IdentifyVolume(path));
     return S_OK;
 }

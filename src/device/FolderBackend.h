@@ -29,6 +29,11 @@ public:
 
     bool Owns(const QString &deviceId) const override;
     HRESULT Enumerate(std::vector<DeviceEntry> &devices) override;
+    // Only the folders that can bear the name are looked at: a mounted
+    // volume's name comes from the mount table and the system's disk
+    // information, so no other mount is touched (a hung network or FUSE
+    // mount holds up nothing).
+    HRESULT EnumerateNamed(const QString &name, std::vector<DeviceEntry> &devices) override;
     HRESULT Open(const QString &deviceId, std::shared_ptr<DeviceSession> &session) override;
 
     static QString DeviceIdFor(const QString &folder);
@@ -37,6 +42,9 @@ public:
     // Mount points from a mount table (/proc/self/mountinfo syntax) whose
     // root holds a DCIM folder.
     static QStringList CardMounts(const QByteArray &mountTable);
+    // The mount points of a mount table that may be cards, without looking
+    // into any of them.
+    static QStringList MountPoints(const QByteArray &mountTable);
     static QStringList DefaultFolders();
     // The folders the user added as devices, which the window remembers in
     // the settings file; part of the default folders from here on.
@@ -44,7 +52,12 @@ public:
     static QStringList AddedFolders();
     // How the device list names a folder or volume.
     static DeviceEntry NameDevice(const QString &path, const VolumeIdentity &volume, bool card);
+    // The device a folder is, by its canonical path.
+    static DeviceEntry EntryFor(const QString &path);
+    // True when the folder is a mounted memory card (a volume with DCIM).
+    static bool IsMountedCard(const QString &path);
 
 private:
     std::function<QStringList()> folders_;
+    bool defaultFolders_;
 };

@@ -242,6 +242,10 @@ public:
     virtual HRESULT GetDeviceManufacturer(const QString &deviceId, QString &text) = 0;
     virtual HRESULT GetDeviceDescription(const QString &deviceId, QString &text) = 0;
     virtual HRESULT GetDeviceFriendlyName(const QString &deviceId, QString &text) = 0;
+    // The identifiers of the attached devices whose display name is exactly
+    // this one (see DeviceDisplayName). A manager may look at fewer devices
+    // to find them than GetDevices does; by default it asks them all.
+    virtual HRESULT GetDevicesNamed(const QString &name, QStringList &deviceIds);
 };
 
 // Creates the service's objects. A creation that cannot be made gives null;

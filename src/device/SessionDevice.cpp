@@ -3,6 +3,8 @@
 
 #include "device/DeviceSession.h"
 
+#include "device/DeviceDiscovery.h"
+
 #include <QDateTime>
 #include <QFileInfo>
 #include <QHash>
@@ -430,6 +432,22 @@ public:
             deviceIds << entry.deviceId;
         return S_OK;
     }
+    // The backends are asked in turn, and the first that has a device of
+    // this name ends the search: copying a card opens no camera.
+    HRESULT GetDevicesNamed(const QString &name, QStringList &deviceIds) override
+    {
+        deviceIds.clear();
+        if (!taken_) {
+            taken_ = true;
+            for (const auto &backend : backends_)
+                if (SUCCEEDED(backend->EnumerateNamed(name, entries_)) && !entries_.empty())
+                    break;
+        }
+        for (const DeviceEntry &entry : entries_)
+            if (DeviceDisplayName(entry.manufacturer, entry.description) == name)
+                deviceIds << entry.deviceId;
+        return S_OK;
+    }
     HRESULT GetDeviceManufacturer(const QString &deviceId, QString &text) override
     {
         return Text(deviceId, text, &DeviceEntry::manufacturer);
@@ -493,6 +511,32 @@ private:
 };
 
 }  // namespace
+
+HRESULT IPortableDeviceManager::GetDevicesNamed(const QString &name, QStringList &deviceIds)
+{
+    QStringList all;
+    const HRESULT hr = GetDevices(all);
+    deviceIds.clear();
+    for (const QString &id : std::as_const(all)) {
+        QString manufacturer, description;
+        GetDeviceManufacturer(id, manufacturer);
+        GetDeviceDescription(id, description);
+        if (DeviceDisplayName(manufacturer, description) == name)
+            deviceIds << id;
+    }
+    return hr;
+}
+
+HRESULT DeviceBackend::EnumerateNamed(const QString &name, std::vector<DeviceEntry> &devices)
+{
+    std::vector<DeviceEntry> all;
+    const HRESULT hr = Enumerate(all);
+    devices.clear();
+    for (DeviceEntry &entry : all)
+        if (DeviceDisplayName(entry.manufacturer, entry.description) == name)
+            devices.push_back(std::move(entry));
+    return hr;
+}
 
 std::unique_ptr<DeviceService> CreateBackendService(std::vector<std::shared_ptr<DeviceBackend>> backends)
 {

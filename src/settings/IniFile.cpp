@@ -299,6 +299,39 @@ QList<int> IniFile::IgnoredLines() const
     return Content().ignored;
 }
 
+namespace {
+
+// "3, 7-9, 12", and how many more after the first few runs.
+QString LineNumbers(const QList<int> &lines)
+{
+    constexpr int kMaxRuns = 20;
+    QStringList runs;
+    int more = 0;
+    for (qsizetype i = 0; i < lines.size();) {
+        qsizetype j = i;
+        while (j + 1 < lines.size() && lines[j + 1] == lines[j] + 1)
+            ++j;
+        if (runs.size() < kMaxRuns)
+            runs << (i == j ? QString::number(lines[i]) : QStringLiteral("%1-%2").arg(lines[i]).arg(lines[j]));
+        else
+            more += int(j - i + 1);
+        i = j + 1;
+    }
+    return runs.join(QStringLiteral(", ")) + (more ? QStringLiteral(" and %1 more").arg(more) : QString());
+}
+
+}  // namespace
+
+QString IniFile::IgnoredLinesText() const
+{
+    const QList<int> ignored = IgnoredLines();
+    if (ignored.isEmpty())
+        return QString();
+    return QStringLiteral("The settings file %1 has lines that cannot be settings (binary data, NUL bytes, not UTF-8 "
+                          "or too long); they were ignored and stay in the file as they are: %2 %3.")
+        .arg(path_, ignored.size() == 1 ? QStringLiteral("line") : QStringLiteral("lines"), LineNumbers(ignored));
+}
+
 bool IniFile::SectionExists(const QString &section) const
 {
     return FindSection(Content(), section).begin >= 0;

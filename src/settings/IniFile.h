@@ -50,6 +50,8 @@ public:
     // long), numbered from 1: reads pass them over, writes keep them as
     // they are.
     QList<int> IgnoredLines() const;
+    // The log line that names those lines; empty when there are none.
+    QString IgnoredLinesText() const;
 
     void WriteString(const QString &section, const QString &key, const QString &value);
     void WriteInteger(const QString &section, const QString &key, int value);

@@ -1,28 +1,5 @@
 #include "SettingsStore.h"
 
-namespace {
-
-// "3, 7-9, 12", and how many more after the first few runs.
-QString LineNumbers(const QList<int> &lines)
-{
-    constexpr int kMaxRuns = 20;
-    QStringList runs;
-    int more = 0;
-    for (qsizetype i = 0; i < lines.size();) {
-        qsizetype j = i;
-        while (j + 1 < lines.size() && lines[j + 1] == lines[j] + 1)
-            ++j;
-        if (runs.size() < kMaxRuns)
-            runs << (i == j ? QString::number(lines[i]) : QStringLiteral("%1-%2").arg(lines[i]).arg(lines[j]));
-        else
-            more += int(j - i + 1);
-        i = j + 1;
-    }
-    return runs.join(QStringLiteral(", ")) + (more ? QStringLiteral(" and %1 more").arg(more) : QString());
-}
-
-}  // namespace
-
 SettingsStore::SettingsStore(const QString &path, QObject *parent) : QObject(parent), file_(path)
 {
     file_.Preload();
@@ -35,12 +12,38 @@ void SettingsStore::Reload()
 
 QString SettingsStore::IgnoredLinesNote() const
 {
-    const QList<int> ignored = IgnoredLines();
-    if (ignored.isEmpty())
-        return QString();
-    return QStringLiteral("The settings file %1 has lines that cannot be settings (binary data, NUL bytes, "
-                          "not UTF-8 or too long); they were ignored and stay in the file as they are: %2 %3.")
-        .arg(FileName(), ignored.size() == 1 ? QStringLiteral("line") : QStringLiteral("lines"), LineNumbers(ignored));
+    return file_.IgnoredLinesText();
+}
+
+QString SettingsStore::RememberFolderDevice(const QString &name, const QString &serial, const QString &folder,
+                                            bool card, QStringList entries, LogSink &log)
+{
+    const DeviceSettings remembered = ReadDevice(name);
+    // One list entry per name: an entry that opens another device keeps it.
+    if (!remembered.DeviceSerialNo.isEmpty() && remembered.DeviceSerialNo != serial)
+        return QStringLiteral("Folder \"%1\" was not added: its name \"%2\" already belongs to another device. "
+                              "Rename the folder, or delete that device from the list first.")
+            .arg(folder, name);
+    if (remembered.DeviceSerialNo.isEmpty()) {
+        DeviceSettings identity;
+        identity.DeviceName = name;
+        identity.DeviceSerialNo = serial;
+        WriteDevice(name, identity, DeviceKeys::Identity);
+    }
+    bool listChanged = !entries.contains(name);
+    if (listChanged)
+        entries << name;
+    if (!card && remembered.FolderPath != folder) {
+        DeviceSettings added;
+        added.FolderPath = folder;
+        WriteDevice(name, added, DeviceKeys::Folder);
+        listChanged = true;
+    }
+    // The list is saved too, so that the next start offers the folder again;
+    // the device opened at start stays the one saved last.
+    if (listChanged)
+        WriteDeviceList(entries, ReadProgram().LastDevice, log);
+    return QString();
 }
 
 template <typename Write> void SettingsStore::Change(const QStringList &sections, Write write)

@@ -58,6 +58,14 @@ public:
     // DeviceCount and LastDevice in the program section, and the list's own section.
     void WriteDeviceList(const QStringList &entries, const QString &lastDevice, LogSink &log);
     void EraseSection(const QString &section);
+    // Remembers a folder added as a device: the device NAME with serial
+    // number SERIAL keeps FOLDER (unless it is a memory card, which is found
+    // wherever it is mounted) and is in the device list (ENTRIES, the list as
+    // it stands, saved with NAME when it lacks it or the folder is new). A
+    // name remembered for another serial number is refused: the text says
+    // why; it is empty when the folder is remembered.
+    QString RememberFolderDevice(const QString &name, const QString &serial, const QString &folder, bool card,
+                                 QStringList entries, LogSink &log);
     void WriteInteger(const QString &section, const QString &key, int value);
     void WriteBool(const QString &section, const QString &key, bool value);
 

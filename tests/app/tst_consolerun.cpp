@@ -1,5 +1,6 @@
 // The program from the command line, without a display: the real binary on a
-// folder device, its output, exit codes, files on disk and log file.
+// folder device (beside a card it must not look at), its output, exit codes,
+// files on disk, log file and device lock.
 
 #include "common/IniTestFiles.h"
 #include "common/TestMain.h"
@@ -8,11 +9,13 @@
 #include "app/ProgramFolders.h"
 #include "copy/DeviceLock.h"
 #include "device/FolderBackend.h"
+#include "settings/DeviceSettings.h"
 
 #include <QProcess>
 #include <QScopeGuard>
 
 #include <csignal>
+#include <functional>
 
 class TestConsoleRun : public QObject
 {
@@ -27,21 +30,27 @@ private:
         int code = -1;
         QString out, err;
     };
+    using Adjust = std::function<void(QProcessEnvironment &)>;
     // The program as a shell would start it: no display, the card offered.
-    QProcess *Start(QProcess &program, const QStringList &arguments)
+    QProcess *Start(QProcess &program, const QStringList &arguments, const Adjust &adjust = {})
     {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
             env.remove(QString::fromLatin1(name));
         env.insert(QStringLiteral("FERROVANE_FOLDER_DEVICES"), card_);
+        if (adjust)
+            adjust(env);
         program.setProcessEnvironment(env);
         program.start(QStringLiteral(FERROVANE_EXE), arguments);
         return &program;
     }
-    Result Run(const QStringList &arguments)
+    Result Run(const QStringList &arguments, const Adjust &adjust = {})
     {
         QProcess program;
-        Start(program, arguments);
+        return Wait(*Start(program, arguments, adjust));
+    }
+    static Result Wait(QProcess &program)
+    {
         Result result;
         if (!program.waitForFinished(60000) || program.exitStatus() != QProcess::NormalExit)
             return result;
@@ -50,12 +59,12 @@ private:
         result.err = QString::fromUtf8(program.readAllStandardError());
         return result;
     }
-    void Settings(const QByteArray &extra = QByteArray())
+    void Settings(const QByteArray &extra = QByteArray(), const QByteArray &destPath = QByteArray())
     {
         WriteIni("[Ferrovane]\nDeviceCount=2\n[Devices]\nItem0=Folder card\nItem1=Folder gone\n"
                  "[Folder card]\nDeviceName=Folder card\nDeviceSerialNo=" +
-                 serial_.toUtf8() + "\nFileFiltersCheckBox=0\nDateFormat=yyyy-mm-dd\nDestPath=" + dest_.toUtf8() +
-                 "\n" + extra +
+                 serial_.toUtf8() + "\nFileFiltersCheckBox=0\nDateFormat=yyyy-mm-dd\nDestPath=" +
+                 (destPath.isNull() ? dest_.toUtf8() : destPath) + "\n" + extra +
                  "[Folder gone]\nDeviceName=Folder gone\nDeviceSerialNo=/nowhere\nDestPath=" + dest_.toUtf8() + "\n");
     }
     static QStringList LogFiles()
@@ -87,10 +96,20 @@ private slots:
             QVERIFY(
                 f.setFileTime(QDateTime(QDate(2016, 8, 10 + i), QTime(10, 22, 33)), QFileDevice::FileModificationTime));
         }
-        // The card as --list shows it.
+        // Another card in the mount table, which a copy of this one never names.
+        const QString other = work_.path() + QStringLiteral("/other");
+        QVERIFY(QDir().mkpath(other + QStringLiteral("/DCIM")));
+        QFile table(qEnvironmentVariable("FERROVANE_MOUNTINFO"));
+        QVERIFY(table.open(QIODevice::WriteOnly));
+        table.write("40 1 0:50 / " + QFile::encodeName(other) + " rw - fuse.x none rw\n");
+        table.close();
+        // The cards as --list shows them.
         const Result list = Run({QStringLiteral("--list")});
         QCOMPARE(list.code, 0);
-        const QStringList fields = list.out.trimmed().split(QLatin1Char('\t'));
+        const QStringList lines = list.out.trimmed().split(QLatin1Char('\n'));
+        QCOMPARE(lines.size(), 2);
+        QVERIFY(lines.first().startsWith(QStringLiteral("Memory Card other\tcard\t")));
+        const QStringList fields = lines.last().split(QLatin1Char('\t'));
         QCOMPARE(fields.mid(0, 2), (QStringList{"Folder card", "card"}));
         serial_ = fields.value(2);
         QVERIFY(!serial_.isEmpty());
@@ -133,13 +152,31 @@ private slots:
         QTest::newRow("another copier holds the device")
             << QStringList{"--copy", "Folder card"} << "locked" << 1 << "<refusal>"
             << "<refusal>" << 0;
-        QTest::newRow("a name not in the device list")
-            << QStringList{"--copy", "Folder none"} << "" << 2 << ""
-            << "ferrovane: the device list holds no device \"Folder none\"." << 0;
+        const QString noDestination =
+            QStringLiteral("ferrovane: the settings file names no destination for \"Folder card\": give one with "
+                           "--dest PATH.");
+        QTest::newRow("a device never saved, --dest")
+            << QStringList{"--copy", "Folder card", "--dest", "<dest>"} << "unsaved" << 0 << "0 Errors encountered."
+            << "" << 2;
+        QTest::newRow("a device never saved, no destination")
+            << QStringList{"--copy", "Folder card"} << "unsaved" << 2 << "" << noDestination << 0;
+        QTest::newRow("a Latin-1 destination, said as the window says it")
+            << QStringList{"--copy", "Folder card"} << "latin1" << 2 << ""
+            << "<ignored>" << 0;
+        QTest::newRow("a Latin-1 destination, --dest")
+            << QStringList{"--copy", "Folder card", "--dest=<dest>"} << "latin1" << 0 << "<ignored>"
+            << "<ignored>" << 2;
+        QTest::newRow("a name not attached") << QStringList{"--copy", "Folder none", "--dest", "<dest>"} << "" << 1
+                                             << "Device \"Folder none\" was not found!"
+                                             << "Device \"Folder none\" was not found!" << 0;
         QTest::newRow("unknown option") << QStringList{"--list", "--all"} << "" << 2 << ""
                                         << "ferrovane: Unknown option 'all'." << 0;
+        QTest::newRow("unknown option alone, before any display") << QStringList{"--bogus"} << "" << 2 << ""
+                                                                  << "ferrovane: Unknown option 'bogus'." << 0;
         QTest::newRow("two jobs") << QStringList{"--list", "--copy", "Folder card"} << "" << 2 << ""
-                                  << "ferrovane: --list and --copy cannot be given together." << 0;
+                                  << "ferrovane: Only one of --list, --copy and --add-folder can be given." << 0;
+        QTest::newRow("--dest without --copy") << QStringList{"--list", "--dest", "/x"} << "" << 2 << ""
+                                               << "ferrovane: --dest goes with --copy." << 0;
         QTest::newRow("no name") << QStringList{"--copy"} << "" << 2 << ""
                                  << "ferrovane: Missing value after '--copy'." << 0;
         QTest::newRow("a card beside --list") << QStringList{"--list", "/media/card"} << "" << 2 << ""
@@ -161,9 +198,18 @@ private slots:
         }
         if (setup == QLatin1String("locked"))
             QVERIFY(window.TryLock());
+        if (setup == QLatin1String("unsaved"))
+            WriteIni("[Ferrovane]\nDeviceCount=0\n");
+        if (setup == QLatin1String("latin1"))
+            Settings(QByteArray(), "/media/caf\xe9");
+        const QString ignored = IniFile(IniFilePath).IgnoredLinesText();
+        QCOMPARE(ignored.isEmpty(), setup != QLatin1String("latin1"));
+        arguments.replaceInStrings(QStringLiteral("<dest>"), dest_);
         const Result result = Run(arguments);
-        out.replace(QStringLiteral("<refusal>"), window.RefusalText(QStringLiteral("Folder card")));
-        err.replace(QStringLiteral("<refusal>"), window.RefusalText(QStringLiteral("Folder card")));
+        for (QString *expected : {&out, &err}) {
+            expected->replace(QStringLiteral("<refusal>"), window.RefusalText(QStringLiteral("Folder card")));
+            expected->replace(QStringLiteral("<ignored>"), ignored);
+        }
         QVERIFY2(result.code == code, qPrintable(result.out + result.err));
         auto hasLine = [](const QString &text, const QString &line) {
             for (const QString &l : text.split(QLatin1Char('\n')))
@@ -176,14 +222,17 @@ private slots:
         if (!err.isEmpty())
             QVERIFY2(hasLine(result.err, err), qPrintable(result.err));
         QCOMPARE(Copied().size(), copied);
+        // Only the named device is looked up.
+        QVERIFY(!result.out.contains(QStringLiteral("Memory Card other")));
         // A run leaves its log file, as the window does; a usage error none.
         const bool ran = arguments.first().startsWith(QLatin1String("--copy")) && code != 2;
         QCOMPARE(LogFiles().size(), ran ? 1 : 0);
         if (ran) {
             QFile log(UserDataFolder + LogFiles().first());
             QVERIFY(log.open(QIODevice::ReadOnly));
-            QVERIFY(
-                log.readAll().contains("Copy from the command line: \"" + arguments.last().section('=', -1).toUtf8()));
+            const QString name =
+                arguments.first() == QLatin1String("--copy") ? arguments[1] : arguments.first().section('=', 1);
+            QVERIFY(log.readAll().contains("Copy from the command line: \"" + name.toUtf8()));
         }
     }
 
@@ -247,32 +296,156 @@ private slots:
         QCOMPARE(LogFiles().size(), 1);
     }
 
-    // Which command lines need no window (and so no display), and what they ask.
+    // What a command line asks, read before any display is opened: the
+    // toolkit's own options are left to it.
     void arguments_data()
     {
         QTest::addColumn<QStringList>("arguments");
-        QTest::addColumn<bool>("noWindow");
         QTest::addColumn<int>("mode");
         QTest::addColumn<QString>("device");
+        QTest::addColumn<QString>("path");  // the location, destination or folder
         using Mode = ProgramArguments::Mode;
-        QTest::newRow("none") << QStringList{"ferrovane"} << false << int(Mode::Window) << "";
-        QTest::newRow("a card") << QStringList{"ferrovane", "/media/u/CARD"} << false << int(Mode::Window) << "";
-        QTest::newRow("after --") << QStringList{"ferrovane", "--", "--list"} << false << int(Mode::Window) << "";
-        QTest::newRow("--list") << QStringList{"ferrovane", "--list"} << true << int(Mode::List) << "";
-        QTest::newRow("-h after a card") << QStringList{"ferrovane", "x", "-h"} << true << int(Mode::Help) << "";
-        QTest::newRow("--copy=") << QStringList{"ferrovane", "--copy=A B"} << true << int(Mode::Copy) << "A B";
-        QTest::newRow("--copy NAME") << QStringList{"ferrovane", "--copy", "-x"} << true << int(Mode::Copy) << "-x";
+        QTest::newRow("none") << QStringList{"ferrovane"} << int(Mode::Window) << ""
+                              << "";
+        QTest::newRow("a card") << QStringList{"ferrovane", "CARD"} << int(Mode::Window) << ""
+                                << "/home/ann/CARD";
+        QTest::newRow("after --") << QStringList{"ferrovane", "--", "--list"} << int(Mode::Window) << ""
+                                  << "/home/ann/--list";
+        QTest::newRow("toolkit options") << QStringList{"ferrovane", "-platform", "xcb", "--style=fusion",
+                                                        "-reverse",  "-display",  ":1",  "/media/u/CARD"}
+                                         << int(Mode::Window) << ""
+                                         << "/media/u/CARD";
+        QTest::newRow("--list") << QStringList{"ferrovane", "--list"} << int(Mode::List) << ""
+                                << "";
+        QTest::newRow("-h after a card") << QStringList{"ferrovane", "x", "-h"} << int(Mode::Help) << ""
+                                         << "";
+        QTest::newRow("--copy=") << QStringList{"ferrovane", "--copy=A B"} << int(Mode::Copy) << "A B"
+                                 << "";
+        QTest::newRow("--copy a name like an option")
+            << QStringList{"ferrovane", "--copy", "-title"} << int(Mode::Copy) << "-title"
+            << "";
+        QTest::newRow("--dest") << QStringList{"ferrovane", "--dest", "../x/", "--copy", "A"} << int(Mode::Copy) << "A"
+                                << "/home/x";
+        QTest::newRow("--add-folder") << QStringList{"ferrovane", "--add-folder=pics"} << int(Mode::AddFolder) << ""
+                                      << "/home/ann/pics";
     }
     void arguments()
     {
         QFETCH(QStringList, arguments);
-        QFETCH(bool, noWindow);
         QFETCH(int, mode);
         QFETCH(QString, device);
-        QCOMPARE(WantsNoWindow(arguments), noWindow);
-        const ProgramArguments parsed = ParseProgramArguments(arguments, QStringLiteral("/home/ann"));
+        QFETCH(QString, path);
+        const ProgramArguments parsed =
+            ParseProgramArguments(WithoutToolkitOptions(arguments), QStringLiteral("/home/ann"));
+        QVERIFY2(parsed.error.isEmpty(), qPrintable(parsed.error));
         QCOMPARE(int(parsed.mode), mode);
         QCOMPARE(parsed.deviceName, device);
+        QCOMPARE(parsed.location + parsed.destination + parsed.folder, path);
+    }
+
+    // Output that standard output does not take fails the program, which says
+    // so; a copy run still copies, and its log file names the failure.
+    void outputError_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("copied");
+        QTest::newRow("--help") << QStringList{"--help"} << 0;
+        QTest::newRow("--version") << QStringList{"--version"} << 0;
+        QTest::newRow("--list") << QStringList{"--list"} << 0;
+        QTest::newRow("--copy") << QStringList{"--copy", "Folder card"} << 2;
+        QTest::newRow("--add-folder") << QStringList{"--add-folder", "<card>"} << 0;
+    }
+    void outputError()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(int, copied);
+        arguments.replaceInStrings(QStringLiteral("<card>"), card_);
+        QProcess program;
+        program.setStandardOutputFile(QStringLiteral("/dev/full"));
+        const Result result = Wait(*Start(program, arguments));
+        QCOMPARE(result.code, 1);
+        QVERIFY2(result.err.contains(QStringLiteral("ferrovane: standard output could not be written: ")),
+                 qPrintable(result.err));
+        QCOMPARE(Copied().size(), copied);
+        if (copied) {
+            QFile log(UserDataFolder + LogFiles().value(0));
+            QVERIFY(log.open(QIODevice::ReadOnly));
+            QVERIFY(log.readAll().contains("Standard output could not be written: "));
+        }
+    }
+
+    // One device is copied by one Ferrovane whatever the environment of
+    // each: a run started by cron (no XDG_RUNTIME_DIR) or with other
+    // temporary folders meets the lock of one started from the desktop.
+    void lockWhateverTheEnvironment_data()
+    {
+        QTest::addColumn<QStringList>("unset");
+        QTest::addColumn<QString>("elsewhere");  // XDG_RUNTIME_DIR and TMPDIR of the second run
+        QTest::newRow("as cron runs it") << QStringList{"XDG_RUNTIME_DIR"} << "";
+        QTest::newRow("other runtime and temporary folders") << QStringList{} << "elsewhere";
+    }
+    void lockWhateverTheEnvironment()
+    {
+        QFETCH(QStringList, unset);
+        QFETCH(QString, elsewhere);
+        // The lock folder every Ferrovane uses, not the test programs' own.
+        const auto asUsed = [](QProcessEnvironment &env) { env.remove(QStringLiteral("FERROVANE_LOCK_FOLDER")); };
+        Settings("PostProcessingCommandCheckBox=1\nPostProcessingCommandLabeledEdit=sleep 20\n");
+        QProcess first;
+        Start(first, {QStringLiteral("--copy"), QStringLiteral("Folder card")}, asUsed);
+        QByteArray out;
+        QTRY_VERIFY_WITH_TIMEOUT((out += first.readAllStandardOutput()).contains("CmdDir = "), 30000);
+        const QString folder = work_.path() + QLatin1Char('/') + elsewhere;
+        QVERIFY(QDir().mkpath(folder));
+        const Result second =
+            Run({QStringLiteral("--copy"), QStringLiteral("Folder card")}, [&](QProcessEnvironment &env) {
+                asUsed(env);
+                for (const QString &name : unset)
+                    env.remove(name);
+                if (!elsewhere.isEmpty())
+                    for (const char *name : {"XDG_RUNTIME_DIR", "TMPDIR"})
+                        env.insert(QString::fromLatin1(name), folder);
+            });
+        const qint64 holder = first.processId();
+        QCOMPARE(::kill(pid_t(holder), SIGINT), 0);
+        QVERIFY(first.waitForFinished(10000));
+        QCOMPARE(second.code, 1);
+        QVERIFY2(
+            second.err.contains(
+                QStringLiteral("Device \"Folder card\" is being copied by another Ferrovane (process %1)").arg(holder)),
+            qPrintable(second.err));
+    }
+
+    // --add-folder remembers a folder as Add Folder does, for --copy and the
+    // window; a name that is another device's stays that device's.
+    void addFolder()
+    {
+        const QString root = QFileInfo(work_.path()).canonicalFilePath();
+        const QString pics = root + QStringLiteral("/pics");
+        QVERIFY(QDir().mkpath(pics));
+        QFile photo(pics + QStringLiteral("/IMG_9.JPG"));
+        QVERIFY(photo.open(QIODevice::WriteOnly));
+        photo.close();
+        for (int again = 0; again < 2; ++again) {
+            const Result added = Run({QStringLiteral("--add-folder"), pics});
+            QCOMPARE(added.code, 0);
+            QCOMPARE(added.out, QStringLiteral("Folder pics\n"));
+            QCOMPARE(ReadDeviceList(IniFile(IniFilePath)), (QStringList{"Folder card", "Folder gone", "Folder pics"}));
+            QCOMPARE(Ini(QStringLiteral("Folder pics"), QStringLiteral("FolderPath")), pics);
+            QCOMPARE(Ini(QStringLiteral("Folder pics"), QStringLiteral("DeviceSerialNo")), pics);
+        }
+        const Result copied =
+            Run({QStringLiteral("--copy"), QStringLiteral("Folder pics"), QStringLiteral("--dest"), dest_});
+        QCOMPARE(copied.code, 0);
+        QCOMPARE(Copied().size(), 1);
+
+        QVERIFY(QDir().mkpath(root + QStringLiteral("/other/pics")));
+        const Result taken = Run({QStringLiteral("--add-folder"), root + QStringLiteral("/other/pics")});
+        QCOMPARE(taken.code, 1);
+        QVERIFY2(taken.err.contains(QStringLiteral("its name \"Folder pics\" already belongs to another device")),
+                 qPrintable(taken.err));
+        QCOMPARE(Ini(QStringLiteral("Folder pics"), QStringLiteral("FolderPath")), pics);
+        QDir(pics).removeRecursively();
     }
 };
 

@@ -1,9 +1,9 @@
 #pragma once
 
 // Every test program runs offscreen in a home of its own: a fresh temporary
-// HOME, XDG folders and TMPDIR, its own (empty) mount table, no USB devices
-// and the C locale, so nothing depends on the machine or touches the real
-// user's files and devices.
+// HOME, XDG folders, TMPDIR and device-lock folder, its own (empty) mount
+// table, no USB devices and the C locale, so nothing depends on the machine
+// or touches the real user's files and devices.
 
 #include <QApplication>
 #include <QDir>
@@ -31,8 +31,11 @@ inline void Prepare(const QString &root)
     set("XDG_CACHE_HOME", QStringLiteral("home/.cache"));
     set("XDG_RUNTIME_DIR", QStringLiteral("runtime"));
     set("TMPDIR", QStringLiteral("tmp"));
-    QFile::setPermissions(root + QStringLiteral("/runtime"),
-                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    // Device locks of their own: tests share made-up device identifiers.
+    set("FERROVANE_LOCK_FOLDER", QStringLiteral("locks"));
+    for (const char *sub : {"/runtime", "/locks"})
+        QFile::setPermissions(root + QLatin1String(sub),
+                              QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     // The machine's own cards, cameras and phones stay out of sight: a test
     // sees a mount table it writes itself (empty to begin with) and no USB
     // devices, unless it is about those.
