@@ -258,7 +258,7 @@ int CopyDevice(const QString &deviceName, const QString &destination, DeviceServ
     if (outputError)
         log.WriteLog(QStringLiteral("Standard output could not be written: ") + qt_error_string(outputError),
                      LogColor::Red, LogStyle::Bold);
-    session.End(QString());
+    session.End(QString(), false, store.ReadProgram().MaxLogDays);
     return code;
 }
 

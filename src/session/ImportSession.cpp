@@ -54,6 +54,8 @@ ImportSession::ImportSession(DeviceService &service, SettingsStore &settings, Se
     : QObject(parent), store_(settings), places_(std::move(places)), connection_(service, log_),
       engine_(connection_, log_, places_.programFolder)
 {
+    all_.Clear();
+    shown_.Clear();
     engine_.SetImportRecordPath(ImportRecord::PathIn(places_.userDataFolder));
     ConnectEngine();
     watcher_.SetBusyCheck([this] { return RefreshMustWait(); });
@@ -177,12 +179,12 @@ void ImportSession::WriteStartLines()
         log_.WriteLog(line, LogColor::Red);
 }
 
-void ImportSession::End(const QString &lastLine)
+void ImportSession::End(const QString &lastLine, bool withSystemInfo, const QString &maxLogDays)
 {
     ending_ = true;
     engine_.StopAndWait();
-    DeleteLogFiles(places_.userDataFolder, store_.ReadProgram().MaxLogDays, QDateTime::currentDateTime());
-    if (exceptionOccurred_) {
+    DeleteLogFiles(places_.userDataFolder, maxLogDays, QDateTime::currentDateTime());
+    if (withSystemInfo) {
         LogSystemInfo(log_, places_.versionText, places_.programFolder, places_.userDataFolder);
         log_.WriteLogNoDate(QString(70, QLatin1Char('=')), LogColor::Black);
     }
@@ -213,9 +215,15 @@ QString ImportSession::SaveLogNow()
 void ImportSession::ReportException(const QString &message, const QString &className, const void *exceptionObject)
 {
     WriteExceptionReport(log_, message, className, exceptionObject);
-    exceptionOccurred_ = true;
     engine_.CountError();
-    SaveLogNow();
+}
+
+void ImportSession::SetBusy(bool busy)
+{
+    emit busyChanged(busy);
+    // A card the desktop offered meanwhile is opened now.
+    if (!busy && !pendingLocation_.isEmpty())
+        QMetaObject::invokeMethod(this, &ImportSession::OpenPendingLocation, Qt::QueuedConnection);
 }
 
 // --- the settings model ------------------------------------------------------------------

@@ -64,13 +64,14 @@ public:
     // folder at location (a path or a file: URL; may be empty) or else the
     // device saved last, opened and listed. A face shows itself first.
     void Begin(const QString &location);
-    // Stops the worker and waits for it, removes log files older than the
-    // settings keep, and saves the log (rescued into the temporary folder
-    // when its own folder cannot take it; said on standard error). The
-    // session's last line is written first, when given.
-    void End(const QString &lastLine);
-    // An exception nobody handled: reported in the log, counted as an error
-    // of the run, the log saved at once; End then adds the system's details.
+    // Stops the worker and waits for it, removes log files older than
+    // maxLogDays, and saves the log (rescued into the temporary folder when
+    // its own folder cannot take it; said on standard error). The system's
+    // details come first when asked for (after an exception), then the
+    // session's last line, when given.
+    void End(const QString &lastLine, bool withSystemInfo, const QString &maxLogDays);
+    // An exception nobody handled: reported in the log and counted as an
+    // error of the run.
     void ReportException(const QString &message, const QString &className, const void *exceptionObject);
     // The log saved now (as End does); the file's name, or empty.
     QString SaveLogNow();
@@ -122,9 +123,13 @@ public:
     // the log, when it is not found or the run cannot start.
     bool CopyNamedDevice(const QString &name, const DeviceSettings &settings);
 
+    // A location waiting for the worker or a dialog.
+    const QString &PendingLocation() const { return pendingLocation_; }
+
     // --- watching devices -----------------------------------------------------------------
     // Notices USB devices and memory cards as they come and go.
     void WatchSystem();
+    DeviceWatcher &Watcher() { return watcher_; }
     // A face's own reason to hold a refresh or a location back (a dialog open).
     void SetHoldCheck(std::function<bool()> hold) { hold_ = std::move(hold); }
 
@@ -169,7 +174,7 @@ private:
     bool IsKnownDevice(const QString &name) override;
     void AddNewDevice(const QString &name, const QString &serial) override;
 
-    void SetBusy(bool busy) { emit busyChanged(busy); }
+    void SetBusy(bool busy);
     void FindCurrentDeviceID();
     QString OfferFolder(const QString &folder, bool &newlyOffered);
     QString LocalFolderOf(const QString &location);
@@ -198,7 +203,6 @@ private:
     bool changeDuringRunSaid_ = false;
     bool begun_ = false;
     bool ending_ = false;
-    bool exceptionOccurred_ = false;
     bool catalogueOperation_ = false;
     bool copyAfterListing_ = false;
     QString pendingLocation_;

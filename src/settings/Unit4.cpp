@@ -263,6 +263,15 @@ void TForm4::ShowDeviceSettings(const DeviceSettings &values)
 
 void TForm4::StoreDeviceSettings(DeviceSettings &values)
 {
+    ReadDeviceSettings(values);
+    // The list is shown as it is stored: sorted.
+    QStringList entries = FilterList();
+    SortFileFilter(entries);
+    SetFilterList(entries);
+}
+
+void TForm4::ReadDeviceSettings(DeviceSettings &values) const
+{
     values.ByteLevelCompare = ByteLevelCompareCheckBox->isChecked();
     values.DeleteFiles = DeleteFilesCheckBox->isChecked();
     values.CopyOnConnect = CopyOnConnectCheckBox->isChecked();
@@ -271,7 +280,6 @@ void TForm4::StoreDeviceSettings(DeviceSettings &values)
     values.FileFiltersOn = FileFiltersCheckBox->isChecked();
     QStringList entries = FilterList();
     SortFileFilter(entries);
-    SetFilterList(entries);
     values.FileFilter = EncodeFileFilter(entries);
 }
 

@@ -40,8 +40,8 @@ private:
         WriteIni(ini);
         StartForm(form_, service_);
         source_ = new FakeSource;
-        form_->Watcher.AddSource(source_);
-        form_->Watcher.SetSettleTime(0);
+        form_->Session->Watcher().AddSource(source_);
+        form_->Session->Watcher().SetSettleTime(0);
     }
     // The colour of the newest line with this text; an empty one when none has it.
     std::optional<LogColor> Line(const QString &text) const
@@ -188,7 +188,7 @@ private slots:
         QCOMPARE(Line(QStringLiteral("Device \"Canon EOS\" is copied as it was connected.")), LogColor::Blue);
         QCOMPARE(f.DeviceComboBox->currentText(), QStringLiteral("Canon EOS"));
 
-        QSignalSpy postponed(&f.Watcher, &DeviceWatcher::Postponed);
+        QSignalSpy postponed(&f.Session->Watcher(), &DeviceWatcher::Postponed);
         Plug(false);
         QTRY_COMPARE(postponed.count(), 1);
         QVERIFY(!Line(QStringLiteral("New device found \"Nikon Z6\"")));

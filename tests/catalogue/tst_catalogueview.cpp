@@ -27,7 +27,7 @@ private:
 
     void Fill(const QList<QStringList> &rows)
     {
-        form_->ClearStringGrid1();
+        form_->Session->ClearCatalogue();
         for (const QStringList &r : rows) {
             CatalogueGrid::Row row{r.value(0), r.value(1), QString(), QString(), r.value(2), r.value(3), "0"};
             form_->StringGrid2->AppendRow(row);
@@ -88,7 +88,7 @@ private:
         form_->Connection.CurrentDeviceName = QStringLiteral("Phone");
         if (!form_->Connection.OpenDevice(QStringLiteral("usb:list"), true))
             return {};
-        form_->ListDeviceContents();
+        form_->Session->ListAgain();
         return LogTexts(form_->Log, from);
     }
 
@@ -115,7 +115,7 @@ private slots:
         BuildPhone(service_.AddDevice(QStringLiteral("usb:list"), QStringLiteral("Phone")));
         form_->Form4->FileFiltersCheckBox->setChecked(true);
         form_->DeviceRootEdit->setText(QString());
-        form_->UpdateUICount = 0;
+        form_->CopyArea->UpdateUICount = 0;
         ListPhone();
         QCOMPARE(form_->Engine->LastWalk().listedFiles, 6);
         QCOMPARE(form_->StringGrid2->RowCount(), 14 + 2);
@@ -132,7 +132,7 @@ private slots:
             widest = qMax(widest, QFontMetrics(form_->StringGrid1->font()).horizontalAdvance(name));
         QCOMPARE(form_->StringGrid1->columnWidth(1), widest + 8);
         // The walk's hand-offs reached the window, and the marquee ended.
-        QVERIFY(form_->UpdateUICount >= 14);
+        QVERIFY(form_->CopyArea->UpdateUICount >= 14);
         QCOMPARE(form_->ProgressBar1->maximum(), 100);
 
         // A root set in the field counts for the next listing.
@@ -152,7 +152,7 @@ private slots:
         QCOMPARE(form_->BeepCount, 0);
         Search(QStringLiteral("DSC"));
         QCOMPARE(form_->BeepCount, 1);
-        QCOMPARE(form_->SearchRow, 0);
+        QCOMPARE(form_->CatalogueArea->SearchRow, 0);
         Search(QStringLiteral("DSC"));
         QCOMPARE(Selected(), 1);
         // The field never sees the Enter.
@@ -200,11 +200,11 @@ private slots:
     {
         FillNames({"a1", "a2", "a3", "a4"});
         Search(QStringLiteral("a4"));
-        QCOMPARE(form_->SearchRow, 5);
+        QCOMPARE(form_->CatalogueArea->SearchRow, 5);
         FillNames({"a1"});  // SearchRow survives; it lies beyond the new grid
         Search(QStringLiteral("a4"));
         QCOMPARE(form_->BeepCount, 1);
-        QCOMPARE(form_->SearchRow, 0);
+        QCOMPARE(form_->CatalogueArea->SearchRow, 0);
         FillNames({});
         form_->SearchBitBtn->click();  // nothing listed: nothing happens
         QCOMPARE(form_->BeepCount, 1);
@@ -384,7 +384,7 @@ private slots:
                   date, "3");
         auto list = [&] {
             QVERIFY(form_->Connection.OpenDevice(QStringLiteral("usb:bs"), true));
-            form_->ListDeviceContents();
+            form_->Session->ListAgain();
         };
         list();
         const QString root = OpenPicker([&](TForm2 &p) {
