@@ -117,7 +117,7 @@ void TForm1::ConnectParts()
         DeviceArea->Connect();
     });
     connect(CloseButton, &QPushButton::clicked, this, &QWidget::close);
-    connect(ViewLogsBitBtn, &QPushButton::clicked, this, &TForm1::ViewLogsClick);
+    connect(ViewLogsBitBtn, &QPushButton::clicked, this, [this] { OpenLogFolder(this, Log, UserDataFolder); });
     connect(QuitAction, &QAction::triggered, this, [this] {
         if (CloseButton->isEnabled())
             close();
@@ -278,59 +278,35 @@ void TForm1::ArrangeControls()
 
 void TForm1::SetTabOrder()
 {
-    const QList<QWidget *> order = {
-        CopyBitBtn,
-        SaveSettingsBitBtn,
-        RichEdit1,
-        ViewLogsBitBtn,
-        PreviewBitBtn,
-        DeviceComboBox,
-        StopBitBtn,
-        DeviceRootEdit->Edit,
-        StringGrid1,
-        DateFormatEdit->Edit,
-        ScanPortableDevicesButton,
-        CopyModeRadioGroup->Buttons[0],
-        CopyModeRadioGroup->Buttons[1],
-        DateFormatExampleEdit->Edit,
-        SearchBitBtn,
-        OptionsBitBtn,
-        PostProcessingBitBtn,
-        AboutButton,
-        CloseButton,
-        DeleteDeviceButton,
-        DeviceConnectSpeedButton,
-        AddFolderButton,
-        HelpButton,
-    };
-    for (int i = 0; i + 1 < order.size(); ++i)
-        setTabOrder(order[i], order[i + 1]);
-    tabStops_ = order;
-    tabStops_.removeOne(CopyModeRadioGroup->Buttons[1]);
+    tabs_.SetOrder({CopyBitBtn,
+                    SaveSettingsBitBtn,
+                    RichEdit1,
+                    ViewLogsBitBtn,
+                    PreviewBitBtn,
+                    DeviceComboBox,
+                    StopBitBtn,
+                    DeviceRootEdit->Edit,
+                    StringGrid1,
+                    DateFormatEdit->Edit,
+                    ScanPortableDevicesButton,
+                    CopyModeRadioGroup->Buttons[0],
+                    CopyModeRadioGroup->Buttons[1],
+                    DateFormatExampleEdit->Edit,
+                    SearchBitBtn,
+                    OptionsBitBtn,
+                    PostProcessingBitBtn,
+                    AboutButton,
+                    CloseButton,
+                    DeleteDeviceButton,
+                    DeviceConnectSpeedButton,
+                    AddFolderButton,
+                    HelpButton},
+                   CopyModeRadioGroup);
 }
 
 bool TForm1::focusNextPrevChild(bool next)
 {
-    // Qt's focus chain also holds the labelled edits' containers and the
-    // parts of the scroll areas, and does not lead from the last stop back to
-    // the first: Tab and Shift+Tab walk the designed order here, round and round.
-    auto stopOf = [this](QWidget *w) {
-        return CopyModeRadioGroup->Buttons.contains(w) ? CopyModeRadioGroup->Buttons[0] : w;
-    };
-    const qsizetype at = tabStops_.indexOf(stopOf(QApplication::focusWidget()));
-    if (at < 0)
-        return QMainWindow::focusNextPrevChild(next);
-    const qsizetype count = tabStops_.size();
-    for (qsizetype step = 1; step < count; ++step) {
-        QWidget *w = tabStops_[((at + (next ? step : -step)) % count + count) % count];
-        if (w == CopyModeRadioGroup->Buttons[0] && CopyModeRadioGroup->ItemIndex() > 0)
-            w = CopyModeRadioGroup->Buttons[CopyModeRadioGroup->ItemIndex()];
-        if (w->isEnabled() && w->isVisible() && (w->focusPolicy() & Qt::TabFocus)) {
-            w->setFocus(next ? Qt::TabFocusReason : Qt::BacktabFocusReason);
-            return true;
-        }
-    }
-    return QMainWindow::focusNextPrevChild(next);
+    return tabs_.Move(next) || QMainWindow::focusNextPrevChild(next);
 }
 
 void TForm1::GeneralExceptionHandler(QObject *, const std::exception &e)
@@ -411,43 +387,6 @@ void TForm1::ExitProg()
     } catch (const std::exception &e) {
         std::fprintf(stderr, "Ferrovane: %s\n", e.what());
     }
-}
-
-void TForm1::ViewLogsClick()
-{
-    const QString folder = UserDataFolder;
-    auto fail = [this, folder](const QString &reason) {
-        Log.WriteLog(QStringLiteral("Could not open the log folder ") + folder + QStringLiteral(": ") + reason,
-                     LogColor::Red);
-    };
-    // xdg-open's exit code is the only word on whether a file manager took
-    // the folder.
-    if (QStandardPaths::findExecutable(QStringLiteral("xdg-open")).isEmpty()) {
-        fail(QStringLiteral("xdg-open was not found, so no file manager can be asked to show it."));
-        return;
-    }
-    auto *opener = new QProcess(this);
-    opener->setStandardOutputFile(QProcess::nullDevice());
-    opener->setStandardErrorFile(QProcess::nullDevice());
-    connect(opener, &QProcess::finished, this, [opener, fail](int code, QProcess::ExitStatus status) {
-        opener->deleteLater();
-        if (status != QProcess::NormalExit)
-            fail(QStringLiteral("xdg-open ended abnormally."));
-        else if (code == 3)
-            fail(QStringLiteral("no file manager is set up to open folders (xdg-open: no method available)."));
-        else if (code != 0)
-            fail(QStringLiteral("xdg-open ended with code %1.").arg(code));
-    });
-    connect(opener, &QProcess::errorOccurred, this, [opener, fail](QProcess::ProcessError error) {
-        if (error != QProcess::FailedToStart)
-            return;
-        opener->deleteLater();
-        fail(QStringLiteral("the shell could not be started."));
-    });
-    // Through a shell that waits for it: a file manager that xdg-open keeps in
-    // the foreground then outlives this program.
-    opener->start(QStringLiteral("/bin/sh"),
-                  {QStringLiteral("-c"), QStringLiteral("xdg-open \"$1\"; exit $?"), QStringLiteral("sh"), folder});
 }
 
 void TForm1::BringToFront()

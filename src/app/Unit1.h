@@ -5,6 +5,7 @@
 #include "app/DeviceBar.h"
 #include "app/PreviewPart.h"
 #include "app/SettingsPanel.h"
+#include "app/TabCycle.h"
 #include "app/WindowGeometry.h"
 #include "catalogue/StringGrid.h"
 #include "log/LogView.h"
@@ -77,7 +78,6 @@ private:
     // Closing: the session ends (a run is stopped, the log saved) and the
     // window's place is kept.
     void ExitProg();
-    void ViewLogsClick();
     // Reports an exception that no operation handled.
     void GeneralExceptionHandler(QObject *sender, const std::exception &e);
     // The system's beep; counted so that tests can hear it.
@@ -155,7 +155,7 @@ private:
     bool initDone_ = false;
     bool exiting_ = false;
     // The designed Tab order, the copy mode group as one stop.
-    QList<QWidget *> tabStops_;
+    TabCycle tabs_;
     // Holds the connections that hand the controls' changes to the model; it
     // goes before the controls do.
     std::unique_ptr<QObject> watchContext_ = std::make_unique<QObject>();
