@@ -201,7 +201,7 @@ public:
         info.size = file.hasSize ? file.size : 0;
         info.sizeKnown = file.hasSize;
         if (file.hasTime && file.mtime > 0)
-            info.dateCreated = WpdDateText(QDateTime::fromSecsSinceEpoch(file.mtime));
+            info.dateCreated = WpdDateText(file.mtime, 0, file.wallClock);
         sizes_.insert(objectId, info.size);
         return S_OK;
     }
