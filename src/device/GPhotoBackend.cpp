@@ -45,6 +45,7 @@ public:
     }
     ~GPhotoStream() override;
     void Adopt(std::shared_ptr<ReadPiece> piece) { reader_.Adopt(std::move(piece)); }
+    void Reuse(std::shared_ptr<ReadPiece> spare) { reader_.Reuse(std::move(spare)); }
 
     HRESULT Seek(std::int64_t offset, SeekOrigin origin, std::uint64_t *newPosition) override
     {
@@ -229,7 +230,10 @@ public:
         // start of a file just before it is copied) is read once.
         if (leftover_ && leftoverId_ == objectId)
             opened->Adopt(std::move(leftover_));
+        else if (spare_)
+            opened->Reuse(std::move(spare_));
         leftover_.reset();
+        spare_.reset();
         stream = std::move(opened);
         return S_OK;
     }
@@ -304,6 +308,13 @@ public:
         leftoverId_ = objectId;
         leftover_ = std::move(piece);
     }
+    // A closed stream's memory, for the next file.
+    void KeepSpare(std::shared_ptr<ReadPiece> piece)
+    {
+        std::lock_guard<std::recursive_mutex> lock(link_->mutex);
+        if (piece && (!spare_ || spare_->capacity < piece->capacity))
+            spare_ = std::move(piece);
+    }
 
     // After a failure the camera is opened afresh: a half-done transfer
     // leaves the library's session unusable. The library's words for the
@@ -355,12 +366,15 @@ private:
     QHash<QString, GPhotoFileInfo> infos_;                  // from listings that brought them
     QString leftoverId_;
     std::shared_ptr<ReadPiece> leftover_;
+    std::shared_ptr<ReadPiece> spare_;  // the memory of the last file read (at most a piece)
 };
 
 GPhotoStream::~GPhotoStream()
 {
     if (auto unread = reader_.Unread(position_); unread && !failed_)
         session_->KeepLeftover(objectId_, std::move(unread));
+    else
+        session_->KeepSpare(reader_.Release());
 }
 
 HRESULT GPhotoStream::Read(void *buffer, std::uint32_t count, std::uint32_t *read)

@@ -87,3 +87,21 @@ std::shared_ptr<ReadPiece> ReadAhead::Unread(std::uint64_t position) const
         return piece_;
     return nullptr;
 }
+
+std::shared_ptr<ReadPiece> ReadAhead::Release()
+{
+    if (!piece_ || piece_.use_count() != 1 || !piece_->data)
+        return nullptr;
+    return std::move(piece_);
+}
+
+void ReadAhead::Reuse(std::shared_ptr<ReadPiece> spare)
+{
+    if (!spare)
+        return;
+    // Holding nothing: no read is served from it.
+    spare->offset = 0;
+    spare->size = 0;
+    spare->endsObject = false;
+    piece_ = std::move(spare);
+}

@@ -66,6 +66,11 @@ public:
     void Adopt(std::shared_ptr<ReadPiece> piece) { piece_ = std::move(piece); }
     // The piece in hand, when some of it lies at or past position.
     std::shared_ptr<ReadPiece> Unread(std::uint64_t position) const;
+    // The piece's memory, for the next reader to fill: fresh memory costs
+    // a page fault for every 4 KiB, which a run of small files pays again
+    // and again.
+    std::shared_ptr<ReadPiece> Release();
+    void Reuse(std::shared_ptr<ReadPiece> spare);
 
 private:
     std::uint64_t size_;
