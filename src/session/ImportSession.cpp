@@ -507,6 +507,11 @@ void ImportSession::DevicesChanged()
 
 bool ImportSession::CopyWhenConnected(const std::vector<TDevice> &came)
 {
+    if (came.empty())
+        return false;
+    // The sections as the file stands now: the option may have been set by
+    // hand since the file was read.
+    store_.Reload();
     bool started = false;
     for (const TDevice &device : came) {
         const DeviceSettings values = store_.ReadDevice(device.DeviceName);

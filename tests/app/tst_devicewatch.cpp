@@ -164,15 +164,18 @@ private slots:
                  qPrintable(lines.join('\n')));
     }
 
-    // A device set to be copied when connected is listed and copied when it
-    // comes; a change noticed during the run waits for its end.
+    // A device set to be copied when connected (in the file, while the
+    // program runs) is listed and copied when it comes; a change noticed
+    // during the run waits for its end.
     void copyWhenConnected()
     {
         QTemporaryDir dest;
-        Start("[Ferrovane]\nDeviceCount=1\nLastDevice=\n[Devices]\nItem0=Canon EOS\n"
-              "[Canon EOS]\nDeviceName=Canon EOS\nDeviceSerialNo=S1\nFileFiltersCheckBox=0\nCopyOnConnect=1\n"
-              "DestPath=" +
-              dest.path().toUtf8() + "\n");
+        const QByteArray ini = "[Ferrovane]\nDeviceCount=1\nLastDevice=\n[Devices]\nItem0=Canon EOS\n"
+                               "[Canon EOS]\nDeviceName=Canon EOS\nDeviceSerialNo=S1\nFileFiltersCheckBox=0\n"
+                               "DestPath=" +
+                               dest.path().toUtf8() + "\n";
+        Start(ini);
+        WriteIni(ini + "CopyOnConnect=1\n");
         TForm1 &f = *form_;
         held_ = release_ = false;
         // The picture's properties are read by the listing, then by the copy run: held there.
