@@ -171,8 +171,13 @@ void LogDocument::PackBlocks()
         {
             std::unique_lock<std::mutex> lock(packMutex_);
             // Characters that a reader held at the last try are let go
-            // with the next block, or when the log is quiet for a while.
-            packWake_.wait_for(lock, std::chrono::seconds(1), [this] { return closing_ || !toPack_.empty(); });
+            // with the next block, or after a second; with none waiting the
+            // thread sleeps until a block is full.
+            const auto work = [this] { return closing_ || !toPack_.empty(); };
+            if (retired_.empty())
+                packWake_.wait(lock, work);
+            else
+                packWake_.wait_for(lock, std::chrono::seconds(1), work);
             if (closing_)
                 return;
             batch.swap(toPack_);
