@@ -142,6 +142,57 @@ private slots:
         QCOMPARE(form_->StringGrid2->RowCount(), 14 + 2);
     }
 
+    // Rows are kept packed: every cell comes back with exactly its
+    // characters, also after a cell is written again or a row removed.
+    void rowsKeepTheirCellsExactly_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("id");
+        QTest::addColumn<QString>("date");
+        QTest::newRow("plain") << "IMG_0001.JPG"
+                               << "/store_1/DCIM/IMG_0001.JPG"
+                               << "13/08/2016 10:22:33";
+        QTest::newRow("Latin-1") << QStringLiteral("Ärger.JPG") << QStringLiteral("/s/Ärger.JPG") << QString();
+        QTest::newRow("wide") << QStringLiteral("🎉.JPG") << QStringLiteral("/s/🎉.JPG") << "1.1.2016";
+        QTest::newRow("odd byte") << QString("x") + QChar(0xDCFF) << QString("/s/x") + QChar(0xDCFF) << "";
+        QTest::newRow("name not the id's end") << "IMG.JPG"
+                                               << "/s/XIMG.JPG"
+                                               << "";
+        QTest::newRow("opaque id") << "IMG.JPG"
+                                   << "o1F2"
+                                   << "";
+        QTest::newRow("long") << QString(200, QLatin1Char('n'))
+                              << QStringLiteral("/s/") + QString(20000, QLatin1Char('n'))
+                              << QString(130, QChar(0x263A));
+    }
+    void rowsKeepTheirCellsExactly()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, id);
+        QFETCH(QString, date);
+        CatalogueGrid grid;
+        grid.Clear();
+        const CatalogueGrid::Row first = {"0", "Card", "", "", "STORAGE", "/s", "0"};
+        const CatalogueGrid::Row row = {"1", name, "1 KiB", date, "IMAGE", id, "1000"};
+        grid.AppendRow(first);
+        grid.AppendRow(row);
+        grid.AppendRow(first);
+        for (int c = 0; c < CatalogueGrid::kCellCount; ++c) {
+            QCOMPARE(grid.Cell(c, 2), row[size_t(c)]);
+            QCOMPARE(grid.Cell(c, 4), QString());  // the empty last row
+        }
+        QCOMPARE(grid.FindRow(CatalogueGrid::ObjectIdColumn, id), 2);
+        QCOMPARE(grid.FindRow(CatalogueGrid::NameColumn, name), 2);
+        QCOMPARE(grid.FindRow(CatalogueGrid::ObjectIdColumn, id + QLatin1Char('x')), 0);
+        grid.FlushRows();
+        QCOMPARE(grid.data(grid.index(1, CatalogueGrid::NameColumn)).toString(), CatalogueGrid::Shown(name));
+        QCOMPARE(grid.Cell(CatalogueGrid::NameColumn, 2), name);
+        QCOMPARE(grid.Cell(CatalogueGrid::ObjectIdColumn, 2), id);
+        grid.RemoveRow(1);
+        QCOMPARE(grid.Cell(CatalogueGrid::ObjectIdColumn, 1), id);
+        QCOMPARE(grid.Cell(CatalogueGrid::NameColumn, 2), QStringLiteral("Card"));
+    }
+
     void searchSteps()
     {
         FillNames({"dsc_0001.jpg", "IMG_0002.JPG", "DSC_0003.JPG", "é.jpg", "clip 01.mp4", "x01.jpg"});
