@@ -290,19 +290,20 @@ private slots:
             requests.push_back(card.Add(QStringLiteral("IMG_%1.JPG").arg(i), QStringLiteral("IMAGE"), jpeg));
             card.device->Object(requests.back().objectId).readDelayMs = 5;
         }
-        // The worker is held at its first read until every request is
-        // queued: the test checks the rule, not which thread runs faster.
+        // The worker is held at its first read of the first file until every
+        // request is queued: the test checks the rule, not which thread runs
+        // faster (a worker let go early would take and drop request after
+        // request as they come).
         QSemaphore gate;
         std::atomic<bool> held{false};
         card.service.onRead = [&](const QString &, std::uint64_t) {
             if (!held.exchange(true))
                 gate.acquire();
         };
-        std::atomic<bool> open{false};
-        PreviewFetcher fetcher([&] { return open.load(); });
+        PreviewFetcher fetcher([] { return true; });
         QSignalSpy ready(&fetcher, &PreviewFetcher::Ready);
         fetcher.Request(requests[0]);
-        open = true;
+        QTRY_VERIFY(held);
         for (const PreviewRequest &request : requests)
             fetcher.Request(request);
         gate.release();
