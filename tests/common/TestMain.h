@@ -13,7 +13,14 @@
 #include <clocale>
 #include <cstdlib>
 
+#ifdef FERROVANE_TEST_WINDOW
+// The window's tests run under the program's own application object, which
+// hands exceptions from event handlers to the window.
 #include "app/Application.h"
+using TestApplication = Application;
+#else
+using TestApplication = QApplication;
+#endif
 #include "base/FormatSettings.h"
 
 namespace testenv {
@@ -65,7 +72,7 @@ inline void Prepare(const QString &root)
     {                                                                                                                  \
         QTemporaryDir testRoot;                                                                                        \
         testenv::Prepare(testRoot.path());                                                                             \
-        Application app(argc, argv);                                                                                   \
+        TestApplication app(argc, argv);                                                                               \
         InitFormatSettingsFromSystem();                                                                                \
         TestClass test;                                                                                                \
         return QTest::qExec(&test, argc, argv);                                                                        \

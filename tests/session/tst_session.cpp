@@ -1,11 +1,10 @@
 #include "common/DeviceBuilders.h"
-#include "common/IniTestFiles.h"
 #include "common/LogLines.h"
 #include "common/TestMain.h"
 
-#include "app/ProgramFolders.h"
 #include "device/fake/FakeDeviceService.h"
 #include "session/ImportSession.h"
+#include "settings/IniFile.h"
 #include "settings/SettingsStore.h"
 
 #include <QSignalSpy>
@@ -22,6 +21,20 @@ class TestSession : public QObject
 
 private:
     FakeDeviceService service_;
+    // The session's folders and settings file, its own.
+    QTemporaryDir home_;
+    QString IniPath() const { return home_.path() + QStringLiteral("/Ferrovane.ini"); }
+    QString DataFolder() const { return home_.path() + QStringLiteral("/"); }
+    void WriteIni(const QByteArray &bytes)
+    {
+        QFile f(IniPath());
+        QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(bytes);
+    }
+    QString Ini(const QString &section, const QString &key) const
+    {
+        return IniFile(IniPath()).ReadString(section, key, QStringLiteral("<none>"));
+    }
     std::unique_ptr<SettingsStore> store_;
     std::unique_ptr<ImportSession> session_;
     std::unique_ptr<QTemporaryDir> dest_;
@@ -31,9 +44,9 @@ private:
     void Start(const QByteArray &ini)
     {
         WriteIni(ini);
-        store_ = std::make_unique<SettingsStore>(IniFilePath);
+        store_ = std::make_unique<SettingsStore>(IniPath());
         session_ = std::make_unique<ImportSession>(service_, *store_,
-                                                   SessionPlaces{ProgramFolder, UserDataFolder, QStringLiteral("9")});
+                                                   SessionPlaces{QString(), DataFolder(), QStringLiteral("9")});
         session_->LoadSettings();
         session_->Begin(QString());
         QTRY_VERIFY(!session_->WorkerActive());
@@ -49,7 +62,6 @@ private:
 private slots:
     void init()
     {
-        SetProgramFolders();
         dest_ = std::make_unique<QTemporaryDir>();
         release_ = false;
     }
@@ -133,15 +145,15 @@ private slots:
     {
         QFETCH(bool, folderUsable);
         WriteIni("");
-        store_ = std::make_unique<SettingsStore>(IniFilePath);
+        store_ = std::make_unique<SettingsStore>(IniPath());
         const QTemporaryDir temp;
         const QString folder = folderUsable ? temp.path() + QStringLiteral("/") : temp.path() + "/file/";
         if (!folderUsable) {
             QFile blocker(temp.path() + QStringLiteral("/file"));
             QVERIFY(blocker.open(QIODevice::WriteOnly));
         }
-        session_ = std::make_unique<ImportSession>(service_, *store_,
-                                                   SessionPlaces{ProgramFolder, folder, QStringLiteral("9")});
+        session_ =
+            std::make_unique<ImportSession>(service_, *store_, SessionPlaces{QString(), folder, QStringLiteral("9")});
         const QStringList before = QDir(QDir::tempPath()).entryList({QStringLiteral("*.rtf")});
         session_->WriteStartLines();
         session_->End(QStringLiteral("The end."), false, QStringLiteral("30"));
