@@ -674,6 +674,13 @@ MhlGeneration::Added MhlGeneration::Add(const QString &path, const FileStamp &st
     return {true, action, note};
 }
 
+bool MhlGeneration::Knows(const QString &path)
+{
+    QString within;
+    Scope *scope = scopes_.empty() || !ListingTrouble(path).isEmpty() ? nullptr : ScopeFor(path, within);
+    return scope && scope->history.known.count(within) > 0;
+}
+
 bool MhlGeneration::Finish()
 {
     written_.clear();

@@ -93,6 +93,10 @@ public:
     // read as one ends the whole generation: Trouble() says why, and Finish
     // writes nothing.
     Added Add(const QString &path, const FileStamp &stamp, const MhlHash &hash);
+    // Whether an earlier generation lists a file at the path: another file
+    // placed there would be listed as failed, so a free name for a new file
+    // is better one the history does not know.
+    bool Knows(const QString &path);
 
     // Writes the generation: the manifests and then the chains, each history
     // below the root before the root's. Nothing to write when no file was

@@ -334,6 +334,7 @@ private slots:
         QVERIFY(start(0, {{"a.jpg", "a"}, {"b.jpg", "b"}, {"c.jpg", "c"}})->Finish());
 
         auto second = start(1, {{"d.jpg", "d"}});
+        QVERIFY(second->Knows(QStringLiteral("b.jpg")) && !second->Knows(QStringLiteral("d.jpg")));
         QCOMPARE(second->Add(QStringLiteral("a.jpg"), {1, 0}, HashOf("a")).action, MhlAction::Verified);
         const auto changed = second->Add(QStringLiteral("b.jpg"), Put(root, QStringLiteral("b.jpg"), "B"), HashOf("B"));
         QCOMPARE(changed.action, MhlAction::Failed);
