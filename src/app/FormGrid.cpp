@@ -145,6 +145,7 @@ RunSettings TForm1::ReadControls() const
         values.DateTaken = options.DateTaken;
         values.DeleteFiles = options.DeleteFiles;
         values.SkipImportedBefore = options.SkipImportedBefore;
+        values.BackupPaths = options.BackupPaths;
     }
     return values;
 }

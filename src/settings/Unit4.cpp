@@ -13,6 +13,8 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QDir>
+#include <QFileDialog>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLineEdit>
@@ -20,6 +22,7 @@
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QTimer>
+#include <QToolButton>
 #include <QVBoxLayout>
 
 namespace {
@@ -84,6 +87,22 @@ TForm4::TForm4(LogSink &log, SettingsStore &settings, const QString &currentDevi
     SetHint(DateSourceComboBox,
             QStringLiteral("Name date folders after the file's date on the device, or after the date "
                            "the camera recorded in the photo or video."));
+    for (int i = 0; i < 2; ++i) {
+        const QString name = QStringLiteral("Backup Path %1").arg(i + 1);
+        BackupPathLabel[i] = new QLabel(name + QLatin1Char(':'), this);
+        BackupPathEdit[i] = new QLineEdit(this);
+        BackupPathLabel[i]->setBuddy(BackupPathEdit[i]);
+        BackupPathEdit[i]->setAccessibleName(name);
+        SetHint(BackupPathEdit[i],
+                QStringLiteral("A folder, on another disk, that receives a copy of every file as well as the "
+                               "Destination Path, read from the device once; the files are deleted from the "
+                               "device only when every copy is proven. Empty: no backup."));
+        BackupPathButton[i] = new QToolButton(this);
+        BackupPathButton[i]->setText(QStringLiteral("..."));
+        BackupPathButton[i]->setAccessibleName(QStringLiteral("Choose the folder of ") + name);
+        SetHint(BackupPathButton[i], QStringLiteral("Choose the folder of ") + name + QLatin1Char('.'));
+        connect(BackupPathButton[i], &QToolButton::clicked, this, [this, i] { BackupPathButtonClick(i); });
+    }
     FileFiltersCheckBox = new QCheckBox(QStringLiteral("File Display Filters:"), this);
     FileFiltersCheckBox->setStatusTip(QStringLiteral("Display all files OR file types shown below."));
 
@@ -148,6 +167,13 @@ TForm4::TForm4(LogSink &log, SettingsStore &settings, const QString &currentDevi
     dateRow->addWidget(DateSourceLabel);
     dateRow->addWidget(DateSourceComboBox, 1);
     layout->addLayout(dateRow);
+    for (int i = 0; i < 2; ++i) {
+        auto *backupRow = new QHBoxLayout;
+        backupRow->addWidget(BackupPathLabel[i]);
+        backupRow->addWidget(BackupPathEdit[i], 1);
+        backupRow->addWidget(BackupPathButton[i]);
+        layout->addLayout(backupRow);
+    }
     layout->addWidget(FileFiltersCheckBox);
     auto *filterRow = new QHBoxLayout;
     filterRow->addWidget(ListBox1, 1);
@@ -207,7 +233,9 @@ void TForm4::FormShow()
              {static_cast<QWidget *>(ByteLevelCompareCheckBox), static_cast<QWidget *>(DeleteFilesCheckBox),
               static_cast<QWidget *>(CopyOnConnectCheckBox), static_cast<QWidget *>(SkipImportedBeforeCheckBox),
               static_cast<QWidget *>(DateSourceComboBox), static_cast<QWidget *>(FileFiltersCheckBox),
-              static_cast<QWidget *>(ListBox1), static_cast<QWidget *>(AddDeviceTypesButton)})
+              static_cast<QWidget *>(ListBox1), static_cast<QWidget *>(AddDeviceTypesButton),
+              static_cast<QWidget *>(BackupPathEdit[0]), static_cast<QWidget *>(BackupPathEdit[1]),
+              static_cast<QWidget *>(BackupPathButton[0]), static_cast<QWidget *>(BackupPathButton[1])})
             w->setEnabled(false);
         FilterHelpLabel->setVisible(false);
     } else {
@@ -217,6 +245,11 @@ void TForm4::FormShow()
         SkipImportedBeforeCheckBox->setEnabled(true);
         DateSourceComboBox->setEnabled(true);
         FileFiltersCheckBox->setEnabled(true);
+        for (int i = 0; i < 2; ++i) {
+            BackupPathEdit[i]->setEnabled(true);
+            BackupPathButton[i]->setEnabled(true);
+            keptBackupPaths_[i] = BackupPathEdit[i]->text();
+        }
         keptByteLevel_ = ByteLevelCompareCheckBox->isChecked();
         keptDelete_ = DeleteFilesCheckBox->isChecked();
         keptCopyOnConnect_ = CopyOnConnectCheckBox->isChecked();
@@ -256,6 +289,8 @@ void TForm4::ShowDeviceSettings(const DeviceSettings &values)
     CopyOnConnectCheckBox->setChecked(values.CopyOnConnect);
     SkipImportedBeforeCheckBox->setChecked(values.SkipImportedBefore);
     DateSourceComboBox->setCurrentIndex(values.DateSource);
+    BackupPathEdit[0]->setText(values.BackupPath1);
+    BackupPathEdit[1]->setText(values.BackupPath2);
     FileFiltersCheckBox->setChecked(values.FileFiltersOn);
     SetFilterList(DecodeFileFilter(values.FileFilter));
     FileFiltersCheckBoxClick();
@@ -268,6 +303,8 @@ void TForm4::StoreDeviceSettings(DeviceSettings &values)
     values.CopyOnConnect = CopyOnConnectCheckBox->isChecked();
     values.SkipImportedBefore = SkipImportedBeforeCheckBox->isChecked();
     values.DateSource = qMax(0, DateSourceComboBox->currentIndex());
+    values.BackupPath1 = BackupPathEdit[0]->text().trimmed();
+    values.BackupPath2 = BackupPathEdit[1]->text().trimmed();
     values.FileFiltersOn = FileFiltersCheckBox->isChecked();
     QStringList entries = FilterList();
     SortFileFilter(entries);
@@ -303,6 +340,7 @@ TForm4::RunOptions TForm4::CurrentRunOptions() const
     options.DateTaken = DateSourceComboBox->currentIndex() == 1;
     options.DeleteFiles = DeleteFilesCheckBox->isChecked();
     options.SkipImportedBefore = SkipImportedBeforeCheckBox->isChecked();
+    options.BackupPaths = {BackupPathEdit[0]->text().trimmed(), BackupPathEdit[1]->text().trimmed()};
     return options;
 }
 
@@ -333,6 +371,8 @@ void TForm4::CancelButtonClick()
         CopyOnConnectCheckBox->setChecked(keptCopyOnConnect_);
         SkipImportedBeforeCheckBox->setChecked(keptSkipImported_);
         DateSourceComboBox->setCurrentIndex(keptDateSource_);
+        BackupPathEdit[0]->setText(keptBackupPaths_[0]);
+        BackupPathEdit[1]->setText(keptBackupPaths_[1]);
         FileFiltersCheckBox->setChecked(keptFilters_);
         SetFilterList(keptFilterList_);
         FileFiltersCheckBoxClick();
@@ -400,6 +440,16 @@ void TForm4::AddDeviceTypesButtonClick()
     SetFilterList(entries);
     ListBox1->setCurrentRow(int(entries.indexOf(missing.constFirst())));
     ListBox1->setFocus();
+}
+
+void TForm4::BackupPathButtonClick(int index)
+{
+    const QString current = BackupPathEdit[index]->text().trimmed();
+    const QString chosen =
+        QFileDialog::getExistingDirectory(this, QStringLiteral("Backup Path %1").arg(index + 1),
+                                          current.isEmpty() ? QDir::homePath() : current, QFileDialog::ShowDirsOnly);
+    if (!chosen.isEmpty())
+        BackupPathEdit[index]->setText(chosen);
 }
 
 void TForm4::OpenEditor()
