@@ -474,7 +474,8 @@ void TransferDecision::EndDestinations()
         }
         for (const QString &written : manifest->Written())
             log_.WriteLog(QStringLiteral("Hash list written: ") + to.RootWithSlash() + written +
-                              QStringLiteral(" (%1 files).").arg(manifest->Listed()),
+                              (manifest->Listed() == 1 ? QStringLiteral(" (1 file).")
+                                                       : QStringLiteral(" (%1 files).").arg(manifest->Listed())),
                           LogColor::Black);
     }
 }
