@@ -15,6 +15,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFileDialog>
+#include <QGridLayout>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLineEdit>
@@ -163,17 +164,18 @@ TForm4::TForm4(LogSink &log, SettingsStore &settings, const QString &currentDevi
     layout->addWidget(DeleteFilesCheckBox);
     layout->addWidget(CopyOnConnectCheckBox);
     layout->addWidget(SkipImportedBeforeCheckBox);
-    auto *dateRow = new QHBoxLayout;
-    dateRow->addWidget(DateSourceLabel);
-    dateRow->addWidget(DateSourceComboBox, 1);
-    layout->addLayout(dateRow);
+    // The date source and the backup paths: labels in one column, their
+    // fields lined up beside them.
+    auto *fieldRows = new QGridLayout;
+    fieldRows->addWidget(DateSourceLabel, 0, 0);
+    fieldRows->addWidget(DateSourceComboBox, 0, 1, 1, 2);
     for (int i = 0; i < 2; ++i) {
-        auto *backupRow = new QHBoxLayout;
-        backupRow->addWidget(BackupPathLabel[i]);
-        backupRow->addWidget(BackupPathEdit[i], 1);
-        backupRow->addWidget(BackupPathButton[i]);
-        layout->addLayout(backupRow);
+        fieldRows->addWidget(BackupPathLabel[i], i + 1, 0);
+        fieldRows->addWidget(BackupPathEdit[i], i + 1, 1);
+        fieldRows->addWidget(BackupPathButton[i], i + 1, 2);
     }
+    fieldRows->setColumnStretch(1, 1);
+    layout->addLayout(fieldRows);
     layout->addWidget(FileFiltersCheckBox);
     auto *filterRow = new QHBoxLayout;
     filterRow->addWidget(ListBox1, 1);
@@ -303,8 +305,11 @@ void TForm4::StoreDeviceSettings(DeviceSettings &values)
     values.CopyOnConnect = CopyOnConnectCheckBox->isChecked();
     values.SkipImportedBefore = SkipImportedBeforeCheckBox->isChecked();
     values.DateSource = qMax(0, DateSourceComboBox->currentIndex());
-    values.BackupPath1 = BackupPathEdit[0]->text().trimmed();
-    values.BackupPath2 = BackupPathEdit[1]->text().trimmed();
+    // Kept as stored: without the blanks around them.
+    for (QLineEdit *edit : BackupPathEdit)
+        edit->setText(edit->text().trimmed());
+    values.BackupPath1 = BackupPathEdit[0]->text();
+    values.BackupPath2 = BackupPathEdit[1]->text();
     values.FileFiltersOn = FileFiltersCheckBox->isChecked();
     QStringList entries = FilterList();
     SortFileFilter(entries);
