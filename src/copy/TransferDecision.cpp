@@ -639,7 +639,8 @@ void TransferDecision::Decide(const QString &ObjectID, const QString &FileName, 
         }
         if (placed.kind == Placement::Kind::Ended)
             return;
-        if (everyCopyProven && !streams_.HasObjectSource() && i + 1 < destinations_.size())
+        const bool proven = placed.kind == Placement::Kind::Placed || placed.kind == Placement::Kind::Present;
+        if (proven && !streams_.HasObjectSource() && i + 1 < destinations_.size())
             LendCopy(placed);
     }
 

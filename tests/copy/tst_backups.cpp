@@ -170,6 +170,21 @@ private slots:
         QCOMPARE(VerifyMhlHistory(backup_[1]->path(), [](const MhlCheck &) {}).failures, 1);
         QCOMPARE(VerifyMhlHistory(backup_[0]->path(), [](const MhlCheck &) {}).failures, 0);
     }
+
+    // A free name the history lists for another file is passed over.
+    void knownFreeNameIsPassed()
+    {
+        rig_->host.backupPaths.clear();
+        WriteFile(rig_->Path(kDated), "another photo");
+        Run({kId});
+        const QString second = rig_->Path(QStringLiteral("2016-05-04/IMG_0001 (2).JPG"));
+        QCOMPARE(ReadAll(second), source_);
+        QVERIFY(QFile::remove(second));
+        Run({kId});
+        QVERIFY(rig_->log.Has(second + QStringLiteral(" is free but named in the hash list history for another "
+                                                      "file; the next name is taken.")));
+        QCOMPARE(ReadAll(rig_->Path(QStringLiteral("2016-05-04/IMG_0001 (3).JPG"))), source_);
+    }
 };
 
 FERROVANE_TEST_MAIN(TestBackups)
