@@ -29,7 +29,8 @@ constexpr qint64 kBigFile = 256ll << 20;
 constexpr int kSmallFiles = 5000;
 constexpr int kSmallFolders = 10;
 constexpr qint64 kSmallFile = 20000;
-constexpr qint64 kHugeFile = 5000ll * 1000 * 1000;
+// Written with real bytes, so that the memory check copies them all.
+constexpr qint64 kHugeFile = 2500ll * 1000 * 1000;
 
 inline bool WriteFile(const QString &path, qint64 size, int seed)
 {
@@ -50,7 +51,8 @@ inline bool WriteFile(const QString &path, qint64 size, int seed)
 
 inline bool MakeSources(const QString &root)
 {
-    if (QFile::exists(root + QStringLiteral("/.complete")))
+    // Sources of earlier versions had a huge file made only of holes.
+    if (QFile::exists(root + QStringLiteral("/.complete-real")))
         return true;
     QDir(root).removeRecursively();
     if (!QDir().mkpath(root + QStringLiteral("/big/DCIM")) || !QDir().mkpath(root + QStringLiteral("/huge")))
@@ -67,11 +69,9 @@ inline bool MakeSources(const QString &root)
                            kSmallFile, i))
                 return false;
     }
-    QFile huge(root + QStringLiteral("/huge/HUGE.MOV"));
-    if (!huge.open(QIODevice::WriteOnly) || !huge.resize(kHugeFile))
+    if (!WriteFile(root + QStringLiteral("/huge/HUGE.MOV"), kHugeFile, 7))
         return false;
-    huge.close();
-    QFile marker(root + QStringLiteral("/.complete"));
+    QFile marker(root + QStringLiteral("/.complete-real"));
     return marker.open(QIODevice::WriteOnly);
 }
 
@@ -161,25 +161,34 @@ struct Figures
 // or a negative number when something failed.
 using Copier = std::function<double(const QString &source, const QString &destination)>;
 
-inline Figures Compare(const QString &root, const QString &name, int runs, const Copier &copier)
+// With fresh, each round copies into folders of its own, all removed only
+// at the end: ext4 creates files slowly for minutes after thousands were
+// deleted, and a set of many files would meet that in every round after
+// the first. Without it (a few big files) both outputs go before each round.
+inline Figures Compare(const QString &root, const QString &name, int runs, const Copier &copier, bool fresh = false)
 {
     Figures f;
     const QString source = root + QLatin1Char('/') + name;
-    const QString ourDest = root + QStringLiteral("/out/ours-") + name;
-    const QString cpDest = root + QStringLiteral("/out/cp-") + name;
+    const QString outputs = root + QStringLiteral("/out/") + name;
     TimeCommand(QStringLiteral("cat -- $(find %1 -type f) >/dev/null").arg(Quoted(source)));
+    QDir(outputs).removeRecursively();
     // Neither copier may profit from where it stands: on this kind of
     // virtual machine a copy made while the other's output still fills the
     // page cache has to take pages the host never gave out before and can
-    // run at a tenth of its speed, and ext4 creates files slowly just after
-    // thousands were deleted. So every run starts with both outputs removed
-    // and the two take turns at going first; the best run of each counts.
+    // run at a tenth of its speed. So the two take turns at going first,
+    // and the best run of each counts.
     for (int run = 0; run < runs; ++run) {
+        const QString suffix = fresh ? QStringLiteral("-%1").arg(run) : QString();
+        const QString ourDest = outputs + QStringLiteral("/ours") + suffix;
+        const QString cpDest = outputs + QStringLiteral("/cp") + suffix;
         QDir(ourDest).removeRecursively();
         QDir(cpDest).removeRecursively();
+        QDir().mkpath(outputs);
         TimeCommand(QStringLiteral("sync"));
+        double cp = 0;
         const auto copyCp = [&] {
-            f.cp = std::min(f.cp, TimeCommand(QStringLiteral("cp -r %1 %2").arg(Quoted(source), Quoted(cpDest))));
+            cp = TimeCommand(QStringLiteral("cp -r %1 %2").arg(Quoted(source), Quoted(cpDest)));
+            f.cp = std::min(f.cp, cp);
             TimeCommand(QStringLiteral("sync"));
         };
         if (run % 2 == 0)
@@ -194,11 +203,15 @@ inline Figures Compare(const QString &root, const QString &name, int runs, const
         if (run % 2 == 1)
             copyCp();
         f.ours = std::min(f.ours, ours);
+        std::printf("   %s round %d (%s first): ours %.3f s, cp -r %.3f s\n", qPrintable(name), run + 1,
+                    run % 2 ? "ours" : "cp", ours, cp);
+        if (!fresh) {
+            QDir(ourDest).removeRecursively();
+            QDir(cpDest).removeRecursively();
+        }
     }
-    QDir(ourDest).removeRecursively();
-    QDir(cpDest).removeRecursively();
+    QDir(outputs).removeRecursively();
     return f;
 }
-
 
 }  // namespace copybench

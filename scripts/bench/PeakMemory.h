@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QFile>
+#include <QList>
 #include <QString>
 
 #include <ctime>
@@ -25,6 +26,18 @@ inline double ProcessCpuSeconds()
     timespec t{};
     clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
     return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
+}
+
+// The load averages over 1, 5 and 15 minutes, as uptime shows them.
+inline QString LoadText()
+{
+    QFile load(QStringLiteral("/proc/loadavg"));
+    if (!load.open(QIODevice::ReadOnly))
+        return QStringLiteral("unknown");
+    const QList<QByteArray> fields = load.readAll().split(' ');
+    return QStringLiteral("load average: %1, %2, %3")
+        .arg(QString::fromLatin1(fields.value(0)), QString::fromLatin1(fields.value(1)),
+             QString::fromLatin1(fields.value(2)));
 }
 
 // The 1-minute load average, or -1.

@@ -157,7 +157,7 @@ int main(int argc, char *argv[])
 
     const QString root =
         argc > 1 ? QString::fromLocal8Bit(argv[1]) : QDir::tempPath() + QStringLiteral("/ferrovane-bench-copy");
-    std::printf("test folder: %s (sources made once; load average %.1f)\n", qPrintable(root), LoadAverage());
+    std::printf("test folder: %s (sources made once; %s)\n", qPrintable(root), qPrintable(LoadText()));
     if (!MakeSources(root)) {
         std::printf("could not make the sources\n");
         return 1;
@@ -181,8 +181,10 @@ int main(int argc, char *argv[])
             return CopyThroughWindow(source, destination, files, heartbeat);
         };
     };
-    const Figures big = Compare(root, QStringLiteral("big"), 2, throughWindow(kBigFiles));
-    const Figures small = Compare(root, QStringLiteral("small"), 4, throughWindow(kSmallFiles));
+    // Several rounds, each copier first in turn, the fastest of each counts:
+    // one round swings several times over with the state of the disk.
+    const Figures big = Compare(root, QStringLiteral("big"), 4, throughWindow(kBigFiles));
+    const Figures small = Compare(root, QStringLiteral("small"), 6, throughWindow(kSmallFiles), true);
     if (big.ours < 0 || small.ours < 0) {
         std::printf("a copy failed\n");
         std::printf("targets (window: a >= 0.9x cp, b >= 0.6x cp, never blocked > 100 ms): MISSED\n");
@@ -198,6 +200,7 @@ int main(int argc, char *argv[])
                 kSmallFiles, smallMB, small.ours, kSmallFiles / small.ours, small.cp, kSmallFiles / small.cp,
                 smallRatio);
     std::printf("longest event-loop block while copying: %lld ms\n", static_cast<long long>(heartbeat.Longest()));
+    std::printf("(minima of alternated rounds; %s at the end)\n", qPrintable(LoadText()));
     const bool ok = bigRatio >= 0.9 && smallRatio >= 0.6 && heartbeat.Longest() <= 100;
     std::printf("targets (window: a >= 0.9x cp, b >= 0.6x cp, never blocked > 100 ms): %s\n", ok ? "met" : "MISSED");
     return 0;

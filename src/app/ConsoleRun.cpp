@@ -14,6 +14,7 @@
 #include "log/ActivityLog.h"
 #include "log/Exception.h"
 #include "log/LogFiles.h"
+#include "session/ImportSession.h"
 #include "settings/DeviceSettings.h"
 #include "settings/ProgramSettings.h"
 #include "settings/SettingsStore.h"
@@ -119,19 +120,6 @@ public:
     void WriteLogNoDate(const QString &, LogColor, LogStyle) override {}
 };
 
-void SaveTheLog(const LogDocument &document)
-{
-    const QDateTime now = QDateTime::currentDateTime();
-    QString error;
-    if (!SaveLog(document, UserDataFolder, now, &error).isEmpty())
-        return;
-    Say(STDERR_FILENO, QStringLiteral("ferrovane: could not write the log file in %1: %2").arg(UserDataFolder, error));
-    // Kept where it can be written rather than lost.
-    const QString rescued = SaveLog(document, IncludeTrailingPathDelimiter(QDir::tempPath()), now, &error);
-    if (!rescued.isEmpty())
-        Say(STDERR_FILENO, QStringLiteral("ferrovane: the log was saved as %1 instead").arg(rescued));
-}
-
 }  // namespace
 
 QString DeviceKindName(const QString &deviceId, std::uint32_t deviceType)
@@ -220,81 +208,57 @@ int CopyDevice(const QString &deviceName, const QString &destination, DeviceServ
     DebugFlag = store.ReadProgram().Debug;
     OfferAddedFolders(store, store.ReadDeviceList());
 
-    ActivityLog log;
+    ImportSession session(service, store, {ProgramFolder, UserDataFolder, GetVersionText()});
+    ActivityLog &log = session.Log();
     ConsolePrinter printer(log.Document());
-    log.WriteLog(QStringLiteral("Ferrovane - ") + GetVersionText(), LogColor::Blue, LogStyle::Bold);
+    session.WriteStartLines();
     log.WriteLog(QStringLiteral("Copy from the command line: \"%1\"").arg(deviceName), LogColor::Black);
     if (!ignored.isEmpty())
         log.WriteLog(ignored, LogColor::Red);
-    if (const QString trouble = LogFolderTrouble(UserDataFolder); !trouble.isEmpty())
-        log.WriteLog(QStringLiteral("This run's log cannot be saved in ") + UserDataFolder + QStringLiteral(": ") +
-                         trouble,
-                     LogColor::Red, LogStyle::Bold);
-    for (const QString &line : FolderDeviceTrouble(qEnvironmentVariable("FERROVANE_FOLDER_DEVICES")) +
-                                   FolderDeviceTrouble(FolderBackend::AddedFolders()))
-        log.WriteLog(line, LogColor::Red);
 
     // A signal before the run starts waits for the event loop, and stops the
     // run at its first look at the stop flag.
     int signalled = 0;
-    CopyRun *running = nullptr;
+    bool running = false;
     QObject context;
-    CatchExitSignals(&context, [&signalled, &running](int signal) {
+    CatchExitSignals(&context, [&signalled, &running, &session](int signal) {
         if (signalled)
             return;
         signalled = signal;
         if (running)
-            running->Stop();
+            session.Stop();
     });
 
-    // Only the named device is looked for: the others are not opened, nor
-    // are other mounts looked into.
-    DeviceConnection connection(service, log);
-    DeviceDiscovery discovery(connection, log);
-    const TDevice device = discovery.FindNamedDevice(deviceName, settings.DeviceSerialNo);
-    connection.CurrentDeviceName = deviceName;
-    connection.CurrentDeviceSerialNo = device.DeviceSerialNo;
-    connection.CurrentDeviceID = device.DeviceID;
-
+    CopyRun &engine = session.Engine();
+    CopyOutcome outcome;
+    outcome.end = CopyOutcome::End::Failed;
+    QEventLoop loop;
+    QObject::connect(&engine, &CopyRun::copyFinished, &loop, [&outcome](const CopyOutcome &o) { outcome = o; });
+    QObject::connect(&engine, &CopyRun::workerFinished, &loop, &QEventLoop::quit);
+    // What the window shows in message boxes goes into the log.
+    QObject::connect(&engine, &CopyRun::commandNotStarted, &loop, [&log](const QString &message) {
+        log.WriteLog(QStringLiteral("ExecNewProcess Error: ") + message, LogColor::Red, LogStyle::Bold);
+    });
+    QObject::connect(&engine, &CopyRun::workerFailed, &loop, [&log](const QString &message) {
+        log.WriteLog(QStringLiteral("Application Error: ") + message, LogColor::Red, LogStyle::Bold);
+    });
     int code = 1;
-    if (connection.CurrentDeviceID.trimmed().isEmpty()) {
-        log.WriteLog(QStringLiteral("Device \"%1\" was not found!").arg(deviceName), LogColor::Red, LogStyle::Bold);
-        log.WriteLog(QStringLiteral("The device may need to be unlocked before it can be used."), LogColor::Red,
-                     LogStyle::Bold);
-    } else {
-        CopyRun engine(connection, log, ProgramFolder);
-        engine.SetImportRecordPath(ImportRecord::PathIn(UserDataFolder));
-        CopyOutcome outcome;
-        outcome.end = CopyOutcome::End::Failed;
-        QEventLoop loop;
-        QObject::connect(&engine, &CopyRun::copyFinished, &loop, [&outcome](const CopyOutcome &o) { outcome = o; });
-        QObject::connect(&engine, &CopyRun::workerFinished, &loop, &QEventLoop::quit);
-        // What the window shows in message boxes goes into the log.
-        QObject::connect(&engine, &CopyRun::commandNotStarted, &loop, [&log](const QString &message) {
-            log.WriteLog(QStringLiteral("ExecNewProcess Error: ") + message, LogColor::Red, LogStyle::Bold);
-        });
-        QObject::connect(&engine, &CopyRun::workerFailed, &loop, [&log](const QString &message) {
-            log.WriteLog(QStringLiteral("Application Error: ") + message, LogColor::Red, LogStyle::Bold);
-        });
-        if (engine.StartCopying(connection.CurrentDeviceID, deviceName, RunSettingsOf(settings)) ==
-            CopyRun::Start::Started) {
-            running = &engine;
-            loop.exec();
-            running = nullptr;
-            engine.StopAndWait();
-            code = outcome.end == CopyOutcome::End::Finished && outcome.counts.ErrorCount == 0 ? 0 : 1;
-        }
+    if (session.CopyNamedDevice(deviceName, settings)) {
+        running = true;
+        loop.exec();
+        running = false;
+        engine.StopAndWait();
+        code = outcome.end == CopyOutcome::End::Finished && outcome.counts.ErrorCount == 0 ? 0 : 1;
     }
     if (signalled)
         code = 128 + signalled;
 
-    DeleteLogFiles(UserDataFolder, store.ReadProgram().MaxLogDays, QDateTime::currentDateTime());
     printer.Print();
     // The log file keeps what standard output lost.
     if (outputError)
         log.WriteLog(QStringLiteral("Standard output could not be written: ") + qt_error_string(outputError),
                      LogColor::Red, LogStyle::Bold);
-    SaveTheLog(log.Document());
+    session.End(QString(), false, store.ReadProgram().MaxLogDays);
     return code;
 }
 

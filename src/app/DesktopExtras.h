@@ -7,6 +7,7 @@ class HelpHandler;
 class LogSink;
 class QAbstractButton;
 class QMainWindow;
+class QObject;
 class QStatusBar;
 class QWidget;
 class SettingsStore;
@@ -30,3 +31,7 @@ DesktopExtras InstallDesktopExtras(QMainWindow *mainWindow, LogSink &log, Settin
                                    QStatusBar *statusBar, QAbstractButton *helpButton, QAbstractButton *aboutButton,
                                    QAbstractButton *changeStyleButton,
                                    const QList<std::pair<QWidget *, int>> &dialogContexts);
+
+// Asks the desktop's file manager to show the log folder; what keeps it from
+// doing so is said in the log.
+void OpenLogFolder(QObject *context, LogSink &log, const QString &folder);

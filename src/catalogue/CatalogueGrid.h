@@ -19,9 +19,11 @@ public:
     explicit TextWidthEstimate(const QFont &font);
     // An upper bound of the text's width in pixels, or a negative number for
     // text that the table does not cover (measure it exactly).
-    qreal UpperBound(const QString &text);
+    qreal UpperBound(QStringView text);
+    qreal UpperBound(QLatin1StringView text);
 
 private:
+    template <typename View> qreal Bound(View text);
     static constexpr int kChars = 128;
     float Advance(char16_t c);
     float Kerning(char16_t a, char16_t b);
@@ -39,6 +41,12 @@ private:
 // Appending is amortised constant time. Views hear of appended rows in one
 // batch when control returns to the event loop (or on FlushRows), so a
 // listing of 50,000 objects costs one insertion for the view, not 50,000.
+//
+// A phone holds tens of thousands of objects, and seven strings of their
+// own for each would take more than the rest of the program: a row is kept
+// packed in large blocks, its cells one after another, as one byte a
+// character when they are all Latin-1, and a name that ends the object's
+// identifier is not kept twice. A cell is unpacked when asked for.
 class CatalogueGrid : public QAbstractTableModel
 {
     Q_OBJECT
@@ -54,7 +62,8 @@ public:
 
     int RowCount() const { return int(rows_.size()) + 1; }
     QString Cell(int column, int row) const;
-    const QString &CellRef(int column, int row) const;
+    // The same (it once gave a reference to the stored text).
+    QString CellRef(int column, int row) const { return Cell(column, row); }
     const Row &Header() const { return header_; }
 
     // Empties the grid to the header and one empty row, headers written.
@@ -88,13 +97,31 @@ public:
     static QString Shown(const QString &cell);
 
 private:
+    // Where a packed cell's characters are: Latin-1 bytes, or with wide
+    // UTF-16 code units.
+    struct Span
+    {
+        const uchar *data = nullptr;
+        qsizetype length = 0;
+        bool wide = false;
+    };
+    static Span CellSpan(const uchar *packed, int column);
+    static QString Text(const Span &span);
+    const uchar *Pack(const Row &row);
+    Row Unpack(const uchar *packed) const;
+
     void ForgetWidths();
     void ForgetWidths(int column);
 
     Row header_;
-    // Grid rows 1 .. RowCount()-1. A deque grows without moving the rows
-    // already there or reserving twice what a long listing needs.
-    std::deque<Row> rows_;
+    // Grid rows 1 .. RowCount()-1, packed. A deque grows without moving the
+    // rows already there or reserving twice what a long listing needs.
+    std::deque<const uchar *> rows_;
+    // The blocks the rows are packed into; a row written again is packed
+    // anew, and its old place stays until the grid is cleared.
+    std::vector<std::unique_ptr<uchar[]>> blocks_;
+    size_t blockUsed_ = 0;
+    size_t blockSize_ = 0;
     // Where the last search ended: a copy run asks for the rows in the
     // order they were listed, so the next one is found at once.
     mutable size_t searchFrom_ = 0;

@@ -33,7 +33,12 @@ void CatalogueDelegate::paint(QPainter *painter, const QStyleOptionViewItem &opt
     painter->restore();
 }
 
-TStringGrid::TStringGrid(QWidget *parent) : QTableView(parent), cells_(new CatalogueGrid(this))
+TStringGrid::TStringGrid(QWidget *parent) : TStringGrid(nullptr, parent)
+{
+}
+
+TStringGrid::TStringGrid(CatalogueGrid *cells, QWidget *parent)
+    : QTableView(parent), cells_(cells ? cells : new CatalogueGrid(this))
 {
     setModel(cells_);
     setItemDelegate(new CatalogueDelegate(this));

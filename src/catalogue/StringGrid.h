@@ -22,6 +22,8 @@ class TStringGrid : public QTableView
     Q_OBJECT
 public:
     explicit TStringGrid(QWidget *parent = nullptr);
+    // A view of cells kept elsewhere (they must outlive the view).
+    TStringGrid(CatalogueGrid *cells, QWidget *parent);
     CatalogueGrid *Cells() const { return cells_; }
 
     // The grid's current row, as a grid row (0 when none).

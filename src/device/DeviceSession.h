@@ -79,9 +79,11 @@ std::unique_ptr<DeviceService> CreateBackendService(std::vector<std::shared_ptr<
 // The content type of a file, from its name's extension.
 QString ContentTypeForFileName(const QString &name);
 
-// A date as device dates read: "YYYY/MM/DD:HH:MM:SS.mmm", local time.
+// A date as device dates read: "YYYY/MM/DD:HH:MM:SS.mmm", local time; or,
+// for a device clock that came without a zone (its fields counted as UTC),
+// those fields as they are.
 QString WpdDateText(const QDateTime &when);
-QString WpdDateText(std::int64_t secondsSinceEpoch, int milliseconds);
+QString WpdDateText(std::int64_t secondsSinceEpoch, int milliseconds, bool wallClock = false);
 
 // A stream over bytes held in memory (a thumbnail the device handed over whole).
 std::shared_ptr<IStream> MakeMemoryStream(QByteArray bytes);

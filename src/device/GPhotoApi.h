@@ -31,6 +31,9 @@ struct GPhotoFileInfo
     std::uint64_t size = 0;
     bool hasTime = false;
     std::int64_t mtime = 0;  // seconds since 1970
+    // The device gave its clock without a zone: mtime holds those fields
+    // counted as UTC, and they are shown as they are in every zone.
+    bool wallClock = false;
 };
 
 // One child of a folder.

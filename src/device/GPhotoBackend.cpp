@@ -3,6 +3,8 @@
 #include <QDateTime>
 #include <QHash>
 
+#include <chrono>
+
 namespace {
 
 const QString kPrefix = QStringLiteral("gphoto2:");
@@ -37,10 +39,13 @@ class GPhotoSession;
 class GPhotoStream : public IStream
 {
 public:
-    GPhotoStream(std::shared_ptr<GPhotoSession> session, QString objectId, std::uint64_t size)
-        : session_(std::move(session)), objectId_(std::move(objectId)), size_(size)
+    GPhotoStream(std::shared_ptr<GPhotoSession> session, QString objectId, std::uint64_t size, bool sizeKnown)
+        : session_(std::move(session)), objectId_(std::move(objectId)), size_(size), reader_(size, sizeKnown)
     {
     }
+    ~GPhotoStream() override;
+    void Adopt(std::shared_ptr<ReadPiece> piece) { reader_.Adopt(std::move(piece)); }
+    void Reuse(std::shared_ptr<ReadPiece> spare) { reader_.Reuse(std::move(spare)); }
 
     HRESULT Seek(std::int64_t offset, SeekOrigin origin, std::uint64_t *newPosition) override
     {
@@ -62,6 +67,8 @@ private:
     QString objectId_;
     std::uint64_t size_;
     std::uint64_t position_ = 0;
+    ReadAhead reader_;
+    bool failed_ = false;
 };
 
 // The maker and model a camera reports itself, falling back to the
@@ -201,8 +208,8 @@ public:
         info.size = file.hasSize ? file.size : 0;
         info.sizeKnown = file.hasSize;
         if (file.hasTime && file.mtime > 0)
-            info.dateCreated = WpdDateText(QDateTime::fromSecsSinceEpoch(file.mtime));
-        sizes_.insert(objectId, info.size);
+            info.dateCreated = WpdDateText(file.mtime, 0, file.wallClock);
+        sizes_.insert(objectId, {info.size, info.sizeKnown});
         return S_OK;
     }
 
@@ -217,7 +224,17 @@ public:
             if (FAILED(hr))
                 return hr;
         }
-        stream = std::make_shared<GPhotoStream>(shared_from_this(), objectId, sizes_.value(objectId));
+        const auto [size, sizeKnown] = sizes_.value(objectId);
+        auto opened = std::make_shared<GPhotoStream>(shared_from_this(), objectId, size, sizeKnown);
+        // What a reader of this file left unread (the date reader reads the
+        // start of a file just before it is copied) is read once.
+        if (leftover_ && leftoverId_ == objectId)
+            opened->Adopt(std::move(leftover_));
+        else if (spare_)
+            opened->Reuse(std::move(spare_));
+        leftover_.reset();
+        spare_.reset();
+        stream = std::move(opened);
         return S_OK;
     }
 
@@ -259,6 +276,7 @@ public:
         kinds_.remove(objectId);
         sizes_.remove(objectId);
         infos_.remove(objectId);
+        leftover_.reset();
         return S_OK;
     }
 
@@ -269,8 +287,33 @@ public:
         if (FAILED(hr))
             return hr;
         const auto [folder, name] = SplitPath(objectId);
+        const auto start = std::chrono::steady_clock::now();
         const int result = link_->connection->Read(folder, name, offset, buffer, size);
-        return result < 0 ? Failed(result) : S_OK;
+        if (result < 0)
+            return Failed(result);
+        link_->pace.Measured(size, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+        return S_OK;
+    }
+
+    std::uint64_t PieceBytes()
+    {
+        std::lock_guard<std::recursive_mutex> lock(link_->mutex);
+        return link_->pace.PieceBytes();
+    }
+
+    // A closed stream's piece that it had not read to its end.
+    void KeepLeftover(const QString &objectId, std::shared_ptr<ReadPiece> piece)
+    {
+        std::lock_guard<std::recursive_mutex> lock(link_->mutex);
+        leftoverId_ = objectId;
+        leftover_ = std::move(piece);
+    }
+    // A closed stream's memory, for the next file.
+    void KeepSpare(std::shared_ptr<ReadPiece> piece)
+    {
+        std::lock_guard<std::recursive_mutex> lock(link_->mutex);
+        if (piece && (!spare_ || spare_->capacity < piece->capacity))
+            spare_ = std::move(piece);
     }
 
     // After a failure the camera is opened afresh: a half-done transfer
@@ -281,6 +324,7 @@ public:
         std::lock_guard<std::recursive_mutex> lock(link_->mutex);
         SetDeviceErrorMessage(HRESULT(result), link_->connection ? link_->connection->LastError() : QString());
         link_->connection.reset();
+        leftover_.reset();
         return HRESULT(result);
     }
 
@@ -318,9 +362,20 @@ private:
     GPhotoCamera camera_;
     QHash<QString, Kind> kinds_;
     QHash<QString, QString> storageNames_;
-    QHash<QString, std::uint64_t> sizes_;
-    QHash<QString, GPhotoFileInfo> infos_;  // from listings that brought them
+    QHash<QString, std::pair<std::uint64_t, bool>> sizes_;  // size, and whether the device listed one
+    QHash<QString, GPhotoFileInfo> infos_;                  // from listings that brought them
+    QString leftoverId_;
+    std::shared_ptr<ReadPiece> leftover_;
+    std::shared_ptr<ReadPiece> spare_;  // the memory of the last file read (at most a piece)
 };
+
+GPhotoStream::~GPhotoStream()
+{
+    if (auto unread = reader_.Unread(position_); unread && !failed_)
+        session_->KeepLeftover(objectId_, std::move(unread));
+    else
+        session_->KeepSpare(reader_.Release());
+}
 
 HRESULT GPhotoStream::Read(void *buffer, std::uint32_t count, std::uint32_t *read)
 {
@@ -328,21 +383,21 @@ HRESULT GPhotoStream::Read(void *buffer, std::uint32_t count, std::uint32_t *rea
     if (read)
         *read = 0;
     // The device is asked even at or past the size it declared: an object
-    // longer than that gives its further bytes, and only the device's empty
+    // longer than that gives its further bytes, and only the device's
     // answer marks the end.
-    std::uint64_t got = count;
-    const HRESULT hr = session_->ReadAt(objectId_, position_, static_cast<char *>(buffer), got);
-    if (FAILED(hr))
-        return hr;
-    if (got > count)
-        return session_->Failed(kGpErrorIo);
-    // Nothing before the reported end means the transfer broke off: never let
-    // that look like a complete file.
-    if (got == 0 && position_ < size_)
-        return session_->Failed(kGpErrorIo);
+    std::uint32_t got = 0;
+    HRESULT failure = S_OK;
+    const auto fetch = [this](std::uint64_t offset, char *into, std::uint64_t &size) {
+        return session_->ReadAt(objectId_, offset, into, size);
+    };
+    switch (reader_.Read(position_, static_cast<char *>(buffer), count, got, session_->PieceBytes(), fetch, failure)) {
+    case ReadAhead::Result::Failed: failed_ = true; return failure;
+    case ReadAhead::Result::BrokenOff: failed_ = true; return session_->Failed(kGpErrorIo);
+    case ReadAhead::Result::Ok: break;
+    }
     position_ += got;
     if (read)
-        *read = std::uint32_t(got);
+        *read = got;
     return S_OK;
 }
 

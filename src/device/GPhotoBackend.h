@@ -2,6 +2,7 @@
 
 #include "device/DeviceSession.h"
 #include "device/GPhotoApi.h"
+#include "device/ReadAhead.h"
 
 #include <map>
 #include <mutex>
@@ -14,6 +15,7 @@ struct GPhotoLink
     GPhotoCamera camera;
     std::unique_ptr<GPhotoConnection> connection;
     std::recursive_mutex mutex;
+    DevicePace pace;  // how large its reads may be
 };
 
 // USB cameras (PTP), phones and media players (MTP) through libgphoto2's

@@ -332,13 +332,20 @@ private:
     bool open_ = false;
 };
 
-// Phones and media players (libgphoto2 counts every MTP device among the
-// players) and Apple's devices are spoken to directly; cameras keep
-// libgphoto2's driver with all it knows of each.
+// Every USB device that libgphoto2 reaches through its PTP driver (cameras,
+// phones, media players) is spoken to directly: reading files needs
+// nothing beyond PTP. The driver stays for the devices its other drivers
+// reach, and for a camera that will not open a session of ours.
 bool SpokenDirectly(const CameraAbilities &abilities)
 {
-    return (abilities.port & GP_PORT_USB) && std::strstr(abilities.library, "ptp2") &&
-           ((abilities.device_type & GP_DEVICE_AUDIO_PLAYER) || abilities.usb_vendor == 0x05ac);
+    return (abilities.port & GP_PORT_USB) && std::strstr(abilities.library, "ptp2");
+}
+
+// Phones and players were spoken to directly before cameras were: only a
+// camera falls back to the driver, which knows each maker's ways of opening.
+bool DriverMayOpen(const CameraAbilities &abilities)
+{
+    return !(abilities.device_type & GP_DEVICE_AUDIO_PLAYER) && abilities.usb_vendor != 0x05ac;
 }
 
 class LibApi : public GPhotoApi
@@ -421,8 +428,13 @@ public:
         if (result >= 0)
             result = gp_port_info_list_get_info(ports_, port, &info);
         if (result >= 0 && SpokenDirectly(abilities)) {
-            gp_camera_unref(camera);
-            return OpenDirect(info, abilities, connection);
+            bool sessionRefused = false;
+            result = OpenDirect(info, abilities, connection, sessionRefused);
+            if (result >= 0 || !sessionRefused || !DriverMayOpen(abilities)) {
+                gp_camera_unref(camera);
+                return result;
+            }
+            result = GP_OK;
         }
         if (result >= 0)
             result = gp_camera_set_port_info(camera, info);
@@ -442,7 +454,10 @@ public:
     }
 
 private:
-    int OpenDirect(GPPortInfo info, const CameraAbilities &abilities, std::unique_ptr<GPhotoConnection> &connection)
+    // sessionRefused: the port opened, but the device would not start a
+    // session or describe itself.
+    int OpenDirect(GPPortInfo info, const CameraAbilities &abilities, std::unique_ptr<GPhotoConnection> &connection,
+                   bool &sessionRefused)
     {
         auto port = std::make_unique<LibPort>();
         int result = port->Open(info, abilities);
@@ -452,10 +467,13 @@ private:
                 last_ = QString::fromUtf8(gp_result_as_string(result));
             return result;
         }
-        auto direct = std::make_unique<PtpConnection>(std::move(port), abilities.usb_vendor);
+        const GPhotoKind kind =
+            (abilities.device_type & GP_DEVICE_AUDIO_PLAYER) ? GPhotoKind::MediaPlayer : GPhotoKind::Camera;
+        auto direct = std::make_unique<PtpConnection>(std::move(port), abilities.usb_vendor, kind);
         result = direct->Start();
         if (result < 0) {
             last_ = direct->LastError();
+            sessionRefused = true;
             return result;
         }
         last_.clear();

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <tuple>
 
 namespace {
 
@@ -17,10 +18,13 @@ constexpr int kGpDirectoryNotFound = -107;
 constexpr int kGpFileNotFound = -108;
 constexpr int kGpCameraBusy = -110;
 
-constexpr int kTimeoutMs = 20000;                  // some devices take many seconds over a request
-constexpr int kPacket = 512;                       // what the first read of a phase asks for
-constexpr int kBlob = 1024 * 1024;                 // the most one later read asks for
+constexpr int kTimeoutMs = 20000;  // some devices take many seconds over a request
+constexpr int kPacket = 512;       // what the first read of a phase asks for
+// The most one later read of the port asks for: a whole piece of a file
+// goes in one transfer (each costs the port a round of its own).
+constexpr int kBlob = 64 * 1024 * 1024;
 constexpr std::uint32_t kRootParent = 0xFFFFFFFF;  // "the storage's root" to GetObjectHandles
+constexpr std::uint32_t kAllStorages = 0xFFFFFFFF;
 constexpr std::uint32_t kAllProperties = 0xFFFFFFFF;
 constexpr std::uint32_t kUntrustedStorage = 0xFEEDFACE;  // an iPhone that does not trust the computer yet
 
@@ -48,8 +52,8 @@ std::pair<QString, QString> Split(const QString &path)
 
 }  // namespace
 
-PtpConnection::PtpConnection(std::unique_ptr<PtpPort> port, int usbVendor)
-    : port_(std::move(port)), usbVendor_(usbVendor)
+PtpConnection::PtpConnection(std::unique_ptr<PtpPort> port, int usbVendor, GPhotoKind kind)
+    : port_(std::move(port)), usbVendor_(usbVendor), kind_(kind)
 {
 }
 
@@ -245,7 +249,7 @@ GPhotoKind PtpConnection::Kind() const
 {
     if (usbVendor_ == 0x05ac || device_.vendorExtensionDesc.contains(QLatin1String("android.com")))
         return GPhotoKind::Phone;
-    return GPhotoKind::MediaPlayer;
+    return kind_;
 }
 
 int PtpConnection::ConfigText(const char *key, QString &value)
@@ -260,17 +264,31 @@ int PtpConnection::ConfigText(const char *key, QString &value)
     else if (k == "deviceversion")
         value = device_.deviceVersion;
     else if (k == "batterylevel") {
-        if (!device_.HasProperty(ptp::PropBatteryLevel) || !device_.Supports(ptp::GetDevicePropValue))
+        if (!device_.HasProperty(ptp::PropBatteryLevel))
             return kGpNotSupported;
+        // The description tells the range a camera counts in (0 to 3, say);
+        // the bare value is a percentage.
         QByteArray data;
-        const int result = Transaction(ptp::GetDevicePropValue, {ptp::PropBatteryLevel}, &data);
-        if (IsRefusal(result))
-            return Refused(result);
-        if (result < 0)
-            return result;
-        if (data.isEmpty())
-            return kGpError;
-        value = QStringLiteral("%1%").arg(std::uint8_t(data.at(0)));
+        std::optional<int> percent;
+        if (device_.Supports(ptp::GetDevicePropDesc)) {
+            const int result = Transaction(ptp::GetDevicePropDesc, {ptp::PropBatteryLevel}, &data);
+            if (result < 0 && !IsRefusal(result))
+                return result;
+            if (result == kGpOk)
+                percent = ptp::ParseBatteryPercent(data);
+        }
+        if (!percent && device_.Supports(ptp::GetDevicePropValue)) {
+            const int result = Transaction(ptp::GetDevicePropValue, {ptp::PropBatteryLevel}, &data);
+            if (IsRefusal(result))
+                return Refused(result);
+            if (result < 0)
+                return result;
+            if (!data.isEmpty())
+                percent = std::uint8_t(data.at(0));
+        }
+        if (!percent)
+            return kGpNotSupported;
+        value = QStringLiteral("%1%").arg(*percent);
     } else {
         return kGpNotSupported;
     }
@@ -346,25 +364,87 @@ int PtpConnection::Find(const QString &path, Object *&object)
     return kGpOk;
 }
 
-int PtpConnection::ListInto(const QString &folder, Object &parent, std::vector<GPhotoEntry> *entries)
+int PtpConnection::ChildHandles(std::uint32_t storage, std::uint32_t parent, std::vector<std::uint32_t> &handles,
+                                bool &everything)
 {
-    const std::uint32_t storage = parent.storage;
-    const std::uint32_t parentHandle = parent.handle;
+    // As libgphoto2 does for a device that refuses a parameter: the same
+    // folder of any storage, then every object of the device.
+    everything = !listsByFolder_;
     QByteArray data;
-    int result = Transaction(ptp::GetObjectHandles, {storage, 0, parentHandle ? parentHandle : kRootParent}, &data);
+    int result = kGpOk;
+    if (listsByFolder_) {
+        const std::uint32_t folder = parent ? parent : kRootParent;
+        result = Transaction(ptp::GetObjectHandles, {storage, 0, folder}, &data);
+        if (result == Refusal(ptp::RcParameterNotSupported))
+            result = Transaction(ptp::GetObjectHandles, {kAllStorages, 0, folder}, &data);
+        if (result == Refusal(ptp::RcParameterNotSupported)) {
+            listsByFolder_ = false;
+            everything = true;
+        }
+    }
+    if (everything)
+        result = Transaction(ptp::GetObjectHandles, {kAllStorages, 0, 0}, &data);
     if (IsRefusal(result))
         return Refused(result);
     if (result < 0)
         return result;
     bool ok = false;
-    const std::vector<std::uint32_t> handles = ptp::ParseUint32Array(data, &ok);
-    if (!ok)
+    handles = ptp::ParseUint32Array(data, &ok);
+    return ok ? kGpOk : PortFailed(kGpIo);
+}
+
+int PtpConnection::Describe(std::uint32_t handle, ptp::ObjectEntry &entry, bool &sizeKnown)
+{
+    sizeKnown = true;
+    QByteArray data;
+    int result = Transaction(ptp::GetObjectInfo, {handle}, &data);
+    if (result == Refusal(ptp::RcInvalidObjectHandle))
+        return 1;
+    if (IsRefusal(result))
+        return Refused(result);
+    if (result < 0)
+        return result;
+    const auto info = ptp::ParseObjectInfo(handle, data);
+    if (!info)
         return PortFailed(kGpIo);
+    entry = *info;
+    // The object information has 32 bits for the size: a file of 4 GiB or
+    // more says 0xFFFFFFFF, and its real size is a property. A device that
+    // will not give it leaves the size unknown.
+    if (entry.size == 0xFFFFFFFFu && !entry.isFolder()) {
+        sizeKnown = false;
+        if (device_.Supports(ptp::MtpGetObjPropValue)) {
+            result = Transaction(ptp::MtpGetObjPropValue, {handle, ptp::PropObjectSize}, &data);
+            if (result < 0 && !IsRefusal(result))
+                return result;  // the port failed
+            if (result == kGpOk && data.size() >= 8) {
+                entry.size = 0;
+                for (int i = 7; i >= 0; --i)
+                    entry.size = (entry.size << 8) | std::uint8_t(data.at(i));
+                sizeKnown = true;
+            }
+        }
+        if (!sizeKnown)
+            entry.size = 0;
+    }
+    return kGpOk;
+}
+
+int PtpConnection::ListInto(const QString &folder, Object &parent, std::vector<GPhotoEntry> *entries)
+{
+    const std::uint32_t storage = parent.storage;
+    const std::uint32_t parentHandle = parent.handle;
+    std::vector<std::uint32_t> handles;
+    bool everything = false;
+    int result = ChildHandles(storage, parentHandle, handles, everything);
+    if (result < 0)
+        return result;
 
     // The properties of every child in one request, where the device
     // offers it; anything the list leaves out is asked for on its own.
     QHash<std::uint32_t, ptp::ObjectEntry> described;
-    if (propListWorks_ && device_.Supports(ptp::MtpGetObjPropList) && handles.size() > 1) {
+    if (!everything && propListWorks_ && device_.Supports(ptp::MtpGetObjPropList) && handles.size() > 1) {
+        QByteArray data;
         result = Transaction(ptp::MtpGetObjPropList, {parentHandle, 0, kAllProperties, 0, 1}, &data);
         if (result < 0 && !IsRefusal(result))
             return result;  // the port failed
@@ -385,38 +465,24 @@ int PtpConnection::ListInto(const QString &folder, Object &parent, std::vector<G
         bool sizeKnown = true;
         if (auto at = described.constFind(handle); at != described.constEnd()) {
             entry = *at;
+        } else if (auto known = described_.constFind(handle); everything && known != described_.constEnd()) {
+            std::tie(entry, sizeKnown) = *known;
         } else {
-            result = Transaction(ptp::GetObjectInfo, {handle}, &data);
-            if (result == Refusal(ptp::RcInvalidObjectHandle))
+            result = Describe(handle, entry, sizeKnown);
+            if (result == 1)
                 continue;  // gone since the handles were listed
-            if (IsRefusal(result))
-                return Refused(result);
             if (result < 0)
                 return result;
-            const auto info = ptp::ParseObjectInfo(handle, data);
-            if (!info)
-                return PortFailed(kGpIo);
-            entry = *info;
-            // The object information has 32 bits for the size: a file of
-            // 4 GiB or more says 0xFFFFFFFF, and its real size is a property.
-            // A device that will not give it leaves the size unknown.
-            if (entry.size == 0xFFFFFFFFu && !entry.isFolder()) {
-                sizeKnown = false;
-                if (device_.Supports(ptp::MtpGetObjPropValue)) {
-                    result = Transaction(ptp::MtpGetObjPropValue, {handle, ptp::PropObjectSize}, &data);
-                    if (result < 0 && !IsRefusal(result))
-                        return result;  // the port failed
-                    if (result == kGpOk && data.size() >= 8) {
-                        entry.size = 0;
-                        for (int i = 7; i >= 0; --i)
-                            entry.size = (entry.size << 8) | std::uint8_t(data.at(i));
-                        sizeKnown = true;
-                    }
-                }
-                if (!sizeKnown)
-                    entry.size = 0;
-            }
+            if (everything)
+                described_.insert(handle, {entry, sizeKnown});
         }
+        // Of every object, the folder's own: a root object names no parent,
+        // or (an iPhone) its storage.
+        if (everything &&
+            (entry.storage != storage ||
+             (parentHandle ? entry.parent != parentHandle
+                           : entry.parent != 0 && entry.parent != kRootParent && entry.parent != storage)))
+            continue;
         // A name the folder already holds cannot be told apart by its path:
         // the first keeps it (libgphoto2 does the same).
         if (entry.name.isEmpty() || seen.contains(entry.name))
@@ -430,6 +496,7 @@ int PtpConnection::ListInto(const QString &folder, Object &parent, std::vector<G
         object.info.size = entry.size;
         object.info.hasTime = entry.hasTime;
         object.info.mtime = entry.mtime;
+        object.info.wallClock = entry.wallClock;
         objects_.insert(folder + QLatin1Char('/') + entry.name, object);
         if (entries)
             (object.folder ? folders : files).push_back({entry.name, object.folder, !object.folder, object.info});
@@ -509,6 +576,17 @@ int PtpConnection::Read(const QString &folder, const QString &name, std::uint64_
     } else {
         lastError_ = QStringLiteral("The device cannot send part of a file.");
         return kGpNotSupported;
+    }
+    // Some cameras refuse to be asked past the end of the size they listed,
+    // where the device is asked for one byte more to see the object end:
+    // that end is the size, as libgphoto2's driver never asked past it.
+    if (IsRefusal(result) && object->info.hasSize && offset + wanted > object->info.size &&
+        (result == Refusal(ptp::RcInvalidParameter) || result == Refusal(ptp::RcParameterNotSupported) ||
+         result == Refusal(ptp::RcGeneralError))) {
+        if (offset >= object->info.size)
+            return kGpOk;
+        size = object->info.size - offset;
+        return Read(folder, name, offset, buffer, size);
     }
     if (IsRefusal(result))
         return Refused(result);

@@ -1,12 +1,12 @@
 #pragma once
 
-// Phones and media players (MTP) and iPhones (PTP) spoken to directly over
-// libgphoto2's USB port layer, instead of through its camera driver: that
-// driver finds every file by name among all the objects it knows, which
-// makes a folder of 20,000 photos take many seconds to list. Here a folder
-// costs one request for its object handles and, where the device offers
-// it, one for the properties of all of them (otherwise one per object), and
-// every later call reaches its object through a table.
+// Cameras (PTP), phones and media players (MTP) and iPhones spoken to
+// directly over libgphoto2's USB port layer, instead of through its camera
+// driver: that driver finds every file by name among all the objects it
+// knows, which makes a folder of 20,000 photos take many seconds to list.
+// Here a folder costs one request for its object handles and, where the
+// device offers it, one for the properties of all of them (otherwise one
+// per object), and every later call reaches its object through a table.
 
 #include "device/GPhotoApi.h"
 #include "device/PtpData.h"
@@ -37,8 +37,9 @@ public:
 class PtpConnection : public GPhotoConnection
 {
 public:
-    // usbVendor tells an iPhone (0x05ac) from the rest.
-    PtpConnection(std::unique_ptr<PtpPort> port, int usbVendor);
+    // usbVendor tells an iPhone (0x05ac) from the rest; an Android phone
+    // names itself. Any other device is of the kind given.
+    PtpConnection(std::unique_ptr<PtpPort> port, int usbVendor, GPhotoKind kind = GPhotoKind::MediaPlayer);
     ~PtpConnection() override;
 
     // Opens the session and reads the device's description.
@@ -97,14 +98,25 @@ private:
     // The object at a path, listing the folders on its way when needed.
     int Find(const QString &path, Object *&object);
     int ListInto(const QString &folder, Object &parent, std::vector<GPhotoEntry> *entries);
+    // The handles of a folder's children; with `everything` set they are
+    // every object of the device, for a device that cannot list by folder.
+    int ChildHandles(std::uint32_t storage, std::uint32_t parent, std::vector<std::uint32_t> &handles,
+                     bool &everything);
+    // One object's information, asked for on its own; 1 when the object is
+    // gone since its handle was listed.
+    int Describe(std::uint32_t handle, ptp::ObjectEntry &entry, bool &sizeKnown);
 
     std::unique_ptr<PtpPort> port_;
     int usbVendor_;
+    GPhotoKind kind_;
     ptp::DeviceInfo device_;
     std::uint32_t transaction_ = 0;
     bool sessionOpen_ = false;
     bool broken_ = false;  // a transfer failed: the pipe is out of step
     bool propListWorks_ = true;
+    bool listsByFolder_ = true;  // false: only every object at once, filtered here
+    // For such a device, what each object is, asked once.
+    QHash<std::uint32_t, std::pair<ptp::ObjectEntry, bool>> described_;
     QByteArray pending_;  // bytes read past a container, for the next read
     QHash<QString, Object> objects_;
     QString lastError_;

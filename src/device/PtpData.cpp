@@ -129,12 +129,15 @@ std::size_t IntegerSize(std::uint16_t type)
     }
 }
 
-void SetTime(ObjectEntry &entry, const QString &text)
+bool SetTime(ObjectEntry &entry, const QString &text)
 {
-    if (const auto when = ParseDateTime(text)) {
-        entry.hasTime = true;
-        entry.mtime = *when;
-    }
+    const auto when = ParseDateTime(text);
+    if (!when)
+        return false;
+    entry.hasTime = true;
+    entry.mtime = when->seconds;
+    entry.wallClock = when->wallClock;
+    return true;
 }
 
 }  // namespace
@@ -287,11 +290,8 @@ std::optional<std::vector<ObjectEntry>> ParseObjectPropList(const QByteArray &da
                 e.name = text;
                 said[n] |= Named;
             } else if (property == PropDateModified) {
-                if (const auto when = ParseDateTime(text)) {
-                    e.hasTime = true;
-                    e.mtime = *when;
+                if (SetTime(e, text))
                     said[n] |= Modified;
-                }
             } else if (property == PropDateCreated && !(said[n] & Modified)) {
                 SetTime(e, text);
             }
@@ -354,7 +354,28 @@ std::vector<std::uint32_t> ParseUint32Array(const QByteArray &data, bool *ok)
     return values;
 }
 
-std::optional<std::int64_t> ParseDateTime(const QString &text)
+std::optional<int> ParseBatteryPercent(const QByteArray &description)
+{
+    Reader r(description);
+    r.U16();                // the property
+    if (r.U16() != 0x0002)  // UINT8
+        return std::nullopt;
+    r.U8();  // get/set
+    r.U8();  // factory default
+    const int value = r.U8();
+    const std::uint8_t form = r.U8();
+    if (!r.ok())
+        return std::nullopt;
+    if (form == 1) {  // a range: a camera may count 0 to 3, or 1 to 4
+        const int minimum = r.U8();
+        const int maximum = r.U8();
+        if (r.ok() && maximum > minimum)
+            return std::clamp((value - minimum) * 100 / (maximum - minimum), 0, 100);
+    }
+    return value <= 100 ? std::optional<int>(value) : std::nullopt;
+}
+
+std::optional<DeviceTime> ParseDateTime(const QString &text)
 {
     // YYYYMMDDThhmmss: fifteen characters at least.
     const QString t = text.trimmed();
@@ -390,23 +411,18 @@ std::optional<std::int64_t> ParseDateTime(const QString &text)
     fields.tm_hour = hour;
     fields.tm_min = minute;
     fields.tm_sec = second;
-    if (pos == t.size()) {
-        fields.tm_isdst = -1;
-        const time_t local = mktime(&fields);
-        if (local == time_t(-1))
-            return std::nullopt;
-        return std::int64_t(local);
-    }
     const std::int64_t utc = std::int64_t(timegm(&fields));
+    if (pos == t.size())
+        return DeviceTime{utc, true};
     const QChar zone = t.at(pos);
     if (zone == QLatin1Char('Z') && pos + 1 == t.size())
-        return utc;
+        return DeviceTime{utc, false};
     int offsetHours = 0, offsetMinutes = 0;
     if ((zone == QLatin1Char('+') || zone == QLatin1Char('-')) && digits(pos + 1, 2, offsetHours) &&
         (t.size() == pos + 3 || (t.size() == pos + 5 && digits(pos + 3, 2, offsetMinutes)) ||
          (t.size() == pos + 6 && t.at(pos + 3) == QLatin1Char(':') && digits(pos + 4, 2, offsetMinutes)))) {
         const std::int64_t offset = (offsetHours * 60 + offsetMinutes) * 60;
-        return zone == QLatin1Char('+') ? utc - offset : utc + offset;
+        return DeviceTime{zone == QLatin1Char('+') ? utc - offset : utc + offset, false};
     }
     return std::nullopt;
 }

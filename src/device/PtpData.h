@@ -25,6 +25,7 @@ enum : std::uint16_t {
     GetObject = 0x1009,
     GetThumb = 0x100A,
     DeleteObject = 0x100B,
+    GetDevicePropDesc = 0x1014,
     GetDevicePropValue = 0x1015,
     GetPartialObject = 0x101B,
     AndroidGetPartialObject64 = 0x95C1,
@@ -38,11 +39,13 @@ enum : std::uint16_t {
     RcGeneralError = 0x2002,
     RcSessionNotOpen = 0x2003,
     RcOperationNotSupported = 0x2005,
+    RcParameterNotSupported = 0x2006,
     RcInvalidStorageId = 0x2008,
     RcInvalidObjectHandle = 0x2009,
     RcStoreNotAvailable = 0x2013,
     RcDeviceBusy = 0x2019,
     RcAccessDenied = 0x200F,
+    RcInvalidParameter = 0x201D,
     RcSessionAlreadyOpened = 0x201E,
 };
 
@@ -99,6 +102,7 @@ struct ObjectEntry
     QString name;
     bool hasTime = false;
     std::int64_t mtime = 0;  // seconds since 1970
+    bool wallClock = false;  // mtime is the device's clock without a zone (see DeviceTime)
     bool isFolder() const { return format == FormatAssociation; }
 };
 std::optional<ObjectEntry> ParseObjectInfo(std::uint32_t handle, const QByteArray &data);
@@ -111,10 +115,22 @@ std::optional<std::vector<ObjectEntry>> ParseObjectPropList(const QByteArray &da
 
 std::vector<std::uint32_t> ParseUint32Array(const QByteArray &data, bool *ok);
 
-// A PTP date-time text, "YYYYMMDDThhmmss[.s][Z|+hhmm|-hhmm]", as seconds
-// since 1970: with Z in UTC, with an offset at that offset, without either
-// in the computer's local time (what the device's clock showed).
-std::optional<std::int64_t> ParseDateTime(const QString &text);
+// The battery level in percent from the description of property 0x5001
+// (an 8-bit value, within a range or one of a list); nullopt for any
+// other shape.
+std::optional<int> ParseBatteryPercent(const QByteArray &description);
+
+// A date a device gives. With a zone ("Z" or an offset) it is a moment:
+// seconds since 1970. Without one it is what the device's clock showed, a
+// label that reads the same in every zone (also inside a summer-time jump
+// of the computer's zone): its fields counted as if they were UTC.
+struct DeviceTime
+{
+    std::int64_t seconds = 0;
+    bool wallClock = false;
+};
+// A PTP date-time text, "YYYYMMDDThhmmss[.s][Z|+hhmm|-hhmm|+hh:mm]".
+std::optional<DeviceTime> ParseDateTime(const QString &text);
 
 // The words for a response code ("PTP Access Denied").
 QString ResponseText(std::uint16_t code);

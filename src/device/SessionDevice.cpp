@@ -114,13 +114,16 @@ QString WpdDateText(const QDateTime &when)
     return when.toLocalTime().toString(QStringLiteral("yyyy/MM/dd:HH:mm:ss.zzz"));
 }
 
-QString WpdDateText(std::int64_t seconds, int milliseconds)
+QString WpdDateText(std::int64_t seconds, int milliseconds, bool wallClock)
 {
     const time_t t = time_t(seconds);
     struct tm local
     {
     };
-    localtime_r(&t, &local);
+    if (wallClock)
+        gmtime_r(&t, &local);
+    else
+        localtime_r(&t, &local);
     const int year = local.tm_year + 1900;
     if (year < 0 || year > 9999 || milliseconds < 0 || milliseconds > 999) {
         char text[64];

@@ -226,7 +226,6 @@ void LogView::SetDocument(const LogDocument *document)
 {
     document_ = document;
     count_ = 0;
-    starts_.assign(1, 0);
     anchor_ = cursor_ = Position();
     selecting_ = false;
     ForgetLayouts();
@@ -399,18 +398,6 @@ QString LogView::VisibleText() const
     return lines.join(QLatin1Char('\n'));
 }
 
-void LogView::IndexLines() const
-{
-    qsizetype indexed = qsizetype(starts_.size()) - 1;
-    if (indexed >= count_ || !document_)
-        return;
-    qint64 at = starts_.back();
-    for (; indexed < count_; ++indexed) {
-        at += document_->LineLength(indexed) + 1;
-        starts_.push_back(at);
-    }
-}
-
 qint64 LogView::TextLength() const
 {
     return count_ > 0 ? LineStart(count_) - 1 : 0;
@@ -418,16 +405,26 @@ qint64 LogView::TextLength() const
 
 qint64 LogView::LineStart(qsizetype line) const
 {
-    IndexLines();
-    return starts_[size_t(qBound(qsizetype(0), line, count_))];
+    if (!document_)
+        return 0;
+    // Each line before it, and its line break.
+    line = qBound(qsizetype(0), line, count_);
+    return document_->CharactersBefore(line) + line;
 }
 
 qsizetype LogView::LineAt(qint64 offset) const
 {
-    IndexLines();
-    const auto end = starts_.begin() + count_ + 1;
-    const qsizetype line = qsizetype(std::upper_bound(starts_.begin(), end, offset) - starts_.begin()) - 1;
-    return qBound(qsizetype(0), line, qMax(qsizetype(0), count_ - 1));
+    // The last line that starts at or before the offset.
+    qsizetype low = 0;
+    qsizetype high = qMax(qsizetype(0), count_ - 1);
+    while (low < high) {
+        const qsizetype mid = low + (high - low + 1) / 2;
+        if (LineStart(mid) <= offset)
+            low = mid;
+        else
+            high = mid - 1;
+    }
+    return low;
 }
 
 QString LogView::Text(qint64 from, qint64 to) const

@@ -52,8 +52,8 @@ public:
     QString VisibleText() const;
     // The whole log as one text, lines joined by "\n", as screen readers and
     // desktop automation read it: its length, where a line starts, the line
-    // at an offset, and a part of it. Offsets come from an index of line
-    // lengths that grows only when asked, by the lines added since.
+    // at an offset, and a part of it. Offsets come from the document's own
+    // count of characters, so no index per line is kept.
     qint64 TextLength() const;
     qint64 LineStart(qsizetype line) const;
     qsizetype LineAt(qint64 offset) const;
@@ -110,7 +110,6 @@ private:
     void UpdateScrollBar();
     std::vector<Placed> Visible() const;
     Position HitTest(const QPoint &point) const;
-    void IndexLines() const;
     void SetCursor(const Position &position);
 
     const LogDocument *document_ = nullptr;
@@ -119,9 +118,6 @@ private:
     // the width or the font changes.
     mutable std::unordered_map<qsizetype, std::unique_ptr<Laid>> layouts_;
     mutable int laidWidth_ = -1;
-    // starts_[i]: the offset of line i in the whole text; one entry more
-    // than the lines indexed so far.
-    mutable std::vector<qint64> starts_{0};
     Position anchor_;
     Position cursor_;
     bool selecting_ = false;

@@ -300,20 +300,29 @@ void TForm4::ShowDeviceSettings(const DeviceSettings &values)
 
 void TForm4::StoreDeviceSettings(DeviceSettings &values)
 {
+    ReadDeviceSettings(values);
+    // The backup paths are shown as they are stored: without the blanks around them.
+    for (QLineEdit *edit : BackupPathEdit)
+        edit->setText(edit->text().trimmed());
+    // The list is shown as it is stored: sorted.
+    QStringList entries = FilterList();
+    SortFileFilter(entries);
+    SetFilterList(entries);
+}
+
+void TForm4::ReadDeviceSettings(DeviceSettings &values) const
+{
     values.ByteLevelCompare = ByteLevelCompareCheckBox->isChecked();
     values.DeleteFiles = DeleteFilesCheckBox->isChecked();
     values.CopyOnConnect = CopyOnConnectCheckBox->isChecked();
     values.SkipImportedBefore = SkipImportedBeforeCheckBox->isChecked();
     values.DateSource = qMax(0, DateSourceComboBox->currentIndex());
-    // Kept as stored: without the blanks around them.
-    for (QLineEdit *edit : BackupPathEdit)
-        edit->setText(edit->text().trimmed());
-    values.BackupPath1 = BackupPathEdit[0]->text();
-    values.BackupPath2 = BackupPathEdit[1]->text();
+    // Kept without the blanks around them.
+    values.BackupPath1 = BackupPathEdit[0]->text().trimmed();
+    values.BackupPath2 = BackupPathEdit[1]->text().trimmed();
     values.FileFiltersOn = FileFiltersCheckBox->isChecked();
     QStringList entries = FilterList();
     SortFileFilter(entries);
-    SetFilterList(entries);
     values.FileFilter = EncodeFileFilter(entries);
 }
 

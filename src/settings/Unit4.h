@@ -70,6 +70,9 @@ public:
     // The device's option keys into the controls, and back; storing sorts
     // the filter list as it is kept.
     void ShowDeviceSettings(const DeviceSettings &values);
+    // The device's options as the controls hold them, the filter list sorted
+    // as it is stored; the controls stay as they are.
+    void ReadDeviceSettings(DeviceSettings &values) const;
     void StoreDeviceSettings(DeviceSettings &values);
     // The program's options here: the days logs are kept and Debug.
     void ShowProgramSettings(const ProgramSettings &values);

@@ -40,8 +40,8 @@ private:
         WriteIni(ini);
         StartForm(form_, service_);
         source_ = new FakeSource;
-        form_->Watcher.AddSource(source_);
-        form_->Watcher.SetSettleTime(0);
+        form_->Session->Watcher().AddSource(source_);
+        form_->Session->Watcher().SetSettleTime(0);
     }
     // The colour of the newest line with this text; an empty one when none has it.
     std::optional<LogColor> Line(const QString &text) const
@@ -164,15 +164,18 @@ private slots:
                  qPrintable(lines.join('\n')));
     }
 
-    // A device set to be copied when connected is listed and copied when it
-    // comes; a change noticed during the run waits for its end.
+    // A device set to be copied when connected (in the file, while the
+    // program runs) is listed and copied when it comes; a change noticed
+    // during the run waits for its end.
     void copyWhenConnected()
     {
         QTemporaryDir dest;
-        Start("[Ferrovane]\nDeviceCount=1\nLastDevice=\n[Devices]\nItem0=Canon EOS\n"
-              "[Canon EOS]\nDeviceName=Canon EOS\nDeviceSerialNo=S1\nFileFiltersCheckBox=0\nCopyOnConnect=1\n"
-              "DestPath=" +
-              dest.path().toUtf8() + "\n");
+        const QByteArray ini = "[Ferrovane]\nDeviceCount=1\nLastDevice=\n[Devices]\nItem0=Canon EOS\n"
+                               "[Canon EOS]\nDeviceName=Canon EOS\nDeviceSerialNo=S1\nFileFiltersCheckBox=0\n"
+                               "DestPath=" +
+                               dest.path().toUtf8() + "\n";
+        Start(ini);
+        WriteIni(ini + "CopyOnConnect=1\n");
         TForm1 &f = *form_;
         held_ = release_ = false;
         // The picture's properties are read by the listing, then by the copy run: held there.
@@ -188,7 +191,7 @@ private slots:
         QCOMPARE(Line(QStringLiteral("Device \"Canon EOS\" is copied as it was connected.")), LogColor::Blue);
         QCOMPARE(f.DeviceComboBox->currentText(), QStringLiteral("Canon EOS"));
 
-        QSignalSpy postponed(&f.Watcher, &DeviceWatcher::Postponed);
+        QSignalSpy postponed(&f.Session->Watcher(), &DeviceWatcher::Postponed);
         Plug(false);
         QTRY_COMPARE(postponed.count(), 1);
         QVERIFY(!Line(QStringLiteral("New device found \"Nikon Z6\"")));

@@ -193,7 +193,7 @@ private slots:
         QVERIFY(first.Claim());
         connect(&first, &SingleInstance::LocationRequested, form_.get(), &TForm1::OpenLocation);
         QVERIFY(second.NotifyRunning(card));
-        QTRY_COMPARE(form_->pendingLocation_, card);
+        QTRY_COMPARE(form_->Session->PendingLocation(), card);
         QCOMPARE(form_->DeviceComboBox->count(), 0);
         release = true;
         QTRY_COMPARE(form_->DeviceComboBox->currentText(), QStringLiteral("Folder Later"));

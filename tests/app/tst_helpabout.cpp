@@ -255,7 +255,7 @@ private slots:
                     // Later, so that this watcher is free to answer the reports.
                     QTimer::singleShot(0, about, [&] {
                         QTest::mouseDClick(about->RightsLabel, Qt::LeftButton);
-                        logFiles.insert(form_->LastLogFile);
+                        logFiles.insert(form_->Session->LastLogFile());
                         // Once more, as the second exception of this run,
                         // when the watcher has seen the about box come back:
                         // the next report's dialog may reuse the first one's
@@ -273,7 +273,7 @@ private slots:
                 }
             });
             QTest::mouseClick(form_->AboutButton, Qt::LeftButton);
-            logFiles.insert(form_->LastLogFile);
+            logFiles.insert(form_->Session->LastLogFile());
         }
         QCOMPARE(dialogs,
                  (QStringList{"Ferrovane|GENERAL EXCEPTION ERROR:|Test", "Ferrovane|GENERAL EXCEPTION ERROR:|Test"}));
@@ -319,8 +319,8 @@ private slots:
         }
 
         // The saved log file holds the report.
-        QVERIFY(QFile::exists(form_->LastLogFile));
-        QFile saved(form_->LastLogFile);
+        QVERIFY(QFile::exists(form_->Session->LastLogFile()));
+        QFile saved(form_->Session->LastLogFile());
         QVERIFY(saved.open(QIODevice::ReadOnly));
         const QByteArray rtf = saved.readAll();
         QVERIFY(rtf.contains("Exception Message = Test"));

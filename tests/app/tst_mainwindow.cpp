@@ -375,7 +375,7 @@ private slots:
         QFETCH(bool, centre);
         QFETCH(QRect, placed);
         const QRect first(0, 24, 1366, 744), second(1366, 0, 2560, 1080);
-        QCOMPARE(TForm1::PlaceOnScreen(wanted, QMargins(4, 26, 4, 4), {first, second}, first, centre), placed);
+        QCOMPARE(WindowGeometry::PlaceOnScreen(wanted, QMargins(4, 26, 4, 4), {first, second}, first, centre), placed);
     }
 
     void statusBarShowsHintUnderMouse()
@@ -472,7 +472,7 @@ private slots:
         CatalogueGrid *cells = f.StringGrid1->Cells();
         for (const QString &name : names)
             cells->AppendRow({"1", name, "1 KiB", "", "IMAGE", "/s/" + name, "1"});
-        f.AutoSizeGrid(f.StringGrid1);
+        f.CatalogueArea->AutoSizeGrid();
 
         const QFontMetrics metrics(f.StringGrid1->font());
         int widest = metrics.horizontalAdvance(QStringLiteral("Name"));
@@ -493,7 +493,7 @@ private slots:
     {
         TForm1 &f = *form_;
         f.StringGrid1->setColumnWidth(3, f.StringGrid1->width() + 200);
-        f.AutoSizeGrid(f.StringGrid1);
+        f.CatalogueArea->AutoSizeGrid();
         QCOMPARE(f.StringGrid1->columnWidth(1), 40);
     }
 

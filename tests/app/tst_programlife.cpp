@@ -276,8 +276,8 @@ private slots:
         QVERIFY(Log().contains(QStringLiteral("Serial No. = ")));
         // Chosen from the list: it matches its empty remembered serial number.
         form_->DeviceComboBox->setCurrentIndex(0);
-        form_->DeviceComboBoxClick();
-        form_->DeviceComboBoxSelect();
+        form_->DeviceArea->Choose();
+        form_->DeviceArea->Connect();
         WaitIdle(*form_);
         QCOMPARE(form_->Connection.CurrentDeviceID, QStringLiteral("usb:x"));
         QVERIFY(Log().contains(QStringLiteral("DEVICE CONTENTS:")));
@@ -289,8 +289,8 @@ private slots:
         AddCamera(QStringLiteral("usb:c"), QStringLiteral("Canon"), QStringLiteral("EOS"), "S");
         Start();
         form_->DeviceComboBox->setCurrentIndex(0);
-        form_->DeviceComboBoxClick();
-        form_->DeviceComboBoxSelect();
+        form_->DeviceArea->Choose();
+        form_->DeviceArea->Connect();
         WaitIdle(*form_);
         const int rows = form_->StringGrid2->RowCount();
         QVERIFY(rows > 2);
@@ -435,7 +435,7 @@ private slots:
         {
             ModalWatcher watcher([](QWidget *w) { qobject_cast<QMessageBox *>(w)->button(QMessageBox::Yes)->click(); });
             try {
-                form_->DeleteDevice();
+                form_->DeviceArea->DeleteDevice();
             } catch (const Exception &e) {
                 thrown = true;
                 QVERIFY(e.Message().startsWith(QStringLiteral("Unable to write to ")));
@@ -539,8 +539,8 @@ private slots:
         QVERIFY(QFile::exists(dir + QStringLiteral("Ferrovane Log 2016-01-02 10.00.00.rtf")));
         QVERIFY(QFile::exists(dir + QStringLiteral("Other.rtf")));
         QVERIFY(QFileInfo(dir + QStringLiteral("Ferrovane Log folder.rtf")).isDir());
-        QVERIFY(QFile::exists(form_->LastLogFile));
-        QVERIFY(QFileInfo(form_->LastLogFile)
+        QVERIFY(QFile::exists(form_->Session->LastLogFile()));
+        QVERIFY(QFileInfo(form_->Session->LastLogFile())
                     .fileName()
                     .contains(QRegularExpression(
                         QStringLiteral("^Ferrovane Log \\d{4}-\\d{2}-\\d{2} \\d{2}\\.\\d{2}\\.\\d{2}\\.rtf$"))));
@@ -549,7 +549,7 @@ private slots:
         QVERIFY(!log.contains(QStringLiteral("System Info:")));
         QCOMPARE(Ini("Ferrovane", "WindowState"), QStringLiteral("0"));
         // The saved file ends with the closing line.
-        QFile saved(form_->LastLogFile);
+        QFile saved(form_->Session->LastLogFile());
         QVERIFY(saved.open(QIODevice::ReadOnly));
         QVERIFY(saved.readAll().contains("Program exited by user."));
         // Closing twice does nothing more.
@@ -597,14 +597,17 @@ private slots:
     void exitWithUnwritableFolder()
     {
         Start();
-        const QString saved = UserDataFolder;
-        UserDataFolder = QDir::tempPath() + QStringLiteral("/gone/away/");
-        IniFilePath = UserDataFolder + QStringLiteral("Ferrovane.ini");
+        // The log folder is gone, and a file stands in its place.
+        const QString folder = UserDataFolder.chopped(1);
+        QVERIFY(QDir().rename(folder, folder + QStringLiteral(".away")));
+        QFile blocker(folder);
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        blocker.close();
         form_->ExitProg();
-        QVERIFY(form_->LastLogFile.isEmpty());
+        QVERIFY(form_->Session->LastLogFile().isEmpty());
         QCOMPARE(Log().last(), QStringLiteral("Program exited by user."));
-        UserDataFolder = saved;
-        IniFilePath = saved + QStringLiteral("Ferrovane.ini");
+        QVERIFY(QFile::remove(folder));
+        QVERIFY(QDir().rename(folder + QStringLiteral(".away"), folder));
     }
 
     // Closing during a copy run stops the run and waits for it; the worker's

@@ -27,7 +27,7 @@ private:
 
     void Fill(const QList<QStringList> &rows)
     {
-        form_->ClearStringGrid1();
+        form_->Session->ClearCatalogue();
         for (const QStringList &r : rows) {
             CatalogueGrid::Row row{r.value(0), r.value(1), QString(), QString(), r.value(2), r.value(3), "0"};
             form_->StringGrid2->AppendRow(row);
@@ -88,7 +88,7 @@ private:
         form_->Connection.CurrentDeviceName = QStringLiteral("Phone");
         if (!form_->Connection.OpenDevice(QStringLiteral("usb:list"), true))
             return {};
-        form_->ListDeviceContents();
+        form_->Session->ListAgain();
         return LogTexts(form_->Log, from);
     }
 
@@ -115,7 +115,7 @@ private slots:
         BuildPhone(service_.AddDevice(QStringLiteral("usb:list"), QStringLiteral("Phone")));
         form_->Form4->FileFiltersCheckBox->setChecked(true);
         form_->DeviceRootEdit->setText(QString());
-        form_->UpdateUICount = 0;
+        form_->CopyArea->UpdateUICount = 0;
         ListPhone();
         QCOMPARE(form_->Engine->LastWalk().listedFiles, 6);
         QCOMPARE(form_->StringGrid2->RowCount(), 14 + 2);
@@ -132,7 +132,7 @@ private slots:
             widest = qMax(widest, QFontMetrics(form_->StringGrid1->font()).horizontalAdvance(name));
         QCOMPARE(form_->StringGrid1->columnWidth(1), widest + 8);
         // The walk's hand-offs reached the window, and the marquee ended.
-        QVERIFY(form_->UpdateUICount >= 14);
+        QVERIFY(form_->CopyArea->UpdateUICount >= 14);
         QCOMPARE(form_->ProgressBar1->maximum(), 100);
 
         // A root set in the field counts for the next listing.
@@ -140,6 +140,57 @@ private slots:
         ListPhone();
         QCOMPARE(form_->StringGrid1->model()->rowCount(), 6 + 1);  // 4 storage rows, Music, song.mp3
         QCOMPARE(form_->StringGrid2->RowCount(), 14 + 2);
+    }
+
+    // Rows are kept packed: every cell comes back with exactly its
+    // characters, also after a cell is written again or a row removed.
+    void rowsKeepTheirCellsExactly_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("id");
+        QTest::addColumn<QString>("date");
+        QTest::newRow("plain") << "IMG_0001.JPG"
+                               << "/store_1/DCIM/IMG_0001.JPG"
+                               << "13/08/2016 10:22:33";
+        QTest::newRow("Latin-1") << QStringLiteral("Ärger.JPG") << QStringLiteral("/s/Ärger.JPG") << QString();
+        QTest::newRow("wide") << QStringLiteral("🎉.JPG") << QStringLiteral("/s/🎉.JPG") << "1.1.2016";
+        QTest::newRow("odd byte") << QString("x") + QChar(0xDCFF) << QString("/s/x") + QChar(0xDCFF) << "";
+        QTest::newRow("name not the id's end") << "IMG.JPG"
+                                               << "/s/XIMG.JPG"
+                                               << "";
+        QTest::newRow("opaque id") << "IMG.JPG"
+                                   << "o1F2"
+                                   << "";
+        QTest::newRow("long") << QString(200, QLatin1Char('n'))
+                              << QStringLiteral("/s/") + QString(20000, QLatin1Char('n'))
+                              << QString(130, QChar(0x263A));
+    }
+    void rowsKeepTheirCellsExactly()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, id);
+        QFETCH(QString, date);
+        CatalogueGrid grid;
+        grid.Clear();
+        const CatalogueGrid::Row first = {"0", "Card", "", "", "STORAGE", "/s", "0"};
+        const CatalogueGrid::Row row = {"1", name, "1 KiB", date, "IMAGE", id, "1000"};
+        grid.AppendRow(first);
+        grid.AppendRow(row);
+        grid.AppendRow(first);
+        for (int c = 0; c < CatalogueGrid::kCellCount; ++c) {
+            QCOMPARE(grid.Cell(c, 2), row[size_t(c)]);
+            QCOMPARE(grid.Cell(c, 4), QString());  // the empty last row
+        }
+        QCOMPARE(grid.FindRow(CatalogueGrid::ObjectIdColumn, id), 2);
+        QCOMPARE(grid.FindRow(CatalogueGrid::NameColumn, name), 2);
+        QCOMPARE(grid.FindRow(CatalogueGrid::ObjectIdColumn, id + QLatin1Char('x')), 0);
+        grid.FlushRows();
+        QCOMPARE(grid.data(grid.index(1, CatalogueGrid::NameColumn)).toString(), CatalogueGrid::Shown(name));
+        QCOMPARE(grid.Cell(CatalogueGrid::NameColumn, 2), name);
+        QCOMPARE(grid.Cell(CatalogueGrid::ObjectIdColumn, 2), id);
+        grid.RemoveRow(1);
+        QCOMPARE(grid.Cell(CatalogueGrid::ObjectIdColumn, 1), id);
+        QCOMPARE(grid.Cell(CatalogueGrid::NameColumn, 2), QStringLiteral("Card"));
     }
 
     void searchSteps()
@@ -152,7 +203,7 @@ private slots:
         QCOMPARE(form_->BeepCount, 0);
         Search(QStringLiteral("DSC"));
         QCOMPARE(form_->BeepCount, 1);
-        QCOMPARE(form_->SearchRow, 0);
+        QCOMPARE(form_->CatalogueArea->SearchRow, 0);
         Search(QStringLiteral("DSC"));
         QCOMPARE(Selected(), 1);
         // The field never sees the Enter.
@@ -200,11 +251,11 @@ private slots:
     {
         FillNames({"a1", "a2", "a3", "a4"});
         Search(QStringLiteral("a4"));
-        QCOMPARE(form_->SearchRow, 5);
+        QCOMPARE(form_->CatalogueArea->SearchRow, 5);
         FillNames({"a1"});  // SearchRow survives; it lies beyond the new grid
         Search(QStringLiteral("a4"));
         QCOMPARE(form_->BeepCount, 1);
-        QCOMPARE(form_->SearchRow, 0);
+        QCOMPARE(form_->CatalogueArea->SearchRow, 0);
         FillNames({});
         form_->SearchBitBtn->click();  // nothing listed: nothing happens
         QCOMPARE(form_->BeepCount, 1);
@@ -384,7 +435,7 @@ private slots:
                   date, "3");
         auto list = [&] {
             QVERIFY(form_->Connection.OpenDevice(QStringLiteral("usb:bs"), true));
-            form_->ListDeviceContents();
+            form_->Session->ListAgain();
         };
         list();
         const QString root = OpenPicker([&](TForm2 &p) {

@@ -12,18 +12,19 @@ struct FormProbe
     static ActivityLog &Log(TForm1 &form) { return form.Log; }
     static LogView *RichEdit1(TForm1 &form) { return form.RichEdit1; }
     // No worker running and the window back to idle.
-    static bool Idle(const TForm1 &form) { return !form.WorkerActive() && form.CopyBitBtn->isEnabled(); }
+    static bool Idle(const TForm1 &form) { return !form.Session->WorkerActive() && form.CopyBitBtn->isEnabled(); }
     static QPushButton *CopyBitBtn(TForm1 &form) { return form.CopyBitBtn; }
+    static ImportSession &Session(TForm1 &form) { return *form.Session; }
 
     static DeviceConnection &Connection(TForm1 &form) { return form.Connection; }
-    static void ListDeviceContents(TForm1 &form) { form.ListDeviceContents(); }
+    static void ListDeviceContents(TForm1 &form) { form.Session->ListAgain(); }
     static LabeledEdit *SearchLabeledEdit(TForm1 &form) { return form.SearchLabeledEdit; }
-    static void SearchDeviceContents(TForm1 &form) { form.SearchDeviceContents(); }
+    static void SearchDeviceContents(TForm1 &form) { form.CatalogueArea->SearchDeviceContents(); }
     static TStringGrid *StringGrid1(TForm1 &form) { return form.StringGrid1; }
     static CatalogueGrid *StringGrid2(TForm1 &form) { return form.StringGrid2; }
-    static PreviewPanel *Preview(TForm1 &form) { return form.Preview; }
+    static PreviewPanel *Preview(TForm1 &form) { return form.PreviewArea->Preview; }
     static QPushButton *PreviewBitBtn(TForm1 &form) { return form.PreviewBitBtn; }
-    static PreviewFetcher &Previews(TForm1 &form) { return *form.Previews; }
+    static PreviewFetcher &Previews(TForm1 &form) { return *form.PreviewArea->Previews; }
     // The file the preview shows now.
-    static QString PreviewKey(TForm1 &form) { return form.previewRequest_.Key(); }
+    static QString PreviewKey(TForm1 &form) { return form.PreviewArea->Key(); }
 };

@@ -299,7 +299,7 @@ private slots:
                     serviceBus.registerService(QStringLiteral("org.freedesktop.Notifications")));
         Start();
         DebugFlag = true;
-        RunMonitor &monitor = *form_->Monitor;
+        RunMonitor &monitor = *form_->CopyArea->Monitor;
         monitor.Notifier().SetConnection(QDBusConnection::connectToBus(address, QStringLiteral("program")));
         monitor.SetNotifyAfter(notifyAfter);
         monitor.SetWindowActiveCheck([active] { return active; });
@@ -496,14 +496,14 @@ private slots:
         const qsizetype from = form_->Log.Document().LineCount();
         QTest::mouseClick(form_->CopyBitBtn, Qt::LeftButton);
         QTRY_VERIFY(held_);
-        form_->CopyClick();  // the button is disabled; the handler must refuse all the same
+        form_->CopyArea->CopyClick();  // the button is disabled; the handler must refuse all the same
         // Catalogue operations are refused while the worker owns the device.
         // (The rows the run hands over may still be on their way.)
         QTRY_VERIFY(form_->StringGrid1->Cells()->RowCount() > 3);
         form_->StringGrid1->SetRow(2);
         QCOMPARE(form_->StringGrid1->Row(), 2);
-        form_->GridDeleteFile();
-        QCOMPARE(form_->StatusBar1->currentMessage(), TForm1::BusyMessage());
+        form_->CatalogueArea->GridDeleteFile();
+        QVERIFY(form_->StatusBar1->currentMessage().startsWith(QStringLiteral("Busy: wait")));
         QVERIFY(service_.deletedIds.empty());
         release_ = true;
         WaitIdle(*form_);
@@ -547,7 +547,7 @@ private slots:
         form_->close();
         QTRY_VERIFY(!form_->Engine->IsActive());
         QCOMPARE(Log().last(), QStringLiteral("Program exited by user."));
-        QVERIFY(!form_->LastLogFile.isEmpty());
+        QVERIFY(!form_->Session->LastLogFile().isEmpty());
     }
 
     // --- the catalogue's file operations ---------------------------------------------
@@ -643,7 +643,7 @@ private slots:
         // The header row current: nothing at all.
         form_->StringGrid1->selectionModel()->clear();
         form_->StringGrid1->setCurrentIndex(QModelIndex());
-        form_->OpenFile();
+        form_->CatalogueArea->OpenFile();
         QCOMPARE(Log(from).size(), 1);
     }
 
@@ -688,7 +688,7 @@ private slots:
         QCOMPARE(typedShown, QStringLiteral("x\\\\xFF_7\u2067\u05D0\u2069 (2) 3.JPG"));
         const qsizetype from = form_->Log.Document().LineCount();
         SelectRows(typedRow, typedRow);
-        form_->GridCopyFile();
+        form_->CatalogueArea->GridCopyFile();
         const QString logged = QStringLiteral("Source File: /store_S1/DCIM/") + typedShown;
         const qsizetype line = from + Log(from).indexOf(logged);
         QVERIFY(line >= from);
@@ -704,11 +704,11 @@ private slots:
                                                                                             : QByteArray("<missing>");
         };
         SelectRows(row, row);
-        form_->GridCopyFile();
+        form_->CatalogueArea->GridCopyFile();
         QCOMPARE(readRaw(nameToBytes(dest_->path()) + "/2016-08-19/x\xFF.JPG"), QByteArray("odd"));
         UrlCatcher catcher;
         QDesktopServices::setUrlHandler(QStringLiteral("file"), &catcher, "Open");
-        form_->OpenFile();
+        form_->CatalogueArea->OpenFile();
         QDesktopServices::unsetUrlHandler(QStringLiteral("file"));
         QCOMPARE(catcher.urls.size(), 1);
         const QByteArray url = catcher.urls.first().toEncoded();
@@ -724,7 +724,7 @@ private slots:
         service_.Device(QStringLiteral("usb:canon")).Object(FileId(4)).readFailsAt = 0;
         SelectRows(6, 6);  // IMG_4, whose transfer fails
         const qsizetype from = form_->Log.Document().LineCount();
-        form_->OpenFile();
+        form_->CatalogueArea->OpenFile();
         QVERIFY(Log(from).contains(QStringLiteral("ERROR: Could not transfer the file from the device.")));
         QVERIFY(!Log(from).join('\n').contains(QStringLiteral("Opening File: ")));
     }

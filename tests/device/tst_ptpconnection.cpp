@@ -4,8 +4,11 @@
 
 #include "common/TestMain.h"
 
+#include "device/DeviceSession.h"
 #include "device/PortableDevice.h"
 #include "device/PtpConnection.h"
+
+#include <QScopeGuard>
 
 #include <deque>
 #include <map>
@@ -42,6 +45,9 @@ public:
     };
 
     Packets packets = Usb;
+    bool camera = false;          // a camera's operations: GetPartialObject, nothing of MTP
+    bool byFolder = true;         // false: lists only every object at once
+    bool refusesPastEnd = false;  // a read past the listed size is refused
     bool propList = true;
     bool propListSkipsFirst = false;  // a device whose list leaves one out
     bool sizeProperty = true;         // GetObjPropValue is offered
@@ -60,28 +66,45 @@ public:
         bool hasData = true;
         std::uint16_t rc = ptp::RcOK;
         switch (header->code) {
-        case ptp::GetDeviceInfo:
-            Put16(payload, 100), Put32(payload, 6), Put16(payload, 100);
-            PutString(payload, QStringLiteral("microsoft.com: 1.0; android.com: 1.0;"));
+        case ptp::GetDeviceInfo: {
+            Put16(payload, 100), Put32(payload, camera ? 0xA : 6), Put16(payload, 100);
+            PutString(payload,
+                      camera ? QStringLiteral("G-V: 1.0;") : QStringLiteral("microsoft.com: 1.0; android.com: 1.0;"));
             Put16(payload, 0);
-            Put32(payload, 8 + (propList ? 1 : 0) + (sizeProperty ? 1 : 0));
-            for (std::uint16_t op : {0x1001, 0x1002, 0x1004, 0x1005, 0x1007, 0x1008, 0x100A, 0x95C1, 0x9803, 0x9805})
-                if ((op != 0x9805 || propList) && (op != 0x9803 || sizeProperty))
-                    Put16(payload, op);
+            std::vector<std::uint16_t> ops{0x1001, 0x1002, 0x1004, 0x1005, 0x1007, 0x1008, 0x100A};
+            if (camera)
+                ops.push_back(0x101B);
+            else
+                ops.push_back(0x95C1);
+            if (!camera && sizeProperty)
+                ops.push_back(0x9803);
+            if (!camera && propList)
+                ops.push_back(0x9805);
+            Put32(payload, std::uint32_t(ops.size()));
+            for (std::uint16_t op : ops)
+                Put16(payload, op);
             for (int i = 0; i < 4; ++i)
                 Put32(payload, 0);
             for (const char *s : {"Google", "Pixel 7", "1.0", "SERIAL"})
                 PutString(payload, QString::fromLatin1(s));
             break;
+        }
         case ptp::GetStorageIDs: Put32(payload, 1), Put32(payload, 0x00010001); break;
         case ptp::GetStorageInfo:
             payload = QByteArray(26, '\0');  // types, access, capacity, free space
             PutString(payload, QStringLiteral("Internal shared storage")), PutString(payload, QString());
             break;
         case ptp::GetObjectHandles:
-            Put32(payload, std::uint32_t(files.size()));
+            if (!byFolder && p.at(2) != 0) {
+                hasData = false, rc = ptp::RcParameterNotSupported;
+                break;
+            }
+            // Every object of the device holds one in another folder.
+            Put32(payload, std::uint32_t(files.size() + (byFolder ? 0 : 1)));
             for (std::size_t i = 0; i < files.size(); ++i)
                 Put32(payload, std::uint32_t(i + 1));
+            if (!byFolder)
+                Put32(payload, kElsewhere);
             break;
         case ptp::MtpGetObjPropList: {
             const std::size_t from = propListSkipsFirst ? 1 : 0;
@@ -101,12 +124,13 @@ public:
             break;
         }
         case ptp::GetObjectInfo: {
-            const File &f = files.at(p.at(0) - 1);
+            const bool elsewhere = p.at(0) == kElsewhere;
+            const File &f = elsewhere ? files.at(0) : files.at(p.at(0) - 1);
             Put32(payload, 0x00010001), Put16(payload, 0x3801), Put16(payload, 0);
-            Put32(payload, Size32(Declared(p.at(0) - 1)));
+            Put32(payload, Size32(Declared(elsewhere ? 0 : p.at(0) - 1)));
             payload.append(QByteArray(2 + 4 * 6, '\0'));
-            Put32(payload, 0), Put16(payload, 0), Put32(payload, 0), Put32(payload, 0);
-            PutString(payload, f.name), PutString(payload, QString()), PutString(payload, f.date);
+            Put32(payload, elsewhere ? 42 : 0), Put16(payload, 0), Put32(payload, 0), Put32(payload, 0);
+            PutString(payload, f.name), PutString(payload, f.date), PutString(payload, QString());
             PutString(payload, QString());
             break;
         }
@@ -119,9 +143,17 @@ public:
                 hasData = false, rc = 0x2010;  // No Thumbnail Present
             break;
         case ptp::AndroidGetPartialObject64:  // whatever the declared size
-            payload =
-                files.at(p.at(0) - 1).data.mid(qsizetype(p.at(1) | std::uint64_t(p.at(2)) << 32), qsizetype(p.at(3)));
+        case ptp::GetPartialObject: {
+            const bool wide = header->code == ptp::AndroidGetPartialObject64;
+            const std::uint64_t offset = wide ? p.at(1) | std::uint64_t(p.at(2)) << 32 : p.at(1);
+            const std::uint32_t count = wide ? p.at(3) : p.at(2);
+            if (refusesPastEnd && offset + count > Declared(p.at(0) - 1)) {
+                hasData = false, rc = ptp::RcInvalidParameter;
+                break;
+            }
+            payload = files.at(p.at(0) - 1).data.mid(qsizetype(offset), qsizetype(count));
             break;
+        }
         default: hasData = false; break;
         }
         if (hasData) {
@@ -163,6 +195,8 @@ public:
         return n;
     }
 
+    static constexpr std::uint32_t kElsewhere = 99;
+
 private:
     std::uint64_t Declared(std::size_t i) const
     {
@@ -202,23 +236,145 @@ private slots:
     {
         QTest::addColumn<QString>("text");
         QTest::addColumn<qint64>("expected");  // -1: not a date
-        const qint64 utc = 1623752430;         // 2021-06-15 10:20:30 UTC
-        QTest::newRow("UTC") << "20210615T102030Z" << utc;
-        QTest::newRow("offset") << "20210615T122030+0200" << utc;
-        QTest::newRow("negative offset with tenths") << "20210615T085030.5-0130" << utc;
-        QTest::newRow("offset with a colon") << "20210615T122030+02:00" << utc;
-        QTest::newRow("no zone: the local clock") << "20210615T155030" << utc;
-        QTest::newRow("month 13") << "20211315T102030" << qint64(-1);
-        QTest::newRow("no T") << "20210615 102030" << qint64(-1);
-        QTest::newRow("cut short") << "20210615T1020" << qint64(-1);
-        QTest::newRow("unknown zone") << "20210615T102030 CEST" << qint64(-1);
+        QTest::addColumn<bool>("wallClock");
+        const qint64 utc = 1623752430;  // 2021-06-15 10:20:30 UTC
+        QTest::newRow("UTC") << "20210615T102030Z" << utc << false;
+        QTest::newRow("offset") << "20210615T122030+0200" << utc << false;
+        QTest::newRow("negative offset with tenths") << "20210615T085030.5-0130" << utc << false;
+        QTest::newRow("offset with a colon") << "20210615T122030+02:00" << utc << false;
+        QTest::newRow("no zone: the device's clock") << "20210615T102030" << utc << true;
+        QTest::newRow("month 13") << "20211315T102030" << qint64(-1) << false;
+        QTest::newRow("no T") << "20210615 102030" << qint64(-1) << false;
+        QTest::newRow("cut short") << "20210615T1020" << qint64(-1) << false;
+        QTest::newRow("unknown zone") << "20210615T102030 CEST" << qint64(-1) << false;
     }
     void dates()
     {
         QFETCH(QString, text);
         QFETCH(qint64, expected);
+        QFETCH(bool, wallClock);
         const auto parsed = ptp::ParseDateTime(text);
-        QCOMPARE(parsed ? qint64(*parsed) : qint64(-1), expected);
+        QCOMPARE(parsed ? qint64(parsed->seconds) : qint64(-1), expected);
+        QCOMPARE(parsed && parsed->wallClock, wallClock);
+    }
+
+    // A camera's date with a zone is a moment, shown in the computer's
+    // zone: "Z" is UTC, not the local clock. Without a zone it is the
+    // camera's clock, a label that reads the same in every zone (also in
+    // an hour the computer's zone skips for summer time).
+    void datesInZones_data()
+    {
+        QTest::addColumn<QByteArray>("zone");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("Z in Kolkata: the next day") << QByteArray("Asia/Kolkata") << "20231231T235958Z"
+                                                    << "2024/01/01:05:29:58.000";
+        QTest::newRow("Z in UTC") << QByteArray("UTC") << "20231231T235958Z"
+                                  << "2023/12/31:23:59:58.000";
+        QTest::newRow("Z in New York") << QByteArray("America/New_York") << "20231231T235958Z"
+                                       << "2023/12/31:18:59:58.000";
+        QTest::newRow("offset in Tokyo") << QByteArray("Asia/Tokyo") << "20231231T235958+0100"
+                                         << "2024/01/01:07:59:58.000";
+        QTest::newRow("no zone in Kolkata") << QByteArray("Asia/Kolkata") << "20231231T235958"
+                                            << "2023/12/31:23:59:58.000";
+        QTest::newRow("no zone in New York") << QByteArray("America/New_York") << "20231231T235958"
+                                             << "2023/12/31:23:59:58.000";
+        QTest::newRow("no zone, New York's skipped hour") << QByteArray("America/New_York") << "20210314T023000"
+                                                          << "2021/03/14:02:30:00.000";
+    }
+    void datesInZones()
+    {
+        QFETCH(QByteArray, zone);
+        QFETCH(QString, text);
+        QFETCH(QString, shown);
+        qputenv("TZ", zone);
+        tzset();
+        auto restore = qScopeGuard([] {
+            qputenv("TZ", "XST-05:30");
+            tzset();
+        });
+        auto port = std::make_unique<FakePhone>();
+        port->camera = true;
+        port->files.push_back({QStringLiteral("DSC_0001.JPG"), QByteArray(10, 'j'), text});
+        PtpConnection connection(std::move(port), 0x04b0, GPhotoKind::Camera);
+        QCOMPARE(connection.Start(), 0);
+        std::vector<GPhotoStorage> storages;
+        QCOMPARE(connection.Storages(storages), 0);
+        std::vector<GPhotoEntry> entries;
+        QCOMPARE(connection.List(storages.at(0).baseDir, entries), 0);
+        QCOMPARE(entries.size(), std::size_t(1));
+        QVERIFY(entries[0].info.hasTime);
+        QCOMPARE(WpdDateText(entries[0].info.mtime, 0, entries[0].info.wallClock), shown);
+    }
+
+    void batteryLevels_data()
+    {
+        QTest::addColumn<QByteArray>("description");  // after the property code
+        QTest::addColumn<int>("percent");             // -1: none
+        // type, get/set, default, current, form (1: a range, then min, max, step)
+        QTest::newRow("0 to 100") << QByteArray("\x02\x00\x00\x64\x32\x01\x00\x64\x01", 9) << 50;
+        QTest::newRow("0 to 3") << QByteArray("\x02\x00\x00\x03\x02\x01\x00\x03\x01", 9) << 66;
+        QTest::newRow("1 to 4, empty") << QByteArray("\x02\x00\x00\x04\x01\x01\x01\x04\x01", 9) << 0;
+        QTest::newRow("a list of levels") << QByteArray("\x02\x00\x00\x64\x4b\x02\x00\x00", 8) << 75;
+        QTest::newRow("16 bits") << QByteArray("\x04\x00\x00\x64\x00\x4b\x00\x00", 8) << -1;
+        QTest::newRow("cut short") << QByteArray("\x02\x00\x00", 3) << -1;
+    }
+    void batteryLevels()
+    {
+        QFETCH(QByteArray, description);
+        QFETCH(int, percent);
+        const auto parsed = ptp::ParseBatteryPercent(QByteArray("\x01\x50", 2) + description);
+        QCOMPARE(parsed.value_or(-1), percent);
+    }
+
+    // A camera is listed and read through the same connection: one that
+    // can only list every object at once is filtered to the folder asked
+    // for (each object described once), and one that refuses a read past
+    // the size it listed ends the file at that size.
+    void camera_data()
+    {
+        QTest::addColumn<bool>("byFolder");
+        QTest::addColumn<bool>("refusesPastEnd");
+        QTest::newRow("plain") << true << false;
+        QTest::newRow("every object at once") << false << false;
+        QTest::newRow("refuses reads past the end") << true << true;
+    }
+    void camera()
+    {
+        QFETCH(bool, byFolder);
+        QFETCH(bool, refusesPastEnd);
+        auto port = std::make_unique<FakePhone>();
+        FakePhone &device = *port;
+        device.camera = true;
+        device.byFolder = byFolder;
+        device.refusesPastEnd = refusesPastEnd;
+        for (int size : {0, 300000})
+            device.files.push_back(
+                {QStringLiteral("DSC_%1.JPG").arg(size), QByteArray(size, 'c'), QStringLiteral("20210615T102030")});
+        PtpConnection connection(std::move(port), 0x04b0, GPhotoKind::Camera);
+        QCOMPARE(connection.Start(), 0);
+        QVERIFY(connection.Kind() == GPhotoKind::Camera);
+        std::vector<GPhotoStorage> storages;
+        QCOMPARE(connection.Storages(storages), 0);
+        const QString root = storages.at(0).baseDir;
+        for (int round = 0; round < 2; ++round) {
+            std::vector<GPhotoEntry> entries;
+            QCOMPARE(connection.List(root, entries), 0);
+            QCOMPARE(entries.size(), std::size_t(2));
+            QCOMPARE(entries[1].name, QStringLiteral("DSC_300000.JPG"));
+            QCOMPARE(entries[1].info.size, std::uint64_t(300000));
+        }
+        QCOMPARE(device.requests[ptp::GetObjectInfo], byFolder ? 4 : 3);
+        // Whole, with one byte more asked for to see the end; then at the end.
+        for (const FakePhone::File &file : device.files) {
+            QByteArray buffer(int(file.data.size()) + 1, Qt::Uninitialized);
+            std::uint64_t got = std::uint64_t(buffer.size());
+            QCOMPARE(connection.Read(root, file.name, 0, buffer.data(), got), 0);
+            QCOMPARE(buffer.left(qsizetype(got)), file.data);
+            got = 100;
+            QCOMPARE(connection.Read(root, file.name, std::uint64_t(file.data.size()), buffer.data(), got), 0);
+            QCOMPARE(got, std::uint64_t(0));
+        }
     }
 
     // Listed and read byte for byte, whatever packets the device cuts its

@@ -652,6 +652,50 @@ private slots:
         QCOMPARE(log.Document().Line(2).text, QStringLiteral("after"));
     }
 
+    // A copy run's lines are kept packed: far less memory than their
+    // characters, and every line reads back exactly, in any order, with
+    // the whole text's offsets unchanged.
+    void fullBlocksArePackedAndReadBack()
+    {
+        LogDocument doc;
+        std::vector<QString> written;
+        qint64 chars = 0;
+        doc.Append(QString(), QString(), LogColor::Black, LogStyle::Normal);
+        written.push_back(QString());
+        const qint64 empty = doc.MemoryUsed();
+        for (int i = 1; chars < 6 * LogDocument::kBlockChars; ++i) {
+            const QString name = QStringLiteral("IMG_%1.JPG").arg(i, 5, 10, QLatin1Char('0'));
+            const QString text = i % 4 == 0 ? QStringLiteral("Copying file ") + name + QStringLiteral(" to /media/x/") +
+                                                  name + QStringLiteral(" ...")
+                                 : i % 4 == 1 ? QStringLiteral("Size: %1 KiB").arg(i * 7 % 9000)
+                                 : i % 4 == 2 ? QString::fromUtf8(i < 5000 ? "Ärger 🎉 " : "Ärger ") + name
+                                              : QString();
+            QCOMPARE(doc.Append(QStringLiteral("8/13/2016 8:41:21 AM "), text, LogColor(i % 6), LogStyle(i % 2)), i);
+            written.push_back(text);
+            chars += 21 + text.size();
+        }
+        // Its characters took two bytes each; the full blocks are packed on
+        // a thread of their own.
+        QTRY_VERIFY2(doc.MemoryUsed() - empty < chars / 4, qPrintable(QString::number(doc.MemoryUsed() - empty)));
+        QCOMPARE(doc.CharactersBefore(doc.LineCount()), chars);
+        // In order, and scattered over the blocks.
+        const qsizetype n = qsizetype(written.size());
+        const std::vector<LogLine> lines = doc.Lines(0, n);
+        QCOMPARE(qsizetype(lines.size()), n);
+        for (qsizetype k = 0; k < n + 500; ++k) {
+            const qsizetype i = k < n ? k : (k - n) * 7919 % n;
+            const LogLine line = k < n ? lines[size_t(i)] : doc.Line(i);
+            QCOMPARE(line.prefix, i ? QStringLiteral("8/13/2016 8:41:21 AM ") : QString());
+            QCOMPARE(line.text, written[size_t(i)]);
+            QCOMPARE(line.color, LogColor(i % 6));
+            QCOMPARE(line.style, LogStyle(i % 2));
+            QCOMPARE(doc.LineLength(i), line.prefix.size() + line.text.size());
+        }
+        qint64 before = 0;
+        for (qsizetype i = 0; i < n; before += doc.LineLength(i), ++i)
+            QCOMPARE(doc.CharactersBefore(i), before);
+    }
+
     // A long run: the view shows every line, the oldest still reachable.
     void viewShowsEveryLine()
     {

@@ -374,7 +374,7 @@ private slots:
                  "[Pv Cam]\nDeviceName=Pv Cam\nDeviceSerialNo=SN1\n");
         std::unique_ptr<TForm1> form;
         StartForm(form, service);
-        PreviewPanel *panel = form->Preview;
+        PreviewPanel *panel = form->PreviewArea->Preview;
         QVERIFY(!panel->isVisible());
         QTest::keyClick(form.get(), Qt::Key_F3);
         QTRY_VERIFY(panel->isVisible());

@@ -10,6 +10,7 @@
 #include "log/ColorRules.h"
 #include "settings/FileFilter.h"
 #include "settings/IniFile.h"
+#include "settings/SettingsStore.h"
 #include "settings/SpinEdit.h"
 #include "settings/Style.h"
 #include "settings/Unit3.h"
@@ -36,11 +37,22 @@ private:
     void Start() { StartForm(form_, service_); }
     bool LogHas(const QString &text) const { return LogTexts(form_->Log).contains(text); }
     // Selects a device the way the device list will: its section named in the file.
+    static QByteArray ReadIniBytes()
+    {
+        QFile file(IniFilePath);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+    // A device remembered in the settings file and chosen, as a start finds it.
     void SelectDevice(const QString &name)
     {
-        form_->DeviceComboBox->addItem(name);
-        form_->DeviceComboBox->setCurrentText(name);
-        form_->Connection.CurrentDeviceName = name;
+        DeviceSettings identity;
+        identity.DeviceName = name;
+        form_->Settings->WriteDevice(name, identity, DeviceKeys::Identity);
+        QStringList entries = form_->Session->DeviceList();
+        if (!entries.contains(name))
+            entries << name;
+        form_->Settings->WriteDeviceList(entries, name, form_->Log);
+        form_->Session->LoadSettings();
     }
 
 private slots:
@@ -472,7 +484,7 @@ private slots:
         QStringList sorted = DecodeFileFilter(QString::fromLatin1(old));
         SortFileFilter(sorted);
         QCOMPARE(Ini("Old", "FileFilter"), EncodeFileFilter(sorted));
-        form_->ReadDeviceSettings(QStringLiteral("New"));
+        form_->Session->ChooseDevice(QStringLiteral("New"));
         QCOMPARE(form_->Form4->FilterList(), DecodeFileFilter(QString::fromLatin1(kDefaultFileFilter)));
     }
 
@@ -865,6 +877,7 @@ private slots:
         SelectDevice(QStringLiteral("Cam"));
         p.PostProcessingCommandCheckBox->setChecked(true);
         p.PostProcessingCommandLabeledEdit->setText(QStringLiteral("sync"));
+        const QByteArray before = ReadIniBytes();
         ModalWatcher watcher([&](QWidget *) {
             p.PostProcessingCommandCheckBox->click();
             p.PostProcessingCommandLabeledEdit->setText(QStringLiteral("rm -rf /"));
@@ -875,7 +888,7 @@ private slots:
         QVERIFY(p.PostProcessingCommandCheckBox->isChecked());
         QCOMPARE(p.PostProcessingCommandLabeledEdit->text(), QStringLiteral("sync"));
         QVERIFY(p.PostProcessingCommandLabeledEdit->isEnabled());
-        QVERIFY(!QFile::exists(IniFilePath));
+        QCOMPARE(ReadIniBytes(), before);
     }
 
     // A settings file that cannot be written: the error is reported, the
@@ -912,7 +925,7 @@ private slots:
         Start();
         form_->setGeometry(100, 80, 700, 900);
         QTRY_COMPARE(form_->geometry(), QRect(100, 80, 700, 900));
-        form_->SaveFormSettings();
+        form_->Geometry->Save();
         QCOMPARE(Ini("Ferrovane", "WindowState"), QStringLiteral("0"));
         form_.reset();
         Start();
@@ -926,7 +939,7 @@ private slots:
         QTRY_COMPARE(form_->geometry(), QRect(50, 60, 650, 850));
         form_->showMaximized();
         QTRY_VERIFY(form_->isMaximized());
-        form_->SaveFormSettings();
+        form_->Geometry->Save();
         QCOMPARE(Ini("Ferrovane", "WindowState"), QStringLiteral("2"));
         QCOMPARE(Ini("Ferrovane", "Width"), QStringLiteral("650"));
         QCOMPARE(Ini("Ferrovane", "Left"), QStringLiteral("50"));

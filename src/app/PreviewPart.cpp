@@ -3,13 +3,19 @@
 // while no copy run or listing owns the device, and the window's place
 // remembered in the settings file.
 
-#include "Unit1.h"
+#include "PreviewPart.h"
+
+#include "app/WindowGeometry.h"
+#include "catalogue/StringGrid.h"
+#include "session/ImportSession.h"
 
 #include "preview/PreviewPanel.h"
 #include "settings/SettingsStore.h"
 
+#include <QAction>
 #include <QGuiApplication>
 #include <QItemSelectionModel>
+#include <QMainWindow>
 #include <QPushButton>
 #include <QScreen>
 #include <QStyle>
@@ -25,13 +31,14 @@ constexpr int kSettleMs = 60;
 
 }  // namespace
 
-void TForm1::CreatePreview()
+PreviewPart::PreviewPart(ImportSession &session, QMainWindow *window, TStringGrid *grid)
+    : QObject(window), session_(session), window_(window), grid_(grid)
 {
-    PreviewBitBtn = new QPushButton(QStringLiteral("Preview"), centralWidget());
+    PreviewBitBtn = new QPushButton(QStringLiteral("Preview"), window->centralWidget());
     PreviewBitBtn->setCheckable(true);
     PreviewBitBtn->setAutoDefault(false);
     PreviewBitBtn->setMinimumWidth(82);
-    PreviewBitBtn->setIcon(style()->standardIcon(QStyle::SP_FileDialogInfoView));
+    PreviewBitBtn->setIcon(window->style()->standardIcon(QStyle::SP_FileDialogInfoView));
     PreviewBitBtn->setIconSize(QSize(16, 16));
     const QString hint = QStringLiteral("Show or hide the preview of the selected file (F3).");
     PreviewBitBtn->setStatusTip(hint);
@@ -40,41 +47,38 @@ void TForm1::CreatePreview()
     PreviewBitBtn->setAccessibleDescription(hint);
     PreviewBitBtn->setProperty("HelpContext", kPreviewHelpContext);
 
-    Preview = new PreviewPanel(this);
+    Preview = new PreviewPanel(window);
     Preview->setProperty("HelpContext", kPreviewHelpContext);
     Preview->setAccessibleName(QStringLiteral("Preview"));
     Preview->setAccessibleDescription(QStringLiteral("The picture and the facts of the file selected in the list."));
 
     // F3 works in both windows.
-    PreviewAction = new QAction(QStringLiteral("Preview"), this);
+    PreviewAction = new QAction(QStringLiteral("Preview"), window);
     PreviewAction->setShortcut(QKeySequence(Qt::Key_F3));
     PreviewAction->setShortcutContext(Qt::ApplicationShortcut);
-    addAction(PreviewAction);
+    window->addAction(PreviewAction);
     connect(PreviewAction, &QAction::triggered, PreviewBitBtn, &QPushButton::toggle);
-    connect(PreviewBitBtn, &QPushButton::toggled, this, &TForm1::SetPreviewVisible);
+    connect(PreviewBitBtn, &QPushButton::toggled, this, &PreviewPart::SetPreviewVisible);
     connect(Preview, &PreviewPanel::Closed, this, [this] { PreviewBitBtn->setChecked(false); });
 
     previewTimer_.setSingleShot(true);
     previewTimer_.setInterval(kSettleMs);
-    connect(&previewTimer_, &QTimer::timeout, this, &TForm1::RequestPreview);
+    connect(&previewTimer_, &QTimer::timeout, this, &PreviewPart::RequestPreview);
     previewClock_.start();
-}
 
-void TForm1::ConnectPreview()
-{
     // Asked on the preview's worker before and during every fetch: a copy
     // run or a listing always has the device first.
-    Previews = std::make_unique<PreviewFetcher>([engine = Engine.get()] { return !engine->IsActive(); });
-    connect(Previews.get(), &PreviewFetcher::Ready, this, &TForm1::PreviewReady);
-    connect(StringGrid1->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
-            &TForm1::PreviewSelectionChanged);
+    Previews = std::make_unique<PreviewFetcher>([engine = &session_.Engine()] { return !engine->IsActive(); });
+    connect(Previews.get(), &PreviewFetcher::Ready, this, &PreviewPart::PreviewReady);
+    connect(grid_->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+            &PreviewPart::PreviewSelectionChanged);
     // Previews wait while the engine runs; what waited is fetched at its end.
-    connect(Engine.get(), &CopyRun::listingStarted, this, [this] { PausePreviews(true); });
-    connect(Engine.get(), &CopyRun::copyStarted, this, [this] { PausePreviews(true); });
-    connect(Engine.get(), &CopyRun::workerFinished, this, [this] { PausePreviews(false); });
+    connect(&session_.Engine(), &CopyRun::listingStarted, this, [this] { PausePreviews(true); });
+    connect(&session_.Engine(), &CopyRun::copyStarted, this, [this] { PausePreviews(true); });
+    connect(&session_.Engine(), &CopyRun::workerFinished, this, [this] { PausePreviews(false); });
 }
 
-void TForm1::SetPreviewVisible(bool visible)
+void PreviewPart::SetPreviewVisible(bool visible)
 {
     if (PreviewBitBtn->isChecked() != visible)
         PreviewBitBtn->setChecked(visible);
@@ -89,16 +93,16 @@ void TForm1::SetPreviewVisible(bool visible)
         previewTimer_.stop();
         Previews->Cancel();
     }
-    if (initDone_)
-        Settings->WriteBool(kSection, QStringLiteral("PreviewVisible"), visible);
+    if (started_)
+        session_.Store().WriteBool(kSection, QStringLiteral("PreviewVisible"), visible);
 }
 
-void TForm1::PreviewSelectionChanged()
+void PreviewPart::PreviewSelectionChanged()
 {
     if (!Preview->isVisible())
         return;
-    const int row = StringGrid1->Row();
-    const CatalogueGrid *cells = StringGrid1->Cells();
+    const int row = grid_->Row();
+    const CatalogueGrid *cells = grid_->Cells();
     const QString type = row > 0 ? cells->Cell(CatalogueGrid::TypeColumn, row) : QString();
     const QString id = row > 0 ? cells->Cell(CatalogueGrid::ObjectIdColumn, row) : QString();
     if (id.isEmpty() || type == QLatin1String("STORAGE") || type == QLatin1String("FOLDER")) {
@@ -109,7 +113,7 @@ void TForm1::PreviewSelectionChanged()
         return;
     }
     PreviewRequest request;
-    request.deviceId = Connection.CurrentDeviceID;
+    request.deviceId = session_.CurrentDeviceID();
     request.objectId = id;
     request.name = cells->Cell(CatalogueGrid::NameColumn, row);
     request.typeName = type;
@@ -128,35 +132,36 @@ void TForm1::PreviewSelectionChanged()
     RequestPreview();
 }
 
-void TForm1::RequestPreview()
+void PreviewPart::RequestPreview()
 {
     if (previewRequest_.objectId.isEmpty() || !Preview->isVisible())
         return;
     PreviewRequest request = previewRequest_;
     request.box = Preview->PictureBox();
-    const bool busy = Engine->IsActive() || gridOperationActive_;
+    const bool busy = session_.Busy();
     // The device's objects are taken here, on this thread, while no worker
     // replaces them.
     if (!busy)
-        request.content = Connection.Handles().aPortableDeviceContent;
+        request.content = session_.Connection().Handles().aPortableDeviceContent;
     const bool ready = Previews->Request(request);
     Preview->SetNote(busy && !ready && KindOf(request.typeName, request.name) == FileKind::Picture
                          ? QStringLiteral("The picture follows when the copy run or listing has ended.")
                          : QString());
 }
 
-void TForm1::PreviewReady(const QString &key, const PreviewResult &result, bool final)
+void PreviewPart::PreviewReady(const QString &key, const PreviewResult &result, bool final)
 {
     if (key != previewRequest_.Key())
         return;
     Preview->ShowPicture(result);
     if (final && !result.trouble.isEmpty() && !previewTroubleSaid_.contains(key)) {
         previewTroubleSaid_.insert(key);
-        Log.WriteDebug(QStringLiteral("Preview of %1: no picture (%2)").arg(previewRequest_.name, result.trouble));
+        session_.Log().WriteDebug(
+            QStringLiteral("Preview of %1: no picture (%2)").arg(previewRequest_.name, result.trouble));
     }
 }
 
-void TForm1::PausePreviews(bool busy)
+void PreviewPart::PausePreviews(bool busy)
 {
     if (busy == Previews->Paused())
         return;
@@ -168,30 +173,32 @@ void TForm1::PausePreviews(bool busy)
     }
 }
 
-void TForm1::LoadPreviewSettings()
+void PreviewPart::LoadSettings()
 {
-    const SettingsStore &ini = *Settings;
+    const SettingsStore &ini = session_.Store();
+    started_ = true;
     constexpr int kNone = std::numeric_limits<int>::min();
     const int left = ini.ReadInteger(kSection, QStringLiteral("PreviewLeft"), kNone);
     const int top = ini.ReadInteger(kSection, QStringLiteral("PreviewTop"), kNone);
     const int width = qMax(200, ini.ReadInteger(kSection, QStringLiteral("PreviewWidth"), Preview->width()));
     const int height = qMax(200, ini.ReadInteger(kSection, QStringLiteral("PreviewHeight"), Preview->height()));
     // First time: beside the main window's right edge.
-    const QRect frame = frameGeometry();
-    QRect wanted(left == kNone ? frame.right() + 8 : left, top == kNone ? geometry().top() : top, width, height);
+    const QRect frame = window_->frameGeometry();
+    QRect wanted(left == kNone ? frame.right() + 8 : left, top == kNone ? window_->geometry().top() : top, width,
+                 height);
     QList<QRect> areas;
     for (const QScreen *screen : QGuiApplication::screens())
         areas << screen->availableGeometry();
     const QScreen *primaryScreen = QGuiApplication::primaryScreen();
     const QRect primary = primaryScreen ? primaryScreen->availableGeometry() : QRect(0, 0, 1024, 768);
-    const QMargins margins = windowHandle() ? windowHandle()->frameMargins() : QMargins();
-    Preview->setGeometry(PlaceOnScreen(wanted, margins, areas, primary, false));
+    const QMargins margins = window_->windowHandle() ? window_->windowHandle()->frameMargins() : QMargins();
+    Preview->setGeometry(WindowGeometry::PlaceOnScreen(wanted, margins, areas, primary, false));
     SetPreviewVisible(ini.ReadBool(kSection, QStringLiteral("PreviewVisible"), false));
 }
 
-void TForm1::SavePreviewSettings()
+void PreviewPart::SaveSettings()
 {
-    SettingsStore &ini = *Settings;
+    SettingsStore &ini = session_.Store();
     const QRect bounds = Preview->geometry();
     ini.WriteBool(kSection, QStringLiteral("PreviewVisible"), PreviewBitBtn->isChecked());
     ini.WriteInteger(kSection, QStringLiteral("PreviewLeft"), bounds.x());
