@@ -439,7 +439,7 @@ private slots:
         QCOMPARE(o.FilterList(), (QStringList{"AVI", "jpg", "mov"}));
         QCOMPARE(Ini("Cam", "FileFilter"), QStringLiteral("AVI|jpg|mov"));
         QCOMPARE(Ini("Cam", "BackupPath1"), QStringLiteral("/media/b1"));
-        QCOMPARE(f.ReadControls().BackupPaths, (QStringList{"/media/b1", ""}));
+        QCOMPARE(f.Session->CurrentRunSettings().BackupPaths, (QStringList{"/media/b1", ""}));
 
         o.SetFilterList({"mov", "AVI", "jpg"});
         {
