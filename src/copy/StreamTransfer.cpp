@@ -435,11 +435,16 @@ StreamTransfer::~StreamTransfer()
 
 bool StreamTransfer::SetObjectSource(int fd, const ContentHash &hash, const QString &shownAs)
 {
+    AdoptObjectSource(::fcntl(fd, F_DUPFD_CLOEXEC, 0), hash, shownAs);
+    return sourceFd_ >= 0;
+}
+
+void StreamTransfer::AdoptObjectSource(int fd, const ContentHash &hash, const QString &shownAs)
+{
     ClearObjectSource();
-    sourceFd_ = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    sourceFd_ = fd;
     sourceHash_ = hash;
     sourceShown_ = shownAs;
-    return sourceFd_ >= 0;
 }
 
 void StreamTransfer::ClearObjectSource()
@@ -1243,7 +1248,7 @@ ByteLevelResult StreamTransfer::ByteLevelCheck(const QString &ObjectID, const QS
         int seen;
         if (n == 1 && Found && retaken == 0) {
             info = *Found;
-            seen = 1;
+            seen = Found->st_mode == 0 ? 0 : 1;
         } else {
             seen = LookAt(candidate, info);
         }

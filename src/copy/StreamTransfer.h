@@ -155,7 +155,8 @@ public:
     // data is announced as "Copying file FileName to NAME ..." before it is
     // transferred. Proof, when given, says how the result was proven.
     // Found, when given, is what the caller just found under DestFileName
-    // (lstat), which is then not looked at again.
+    // (lstat; all zeros when nothing stood there), which is then not looked
+    // at again.
     using RecordedFunction = std::function<bool(const QString &candidate)>;
     ByteLevelResult ByteLevelCheck(const QString &ObjectID, const QString &DestFileName, qint64 Size,
                                    QString *PlacedAs = nullptr, const QString &FileName = QString(),
@@ -206,6 +207,8 @@ public:
     // so a file sent to several destinations is read from the device once.
     // False when fd cannot be duplicated (the device is read then).
     bool SetObjectSource(int fd, const ContentHash &hash, const QString &shownAs);
+    // The same with fd itself, which is closed here when no longer needed.
+    void AdoptObjectSource(int fd, const ContentHash &hash, const QString &shownAs);
     void ClearObjectSource();
     bool HasObjectSource() const { return sourceFd_ >= 0; }
     // A free numbered name that this says to avoid is passed over, as if

@@ -698,7 +698,9 @@ TransferDecision::Placement TransferDecision::PlaceOn(Destination &to, const Fil
 
     // What stands under the name: the placement below looks at it and at
     // the numbered names beside it, and proves or refuses each.
-    struct stat info;
+    struct stat info
+    {
+    };
     QString announced = FileName;
     const int seen = LookAt(Dest, info);
     if (seen < 0) {
@@ -717,6 +719,7 @@ TransferDecision::Placement TransferDecision::PlaceOn(Destination &to, const Fil
                               QStringLiteral(" has SIZE mismatch with Source file."),
                           LogColor::Red);
     } else if (seen == 0) {
+        info = {};  // nothing there, which the placement need not look at again
         // A new file: said before its folder is made, as it goes there.
         log_.WriteLog(QStringLiteral("Copying file ") + FileName + QStringLiteral(" to ") + Dest +
                           QStringLiteral(" ..."),
@@ -751,8 +754,8 @@ TransferDecision::Placement TransferDecision::PlaceOn(Destination &to, const Fil
                                      : std::function<bool(const QString &)>());
     QString at;
     CopyProof proof;
-    const ByteLevelResult result = streams_.ByteLevelCheck(file.ObjectID, Dest, Size, &at, announced, &proof, recorded,
-                                                           seen > 0 ? &info : nullptr);
+    const ByteLevelResult result =
+        streams_.ByteLevelCheck(file.ObjectID, Dest, Size, &at, announced, &proof, recorded, &info);
     if (record && (result == ByteLevelResult::Same || result == ByteLevelResult::Replaced) &&
         proof.kind != CopyProof::Kind::Record && proof.stamp)
         record->Add(ImportEntry{file.object, proof.hash, at, *proof.stamp, QDateTime::currentMSecsSinceEpoch()});
@@ -835,8 +838,9 @@ void TransferDecision::LendCopy(const Placement &placed)
     struct stat info;
     if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && qint64(info.st_size) == placed.proof.stamp->size &&
         qint64(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec == placed.proof.stamp->mtimeNs)
-        streams_.SetObjectSource(fd, *placed.proof.hash, placed.at);
-    ::close(fd);
+        streams_.AdoptObjectSource(fd, *placed.proof.hash, placed.at);
+    else
+        ::close(fd);
 }
 
 void TransferDecision::ListInManifest(Destination &to, const QString &at, const CopyProof &proof,
