@@ -37,6 +37,7 @@ RunSettings RunSettingsOf(const DeviceSettings &device)
     settings.ForceRun = device.PostFileCopyForceRun;
     settings.DateTaken = device.DateSource == 1;
     settings.SkipImportedBefore = device.SkipImportedBefore;
+    settings.BackupPaths = {device.BackupPath1.trimmed(), device.BackupPath2.trimmed()};
     settings.PostFileCopy = {device.PostFileCopyCommandOn, device.PostFileCopyCommand, device.PostFileCopySuccessCode};
     settings.PostProcessing = {device.PostProcessingCommandOn, device.PostProcessingCommand,
                                device.PostProcessingSuccessCode};
@@ -359,6 +360,7 @@ CopyOutcome CopyRun::CopyJob(const QString &deviceId, const QString &deviceName)
     walk_.SetTransferTarget(nullptr);
     decision_.EndSideFiles(!walk_.DeviceGone);
     decision_.EndRecord();
+    decision_.EndDestinations();
 
     Announce([this] {
         emit walkFinished();
@@ -373,6 +375,7 @@ CopyOutcome CopyRun::CopyJob(const QString &deviceId, const QString &deviceName)
         return outcome;
     RunCounts counts = RunCounts::Of(run_);
     counts.LeftByFilter = walk_.LeftByFilter;
+    counts.Backups = decision_.BackupStatistics();
     for (const RunLogLine &line : CopyStatisticsLines(counts, elapsed.elapsed(), settings_.DeleteFiles))
         log_.WriteLog(line.text, line.color, line.style);
     outcome.end = CopyOutcome::End::Finished;

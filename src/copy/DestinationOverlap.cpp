@@ -51,7 +51,16 @@ bool Holds(const std::vector<FileKey> &chain, const std::vector<FileKey> &folder
 
 }  // namespace
 
-QString DestinationOverlap(const QString &destination, const QString &deviceFolder)
+bool FoldersOverlap(const QString &a, const QString &b)
+{
+    if (a.isEmpty() || b.isEmpty())
+        return false;
+    const std::vector<FileKey> aChain = FolderChain(a);
+    const std::vector<FileKey> bChain = FolderChain(b);
+    return Holds(aChain, bChain) || Holds(bChain, aChain);
+}
+
+QString DestinationOverlap(const QString &destination, const QString &deviceFolder, const QString &what)
 {
     if (destination.isEmpty() || deviceFolder.isEmpty())
         return QString();
@@ -64,7 +73,7 @@ QString DestinationOverlap(const QString &destination, const QString &deviceFold
         how = QStringLiteral("holds the device's folder");
     else
         return QString();
-    return QStringLiteral("ERROR: The Destination Path \"%1\" %2 \"%3\": the copies would be read back as the "
+    return QStringLiteral("ERROR: The %4 \"%1\" %2 \"%3\": the copies would be read back as the "
                           "device's own files. Choose a destination outside the device.")
-        .arg(destination, how, deviceFolder);
+        .arg(destination, how, deviceFolder, what);
 }

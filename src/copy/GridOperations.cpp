@@ -98,7 +98,10 @@ void GridOperations::GridCopyFile(const std::vector<GridRow> &rows, TransferDeci
     // Side files among the rows go with their main files among the rows.
     decision.EndSideFiles(!ended);
     decision.EndRecord();
-    WriteLines(CopyStatisticsLines(RunCounts::Of(run_), elapsed.elapsed(), deleteFiles));
+    decision.EndDestinations();
+    RunCounts counts = RunCounts::Of(run_);
+    counts.Backups = decision.BackupStatistics();
+    WriteLines(CopyStatisticsLines(counts, elapsed.elapsed(), deleteFiles));
 }
 
 void GridOperations::GridDeleteFile(const std::vector<GridRow> &rows, const RunHeader &header,

@@ -7,6 +7,7 @@
 #include "settings/FileFilter.h"
 
 #include <QString>
+#include <QStringList>
 
 struct DeviceSettings;
 
@@ -25,19 +26,20 @@ struct RunSettings
     bool ForceRun = false;
     bool DateTaken = false;           // date folders by the date the photo or video was taken
     bool SkipImportedBefore = false;  // leave files the import record shows were imported before
+    QStringList BackupPaths;          // Backup Path 1, 2: copies beside the destination; empty entries are none
     CommandSettings PostFileCopy;
     CommandSettings PostProcessing;
 
     WalkSettings Walk() const { return {DeviceRoot, Filters, CopyMode}; }
     TransferSettings Transfer() const
     {
-        return {Destination, DateFormat, ByteLevel, DeleteFiles, ForceRun, DateTaken, SkipImportedBefore};
+        return {Destination, DateFormat, ByteLevel, DeleteFiles, ForceRun, DateTaken, SkipImportedBefore, BackupPaths};
     }
     CommandRunSettings Commands() const { return {PostFileCopy, PostProcessing, Destination}; }
     // The run header's account of these settings for the device.
     RunHeader Header(const QString &deviceName) const
     {
-        return RunHeader{deviceName, CopyMode == 1, DateFormat, DateTaken, DeviceRoot, Destination};
+        return RunHeader{deviceName, CopyMode == 1, DateFormat, DateTaken, DeviceRoot, Destination, BackupPaths};
     }
 };
 

@@ -35,7 +35,7 @@ QString ElapsedTimeText(std::int64_t elapsedMs)
 
 std::vector<RunLogLine> CopyHeaderLines(const QString &title, const RunHeader &header)
 {
-    return {
+    std::vector<RunLogLine> lines = {
         {title, LogColor::Blue, LogStyle::Bold},
         {QStringLiteral("Device: ") + header.DeviceName, LogColor::Blue},
         {header.FolderMode  ? QStringLiteral("Copy Mode: Using folder structure")
@@ -47,6 +47,10 @@ std::vector<RunLogLine> CopyHeaderLines(const QString &title, const RunHeader &h
         {QStringLiteral("Device Root Path: ") + header.DeviceRoot, LogColor::Blue},
         {QStringLiteral("Destination Path: ") + header.Destination, LogColor::Blue},
     };
+    for (qsizetype i = 0; i < header.BackupPaths.size(); ++i)
+        if (!header.BackupPaths.at(i).isEmpty())
+            lines.push_back({QStringLiteral("Backup Path %1: ").arg(i + 1) + header.BackupPaths.at(i), LogColor::Blue});
+    return lines;
 }
 
 std::vector<RunLogLine> DeleteHeaderLines(const RunHeader &header)
@@ -91,6 +95,17 @@ std::vector<RunLogLine> CopyStatisticsLines(const RunCounts &counts, std::int64_
         lines.push_back({leftOnDevice, LogColor::Blue, deleteFiles ? LogStyle::Bold : LogStyle::Normal});
     lines.push_back(
         Statistic(FormatMiB(counts.BytesCopied, settings) + QStringLiteral(" Total size copied to Destination.")));
+    for (const BackupCounts &backup : counts.Backups) {
+        QString text = backup.label + QStringLiteral(": ") + FormatCount(backup.FilesExisting, settings) +
+                       QStringLiteral(" Files already existing, ") + FormatCount(backup.FilesCopied, settings) +
+                       QStringLiteral(" Files copied, ") + FormatMiB(backup.BytesCopied, settings) +
+                       QStringLiteral(" copied, ") + FormatCount(backup.ErrorCount, settings) +
+                       QStringLiteral(" Errors.");
+        if (!backup.failure.isEmpty())
+            text += QStringLiteral(" It failed during the run: ") + backup.failure;
+        lines.push_back({text, backup.failure.isEmpty() && backup.ErrorCount == 0 ? LogColor::Blue : LogColor::Red,
+                         LogStyle::Bold});
+    }
     lines.push_back(ErrorsLine(counts.ErrorCount));
     return lines;
 }

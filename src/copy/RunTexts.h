@@ -9,6 +9,7 @@
 #include "settings/FileTypeTally.h"
 
 #include <QString>
+#include <QStringList>
 
 #include <cstdint>
 #include <vector>
@@ -27,6 +28,18 @@ struct RunLogLine
     }
 };
 
+// What a backup path received in a run or catalogue copy.
+struct BackupCounts
+{
+    QString label;  // "Backup Path 1"
+    QString path;
+    std::int32_t FilesExisting = 0;
+    std::int32_t FilesCopied = 0;
+    std::int32_t ErrorCount = 0;  // its own, among the run's
+    std::uint64_t BytesCopied = 0;
+    QString failure;  // why it was left for the rest of the run; empty while it works
+};
+
 // The counters a statistics block reports, taken from the run state at its end.
 struct RunCounts
 {
@@ -36,7 +49,8 @@ struct RunCounts
     std::int32_t FilesDeleted = 0;
     std::int32_t ErrorCount = 0;
     std::uint64_t BytesCopied = 0;
-    FileTypeTally LeftByFilter;  // files the file filter left on the device, by type
+    FileTypeTally LeftByFilter;         // files the file filter left on the device, by type
+    std::vector<BackupCounts> Backups;  // the counters above are the destination's; these, each backup's
 
     static RunCounts Of(const RunState &run);
 };
@@ -51,6 +65,7 @@ struct RunHeader
     bool DateTaken = false;
     QString DeviceRoot;
     QString Destination;
+    QStringList BackupPaths;  // Backup Path 1, 2, ...; empty entries are none
 };
 
 // The root path field as a run uses it: blanks and control characters
@@ -70,7 +85,8 @@ std::vector<RunLogLine> DeleteHeaderLines(const RunHeader &header);
 // The statistics block after a copy run or a catalogue copy: six lines, or
 // seven when files are deleted from the device after transfer, all bold; and
 // before the total size, the files the filter left on the device, bold only
-// when files are deleted (the card is not as empty as it seems).
+// when files are deleted (the card is not as empty as it seems). Before the
+// errors, one bold line for each backup path, red when it failed.
 std::vector<RunLogLine> CopyStatisticsLines(const RunCounts &counts, std::int64_t elapsedMs, bool deleteFiles,
                                             const FormatSettings &settings = ProcessFormatSettings());
 // The statistics block after a catalogue delete.

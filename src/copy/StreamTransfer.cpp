@@ -2,6 +2,7 @@
 
 #include "base/FileNames.h"
 #include "base/NumberFormat.h"
+#include "device/DeviceSession.h"
 #include "log/LogSink.h"
 
 #include <QRandomGenerator>
@@ -257,6 +258,59 @@ qint64 NextPiece(qint64 piece, qint64 copied, std::chrono::steady_clock::duratio
                               StreamTransfer::kInKernelChunkSize);
 }
 
+// A proven copy of an object read as the object itself, at explicit offsets
+// on a descriptor it shares (a copy inside the kernel reads it at offsets
+// too), so that each stream over it has a position of its own.
+class CopyStream : public IStream
+{
+public:
+    explicit CopyStream(int fd) : fd_(fd) {}
+    HRESULT Seek(std::int64_t offset, SeekOrigin origin, std::uint64_t *newPosition) override
+    {
+        std::int64_t base = 0;
+        if (origin == STREAM_SEEK_CUR) {
+            base = at_;
+        } else if (origin == STREAM_SEEK_END) {
+            struct stat info;
+            if (::fstat(fd_, &info) != 0)
+                return HResultFromErrno(errno);
+            base = std::int64_t(info.st_size);
+        }
+        if (base + offset < 0)
+            return HResultFromErrno(EINVAL);
+        at_ = base + offset;
+        if (newPosition)
+            *newPosition = std::uint64_t(at_);
+        return S_OK;
+    }
+    HRESULT Read(void *buffer, std::uint32_t count, std::uint32_t *read) override
+    {
+        std::uint32_t total = 0;
+        while (total < count) {
+            const ssize_t n = ::pread(fd_, static_cast<char *>(buffer) + total, count - total, off_t(at_));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0) {
+                if (read)
+                    *read = total;
+                return HResultFromErrno(errno);
+            }
+            if (n == 0)
+                break;
+            total += std::uint32_t(n);
+            at_ += n;
+        }
+        if (read)
+            *read = total;
+        return S_OK;
+    }
+    int LocalFileDescriptor() override { return fd_; }
+
+private:
+    int fd_;
+    std::int64_t at_ = 0;
+};
+
 }  // namespace
 
 // --- TemporaryFile ------------------------------------------------------------
@@ -274,7 +328,7 @@ void TemporaryFile::Discard()
 
 // --- proofs ---------------------------------------------------------------------
 
-QString CopyProof::Text() const
+QString CopyProof::KindText() const
 {
     switch (kind) {
     case Kind::Compared: return QStringLiteral("Proof: compared byte for byte with the file on the device.");
@@ -287,9 +341,18 @@ QString CopyProof::Text() const
     case Kind::Record:
         return QStringLiteral("Proof: the import record names this file as the copy of this device file, unchanged "
                               "since it was placed.");
-    case Kind::None: break;
+    case Kind::None: return QStringLiteral("Proof: none.");
     }
-    return QStringLiteral("Proof: none.");
+    return QString();
+}
+
+QString CopyProof::Text() const
+{
+    const QString text = KindText();
+    if (via.isEmpty() || kind == Kind::None || kind == Kind::Record)
+        return text;
+    return text.chopped(1) + QStringLiteral(" (the bytes were read from its copy ") + via +
+           QStringLiteral(", proven above, not from the device again).");
 }
 
 // --- helpers --------------------------------------------------------------------
@@ -365,8 +428,36 @@ StreamTransfer::StreamTransfer(DeviceHandles &handles, LogSink &log) : handles_(
 {
 }
 
+StreamTransfer::~StreamTransfer()
+{
+    ClearObjectSource();
+}
+
+bool StreamTransfer::SetObjectSource(int fd, const ContentHash &hash, const QString &shownAs)
+{
+    AdoptObjectSource(::fcntl(fd, F_DUPFD_CLOEXEC, 0), hash, shownAs);
+    return sourceFd_ >= 0;
+}
+
+void StreamTransfer::AdoptObjectSource(int fd, const ContentHash &hash, const QString &shownAs)
+{
+    ClearObjectSource();
+    sourceFd_ = fd;
+    sourceHash_ = hash;
+    sourceShown_ = shownAs;
+}
+
+void StreamTransfer::ClearObjectSource()
+{
+    if (sourceFd_ >= 0)
+        ::close(sourceFd_);
+    sourceFd_ = -1;
+    sourceShown_.clear();
+}
+
 void StreamTransfer::StreamReadFailed(const QString &ObjectID, HRESULT hr)
 {
+    lastLocalError_ = 0;
     NoteDeviceGone(hr);
     log_.WriteLog(QStringLiteral("Could not read ") + NameOf(ObjectID) + QStringLiteral(" from the device: ") +
                       DeviceFailureReason(hr),
@@ -381,6 +472,7 @@ void StreamTransfer::NoteDeviceGone(HRESULT hr)
 
 void StreamTransfer::LocalFailure(const QString &line, const QString &path, int error)
 {
+    lastLocalError_ = error;
     log_.WriteLog(line, LogColor::Red);
     log_.WriteLog(path + QStringLiteral(": ") + ErrorText(error), LogColor::Red);
 }
@@ -423,6 +515,10 @@ void StreamTransfer::RemoveLeftoverTemporaries(const QString &Folder)
 
 bool StreamTransfer::OpenObjectStream(const QString &ObjectID, std::shared_ptr<IStream> &pObjectDataStream)
 {
+    if (sourceFd_ >= 0) {
+        pObjectDataStream = std::make_shared<CopyStream>(sourceFd_);
+        return true;
+    }
     handles_.aPortableDeviceResources.reset();
     HRESULT hr = E_POINTER;
     if (handles_.aPortableDeviceContent)
@@ -475,8 +571,12 @@ StreamTransfer::Match StreamTransfer::MatchObject(const QString &FileName, const
         return Match::Failed;
     }
     const qint64 length = qint64(info.st_size);
+    lastMatchHash_.reset();
     if (length > Size)
         return Match::Different;
+    // The bytes found the same are hashed on the way: a hash list lists the
+    // file with it, and a copy made from this file is checked against it.
+    ContentHasher hasher;
     std::shared_ptr<IStream> stream;
     if (!OpenObjectStream(ObjectID, stream))
         return Match::Failed;
@@ -515,6 +615,7 @@ StreamTransfer::Match StreamTransfer::MatchObject(const QString &FileName, const
         }
         if (std::memcmp(object.get(), local.get(), n) != 0)
             return Match::Different;
+        hasher.Update(object.get(), n);
         at += n;
     }
     if (length < Size)
@@ -527,7 +628,10 @@ StreamTransfer::Match StreamTransfer::MatchObject(const QString &FileName, const
         StreamReadFailed(ObjectID, hr);
         return Match::Failed;
     }
-    return more == 0 ? Match::Same : Match::Different;
+    if (more != 0)
+        return Match::Different;
+    lastMatchHash_ = hasher.Digest();
+    return Match::Same;
 }
 
 StreamTransfer::Match StreamTransfer::MatchTemporary(const QString &Candidate, TemporaryFile &Temp)
@@ -770,6 +874,21 @@ bool StreamTransfer::TransferToTemporary(const QString &ObjectID, const QString 
         Temp.Discard();
         return false;
     }
+    if (sourceFd_ >= 0) {
+        // A copy of a copy holds the device's bytes only when it hashes as
+        // they did.
+        if (*hash != sourceHash_) {
+            log_.WriteLog(QStringLiteral("The copy of ") + ObjectID + QStringLiteral(" made from ") + sourceShown_ +
+                              QStringLiteral(" differs from the bytes the device gave (XXH3-128 %1, the copy %2); it "
+                                             "is removed.")
+                                  .arg(sourceHash_.Text(), hash->Text()),
+                          LogColor::Red);
+            lastLocalError_ = EBADMSG;
+            Temp.Discard();
+            return false;
+        }
+        Temp.proof_.via = sourceShown_;
+    }
     Temp.proof_.hash = hash;
     Temp.proof_.kind = CopyProof::Kind::SizeAndEnd;
     if (struct stat written{}; ::fstat(fd, &written) == 0)
@@ -821,6 +940,7 @@ std::optional<ContentHash> StreamTransfer::HashTemporary(TemporaryFile &Temp, bo
     if (!hash && why.isEmpty()) {
         Temp.stopped_ = true;
     } else if (!hash) {
+        lastLocalError_ = EIO;
         log_.WriteLog(fromDisk ? QStringLiteral("Could not read the copy back from the disk.")
                                : QStringLiteral("Could not read the copy back."),
                       LogColor::Red);
@@ -1089,6 +1209,7 @@ ByteLevelResult StreamTransfer::ByteLevelCheck(const QString &ObjectID, const QS
 {
     lastFailedOnLength_ = false;
     deviceGone_ = false;
+    lastLocalError_ = 0;
     TemporaryFile temp;  // the object's bytes, once they were needed
     auto done = [&](ByteLevelResult result, const QString &at, const CopyProof &proof) {
         if (PlacedAs)
@@ -1127,7 +1248,7 @@ ByteLevelResult StreamTransfer::ByteLevelCheck(const QString &ObjectID, const QS
         int seen;
         if (n == 1 && Found && retaken == 0) {
             info = *Found;
-            seen = 1;
+            seen = Found->st_mode == 0 ? 0 : 1;
         } else {
             seen = LookAt(candidate, info);
         }
@@ -1137,6 +1258,12 @@ ByteLevelResult StreamTransfer::ByteLevelCheck(const QString &ObjectID, const QS
                 ThrowOutOfResources(candidate, error);
             LocalFailure(QStringLiteral("Could not look at ") + candidate + QLatin1Char('.'), candidate, error);
             return ByteLevelResult::TransferFailed;
+        }
+        if (seen == 0 && n > 1 && avoidName_ && avoidName_(candidate)) {
+            log_.WriteLog(candidate + QStringLiteral(" is free but named in the hash list history for another file; "
+                                                     "the next name is taken."),
+                          LogColor::Black);
+            continue;
         }
         if (seen == 0) {
             ByteLevelResult failed = ByteLevelResult::TransferFailed;
@@ -1175,6 +1302,10 @@ ByteLevelResult StreamTransfer::ByteLevelCheck(const QString &ObjectID, const QS
         case Match::Stopped: return ByteLevelResult::Stopped;
         case Match::Same: {
             CopyProof proof = temp.Proof();
+            if (!temp.IsOpen()) {
+                proof.hash = lastMatchHash_;
+                proof.via = sourceShown_;
+            }
             proof.kind = CopyProof::Kind::Compared;
             proof.stamp = FileStamp{length, qint64(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec};
             return done(ByteLevelResult::Same, candidate, proof);

@@ -72,8 +72,14 @@ struct CopyProof
     Kind kind = Kind::None;
     std::optional<ContentHash> hash;  // of the object's bytes, when they passed (XXH3-128)
     std::optional<FileStamp> stamp;   // the proven file's size and time, as it was placed or found
+    // The object's bytes came from this copy of them, proven before, not
+    // from the device again (a file sent to several destinations).
+    QString via;
     // "Proof: ..." for the log.
     QString Text() const;
+
+private:
+    QString KindText() const;
 };
 
 // A temporary file in a destination folder. Removed when destroyed unless it
@@ -112,6 +118,9 @@ class StreamTransfer
 {
 public:
     StreamTransfer(DeviceHandles &handles, LogSink &log);
+    ~StreamTransfer();
+    StreamTransfer(const StreamTransfer &) = delete;
+    StreamTransfer &operator=(const StreamTransfer &) = delete;
 
     // Copies the object's data to DestFileName through a temporary in its
     // folder; the folder must exist. Copied: the file stands under
@@ -146,7 +155,8 @@ public:
     // data is announced as "Copying file FileName to NAME ..." before it is
     // transferred. Proof, when given, says how the result was proven.
     // Found, when given, is what the caller just found under DestFileName
-    // (lstat), which is then not looked at again.
+    // (lstat; all zeros when nothing stood there), which is then not looked
+    // at again.
     using RecordedFunction = std::function<bool(const QString &candidate)>;
     ByteLevelResult ByteLevelCheck(const QString &ObjectID, const QString &DestFileName, qint64 Size,
                                    QString *PlacedAs = nullptr, const QString &FileName = QString(),
@@ -189,6 +199,25 @@ public:
     void SetVerifyOnDisk(bool verify) { verify_ = verify; }
     // Transfers end between two chunks once this flag is set (none: never).
     void SetStopFlag(const std::atomic<bool> *stop) { stop_ = stop; }
+
+    // Transfers and comparisons of the object from now on read the local
+    // file open on fd (duplicated here) instead of the device: a copy of the
+    // object proven a moment ago, shown in the log as shownAs, whose bytes
+    // hash as hash. A copy made from it is kept only when it hashes alike,
+    // so a file sent to several destinations is read from the device once.
+    // False when fd cannot be duplicated (the device is read then).
+    bool SetObjectSource(int fd, const ContentHash &hash, const QString &shownAs);
+    // The same with fd itself, which is closed here when no longer needed.
+    void AdoptObjectSource(int fd, const ContentHash &hash, const QString &shownAs);
+    void ClearObjectSource();
+    bool HasObjectSource() const { return sourceFd_ >= 0; }
+    // A free numbered name that this says to avoid is passed over, as if
+    // taken (a name a hash list history knows for another file).
+    void SetAvoidedName(std::function<bool(const QString &)> avoid) { avoidName_ = std::move(avoid); }
+    // The error number of the last failure on the local side (the
+    // destination's disk) since ByteLevelCheck began, or 0 when the last
+    // failure was the device's or there was none.
+    int LastLocalError() const { return lastLocalError_; }
 
     // Bytes read from a device's data stream are added here as they arrive
     // (for the progress display; none when null).
@@ -269,6 +298,14 @@ private:
     std::atomic<std::uint64_t> *progress_ = nullptr;
     CopyRangeFunction copyRange_ = ::copy_file_range;
     const std::atomic<bool> *stop_ = nullptr;
+    // The object's proven copy read instead of the device, and its hash.
+    int sourceFd_ = -1;
+    ContentHash sourceHash_;
+    QString sourceShown_;
+    std::function<bool(const QString &)> avoidName_;
+    int lastLocalError_ = 0;
+    // The hash of the object's bytes the last comparison found the same.
+    std::optional<ContentHash> lastMatchHash_;
 };
 
 // What stands under a name: lstat, so a link there is never followed.

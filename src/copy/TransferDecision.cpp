@@ -14,11 +14,14 @@
 #include <QScopeGuard>
 #include <QStringList>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <new>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -183,7 +186,12 @@ void TransferDecision::TransferFile(const QString &ObjectID, const QString &File
                                     quint64 Size, bool FolderMode)
 {
     endedInError_ = false;
-    if (deviceLost_) {
+    // A decision used without BeginRun (a single file) sets its
+    // destinations up at the first file, and again when they change.
+    if (destinations_.empty() || destinations_.front().root != settings_.Destination ||
+        destinationsOf_ != settings_.BackupPaths)
+        SetUpDestinations();
+    if (deviceLost_ || allLost_) {
         endedInError_ = true;
         return;
     }
@@ -287,11 +295,197 @@ void TransferDecision::ErrorExit(const QString &line)
 
 // A stopped transfer left nothing at the destination; the source stays on
 // the device, and no delete and no command follow for it.
-void TransferDecision::NotCopied(const QString &FileName)
+void TransferDecision::NotCopied(const QString &FileName, const Destination &to)
 {
     log_.WriteLog(QStringLiteral("Stopped: the file ") + FileName +
-                      QStringLiteral(" was not copied and stays on the device."),
+                      (&to == &destinations_.front() ? QStringLiteral(" was not copied and stays on the device.")
+                                                     : QStringLiteral(" was not copied to ") + to.label +
+                                                           QStringLiteral(" and stays on the device.")),
                   LogColor::Red);
+}
+
+namespace {
+
+// Errors that tell of the destination as a whole rather than of one file.
+bool DestinationFails(int error)
+{
+    switch (error) {
+    case ENOSPC:
+    case EDQUOT:
+    case EROFS:
+    case EIO:
+    case ENODEV:
+    case ENXIO:
+    case ESTALE:
+    case ENOTCONN:
+    case EACCES:
+    case EPERM: return true;
+    default: return false;
+    }
+}
+
+}  // namespace
+
+void TransferDecision::FailOn(Destination &to, const QString &line, int error)
+{
+    log_.WriteLog(line, LogColor::Red, LogStyle::Bold);
+    run_.ErrorCount += 1;
+    if (&to == &destinations_.front())
+        endedInError_ = true;
+    else
+        to.counts.ErrorCount += 1;
+    if (!to.StillThere())
+        LoseDestination(to, QStringLiteral("it is gone"));
+    else if (DestinationFails(error))
+        LoseDestination(to, QString::fromLocal8Bit(std::strerror(error)));
+}
+
+void TransferDecision::LoseDestination(Destination &to, const QString &why)
+{
+    if (to.lost)
+        return;
+    to.lost = true;
+    to.counts.failure = why;
+    log_.WriteLog(QStringLiteral("ERROR: The ") + to.label + QStringLiteral(" \"") + to.root +
+                      QStringLiteral("\" failed (") + why +
+                      QStringLiteral("). Nothing more goes there in this run; the other destinations go on, and "
+                                     "files stay on the device."),
+                  LogColor::Red, LogStyle::Bold);
+    if (std::all_of(destinations_.begin(), destinations_.end(), [](const Destination &d) { return d.lost; })) {
+        allLost_ = true;
+        log_.WriteLog(QStringLiteral("ERROR: No destination is left: the files after this one are not copied."),
+                      LogColor::Red, LogStyle::Bold);
+    }
+}
+
+QString TransferDecision::Destination::RootWithSlash() const
+{
+    return root.endsWith(QLatin1Char('/')) ? root : root + QLatin1Char('/');
+}
+
+bool TransferDecision::Destination::StillThere() const
+{
+    struct stat info;
+    if (::stat(Native(root).constData(), &info) != 0)
+        return device == 0 && inode == 0;  // not there when the run began either: it is made as it was before
+    return (device == 0 && inode == 0) || (info.st_dev == device && info.st_ino == inode);
+}
+
+TransferDecision::Destination *TransferDecision::AddDestination(const QString &label, const QString &root)
+{
+    Destination &to = destinations_.emplace_back();
+    to.label = label;
+    to.root = root;
+    to.counts.label = label;
+    to.counts.path = root;
+    struct stat info;
+    if (::stat(Native(root).constData(), &info) == 0 && S_ISDIR(info.st_mode)) {
+        to.device = info.st_dev;
+        to.inode = info.st_ino;
+    }
+    return &to;
+}
+
+void TransferDecision::BeginRun()
+{
+    deviceLost_ = false;
+    waitingSides_.clear();
+    mainFiles_.clear();
+    SetUpDestinations();
+}
+
+void TransferDecision::SetUpDestinations()
+{
+    allLost_ = false;
+    destinations_.clear();
+    destinationsOf_ = settings_.BackupPaths;
+    destinations_.reserve(size_t(settings_.BackupPaths.size()) + 1);
+    AddDestination(QStringLiteral("Destination Path"), settings_.Destination);
+    const QString deviceFolder = FolderBackend::FolderOfDevice(connection_.OpenedDeviceID());
+    for (qsizetype i = 0; i < settings_.BackupPaths.size(); ++i) {
+        const QString path = settings_.BackupPaths.at(i);
+        if (path.isEmpty())
+            continue;
+        const QString label = QStringLiteral("Backup Path %1").arg(i + 1);
+        QString refused;
+        if (!path.startsWith(QLatin1Char('/'))) {
+            refused = QStringLiteral("ERROR: The %1 \"%2\" is not a full folder path.").arg(label, path);
+        } else if (!IsFolder(path)) {
+            refused = QStringLiteral("ERROR: The %1 \"%2\" %3.")
+                          .arg(label, path,
+                               GetLocalFileSize(path) >= 0 ? QStringLiteral("is not a folder")
+                                                           : QStringLiteral("does not exist"));
+        } else if (const QString overlap = DestinationOverlap(path, deviceFolder, label); !overlap.isEmpty()) {
+            refused = overlap;
+        } else {
+            for (const Destination &other : destinations_)
+                if (!other.lost && FoldersOverlap(path, other.root))
+                    refused = QStringLiteral("ERROR: The %1 \"%2\" and the %3 \"%4\" are the same folder or lie "
+                                             "one inside the other.")
+                                  .arg(label, path, other.label, other.root);
+        }
+        Destination *to = AddDestination(label, path);
+        if (!refused.isEmpty()) {
+            log_.WriteLog(refused + QStringLiteral(" Nothing goes there in this run, and files stay on the device."),
+                          LogColor::Red, LogStyle::Bold);
+            run_.ErrorCount += 1;
+            to->counts.ErrorCount += 1;
+            to->lost = true;
+            to->counts.failure = QStringLiteral("refused when the run began");
+        }
+    }
+    MhlCreator creator = creator_;
+    if (creator.tool.isEmpty()) {
+        creator.tool = QStringLiteral("Ferrovane");
+        creator.version = QStringLiteral(FERROVANE_VERSION_TEXT);
+    }
+    for (Destination &to : destinations_) {
+        if (to.lost)
+            continue;
+        to.manifest = std::make_unique<MhlGeneration>();
+        if (!to.manifest->Start(to.root, creator, MhlProcess::Transfer)) {
+            log_.WriteLog(QStringLiteral("The hash list history at ") + to.root +
+                              QStringLiteral(" is left as it is, and this run adds nothing to it: ") +
+                              to.manifest->Trouble(),
+                          LogColor::Red);
+            to.manifest.reset();
+        }
+    }
+}
+
+void TransferDecision::EndDestinations()
+{
+    for (Destination &to : destinations_) {
+        if (!to.manifest)
+            continue;
+        std::unique_ptr<MhlGeneration> manifest = std::move(to.manifest);
+        if (manifest->Listed() == 0)
+            continue;
+        if (!to.StillThere()) {
+            log_.WriteLog(QStringLiteral("No hash list was written at ") + to.root + QStringLiteral(": it is gone."),
+                          LogColor::Red);
+            continue;
+        }
+        if (!manifest->Finish()) {
+            log_.WriteLog(QStringLiteral("The hash list at ") + to.root + QStringLiteral(" could not be written: ") +
+                              manifest->Trouble(),
+                          LogColor::Red);
+            continue;
+        }
+        for (const QString &written : manifest->Written())
+            log_.WriteLog(QStringLiteral("Hash list written: ") + to.RootWithSlash() + written +
+                              (manifest->Listed() == 1 ? QStringLiteral(" (1 file).")
+                                                       : QStringLiteral(" (%1 files).").arg(manifest->Listed())),
+                          LogColor::Black);
+    }
+}
+
+std::vector<BackupCounts> TransferDecision::BackupStatistics() const
+{
+    std::vector<BackupCounts> counts;
+    for (size_t i = 1; i < destinations_.size(); ++i)
+        counts.push_back(destinations_[i].counts);
+    return counts;
 }
 
 void TransferDecision::RunCommand(const QString &Dest)
@@ -300,10 +494,12 @@ void TransferDecision::RunCommand(const QString &Dest)
         command_(FolderOf(Dest), NameOf(Dest));
 }
 
-bool TransferDecision::DeleteSource(const QString &ObjectID, const QString &FileName, const QString &Copy)
+bool TransferDecision::DeleteSource(const QString &ObjectID, const QString &FileName, const QStringList &Copies)
 {
     // The device's copy goes only once ours would survive a power cut.
-    if (!StreamTransfer::SyncFileAndFolder(Copy)) {
+    for (const QString &Copy : Copies) {
+        if (StreamTransfer::SyncFileAndFolder(Copy))
+            continue;
         const int error = errno;
         if (error == EMFILE || error == ENFILE)
             throw OutOfResources(Copy + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(error)));
@@ -352,7 +548,7 @@ void TransferDecision::EndRecord()
     record_.reset();
 }
 
-bool TransferDecision::MakeFolder(const QString &Folder)
+bool TransferDecision::MakeFolder(const QString &Folder, Destination &to)
 {
     if (Folder.isEmpty() || streams_.IsKnownFolder(Folder) || IsFolder(Folder))
         return true;
@@ -360,7 +556,7 @@ bool TransferDecision::MakeFolder(const QString &Folder)
         const int error = errno;
         if (error == EMFILE || error == ENFILE)
             throw OutOfResources(Folder + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(error)));
-        ErrorExit(QStringLiteral("ERROR: Directory ") + Folder + QStringLiteral(" Could not be created."));
+        FailOn(to, QStringLiteral("ERROR: Directory ") + Folder + QStringLiteral(" Could not be created."), error);
         return false;
     }
     log_.WriteLog(QStringLiteral("Directory ") + Folder + QStringLiteral(" created."), LogColor::Black);
@@ -411,27 +607,100 @@ void TransferDecision::Decide(const QString &ObjectID, const QString &FileName, 
     }
     host_.SelectCatalogueRow(ObjectID);
 
-    const QString destination = settings_.Destination;
-    if (!DestinationApart(destination)) {
-        run_.ErrorCount += 1;
-        endedInError_ = true;
-        return;
-    }
-    const DestinationName name = DestinationFileName(destination, settings_.DateFormat, ProcessFormatSettings(),
-                                                     ObjectID, FileName, folderDate, FolderMode);
-    if (name.fileName.isEmpty()) {
-        ErrorExit(name.error);
-        return;
-    }
-    const QString Dest = name.fileName;
+    // The object goes to each destination on its own, the main one first.
+    // Its bytes come from the device once: the first destination that has
+    // them proven (copied or compared) lends its copy to the others.
     const bool deleteFiles = settings_.DeleteFiles;
     streams_.SetModificationTime(InstantOf(when));
     streams_.SetSyncToDisk(deleteFiles);
     streams_.SetVerifyOnDisk(settings_.ByteLevel);
+    const auto forgetSource = qScopeGuard([this] {
+        streams_.ClearObjectSource();
+        streams_.SetAvoidedName({});
+    });
+    const FileToPlace file{ObjectID, FileName, Size, FolderMode, folderDate, object, record};
+    std::vector<Placement> placements;
+    placements.reserve(destinations_.size());
+    bool everyCopyProven = true;
+    for (size_t i = 0; i < destinations_.size(); ++i) {
+        Destination &to = destinations_[i];
+        if (to.lost) {
+            everyCopyProven = false;
+            placements.emplace_back();
+            continue;
+        }
+        placements.push_back(PlaceOn(to, file));
+        const Placement &placed = placements.back();
+        if (placed.kind != Placement::Kind::Placed && placed.kind != Placement::Kind::Present)
+            everyCopyProven = false;
+        if (placed.kind == Placement::Kind::Stopped) {
+            NotCopied(FileName, to);
+            return;
+        }
+        if (placed.kind == Placement::Kind::Ended)
+            return;
+        const bool proven = placed.kind == Placement::Kind::Placed || placed.kind == Placement::Kind::Present;
+        if (proven && !streams_.HasObjectSource() && i + 1 < destinations_.size())
+            LendCopy(placed);
+    }
+
+    // The device's file goes only when every destination holds its proven copy.
+    const auto holder = std::find_if(placements.begin(), placements.end(), [](const Placement &p) {
+        return p.kind == Placement::Kind::Placed || p.kind == Placement::Kind::Present;
+    });
+    if (holder == placements.end())
+        return;
+    if (deleteFiles) {
+        if (!everyCopyProven) {
+            log_.WriteLog(QStringLiteral("The file ") + FileName +
+                              QStringLiteral(" stays on the device: not every destination holds its proven copy."),
+                          LogColor::Red);
+        } else {
+            QStringList copies;
+            for (const Placement &p : placements)
+                copies << p.at;
+            if (!DeleteSource(ObjectID, FileName, copies))
+                return;
+        }
+    }
+    // The per-file command runs once, for the first copy.
+    if (settings_.ForceRun || holder->kind == Placement::Kind::Placed)
+        RunCommand(holder->at);
+}
+
+TransferDecision::Placement TransferDecision::PlaceOn(Destination &to, const FileToPlace &file)
+{
+    Placement placement;
+    placement.kind = Placement::Kind::Failed;
+    const bool primary = &to == &destinations_.front();
+    // A destination whose folder went away (a disk unplugged) or was
+    // replaced is never written to again: nothing is made in its place.
+    if (!to.StillThere()) {
+        LoseDestination(to, QStringLiteral("it is gone"));
+        return placement;
+    }
+    if (primary && !DestinationApart(to.root)) {
+        run_.ErrorCount += 1;
+        endedInError_ = true;
+        return placement;
+    }
+    const DestinationName name = DestinationFileName(to.root, settings_.DateFormat, ProcessFormatSettings(),
+                                                     file.ObjectID, file.FileName, file.folderDate, file.FolderMode);
+    if (name.fileName.isEmpty()) {
+        // The device's name, refused the same way everywhere.
+        ErrorExit(name.error);
+        placement.kind = Placement::Kind::Ended;
+        return placement;
+    }
+    const QString Dest = name.fileName;
+    const qint64 Size = file.Size;
+    const QString &FileName = file.FileName;
 
     // What stands under the name: the placement below looks at it and at
     // the numbered names beside it, and proves or refuses each.
-    struct stat info;
+    struct stat info
+    {
+    };
     QString announced = FileName;
     const int seen = LookAt(Dest, info);
     if (seen < 0) {
@@ -439,8 +708,8 @@ void TransferDecision::Decide(const QString &ObjectID, const QString &FileName, 
         if (error == EMFILE || error == ENFILE)
             throw OutOfResources(Dest + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(error)));
         log_.WriteLog(Dest + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(error)), LogColor::Red);
-        ErrorExit(kTransferError);
-        return;
+        FailOn(to, kTransferError, error);
+        return placement;
     } else if (seen > 0 && S_ISREG(info.st_mode)) {
         log_.WriteLog(QStringLiteral("Destination file found ") + Dest, LogColor::Black);
         log_.WriteLog(QStringLiteral("Size: ") + FormatKiB(qint64(info.st_size)) + QStringLiteral(" KiB"),
@@ -450,88 +719,172 @@ void TransferDecision::Decide(const QString &ObjectID, const QString &FileName, 
                               QStringLiteral(" has SIZE mismatch with Source file."),
                           LogColor::Red);
     } else if (seen == 0) {
+        info = {};  // nothing there, which the placement need not look at again
         // A new file: said before its folder is made, as it goes there.
         log_.WriteLog(QStringLiteral("Copying file ") + FileName + QStringLiteral(" to ") + Dest +
                           QStringLiteral(" ..."),
                       LogColor::Black);
         announced.clear();
-        if (!MakeFolder(FolderOf(Dest)))
-            return;
+        if (!MakeFolder(FolderOf(Dest), to))
+            return placement;
     }
 
     // A file the record names as this object's copy, unchanged since it was
     // placed, is present without reading the device.
+    ImportRecord *record = file.record;
     std::optional<std::vector<ImportEntry>> entries;
+    std::optional<ImportEntry> recordedEntry;
     auto recorded = [&](const QString &candidate) {
         if (!record)
             return false;
         if (!entries)
-            entries = record->Find(object);
+            entries = record->Find(file.object);
         for (const ImportEntry &entry : *entries)
-            if (entry.destination == candidate && CopyUnchanged(entry))
+            if (entry.destination == candidate && CopyUnchanged(entry)) {
+                recordedEntry = entry;
                 return true;
+            }
         return false;
     };
+    MhlGeneration *manifest = to.manifest.get();
+    const QString root = to.RootWithSlash();
+    streams_.SetAvoidedName(manifest ? std::function<bool(const QString &)>([manifest, root](const QString &c) {
+        return c.startsWith(root) && manifest->Knows(c.mid(root.size()));
+    })
+                                     : std::function<bool(const QString &)>());
     QString at;
     CopyProof proof;
     const ByteLevelResult result =
-        streams_.ByteLevelCheck(ObjectID, Dest, Size, &at, announced, &proof, recorded, seen > 0 ? &info : nullptr);
+        streams_.ByteLevelCheck(file.ObjectID, Dest, Size, &at, announced, &proof, recorded, &info);
     if (record && (result == ByteLevelResult::Same || result == ByteLevelResult::Replaced) &&
         proof.kind != CopyProof::Kind::Record && proof.stamp)
-        record->Add(ImportEntry{object, proof.hash, at, *proof.stamp, QDateTime::currentMSecsSinceEpoch()});
+        record->Add(ImportEntry{file.object, proof.hash, at, *proof.stamp, QDateTime::currentMSecsSinceEpoch()});
     SayRecordTrouble();
     switch (result) {
     case ByteLevelResult::TransferFailed:
+        placement.at = at;
         if (streams_.TakeDeviceGone()) {
             // Every later file would fail the same way, each after a
             // timeout on a real bus: the run ends here.
             deviceLost_ = true;
             ErrorExit(QStringLiteral("ERROR: The device is gone while copying ") + FileName +
                       QStringLiteral("; it and the files after it were not copied."));
+            placement.kind = Placement::Kind::Ended;
         } else if (streams_.LastFailedOnLength()) {
             // Nothing was placed: the short or long data was thrown away.
             log_.WriteLog(QStringLiteral("Size: ") + FormatKiB(streams_.LastReceived()) + QStringLiteral(" KiB"),
                           LogColor::Black);
-            ErrorExit(QStringLiteral("FATAL ERROR: Destination file ") + at +
-                      QStringLiteral(" file size mismatch with Source file."));
+            FailOn(to,
+                   QStringLiteral("FATAL ERROR: Destination file ") + at +
+                       QStringLiteral(" file size mismatch with Source file."),
+                   0);
+            if (!streams_.HasObjectSource())
+                placement.kind = Placement::Kind::Ended;
         } else {
-            ErrorExit(kTransferError);
+            const int error = streams_.LastLocalError();
+            FailOn(to, kTransferError, error);
+            // The device could not give the file: no other destination gets it.
+            if (error == 0 && !streams_.HasObjectSource())
+                placement.kind = Placement::Kind::Ended;
         }
-        return;
-    case ByteLevelResult::Stopped: NotCopied(FileName); return;
+        return placement;
+    case ByteLevelResult::Stopped: placement.kind = Placement::Kind::Stopped; return placement;
     case ByteLevelResult::Same: break;
     case ByteLevelResult::Replaced: break;
     }
-    const bool placed = result == ByteLevelResult::Replaced;
-
-    const bool forceRun = settings_.ForceRun;
-    if (placed) {
+    placement.at = at;
+    placement.proof = proof;
+    if (result == ByteLevelResult::Replaced) {
         log_.WriteLog(QStringLiteral("Copied file ") + FileName + QStringLiteral(" to ") + at, LogColor::Green);
-        run_.FilesCopied += 1;
-        run_.BytesCopied += quint64(Size);
         const qint64 DestSize = GetLocalFileSize(at);
         log_.WriteLog(QStringLiteral("Size: ") + FormatKiB(DestSize) + QStringLiteral(" KiB"), LogColor::Black);
+        if (primary) {
+            run_.FilesCopied += 1;
+            run_.BytesCopied += quint64(Size);
+        } else {
+            to.counts.FilesCopied += 1;
+            to.counts.BytesCopied += quint64(Size);
+        }
         if (DestSize != Size) {
-            ErrorExit(QStringLiteral("FATAL ERROR: Destination file ") + at +
-                      QStringLiteral(" file size mismatch with Source file."));
+            FailOn(to,
+                   QStringLiteral("FATAL ERROR: Destination file ") + at +
+                       QStringLiteral(" file size mismatch with Source file."),
+                   0);
+            return placement;
+        }
+        placement.kind = Placement::Kind::Placed;
+    } else {
+        placement.kind = Placement::Kind::Present;
+        if (primary)
+            run_.FilesExisting += 1;
+        else
+            to.counts.FilesExisting += 1;
+    }
+    log_.WriteLog(QStringLiteral("Source and Destination files match."), LogColor::Black);
+    log_.WriteLog(proof.Text(), LogColor::Black);
+    ListInManifest(to, at, proof, recordedEntry);
+    return placement;
+}
+
+void TransferDecision::LendCopy(const Placement &placed)
+{
+    // Only bytes read from the device (copied or compared) are lent; a
+    // file the record vouches for was not read.
+    if (placed.proof.kind == CopyProof::Kind::Record || !placed.proof.hash || !placed.proof.stamp)
+        return;
+    const int fd = ::open(Native(placed.at).constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0)
+        return;
+    struct stat info;
+    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && qint64(info.st_size) == placed.proof.stamp->size &&
+        qint64(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec == placed.proof.stamp->mtimeNs)
+        streams_.AdoptObjectSource(fd, *placed.proof.hash, placed.at);
+    else
+        ::close(fd);
+}
+
+void TransferDecision::ListInManifest(Destination &to, const QString &at, const CopyProof &proof,
+                                      const std::optional<ImportEntry> &recorded)
+{
+    if (!to.manifest)
+        return;
+    const QString root = to.RootWithSlash();
+    if (!at.startsWith(root))
+        return;
+    std::optional<ContentHash> hash = proof.hash;
+    std::optional<FileStamp> stamp = proof.stamp;
+    if (proof.kind == CopyProof::Kind::Record && recorded) {
+        hash = recorded->hash;
+        stamp = recorded->destinationStamp;
+    }
+    if (!hash) {
+        // Found present on the record's word, which kept no hash: the file
+        // is hashed where it is.
+        const int fd = ::open(Native(at).constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+        QString why = fd < 0 ? QString::fromLocal8Bit(std::strerror(errno)) : QString();
+        struct stat info;
+        if (fd >= 0 && ::fstat(fd, &info) == 0) {
+            hash = HashFile(fd, &why);
+            stamp = FileStamp{qint64(info.st_size), qint64(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec};
+        }
+        if (fd >= 0)
+            ::close(fd);
+        if (!hash || !stamp) {
+            log_.WriteLog(at + QStringLiteral(" is not listed in the hash list at ") + to.root +
+                              QStringLiteral(": it could not be hashed: ") + why,
+                          LogColor::Red);
             return;
         }
-        log_.WriteLog(QStringLiteral("Source and Destination files match."), LogColor::Black);
-        log_.WriteLog(proof.Text(), LogColor::Black);
-        if (deleteFiles && !DeleteSource(ObjectID, FileName, at))
-            return;
-        if (!forceRun)
-            RunCommand(at);
-    } else {
-        log_.WriteLog(QStringLiteral("Source and Destination files match."), LogColor::Black);
-        log_.WriteLog(proof.Text(), LogColor::Black);
-        run_.FilesExisting += 1;
-        // Found only on a proof: compared byte for byte, or the import record.
-        if (deleteFiles && !DeleteSource(ObjectID, FileName, at))
-            return;
     }
-    if (forceRun)
-        RunCommand(at);
+    const MhlGeneration::Added added = to.manifest->Add(at.mid(root.size()), *stamp, MhlHashOf(*hash));
+    if (!added.listed)
+        log_.WriteLog(at + QStringLiteral(" is not listed in the hash list at ") + to.root + QStringLiteral(": ") +
+                          added.note,
+                      LogColor::Red);
+    else if (added.action == MhlAction::Failed)
+        log_.WriteLog(QStringLiteral("The hash list at ") + to.root + QStringLiteral(" lists ") + at +
+                          QStringLiteral(" as failed: ") + added.note + QLatin1Char('.'),
+                      LogColor::Red);
 }
 
 bool TransferDecision::DestinationApart(const QString &destination)

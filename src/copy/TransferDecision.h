@@ -22,10 +22,23 @@
 // of it is placed, its source stays on the device, and one red line names
 // it. The data never stood under a final name, so nothing is lost by not
 // finishing it.
+//
+// Backup paths: every file goes to the destination and to each backup path,
+// each on its own (date folders, the file found there, free names, proofs)
+// with its own log lines. The device gives the file's bytes once: the first
+// destination that has them proven lends its copy to the others, whose
+// copies must hash alike. The source is deleted only when every destination
+// holds a proven copy. A destination that fails as a whole (full, gone,
+// read-only) is named once in red and left for the rest of the run; the
+// others go on. Each destination root gets a generation of its ASC MHL
+// history (AscMhl.h) listing every file the run placed or proved present
+// there, with the hash taken while copying or comparing.
 
 #include "catalogue/ContentWalk.h"
+#include "copy/AscMhl.h"
 #include "copy/ImportRecord.h"
 #include "copy/MediaDate.h"
+#include "copy/RunTexts.h"
 #include "copy/StreamTransfer.h"
 #include "copy/TransferEvents.h"
 #include "log/Exception.h"
@@ -35,6 +48,8 @@
 #include <QString>
 
 #include <functional>
+#include <memory>
+#include <optional>
 #include <vector>
 
 class DeviceConnection;
@@ -95,13 +110,16 @@ public:
     void FolderDone(const QString &FolderID) override;
     bool DeviceLost() const override { return deviceLost_; }
 
-    // At the start of every run and catalogue copy.
-    void BeginRun()
-    {
-        deviceLost_ = false;
-        waitingSides_.clear();
-        mainFiles_.clear();
-    }
+    // At the start of every run and catalogue copy: the destinations of the
+    // settings, the backup paths checked (a missing one, one inside the
+    // device or overlapping another destination is said in red and left
+    // out) and each root's hash list history read.
+    void BeginRun();
+    // At the end of every run and catalogue copy, stopped or not: writes
+    // each destination's hash list generation.
+    void EndDestinations();
+    // What each backup path received in the run so far.
+    std::vector<BackupCounts> BackupStatistics() const;
     // At the end of every run and catalogue copy: decide the side files
     // still waiting (finished true), or, after a stop, a lost device or an
     // error exit, leave them on the device with one red line naming how
@@ -116,6 +134,9 @@ public:
     // the other. Runs check it before listing; every file checks it too,
     // which costs a comparison of two texts once the pair is known.
     bool DestinationApart(const QString &destination);
+
+    // Who writes the hash lists ("Ferrovane" and its version when not set).
+    void SetManifestCreator(const MhlCreator &creator) { creator_ = creator; }
 
     // The import record's file; empty: no record is kept. The record is
     // opened at the first file of a run or catalogue copy and closed by
@@ -132,6 +153,58 @@ public:
     StreamTransfer &Streams() { return streams_; }
 
 private:
+    // One destination of a run: the Destination Path or a backup path.
+    struct Destination
+    {
+        QString label;  // "Destination Path", "Backup Path 1", ...
+        QString root;
+        dev_t device = 0;  // the root folder as it was when the run began
+        ino_t inode = 0;
+        bool lost = false;
+        BackupCounts counts;
+        std::unique_ptr<MhlGeneration> manifest;  // none when its history cannot take a generation
+
+        QString RootWithSlash() const;
+        // The root is still the folder it was.
+        bool StillThere() const;
+    };
+    struct FileToPlace
+    {
+        QString ObjectID;
+        QString FileName;
+        qint64 Size = 0;
+        bool FolderMode = false;
+        QDateTime folderDate;
+        ImportedObject object;
+        ImportRecord *record = nullptr;
+    };
+    // How the file ended at one destination.
+    struct Placement
+    {
+        enum class Kind {
+            None,     // not tried (the destination was lost before)
+            Placed,   // copied there, proven
+            Present,  // found there, proven
+            Failed,   // not there; the other destinations go on
+            Stopped,  // Stop ended it
+            Ended,    // the device failed or refused the file: no destination gets it
+        };
+        Kind kind = Kind::None;
+        QString at;
+        CopyProof proof;
+    };
+    Placement PlaceOn(Destination &to, const FileToPlace &file);
+    // The proven copy just placed or found is read for the destinations after it.
+    void LendCopy(const Placement &placed);
+    void ListInManifest(Destination &to, const QString &at, const CopyProof &proof,
+                        const std::optional<ImportEntry> &recorded);
+    // An error of this file at one destination; a local error that shows
+    // the destination itself failing (error) leaves it for the run.
+    void FailOn(Destination &to, const QString &line, int error);
+    void LoseDestination(Destination &to, const QString &why);
+    Destination *AddDestination(const QString &label, const QString &root);
+    void SetUpDestinations();
+
     // A side file's main file: its name, and the date its date folder went by.
     struct MainFile
     {
@@ -152,14 +225,14 @@ private:
                 bool FolderMode, const MainFile *main);
     void DecideSideFile(const WaitingSideFile &side);
     void ErrorExit(const QString &line);
-    void NotCopied(const QString &FileName);
+    void NotCopied(const QString &FileName, const Destination &to);
     void ResourceError();
     // False after an error exit.
-    bool DeleteSource(const QString &ObjectID, const QString &FileName, const QString &Copy);
+    bool DeleteSource(const QString &ObjectID, const QString &FileName, const QStringList &Copies);
     void RunCommand(const QString &Dest);
     // Makes a missing destination folder with its parents; false after an
     // error exit.
-    bool MakeFolder(const QString &Folder);
+    bool MakeFolder(const QString &Folder, Destination &to);
     // The open import record, or null (none kept, or unusable).
     ImportRecord *Record();
     void SayRecordTrouble();
@@ -176,6 +249,11 @@ private:
     QString recordPath_;
     std::unique_ptr<ImportRecord> record_;
     bool deviceLost_ = false;
+    // The destination first, then the backup paths, as the run began.
+    std::vector<Destination> destinations_;
+    bool allLost_ = false;
+    QStringList destinationsOf_;  // the backup paths destinations_ was set up for
+    MhlCreator creator_;
     // Side files in date folders (see SideFiles.h): each waits until every
     // file of its device folder was handed over, then goes to the date
     // folder of its main file. By device folder, the main files decided so

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 // The settings a copy goes by, given when a run or a catalogue copy starts:
 // a change made meanwhile counts from the next one.
@@ -18,6 +19,10 @@ struct TransferSettings
     // A file the import record shows as imported before is left alone,
     // wherever its copy went since ("Skip files imported before").
     bool SkipImportedBefore = false;
+    // "Backup Path 1", "Backup Path 2", ...: folders every file goes to as
+    // well as the destination, read from the device once; an empty entry is
+    // none.
+    QStringList BackupPaths;
 };
 
 // What a copy tells of its files as it goes. Called on the thread that

@@ -48,6 +48,8 @@ const Key kKeys[] = {
     {"FolderPath", &DeviceSettings::FolderPath, DeviceKeys::Folder},
     {"CopyOnConnect", &DeviceSettings::CopyOnConnect, DeviceKeys::Options},
     {"SkipImportedBefore", &DeviceSettings::SkipImportedBefore, DeviceKeys::Options},
+    {"BackupPath1", &DeviceSettings::BackupPath1, DeviceKeys::Options},
+    {"BackupPath2", &DeviceSettings::BackupPath2, DeviceKeys::Options},
 };
 
 // The keys of the device list's entries.

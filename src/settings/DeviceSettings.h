@@ -39,6 +39,10 @@ struct DeviceSettings
     // A file the import record shows was imported before is left on the
     // device, wherever its copy is now.
     bool SkipImportedBefore = false;
+    // Folders every file is copied to as well as DestPath ("Backup Path 1"
+    // and "Backup Path 2"); empty: none.
+    QString BackupPath1;
+    QString BackupPath2;
 
     DeviceSettings();
 };
@@ -49,7 +53,7 @@ enum class DeviceKeys : unsigned {
     Identity = 1,        // DeviceName, DeviceSerialNo
     Paths = 2,           // DestPath, DateFormat, DeviceRoot, CopyMode: where files come from and go
     Options = 4,         // ByteLevelCompare, DeleteFiles, FileFiltersCheckBox, FileFilter, DateSource,
-                         // CopyOnConnect, SkipImportedBefore
+                         // CopyOnConnect, SkipImportedBefore, BackupPath1, BackupPath2
     PostProcessing = 8,  // the two commands, their switches, Force and the success codes
     All = 15,            // everything Save Settings writes
     Folder = 16,         // FolderPath: written when a folder is added, kept by every other writer

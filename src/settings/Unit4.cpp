@@ -13,6 +13,9 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QDir>
+#include <QFileDialog>
+#include <QGridLayout>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLineEdit>
@@ -20,6 +23,7 @@
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QTimer>
+#include <QToolButton>
 #include <QVBoxLayout>
 
 namespace {
@@ -84,6 +88,22 @@ TForm4::TForm4(LogSink &log, SettingsStore &settings, const QString &currentDevi
     SetHint(DateSourceComboBox,
             QStringLiteral("Name date folders after the file's date on the device, or after the date "
                            "the camera recorded in the photo or video."));
+    for (int i = 0; i < 2; ++i) {
+        const QString name = QStringLiteral("Backup Path %1").arg(i + 1);
+        BackupPathLabel[i] = new QLabel(name + QLatin1Char(':'), this);
+        BackupPathEdit[i] = new QLineEdit(this);
+        BackupPathLabel[i]->setBuddy(BackupPathEdit[i]);
+        BackupPathEdit[i]->setAccessibleName(name);
+        SetHint(BackupPathEdit[i],
+                QStringLiteral("A folder, on another disk, that receives a copy of every file as well as the "
+                               "Destination Path, read from the device once; the files are deleted from the "
+                               "device only when every copy is proven. Empty: no backup."));
+        BackupPathButton[i] = new QToolButton(this);
+        BackupPathButton[i]->setText(QStringLiteral("..."));
+        BackupPathButton[i]->setAccessibleName(QStringLiteral("Choose the folder of ") + name);
+        SetHint(BackupPathButton[i], QStringLiteral("Choose the folder of ") + name + QLatin1Char('.'));
+        connect(BackupPathButton[i], &QToolButton::clicked, this, [this, i] { BackupPathButtonClick(i); });
+    }
     FileFiltersCheckBox = new QCheckBox(QStringLiteral("File Display Filters:"), this);
     FileFiltersCheckBox->setStatusTip(QStringLiteral("Display all files OR file types shown below."));
 
@@ -144,10 +164,18 @@ TForm4::TForm4(LogSink &log, SettingsStore &settings, const QString &currentDevi
     layout->addWidget(DeleteFilesCheckBox);
     layout->addWidget(CopyOnConnectCheckBox);
     layout->addWidget(SkipImportedBeforeCheckBox);
-    auto *dateRow = new QHBoxLayout;
-    dateRow->addWidget(DateSourceLabel);
-    dateRow->addWidget(DateSourceComboBox, 1);
-    layout->addLayout(dateRow);
+    // The date source and the backup paths: labels in one column, their
+    // fields lined up beside them.
+    auto *fieldRows = new QGridLayout;
+    fieldRows->addWidget(DateSourceLabel, 0, 0);
+    fieldRows->addWidget(DateSourceComboBox, 0, 1, 1, 2);
+    for (int i = 0; i < 2; ++i) {
+        fieldRows->addWidget(BackupPathLabel[i], i + 1, 0);
+        fieldRows->addWidget(BackupPathEdit[i], i + 1, 1);
+        fieldRows->addWidget(BackupPathButton[i], i + 1, 2);
+    }
+    fieldRows->setColumnStretch(1, 1);
+    layout->addLayout(fieldRows);
     layout->addWidget(FileFiltersCheckBox);
     auto *filterRow = new QHBoxLayout;
     filterRow->addWidget(ListBox1, 1);
@@ -207,7 +235,9 @@ void TForm4::FormShow()
              {static_cast<QWidget *>(ByteLevelCompareCheckBox), static_cast<QWidget *>(DeleteFilesCheckBox),
               static_cast<QWidget *>(CopyOnConnectCheckBox), static_cast<QWidget *>(SkipImportedBeforeCheckBox),
               static_cast<QWidget *>(DateSourceComboBox), static_cast<QWidget *>(FileFiltersCheckBox),
-              static_cast<QWidget *>(ListBox1), static_cast<QWidget *>(AddDeviceTypesButton)})
+              static_cast<QWidget *>(ListBox1), static_cast<QWidget *>(AddDeviceTypesButton),
+              static_cast<QWidget *>(BackupPathEdit[0]), static_cast<QWidget *>(BackupPathEdit[1]),
+              static_cast<QWidget *>(BackupPathButton[0]), static_cast<QWidget *>(BackupPathButton[1])})
             w->setEnabled(false);
         FilterHelpLabel->setVisible(false);
     } else {
@@ -217,6 +247,11 @@ void TForm4::FormShow()
         SkipImportedBeforeCheckBox->setEnabled(true);
         DateSourceComboBox->setEnabled(true);
         FileFiltersCheckBox->setEnabled(true);
+        for (int i = 0; i < 2; ++i) {
+            BackupPathEdit[i]->setEnabled(true);
+            BackupPathButton[i]->setEnabled(true);
+            keptBackupPaths_[i] = BackupPathEdit[i]->text();
+        }
         keptByteLevel_ = ByteLevelCompareCheckBox->isChecked();
         keptDelete_ = DeleteFilesCheckBox->isChecked();
         keptCopyOnConnect_ = CopyOnConnectCheckBox->isChecked();
@@ -256,6 +291,8 @@ void TForm4::ShowDeviceSettings(const DeviceSettings &values)
     CopyOnConnectCheckBox->setChecked(values.CopyOnConnect);
     SkipImportedBeforeCheckBox->setChecked(values.SkipImportedBefore);
     DateSourceComboBox->setCurrentIndex(values.DateSource);
+    BackupPathEdit[0]->setText(values.BackupPath1);
+    BackupPathEdit[1]->setText(values.BackupPath2);
     FileFiltersCheckBox->setChecked(values.FileFiltersOn);
     SetFilterList(DecodeFileFilter(values.FileFilter));
     FileFiltersCheckBoxClick();
@@ -264,6 +301,9 @@ void TForm4::ShowDeviceSettings(const DeviceSettings &values)
 void TForm4::StoreDeviceSettings(DeviceSettings &values)
 {
     ReadDeviceSettings(values);
+    // The backup paths are shown as they are stored: without the blanks around them.
+    for (QLineEdit *edit : BackupPathEdit)
+        edit->setText(edit->text().trimmed());
     // The list is shown as it is stored: sorted.
     QStringList entries = FilterList();
     SortFileFilter(entries);
@@ -277,6 +317,9 @@ void TForm4::ReadDeviceSettings(DeviceSettings &values) const
     values.CopyOnConnect = CopyOnConnectCheckBox->isChecked();
     values.SkipImportedBefore = SkipImportedBeforeCheckBox->isChecked();
     values.DateSource = qMax(0, DateSourceComboBox->currentIndex());
+    // Kept without the blanks around them.
+    values.BackupPath1 = BackupPathEdit[0]->text().trimmed();
+    values.BackupPath2 = BackupPathEdit[1]->text().trimmed();
     values.FileFiltersOn = FileFiltersCheckBox->isChecked();
     QStringList entries = FilterList();
     SortFileFilter(entries);
@@ -311,6 +354,7 @@ TForm4::RunOptions TForm4::CurrentRunOptions() const
     options.DateTaken = DateSourceComboBox->currentIndex() == 1;
     options.DeleteFiles = DeleteFilesCheckBox->isChecked();
     options.SkipImportedBefore = SkipImportedBeforeCheckBox->isChecked();
+    options.BackupPaths = {BackupPathEdit[0]->text().trimmed(), BackupPathEdit[1]->text().trimmed()};
     return options;
 }
 
@@ -341,6 +385,8 @@ void TForm4::CancelButtonClick()
         CopyOnConnectCheckBox->setChecked(keptCopyOnConnect_);
         SkipImportedBeforeCheckBox->setChecked(keptSkipImported_);
         DateSourceComboBox->setCurrentIndex(keptDateSource_);
+        BackupPathEdit[0]->setText(keptBackupPaths_[0]);
+        BackupPathEdit[1]->setText(keptBackupPaths_[1]);
         FileFiltersCheckBox->setChecked(keptFilters_);
         SetFilterList(keptFilterList_);
         FileFiltersCheckBoxClick();
@@ -408,6 +454,16 @@ void TForm4::AddDeviceTypesButtonClick()
     SetFilterList(entries);
     ListBox1->setCurrentRow(int(entries.indexOf(missing.constFirst())));
     ListBox1->setFocus();
+}
+
+void TForm4::BackupPathButtonClick(int index)
+{
+    const QString current = BackupPathEdit[index]->text().trimmed();
+    const QString chosen =
+        QFileDialog::getExistingDirectory(this, QStringLiteral("Backup Path %1").arg(index + 1),
+                                          current.isEmpty() ? QDir::homePath() : current, QFileDialog::ShowDirsOnly);
+    if (!chosen.isEmpty())
+        BackupPathEdit[index]->setText(chosen);
 }
 
 void TForm4::OpenEditor()

@@ -17,12 +17,13 @@ struct DeviceSettings;
 struct ProgramSettings;
 class QComboBox;
 class QLineEdit;
+class QToolButton;
 class QMenu;
 class SpinEdit;
 
 // The Options dialog: options of the selected device (byte-level compare,
-// delete after transfer, skipping files imported before, the file filter list) and of the application (days
-// to keep logs, style, the hidden Debug switch). Its controls hold these
+// delete after transfer, skipping files imported before, the two backup paths, the file filter list) and of
+// the application (days to keep logs, style, the hidden Debug switch). Its controls hold these
 // settings while the program runs.
 class TForm4 : public QDialog
 {
@@ -38,6 +39,11 @@ public:
     QCheckBox *SkipImportedBeforeCheckBox;
     QLabel *DateSourceLabel;
     QComboBox *DateSourceComboBox;
+    // "Backup Path 1" and "Backup Path 2": a label, the folder and its
+    // folder button each.
+    QLabel *BackupPathLabel[2];
+    QLineEdit *BackupPathEdit[2];
+    QToolButton *BackupPathButton[2];
     QCheckBox *FileFiltersCheckBox;
     QListWidget *ListBox1;
     QLabel *FilterHelpLabel;
@@ -82,6 +88,7 @@ public:
         bool DateTaken = false;
         bool DeleteFiles = false;
         bool SkipImportedBefore = false;
+        QStringList BackupPaths;  // Backup Path 1 and 2, empty when unused
     };
     RunOptions CurrentRunOptions() const;
 
@@ -93,6 +100,8 @@ public:
     // Lists the types found on the device that the list lacks, and adds
     // them when the user agrees.
     void AddDeviceTypesButtonClick();
+    // Chooses the folder of Backup Path index + 1.
+    void BackupPathButtonClick(int index);
     void OKButtonClick();
     void CancelButtonClick();
 
@@ -119,6 +128,7 @@ private:
     bool keptDelete_ = false;
     bool keptCopyOnConnect_ = false;
     bool keptSkipImported_ = false;
+    QString keptBackupPaths_[2];
     bool keptFilters_ = false;
     int keptDateSource_ = 0;
     QStringList keptFilterList_;

@@ -12,6 +12,7 @@
 #include "settings/DeviceSettings.h"
 
 #include <QProcess>
+#include <QRegularExpression>
 #include <QScopeGuard>
 
 #include <csignal>
@@ -78,7 +79,8 @@ private:
         while (it.hasNext())
             files << QDir(dest_).relativeFilePath(it.next());
         files.sort();
-        return files;
+        // The run's hash list history is not a copied file.
+        return files.filter(QRegularExpression(QStringLiteral("^(?!ascmhl/)")));
     }
 
 private slots:

@@ -83,7 +83,7 @@ class FakeCopyHost : public TransferEvents
 public:
     TransferSettings Settings() const
     {
-        return {destination, dateFormat, byteLevel, deleteFiles, forceRun, dateTaken, skipImportedBefore};
+        return {destination, dateFormat, byteLevel, deleteFiles, forceRun, dateTaken, skipImportedBefore, backupPaths};
     }
     void SelectCatalogueRow(const QString &id) override { selected << id; }
     void RemoveCatalogueRow(const QString &id) override { removed << id; }
@@ -96,6 +96,7 @@ public:
     bool forceRun = false;
     bool dateTaken = false;
     bool skipImportedBefore = false;
+    QStringList backupPaths;
     QStringList selected, removed, messages;
 };
 
@@ -158,13 +159,17 @@ inline void WriteFile(const QString &path, const QByteArray &data)
         f.write(data);
 }
 
-// Every file below a folder, relative, hidden ones included, sorted.
+// Every file below a folder, relative, hidden ones included, sorted; the
+// hash list history a run leaves at the root ("ascmhl/") is left out.
 inline QStringList FilesBelow(const QString &root)
 {
     QStringList files;
     QDirIterator it(root, QDir::Files | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
-    while (it.hasNext())
-        files << QDir(root).relativeFilePath(it.next());
+    while (it.hasNext()) {
+        const QString file = QDir(root).relativeFilePath(it.next());
+        if (!file.startsWith(QLatin1String("ascmhl/")))
+            files << file;
+    }
     files.sort();
     return files;
 }

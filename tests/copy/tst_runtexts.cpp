@@ -79,9 +79,13 @@ private slots:
         QFETCH(bool, folderMode);
         QFETCH(bool, dateTaken);
         QFETCH(QString, modeLine);
-        const RunHeader header{QStringLiteral("Canon EOS"), folderMode,
-                               QStringLiteral("yyyy\\mm"),  dateTaken,
-                               QStringLiteral("\\DCIM"),    QStringLiteral("/home/u/Pictures")};
+        const RunHeader header{QStringLiteral("Canon EOS"),
+                               folderMode,
+                               QStringLiteral("yyyy\\mm"),
+                               dateTaken,
+                               QStringLiteral("\\DCIM"),
+                               QStringLiteral("/home/u/Pictures"),
+                               {}};
         const std::vector<RunLogLine> lines = CopyHeaderLines(QStringLiteral("Copy Started"), header);
         const std::vector<RunLogLine> expected = {
             {"Copy Started", LogColor::Blue, LogStyle::Bold},

@@ -96,7 +96,8 @@ private slots:
         QFile::remove(path_);
         WriteDeviceSection(ini, QStringLiteral("Cam"), values, DeviceKeys::Options);
         QCOMPARE(ReadRaw(), QByteArray("[Cam]\nByteLevelCompare=1\nDeleteFiles=1\nFileFiltersCheckBox=0\n"
-                                       "FileFilter=jpg|png\nDateSource=1\nCopyOnConnect=1\nSkipImportedBefore=1\n"));
+                                       "FileFilter=jpg|png\nDateSource=1\nCopyOnConnect=1\nSkipImportedBefore=1\n"
+                                       "BackupPath1=\nBackupPath2=\n"));
         // A value out of range is the nearer choice.
         ini.WriteInteger(QStringLiteral("Cam"), QStringLiteral("DateSource"), 7);
         QCOMPARE(ReadDeviceSection(ini, QStringLiteral("Cam")).DateSource, 1);

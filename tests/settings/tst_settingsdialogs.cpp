@@ -323,6 +323,7 @@ private slots:
                 QVERIFY(!o.DeleteFilesCheckBox->isEnabled());
                 QVERIFY(!o.CopyOnConnectCheckBox->isEnabled());
                 QVERIFY(!o.SkipImportedBeforeCheckBox->isEnabled());
+                QVERIFY(!o.BackupPathEdit[0]->isEnabled() && !o.BackupPathButton[1]->isEnabled());
                 QVERIFY(!o.FileFiltersCheckBox->isEnabled());
                 QVERIFY(!o.ListBox1->isEnabled());
                 QVERIFY(!o.DateSourceComboBox->isEnabled());
@@ -429,11 +430,16 @@ private slots:
         SelectDevice(QStringLiteral("Cam"));
         o.SetFilterList({"jpg", "AVI", "mov"});
         {
-            ModalWatcher watcher([&](QWidget *) { o.OKButton->click(); });
+            ModalWatcher watcher([&](QWidget *) {
+                o.BackupPathEdit[0]->setText(QStringLiteral(" /media/b1 "));
+                o.OKButton->click();
+            });
             f.OptionsBitBtn->click();
         }
         QCOMPARE(o.FilterList(), (QStringList{"AVI", "jpg", "mov"}));
         QCOMPARE(Ini("Cam", "FileFilter"), QStringLiteral("AVI|jpg|mov"));
+        QCOMPARE(Ini("Cam", "BackupPath1"), QStringLiteral("/media/b1"));
+        QCOMPARE(f.Session->CurrentRunSettings().BackupPaths, (QStringList{"/media/b1", ""}));
 
         o.SetFilterList({"mov", "AVI", "jpg"});
         {
@@ -446,6 +452,8 @@ private slots:
                 o.CopyOnConnectCheckBox->click();
                 o.SkipImportedBeforeCheckBox->click();
                 o.DateSourceComboBox->setCurrentIndex(1);
+                o.BackupPathEdit[0]->clear();
+                o.BackupPathEdit[1]->setText(QStringLiteral("/media/b2"));
                 o.MaxLogDaysSpinEdit->SetText(QStringLiteral("7"));
                 o.CancelButton->click();
             });
@@ -456,6 +464,8 @@ private slots:
         QVERIFY(!o.CopyOnConnectCheckBox->isChecked());
         QVERIFY(!o.SkipImportedBeforeCheckBox->isChecked());
         QCOMPARE(o.DateSourceComboBox->currentIndex(), 0);
+        QCOMPARE(o.BackupPathEdit[0]->text(), QStringLiteral("/media/b1"));
+        QCOMPARE(o.BackupPathEdit[1]->text(), QString());
         QCOMPARE(o.MaxLogDaysSpinEdit->Text(), QStringLiteral("30"));
     }
 
