@@ -58,6 +58,9 @@ ImportSession::ImportSession(DeviceService &service, SettingsStore &settings, Se
     shown_.Clear();
     engine_.SetImportRecordPath(ImportRecord::PathIn(places_.userDataFolder));
     ConnectEngine();
+    // A settings file that cannot be written is said at the start and at
+    // each save; every other write that fails is let go.
+    store_.OnWriteFailure([](const QString &) {});
     watcher_.SetBusyCheck([this] { return RefreshMustWait(); });
     connect(&watcher_, &DeviceWatcher::RefreshDue, this, &ImportSession::DevicesChanged);
 }
@@ -128,8 +131,10 @@ ProgramSettings ImportSession::LoadSettings()
             break;
         }
     }
-    current_ = store_.ReadDevice(program.LastDevice);
+    current_ = WithDefaults(store_.ReadDevice(program.LastDevice));
     connection_.CurrentDeviceSerialNo = current_.DeviceSerialNo;
+    saved_ = current_;
+    savedEntry_ = chosenEntry_;
     emit deviceListChanged();
     emit currentChanged();
     log_.WriteLog(QStringLiteral("Settings Loaded."), LogColor::Black);
@@ -173,6 +178,11 @@ void ImportSession::WriteStartLines()
     if (const QString trouble = LogFolderTrouble(places_.userDataFolder); !trouble.isEmpty())
         log_.WriteLog(QStringLiteral("This run's log cannot be saved in ") + places_.userDataFolder +
                           QStringLiteral(": ") + trouble,
+                      LogColor::Red, LogStyle::Bold);
+    if (const QString trouble = store_.WriteTrouble(); !trouble.isEmpty())
+        log_.WriteLog(QStringLiteral("The settings file %1 cannot be written (%2): settings changed now are kept only "
+                                     "until the program ends.")
+                          .arg(store_.FileName(), trouble),
                       LogColor::Red, LogStyle::Bold);
     for (const QString &line : FolderDeviceTrouble(qEnvironmentVariable("FERROVANE_FOLDER_DEVICES")) +
                                    FolderDeviceTrouble(FolderBackend::AddedFolders()))
@@ -242,22 +252,65 @@ RunSettings ImportSession::CurrentRunSettings() const
     return RunSettingsOf(current_);
 }
 
-void ImportSession::SaveSettings(const QString &styleName)
+bool ImportSession::SaveSettings(const QString &styleName)
 {
-    store_.WriteDeviceList(devices_, chosenEntry_, log_);
-    ProgramSettings style;
-    style.StyleName = styleName;
-    store_.WriteProgram(style, ProgramKeys::Style);
-    if (!chosenEntry_.trimmed().isEmpty()) {
-        current_.DeviceRoot = CleanDeviceRoot(current_.DeviceRoot);
-        DeviceSettings values = current_;
-        values.DeviceName = chosenEntry_;
-        values.DeviceSerialNo = connection_.CurrentDeviceSerialNo.trimmed();
-        values.CopyMode = qMax(0, values.CopyMode);
-        store_.WriteDevice(chosenEntry_, values, DeviceKeys::All);
-        emit currentChanged();
-    }
+    const bool saved = Saving([&] {
+        store_.WriteDeviceList(devices_, chosenEntry_, log_);
+        ProgramSettings style;
+        style.StyleName = styleName;
+        store_.WriteProgram(style, ProgramKeys::Style);
+        if (!chosenEntry_.trimmed().isEmpty()) {
+            current_.DeviceRoot = CleanDeviceRoot(current_.DeviceRoot);
+            DeviceSettings values = current_;
+            values.DeviceName = chosenEntry_;
+            values.DeviceSerialNo = connection_.CurrentDeviceSerialNo.trimmed();
+            values.CopyMode = qMax(0, values.CopyMode);
+            store_.WriteDevice(chosenEntry_, values, DeviceKeys::All);
+            emit currentChanged();
+        }
+    });
+    if (!saved)
+        return false;
+    saved_ = current_;
+    savedEntry_ = chosenEntry_;
     log_.WriteLog(QStringLiteral("Settings Saved."), LogColor::Black);
+    return true;
+}
+
+bool ImportSession::Saving(const std::function<void()> &writes)
+{
+    const int failedBefore = store_.FailedWrites();
+    writes();
+    if (store_.FailedWrites() == failedBefore)
+        return true;
+    log_.WriteLog(QStringLiteral("The settings were not saved: ") + store_.LastWriteError(), LogColor::Red,
+                  LogStyle::Bold);
+    return false;
+}
+
+bool ImportSession::SettingsChanged() const
+{
+    if (chosenEntry_.trimmed().isEmpty())
+        return false;
+    if (chosenEntry_ != savedEntry_)
+        return true;
+    DeviceSettings now = current_, then = saved_;
+    now.DeviceRoot = CleanDeviceRoot(now.DeviceRoot);
+    then.DeviceRoot = CleanDeviceRoot(then.DeviceRoot);
+    return !(now == then);
+}
+
+QString ImportSession::DefaultDestination()
+{
+    // The desktop's own Pictures folder (xdg-user-dirs), made at the first Copy.
+    return QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
+}
+
+DeviceSettings ImportSession::WithDefaults(DeviceSettings values)
+{
+    if (values.DestPath.trimmed().isEmpty() && !values.DeviceName.trimmed().isEmpty())
+        values.DestPath = DefaultDestination();
+    return values;
 }
 
 // --- the devices ----------------------------------------------------------------------------
@@ -293,7 +346,12 @@ void ImportSession::ChooseDevice(const QString &name)
 {
     connection_.CurrentDeviceName = name;
     chosenEntry_ = devices_.contains(name) ? name : QString();
-    current_ = store_.ReadDevice(name);
+    DeviceSettings stored = store_.ReadDevice(name);
+    if (stored.DeviceName.isEmpty())
+        stored.DeviceName = name;
+    current_ = WithDefaults(stored);
+    // The stored settings as the model shows them: what a change is measured against.
+    saved_ = current_;
     connection_.CurrentDeviceSerialNo = current_.DeviceSerialNo;
     emit currentChanged();
 }
@@ -347,14 +405,16 @@ void ImportSession::ForgetDevice(const QString &name)
     // removed one: a later save writes no section for it.
     chosenEntry_.clear();
     emit deviceListChanged();
-    store_.WriteDeviceList(devices_, chosenEntry_, log_);
     // A folder added as this device is offered no longer.
     if (const QString folder = store_.ReadDevice(name).FolderPath; !folder.isEmpty()) {
         QStringList folders = FolderBackend::AddedFolders();
         folders.removeAll(folder);
         FolderBackend::SetAddedFolders(folders);
     }
-    store_.EraseSection(name);
+    Saving([&] {
+        store_.WriteDeviceList(devices_, chosenEntry_, log_);
+        store_.EraseSection(name);
+    });
     log_.WriteLog(QStringLiteral("Device \"%1\" was removed from the list.").arg(name), LogColor::Black);
 }
 

@@ -86,8 +86,17 @@ public:
     void SetCurrent(const DeviceSettings &values);
     RunSettings CurrentRunSettings() const;
     // Writes the device list (the chosen entry becomes the one opened at the
-    // next start) and every setting of the chosen device.
-    void SaveSettings(const QString &styleName);
+    // next start) and every setting of the chosen device. False, said in red,
+    // when the settings file could not be written.
+    bool SaveSettings(const QString &styleName);
+    // A save of the user's (a dialog's OK): false, said once in red, when a
+    // write of it failed.
+    bool Saving(const std::function<void()> &writes);
+    // The chosen device, or its settings, differ from what the settings file holds.
+    bool SettingsChanged() const;
+    // Where a device without a destination of its own copies to: the user's
+    // Pictures folder.
+    static QString DefaultDestination();
 
     // --- the devices ---------------------------------------------------------------------
     // The remembered devices, in their order.
@@ -186,6 +195,7 @@ private:
     void WorkerEnded();
     void ConnectEngine();
     void ShowChosen(const QString &name);
+    static DeviceSettings WithDefaults(DeviceSettings values);
 
     SettingsStore &store_;
     SessionPlaces places_;
@@ -198,6 +208,10 @@ private:
     CatalogueGrid shown_;
 
     DeviceSettings current_;
+    // What the settings file holds for the chosen entry, and which entry it
+    // opens at start.
+    DeviceSettings saved_;
+    QString savedEntry_;
     QStringList devices_;
     QString chosenEntry_;
     bool changeDuringRunSaid_ = false;
