@@ -195,14 +195,56 @@ private slots:
         QVERIFY(!form_->StopBitBtn->isEnabled());
     }
 
-    void missingDestination()
+    // The destination is looked at when Copy is pressed: a missing folder is
+    // made when the user agrees, and a path no run may use is refused with
+    // the reason, before anything starts.
+    void destinationAtCopy_data()
     {
+        QTest::addColumn<QString>("typed");  // "@" stands for the test's destination folder
+        QTest::addColumn<int>("answer");     // to the question; 0: no question
+        QTest::addColumn<QString>("said");   // the log's first new line starts so; empty: the run starts
+        QTest::newRow("missing, made") << "@/2026/trip" << int(QMessageBox::Yes) << "";
+        QTest::newRow("missing, declined") << "@/gone" << int(QMessageBox::No) << "-";
+        QTest::newRow("the top") << "/" << 0 << "Destination path \"/\" is the top of the file system";
+        QTest::newRow("not a full path") << "Pictures" << 0 << "Destination path \"Pictures\" is not a full path";
+        QTest::newRow("a file") << "@/file" << 0 << "Destination path \"@/file\" is a file";
+        QTest::newRow("below a file") << "@/file/x" << 0 << "Destination path \"@/file/x\" cannot be made";
+    }
+    void destinationAtCopy()
+    {
+        QFETCH(QString, typed);
+        QFETCH(int, answer);
+        QFETCH(QString, said);
         Start();
-        const int rows = form_->StringGrid1->Cells()->RowCount();
-        QVERIFY(rows > kFiles);
-        form_->DestLabeledEdit->setText(dest_->path() + QStringLiteral("/gone"));
-        Copy();
-        QCOMPARE(form_->StringGrid1->Cells()->RowCount(), rows);
+        const QString dest = dest_->path();
+        typed.replace(QLatin1Char('@'), dest);
+        said.replace(QLatin1Char('@'), dest);
+        QFile file(dest + QStringLiteral("/file"));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.close();
+        form_->DestLabeledEdit->setText(typed);
+        const qsizetype from = form_->Log.Document().LineCount();
+        {
+            ModalWatcher watcher([&](QWidget *w) {
+                auto *box = qobject_cast<QMessageBox *>(w);
+                QVERIFY(box && box->informativeText().contains(typed));
+                box->button(QMessageBox::StandardButton(answer))->click();
+            });
+            Copy();
+            QCOMPARE(watcher.Seen(), answer ? 1 : 0);
+        }
+        if (answer)
+            QCOMPARE(QFileInfo(typed).isDir(), answer == QMessageBox::Yes);
+        const QStringList lines = Log(from);
+        if (said.isEmpty()) {
+            QVERIFY(lines.contains(QStringLiteral("Destination folder \"%1\" was made.").arg(typed)));
+            QTRY_VERIFY(!QDir(typed).isEmpty());
+        } else if (said == QLatin1String("-")) {
+            QVERIFY(lines.isEmpty());
+        } else {
+            QCOMPARE(lines.size(), 1);
+            QVERIFY2(lines.first().startsWith(said), qPrintable(lines.first()));
+        }
         QVERIFY(form_->CopyBitBtn->isEnabled());
     }
 
