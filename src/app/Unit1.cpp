@@ -367,8 +367,39 @@ void TForm1::Init()
 void TForm1::closeEvent(QCloseEvent *event)
 {
     // The close box, the system menu and the Close button all end here.
+    if (!exiting_ && askOnClose_ && !SettingsMayClose()) {
+        event->ignore();
+        return;
+    }
     ExitProg();
     event->accept();
+}
+
+void TForm1::CloseWithoutQuestion()
+{
+    askOnClose_ = false;
+    close();
+}
+
+bool TForm1::SettingsMayClose()
+{
+    if (!initDone_ || !Session->SettingsChanged())
+        return true;
+    QMessageBox question(QMessageBox::Question, QStringLiteral("Ferrovane"),
+                         QStringLiteral("Save the changed settings?"),
+                         QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, this);
+    question.setInformativeText(
+        QStringLiteral("The settings of \"%1\" were changed and not saved. Save them, so that the next start opens "
+                       "the device with them?")
+            .arg(Session->ChosenEntry()));
+    question.setDefaultButton(QMessageBox::Save);
+    switch (question.exec()) {
+    case QMessageBox::Save:
+        // A save that failed is said in the log, which stays open to read.
+        return SettingsArea->Save();
+    case QMessageBox::Discard: return true;
+    default: return false;
+    }
 }
 
 void TForm1::ExitProg()
