@@ -3,6 +3,7 @@
 #include "common/ModalWatcher.h"
 #include "common/TestMain.h"
 
+#include "app/CopyPanel.h"
 #include "app/DesktopNotifier.h"
 #include "app/ProgramFolders.h"
 #include "app/RunMonitor.h"
@@ -364,6 +365,32 @@ private slots:
         QCOMPARE(standIn.received.size(), notice.isEmpty() ? 1 : 2);
         if (!notice.isEmpty())
             QCOMPARE(standIn.received.first(), notice);
+    }
+
+    // The bar follows the bytes copied while the run goes; the run's figures
+    // and a hint never share the status bar.
+    void progressShownOneTextAtATime()
+    {
+        Start();
+        RunMonitor &monitor = *form_->CopyArea->Monitor;
+        HoldAt(FileId(3));
+        // The pointer rests on Copy: its hint is shown as the run starts.
+        form_->StatusBar1->showMessage(form_->CopyBitBtn->statusTip());
+        QTest::mouseClick(form_->CopyBitBtn, Qt::LeftButton);
+        QTRY_VERIFY(held_);
+        // Two files of five, 2.2 of 6.3 KiB, are done.
+        QCOMPARE(form_->ProgressBar1->maximum(), CopyPanel::kBarSteps);
+        QTRY_VERIFY(form_->ProgressBar1->value() > 300 && form_->ProgressBar1->value() < 400);
+        QTRY_VERIFY(!monitor.ProgressLabel()->text().isEmpty());
+        QVERIFY(!monitor.ProgressLabel()->isVisible());
+        form_->StatusBar1->clearMessage();
+        QVERIFY(monitor.ProgressLabel()->isVisible());
+        form_->StatusBar1->showMessage(form_->StopBitBtn->statusTip());
+        QVERIFY(!monitor.ProgressLabel()->isVisible());
+        release_ = true;
+        WaitIdle(*form_);
+        form_->StatusBar1->clearMessage();
+        QVERIFY(!monitor.ProgressLabel()->isVisible());
     }
 
     // The grid follows the run to its last file, and the window is idle at its end.

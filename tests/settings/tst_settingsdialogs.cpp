@@ -895,6 +895,43 @@ private slots:
 
     // A settings file that cannot be written: the error is reported, the
     // program goes on.
+    // Close with changed settings asks whether to save them; unchanged, it asks nothing.
+    void closeAsksAboutChangedSettings_data()
+    {
+        QTest::addColumn<bool>("change");
+        QTest::addColumn<int>("answer");
+        QTest::addColumn<bool>("closed");
+        QTest::addColumn<QString>("saved");  // the destination in the file afterwards
+        QTest::newRow("unchanged") << false << 0 << true << "/old";
+        QTest::newRow("save") << true << int(QMessageBox::Save) << true << "/new";
+        QTest::newRow("discard") << true << int(QMessageBox::Discard) << true << "/old";
+        QTest::newRow("cancel") << true << int(QMessageBox::Cancel) << false << "/old";
+    }
+    void closeAsksAboutChangedSettings()
+    {
+        QFETCH(bool, change);
+        QFETCH(int, answer);
+        QFETCH(bool, closed);
+        QFETCH(QString, saved);
+        WriteIni("[Ferrovane]\nDeviceCount=1\nLastDevice=Cam\n[Devices]\nItem0=Cam\n[Cam]\nDeviceName=Cam\n"
+                 "DestPath=/old\n");
+        Start();
+        TForm1 &f = *form_;
+        if (change)
+            f.DestLabeledEdit->setText(QStringLiteral("/new"));
+        {
+            ModalWatcher watcher([&](QWidget *w) {
+                auto *box = qobject_cast<QMessageBox *>(w);
+                QVERIFY(box && box->informativeText().contains(QStringLiteral("\"Cam\"")));
+                box->button(QMessageBox::StandardButton(answer))->click();
+            });
+            f.CloseButton->click();
+            QCOMPARE(watcher.Seen(), answer ? 1 : 0);
+        }
+        QCOMPARE(f.isVisible(), !closed);
+        QCOMPARE(Ini("Cam", "DestPath"), saved);
+    }
+
     // A settings file that cannot be written: said once at the start and at
     // each save, never in a box; everything else works and the window closes.
     void unwritableSettingsFile_data()
