@@ -9,6 +9,7 @@
 
 #include <limits>
 #include <optional>
+#include <sys/stat.h>
 #include <vector>
 
 namespace {
@@ -108,13 +109,11 @@ struct IniContent
     QList<int> ignored;  // line numbers from 1
 
     // The first section of each name: its lines [begin, end), begin being
-    // the header, and the line of the first of each of its keys. Valid
-    // while `indexed`; an edit of the lines clears it.
+    // the header. Valid while `indexed`; an edit of the lines clears it.
     struct Section
     {
         qsizetype begin = -1;
         qsizetype end = -1;
-        QHash<QString, qsizetype> keys;
     };
     QHash<QString, Section> sections;
     bool indexed = false;
@@ -135,10 +134,6 @@ struct IniContent
                 current = sections.contains(name) ? nullptr : &sections[name];
                 if (current)
                     current->begin = i;
-            } else if (line.kind == Line::Key && current) {
-                const QString key = line.name.toCaseFolded();
-                if (!current->keys.contains(key))
-                    current->keys.insert(key, i);
             }
         }
         if (current)
@@ -225,12 +220,7 @@ Range FindSection(const Parsed &p, const QString &section)
 
 qsizetype FindKey(const Parsed &p, const Range &r, const QString &key)
 {
-    const QString wanted = LookupName(key);
-    if (p.indexed) {
-        const auto section = p.sections.constFind(p.lines[size_t(r.begin)].name.toCaseFolded());
-        if (section != p.sections.cend() && section->begin == r.begin)
-            return section->keys.value(wanted, -1);
-    }
+    const QString wanted = TrimBlanks(key);
     for (qsizetype i = r.begin + 1; i < r.end; ++i) {
         const Line &line = p.lines[size_t(i)];
         if (line.kind == Line::Key && line.name.compare(wanted, Qt::CaseInsensitive) == 0)
@@ -299,13 +289,30 @@ void Save(const QString &path, const Parsed &p)
         throw Exception(QStringLiteral("Unable to write to %1").arg(path));
 }
 
+// What tells whether the file changed since it was read or written last.
+IniFileStamp StampOf(const QString &path)
+{
+    struct stat info
+    {
+    };
+    if (::stat(QFile::encodeName(path).constData(), &info) != 0)
+        return {};
+    return {true, qint64(info.st_ino), qint64(info.st_size),
+            qint64(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec,
+            qint64(info.st_ctim.tv_sec) * 1000000000 + info.st_ctim.tv_nsec};
+}
+
 }  // namespace
 
 IniFile::~IniFile() = default;
 
 void IniFile::Preload()
 {
+    stamp_ = StampOf(path_);
     preloaded_ = std::make_shared<IniContent>(Load(path_));
+    // Changed while it was read: the next write reads it again.
+    if (!(stamp_ == StampOf(path_)))
+        stamp_ = {};
 }
 
 const IniContent &IniFile::Content() const
@@ -425,11 +432,21 @@ void IniFile::WriteString(const QString &section, const QString &key, const QStr
     WriteRaw(section, key, Protected(OneLine(value)));
 }
 
+
+std::shared_ptr<IniContent> IniFile::ReadForEditing()
+{
+    // The reading kept is the file as it stands unless someone else wrote
+    // it since: then the file is read again.
+    if (preloaded_ && stamp_.valid && stamp_ == StampOf(path_))
+        return std::make_shared<IniContent>(*preloaded_);
+    return std::make_shared<IniContent>(Load(path_));
+}
+
 IniContent &IniFile::Editing()
 {
     if (batch_)
         return *batch_;
-    editing_ = std::make_shared<IniContent>(Load(path_));
+    editing_ = ReadForEditing();
     return *editing_;
 }
 
@@ -443,17 +460,19 @@ void IniFile::Edited()
 
 void IniFile::Store(IniContent &p)
 {
+    stamp_ = {};
     Save(path_, p);
     if (preloaded_) {
         p.Index();
         *preloaded_ = std::move(p);
+        stamp_ = StampOf(path_);
     }
 }
 
 void IniFile::BeginBatch()
 {
     if (batchDepth_++ == 0)
-        batch_ = std::make_shared<IniContent>(Load(path_));
+        batch_ = ReadForEditing();
 }
 
 void IniFile::CommitBatch()

@@ -29,6 +29,14 @@
 // Nothing is cached between calls. The file is UTF-8.
 struct IniContent;
 
+// The file's identity, size and times, as stat gives them.
+struct IniFileStamp
+{
+    bool valid = false;
+    qint64 inode = 0, size = 0, modified = 0, changed = 0;
+    bool operator==(const IniFileStamp &) const = default;
+};
+
 class IniFile
 {
 public:
@@ -110,6 +118,7 @@ private:
     // The reading a write changes: the batch's, or the file read now; Edited
     // writes it unless a batch goes on.
     IniContent &Editing();
+    std::shared_ptr<IniContent> ReadForEditing();
     void Edited();
     void Store(IniContent &content);
 
@@ -118,4 +127,6 @@ private:
     std::shared_ptr<IniContent> batch_;
     std::shared_ptr<IniContent> editing_;
     int batchDepth_ = 0;
+    // The file as it was when preloaded_ was read or written.
+    IniFileStamp stamp_;
 };
