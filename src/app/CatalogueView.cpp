@@ -34,7 +34,6 @@ CatalogueView::CatalogueView(ImportSession &session, QWidget *parent, QStatusBar
     : QObject(parent), session_(session), statusBar_(statusBar), beep_(std::move(beep))
 {
     SearchLabeledEdit = new LabeledEdit(QStringLiteral("Search:"), parent);
-    SearchLabeledEdit->Edit->setFocusPolicy(Qt::ClickFocus);
     SetHint(SearchLabeledEdit, QStringLiteral("Search for a file\\folder."), 90);
     SearchLabeledEdit->Edit->setAccessibleName(SearchLabeledEdit->EditLabel->text());
     SearchBitBtn = Button(parent, QStringLiteral("Search"), 75, QStyle::SP_FileDialogContentsView);
