@@ -160,6 +160,8 @@ private:
     bool initDone_ = false;
     bool exiting_ = false;
     bool askOnClose_ = true;
+    int designHeight_ = 0;
+    int othersHeight_ = 0;
     // The designed Tab order, the copy mode group as one stop.
     TabCycle tabs_;
     // Holds the connections that hand the controls' changes to the model; it

@@ -9,6 +9,7 @@
 #include <QAccessible>
 #include <QAction>
 #include <QComboBox>
+#include <QHeaderView>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
@@ -477,6 +478,42 @@ private slots:
         f.StringGrid1->setColumnWidth(3, f.StringGrid1->width() + 200);
         f.CatalogueArea->AutoSizeGrid();
         QCOMPARE(f.StringGrid1->columnWidth(1), 40);
+    }
+
+    // Below the design height (a small screen, a large scale) the grid and
+    // the log give up the height, each keeping a few lines; nothing is drawn
+    // over anything else and the controls above the grid keep their size.
+    void smallScreens_data()
+    {
+        QTest::addColumn<int>("missing");  // pixels below the design height
+        QTest::newRow("design") << 0;
+        QTest::newRow("1024x600") << 260;
+        QTest::newRow("scale 2 on 1920x1080, a panel") << 300;
+    }
+    void smallScreens()
+    {
+        QFETCH(int, missing);
+        TForm1 &f = *form_;
+        const QSize design = f.size();
+        const int logDesign = f.RichEdit1->height(), optionsHeight = f.OptionsBitBtn->height();
+        f.setMinimumSize(0, 0);
+        f.resize(design.width(), design.height() - missing);
+        QTRY_COMPARE(f.height(), design.height() - missing);
+        QTRY_VERIFY(f.RichEdit1->height() <= logDesign - missing / 2 + 1 || missing == 0);
+        // The log's new height is laid out as the event loop goes on.
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+        const auto bottom = [](QWidget *w) { return w->mapTo(w->window(), QPoint(0, w->height())).y(); };
+        const QList<QWidget *> column = {f.SearchLabeledEdit, f.StringGrid1,    f.CopyBitBtn,
+                                         f.RichEdit1,         f.ViewLogsBitBtn, f.StatusBar1};
+        for (qsizetype i = 0; i + 1 < column.size(); ++i)
+            QVERIFY2(bottom(column[i]) <= TopLeft(column[i + 1]).y(),
+                     qPrintable(column[i]->metaObject()->className() + QStringLiteral(" overlaps ") +
+                                column[i + 1]->metaObject()->className()));
+        QVERIFY(bottom(f.StatusBar1) <= f.height());
+        QCOMPARE(f.OptionsBitBtn->height(), optionsHeight);
+        // A few lines of each remain.
+        QVERIFY(f.RichEdit1->height() >= 3 * f.RichEdit1->fontMetrics().lineSpacing());
+        QVERIFY(f.StringGrid1->height() >= 4 * f.StringGrid1->verticalHeader()->defaultSectionSize());
     }
 
     // Growing the window: the grid takes the room; the log keeps its height
