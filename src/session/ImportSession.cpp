@@ -362,9 +362,24 @@ void ImportSession::FindCurrentDeviceID()
         discovery_.FindDeviceID(connection_.CurrentDeviceName, connection_.CurrentDeviceSerialNo);
 }
 
+bool ImportSession::EntryAttached(const QString &name) const
+{
+    return !discovery_.FindDeviceID(name, store_.ReadDevice(name).DeviceSerialNo.trimmed()).isEmpty();
+}
+
+bool ImportSession::NameAttached(const QString &name) const
+{
+    for (int i = 0; i < discovery_.ConnectedDeviceCount(); ++i)
+        if (discovery_.ConnectedDevice(i).DeviceName == name)
+            return true;
+    return false;
+}
+
 int ImportSession::ScanDevices()
 {
     const int found = discovery_.ScanPortableDevices(*this);
+    // The list marks the devices that are attached now.
+    emit deviceListChanged();
     if (found == 0)
         log_.WriteLog(
             QStringLiteral("To copy from a device, plug in and unlock a camera or phone, insert a memory card, "
@@ -384,6 +399,15 @@ void ImportSession::ConnectDevice()
 
 bool ImportSession::OpenAndListCurrentDevice()
 {
+    if (connection_.CurrentDeviceID.trimmed().isEmpty() && !NameAttached(connection_.CurrentDeviceName)) {
+        log_.WriteLog(QStringLiteral("Device \"%1\" is not connected.").arg(connection_.CurrentDeviceName),
+                      LogColor::Red, LogStyle::Bold);
+        log_.WriteLog(QStringLiteral("Connect it (a camera or phone switched on and unlocked, a card inserted), then "
+                                     "press Connect."),
+                      LogColor::Red, LogStyle::Bold);
+        SetBusy(false);
+        return false;
+    }
     if (connection_.CurrentDeviceID.trimmed().isEmpty()) {
         log_.WriteLog(QStringLiteral("Device \"%1\" was not found!").arg(connection_.CurrentDeviceName), LogColor::Red,
                       LogStyle::Bold);
@@ -539,6 +563,7 @@ bool ImportSession::RefreshMustWait() const
 void ImportSession::DevicesChanged()
 {
     const DeviceChanges changes = discovery_.RescanForChanges(*this);
+    emit deviceListChanged();
     FindCurrentDeviceID();
     if (CopyWhenConnected(changes.came))
         return;

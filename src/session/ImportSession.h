@@ -106,6 +106,9 @@ public:
     // The device runs go to: its name, serial number and identifier.
     const QString &CurrentDeviceName() const { return connection_.CurrentDeviceName; }
     const QString &CurrentDeviceID() const { return connection_.CurrentDeviceID; }
+    // The entry's device (by its name and saved serial number) was attached
+    // at the last scan.
+    bool EntryAttached(const QString &name) const;
     // Chooses an entry of the list: its saved settings become the model's.
     void ChooseDevice(const QString &name);
     // Scans the attached devices (the catalogue is emptied); says what to do
@@ -185,6 +188,8 @@ private:
 
     void SetBusy(bool busy);
     void FindCurrentDeviceID();
+    // Some attached device carries the name.
+    bool NameAttached(const QString &name) const;
     QString OfferFolder(const QString &folder, bool &newlyOffered);
     QString LocalFolderOf(const QString &location);
     void SelectFolderDevice(const QString &path, bool newlyOffered);

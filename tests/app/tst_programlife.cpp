@@ -339,11 +339,20 @@ private slots:
         QVERIFY(Log(from).contains(QStringLiteral("DEVICE CONTENTS:")));
         QVERIFY(form_->CopyBitBtn->isEnabled());
 
-        // A device that is not attached.
+        // A remembered device that is not attached: marked in the list, and
+        // choosing it says it is not connected.
+        for (int i : {0, 1}) {
+            const QString mark = i ? QStringLiteral("Not connected") : QString();
+            QCOMPARE(form_->DeviceComboBox->itemData(i, Qt::ToolTipRole).toString(), mark);
+            QCOMPARE(form_->DeviceComboBox->itemData(i, Qt::AccessibleDescriptionRole).toString(), mark);
+            QCOMPARE(form_->DeviceComboBox->itemData(i, Qt::DecorationRole).isValid(), i == 1);
+        }
+        QCOMPARE(form_->DeviceComboBox->itemText(1), QStringLiteral("Old Phone"));
         form_->DeviceComboBox->setCurrentIndex(1);
         emit form_->DeviceComboBox->activated(1);
         WaitIdle(*form_);
-        QVERIFY(Log().contains(QStringLiteral("Device \"Old Phone\" was not found!")));
+        QVERIFY(Log().contains(QStringLiteral("Device \"Old Phone\" is not connected.")));
+        QVERIFY(!Log().contains(QStringLiteral("The device may need to be unlocked before it can be used.")));
 
         // Connect reopens the chosen one without reading its settings again.
         form_->DeviceComboBox->setCurrentIndex(0);
