@@ -21,6 +21,7 @@
 #include <QMessageBox>
 #include <QScopeGuard>
 #include <QStatusBar>
+#include <QStatusTipEvent>
 #include <QTimer>
 #include <QToolButton>
 
@@ -784,6 +785,33 @@ private slots:
         form_->DisableUI(false);
         QVERIFY(form_->Form4->MaxLogDaysSpinEdit->isEnabled());
         QVERIFY(form_->Form4->DebugCheckBox->isEnabled());
+    }
+
+    // The Options dialog shows its hints on a line of its own: the control
+    // under the mouse, else the one with the focus. Its list and its number
+    // box have names a screen reader can say.
+    void optionsHintLine()
+    {
+        Start();
+        TForm4 &o = *form_->Form4;
+        o.show();
+        QVERIFY(QTest::qWaitForWindowActive(&o));
+        const auto hideDialog = qScopeGuard([&] { o.hide(); });
+        QList<QLabel *> lines;
+        for (QLabel *label : o.findChildren<QLabel *>())
+            if (label->accessibleName() == QLatin1String("Hint"))
+                lines << label;
+        QCOMPARE(lines.size(), 1);
+        QLabel *line = lines.first();
+        QStatusTipEvent hover(o.ByteLevelCompareCheckBox->statusTip());
+        QApplication::sendEvent(o.ByteLevelCompareCheckBox, &hover);
+        QCOMPARE(line->text(), QStringLiteral("Perform a slower byte level comparison of all files."));
+        o.MaxLogDaysSpinEdit->setFocus();
+        QStatusTipEvent leave{QString()};
+        QApplication::sendEvent(o.ByteLevelCompareCheckBox, &leave);
+        QTRY_COMPARE(line->text(), o.MaxLogDaysSpinEdit->statusTip());
+        QCOMPARE(o.ListBox1->accessibleName(), QStringLiteral("File types"));
+        QCOMPARE(o.MaxLogDaysSpinEdit->accessibleName(), QStringLiteral("Keep logs (days)"));
     }
 
     // --- Post Processing dialog ----------------------------------------------
