@@ -718,6 +718,8 @@ private slots:
     void openWritesIntoAPrivateFolder()
     {
         Start();
+        // A run first: the opened file must not take the date of its last copy.
+        Copy();
         UrlCatcher catcher;
         QDesktopServices::setUrlHandler(QStringLiteral("file"), &catcher, "Open");
         SelectRows(5, 5);  // IMG_3
@@ -731,6 +733,7 @@ private slots:
         const QString opened = catcher.urls.first().toLocalFile();
         QCOMPARE(QFileInfo(opened).fileName(), QStringLiteral("IMG_3.JPG"));
         QCOMPARE(ReadFile(opened), FileData(3));
+        QCOMPARE(QFileInfo(opened).lastModified(), QDateTime(QDate(2016, 8, 13), QTime(10, 22, 33)));
         QCOMPARE(QFileInfo(QFileInfo(opened).path()).permissions() & 0x0077, QFileDevice::Permissions());
         QVERIFY(!opened.startsWith(dest_->path()));
     }
