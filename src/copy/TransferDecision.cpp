@@ -11,6 +11,7 @@
 #include "log/LogSink.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QScopeGuard>
 #include <QStringList>
 
@@ -433,6 +434,13 @@ void TransferDecision::Decide(const QString &ObjectID, const QString &FileName, 
     // the numbered names beside it, and proves or refuses each.
     struct stat info;
     QString announced = FileName;
+    bool sizeDiffers = false, mismatchSaid = false;
+    const auto sayMismatch = [&] {
+        log_.WriteLog(QStringLiteral("Destination file ") + Dest +
+                          QStringLiteral(" has SIZE mismatch with Source file."),
+                      LogColor::Red);
+        mismatchSaid = true;
+    };
     const int seen = LookAt(Dest, info);
     if (seen < 0) {
         const int error = errno;
@@ -445,10 +453,12 @@ void TransferDecision::Decide(const QString &ObjectID, const QString &FileName, 
         log_.WriteLog(QStringLiteral("Destination file found ") + Dest, LogColor::Black);
         log_.WriteLog(QStringLiteral("Size: ") + FormatKiB(qint64(info.st_size)) + QStringLiteral(" KiB"),
                       LogColor::Black);
-        if (qint64(info.st_size) != Size)
-            log_.WriteLog(QStringLiteral("Destination file ") + Dest +
-                              QStringLiteral(" has SIZE mismatch with Source file."),
-                          LogColor::Red);
+        sizeDiffers = qint64(info.st_size) != Size;
+        // A numbered copy of the file's size beside it may be its copy from
+        // an earlier run: then nothing is wrong, and the mismatch is said
+        // only if that copy turns out not to match.
+        if (sizeDiffers && !SameSizeBeside(Dest, Size))
+            sayMismatch();
     } else if (seen == 0) {
         // A new file: said before its folder is made, as it goes there.
         log_.WriteLog(QStringLiteral("Copying file ") + FileName + QStringLiteral(" to ") + Dest +
@@ -480,6 +490,8 @@ void TransferDecision::Decide(const QString &ObjectID, const QString &FileName, 
         proof.kind != CopyProof::Kind::Record && proof.stamp)
         record->Add(ImportEntry{object, proof.hash, at, *proof.stamp, QDateTime::currentMSecsSinceEpoch()});
     SayRecordTrouble();
+    if (sizeDiffers && !mismatchSaid && !(result == ByteLevelResult::Same && at != Dest))
+        sayMismatch();
     switch (result) {
     case ByteLevelResult::TransferFailed:
         if (streams_.TakeDeviceGone()) {
@@ -532,6 +544,18 @@ void TransferDecision::Decide(const QString &ObjectID, const QString &FileName, 
     }
     if (forceRun)
         RunCommand(at);
+}
+
+bool TransferDecision::SameSizeBeside(const QString &dest, qint64 size)
+{
+    for (int n = 2; n <= 10; ++n) {
+        const QFileInfo numbered(StreamTransfer::NumberedName(dest, n));
+        if (!numbered.exists())
+            return false;
+        if (numbered.isFile() && numbered.size() == size)
+            return true;
+    }
+    return false;
 }
 
 bool TransferDecision::DestinationApart(const QString &destination)

@@ -132,6 +132,8 @@ public:
     StreamTransfer &Streams() { return streams_; }
 
 private:
+    // A numbered name beside DEST ("name (2).ext", ...) holds a file of SIZE bytes.
+    static bool SameSizeBeside(const QString &dest, qint64 size);
     // A side file's main file: its name, and the date its date folder went by.
     struct MainFile
     {
