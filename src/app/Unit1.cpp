@@ -407,10 +407,9 @@ bool TForm1::SettingsMayClose()
     QMessageBox question(QMessageBox::Question, QStringLiteral("Ferrovane"),
                          QStringLiteral("Save the changed settings?"),
                          QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, this);
-    question.setInformativeText(
-        QStringLiteral("The settings of \"%1\" were changed and not saved. Save them, so that the next start opens "
-                       "the device with them?")
-            .arg(Session->ChosenEntry()));
+    question.setInformativeText(QStringLiteral("The device \"%1\" and its settings as they are now were not saved. "
+                                               "Save them, so that the next start opens this device with them?")
+                                    .arg(Session->ChosenEntry()));
     question.setDefaultButton(QMessageBox::Save);
     switch (question.exec()) {
     case QMessageBox::Save:
