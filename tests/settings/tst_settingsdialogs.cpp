@@ -17,7 +17,9 @@
 #include "settings/Unit4.h"
 
 #include <QComboBox>
+#include <QCompleter>
 #include <QFileDialog>
+#include <QFileSystemModel>
 #include <QMessageBox>
 #include <QScopeGuard>
 #include <QStatusBar>
@@ -296,6 +298,20 @@ private slots:
         }
         QCOMPARE(startedAt, QDir(start.path()).absolutePath());
         QCOMPARE(f.DestLabeledEdit->text(), chosen.path());
+        // Typed: the folders of the path so far are offered.
+        QVERIFY(QDir(chosen.path()).mkdir(QStringLiteral("Trip 2026")));
+        QCompleter *completer = f.DestLabeledEdit->Edit->completer();
+        QVERIFY(completer && !f.DestLabeledEdit->Edit->isReadOnly());
+        // The folders are read in the background as the path is typed: the
+        // offer is asked for again until they are in.
+        auto *folders = qobject_cast<QFileSystemModel *>(completer->model());
+        QVERIFY(folders);
+        folders->index(chosen.path());
+        const auto offered = [&] {
+            completer->setCompletionPrefix(chosen.path() + QStringLiteral("/Tr"));
+            return completer->currentCompletion();
+        };
+        QTRY_COMPARE(offered(), chosen.path() + QStringLiteral("/Trip 2026"));
         // Cancelled: unchanged. A folder still to be made starts at the
         // nearest one of it that exists.
         const QString missing = chosen.path() + QStringLiteral("/2026/trip");
