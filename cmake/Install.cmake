@@ -86,6 +86,9 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # window run natively there; a font with Japanese, Chinese and Korean
 # letters shows such file names (the lightest, unless Noto's is there).
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "xdg-utils, qt6-wayland, fonts-droid-fallback | fonts-noto-cjk")
+# The libraries come from the program's own links; Qt's image plugins (WebP,
+# TIFF and more in the preview) are loaded at run time, so they are named.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-image-formats-plugins")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 # The program ships stripped, its debug information goes into
 # ferrovane-dbgsym (under /usr/lib/debug/.build-id/, where the exception

@@ -34,7 +34,6 @@ CatalogueView::CatalogueView(ImportSession &session, QWidget *parent, QStatusBar
     : QObject(parent), session_(session), statusBar_(statusBar), beep_(std::move(beep))
 {
     SearchLabeledEdit = new LabeledEdit(QStringLiteral("Search:"), parent);
-    SearchLabeledEdit->Edit->setFocusPolicy(Qt::ClickFocus);
     SetHint(SearchLabeledEdit, QStringLiteral("Search for a file\\folder."), 90);
     SearchLabeledEdit->Edit->setAccessibleName(SearchLabeledEdit->EditLabel->text());
     SearchBitBtn = Button(parent, QStringLiteral("Search"), 75, QStyle::SP_FileDialogContentsView);
@@ -43,6 +42,10 @@ CatalogueView::CatalogueView(ImportSession &session, QWidget *parent, QStatusBar
     StringGrid1 = new TStringGrid(&session_.ShownRows(), parent);
     SetHint(StringGrid1, QStringLiteral("Double-click to open the file."), 90);
     StringGrid1->setAccessibleName(StringGrid1->statusTip());
+    // On a small screen the grid gives up height down to its header and three rows.
+    StringGrid1->setMinimumHeight(StringGrid1->horizontalHeader()->sizeHint().height() +
+                                  3 * StringGrid1->verticalHeader()->defaultSectionSize() +
+                                  2 * StringGrid1->frameWidth());
     // The design widths, widened where the desktop's font needs more for a header.
     const int widths[CatalogueGrid::ObjectIdColumn] = {30, 208, 70, 130, 88};
     const QFontMetrics headerMetrics(StringGrid1->horizontalHeader()->font());

@@ -2,6 +2,7 @@
 
 #include "app/RunMonitor.h"
 #include "app/WindowControls.h"
+#include "session/Destination.h"
 #include "session/ImportSession.h"
 
 #include <QApplication>
@@ -35,8 +36,10 @@ CopyPanel::CopyPanel(ImportSession &session, QWidget *parent, std::function<void
         QApplication::restoreOverrideCursor();
         ProgressBar1->setRange(0, 100);
     });
-    connect(engine, &CopyRun::copyStarted, this, [this](int expectedFiles) {
-        ProgressBar1->setRange(0, expectedFiles);
+    // A copy run's bar follows the bytes copied, a few times a second, with
+    // the status bar's figures.
+    connect(engine, &CopyRun::copyStarted, this, [this] {
+        ProgressBar1->setRange(0, kBarSteps);
         ProgressBar1->setValue(0);
     });
     connect(engine, &CopyRun::progressChanged, this, &CopyPanel::UpdateUI);
@@ -62,6 +65,12 @@ void CopyPanel::CreateMonitor(QStatusBar *statusBar)
     });
     connect(engine, &CopyRun::copyStarted, this, [this] { Monitor->Started(session_.CurrentDeviceName()); });
     connect(engine, &CopyRun::workerFinished, Monitor, &RunMonitor::Ended);
+    connect(Monitor, &RunMonitor::progressed, this, [this](quint64 done, quint64 total) {
+        if (ProgressBar1->maximum() != kBarSteps)
+            return;
+        const quint64 steps = total == 0 ? 0 : qMin<quint64>(kBarSteps, done * kBarSteps / total);
+        ProgressBar1->setValue(int(steps));
+    });
 }
 
 void CopyPanel::ShowMessage(const QString &title, const QString &text, const QString &details)
@@ -76,7 +85,37 @@ void CopyPanel::CopyClick()
 {
     if (FocusOnCopy)
         FocusOnCopy->setFocus(Qt::OtherFocusReason);
+    if (!DestinationReady())
+        return;
     session_.Copy();
+}
+
+bool CopyPanel::DestinationReady()
+{
+    const DestinationCheck check = CheckDestination(session_.Current().DestPath);
+    ActivityLog &log = session_.Log();
+    if (check.state == DestinationCheck::Refused) {
+        beep_();
+        log.WriteLog(check.reason, LogColor::Red, LogStyle::Bold);
+        return false;
+    }
+    if (check.state == DestinationCheck::Missing) {
+        QMessageBox question(QMessageBox::Question, QStringLiteral("Ferrovane"),
+                             QStringLiteral("Make the destination folder?"), QMessageBox::Yes | QMessageBox::No,
+                             window_);
+        question.setInformativeText(
+            QStringLiteral("The folder \"%1\" does not exist yet. Make it and copy into it?").arg(check.path));
+        question.setDefaultButton(QMessageBox::Yes);
+        if (question.exec() != QMessageBox::Yes)
+            return false;
+        if (const QString trouble = MakeDestination(check.path); !trouble.isEmpty()) {
+            log.WriteLog(QStringLiteral("Destination path: ") + trouble + QLatin1Char('.'), LogColor::Red,
+                         LogStyle::Bold);
+            return false;
+        }
+        log.WriteLog(QStringLiteral("Destination folder \"%1\" was made.").arg(check.path), LogColor::Black);
+    }
+    return true;
 }
 
 bool CopyPanel::StopCopying()
@@ -104,7 +143,7 @@ void CopyPanel::UpdateUI(int filesLocated)
         }
         return;
     }
-    ProgressBar1->setValue(filesLocated);
+    Q_UNUSED(filesLocated);
 }
 
 void CopyPanel::SetIdle(bool idle)

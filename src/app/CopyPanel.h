@@ -26,6 +26,8 @@ public:
     QPushButton *StopBitBtn;
     QProgressBar *ProgressBar1;
     RunMonitor *Monitor = nullptr;
+    // The bar's steps in a copy run: per mille of the bytes.
+    static constexpr int kBarSteps = 1000;
     // How often the progress was shown (tests count it).
     int UpdateUICount = 0;
 
@@ -38,6 +40,9 @@ public:
     void SetIdle(bool idle);
 
 private:
+    // The destination is fit for a run: refused with the reason in the log,
+    // or made when it is missing and the user agrees.
+    bool DestinationReady();
     void UpdateUI(int filesLocated);
     void ShowMessage(const QString &title, const QString &text, const QString &details);
 

@@ -10,6 +10,8 @@
 #include <QGridLayout>
 #include <QLabel>
 #include <QMessageBox>
+#include <QPainter>
+#include <QPixmap>
 #include <QScopeGuard>
 #include <QScreen>
 
@@ -88,8 +90,33 @@ void DeviceBar::ShowList()
         DeviceComboBox->clear();
         DeviceComboBox->addItems(entries);
     }
+    // Remembered devices that are not attached stay listed, marked: dimmed,
+    // with a sign and a tip that say so.
+    for (int i = 0; i < DeviceComboBox->count(); ++i) {
+        const bool attached = session_.EntryAttached(DeviceComboBox->itemText(i));
+        const QVariant mark = attached ? QVariant() : QVariant(QStringLiteral("Not connected"));
+        DeviceComboBox->setItemData(i, attached ? QVariant() : QVariant(NotConnectedIcon()), Qt::DecorationRole);
+        DeviceComboBox->setItemData(i, mark, Qt::ToolTipRole);
+        DeviceComboBox->setItemData(i, mark, Qt::AccessibleDescriptionRole);
+        DeviceComboBox->setItemData(
+            i, attached ? QVariant() : QVariant(DeviceComboBox->palette().brush(QPalette::Disabled, QPalette::Text)),
+            Qt::ForegroundRole);
+    }
     DeviceComboBox->setCurrentIndex(
         DeviceComboBox->findText(session_.ChosenEntry(), Qt::MatchExactly | Qt::MatchCaseSensitive));
+}
+
+QIcon DeviceBar::NotConnectedIcon() const
+{
+    // A ring struck through, in the list's dimmed text colour.
+    QPixmap pixmap(16, 16);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing, true);
+    painter.setPen(QPen(DeviceComboBox->palette().color(QPalette::Disabled, QPalette::Text), 1.6));
+    painter.drawEllipse(QRectF(2.5, 2.5, 11, 11));
+    painter.drawLine(QPointF(4.5, 11.5), QPointF(11.5, 4.5));
+    return QIcon(pixmap);
 }
 
 void DeviceBar::Choose()

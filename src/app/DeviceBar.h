@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QIcon>
 #include <QObject>
 
 class ImportSession;
@@ -38,6 +39,8 @@ public:
     void SetIdle(bool idle);
 
 private:
+    QIcon NotConnectedIcon() const;
+
     ImportSession &session_;
     QWidget *window_;
 };

@@ -7,8 +7,12 @@
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QKeyEvent>
+#include <QScreen>
+#include <QShortcut>
 #include <QStatusBar>
+#include <QTextBrowser>
 #include <QWidget>
 
 namespace {
@@ -52,7 +56,8 @@ QUrl HelpUrl(const QString &helpFile, int context)
 }
 
 HelpHandler::HelpHandler(LogSink &log, QStatusBar *statusBar, QObject *parent)
-    : QObject(parent), log_(log), statusBar_(statusBar)
+    : QObject(parent), log_(log), statusBar_(statusBar),
+      opener_([](const QUrl &url) { return QDesktopServices::openUrl(url); })
 {
     QCoreApplication::instance()->installEventFilter(this);
 }
@@ -82,14 +87,40 @@ void HelpHandler::Open(const QUrl &url, const QString &file)
     QString reason;
     if (!QFileInfo(file).isFile())
         reason = QStringLiteral("the help file is missing");
-    else if (!QDesktopServices::openUrl(url))
-        reason = QStringLiteral("no program to show it was found");
+    else if (!opener_(url)) {
+        // A desktop without a browser: the pages are simple enough for our own viewer.
+        ShowInViewer(url);
+        return;
+    }
     if (reason.isEmpty())
         return;
     const QString text = QStringLiteral("Unable to open help %1: %2.").arg(url.toString(), reason);
     log_.WriteLog(text, LogColor::Red);
     if (statusBar_)
         statusBar_->showMessage(text, kStatusMessageMs);
+}
+
+void HelpHandler::ShowInViewer(const QUrl &url)
+{
+    if (!viewer_) {
+        viewer_ = new QTextBrowser;
+        viewer_->setAttribute(Qt::WA_DeleteOnClose, false);
+        viewer_->setWindowTitle(QStringLiteral("Ferrovane Help"));
+        viewer_->setOpenExternalLinks(true);
+        viewer_->setAccessibleName(QStringLiteral("Help"));
+        viewer_->resize(QSize(640, 560).boundedTo(QGuiApplication::primaryScreen()
+                                                      ? QGuiApplication::primaryScreen()->availableSize() * 9 / 10
+                                                      : QSize(640, 560)));
+        auto *back = new QShortcut(QKeySequence::Back, viewer_);
+        connect(back, &QShortcut::activated, viewer_.data(), &QTextBrowser::backward);
+        auto *close = new QShortcut(QKeySequence(Qt::Key_Escape), viewer_);
+        connect(close, &QShortcut::activated, viewer_.data(), &QWidget::close);
+        connect(this, &QObject::destroyed, viewer_.data(), &QObject::deleteLater);
+    }
+    viewer_->setSource(url);
+    viewer_->show();
+    viewer_->raise();
+    viewer_->activateWindow();
 }
 
 bool HelpHandler::eventFilter(QObject *watched, QEvent *event)

@@ -1,15 +1,21 @@
 #pragma once
 
 #include <QObject>
+#include <QPointer>
 #include <QString>
+#include <QTextBrowser>
 #include <QUrl>
+
+#include <functional>
 
 class LogSink;
 class QStatusBar;
+
 class QWidget;
 
-// Help: HTML pages opened in the desktop's browser. A help context number N
-// is the anchor "ctxN" of the start page.
+// Help: HTML pages opened in the desktop's browser, or in a viewer of our
+// own where the desktop has none. A help context number N is the anchor
+// "ctxN" of the start page.
 
 inline constexpr char kHelpContextProperty[] = "HelpContext";
 
@@ -41,13 +47,20 @@ public:
     // A help request; command HELP_CONTEXT opens topic data. Other commands
     // do nothing. Never leaves help to the toolkit: the result is always false.
     bool HH(int command, int data);
+    // How pages go to the desktop (tests stand in for it); false when it cannot show them.
+    void SetOpener(std::function<bool(const QUrl &)> opener) { opener_ = std::move(opener); }
+    // Our own viewer, once it has been needed.
+    QTextBrowser *Viewer() const { return viewer_; }
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void Open(const QUrl &url, const QString &file);
+    void ShowInViewer(const QUrl &url);
 
     LogSink &log_;
     QStatusBar *statusBar_;
+    std::function<bool(const QUrl &)> opener_;
+    QPointer<QTextBrowser> viewer_;
 };

@@ -8,17 +8,20 @@
 #include <QStatusBar>
 
 RunMonitor::RunMonitor(const RunState &run, LogSink &log, QStatusBar *statusBar, QWidget *window)
-    : QObject(window), run_(run), label_(new QLabel(statusBar)), notifier_(new DesktopNotifier(log, this)),
-      windowActive_([window] { return window->isActiveWindow(); })
+    : QObject(window), run_(run), statusBar_(statusBar), label_(new QLabel(statusBar)),
+      notifier_(new DesktopNotifier(log, this)), windowActive_([window] { return window->isActiveWindow(); })
 {
     const QString hint = QStringLiteral("Files and bytes done of those listed, the speed and the time left.");
     label_->setToolTip(hint);
     label_->setAccessibleName(QStringLiteral("Copy run progress"));
     label_->setAccessibleDescription(hint);
     label_->setProperty(kHelpContextProperty, 160);
-    // Hints shown in the status bar cover it for as long as they are shown.
+    // One text at a time: a hint shown in the status bar hides the progress
+    // for as long as it is shown.
     statusBar->addWidget(label_, 1);
     label_->hide();
+    connect(statusBar, &QStatusBar::messageChanged, this,
+            [this](const QString &message) { label_->setVisible(ticks_.isActive() && message.isEmpty()); });
     ticks_.setInterval(kTickMs);
     connect(&ticks_, &QTimer::timeout, this, &RunMonitor::Tick);
 }
@@ -37,8 +40,8 @@ void RunMonitor::Started(const QString &deviceName)
     // Shown from the first tick: by then the worker has set the counters
     // back to zero, which it does just after announcing the start.
     label_->clear();
-    label_->show();
     ticks_.start();
+    label_->setVisible(statusBar_->currentMessage().isEmpty());
 }
 
 void RunMonitor::Tick()
@@ -53,6 +56,7 @@ void RunMonitor::Tick()
     figures.bytesTotal = bytesTotal_;
     figures.bytesPerSecond = rate_.BytesPerSecond();
     label_->setText(RunProgressText(figures));
+    emit progressed(bytes, bytesTotal_);
 }
 
 void RunMonitor::Ended()

@@ -43,10 +43,15 @@ public:
     static constexpr int kTickMs = 250;
     static constexpr qint64 kNotifyAfterMs = 10000;
 
+signals:
+    // Each tick of a run: the bytes done, and of how many listed.
+    void progressed(quint64 bytesDone, quint64 bytesTotal);
+
 private:
     void Tick();
 
     const RunState &run_;
+    QStatusBar *statusBar_;
     QLabel *label_;
     DesktopNotifier *notifier_;
     QTimer ticks_;

@@ -4,18 +4,21 @@
 #include "base/DateFormat.h"
 #include "catalogue/PathRules.h"
 #include "catalogue/Unit2.h"
+#include "session/Destination.h"
 #include "session/ImportSession.h"
 #include "settings/Controls.h"
 #include "settings/Style.h"
 #include "settings/Unit3.h"
 #include "settings/Unit4.h"
 
+#include <QCompleter>
 #include <QDateTime>
 #include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
+#include <QFileSystemModel>
 #include <QFrame>
 #include <QScopedValueRollback>
-#include <QStandardPaths>
 #include <QStatusBar>
 
 #include <utility>
@@ -49,17 +52,20 @@ SettingsPanel::SettingsPanel(ImportSession &session, QWidget *parent, QStatusBar
     SetHint(DeviceRootEdit,
             QStringLiteral("Enter full path without drive (eg. \\folderA\\folderB) Leave blank for device root."), 110);
     DeviceRootSpeedButton = IconButton(parent, QStyle::SP_DirIcon);
-    DeviceRootSpeedButton->setFocusPolicy(Qt::NoFocus);
     SetHint(DeviceRootSpeedButton, QStringLiteral("Select device root path."), 110);
     OptionsBitBtn = Button(Bevel1, QStringLiteral("Options"), 105);
     SetHint(OptionsBitBtn, QStringLiteral("Application options."), 120);
 
     DestLabeledEdit = new LabeledEdit(QStringLiteral("Destination Path:"), parent);
-    DestLabeledEdit->setReadOnly(true);
-    DestLabeledEdit->Edit->setFocusPolicy(Qt::ClickFocus);
     SetHint(DestLabeledEdit, QStringLiteral("Path where files will be copied to."), 110);
+    // Typed or chosen; the folders of the path typed so far are offered.
+    auto *folders = new QFileSystemModel(DestLabeledEdit);
+    folders->setFilter(QDir::AllDirs | QDir::NoDotAndDotDot | QDir::Drives);
+    folders->setRootPath(QString());
+    auto *completer = new QCompleter(folders, DestLabeledEdit);
+    completer->setCompletionMode(QCompleter::PopupCompletion);
+    DestLabeledEdit->Edit->setCompleter(completer);
     DestSpeedButton = IconButton(parent, QStyle::SP_DirOpenIcon);
-    DestSpeedButton->setFocusPolicy(Qt::NoFocus);
     SetHint(DestSpeedButton, QStringLiteral("Select a destination path."), 110);
     PostProcessingBitBtn = Button(Bevel1, QStringLiteral("Post Processing"), 105);
     SetHint(PostProcessingBitBtn, QStringLiteral("Post processing options for current device."), 130);
@@ -83,19 +89,23 @@ SettingsPanel::SettingsPanel(ImportSession &session, QWidget *parent, QStatusBar
         if (normal != current)
             DeviceRootEdit->setText(normal);
     });
-    connect(OptionsBitBtn, &QPushButton::clicked, this, [this] { form4_->exec(); });
+    // The dialogs save their own settings at OK: a failed save is said in the log.
+    connect(OptionsBitBtn, &QPushButton::clicked, this, [this] { session_.Saving([this] { form4_->exec(); }); });
     connect(PostProcessingBitBtn, &QPushButton::clicked, this, [this] {
         if (!RefuseWithoutDevice())
-            form3_->exec();
+            session_.Saving([this] { form3_->exec(); });
     });
-    connect(SaveSettingsBitBtn, &QPushButton::clicked, this, [this] {
-        // The filter list is shown as it is saved.
-        DeviceSettings sorted;
-        form4_->StoreDeviceSettings(sorted);
-        ControlChanged();
-        session_.SaveSettings(ChosenStyleName);
-    });
+    connect(SaveSettingsBitBtn, &QPushButton::clicked, this, &SettingsPanel::Save);
     connect(&session_, &ImportSession::currentChanged, this, &SettingsPanel::ShowSettings);
+}
+
+bool SettingsPanel::Save()
+{
+    // The filter list is shown as it is saved.
+    DeviceSettings sorted;
+    form4_->StoreDeviceSettings(sorted);
+    ControlChanged();
+    return session_.SaveSettings(ChosenStyleName);
 }
 
 void SettingsPanel::SetDialogs(TForm2 *rootPicker, TForm3 *postProcessing, TForm4 *options)
@@ -179,17 +189,27 @@ void SettingsPanel::SelectDestination()
 {
     if (RefuseWithoutDevice())
         return;
-    QString start = DestLabeledEdit->text();
-    if (start.isEmpty() || !QDir(start).exists())
-        start = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
-    if (!QDir(start).exists())
-        start = QDir::homePath();  // a desktop without a Desktop folder
+    // The folder typed, or the nearest one of it that exists.
+    QString start = DestLabeledEdit->text().trimmed();
+    if (start.isEmpty())
+        start = ImportSession::DefaultDestination();
+    while (!start.isEmpty() && !QFileInfo(start).isDir() && QDir::cleanPath(start) != QLatin1String("/"))
+        start = QFileInfo(QDir::cleanPath(start)).path();
+    if (!QFileInfo(start).isDir() || start == QLatin1String("/"))
+        start = QDir::homePath();
     QFileDialog dialog(window_, QStringLiteral("Select Destination Folder"), start);
     dialog.setFileMode(QFileDialog::Directory);
     dialog.setOption(QFileDialog::ShowDirsOnly, true);
     dialog.setOption(QFileDialog::DontUseNativeDialog, true);
-    if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty())
-        DestLabeledEdit->setText(dialog.selectedFiles().constFirst());
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return;
+    const QString chosen = dialog.selectedFiles().constFirst();
+    const DestinationCheck check = CheckDestination(chosen);
+    if (check.state == DestinationCheck::Refused) {
+        session_.Log().WriteLog(check.reason, LogColor::Red, LogStyle::Bold);
+        return;
+    }
+    DestLabeledEdit->setText(check.path);
 }
 
 void SettingsPanel::SelectDeviceRoot()

@@ -50,6 +50,8 @@ public:
     // The date fields belong to the dated-folder mode only.
     void ShowDateFields(bool visible);
 
+    // Save Settings; false when the settings file could not be written.
+    bool Save();
     void DateFormatEditChange();
     void SelectDestination();
     void SelectDeviceRoot();

@@ -31,6 +31,7 @@
 #include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QResizeEvent>
 #include <QStandardPaths>
 #include <QStatusBar>
 #include <QTimer>
@@ -40,6 +41,8 @@
 namespace {
 
 constexpr int kWindowHelpContext = 90;
+// The log's height at the design size.
+constexpr int kLogHeight = 228;
 
 // The program's folders are known before the settings file is read.
 std::unique_ptr<SettingsStore> OpenSettings()
@@ -65,6 +68,9 @@ TForm1::TForm1(DeviceService &deviceService, QWidget *parent)
     Log.AttachView(RichEdit1);
     // The design size, unless the desktop's font needs more room.
     const QSize least = minimumSizeHint().expandedTo(QSize(569, 798));
+    designHeight_ = least.height();
+    // Everything but the catalogue and the log, at its own size.
+    othersHeight_ = sizeHint().height() - kLogHeight - StringGrid1->sizeHint().height();
     setMinimumSize(least);
     resize(least);
     Application::SetExceptionHandler(
@@ -175,7 +181,7 @@ void TForm1::CreateControls()
     ProgressBar1 = CopyArea->ProgressBar1;
 
     RichEdit1 = new LogView(central);
-    RichEdit1->setFixedHeight(228);
+    RichEdit1->setFixedHeight(kLogHeight);
     SetHint(RichEdit1, QStringLiteral("Activity log."), 160);
     RichEdit1->setAccessibleName(RichEdit1->statusTip());
     CopyArea->FocusOnCopy = RichEdit1;
@@ -254,8 +260,16 @@ void TForm1::ArrangeControls()
     paths->setColumnMinimumWidth(2, 124);
     main->addLayout(paths);
 
-    // The catalogue takes every pixel the window grows by.
+    // The catalogue takes every pixel the window grows by; below the design
+    // height it and the log give up the height, and nothing else does.
     main->addWidget(StringGrid1, 1);
+    for (QWidget *keeps : {static_cast<QWidget *>(CopyModeRadioGroup), static_cast<QWidget *>(DeviceRootEdit),
+                           static_cast<QWidget *>(DestLabeledEdit), static_cast<QWidget *>(SearchLabeledEdit),
+                           static_cast<QWidget *>(Bevel1)}) {
+        QSizePolicy policy = keeps->sizePolicy();
+        policy.setVerticalPolicy(QSizePolicy::Fixed);
+        keeps->setSizePolicy(policy);
+    }
 
     auto *copyRow = new QHBoxLayout;
     copyRow->addWidget(CopyBitBtn);
@@ -278,29 +292,34 @@ void TForm1::ArrangeControls()
 
 void TForm1::SetTabOrder()
 {
-    tabs_.SetOrder({CopyBitBtn,
+    // Reading order: row by row, left to right, every control a stop.
+    tabs_.SetOrder({DeviceComboBox,
+                    DeviceConnectSpeedButton,
+                    AddFolderButton,
+                    ScanPortableDevicesButton,
+                    DeleteDeviceButton,
+                    CopyModeRadioGroup->Buttons[0],
+                    CopyModeRadioGroup->Buttons[1],
+                    DateFormatEdit->Edit,
+                    DateFormatExampleEdit->Edit,
+                    DeviceRootEdit->Edit,
+                    DeviceRootSpeedButton,
+                    OptionsBitBtn,
+                    DestLabeledEdit->Edit,
+                    DestSpeedButton,
+                    PostProcessingBitBtn,
+                    SearchLabeledEdit->Edit,
+                    SearchBitBtn,
                     SaveSettingsBitBtn,
+                    StringGrid1,
+                    CopyBitBtn,
+                    StopBitBtn,
                     RichEdit1,
                     ViewLogsBitBtn,
                     PreviewBitBtn,
-                    DeviceComboBox,
-                    StopBitBtn,
-                    DeviceRootEdit->Edit,
-                    StringGrid1,
-                    DateFormatEdit->Edit,
-                    ScanPortableDevicesButton,
-                    CopyModeRadioGroup->Buttons[0],
-                    CopyModeRadioGroup->Buttons[1],
-                    DateFormatExampleEdit->Edit,
-                    SearchBitBtn,
-                    OptionsBitBtn,
-                    PostProcessingBitBtn,
+                    HelpButton,
                     AboutButton,
-                    CloseButton,
-                    DeleteDeviceButton,
-                    DeviceConnectSpeedButton,
-                    AddFolderButton,
-                    HelpButton},
+                    CloseButton},
                    CopyModeRadioGroup);
 }
 
@@ -367,8 +386,38 @@ void TForm1::Init()
 void TForm1::closeEvent(QCloseEvent *event)
 {
     // The close box, the system menu and the Close button all end here.
+    if (!exiting_ && askOnClose_ && !SettingsMayClose()) {
+        event->ignore();
+        return;
+    }
     ExitProg();
     event->accept();
+}
+
+void TForm1::CloseWithoutQuestion()
+{
+    askOnClose_ = false;
+    close();
+}
+
+bool TForm1::SettingsMayClose()
+{
+    if (!initDone_ || !Session->SettingsChanged())
+        return true;
+    QMessageBox question(QMessageBox::Question, QStringLiteral("Ferrovane"),
+                         QStringLiteral("Save the changed settings?"),
+                         QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, this);
+    question.setInformativeText(QStringLiteral("The device \"%1\" and its settings as they are now were not saved. "
+                                               "Save them, so that the next start opens this device with them?")
+                                    .arg(Session->ChosenEntry()));
+    question.setDefaultButton(QMessageBox::Save);
+    switch (question.exec()) {
+    case QMessageBox::Save:
+        // A save that failed is said in the log, which stays open to read.
+        return SettingsArea->Save();
+    case QMessageBox::Discard: return true;
+    default: return false;
+    }
 }
 
 void TForm1::ExitProg()
@@ -410,6 +459,14 @@ void TForm1::WatchDevices()
 
 void TForm1::resizeEvent(QResizeEvent *event)
 {
+    // Below the design height (a small screen, a large scale) the log and
+    // the catalogue give up the height between them, down to a few lines
+    // each; everything else keeps its size.
+    const int shared = event->size().height() - othersHeight_;
+    const int missing = qMax(0, designHeight_ - event->size().height());
+    const int least = 3 * RichEdit1->fontMetrics().lineSpacing() + 2 * RichEdit1->frameWidth();
+    const int log = qMin(kLogHeight - missing / 2, shared - StringGrid1->minimumHeight());
+    RichEdit1->setFixedHeight(qBound(least, log, kLogHeight));
     QMainWindow::resizeEvent(event);
     CatalogueArea->AutoSizeGrid();
 }

@@ -44,6 +44,8 @@ public:
     void OpenLocation(const QString &location);
     // Notices USB devices and memory cards of this system as they come and go.
     void WatchDevices();
+    // Closes without asking whether changed settings are to be saved.
+    void CloseWithoutQuestion();
 
     // The help context of a control: its own, or the window's.
     static int HelpContextOf(const QWidget *control);
@@ -78,6 +80,9 @@ private:
     // Closing: the session ends (a run is stopped, the log saved) and the
     // window's place is kept.
     void ExitProg();
+    // Changed settings at Close: saved, discarded, or the close cancelled
+    // (false).
+    bool SettingsMayClose();
     // Reports an exception that no operation handled.
     void GeneralExceptionHandler(QObject *sender, const std::exception &e);
     // The system's beep; counted so that tests can hear it.
@@ -154,6 +159,9 @@ private:
     bool ExceptionOccurred = false;
     bool initDone_ = false;
     bool exiting_ = false;
+    bool askOnClose_ = true;
+    int designHeight_ = 0;
+    int othersHeight_ = 0;
     // The designed Tab order, the copy mode group as one stop.
     TabCycle tabs_;
     // Holds the connections that hand the controls' changes to the model; it

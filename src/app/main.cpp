@@ -34,12 +34,13 @@ int main(int argc, char *argv[])
         return 2;
     }
 
-    // Logout, shutdown and Ctrl+C close the window as the Close button does:
-    // a copy run is stopped, the log and the window's place are saved.
+    // Logout, shutdown and Ctrl+C close the window as the Close button does
+    // (a copy run is stopped, the log and the window's place are saved), but
+    // ask nothing: nobody may be there to answer.
     TForm1 *window = nullptr;
     app.CatchExitSignals([&window] {
         if (window)
-            window->close();
+            window->CloseWithoutQuestion();
         // A dialog may still be open; every event loop ends here.
         QCoreApplication::quit();
     });

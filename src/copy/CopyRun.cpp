@@ -2,6 +2,7 @@
 
 #include "base/NumberFormat.h"
 #include "copy/DeviceLock.h"
+#include "copy/MediaDate.h"
 #include "device/DeviceConnection.h"
 #include "log/LogSink.h"
 #include "settings/DeviceSettings.h"
@@ -515,6 +516,10 @@ void CopyRun::OpenCatalogueFile(const GridRow &current, int selectedCount, const
     if (active_)
         return;
     grid_.OpenFile(current, selectedCount, folder, [this](const QString &id, const QString &fileName, qint64 size) {
+        // The opened file carries its own date from the device, never the
+        // one the last copy left behind.
+        QDateTime date;
+        decision_.Streams().SetModificationTime(ReadObjectDate(id, date) ? InstantOf(date) : QDateTime());
         return decision_.Streams().CopyFileFromDevice(id, fileName, size, true) == StreamTransfer::CopyResult::Copied;
     });
 }

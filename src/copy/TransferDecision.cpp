@@ -11,6 +11,7 @@
 #include "log/LogSink.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QScopeGuard>
 #include <QStringList>
 
@@ -702,6 +703,13 @@ TransferDecision::Placement TransferDecision::PlaceOn(Destination &to, const Fil
     {
     };
     QString announced = FileName;
+    bool sizeDiffers = false, mismatchSaid = false;
+    const auto sayMismatch = [&] {
+        log_.WriteLog(QStringLiteral("Destination file ") + Dest +
+                          QStringLiteral(" has SIZE mismatch with Source file."),
+                      LogColor::Red);
+        mismatchSaid = true;
+    };
     const int seen = LookAt(Dest, info);
     if (seen < 0) {
         const int error = errno;
@@ -714,10 +722,12 @@ TransferDecision::Placement TransferDecision::PlaceOn(Destination &to, const Fil
         log_.WriteLog(QStringLiteral("Destination file found ") + Dest, LogColor::Black);
         log_.WriteLog(QStringLiteral("Size: ") + FormatKiB(qint64(info.st_size)) + QStringLiteral(" KiB"),
                       LogColor::Black);
-        if (qint64(info.st_size) != Size)
-            log_.WriteLog(QStringLiteral("Destination file ") + Dest +
-                              QStringLiteral(" has SIZE mismatch with Source file."),
-                          LogColor::Red);
+        sizeDiffers = qint64(info.st_size) != Size;
+        // A numbered copy of the file's size beside it may be its copy from
+        // an earlier run: then nothing is wrong, and the mismatch is said
+        // only if that copy turns out not to match.
+        if (sizeDiffers && !SameSizeBeside(Dest, Size))
+            sayMismatch();
     } else if (seen == 0) {
         info = {};  // nothing there, which the placement need not look at again
         // A new file: said before its folder is made, as it goes there.
@@ -760,6 +770,8 @@ TransferDecision::Placement TransferDecision::PlaceOn(Destination &to, const Fil
         proof.kind != CopyProof::Kind::Record && proof.stamp)
         record->Add(ImportEntry{file.object, proof.hash, at, *proof.stamp, QDateTime::currentMSecsSinceEpoch()});
     SayRecordTrouble();
+    if (sizeDiffers && !mismatchSaid && !(result == ByteLevelResult::Same && at != Dest))
+        sayMismatch();
     switch (result) {
     case ByteLevelResult::TransferFailed:
         placement.at = at;
@@ -885,6 +897,18 @@ void TransferDecision::ListInManifest(Destination &to, const QString &at, const 
         log_.WriteLog(QStringLiteral("The hash list at ") + to.root + QStringLiteral(" lists ") + at +
                           QStringLiteral(" as failed: ") + added.note + QLatin1Char('.'),
                       LogColor::Red);
+}
+
+bool TransferDecision::SameSizeBeside(const QString &dest, qint64 size)
+{
+    for (int n = 2; n <= 10; ++n) {
+        const QFileInfo numbered(StreamTransfer::NumberedName(dest, n));
+        if (!numbered.exists())
+            return false;
+        if (numbered.isFile() && numbered.size() == size)
+            return true;
+    }
+    return false;
 }
 
 bool TransferDecision::DestinationApart(const QString &destination)

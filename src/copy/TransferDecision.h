@@ -205,6 +205,8 @@ private:
     Destination *AddDestination(const QString &label, const QString &root);
     void SetUpDestinations();
 
+    // A numbered name beside DEST ("name (2).ext", ...) holds a file of SIZE bytes.
+    static bool SameSizeBeside(const QString &dest, qint64 size);
     // A side file's main file: its name, and the date its date folder went by.
     struct MainFile
     {

@@ -58,6 +58,9 @@ ImportSession::ImportSession(DeviceService &service, SettingsStore &settings, Se
     shown_.Clear();
     engine_.SetImportRecordPath(ImportRecord::PathIn(places_.userDataFolder));
     ConnectEngine();
+    // A settings file that cannot be written is said at the start and at
+    // each save; every other write that fails is let go.
+    store_.OnWriteFailure([](const QString &) {});
     watcher_.SetBusyCheck([this] { return RefreshMustWait(); });
     connect(&watcher_, &DeviceWatcher::RefreshDue, this, &ImportSession::DevicesChanged);
 }
@@ -128,8 +131,10 @@ ProgramSettings ImportSession::LoadSettings()
             break;
         }
     }
-    current_ = store_.ReadDevice(program.LastDevice);
+    current_ = WithDefaults(store_.ReadDevice(program.LastDevice));
     connection_.CurrentDeviceSerialNo = current_.DeviceSerialNo;
+    saved_ = current_;
+    savedEntry_ = chosenEntry_;
     emit deviceListChanged();
     emit currentChanged();
     log_.WriteLog(QStringLiteral("Settings Loaded."), LogColor::Black);
@@ -173,6 +178,11 @@ void ImportSession::WriteStartLines()
     if (const QString trouble = LogFolderTrouble(places_.userDataFolder); !trouble.isEmpty())
         log_.WriteLog(QStringLiteral("This run's log cannot be saved in ") + places_.userDataFolder +
                           QStringLiteral(": ") + trouble,
+                      LogColor::Red, LogStyle::Bold);
+    if (const QString trouble = store_.WriteTrouble(); !trouble.isEmpty())
+        log_.WriteLog(QStringLiteral("The settings file %1 cannot be written (%2): settings changed now are kept only "
+                                     "until the program ends.")
+                          .arg(store_.FileName(), trouble),
                       LogColor::Red, LogStyle::Bold);
     for (const QString &line : FolderDeviceTrouble(qEnvironmentVariable("FERROVANE_FOLDER_DEVICES")) +
                                    FolderDeviceTrouble(FolderBackend::AddedFolders()))
@@ -242,22 +252,65 @@ RunSettings ImportSession::CurrentRunSettings() const
     return RunSettingsOf(current_);
 }
 
-void ImportSession::SaveSettings(const QString &styleName)
+bool ImportSession::SaveSettings(const QString &styleName)
 {
-    store_.WriteDeviceList(devices_, chosenEntry_, log_);
-    ProgramSettings style;
-    style.StyleName = styleName;
-    store_.WriteProgram(style, ProgramKeys::Style);
-    if (!chosenEntry_.trimmed().isEmpty()) {
-        current_.DeviceRoot = CleanDeviceRoot(current_.DeviceRoot);
-        DeviceSettings values = current_;
-        values.DeviceName = chosenEntry_;
-        values.DeviceSerialNo = connection_.CurrentDeviceSerialNo.trimmed();
-        values.CopyMode = qMax(0, values.CopyMode);
-        store_.WriteDevice(chosenEntry_, values, DeviceKeys::All);
-        emit currentChanged();
-    }
+    const bool saved = Saving([&] {
+        store_.WriteDeviceList(devices_, chosenEntry_, log_);
+        ProgramSettings style;
+        style.StyleName = styleName;
+        store_.WriteProgram(style, ProgramKeys::Style);
+        if (!chosenEntry_.trimmed().isEmpty()) {
+            current_.DeviceRoot = CleanDeviceRoot(current_.DeviceRoot);
+            DeviceSettings values = current_;
+            values.DeviceName = chosenEntry_;
+            values.DeviceSerialNo = connection_.CurrentDeviceSerialNo.trimmed();
+            values.CopyMode = qMax(0, values.CopyMode);
+            store_.WriteDevice(chosenEntry_, values, DeviceKeys::All);
+            emit currentChanged();
+        }
+    });
+    if (!saved)
+        return false;
+    saved_ = current_;
+    savedEntry_ = chosenEntry_;
     log_.WriteLog(QStringLiteral("Settings Saved."), LogColor::Black);
+    return true;
+}
+
+bool ImportSession::Saving(const std::function<void()> &writes)
+{
+    const int failedBefore = store_.FailedWrites();
+    writes();
+    if (store_.FailedWrites() == failedBefore)
+        return true;
+    log_.WriteLog(QStringLiteral("The settings were not saved: ") + store_.LastWriteError(), LogColor::Red,
+                  LogStyle::Bold);
+    return false;
+}
+
+bool ImportSession::SettingsChanged() const
+{
+    if (chosenEntry_.trimmed().isEmpty())
+        return false;
+    if (chosenEntry_ != savedEntry_)
+        return true;
+    DeviceSettings now = current_, then = saved_;
+    now.DeviceRoot = CleanDeviceRoot(now.DeviceRoot);
+    then.DeviceRoot = CleanDeviceRoot(then.DeviceRoot);
+    return !(now == then);
+}
+
+QString ImportSession::DefaultDestination()
+{
+    // The desktop's own Pictures folder (xdg-user-dirs), made at the first Copy.
+    return QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
+}
+
+DeviceSettings ImportSession::WithDefaults(DeviceSettings values)
+{
+    if (values.DestPath.trimmed().isEmpty() && !values.DeviceName.trimmed().isEmpty())
+        values.DestPath = DefaultDestination();
+    return values;
 }
 
 // --- the devices ----------------------------------------------------------------------------
@@ -293,7 +346,12 @@ void ImportSession::ChooseDevice(const QString &name)
 {
     connection_.CurrentDeviceName = name;
     chosenEntry_ = devices_.contains(name) ? name : QString();
-    current_ = store_.ReadDevice(name);
+    DeviceSettings stored = store_.ReadDevice(name);
+    if (stored.DeviceName.isEmpty())
+        stored.DeviceName = name;
+    current_ = WithDefaults(stored);
+    // The stored settings as the model shows them: what a change is measured against.
+    saved_ = current_;
     connection_.CurrentDeviceSerialNo = current_.DeviceSerialNo;
     emit currentChanged();
 }
@@ -304,9 +362,24 @@ void ImportSession::FindCurrentDeviceID()
         discovery_.FindDeviceID(connection_.CurrentDeviceName, connection_.CurrentDeviceSerialNo);
 }
 
+bool ImportSession::EntryAttached(const QString &name) const
+{
+    return !discovery_.FindDeviceID(name, store_.ReadDevice(name).DeviceSerialNo.trimmed()).isEmpty();
+}
+
+bool ImportSession::NameAttached(const QString &name) const
+{
+    for (int i = 0; i < discovery_.ConnectedDeviceCount(); ++i)
+        if (discovery_.ConnectedDevice(i).DeviceName == name)
+            return true;
+    return false;
+}
+
 int ImportSession::ScanDevices()
 {
     const int found = discovery_.ScanPortableDevices(*this);
+    // The list marks the devices that are attached now.
+    emit deviceListChanged();
     if (found == 0)
         log_.WriteLog(
             QStringLiteral("To copy from a device, plug in and unlock a camera or phone, insert a memory card, "
@@ -326,6 +399,15 @@ void ImportSession::ConnectDevice()
 
 bool ImportSession::OpenAndListCurrentDevice()
 {
+    if (connection_.CurrentDeviceID.trimmed().isEmpty() && !NameAttached(connection_.CurrentDeviceName)) {
+        log_.WriteLog(QStringLiteral("Device \"%1\" is not connected.").arg(connection_.CurrentDeviceName),
+                      LogColor::Red, LogStyle::Bold);
+        log_.WriteLog(QStringLiteral("Connect it (a camera or phone switched on and unlocked, a card inserted), then "
+                                     "press Connect."),
+                      LogColor::Red, LogStyle::Bold);
+        SetBusy(false);
+        return false;
+    }
     if (connection_.CurrentDeviceID.trimmed().isEmpty()) {
         log_.WriteLog(QStringLiteral("Device \"%1\" was not found!").arg(connection_.CurrentDeviceName), LogColor::Red,
                       LogStyle::Bold);
@@ -347,14 +429,16 @@ void ImportSession::ForgetDevice(const QString &name)
     // removed one: a later save writes no section for it.
     chosenEntry_.clear();
     emit deviceListChanged();
-    store_.WriteDeviceList(devices_, chosenEntry_, log_);
     // A folder added as this device is offered no longer.
     if (const QString folder = store_.ReadDevice(name).FolderPath; !folder.isEmpty()) {
         QStringList folders = FolderBackend::AddedFolders();
         folders.removeAll(folder);
         FolderBackend::SetAddedFolders(folders);
     }
-    store_.EraseSection(name);
+    Saving([&] {
+        store_.WriteDeviceList(devices_, chosenEntry_, log_);
+        store_.EraseSection(name);
+    });
     log_.WriteLog(QStringLiteral("Device \"%1\" was removed from the list.").arg(name), LogColor::Black);
 }
 
@@ -479,6 +563,7 @@ bool ImportSession::RefreshMustWait() const
 void ImportSession::DevicesChanged()
 {
     const DeviceChanges changes = discovery_.RescanForChanges(*this);
+    emit deviceListChanged();
     FindCurrentDeviceID();
     if (CopyWhenConnected(changes.came))
         return;

@@ -86,8 +86,17 @@ public:
     void SetCurrent(const DeviceSettings &values);
     RunSettings CurrentRunSettings() const;
     // Writes the device list (the chosen entry becomes the one opened at the
-    // next start) and every setting of the chosen device.
-    void SaveSettings(const QString &styleName);
+    // next start) and every setting of the chosen device. False, said in red,
+    // when the settings file could not be written.
+    bool SaveSettings(const QString &styleName);
+    // A save of the user's (a dialog's OK): false, said once in red, when a
+    // write of it failed.
+    bool Saving(const std::function<void()> &writes);
+    // The chosen device, or its settings, differ from what the settings file holds.
+    bool SettingsChanged() const;
+    // Where a device without a destination of its own copies to: the user's
+    // Pictures folder.
+    static QString DefaultDestination();
 
     // --- the devices ---------------------------------------------------------------------
     // The remembered devices, in their order.
@@ -97,6 +106,9 @@ public:
     // The device runs go to: its name, serial number and identifier.
     const QString &CurrentDeviceName() const { return connection_.CurrentDeviceName; }
     const QString &CurrentDeviceID() const { return connection_.CurrentDeviceID; }
+    // The entry's device (by its name and saved serial number) was attached
+    // at the last scan.
+    bool EntryAttached(const QString &name) const;
     // Chooses an entry of the list: its saved settings become the model's.
     void ChooseDevice(const QString &name);
     // Scans the attached devices (the catalogue is emptied); says what to do
@@ -176,6 +188,8 @@ private:
 
     void SetBusy(bool busy);
     void FindCurrentDeviceID();
+    // Some attached device carries the name.
+    bool NameAttached(const QString &name) const;
     QString OfferFolder(const QString &folder, bool &newlyOffered);
     QString LocalFolderOf(const QString &location);
     void SelectFolderDevice(const QString &path, bool newlyOffered);
@@ -186,6 +200,7 @@ private:
     void WorkerEnded();
     void ConnectEngine();
     void ShowChosen(const QString &name);
+    static DeviceSettings WithDefaults(DeviceSettings values);
 
     SettingsStore &store_;
     SessionPlaces places_;
@@ -198,6 +213,10 @@ private:
     CatalogueGrid shown_;
 
     DeviceSettings current_;
+    // What the settings file holds for the chosen entry, and which entry it
+    // opens at start.
+    DeviceSettings saved_;
+    QString savedEntry_;
     QStringList devices_;
     QString chosenEntry_;
     bool changeDuringRunSaid_ = false;

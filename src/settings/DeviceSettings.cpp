@@ -133,18 +133,25 @@ void WriteDeviceList(IniFile &ini, const QStringList &entries, const QString &la
     list.DeviceCount = int(entries.size());
     list.LastDevice = lastDevice;
     WriteProgramSection(ini, list, ProgramKeys::DeviceList);
-    ini.EraseSection(devices);
+    // In one go: the list's lines that are not entries stay as they are.
+    QList<std::pair<QString, QString>> items;
+    items.reserve(entries.size());
     for (int i = 0; i < entries.size(); ++i) {
-        ini.WriteString(devices, ItemKey(i), entries.at(i));
+        items.append({ItemKey(i), entries.at(i)});
         log.WriteDebug(QStringLiteral("Saved %1 %2").arg(i).arg(entries.at(i)));
     }
+    ini.WriteSection(devices, items);
 }
 
 QStringList ReadDeviceList(const IniFile &ini)
 {
     const int count = ReadProgramSection(ini).DeviceCount;
     QStringList entries;
-    for (int i = 0; i < count; ++i)
-        entries << ini.ReadString(DevicesSection(), ItemKey(i), QString());
+    for (int i = 0; i < count; ++i) {
+        // A blank entry (a count larger than the list, a hand edit) is no device.
+        const QString entry = ini.ReadString(DevicesSection(), ItemKey(i), QString());
+        if (!entry.trimmed().isEmpty())
+            entries << entry;
+    }
     return entries;
 }

@@ -45,6 +45,7 @@ struct DeviceSettings
     QString BackupPath2;
 
     DeviceSettings();
+    bool operator==(const DeviceSettings &) const = default;
 };
 
 // The keys in groups, as their writers own them: the main window saves them
@@ -79,5 +80,5 @@ QString DevicesSection();
 // section, the entries as Item0, Item1, ... in section Devices (rewritten
 // whole). In debug mode each entry is logged as it is saved.
 void WriteDeviceList(IniFile &ini, const QStringList &entries, const QString &lastDevice, LogSink &log);
-// The entries as saved, at most ProgramSettings::kMaxDevices.
+// The entries as saved, at most ProgramSettings::kMaxDevices; blank ones are passed over.
 QStringList ReadDeviceList(const IniFile &ini);

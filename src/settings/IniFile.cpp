@@ -3,10 +3,13 @@
 #include "log/Exception.h"
 
 #include <QFile>
+#include <QFileInfo>
+#include <QHash>
 #include <QSaveFile>
 
 #include <limits>
 #include <optional>
+#include <sys/stat.h>
 #include <vector>
 
 namespace {
@@ -15,8 +18,12 @@ namespace {
 // the program does not change are written back byte for byte.
 struct Line
 {
+    enum Kind : unsigned char { Other, Header, Key };
     QByteArray raw;  // with its terminator
     QString text;    // decoded, without terminator; empty for an ignored line
+    Kind kind = Other;
+    bool junk = false;  // cannot be a setting: kept, never read
+    QString name;       // the section's or the key's name, trimmed
 };
 
 // Longer than any key with the longest value it can give, in any encoding.
@@ -34,20 +41,6 @@ bool IsJunk(const QByteArray &body)
     return !QByteArrayView(body).isValidUtf8();
 }
 
-}  // namespace
-
-struct IniContent
-{
-    std::vector<Line> lines;
-    QByteArray eol = "\n";
-    bool exists = false;
-    QList<int> ignored;  // line numbers from 1
-};
-
-namespace {
-
-using Parsed = IniContent;
-
 bool IsBlank(QChar c)
 {
     return c == QLatin1Char(' ') || c == QLatin1Char('\t');
@@ -61,43 +54,6 @@ QString TrimBlanks(const QString &s)
     while (e > b && IsBlank(s.at(e - 1)))
         --e;
     return s.mid(b, e - b);
-}
-
-Parsed Load(const QString &path)
-{
-    Parsed parsed;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return parsed;
-    parsed.exists = true;
-    QByteArray data = file.readAll();
-    qsizetype pos = 0;
-    bool first = true;
-    while (pos < data.size()) {
-        qsizetype nl = data.indexOf('\n', pos);
-        const qsizetype end = nl < 0 ? data.size() : nl + 1;
-        Line line;
-        line.raw = data.mid(pos, end - pos);
-        QByteArray body = line.raw;
-        if (body.endsWith('\n'))
-            body.chop(1);
-        if (body.endsWith('\r'))
-            body.chop(1);
-        if (first) {
-            if (line.raw.endsWith("\r\n"))
-                parsed.eol = "\r\n";
-            if (body.startsWith("\xEF\xBB\xBF"))
-                body.remove(0, 3);
-            first = false;
-        }
-        if (IsJunk(body))
-            parsed.ignored << int(parsed.lines.size()) + 1;
-        else
-            line.text = QString::fromUtf8(body);
-        parsed.lines.push_back(std::move(line));
-        pos = end;
-    }
-    return parsed;
 }
 
 // The section name of a header line, or nothing.
@@ -123,9 +79,112 @@ std::optional<QString> KeyOf(const QString &text)
     return TrimBlanks(text.left(eq));
 }
 
-bool SameName(const QString &a, const QString &b)
+void Classify(Line &line)
 {
-    return a.compare(b, Qt::CaseInsensitive) == 0;
+    if (auto section = SectionOf(line.text)) {
+        line.kind = Line::Header;
+        line.name = std::move(*section);
+    } else if (auto key = KeyOf(line.text)) {
+        line.kind = Line::Key;
+        line.name = std::move(*key);
+    } else {
+        line.kind = Line::Other;
+        line.name.clear();
+    }
+}
+
+// Names compare without regard to case: this is the form they are looked up by.
+QString LookupName(const QString &name)
+{
+    return TrimBlanks(name).toCaseFolded();
+}
+
+}  // namespace
+
+struct IniContent
+{
+    std::vector<Line> lines;
+    QByteArray eol = "\n";
+    bool exists = false;
+    QList<int> ignored;  // line numbers from 1
+
+    // The first section of each name: its lines [begin, end), begin being
+    // the header. Valid while `indexed`; an edit of the lines clears it.
+    struct Section
+    {
+        qsizetype begin = -1;
+        qsizetype end = -1;
+    };
+    QHash<QString, Section> sections;
+    bool indexed = false;
+
+    void Index()
+    {
+        sections.clear();
+        ignored.clear();
+        Section *current = nullptr;
+        for (qsizetype i = 0; i < qsizetype(lines.size()); ++i) {
+            const Line &line = lines[size_t(i)];
+            if (line.junk)
+                ignored << int(i) + 1;
+            if (line.kind == Line::Header) {
+                if (current)
+                    current->end = i;
+                const QString name = LookupName(line.name);
+                current = sections.contains(name) ? nullptr : &sections[name];
+                if (current)
+                    current->begin = i;
+            }
+        }
+        if (current)
+            current->end = qsizetype(lines.size());
+        indexed = true;
+    }
+};
+
+namespace {
+
+using Parsed = IniContent;
+
+Parsed Load(const QString &path)
+{
+    Parsed parsed;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        parsed.Index();
+        return parsed;
+    }
+    parsed.exists = true;
+    QByteArray data = file.readAll();
+    qsizetype pos = 0;
+    bool first = true;
+    while (pos < data.size()) {
+        qsizetype nl = data.indexOf('\n', pos);
+        const qsizetype end = nl < 0 ? data.size() : nl + 1;
+        Line line;
+        line.raw = data.mid(pos, end - pos);
+        QByteArray body = line.raw;
+        if (body.endsWith('\n'))
+            body.chop(1);
+        if (body.endsWith('\r'))
+            body.chop(1);
+        if (first) {
+            if (line.raw.endsWith("\r\n"))
+                parsed.eol = "\r\n";
+            if (body.startsWith("\xEF\xBB\xBF"))
+                body.remove(0, 3);
+            first = false;
+        }
+        if (IsJunk(body))
+            line.junk = true;
+        else
+            line.text = QString::fromUtf8(body);
+        Classify(line);
+        parsed.lines.push_back(std::move(line));
+        pos = end;
+    }
+    parsed.Index();
+    return parsed;
 }
 
 // Lines [begin, end) of the first section of that name; begin is the header.
@@ -137,16 +196,21 @@ struct Range
 
 Range FindSection(const Parsed &p, const QString &section)
 {
+    const QString wanted = LookupName(section);
+    if (p.indexed) {
+        const auto found = p.sections.constFind(wanted);
+        return found == p.sections.cend() ? Range{} : Range{found->begin, found->end};
+    }
     Range r;
     for (qsizetype i = 0; i < qsizetype(p.lines.size()); ++i) {
-        const auto name = SectionOf(p.lines[size_t(i)].text);
-        if (!name)
+        const Line &line = p.lines[size_t(i)];
+        if (line.kind != Line::Header)
             continue;
         if (r.begin >= 0) {
             r.end = i;
             return r;
         }
-        if (SameName(*name, TrimBlanks(section)))
+        if (line.name.compare(wanted, Qt::CaseInsensitive) == 0)
             r.begin = i;
     }
     if (r.begin >= 0)
@@ -156,9 +220,10 @@ Range FindSection(const Parsed &p, const QString &section)
 
 qsizetype FindKey(const Parsed &p, const Range &r, const QString &key)
 {
+    const QString wanted = TrimBlanks(key);
     for (qsizetype i = r.begin + 1; i < r.end; ++i) {
-        const auto k = KeyOf(p.lines[size_t(i)].text);
-        if (k && SameName(*k, TrimBlanks(key)))
+        const Line &line = p.lines[size_t(i)];
+        if (line.kind == Line::Key && line.name.compare(wanted, Qt::CaseInsensitive) == 0)
             return i;
     }
     return -1;
@@ -203,17 +268,38 @@ QString Protected(const QString &value)
 
 Line MakeLine(const QString &text, const QByteArray &eol)
 {
-    return Line{text.toUtf8() + eol, text};
+    Line line;
+    line.raw = text.toUtf8() + eol;
+    line.text = text;
+    Classify(line);
+    return line;
 }
 
-void Save(const QString &path, Parsed &p)
+void Save(const QString &path, const Parsed &p)
 {
     QSaveFile file(path);
     QByteArray data;
+    qsizetype size = 0;
+    for (const Line &line : p.lines)
+        size += line.raw.size();
+    data.reserve(size);
     for (const Line &line : p.lines)
         data += line.raw;
     if (!file.open(QIODevice::WriteOnly) || file.write(data) != data.size() || !file.commit())
         throw Exception(QStringLiteral("Unable to write to %1").arg(path));
+}
+
+// What tells whether the file changed since it was read or written last.
+IniFileStamp StampOf(const QString &path)
+{
+    struct stat info
+    {
+    };
+    if (::stat(QFile::encodeName(path).constData(), &info) != 0)
+        return {};
+    return {true, qint64(info.st_ino), qint64(info.st_size),
+            qint64(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec,
+            qint64(info.st_ctim.tv_sec) * 1000000000 + info.st_ctim.tv_nsec};
 }
 
 }  // namespace
@@ -222,7 +308,11 @@ IniFile::~IniFile() = default;
 
 void IniFile::Preload()
 {
+    stamp_ = StampOf(path_);
     preloaded_ = std::make_shared<IniContent>(Load(path_));
+    // Changed while it was read: the next write reads it again.
+    if (!(stamp_ == StampOf(path_)))
+        stamp_ = {};
 }
 
 const IniContent &IniFile::Content() const
@@ -342,9 +432,66 @@ void IniFile::WriteString(const QString &section, const QString &key, const QStr
     WriteRaw(section, key, Protected(OneLine(value)));
 }
 
+
+std::shared_ptr<IniContent> IniFile::ReadForEditing()
+{
+    // The reading kept is the file as it stands unless someone else wrote
+    // it since: then the file is read again.
+    if (preloaded_ && stamp_.valid && stamp_ == StampOf(path_))
+        return std::make_shared<IniContent>(*preloaded_);
+    return std::make_shared<IniContent>(Load(path_));
+}
+
+IniContent &IniFile::Editing()
+{
+    if (batch_)
+        return *batch_;
+    editing_ = ReadForEditing();
+    return *editing_;
+}
+
+void IniFile::Edited()
+{
+    if (batch_)
+        return;
+    std::shared_ptr<IniContent> p = std::move(editing_);
+    Store(*p);
+}
+
+void IniFile::Store(IniContent &p)
+{
+    stamp_ = {};
+    Save(path_, p);
+    if (preloaded_) {
+        p.Index();
+        *preloaded_ = std::move(p);
+        stamp_ = StampOf(path_);
+    }
+}
+
+void IniFile::BeginBatch()
+{
+    if (batchDepth_++ == 0)
+        batch_ = ReadForEditing();
+}
+
+void IniFile::CommitBatch()
+{
+    if (batchDepth_ == 0 || --batchDepth_ > 0)
+        return;
+    std::shared_ptr<IniContent> p = std::move(batch_);
+    Store(*p);
+}
+
+void IniFile::DropBatch()
+{
+    batchDepth_ = 0;
+    batch_.reset();
+}
+
 void IniFile::WriteRaw(const QString &section, const QString &key, const QString &raw)
 {
-    Parsed p = Load(path_);
+    Parsed &p = Editing();
     const QString keyName = OneLine(TrimBlanks(key));
     const QString keyLine = keyName + QLatin1Char('=') + raw;
     const Range r = FindSection(p, section);
@@ -355,6 +502,7 @@ void IniFile::WriteRaw(const QString &section, const QString &key, const QString
             p.lines.back().raw += p.eol;
         p.lines.push_back(MakeLine(QLatin1Char('[') + OneLine(TrimBlanks(section)) + QLatin1Char(']'), p.eol));
         p.lines.push_back(MakeLine(keyLine, p.eol));
+        p.indexed = false;
     } else if (const qsizetype i = FindKey(p, r, key); i >= 0) {
         // Keep the key's own spelling and the line's own terminator.
         Line &line = p.lines[size_t(i)];
@@ -373,10 +521,70 @@ void IniFile::WriteRaw(const QString &section, const QString &key, const QString
         if (!p.lines[size_t(at - 1)].raw.endsWith('\n'))
             p.lines[size_t(at - 1)].raw += p.eol;
         p.lines.insert(p.lines.begin() + at, MakeLine(keyLine, p.eol));
+        p.indexed = false;
     }
-    Save(path_, p);
-    if (preloaded_)
-        *preloaded_ = std::move(p);
+    Edited();
+}
+
+void IniFile::WriteSection(const QString &section, const QList<std::pair<QString, QString>> &values)
+{
+    Parsed &p = Editing();
+    const Range r = FindSection(p, section);
+    std::vector<Line> lines;
+    lines.reserve(size_t(values.size()) + 2);
+    if (r.begin >= 0)
+        lines.push_back(p.lines[size_t(r.begin)]);
+    else
+        lines.push_back(MakeLine(QLatin1Char('[') + OneLine(TrimBlanks(section)) + QLatin1Char(']'), p.eol));
+    for (const auto &[key, value] : values)
+        lines.push_back(MakeLine(OneLine(TrimBlanks(key)) + QLatin1Char('=') + Protected(OneLine(value)), p.eol));
+    // The lines that are not settings stay, in their order; the blank lines
+    // that end the section stay at its end.
+    qsizetype blankFrom = r.end;
+    while (r.begin >= 0 && blankFrom - 1 > r.begin && TrimBlanks(p.lines[size_t(blankFrom - 1)].text).isEmpty() &&
+           !p.lines[size_t(blankFrom - 1)].junk)
+        --blankFrom;
+    for (qsizetype i = r.begin + 1; r.begin >= 0 && i < r.end; ++i) {
+        const Line &line = p.lines[size_t(i)];
+        if (line.junk || (line.kind == Line::Other && (i >= blankFrom || !TrimBlanks(line.text).isEmpty())))
+            lines.push_back(line);
+    }
+    if (values.isEmpty() && lines.size() == 1) {
+        // Nothing left to stand in the section: it goes.
+        if (r.begin >= 0) {
+            p.lines.erase(p.lines.begin() + r.begin, p.lines.begin() + r.end);
+            p.indexed = false;
+        }
+        Edited();
+        return;
+    }
+    for (Line &line : lines)
+        if (!line.raw.endsWith('\n'))
+            line.raw += p.eol;
+    if (r.begin >= 0) {
+        p.lines.erase(p.lines.begin() + r.begin, p.lines.begin() + r.end);
+        p.lines.insert(p.lines.begin() + r.begin, std::make_move_iterator(lines.begin()),
+                       std::make_move_iterator(lines.end()));
+    } else {
+        if (!p.lines.empty() && !p.lines.back().raw.endsWith('\n'))
+            p.lines.back().raw += p.eol;
+        p.lines.insert(p.lines.end(), std::make_move_iterator(lines.begin()), std::make_move_iterator(lines.end()));
+    }
+    p.indexed = false;
+    Edited();
+}
+
+QString IniFile::WriteTrouble() const
+{
+    if (QFileInfo(path_).isDir())
+        return QStringLiteral("it is a folder");
+    // What a write does, up to the point where it would replace the file.
+    QSaveFile probe(path_);
+    if (!probe.open(QIODevice::WriteOnly))
+        return probe.errorString();
+    probe.cancelWriting();
+    probe.commit();
+    return QString();
 }
 
 void IniFile::WriteInteger(const QString &section, const QString &key, int value)
@@ -399,12 +607,13 @@ void IniFile::WriteCommand(const QString &section, const QString &key, const QSt
 
 void IniFile::EraseSection(const QString &section)
 {
-    Parsed p = Load(path_);
+    Parsed &p = Editing();
     const Range r = FindSection(p, section);
-    if (r.begin < 0)
+    if (r.begin < 0) {
+        editing_.reset();
         return;
+    }
     p.lines.erase(p.lines.begin() + r.begin, p.lines.begin() + r.end);
-    Save(path_, p);
-    if (preloaded_)
-        *preloaded_ = std::move(p);
+    p.indexed = false;
+    Edited();
 }

@@ -5,6 +5,7 @@
 #include <QStringList>
 
 #include <memory>
+#include <utility>
 
 // The settings file: sections of "key=value" lines, read and written by the
 // rules of the classic private-profile functions.
@@ -27,6 +28,14 @@
 //
 // Nothing is cached between calls. The file is UTF-8.
 struct IniContent;
+
+// The file's identity, size and times, as stat gives them.
+struct IniFileStamp
+{
+    bool valid = false;
+    qint64 inode = 0, size = 0, modified = 0, changed = 0;
+    bool operator==(const IniFileStamp &) const = default;
+};
 
 class IniFile
 {
@@ -60,6 +69,21 @@ public:
     // leading/trailing blanks and quotes survive the reading rules.
     void WriteCommand(const QString &section, const QString &key, const QString &value);
     void EraseSection(const QString &section);
+    // The section's settings become these keys and values, in this order;
+    // its lines that are not settings (ignored lines, comments) stay as they
+    // are, after them. A section left empty goes.
+    void WriteSection(const QString &section, const QList<std::pair<QString, QString>> &values);
+
+    // Writes between BeginBatch and CommitBatch change one reading of the
+    // file, which CommitBatch writes in one go (throwing as a write does);
+    // DropBatch forgets them. Batches nest: the outermost one writes.
+    void BeginBatch();
+    void CommitBatch();
+    void DropBatch();
+
+    // Why the file cannot be written (a folder, a read-only place, a folder
+    // that cannot be made); empty when it can. Nothing is changed.
+    QString WriteTrouble() const;
 
     // The read or write of a value's own type, for the tables of keys.
     void ReadInto(const QString &section, const QString &key, QString &value) const
@@ -91,7 +115,18 @@ private:
     const IniContent &Content() const;
     // Writes the value text as it is to stand in the file.
     void WriteRaw(const QString &section, const QString &key, const QString &raw);
+    // The reading a write changes: the batch's, or the file read now; Edited
+    // writes it unless a batch goes on.
+    IniContent &Editing();
+    std::shared_ptr<IniContent> ReadForEditing();
+    void Edited();
+    void Store(IniContent &content);
 
     QString path_;
     std::shared_ptr<IniContent> preloaded_;
+    std::shared_ptr<IniContent> batch_;
+    std::shared_ptr<IniContent> editing_;
+    int batchDepth_ = 0;
+    // The file as it was when preloaded_ was read or written.
+    IniFileStamp stamp_;
 };

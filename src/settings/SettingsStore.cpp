@@ -10,6 +10,11 @@ void SettingsStore::Reload()
     file_.Preload();
 }
 
+QString SettingsStore::WriteTrouble() const
+{
+    return file_.WriteTrouble();
+}
+
 QString SettingsStore::IgnoredLinesNote() const
 {
     return file_.IgnoredLinesText();
@@ -52,11 +57,20 @@ template <typename Write> void SettingsStore::Change(const QStringList &sections
         for (const QString &section : sections)
             emit changed(section);
     };
+    // One reading of the file and one write, however many keys change.
     try {
+        file_.BeginBatch();
         write();
-    } catch (...) {
+        file_.CommitBatch();
+    } catch (const std::exception &e) {
+        file_.DropBatch();
         tell();
-        throw;
+        ++failedWrites_;
+        lastWriteError_ = QString::fromUtf8(e.what());
+        if (!onWriteFailure_)
+            throw;
+        onWriteFailure_(lastWriteError_);
+        return;
     }
     tell();
 }

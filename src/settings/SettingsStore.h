@@ -9,6 +9,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 class LogSink;
 
 // The settings file, for the whole program: the one object that reads and
@@ -69,6 +71,15 @@ public:
     void WriteInteger(const QString &section, const QString &key, int value);
     void WriteBool(const QString &section, const QString &key, bool value);
 
+    // Why the file cannot be written; empty when it can.
+    QString WriteTrouble() const;
+    // With a handler, a write that fails calls it with the error's text
+    // instead of throwing, and the program goes on with what it has read.
+    void OnWriteFailure(std::function<void(const QString &error)> handler) { onWriteFailure_ = std::move(handler); }
+    // Writes that failed so far, and the last one's error.
+    int FailedWrites() const { return failedWrites_; }
+    const QString &LastWriteError() const { return lastWriteError_; }
+
 signals:
     void changed(const QString &section);
 
@@ -78,4 +89,7 @@ private:
     template <typename Write> void Change(const QStringList &sections, Write write);
 
     IniFile file_;
+    std::function<void(const QString &)> onWriteFailure_;
+    int failedWrites_ = 0;
+    QString lastWriteError_;
 };

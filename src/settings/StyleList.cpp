@@ -4,9 +4,12 @@
 #include "log/Exception.h"
 
 #include <QApplication>
+#include <QPainter>
 #include <QPointer>
+#include <QProxyStyle>
 #include <QStyle>
 #include <QStyleFactory>
+#include <QStyleOption>
 
 #include <array>
 #include <optional>
@@ -129,6 +132,38 @@ QPalette MakePalette(const StyleColours &s)
     return p;
 }
 
+// Fusion outlines check boxes and option buttons in a shade of the window
+// colour that a dark (or a pale) window barely sets off. The program's
+// styles draw that outline again in a colour of at least 3:1 against the
+// window, as controls that can be seen need.
+class ContrastStyle : public QProxyStyle
+{
+public:
+    ContrastStyle() : QProxyStyle(QStyleFactory::create(QStringLiteral("Fusion"))) {}
+
+    void drawPrimitive(PrimitiveElement element, const QStyleOption *option, QPainter *painter,
+                       const QWidget *widget) const override
+    {
+        QProxyStyle::drawPrimitive(element, option, painter, widget);
+        if (element != PE_IndicatorCheckBox && element != PE_IndicatorRadioButton)
+            return;
+        // The keyboard focus keeps Fusion's accent outline.
+        if ((option->state & State_HasFocus) && (option->state & State_KeyboardFocusChange))
+            return;
+        painter->save();
+        painter->setPen(IndicatorEdge(option->palette, option->state & State_Enabled));
+        painter->setBrush(Qt::NoBrush);
+        if (element == PE_IndicatorCheckBox) {
+            painter->translate(0.5, 0.5);
+            painter->drawRect(option->rect.adjusted(0, 0, -1, -1));
+        } else {
+            painter->setRenderHint(QPainter::Antialiasing, true);
+            painter->drawEllipse(QRectF(option->rect).adjusted(0.5, 0.5, -0.5, -0.5));
+        }
+        painter->restore();
+    }
+};
+
 const StyleColours *Find(const QString &name)
 {
     for (const StyleColours &s : kStyles)
@@ -151,6 +186,13 @@ SystemLook &System()
 }
 
 }  // namespace
+
+QColor IndicatorEdge(const QPalette &palette, bool enabled)
+{
+    const QColor window = palette.color(QPalette::Window);
+    const QColor text = palette.color(enabled ? QPalette::Active : QPalette::Disabled, QPalette::WindowText);
+    return Readable(Mix(text, window, enabled ? 0.45 : 0.65), window, enabled ? 3.1 : 1.8);
+}
 
 QStringList StyleNames()
 {
@@ -184,8 +226,8 @@ bool ApplyStyle(const QString &name)
         QApplication::setPalette(system.palette);
         return true;
     }
-    if (QApplication::style()->name().compare(QLatin1String("fusion"), Qt::CaseInsensitive) != 0)
-        QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+    if (!dynamic_cast<ContrastStyle *>(QApplication::style()))
+        QApplication::setStyle(new ContrastStyle);
     QApplication::setPalette(StylePalette(name));
     return true;
 }

@@ -20,6 +20,10 @@ bool StyleExists(const QString &name);
 // own palette, as it was before any style was applied).
 QPalette StylePalette(const QString &name);
 
+// The outline of check boxes and option buttons in the program's styles: at
+// least 3:1 against the window colour when enabled.
+QColor IndicatorEdge(const QPalette &palette, bool enabled);
+
 // Makes the named style the look of every window. "Windows" brings back the
 // desktop's look; an unknown name changes nothing and gives false.
 bool ApplyStyle(const QString &name);

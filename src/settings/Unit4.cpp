@@ -6,6 +6,7 @@
 #include "settings/DeviceSettings.h"
 #include "settings/DialogKeys.h"
 #include "settings/FileFilter.h"
+#include "settings/HintLine.h"
 #include "settings/ProgramSettings.h"
 #include "settings/SettingsStore.h"
 #include "settings/SpinEdit.h"
@@ -111,6 +112,7 @@ TForm4::TForm4(LogSink &log, SettingsStore &settings, const QString &currentDevi
     ListBox1->setSelectionMode(QAbstractItemView::SingleSelection);
     ListBox1->setEditTriggers(QAbstractItemView::NoEditTriggers);
     ListBox1->setStatusTip(QStringLiteral("Controls files which are displayed and copied."));
+    ListBox1->setAccessibleName(QStringLiteral("File types"));
     ListBox1->installEventFilter(this);
     FilterMenu = new QMenu(ListBox1);
     InsertFilter1 = FilterMenu->addAction(QStringLiteral("Insert Filter"));
@@ -141,6 +143,7 @@ TForm4::TForm4(LogSink &log, SettingsStore &settings, const QString &currentDevi
     MaxLogDaysSpinEdit->setSingleStep(1);
     MaxLogDaysSpinEdit->SetText(QStringLiteral("30"));
     MaxLogDaysSpinEdit->setStatusTip(QStringLiteral("Number of days to keep log files. Zero = Keep always."));
+    MaxLogDaysSpinEdit->setAccessibleName(QStringLiteral("Keep logs (days)"));
     ChangeStyleButton = new QPushButton(QStringLiteral("Change Style"), this);
     ChangeStyleButton->setStatusTip(QStringLiteral("Change the visible style (skin) of the application."));
     ChangeStyleButton->setAutoDefault(false);
@@ -194,6 +197,8 @@ TForm4::TForm4(LogSink &log, SettingsStore &settings, const QString &currentDevi
     logsRow->addWidget(ChangeStyleButton);
     layout->addLayout(logsRow);
     layout->addWidget(DebugCheckBox);
+    // The hints have no status bar to go to here.
+    layout->addWidget(MakeHintLine(this));
     auto *buttons = new QHBoxLayout;
     buttons->addStretch(1);
     buttons->addWidget(OKButton);

@@ -17,6 +17,7 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QStatusBar>
+#include <QTextBrowser>
 
 // Takes the addresses the program asks the desktop to open.
 class UrlCatcher : public QObject
@@ -181,6 +182,26 @@ private slots:
             QTest::mouseClick(form_->AboutButton, Qt::LeftButton);
         }
         QVERIFY(Requests().isEmpty());
+    }
+
+    // Without a browser on the desktop, our own viewer shows the pages, F1's
+    // topic included; the log has nothing to say.
+    void helpWithoutABrowserIsShownInOurViewer()
+    {
+        auto *help = form_->findChild<HelpHandler *>();
+        QVERIFY(help);
+        help->SetOpener([](const QUrl &) { return false; });
+        const qsizetype from = form_->Log.Document().LineCount();
+        QTest::mouseClick(form_->HelpButton, Qt::LeftButton);
+        QTextBrowser *viewer = help->Viewer();
+        QVERIFY(viewer && viewer->isVisible());
+        QCOMPARE(viewer->source().toLocalFile(), FindHelpFile());
+        QVERIFY(viewer->toPlainText().contains(QStringLiteral("Ferrovane")));
+        PressF1(form_->CopyBitBtn);
+        QCOMPARE(help->Viewer(), viewer);
+        QCOMPARE(viewer->source().fragment(), QStringLiteral("ctx160"));
+        QVERIFY(LogTexts(form_->Log, from).isEmpty());
+        viewer->close();
     }
 
     void helpThatCannotOpenIsSaid()

@@ -9,6 +9,7 @@
 #include <QAccessible>
 #include <QAction>
 #include <QComboBox>
+#include <QHeaderView>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
@@ -107,42 +108,61 @@ private slots:
         QCOMPARE(LogTexts(f.Log).contains(QStringLiteral("Program exited by user.")), !busy);
     }
 
-    // Tab runs through the designed order and back to its start, round and
-    // round; Shift+Tab runs it backwards.
+    // Tab runs through every control in reading order and back to its
+    // start, round and round; Shift+Tab runs it backwards. In the
+    // folder-structure mode the date fields are hidden and passed over, and
+    // the copy mode group's stop is its chosen option.
+    void tabOrder_data()
+    {
+        QTest::addColumn<bool>("folderMode");
+        QTest::newRow("dated folders") << false;
+        QTest::newRow("folder structure") << true;
+    }
     void tabOrder()
     {
+        QFETCH(bool, folderMode);
         TForm1 &f = *form_;
-        const QList<QWidget *> cycle = {
-            f.CopyBitBtn,
+        if (folderMode)
+            QTest::mouseClick(f.CopyModeRadioGroup->Buttons[1], Qt::LeftButton);
+        QList<QWidget *> cycle = {
+            f.DeviceComboBox,
+            f.DeviceConnectSpeedButton,
+            f.AddFolderButton,
+            f.ScanPortableDevicesButton,
+            f.DeleteDeviceButton,
+            f.CopyModeRadioGroup->Buttons[folderMode ? 1 : 0],
+            f.DateFormatEdit->Edit,
+            f.DateFormatExampleEdit->Edit,
+            f.DeviceRootEdit->Edit,
+            f.DeviceRootSpeedButton,
+            f.OptionsBitBtn,
+            f.DestLabeledEdit->Edit,
+            f.DestSpeedButton,
+            f.PostProcessingBitBtn,
+            f.SearchLabeledEdit->Edit,
+            f.SearchBitBtn,
             f.SaveSettingsBitBtn,
+            f.StringGrid1,
+            f.CopyBitBtn,
+            // StopBitBtn is disabled while idle, and is passed over.
             f.RichEdit1,
             f.ViewLogsBitBtn,
             f.PreviewBitBtn,
-            f.DeviceComboBox,
-            // StopBitBtn is disabled while idle, and is passed over.
-            f.DeviceRootEdit->Edit,
-            f.StringGrid1,
-            f.DateFormatEdit->Edit,
-            f.ScanPortableDevicesButton,
-            f.CopyModeRadioGroup->Buttons[0],
-            f.DateFormatExampleEdit->Edit,
-            f.SearchBitBtn,
-            f.OptionsBitBtn,
-            f.PostProcessingBitBtn,
+            f.HelpButton,
             f.AboutButton,
             f.CloseButton,
-            f.DeleteDeviceButton,
-            f.DeviceConnectSpeedButton,
-            f.AddFolderButton,
-            f.HelpButton,
         };
+        if (folderMode) {
+            cycle.removeOne(f.DateFormatEdit->Edit);
+            cycle.removeOne(f.DateFormatExampleEdit->Edit);
+        }
         auto name = [](QWidget *w) {
             return w ? QString::fromLatin1(w->metaObject()->className()) + QLatin1Char(' ') + w->accessibleName()
                      : QStringLiteral("none");
         };
         QVERIFY(QTest::qWaitForWindowActive(&f));
-        f.CopyBitBtn->setFocus(Qt::TabFocusReason);
-        QTRY_VERIFY(f.CopyBitBtn->hasFocus());
+        f.DeviceComboBox->setFocus(Qt::TabFocusReason);
+        QTRY_VERIFY(f.DeviceComboBox->hasFocus());
         const int steps = 2 * int(cycle.size()) + 1;
         for (int i = 1; i <= steps; ++i) {
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
@@ -154,43 +174,6 @@ private slots:
             const int at = (i + int(cycle.size())) % int(cycle.size());
             QTRY_VERIFY2(QApplication::focusWidget() == cycle[at],
                          qPrintable(QStringLiteral("Shift+Tab %1: %2").arg(i).arg(name(QApplication::focusWidget()))));
-        }
-    }
-
-    // In the folder-structure mode the date fields are hidden and passed
-    // over, and the group's stop is its chosen option.
-    void tabOrderInFolderMode()
-    {
-        TForm1 &f = *form_;
-        QTest::mouseClick(f.CopyModeRadioGroup->Buttons[1], Qt::LeftButton);
-        QVERIFY(!f.DateFormatEdit->isVisible());
-        const QList<QWidget *> cycle = {
-            f.CopyBitBtn,
-            f.SaveSettingsBitBtn,
-            f.RichEdit1,
-            f.ViewLogsBitBtn,
-            f.PreviewBitBtn,
-            f.DeviceComboBox,
-            f.DeviceRootEdit->Edit,
-            f.StringGrid1,
-            f.ScanPortableDevicesButton,
-            f.CopyModeRadioGroup->Buttons[1],
-            f.SearchBitBtn,
-            f.OptionsBitBtn,
-            f.PostProcessingBitBtn,
-            f.AboutButton,
-            f.CloseButton,
-            f.DeleteDeviceButton,
-            f.DeviceConnectSpeedButton,
-            f.AddFolderButton,
-            f.HelpButton,
-        };
-        QVERIFY(QTest::qWaitForWindowActive(&f));
-        f.CopyBitBtn->setFocus(Qt::TabFocusReason);
-        QTRY_VERIFY(f.CopyBitBtn->hasFocus());
-        for (int i = 1; i <= int(cycle.size()); ++i) {
-            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-            QTRY_VERIFY2(QApplication::focusWidget() == cycle[i % cycle.size()], qPrintable(QString::number(i)));
         }
     }
 
@@ -495,6 +478,42 @@ private slots:
         f.StringGrid1->setColumnWidth(3, f.StringGrid1->width() + 200);
         f.CatalogueArea->AutoSizeGrid();
         QCOMPARE(f.StringGrid1->columnWidth(1), 40);
+    }
+
+    // Below the design height (a small screen, a large scale) the grid and
+    // the log give up the height, each keeping a few lines; nothing is drawn
+    // over anything else and the controls above the grid keep their size.
+    void smallScreens_data()
+    {
+        QTest::addColumn<int>("missing");  // pixels below the design height
+        QTest::newRow("design") << 0;
+        QTest::newRow("1024x600") << 260;
+        QTest::newRow("scale 2 on 1920x1080, a panel") << 300;
+    }
+    void smallScreens()
+    {
+        QFETCH(int, missing);
+        TForm1 &f = *form_;
+        const QSize design = f.size();
+        const int logDesign = f.RichEdit1->height(), optionsHeight = f.OptionsBitBtn->height();
+        f.setMinimumSize(0, 0);
+        f.resize(design.width(), design.height() - missing);
+        QTRY_COMPARE(f.height(), design.height() - missing);
+        QTRY_VERIFY(f.RichEdit1->height() <= logDesign - missing / 2 + 1 || missing == 0);
+        // The log's new height is laid out as the event loop goes on.
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+        const auto bottom = [](QWidget *w) { return w->mapTo(w->window(), QPoint(0, w->height())).y(); };
+        const QList<QWidget *> column = {f.SearchLabeledEdit, f.StringGrid1,    f.CopyBitBtn,
+                                         f.RichEdit1,         f.ViewLogsBitBtn, f.StatusBar1};
+        for (qsizetype i = 0; i + 1 < column.size(); ++i)
+            QVERIFY2(bottom(column[i]) <= TopLeft(column[i + 1]).y(),
+                     qPrintable(column[i]->metaObject()->className() + QStringLiteral(" overlaps ") +
+                                column[i + 1]->metaObject()->className()));
+        QVERIFY(bottom(f.StatusBar1) <= f.height());
+        QCOMPARE(f.OptionsBitBtn->height(), optionsHeight);
+        // A few lines of each remain.
+        QVERIFY(f.RichEdit1->height() >= 3 * f.RichEdit1->fontMetrics().lineSpacing());
+        QVERIFY(f.StringGrid1->height() >= 4 * f.StringGrid1->verticalHeader()->defaultSectionSize());
     }
 
     // Growing the window: the grid takes the room; the log keeps its height

@@ -14,6 +14,7 @@ struct FormProbe
     // No worker running and the window back to idle.
     static bool Idle(const TForm1 &form) { return !form.Session->WorkerActive() && form.CopyBitBtn->isEnabled(); }
     static QPushButton *CopyBitBtn(TForm1 &form) { return form.CopyBitBtn; }
+    static QPushButton *SaveSettingsBitBtn(TForm1 &form) { return form.SaveSettingsBitBtn; }
     static ImportSession &Session(TForm1 &form) { return *form.Session; }
 
     static DeviceConnection &Connection(TForm1 &form) { return form.Connection; }

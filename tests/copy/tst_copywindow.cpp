@@ -3,6 +3,7 @@
 #include "common/ModalWatcher.h"
 #include "common/TestMain.h"
 
+#include "app/CopyPanel.h"
 #include "app/DesktopNotifier.h"
 #include "app/ProgramFolders.h"
 #include "app/RunMonitor.h"
@@ -195,14 +196,56 @@ private slots:
         QVERIFY(!form_->StopBitBtn->isEnabled());
     }
 
-    void missingDestination()
+    // The destination is looked at when Copy is pressed: a missing folder is
+    // made when the user agrees, and a path no run may use is refused with
+    // the reason, before anything starts.
+    void destinationAtCopy_data()
     {
+        QTest::addColumn<QString>("typed");  // "@" stands for the test's destination folder
+        QTest::addColumn<int>("answer");     // to the question; 0: no question
+        QTest::addColumn<QString>("said");   // the log's first new line starts so; empty: the run starts
+        QTest::newRow("missing, made") << "@/2026/trip" << int(QMessageBox::Yes) << "";
+        QTest::newRow("missing, declined") << "@/gone" << int(QMessageBox::No) << "-";
+        QTest::newRow("the top") << "/" << 0 << "Destination path \"/\" is the top of the file system";
+        QTest::newRow("not a full path") << "Pictures" << 0 << "Destination path \"Pictures\" is not a full path";
+        QTest::newRow("a file") << "@/file" << 0 << "Destination path \"@/file\" is a file";
+        QTest::newRow("below a file") << "@/file/x" << 0 << "Destination path \"@/file/x\" cannot be made";
+    }
+    void destinationAtCopy()
+    {
+        QFETCH(QString, typed);
+        QFETCH(int, answer);
+        QFETCH(QString, said);
         Start();
-        const int rows = form_->StringGrid1->Cells()->RowCount();
-        QVERIFY(rows > kFiles);
-        form_->DestLabeledEdit->setText(dest_->path() + QStringLiteral("/gone"));
-        Copy();
-        QCOMPARE(form_->StringGrid1->Cells()->RowCount(), rows);
+        const QString dest = dest_->path();
+        typed.replace(QLatin1Char('@'), dest);
+        said.replace(QLatin1Char('@'), dest);
+        QFile file(dest + QStringLiteral("/file"));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.close();
+        form_->DestLabeledEdit->setText(typed);
+        const qsizetype from = form_->Log.Document().LineCount();
+        {
+            ModalWatcher watcher([&](QWidget *w) {
+                auto *box = qobject_cast<QMessageBox *>(w);
+                QVERIFY(box && box->informativeText().contains(typed));
+                box->button(QMessageBox::StandardButton(answer))->click();
+            });
+            Copy();
+            QCOMPARE(watcher.Seen(), answer ? 1 : 0);
+        }
+        if (answer)
+            QCOMPARE(QFileInfo(typed).isDir(), answer == QMessageBox::Yes);
+        const QStringList lines = Log(from);
+        if (said.isEmpty()) {
+            QVERIFY(lines.contains(QStringLiteral("Destination folder \"%1\" was made.").arg(typed)));
+            QTRY_VERIFY(!QDir(typed).isEmpty());
+        } else if (said == QLatin1String("-")) {
+            QVERIFY(lines.isEmpty());
+        } else {
+            QCOMPARE(lines.size(), 1);
+            QVERIFY2(lines.first().startsWith(said), qPrintable(lines.first()));
+        }
         QVERIFY(form_->CopyBitBtn->isEnabled());
     }
 
@@ -322,6 +365,32 @@ private slots:
         QCOMPARE(standIn.received.size(), notice.isEmpty() ? 1 : 2);
         if (!notice.isEmpty())
             QCOMPARE(standIn.received.first(), notice);
+    }
+
+    // The bar follows the bytes copied while the run goes; the run's figures
+    // and a hint never share the status bar.
+    void progressShownOneTextAtATime()
+    {
+        Start();
+        RunMonitor &monitor = *form_->CopyArea->Monitor;
+        HoldAt(FileId(3));
+        // The pointer rests on Copy: its hint is shown as the run starts.
+        form_->StatusBar1->showMessage(form_->CopyBitBtn->statusTip());
+        QTest::mouseClick(form_->CopyBitBtn, Qt::LeftButton);
+        QTRY_VERIFY(held_);
+        // Two files of five, 2.2 of 6.3 KiB, are done.
+        QCOMPARE(form_->ProgressBar1->maximum(), CopyPanel::kBarSteps);
+        QTRY_VERIFY(form_->ProgressBar1->value() > 300 && form_->ProgressBar1->value() < 400);
+        QTRY_VERIFY(!monitor.ProgressLabel()->text().isEmpty());
+        QVERIFY(!monitor.ProgressLabel()->isVisible());
+        form_->StatusBar1->clearMessage();
+        QVERIFY(monitor.ProgressLabel()->isVisible());
+        form_->StatusBar1->showMessage(form_->StopBitBtn->statusTip());
+        QVERIFY(!monitor.ProgressLabel()->isVisible());
+        release_ = true;
+        WaitIdle(*form_);
+        form_->StatusBar1->clearMessage();
+        QVERIFY(!monitor.ProgressLabel()->isVisible());
     }
 
     // The grid follows the run to its last file, and the window is idle at its end.
@@ -650,6 +719,8 @@ private slots:
     void openWritesIntoAPrivateFolder()
     {
         Start();
+        // A run first: the opened file must not take the date of its last copy.
+        Copy();
         UrlCatcher catcher;
         QDesktopServices::setUrlHandler(QStringLiteral("file"), &catcher, "Open");
         SelectRows(5, 5);  // IMG_3
@@ -663,6 +734,7 @@ private slots:
         const QString opened = catcher.urls.first().toLocalFile();
         QCOMPARE(QFileInfo(opened).fileName(), QStringLiteral("IMG_3.JPG"));
         QCOMPARE(ReadFile(opened), FileData(3));
+        QCOMPARE(QFileInfo(opened).lastModified(), QDateTime(QDate(2016, 8, 13), QTime(10, 22, 33)));
         QCOMPARE(QFileInfo(QFileInfo(opened).path()).permissions() & 0x0077, QFileDevice::Permissions());
         QVERIFY(!opened.startsWith(dest_->path()));
     }

@@ -493,6 +493,33 @@ private slots:
         QVERIFY(coded.contains("G Copied file IMG_0001.JPG to " + dest));
     }
 
+    // A different file under the name and the copy of an earlier run at
+    // "(2)": the match is named and nothing is red; a "(2)" of the same size
+    // that is not the copy leaves the mismatch said in red.
+    void numberedCopyFromAnEarlierRun_data()
+    {
+        QTest::addColumn<bool>("copyMatches");
+        QTest::newRow("the copy at (2)") << true;
+        QTest::newRow("another file at (2)") << false;
+    }
+    void numberedCopyFromAnEarlierRun()
+    {
+        QFETCH(bool, copyMatches);
+        const QString dest = Dated(QStringLiteral("IMG_0001.JPG"));
+        const QString second = Dated(QStringLiteral("IMG_0001 (2).JPG"));
+        WriteFile(dest, QByteArray(5000, 'z'));
+        QByteArray earlier = source_;
+        if (!copyMatches)
+            earlier[10] = char(earlier[10] ^ 1);
+        WriteFile(second, earlier);
+        rig_->Transfer(kId);
+        const QStringList coded = rig_->log.Coded();
+        QVERIFY(coded.contains("K Destination file found " + second));
+        QCOMPARE(coded.contains("R Destination file " + dest + " has SIZE mismatch with Source file."), !copyMatches);
+        QCOMPARE(coded.filter(QRegularExpression(QStringLiteral("^R "))).isEmpty(), copyMatches);
+        QCOMPARE(coded.contains("K Source and Destination files match."), true);
+    }
+
     void forceRun_data()
     {
         QTest::addColumn<bool>("present");

@@ -8,6 +8,7 @@
 #include "settings/SettingsStore.h"
 
 #include <QSignalSpy>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -96,6 +97,49 @@ private slots:
         QCOMPARE(session_->DeviceList(), QStringList{"Canon EOS"});
         QCOMPARE(Ini("Nikon Z6", "DeviceSerialNo"), QStringLiteral("<none>"));
         QCOMPARE(session_->ChosenEntry(), QString());
+    }
+
+    // What a close asks about: the chosen device or its settings differ from
+    // the settings file. A device without a destination of its own copies
+    // to the desktop's Pictures folder.
+    void settingsChangedAgainstTheFile()
+    {
+        AddCamera(service_, QStringLiteral("usb:canon"), QStringLiteral("Canon"), QStringLiteral("EOS"),
+                  QStringLiteral("S1"));
+        AddCamera(service_, QStringLiteral("usb:nikon"), QStringLiteral("Nikon"), QStringLiteral("Z6"),
+                  QStringLiteral("N1"));
+        const QString pictures = QDir::homePath() + QStringLiteral("/Fotos");
+        QFile dirs(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+                   QStringLiteral("/user-dirs.dirs"));
+        QVERIFY(dirs.open(QIODevice::WriteOnly));
+        dirs.write("XDG_PICTURES_DIR=\"$HOME/Fotos\"\n");
+        dirs.close();
+        const auto forget = qScopeGuard([&] { dirs.remove(); });
+        Start(CanonSection());
+        QVERIFY(!session_->SettingsChanged());
+        QCOMPARE(ImportSession::DefaultDestination(), pictures);
+
+        session_->ChooseDevice(QStringLiteral("Nikon Z6"));
+        QCOMPARE(session_->Current().DestPath, pictures);
+        QVERIFY(session_->SettingsChanged());
+        QVERIFY(session_->SaveSettings(QString()));
+        QVERIFY(!session_->SettingsChanged());
+        QCOMPARE(Ini("Nikon Z6", "DestPath"), pictures);
+        QCOMPARE(Ini("Ferrovane", "LastDevice"), QStringLiteral("Nikon Z6"));
+
+        const DeviceSettings saved = session_->Current();
+        DeviceSettings edited = saved;
+        edited.DateFormat = QStringLiteral("yyyy");
+        session_->SetCurrent(edited);
+        QVERIFY(session_->SettingsChanged());
+        // The device root as typed, meaning what is saved.
+        edited = saved;
+        edited.DeviceRoot = QStringLiteral(" \\ ");
+        session_->SetCurrent(edited);
+        QVERIFY(!session_->SettingsChanged());
+        session_->ChooseDevice(QStringLiteral("Canon EOS"));
+        QCOMPARE(session_->Current().DestPath, dest_->path());
+        QVERIFY(session_->SettingsChanged());
     }
 
     // A run goes by the settings it started with: a change made meanwhile is

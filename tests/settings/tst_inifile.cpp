@@ -430,6 +430,52 @@ private slots:
                  QByteArray(before).replace("Width=800", "Width=900").replace("[Canon]\n", "[Canon]\nDestPath=/a\n"));
     }
 
+    // The device list is written in one go: its section's entries are
+    // replaced, its lines that cannot be settings and its comments stay byte
+    // for byte, and blank entries read as no device.
+    void deviceListKeepsWhatIsNotAnEntry_data()
+    {
+        QTest::addColumn<QByteArray>("before");
+        QTest::addColumn<QStringList>("read");
+        QTest::addColumn<QStringList>("written");
+        QTest::addColumn<QByteArray>("after");
+        QTest::newRow("junk and a comment")
+            << QByteArray(
+                   "[Ferrovane]\nDeviceCount=2\n[Devices]\nItem0=a\n\x01\xFF junk\n; mine\nItem1=b\n\n[a]\nX=1\n")
+            << QStringList{"a", "b"} << QStringList{"b", "c", "d"}
+            << QByteArray("[Ferrovane]\nDeviceCount=3\nLastDevice=c\n[Devices]\nItem0=b\nItem1=c\nItem2=d\n\x01\xFF "
+                          "junk\n; mine\n\n[a]\nX=1\n");
+        QTest::newRow("blank entries and a huge count")
+            << QByteArray("[Ferrovane]\nDeviceCount=2000000000\n[Devices]\nItem0=\nItem1=a\nItem2=  \n")
+            << QStringList{"a"} << QStringList{"a"}
+            << QByteArray("[Ferrovane]\nDeviceCount=1\nLastDevice=c\n[Devices]\nItem0=a\n");
+        QTest::newRow("emptied, the junk stays")
+            << QByteArray("[Devices]\r\nItem0=a\r\n\x02\r\n") << QStringList{} << QStringList{}
+            << QByteArray("[Devices]\r\n\x02\r\n[Ferrovane]\r\nDeviceCount=0\r\n"
+                          "LastDevice=c\r\n");
+        QTest::newRow("emptied, nothing left")
+            << QByteArray("[Devices]\nItem0=a\n[b]\n") << QStringList{} << QStringList{}
+            << QByteArray("[b]\n[Ferrovane]\nDeviceCount=0\nLastDevice=c\n");
+    }
+    void deviceListKeepsWhatIsNotAnEntry()
+    {
+        QFETCH(QByteArray, before);
+        QFETCH(QStringList, read);
+        QFETCH(QStringList, written);
+        QFETCH(QByteArray, after);
+        struct Quiet : LogSink
+        {
+            void WriteLog(const QString &, LogColor, LogStyle) override {}
+            void WriteLogNoDate(const QString &, LogColor, LogStyle) override {}
+        } quiet;
+        WriteRaw(before);
+        SettingsStore store(path_);
+        QCOMPARE(store.ReadDeviceList(), read);
+        store.WriteDeviceList(written, QStringLiteral("c"), quiet);
+        QCOMPARE(ReadRaw(), after);
+        QCOMPARE(store.ReadDeviceList(), written);
+    }
+
     // The program's one settings store: it names the lines it ignores, its
     // writes keep them and what was written by hand between two writes, its
     // reads follow its writes, and each write names the sections it changed.

@@ -17,10 +17,13 @@
 #include "settings/Unit4.h"
 
 #include <QComboBox>
+#include <QCompleter>
 #include <QFileDialog>
+#include <QFileSystemModel>
 #include <QMessageBox>
 #include <QScopeGuard>
 #include <QStatusBar>
+#include <QStatusTipEvent>
 #include <QTimer>
 #include <QToolButton>
 
@@ -185,7 +188,7 @@ private slots:
         QTest::addColumn<QString>("current");
         QTest::newRow("more items counted than present")
             << QByteArray("[Ferrovane]\nDeviceCount=3\nLastDevice=b\n[Devices]\nItem0=a\nItem1=b\n[b]\nDeviceName=b\n")
-            << QStringList{"a", "b", ""} << 0 << ""
+            << QStringList{"a", "b"} << 0 << ""
             << "b";
         QTest::newRow("root backslash is the root") << QByteArray("[Ferrovane]\nDeviceCount=1\nLastDevice=a\n[Devices]"
                                                                   "\nItem0=a\n[a]\nDeviceName=a\nDeviceRoot=  \\  \n")
@@ -295,9 +298,24 @@ private slots:
         }
         QCOMPARE(startedAt, QDir(start.path()).absolutePath());
         QCOMPARE(f.DestLabeledEdit->text(), chosen.path());
-        // Cancelled: unchanged. A missing folder starts at the desktop.
-        QDir().mkpath(QStandardPaths::writableLocation(QStandardPaths::DesktopLocation));
-        f.DestLabeledEdit->setText(QStringLiteral("/no/such/folder"));
+        // Typed: the folders of the path so far are offered.
+        QVERIFY(QDir(chosen.path()).mkdir(QStringLiteral("Trip 2026")));
+        QCompleter *completer = f.DestLabeledEdit->Edit->completer();
+        QVERIFY(completer && !f.DestLabeledEdit->Edit->isReadOnly());
+        // The folders are read in the background as the path is typed: the
+        // offer is asked for again until they are in.
+        auto *folders = qobject_cast<QFileSystemModel *>(completer->model());
+        QVERIFY(folders);
+        folders->index(chosen.path());
+        const auto offered = [&] {
+            completer->setCompletionPrefix(chosen.path() + QStringLiteral("/Tr"));
+            return completer->currentCompletion();
+        };
+        QTRY_COMPARE(offered(), chosen.path() + QStringLiteral("/Trip 2026"));
+        // Cancelled: unchanged. A folder still to be made starts at the
+        // nearest one of it that exists.
+        const QString missing = chosen.path() + QStringLiteral("/2026/trip");
+        f.DestLabeledEdit->setText(missing);
         {
             ModalWatcher watcher([&](QWidget *w) {
                 startedAt = qobject_cast<QFileDialog *>(w)->directory().absolutePath();
@@ -305,8 +323,19 @@ private slots:
             });
             f.DestSpeedButton->click();
         }
-        QCOMPARE(f.DestLabeledEdit->text(), QStringLiteral("/no/such/folder"));
-        QCOMPARE(startedAt, QDir(QStandardPaths::writableLocation(QStandardPaths::DesktopLocation)).absolutePath());
+        QCOMPARE(f.DestLabeledEdit->text(), missing);
+        QCOMPARE(startedAt, QDir(chosen.path()).absolutePath());
+        // The top of the file system is refused, in the log.
+        {
+            ModalWatcher watcher([&](QWidget *w) {
+                auto *dialog = qobject_cast<QFileDialog *>(w);
+                dialog->setDirectory(QStringLiteral("/"));
+                QMetaObject::invokeMethod(dialog, "accept");
+            });
+            f.DestSpeedButton->click();
+        }
+        QCOMPARE(f.DestLabeledEdit->text(), missing);
+        QVERIFY(LogTexts(f.Log).last().startsWith(QStringLiteral("Destination path \"/\" is the top")));
     }
 
     // --- Options dialog -----------------------------------------------------
@@ -784,6 +813,33 @@ private slots:
         QVERIFY(form_->Form4->DebugCheckBox->isEnabled());
     }
 
+    // The Options dialog shows its hints on a line of its own: the control
+    // under the mouse, else the one with the focus. Its list and its number
+    // box have names a screen reader can say.
+    void optionsHintLine()
+    {
+        Start();
+        TForm4 &o = *form_->Form4;
+        o.show();
+        QVERIFY(QTest::qWaitForWindowActive(&o));
+        const auto hideDialog = qScopeGuard([&] { o.hide(); });
+        QList<QLabel *> lines;
+        for (QLabel *label : o.findChildren<QLabel *>())
+            if (label->accessibleName() == QLatin1String("Hint"))
+                lines << label;
+        QCOMPARE(lines.size(), 1);
+        QLabel *line = lines.first();
+        QStatusTipEvent hover(o.ByteLevelCompareCheckBox->statusTip());
+        QApplication::sendEvent(o.ByteLevelCompareCheckBox, &hover);
+        QCOMPARE(line->text(), QStringLiteral("Perform a slower byte level comparison of all files."));
+        o.MaxLogDaysSpinEdit->setFocus();
+        QStatusTipEvent leave{QString()};
+        QApplication::sendEvent(o.ByteLevelCompareCheckBox, &leave);
+        QTRY_COMPARE(line->text(), o.MaxLogDaysSpinEdit->statusTip());
+        QCOMPARE(o.ListBox1->accessibleName(), QStringLiteral("File types"));
+        QCOMPARE(o.MaxLogDaysSpinEdit->accessibleName(), QStringLiteral("Keep logs (days)"));
+    }
+
     // --- Post Processing dialog ----------------------------------------------
 
     void postProcessingEnableRules()
@@ -893,29 +949,95 @@ private slots:
 
     // A settings file that cannot be written: the error is reported, the
     // program goes on.
-    void failedWriteIsReported()
+    // Close with changed settings asks whether to save them; unchanged, it asks nothing.
+    void closeAsksAboutChangedSettings_data()
     {
+        QTest::addColumn<bool>("change");
+        QTest::addColumn<int>("answer");
+        QTest::addColumn<bool>("closed");
+        QTest::addColumn<QString>("saved");  // the destination in the file afterwards
+        QTest::newRow("unchanged") << false << 0 << true << "/old";
+        QTest::newRow("save") << true << int(QMessageBox::Save) << true << "/new";
+        QTest::newRow("discard") << true << int(QMessageBox::Discard) << true << "/old";
+        QTest::newRow("cancel") << true << int(QMessageBox::Cancel) << false << "/old";
+    }
+    void closeAsksAboutChangedSettings()
+    {
+        QFETCH(bool, change);
+        QFETCH(int, answer);
+        QFETCH(bool, closed);
+        QFETCH(QString, saved);
+        WriteIni("[Ferrovane]\nDeviceCount=1\nLastDevice=Cam\n[Devices]\nItem0=Cam\n[Cam]\nDeviceName=Cam\n"
+                 "DestPath=/old\n");
         Start();
         TForm1 &f = *form_;
-        // A folder where the file should be.
-        QFile::remove(IniFilePath);
-        QVERIFY(QDir().mkpath(IniFilePath));
-        const auto unblock = qScopeGuard([] { QDir(IniFilePath).removeRecursively(); });
-        QString shown;
+        if (change)
+            f.DestLabeledEdit->setText(QStringLiteral("/new"));
         {
             ModalWatcher watcher([&](QWidget *w) {
                 auto *box = qobject_cast<QMessageBox *>(w);
-                QVERIFY(box);
-                shown = box->text() + QLatin1Char('|') + box->informativeText();
-                box->accept();
+                QVERIFY(box && box->informativeText().contains(QStringLiteral("\"Cam\"")));
+                box->button(QMessageBox::StandardButton(answer))->click();
             });
-            QTest::mouseClick(f.SaveSettingsBitBtn, Qt::LeftButton);
+            f.CloseButton->click();
+            QCOMPARE(watcher.Seen(), answer ? 1 : 0);
         }
-        QCOMPARE(shown, QStringLiteral("GENERAL EXCEPTION ERROR:|Unable to write to ") + IniFilePath);
-        QVERIFY(LogHas(QStringLiteral("Exception Message = Unable to write to ") + IniFilePath));
-        QVERIFY(LogHas(QStringLiteral("Exception Class Name = Exception")));
-        QVERIFY(f.ExceptionOccurred);
-        QVERIFY(f.CopyBitBtn->isEnabled());
+        QCOMPARE(f.isVisible(), !closed);
+        QCOMPARE(Ini("Cam", "DestPath"), saved);
+    }
+
+    // A settings file that cannot be written: said once at the start and at
+    // each save, never in a box; everything else works and the window closes.
+    void unwritableSettingsFile_data()
+    {
+        QTest::addColumn<bool>("folderIsFile");
+        QTest::newRow("the file is a folder") << false;
+        QTest::newRow("its folder is a file") << true;
+    }
+    void unwritableSettingsFile()
+    {
+        QFETCH(bool, folderIsFile);
+        const QString folder = QFileInfo(IniFilePath).path();
+        const QString blocked = folderIsFile ? folder : IniFilePath;
+        QDir(folder).removeRecursively();
+        if (folderIsFile) {
+            QFile file(folder);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+        } else {
+            QVERIFY(QDir().mkpath(IniFilePath));
+        }
+        const auto unblock = qScopeGuard([&] {
+            QFile::remove(blocked);
+            QDir(blocked).removeRecursively();
+            SetProgramFolders();
+        });
+        ModalWatcher watcher([](QWidget *w) { QFAIL(qPrintable(w->objectName() + w->windowTitle())); });
+        Start();
+        TForm1 &f = *form_;
+        const auto said = [&](const QString &start) {
+            const QStringList lines = LogTexts(f.Log);
+            return int(std::count_if(lines.cbegin(), lines.cend(),
+                                     [&](const QString &line) { return line.startsWith(start); }));
+        };
+        const QString cannot =
+            QStringLiteral("The settings file ") + IniFilePath + QStringLiteral(" cannot be written");
+        QCOMPARE(said(cannot), 1);
+        // A device met for the first time is listed all the same.
+        service_.AddDevice(QStringLiteral("cam"), QStringLiteral("Cam"));
+        const auto unplug = qScopeGuard([&] { service_.RemoveDevice(QStringLiteral("cam")); });
+        QTest::mouseClick(f.ScanPortableDevicesButton, Qt::LeftButton);
+        QTRY_COMPARE(f.DeviceComboBox->count(), 1);
+        const QString notSaved = QStringLiteral("The settings were not saved: Unable to write to ") + IniFilePath;
+        QTest::mouseClick(f.SaveSettingsBitBtn, Qt::LeftButton);
+        QTest::mouseClick(f.SaveSettingsBitBtn, Qt::LeftButton);
+        QCOMPARE(said(notSaved), 2);
+        QCOMPARE(said(cannot), 1);
+        QVERIFY(!LogHas(QStringLiteral("Settings Saved.")));
+        QVERIFY(!f.ExceptionOccurred);
+        QVERIFY(f.CopyBitBtn->isEnabled() && f.CloseButton->isEnabled());
+        QTest::mouseClick(f.CloseButton, Qt::LeftButton);
+        QVERIFY(!f.isVisible());
+        QCOMPARE(watcher.Seen(), 0);
     }
 
     // --- window geometry -----------------------------------------------------

@@ -11,9 +11,14 @@
 #include "settings/StyleList.h"
 #include "settings/VCLStyleSelector.h"
 
+#include <QCheckBox>
 #include <QMessageBox>
+#include <QProxyStyle>
+#include <QRadioButton>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QStyle>
+#include <QStyleOption>
 
 #include <algorithm>
 
@@ -116,6 +121,35 @@ private slots:
         QVERIFY(ContrastRatio(Qt::black, p.color(QPalette::ToolTipBase)) >= 15);
     }
 
+    // An unchecked check box and option button stand out from the window at
+    // 3:1 or better: their outline, as drawn, against the window around them.
+    void indicatorsStandOut_data() { paletteContrast_data(); }
+    void indicatorsStandOut()
+    {
+        QFETCH(QString, name);
+        QVERIFY(ApplyStyle(name));
+        const auto restore = qScopeGuard([] { ApplyStyle(kSystemStyleName); });
+        const QColor window = QApplication::palette().color(QPalette::Window);
+        QCheckBox check(QStringLiteral("Check"));
+        QRadioButton radio(QStringLiteral("Option"));
+        for (QAbstractButton *button :
+             {static_cast<QAbstractButton *>(&check), static_cast<QAbstractButton *>(&radio)}) {
+            button->resize(button->sizeHint());
+            const QImage image = button->grab().toImage();
+            QStyleOptionButton option;
+            option.initFrom(button);
+            const QRect box = button->style()->subElementRect(
+                button == &check ? QStyle::SE_CheckBoxIndicator : QStyle::SE_RadioButtonIndicator, &option, button);
+            // The strongest contrast along the box's middle row: its edge.
+            double best = 0;
+            for (int x = box.left(); x <= box.center().x(); ++x)
+                best = qMax(best, ContrastRatio(QColor(image.pixel(x * image.devicePixelRatio(),
+                                                                   box.center().y() * image.devicePixelRatio())),
+                                                window));
+            QVERIFY2(best >= 3.0, qPrintable(QStringLiteral("%1 %2: %3:1").arg(name, button->text()).arg(best)));
+        }
+    }
+
     void palettesAreDistinct()
     {
         QSet<QString> seen;
@@ -135,7 +169,9 @@ private slots:
         const QString systemStyle = QApplication::style()->name();
         const QPalette systemPalette = StylePalette(kSystemStyleName);
         QVERIFY(ApplyStyle(QStringLiteral("Obsidian")));
-        QCOMPARE(QApplication::style()->name().toLower(), QStringLiteral("fusion"));
+        auto *drawn = qobject_cast<QProxyStyle *>(QApplication::style());
+        QVERIFY(drawn);
+        QCOMPARE(drawn->baseStyle()->name().toLower(), QStringLiteral("fusion"));
         QCOMPARE(QApplication::palette().color(QPalette::Window),
                  StylePalette(QStringLiteral("Obsidian")).color(QPalette::Window));
         QVERIFY(!ApplyStyle(QStringLiteral("No Such Style")));
