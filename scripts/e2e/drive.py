@@ -83,10 +83,24 @@ def start(args=(), error_at_start=False):
     return proc
 
 
-def close(proc):
+def close(proc, asked=None):
+    """Close; a device chosen (added, or copied when connected) and not saved
+    is asked about, and ASKED ('Save' or 'Discard') is the answer expected
+    to be needed."""
     press('Close')
-    proc.wait(timeout=60)
+    end = time.time() + 60
+    answered = None
+    while proc.poll() is None and time.time() < end:
+        try:
+            if answered is None and dialog_button('Discard') is not None:
+                answered = asked or 'Discard'
+                press_in_dialog(answered)
+        except Exception:
+            pass
+        time.sleep(0.05)
+    proc.wait(timeout=5)
     check(proc.returncode == 0, 'program exits with 0')
+    check(answered == asked, 'Close asks %s' % ('about the settings (%s)' % asked if asked else 'nothing'))
 
 
 def log_view():
@@ -224,24 +238,18 @@ def wayland_run():
 
 
 def report_run():
-    """An unexpected error (the settings cannot be written) reports where it
-    happened: with debug information, functions with their files and lines.
-    The log cannot be saved in the settings folder either, so it is kept in
-    the temporary folder at the end."""
+    """An unexpected error (a style the program does not know, reported at
+    start) reports where it happened: with debug information, functions
+    with their files and lines."""
     expect_lines = os.environ.get('FERROVANE_EXPECT_LINES') == '1'
-    # A device found at start (another card on this machine) is remembered
-    # at once, which meets the settings folder that cannot be made: a report
-    # at start, said and closed; Save Settings then reports again.
     p = start(error_at_start=True)
-    press('Save Settings')
-    press_in_dialog('OK')
     wait(lambda: enabled('Close') and dialog_button('OK') is None, 'the report to be written')
     close(p)
-    logs = sorted(glob.glob(os.path.join(os.environ['TMPDIR'], 'Ferrovane Log *.rtf')), key=os.path.getmtime)
+    logs = sorted(glob.glob(os.path.join(CONF, 'Ferrovane Log *.rtf')), key=os.path.getmtime)
     text = open(logs[-1], encoding='latin-1').read() if logs else ''
     check('Stack Dump:' in text, 'the report is in the log')
-    # The frame that threw, in the settings file code, with its line.
-    named = [line for line in text.splitlines() if 'IniFile.cpp' in line and '(Line ' in line]
+    # The frame that threw, in the style code, with its line.
+    named = [line for line in text.splitlines() if 'StyleList.cpp' in line and '(Line ' in line]
     print('\n'.join(named[:2]), flush=True)
     check(bool(named) == expect_lines,
           'the report %s files and lines' % ('names' if expect_lines else 'does not name'))
@@ -386,7 +394,8 @@ press_in_dialog('Choose')
 # Remembered before it is listed; the window is busy until the listing ends.
 wait(lambda: read_ini()['Folder Holiday'].get('FolderPath') == os.path.realpath(extra) and enabled('Copy'),
      'the added folder to be remembered and listed')
-close(p)
+# Chosen, not saved as the device to open at start: Close asks.
+close(p, 'Discard')
 check('DEVICE CONTENTS:' in newest_log().split('DEVICE: Folder Holiday', 1)[-1] and
       'DEVICE: Folder Holiday' in newest_log(), 'Add Folder: the folder is selected and listed')
 
@@ -499,7 +508,8 @@ else:
     target = os.path.join(dest4, 'DCIM', '100HOT', 'HOT_0001.JPG')
     wait(lambda: os.path.exists(target) and enabled('Copy'), 'the copy when connected', timeout=60)
     check(open(target, 'rb').read() == b'hot' * 1000, 'a card set to be copied when connected is copied')
-    close(p)
+    # The card copied is the device chosen now: Close asks.
+    close(p, 'Discard')
     subprocess.run(['umount', hot], check=True)
 
 finish()

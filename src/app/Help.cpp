@@ -9,8 +9,10 @@
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QKeyEvent>
+#include <QProcess>
 #include <QScreen>
 #include <QShortcut>
+#include <QStandardPaths>
 #include <QStatusBar>
 #include <QTextBrowser>
 #include <QWidget>
@@ -20,6 +22,29 @@ namespace {
 constexpr int kStatusMessageMs = 10000;
 
 }  // namespace
+
+bool DesktopCanShowPages()
+{
+    // xdg-open hands a page to the browser the desktop names for HTML, or
+    // to $BROWSER; without either it fails after we have let go of it.
+    if (QStandardPaths::findExecutable(QStringLiteral("xdg-open")).isEmpty())
+        return false;
+    if (!qEnvironmentVariableIsEmpty("BROWSER"))
+        return true;
+    QProcess query;
+    query.setStandardErrorFile(QProcess::nullDevice());
+    query.start(QStringLiteral("xdg-mime"),
+                {QStringLiteral("query"), QStringLiteral("default"), QStringLiteral("text/html")});
+    // A desktop that cannot say is given the benefit of the doubt.
+    if (!query.waitForFinished(3000) || query.exitStatus() != QProcess::NormalExit || query.exitCode() != 0)
+        return true;
+    return !query.readAllStandardOutput().trimmed().isEmpty();
+}
+
+bool OpenOnDesktop(const QUrl &url)
+{
+    return DesktopCanShowPages() && QDesktopServices::openUrl(url);
+}
 
 int HelpContextFor(const QWidget *control)
 {
@@ -56,8 +81,7 @@ QUrl HelpUrl(const QString &helpFile, int context)
 }
 
 HelpHandler::HelpHandler(LogSink &log, QStatusBar *statusBar, QObject *parent)
-    : QObject(parent), log_(log), statusBar_(statusBar),
-      opener_([](const QUrl &url) { return QDesktopServices::openUrl(url); })
+    : QObject(parent), log_(log), statusBar_(statusBar), opener_(&OpenOnDesktop)
 {
     QCoreApplication::instance()->installEventFilter(this);
 }

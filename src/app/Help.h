@@ -31,6 +31,12 @@ QString FindHelpFile();
 // The address of a topic; context 0 is the start page.
 QUrl HelpUrl(const QString &helpFile, int context);
 
+// The desktop has a program to show web pages: xdg-open and a browser it
+// knows of.
+bool DesktopCanShowPages();
+// Hands the page to the desktop; false when it cannot show it.
+bool OpenOnDesktop(const QUrl &url);
+
 // The program's help handler: the Help button's start page, and F1 in any
 // window for the focused control's topic. When the page cannot be opened it
 // says so in the log and the status bar.

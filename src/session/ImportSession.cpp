@@ -133,8 +133,6 @@ ProgramSettings ImportSession::LoadSettings()
     }
     current_ = WithDefaults(store_.ReadDevice(program.LastDevice));
     connection_.CurrentDeviceSerialNo = current_.DeviceSerialNo;
-    saved_ = current_;
-    savedEntry_ = chosenEntry_;
     emit deviceListChanged();
     emit currentChanged();
     log_.WriteLog(QStringLiteral("Settings Loaded."), LogColor::Black);
@@ -271,8 +269,6 @@ bool ImportSession::SaveSettings(const QString &styleName)
     });
     if (!saved)
         return false;
-    saved_ = current_;
-    savedEntry_ = chosenEntry_;
     log_.WriteLog(QStringLiteral("Settings Saved."), LogColor::Black);
     return true;
 }
@@ -292,12 +288,20 @@ bool ImportSession::SettingsChanged() const
 {
     if (chosenEntry_.trimmed().isEmpty())
         return false;
-    if (chosenEntry_ != savedEntry_)
+    // Measured against the file as it stands: a dialog's OK has saved its
+    // own settings already.
+    if (chosenEntry_.compare(store_.ReadProgram().LastDevice, Qt::CaseInsensitive) != 0)
         return true;
-    DeviceSettings now = current_, then = saved_;
-    now.DeviceRoot = CleanDeviceRoot(now.DeviceRoot);
-    then.DeviceRoot = CleanDeviceRoot(then.DeviceRoot);
-    return !(now == then);
+    DeviceSettings now = current_, saved = WithDefaults(store_.ReadDevice(chosenEntry_));
+    for (DeviceSettings *values : {&now, &saved}) {
+        // What identifies the device is not the user's to change here.
+        values->DeviceName.clear();
+        values->DeviceSerialNo.clear();
+        values->FolderPath.clear();
+        values->DeviceRoot = CleanDeviceRoot(values->DeviceRoot);
+        values->CopyMode = qMax(0, values->CopyMode);
+    }
+    return !(now == saved);
 }
 
 QString ImportSession::DefaultDestination()
@@ -350,8 +354,6 @@ void ImportSession::ChooseDevice(const QString &name)
     if (stored.DeviceName.isEmpty())
         stored.DeviceName = name;
     current_ = WithDefaults(stored);
-    // The stored settings as the model shows them: what a change is measured against.
-    saved_ = current_;
     connection_.CurrentDeviceSerialNo = current_.DeviceSerialNo;
     emit currentChanged();
 }

@@ -92,7 +92,8 @@ public:
     // A save of the user's (a dialog's OK): false, said once in red, when a
     // write of it failed.
     bool Saving(const std::function<void()> &writes);
-    // The chosen device, or its settings, differ from what the settings file holds.
+    // The chosen device, or its settings, differ from what the settings file
+    // holds (the device it opens at start, and that device's section).
     bool SettingsChanged() const;
     // Where a device without a destination of its own copies to: the user's
     // Pictures folder.
@@ -213,10 +214,6 @@ private:
     CatalogueGrid shown_;
 
     DeviceSettings current_;
-    // What the settings file holds for the chosen entry, and which entry it
-    // opens at start.
-    DeviceSettings saved_;
-    QString savedEntry_;
     QStringList devices_;
     QString chosenEntry_;
     bool changeDuringRunSaid_ = false;

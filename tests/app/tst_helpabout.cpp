@@ -17,6 +17,7 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QStatusBar>
+#include <QTemporaryDir>
 #include <QTextBrowser>
 
 // Takes the addresses the program asks the desktop to open.
@@ -67,6 +68,8 @@ private slots:
     {
         catcher_.urls.clear();
         StartForm(form_, service_);
+        // Straight to the catcher, whatever this machine has installed.
+        form_->findChild<HelpHandler *>()->SetOpener([](const QUrl &url) { return QDesktopServices::openUrl(url); });
     }
     void cleanup() { form_.reset(); }
 
@@ -182,6 +185,49 @@ private slots:
             QTest::mouseClick(form_->AboutButton, Qt::LeftButton);
         }
         QVERIFY(Requests().isEmpty());
+    }
+
+    // Whether the desktop can show a page: xdg-open, and a browser that
+    // xdg-mime names for HTML or $BROWSER.
+    void desktopCanShowPages_data()
+    {
+        QTest::addColumn<bool>("xdgOpen");
+        QTest::addColumn<QString>("named");  // what xdg-mime says
+        QTest::addColumn<QString>("browser");
+        QTest::addColumn<bool>("can");
+        QTest::newRow("no xdg-utils") << false << ""
+                                      << "" << false;
+        QTest::newRow("no browser") << true << ""
+                                    << "" << false;
+        QTest::newRow("a browser") << true << "firefox-esr.desktop"
+                                   << "" << true;
+        QTest::newRow("$BROWSER") << true << ""
+                                  << "lynx" << true;
+    }
+    void desktopCanShowPages()
+    {
+        QFETCH(bool, xdgOpen);
+        QFETCH(QString, named);
+        QFETCH(QString, browser);
+        QFETCH(bool, can);
+        QTemporaryDir bin;
+        const auto script = [&](const QString &name, const QString &body) {
+            QFile file(bin.path() + QLatin1Char('/') + name);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(("#!/bin/sh\n" + body + "\n").toUtf8());
+            file.setPermissions(file.permissions() | QFileDevice::ExeOwner);
+        };
+        if (xdgOpen) {
+            script(QStringLiteral("xdg-open"), QStringLiteral("exit 0"));
+            script(QStringLiteral("xdg-mime"), QStringLiteral("echo '%1'").arg(named));
+        }
+        const QByteArray path = qgetenv("PATH"), savedBrowser = qgetenv("BROWSER");
+        qputenv("PATH", QFile::encodeName(bin.path()));
+        qputenv("BROWSER", browser.toUtf8());
+        const bool result = DesktopCanShowPages();
+        qputenv("PATH", path);
+        qputenv("BROWSER", savedBrowser);
+        QCOMPARE(result, can);
     }
 
     // Without a browser on the desktop, our own viewer shows the pages, F1's

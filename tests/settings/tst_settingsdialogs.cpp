@@ -960,6 +960,8 @@ private slots:
         QTest::newRow("save") << true << int(QMessageBox::Save) << true << "/new";
         QTest::newRow("discard") << true << int(QMessageBox::Discard) << true << "/old";
         QTest::newRow("cancel") << true << int(QMessageBox::Cancel) << false << "/old";
+        // Saved by the dialog's OK already: nothing to ask.
+        QTest::newRow("an option, saved by its dialog") << false << 0 << true << "/old";
     }
     void closeAsksAboutChangedSettings()
     {
@@ -973,6 +975,14 @@ private slots:
         TForm1 &f = *form_;
         if (change)
             f.DestLabeledEdit->setText(QStringLiteral("/new"));
+        if (QByteArray(QTest::currentDataTag()).startsWith("an option")) {
+            ModalWatcher options([&](QWidget *) {
+                f.Form4->ByteLevelCompareCheckBox->setChecked(true);
+                f.Form4->OKButton->click();
+            });
+            f.OptionsBitBtn->click();
+            QCOMPARE(Ini("Cam", "ByteLevelCompare"), QStringLiteral("1"));
+        }
         {
             ModalWatcher watcher([&](QWidget *w) {
                 auto *box = qobject_cast<QMessageBox *>(w);
