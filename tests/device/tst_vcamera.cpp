@@ -224,13 +224,16 @@ private:
         QTest::mouseClick(form.CopyBitBtn, Qt::LeftButton);
         WaitIdle(form, 120000);
     }
-    // Every file below dest, relative to it.
+    // Every file below dest, relative to it, less the run's hash list history.
     static QStringList FilesBelow(const QString &dest)
     {
         QStringList files;
         QDirIterator it(dest, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
-        while (it.hasNext())
-            files << QDir(dest).relativeFilePath(it.next());
+        while (it.hasNext()) {
+            const QString relative = QDir(dest).relativeFilePath(it.next());
+            if (!relative.startsWith(QLatin1String("ascmhl/")))
+                files << relative;
+        }
         files.sort();
         return files;
     }
