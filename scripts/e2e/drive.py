@@ -219,7 +219,8 @@ def wayland_run():
           'the window has Wayland and nothing else')
     p = start([CARD])
     wait(lambda: 'DEVICE CONTENTS:' in log_view(), 'the card named at start to be listed')
-    close(p)
+    # The card is chosen, not saved as the device to open at start: Close asks.
+    close(p, 'Discard')
     ini = read_ini()
     found = [s for s in ini.sections() if ini[s].get('FolderPath') == os.path.realpath(CARD)]
     check(len(found) == 1, 'the card named at start is remembered as a folder device: %s' % found)
